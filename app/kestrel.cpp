@@ -1,0 +1,68 @@
+// The main window's shell: construction, wiring of the controls, quitting and the help dialog.
+#include "kestrel.h"
+
+#include "ui_help.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QLabel>
+#include <QStatusBar>
+
+kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, flags)
+{
+    // The form's fixed geometry was drawn for compact 8-point dialog fonts; the common Linux
+    // sans faces are wider, and at their usual size its captions would be cut off.
+    QFont compact = font();
+    compact.setPointSize(7);
+    setFont(compact);
+
+    ui.setupUi(this);
+
+    lbl_freeware = new QLabel(QStringLiteral("Freeware - www.marrowby.example"), this);
+    statusBar()->addPermanentWidget(lbl_freeware);
+
+    // A plain entry on the menu bar that acts at once, beside the File menu.
+    auto *helpAction = new QAction(tr("Help"), this);
+    ui.menubar->addAction(helpAction);
+
+    ui.mainframe->installEventFilter(this);
+    ui.lbl_status->setText(QString());
+
+    unit_index = 0;
+    in_unit_change = false;
+    view_mode = 2;
+    img_width = 0;
+    img_height = 0;
+
+    // Connected last, once every control holds its start value, so nothing runs while building.
+    connect(ui.actionOpen, &QAction::triggered, this, &kestrel::file_open);
+    connect(ui.actionQuit, &QAction::triggered, this, &kestrel::quit_slot);
+    connect(ui.rb_img, &QRadioButton::toggled, this, &kestrel::display_what_slot);
+    connect(ui.rb_grey, &QRadioButton::toggled, this, &kestrel::display_what_slot);
+    connect(ui.rb_bandw, &QRadioButton::toggled, this, &kestrel::display_what_slot);
+    connect(ui.sl_threshold, &QSlider::valueChanged, this, &kestrel::threshold_slot);
+    connect(ui.cb_invert, &QCheckBox::toggled, this, &kestrel::threshold_slot);
+    connect(ui.sb_scale, &QSpinBox::valueChanged, this, &kestrel::asc_size_slot);
+    connect(ui.rb_units_inch, &QRadioButton::toggled, this, &kestrel::pix_usize_slot);
+    connect(ui.rb_units_mm, &QRadioButton::toggled, this, &kestrel::pix_usize_slot);
+    connect(ui.rb_units_mils, &QRadioButton::toggled, this, &kestrel::pix_usize_slot);
+    connect(ui.le_linewidth, &QLineEdit::textChanged, this, &kestrel::pix_lsize_slot);
+    connect(ui.pb_generate, &QPushButton::clicked, this, &kestrel::make_asc_slot);
+    connect(helpAction, &QAction::triggered, this, &kestrel::help_slot);
+}
+
+kestrel::~kestrel() = default;
+
+void kestrel::quit_slot()
+{
+    QCoreApplication::quit();
+}
+
+void kestrel::help_slot()
+{
+    QDialog dialog(this);
+    Ui_help form;
+    form.setupUi(&dialog);
+    dialog.exec();
+}

@@ -1,0 +1,23 @@
+// Entry point of the kestrel window.
+#include "kestrel.h"
+
+#include <QApplication>
+
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+#ifdef Q_OS_LINUX
+    // Without a display Qt aborts with a long plugin trace; say it in one line instead.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")
+        && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        std::fprintf(stderr, "kestrel: no display found (DISPLAY is not set); start it from a "
+                             "desktop session or under xvfb-run.\n");
+        return 1;
+    }
+#endif
+    QApplication app(argc, argv);
+    kestrel window;
+    window.show();
+    return app.exec();
+}

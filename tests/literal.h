@@ -1,0 +1,18 @@
+// The pipeline written the plain way, pixel by pixel with QImage's accessors and printf, as the
+// yardstick the fast code is checked and timed against.
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+
+#include <cstdio>
+
+namespace literal {
+
+QImage grey(const QImage &colour);
+QImage bw(const QImage &grey, int threshold, bool invert, int scalePercent);
+// Writes the PADS file with fprintf, one call per line.
+void writePads(const QImage &bw, double pitch, int layer, std::FILE *out);
+QByteArray padsBytes(const QImage &bw, double pitch, int layer);
+
+} // namespace literal

@@ -1,0 +1,34 @@
+// Helpers shared by the test suites: small pictures, modal-dialog driving, a GIF encoder.
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QRandomGenerator>
+#include <QStringList>
+
+#include <functional>
+
+class QWidget;
+
+namespace testsupport {
+
+// A black-and-white RGB32 image from rows of text: '#' white, anything else black.
+QImage bwFromRows(const QStringList &rows);
+
+// A picture of the given format filled with random content (a random palette for indexed ones).
+QImage randomImage(QRandomGenerator &rng, const QSize &size, QImage::Format format);
+
+// Runs action on the next modal widget to appear, from the event loop the caller's exec() runs.
+// Gives up after timeoutMs and closes every modal widget then, so a test never hangs.
+void onNextModal(std::function<void(QWidget *)> action, int timeoutMs = 10000);
+
+// Chooses path in the next modal file dialog and accepts it; answers "Yes" if asked to replace.
+void chooseFileInNextDialog(const QString &path);
+
+// Cancels the next modal dialog.
+void cancelNextDialog();
+
+// A GIF file holding image (converted to 8-bit indexed, at most 256 colours).
+QByteArray gifBytes(const QImage &image);
+
+} // namespace testsupport

@@ -1,0 +1,104 @@
+// Tests of the grey conversion: the formula, and every pixel format a reader may hand over.
+#include "image/greyimage.h"
+#include "literal.h"
+#include "testsupport.h"
+
+#include <QTest>
+
+class TestGreyImage : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void formula_data();
+    void formula();
+    void formats_data();
+    void formats();
+    void paletteIndexBeyondTable();
+    void nullStaysNull();
+};
+
+void TestGreyImage::formula_data()
+{
+    QTest::addColumn<QRgb>("colour");
+    QTest::addColumn<int>("grey");
+    QTest::newRow("red") << qRgb(255, 0, 0) << 87;
+    QTest::newRow("green") << qRgb(0, 255, 0) << 127;
+    QTest::newRow("blue") << qRgb(0, 0, 255) << 39;
+    QTest::newRow("mid grey") << qRgb(128, 128, 128) << 128;
+    QTest::newRow("white") << qRgb(255, 255, 255) << 255;
+    QTest::newRow("black") << qRgb(0, 0, 0) << 0;
+    QTest::newRow("alpha ignored") << qRgba(255, 255, 255, 0) << 255;
+}
+
+void TestGreyImage::formula()
+{
+    QFETCH(QRgb, colour);
+    QFETCH(int, grey);
+    QImage one(1, 1, QImage::Format_ARGB32);
+    one.setPixel(0, 0, colour);
+    const QImage g = kcore::makeGrey(one);
+    QCOMPARE(g.format(), QImage::Format_RGB32);
+    QCOMPARE(g.pixel(0, 0), 0xff000000u + uint(grey) * 0x010101u);
+}
+
+void TestGreyImage::formats_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QSize>("size");
+    const QList<QPair<const char *, QImage::Format>> formats = {
+            {"RGB32", QImage::Format_RGB32},
+            {"ARGB32", QImage::Format_ARGB32},
+            {"ARGB32 premultiplied", QImage::Format_ARGB32_Premultiplied},
+            {"indexed 8-bit", QImage::Format_Indexed8},
+            {"mono", QImage::Format_Mono},
+            {"mono LSB", QImage::Format_MonoLSB},
+            {"grayscale 8", QImage::Format_Grayscale8},
+            {"grayscale 16", QImage::Format_Grayscale16},
+            {"RGB888", QImage::Format_RGB888},
+            {"RGB16", QImage::Format_RGB16},
+            {"RGBA8888", QImage::Format_RGBA8888},
+            {"RGBA64", QImage::Format_RGBA64},
+            {"RGBA64 premultiplied", QImage::Format_RGBA64_Premultiplied},
+            {"alpha 8", QImage::Format_Alpha8},
+    };
+    const QList<QSize> sizes = {{1, 1}, {13, 1}, {1, 9}, {37, 23}};
+    for (const auto &f : formats)
+        for (const QSize &s : sizes)
+            QTest::addRow("%s %dx%d", f.first, s.width(), s.height()) << int(f.second) << s;
+}
+
+void TestGreyImage::formats()
+{
+    QFETCH(int, format);
+    QFETCH(QSize, size);
+    QRandomGenerator rng(uint(format * 1000 + size.width() * 7 + size.height()));
+    const QImage colour = testsupport::randomImage(rng, size, QImage::Format(format));
+    QCOMPARE(colour.format(), QImage::Format(format));
+    const QImage fast = kcore::makeGrey(colour);
+    QCOMPARE(fast, literal::grey(colour));
+}
+
+void TestGreyImage::paletteIndexBeyondTable()
+{
+    // Index 3 has no colour; the accessor reads it as 0, i.e. black.
+    QImage img(4, 1, QImage::Format_Indexed8);
+    img.setColorTable({qRgb(255, 255, 255), qRgb(255, 0, 0)});
+    img.scanLine(0)[0] = 0;
+    img.scanLine(0)[1] = 1;
+    img.scanLine(0)[2] = 3;
+    img.scanLine(0)[3] = 200;
+    const QImage g = kcore::makeGrey(img);
+    QCOMPARE(g.pixel(0, 0), 0xffffffffu);
+    QCOMPARE(g.pixel(1, 0), 0xff000000u + 87u * 0x010101u);
+    QCOMPARE(g.pixel(2, 0), 0xff000000u);
+    QCOMPARE(g.pixel(3, 0), 0xff000000u);
+}
+
+void TestGreyImage::nullStaysNull()
+{
+    QVERIFY(kcore::makeGrey(QImage()).isNull());
+}
+
+QTEST_GUILESS_MAIN(TestGreyImage)
+#include "tst_greyimage.moc"

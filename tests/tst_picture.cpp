@@ -1,0 +1,101 @@
+// Tests of picture loading: every promised format, and the size bound.
+#include "image/bwimage.h"
+#include "image/greyimage.h"
+#include "image/picture.h"
+#include "testsupport.h"
+
+#include <QFile>
+#include <QImageWriter>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestPicture : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void everyFormatLoads_data();
+    void everyFormatLoads();
+    void filterNamesEveryFormat();
+    void unreadableFails_data();
+    void unreadableFails();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+namespace {
+
+// Black left half, white right half: survives every format, lossy JPEG included.
+QImage halves(QImage::Format format)
+{
+    QImage img(16, 8, QImage::Format_RGB32);
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            img.setPixel(x, y, x < 8 ? 0xff000000u : 0xffffffffu);
+    return format == QImage::Format_RGB32 ? img : img.convertToFormat(format);
+}
+
+} // namespace
+
+void TestPicture::everyFormatLoads_data()
+{
+    QTest::addColumn<QString>("suffix");
+    for (const char *s : {"bmp", "gif", "jpg", "jpeg", "png", "pbm", "pgm", "ppm", "tiff", "xbm",
+                          "xpm"})
+        QTest::newRow(s) << QString::fromLatin1(s);
+}
+
+void TestPicture::everyFormatLoads()
+{
+    QFETCH(QString, suffix);
+    const QString path = m_dir.filePath(QStringLiteral("picture.") + suffix);
+    if (suffix == QLatin1String("gif")) {
+        // Qt reads GIF but does not write it.
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(testsupport::gifBytes(halves(QImage::Format_RGB32)));
+    } else {
+        const bool mono = suffix == QLatin1String("pbm") || suffix == QLatin1String("xbm");
+        QImageWriter writer(path);
+        QVERIFY2(writer.write(halves(mono ? QImage::Format_Mono : QImage::Format_RGB32)),
+                 qPrintable(writer.errorString()));
+    }
+    QString why;
+    const QImage img = kcore::loadPicture(path, &why);
+    QVERIFY2(!img.isNull(), qPrintable(why));
+    QCOMPARE(img.size(), QSize(16, 8));
+    const QImage bw = kcore::makeBw(kcore::makeGrey(img), 128, false, 100);
+    for (int x = 0; x < 16; ++x)
+        QCOMPARE(bw.pixel(x, 4), x < 8 ? 0xff000000u : 0xffffffffu);
+}
+
+void TestPicture::filterNamesEveryFormat()
+{
+    const QString filter = QString::fromLatin1(kcore::pictureFilter);
+    QCOMPARE(filter, QStringLiteral(
+                             "*.bmp *.gif *.jpg *.jpeg *.png *.pbm *.pgm *.ppm *.tiff *.xbm *.xpm"));
+}
+
+void TestPicture::unreadableFails_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("text") << QByteArray("this is not a picture\n");
+    QTest::newRow("PNG signature only") << QByteArray("\x89PNG\r\n\x1a\n", 8);
+}
+
+void TestPicture::unreadableFails()
+{
+    QFETCH(QByteArray, bytes);
+    const QString path = m_dir.filePath(QStringLiteral("broken.png"));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+    f.close();
+    QVERIFY(kcore::loadPicture(path).isNull());
+    QVERIFY(kcore::loadPicture(m_dir.filePath(QStringLiteral("missing.png"))).isNull());
+}
+
+QTEST_GUILESS_MAIN(TestPicture)
+#include "tst_picture.moc"
