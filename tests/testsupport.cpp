@@ -6,6 +6,8 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -80,18 +82,27 @@ void chooseFileInNextDialog(const QString &path)
             return;
         }
         // Replacing an existing file asks first; say yes.
-        onNextModal(
-                [](QWidget *box) {
-                    if (auto *m = qobject_cast<QMessageBox *>(box)) {
-                        if (QAbstractButton *yes = m->button(QMessageBox::Yes))
-                            yes->click();
-                        else
-                            m->accept();
-                    }
-                },
-                1000);
-        dialog->selectFile(path);
+        if (dialog->acceptMode() == QFileDialog::AcceptSave && QFileInfo::exists(path)) {
+            onNextModal([](QWidget *box) {
+                if (auto *m = qobject_cast<QMessageBox *>(box)) {
+                    if (QAbstractButton *yes = m->button(QMessageBox::Yes))
+                        yes->click();
+                    else
+                        m->accept();
+                }
+            });
+        }
+        // As a user would: type the whole path into the name field and press Open or Save.
+        // (selectFile() leaves a focused name field alone.)
+        if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+            name->setText(path);
+        else
+            dialog->selectFile(path);
         static_cast<QDialog *>(dialog)->accept(); // QFileDialog's own accept() is protected
+        if (dialog->isVisible()) {
+            qWarning("the file dialog did not take %s", qPrintable(path));
+            dialog->reject();
+        }
     });
 }
 

@@ -1,0 +1,630 @@
+// Tests of the kestrel window driven as a user would: start state, wiring, dialogs, the whole
+// path from a picture file to the written PADS file, and the preview.
+#include "kestrel.h"
+#include "literal.h"
+#include "testsupport.h"
+
+#include "image/greyimage.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSlider>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextEdit>
+#include <QTimer>
+
+using testsupport::chooseFileInNextDialog;
+using testsupport::onNextModal;
+
+namespace {
+
+template<typename T>
+T *child(QWidget *w, const char *name)
+{
+    T *c = w->findChild<T *>(QLatin1String(name));
+    if (!c)
+        qFatal("no child %s", name);
+    return c;
+}
+
+QString text(QWidget *w, const char *name)
+{
+    return child<QLabel>(w, name)->text();
+}
+
+QAction *helpAction(QMainWindow *w)
+{
+    for (QAction *a : w->menuBar()->actions())
+        if (a->text() == QLatin1String("Help"))
+            return a;
+    return nullptr;
+}
+
+// Left half red, right half blue, as a PNG: grey 87 and 39, so thresholds tell them apart.
+QImage redBlue(int w, int h)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img.setPixel(x, y, x < w / 2 ? qRgb(255, 0, 0) : qRgb(0, 0, 255));
+    return img;
+}
+
+QString messageOfNextBox(std::function<void()> trigger)
+{
+    QString seen;
+    onNextModal([&seen](QWidget *w) {
+        if (auto *box = qobject_cast<QMessageBox *>(w))
+            seen = box->text();
+        if (auto *d = qobject_cast<QDialog *>(w))
+            d->accept();
+    });
+    trigger();
+    return seen;
+}
+
+} // namespace
+
+class TestWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+    void startState();
+    void slotTable();
+    void layerRunsNothing();
+    void quitEndsEventLoop_data();
+    void quitEndsEventLoop();
+    void helpDialog();
+    void pictureToFile();
+    void unreadablePictureKeepsState();
+    void cancelledOpenKeepsState();
+    void previewShowsEachImage();
+    void viewButtonsEnableBwControls();
+    void unitChangeConvertsOnce();
+    void notANumber_data();
+    void notANumber();
+    void unitFollowsButtonsWhileNotANumber();
+    void exportWithoutPicture();
+    void exportReplacesAndKeepsName();
+    void exportFailureIsShown();
+    void hugeLineWidthIsRefused();
+
+private:
+    QString writePicture(const QImage &img, const QString &name);
+    QTemporaryDir m_dir;
+};
+
+void TestWindow::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+}
+
+void TestWindow::cleanup()
+{
+    // A dialog left open would swallow the next test's input.
+    QVERIFY(!QApplication::activeModalWidget());
+}
+
+QString TestWindow::writePicture(const QImage &img, const QString &name)
+{
+    const QString path = m_dir.filePath(name);
+    if (!img.save(path))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+void TestWindow::startState()
+{
+    kestrel w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCOMPARE(w.windowTitle(), QStringLiteral("KESTREL"));
+    QCOMPARE(w.size(), QSize(589, 542));
+
+    auto *threshold = child<QSlider>(&w, "sl_threshold");
+    QCOMPARE(threshold->value(), 128);
+    QCOMPARE(threshold->minimum(), 0);
+    QCOMPARE(threshold->maximum(), 255);
+    QCOMPARE(threshold->orientation(), Qt::Vertical);
+    QVERIFY(!threshold->isEnabled());
+    QVERIFY(!child<QLabel>(&w, "sl_threstxt")->isEnabled());
+    QVERIFY(!child<QCheckBox>(&w, "cb_invert")->isEnabled());
+    QVERIFY(!child<QCheckBox>(&w, "cb_invert")->isChecked());
+    auto *scale = child<QSpinBox>(&w, "sb_scale");
+    QCOMPARE(scale->value(), 100);
+    QCOMPARE(scale->minimum(), 1);
+    QCOMPARE(scale->maximum(), 500);
+    QVERIFY(scale->isEnabled());
+    auto *layer = child<QSpinBox>(&w, "sb_layer");
+    QCOMPARE(layer->value(), 19);
+    QCOMPARE(layer->minimum(), 0);
+    QCOMPARE(layer->maximum(), 250);
+    auto *width = child<QLineEdit>(&w, "le_linewidth");
+    QCOMPARE(width->text(), QStringLiteral("2"));
+    QCOMPARE(width->maxLength(), 32);
+    QVERIFY(width->inputMask().isEmpty());
+    QVERIFY(!width->validator());
+    QVERIFY(child<QRadioButton>(&w, "rb_units_mils")->isChecked());
+    QVERIFY(!child<QRadioButton>(&w, "rb_units_mm")->isChecked());
+    QVERIFY(!child<QRadioButton>(&w, "rb_units_inch")->isChecked());
+    QVERIFY(child<QRadioButton>(&w, "rb_img")->isChecked());
+    QVERIFY(!child<QRadioButton>(&w, "rb_grey")->isChecked());
+    QVERIFY(!child<QRadioButton>(&w, "rb_bandw")->isChecked());
+
+    // Nothing has run yet: the form's texts stand and the field has no colour of its own.
+    QCOMPARE(text(&w, "lbl_ascsizemils"), QStringLiteral("-"));
+    QCOMPARE(text(&w, "lbl_ascsizemm"), QStringLiteral("-"));
+    QCOMPARE(text(&w, "lbl_ascsizeinch"), QStringLiteral("-"));
+    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("info"));
+    QCOMPARE(text(&w, "lbl_status"), QString());
+    QVERIFY(width->styleSheet().isEmpty());
+
+    const QFont statusFont = child<QLabel>(&w, "lbl_status")->font();
+    QCOMPARE(statusFont.pointSize(), 12);
+    QVERIFY(statusFont.bold());
+
+    // Menu bar: "File" (Open, separator, Quit), then a plain "Help" entry.
+    const QList<QAction *> bar = w.menuBar()->actions();
+    QCOMPARE(bar.size(), 2);
+    QCOMPARE(bar[0]->text(), QStringLiteral("&File"));
+    QCOMPARE(bar[1]->text(), QStringLiteral("Help"));
+    QVERIFY(!bar[1]->menu());
+    const QList<QAction *> file = bar[0]->menu()->actions();
+    QCOMPARE(file.size(), 3);
+    QCOMPARE(file[0]->text(), QStringLiteral("Open"));
+    QVERIFY(file[1]->isSeparator());
+    QCOMPARE(file[2]->text(), QStringLiteral("Quit"));
+
+    // The freeware notice sits at the right end of the status bar.
+    const QList<QLabel *> labels = w.statusBar()->findChildren<QLabel *>();
+    QVERIFY(std::any_of(labels.begin(), labels.end(), [&](QLabel *l) {
+        return l->text().contains(QLatin1String("Freeware")) && l->isVisible()
+                && l->geometry().right() > w.statusBar()->width() - 40;
+    }));
+
+    // The columns keep their shape when the window grows.
+    w.resize(900, 800);
+    QTRY_COMPARE(child<QFrame>(&w, "frame_2")->width(), 100);
+    QVERIFY(child<QFrame>(&w, "frame_3")->height() <= 30);
+    QVERIFY(child<QFrame>(&w, "mainframe")->width() > 700);
+    QCOMPARE(child<QLabel>(&w, "lbl_status")->pos(), QPoint(150, 215));
+}
+
+void TestWindow::slotTable()
+{
+    const QMetaObject *mo = &kestrel::staticMetaObject;
+    QCOMPARE(mo->className(), "kestrel");
+    QCOMPARE(mo->superClass(), &QMainWindow::staticMetaObject);
+    const QList<QByteArray> expected = {"file_open()",     "display_what_slot()",
+                                        "threshold_slot()", "asc_size_slot()",
+                                        "pix_usize_slot()", "pix_lsize_slot()",
+                                        "make_asc_slot()",  "quit_slot()",
+                                        "help_slot()"};
+    QCOMPARE(mo->methodCount() - mo->methodOffset(), int(expected.size()));
+    for (int i = 0; i < expected.size(); ++i) {
+        const QMetaMethod m = mo->method(mo->methodOffset() + i);
+        QCOMPARE(m.methodSignature(), expected[i]);
+        QCOMPARE(m.methodType(), QMetaMethod::Slot);
+        QCOMPARE(m.access(), QMetaMethod::Public);
+    }
+}
+
+void TestWindow::layerRunsNothing()
+{
+    kestrel w;
+    w.show();
+    child<QSpinBox>(&w, "sb_layer")->setValue(42);
+    QCOMPARE(text(&w, "lbl_ascsizemils"), QStringLiteral("-"));
+    QVERIFY(child<QLineEdit>(&w, "le_linewidth")->styleSheet().isEmpty());
+    // Whereas the scale does run its slot, which fills the labels.
+    child<QSpinBox>(&w, "sb_scale")->setValue(50);
+    QCOMPARE(text(&w, "lbl_ascsizemils"), QStringLiteral("   0x   0 mils"));
+    QCOMPARE(text(&w, "lbl_ascsizemm"), QStringLiteral(" 0.0x 0.0 mm"));
+    QCOMPARE(text(&w, "lbl_ascsizeinch"), QStringLiteral("0.000x0.000 \""));
+}
+
+void TestWindow::quitEndsEventLoop_data()
+{
+    QTest::addColumn<bool>("closeWindow");
+    QTest::newRow("File, Quit") << false;
+    QTest::newRow("close button") << true;
+}
+
+void TestWindow::quitEndsEventLoop()
+{
+    QFETCH(bool, closeWindow);
+    kestrel w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QTimer::singleShot(0, &w, [&] {
+        if (closeWindow)
+            w.close();
+        else
+            child<QAction>(&w, "actionQuit")->trigger();
+    });
+    // Runs until the window's own action or closing ends the loop.
+    QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(99); });
+    QCOMPARE(QApplication::exec(), 0);
+}
+
+void TestWindow::helpDialog()
+{
+    kestrel w;
+    w.show();
+    QAction *help = helpAction(&w);
+    QVERIFY(help);
+
+    for (int round = 0; round < 2; ++round) {
+        bool checked = false;
+        onNextModal([&](QWidget *modal) {
+            auto *dialog = qobject_cast<QDialog *>(modal);
+            QVERIFY(dialog);
+            QCOMPARE(dialog->parentWidget(), &w);
+            QCOMPARE(dialog->windowTitle(), QStringLiteral("Voltmeld Help"));
+            QCOMPARE(dialog->size(), QSize(430, 456));
+            const auto buttons = dialog->findChildren<QAbstractButton *>();
+            QVERIFY(buttons.isEmpty());
+            auto *about = child<QTextEdit>(dialog, "textEdit");
+            auto *body = child<QTextEdit>(dialog, "help_window");
+            QVERIFY(about->isReadOnly());
+            QVERIFY(body->isReadOnly());
+            QVERIFY(about->height() <= 60);
+            QVERIFY(!body->document()->isUndoRedoEnabled());
+            QVERIFY(about->toPlainText().startsWith(QLatin1String("KESTREL V1.0. ")));
+            QVERIFY(about->toPlainText().contains(QLatin1String("Marrowby")));
+            // A fresh dialog every time: never scrolled, whatever happened to the last one.
+            QCOMPARE(body->verticalScrollBar()->value(), 0);
+            const QString plain = body->toPlainText();
+            int at = 0;
+            for (const char *heading :
+                 {"The Problem.", "How it works.", "1/ The image is converted to grey scale.",
+                  "    The user can control the clip level and invert it.", "File",
+                  "  o Black and white", "Threshold", "Invert", "Scale", "Line width",
+                  "Actual size", "Layer", "Generate", "Limitations"}) {
+                const int next = int(plain.indexOf(QLatin1String(heading), at));
+                QVERIFY2(next >= 0, heading);
+                at = next;
+            }
+            QTest::keyClicks(body, QStringLiteral("typed"));
+            QCOMPARE(body->toPlainText(), plain);
+            body->verticalScrollBar()->setValue(body->verticalScrollBar()->maximum());
+            checked = true;
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        });
+        help->trigger();
+        QVERIFY(checked);
+        QVERIFY(!w.findChild<QDialog *>());
+    }
+}
+
+void TestWindow::pictureToFile()
+{
+    // A picture whose grey spans many levels, so the threshold and invert matter.
+    QImage picture(37, 23, QImage::Format_RGB32);
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            picture.setPixel(x, y, qRgb((x * 7) % 256, (y * 11) % 256, (x * y) % 256));
+    const QString in = writePicture(picture, QStringLiteral("logo.png"));
+
+    kestrel w;
+    w.show();
+    chooseFileInNextDialog(in);
+    child<QAction>(&w, "actionOpen")->trigger();
+    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=37 Heigth=23"));
+    QCOMPARE(text(&w, "lbl_ascsizemils"), QStringLiteral("  74x  46 mils"));
+    QCOMPARE(text(&w, "lbl_ascsizemm"), QStringLiteral(" 1.9x 1.2 mm"));
+    QCOMPARE(text(&w, "lbl_ascsizeinch"), QStringLiteral("0.074x0.046 \""));
+
+    QTest::mouseClick(child<QRadioButton>(&w, "rb_bandw"), Qt::LeftButton);
+    auto *threshold = child<QSlider>(&w, "sl_threshold");
+    threshold->setFocus();
+    QTest::keyClick(threshold, Qt::Key_Down); // 127
+    QTest::keyClick(threshold, Qt::Key_Down); // 126
+    QCOMPARE(threshold->value(), 126);
+    QTest::mouseClick(child<QCheckBox>(&w, "cb_invert"), Qt::LeftButton);
+    auto *scale = child<QSpinBox>(&w, "sb_scale");
+    scale->setValue(57);
+    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=20 Heigth=13"));
+    QTest::mouseClick(child<QRadioButton>(&w, "rb_units_mm"), Qt::LeftButton);
+    auto *width = child<QLineEdit>(&w, "le_linewidth");
+    width->selectAll();
+    QTest::keyClicks(width, QStringLiteral("0.2"));
+    child<QSpinBox>(&w, "sb_layer")->setValue(26);
+
+    const QString out = m_dir.filePath(QStringLiteral("logo.asc"));
+    chooseFileInNextDialog(out);
+    QTest::mouseClick(child<QPushButton>(&w, "pb_generate"), Qt::LeftButton);
+
+    QFile file(out);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QImage bw = literal::bw(literal::grey(picture), 126, true, 57);
+    QCOMPARE(bw.size(), QSize(20, 13));
+    const QByteArray expected = literal::padsBytes(bw, 0.2 * 39.37007874015748, 26);
+    QVERIFY(expected.contains("OPEN 2 8 26\r\n"));
+    QCOMPARE(file.readAll(), expected);
+}
+
+void TestWindow::unreadablePictureKeepsState()
+{
+    const QString good = writePicture(redBlue(40, 20), QStringLiteral("good.png"));
+    const QString bad = m_dir.filePath(QStringLiteral("bad.png"));
+    QFile f(bad);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("not a picture at all");
+    f.close();
+
+    kestrel w;
+    w.show();
+    chooseFileInNextDialog(good);
+    child<QAction>(&w, "actionOpen")->trigger();
+    for (const char *view : {"rb_img", "rb_grey", "rb_bandw"}) {
+        QTest::mouseClick(child<QRadioButton>(&w, view), Qt::LeftButton);
+        const QImage before = child<QFrame>(&w, "mainframe")->grab().toImage();
+        const QString info = text(&w, "lbl_info");
+        const QString mils = text(&w, "lbl_ascsizemils");
+
+        chooseFileInNextDialog(bad);
+        const QString message =
+                messageOfNextBox([&] { child<QAction>(&w, "actionOpen")->trigger(); });
+        QCOMPARE(message, QStringLiteral("Could not load the file as image."));
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
+        QCOMPARE(text(&w, "lbl_info"), info);
+        QCOMPARE(text(&w, "lbl_ascsizemils"), mils);
+        QCOMPARE(child<QFrame>(&w, "mainframe")->grab().toImage(), before);
+    }
+}
+
+void TestWindow::cancelledOpenKeepsState()
+{
+    kestrel w;
+    w.show();
+    testsupport::cancelNextDialog();
+    child<QAction>(&w, "actionOpen")->trigger();
+    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("info"));
+    QCOMPARE(text(&w, "lbl_ascsizemils"), QStringLiteral("-"));
+}
+
+void TestWindow::previewShowsEachImage()
+{
+    const QString in = writePicture(redBlue(40, 20), QStringLiteral("redblue.png"));
+    kestrel w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto *frame = child<QFrame>(&w, "mainframe");
+
+    // Before any picture the frame shows only itself.
+    const QImage empty = frame->grab().toImage();
+
+    chooseFileInNextDialog(in);
+    child<QAction>(&w, "actionOpen")->trigger();
+    child<QSlider>(&w, "sl_threshold")->setValue(50); // red (87) white, blue (39) black
+
+    struct View
+    {
+        const char *button;
+        QRgb left, right;
+        const char *info;
+    };
+    const View views[] = {
+            {"rb_img", qRgb(255, 0, 0), qRgb(0, 0, 255), "Width=40 Heigth=20"},
+            {"rb_grey", kcore::greyPixel(87), kcore::greyPixel(39), "Width=40 Heigth=20"},
+            {"rb_bandw", 0xffffffffu, 0xff000000u, "Width=40 Heigth=20"},
+    };
+    for (const View &v : views) {
+        QTest::mouseClick(child<QRadioButton>(&w, v.button), Qt::LeftButton);
+        QCOMPARE(text(&w, "lbl_info"), QString::fromLatin1(v.info));
+        const QImage shot = frame->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        // Fitted to the frame's width, aspect kept: 2:1, from the top-left corner.
+        const int fw = frame->width();
+        const int fittedHeight = fw / 2;
+        QVERIFY(fittedHeight < frame->height());
+        QCOMPARE(shot.pixel(fw / 4, fittedHeight / 2), v.left);
+        QCOMPARE(shot.pixel(fw * 3 / 4, fittedHeight / 2), v.right);
+        QCOMPARE(shot.pixel(fw - 3, fittedHeight - 2), v.right);
+        // Below the picture the frame keeps its own background.
+        QCOMPARE(shot.pixel(fw / 2, fittedHeight + 10), empty.pixel(fw / 2, fittedHeight + 10));
+    }
+    // The black-and-white view shows the scaled image's own size.
+    child<QSpinBox>(&w, "sb_scale")->setValue(50);
+    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=20 Heigth=10"));
+    QTest::mouseClick(child<QRadioButton>(&w, "rb_grey"), Qt::LeftButton);
+    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=40 Heigth=20"));
+
+    // A scale that truncates to nothing leaves the label as last painted.
+    QTest::mouseClick(child<QRadioButton>(&w, "rb_bandw"), Qt::LeftButton);
+    child<QSpinBox>(&w, "sb_scale")->setValue(2);
+    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=20 Heigth=10"));
+    const QImage blank = frame->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(blank.pixel(frame->width() / 4, 20),
+             empty.convertToFormat(QImage::Format_RGB32).pixel(frame->width() / 4, 20));
+}
+
+void TestWindow::viewButtonsEnableBwControls()
+{
+    kestrel w;
+    w.show();
+    const char *controls[] = {"sl_threshold", "sl_threstxt", "cb_invert"};
+    for (const char *view : {"rb_bandw", "rb_grey", "rb_bandw", "rb_img"}) {
+        QTest::mouseClick(child<QRadioButton>(&w, view), Qt::LeftButton);
+        const bool bw = qstrcmp(view, "rb_bandw") == 0;
+        for (const char *c : controls)
+            QCOMPARE(child<QWidget>(&w, c)->isEnabled(), bw);
+        QVERIFY(child<QSpinBox>(&w, "sb_scale")->isEnabled());
+    }
+    // The unit buttons are a group of their own.
+    QTest::mouseClick(child<QRadioButton>(&w, "rb_units_mm"), Qt::LeftButton);
+    QVERIFY(child<QRadioButton>(&w, "rb_img")->isChecked());
+}
+
+void TestWindow::unitChangeConvertsOnce()
+{
+    const QString in = writePicture(redBlue(100, 50), QStringLiteral("size.png"));
+    kestrel w;
+    w.show();
+    chooseFileInNextDialog(in);
+    child<QAction>(&w, "actionOpen")->trigger();
+    auto *width = child<QLineEdit>(&w, "le_linewidth");
+    const QString mm = text(&w, "lbl_ascsizemm");
+    const struct
+    {
+        const char *button;
+        const char *text;
+    } steps[] = {{"rb_units_mm", "0.0508"}, {"rb_units_inch", "0.0020"}, {"rb_units_mils", "   2.0"}};
+    for (const auto &s : steps) {
+        QTest::mouseClick(child<QRadioButton>(&w, s.button), Qt::LeftButton);
+        QCOMPARE(width->text(), QString::fromLatin1(s.text));
+        QCOMPARE(text(&w, "lbl_ascsizemm"), mm);
+        QCOMPARE(width->styleSheet(), QStringLiteral("background-color: white"));
+    }
+    // Typing follows every keystroke.
+    width->selectAll();
+    QTest::keyClicks(width, QStringLiteral("10"));
+    QCOMPARE(text(&w, "lbl_ascsizemm"), QStringLiteral("25.4x12.7 mm"));
+    QCOMPARE(text(&w, "lbl_ascsizemils"), QStringLiteral("1000x 500 mils"));
+    QCOMPARE(text(&w, "lbl_ascsizeinch"), QStringLiteral("1.000x0.500 \""));
+}
+
+void TestWindow::notANumber_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("yellow");
+    QTest::addColumn<QString>("mils");
+    QTest::newRow("letters") << "abc" << true << "---";
+    QTest::newRow("empty") << "" << true << "---";
+    QTest::newRow("nan") << "nan" << true << "---";
+    QTest::newRow("inf") << "inf" << true << "---";
+    QTest::newRow("overflow") << "1e999" << true << "---";
+    QTest::newRow("zero") << "0" << false << "---";
+    QTest::newRow("blanks around") << "  5  " << false << " 500x 250 mils";
+    QTest::newRow("negative") << "-1" << false << "-100x -50 mils";
+}
+
+void TestWindow::notANumber()
+{
+    QFETCH(QString, typed);
+    QFETCH(bool, yellow);
+    QFETCH(QString, mils);
+    const QString in = writePicture(redBlue(100, 50), QStringLiteral("nan.png"));
+    kestrel w;
+    w.show();
+    chooseFileInNextDialog(in);
+    child<QAction>(&w, "actionOpen")->trigger();
+    auto *width = child<QLineEdit>(&w, "le_linewidth");
+    width->clear();
+    QTest::keyClicks(width, typed);
+    QCOMPARE(width->styleSheet(), yellow ? QStringLiteral("background-color: yellow")
+                                         : QStringLiteral("background-color: white"));
+    QCOMPARE(text(&w, "lbl_ascsizemils"), mils);
+    QCOMPARE(text(&w, "lbl_ascsizemm"), mils == QLatin1String("---") ? mils : text(&w, "lbl_ascsizemm"));
+    // A number again turns it white.
+    width->selectAll();
+    QTest::keyClicks(width, QStringLiteral("2"));
+    QCOMPARE(width->styleSheet(), QStringLiteral("background-color: white"));
+    QCOMPARE(text(&w, "lbl_ascsizemils"), QStringLiteral(" 200x 100 mils"));
+}
+
+void TestWindow::unitFollowsButtonsWhileNotANumber()
+{
+    const QString in = writePicture(redBlue(100, 50), QStringLiteral("unit.png"));
+    kestrel w;
+    w.show();
+    chooseFileInNextDialog(in);
+    child<QAction>(&w, "actionOpen")->trigger();
+    auto *width = child<QLineEdit>(&w, "le_linewidth");
+    width->selectAll();
+    QTest::keyClicks(width, QStringLiteral("abc"));
+    QTest::mouseClick(child<QRadioButton>(&w, "rb_units_mm"), Qt::LeftButton);
+    QCOMPARE(width->text(), QStringLiteral("abc"));
+    QCOMPARE(width->styleSheet(), QStringLiteral("background-color: yellow"));
+    // The number typed next is read in the unit the user sees checked.
+    width->selectAll();
+    QTest::keyClicks(width, QStringLiteral("1"));
+    QCOMPARE(text(&w, "lbl_ascsizemm"), QStringLiteral("100.0x50.0 mm"));
+}
+
+void TestWindow::exportWithoutPicture()
+{
+    kestrel w;
+    w.show();
+    const QString out = m_dir.filePath(QStringLiteral("empty.asc"));
+    chooseFileInNextDialog(out);
+    QTest::mouseClick(child<QPushButton>(&w, "pb_generate"), Qt::LeftButton);
+    QFile file(out);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("!PADS-POWERPCB-V2.0-MILS! DESIGN DATABASE ASCII FILE "
+                                        "1.0\r\n*LINES* LINES ITEMS\r\n\r\n*END*\r\n"));
+    QCOMPARE(child<QLineEdit>(&w, "le_linewidth")->styleSheet(),
+             QStringLiteral("background-color: white"));
+}
+
+void TestWindow::exportReplacesAndKeepsName()
+{
+    const QString in = writePicture(redBlue(8, 2), QStringLiteral("small.png"));
+    kestrel w;
+    w.show();
+    chooseFileInNextDialog(in);
+    child<QAction>(&w, "actionOpen")->trigger();
+    child<QSlider>(&w, "sl_threshold")->setValue(50);
+    // A name outside Latin-1, and no suffix: used exactly as chosen.
+    const QString out = m_dir.filePath(QStringLiteral("Łódź-Ω-логотип"));
+    QFile old(out);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write(QByteArray(100000, 'x'));
+    old.close();
+    chooseFileInNextDialog(out);
+    QTest::mouseClick(child<QPushButton>(&w, "pb_generate"), Qt::LeftButton);
+    QFile file(out);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    QCOMPARE(bytes, literal::padsBytes(literal::bw(literal::grey(redBlue(8, 2)), 50, false, 100),
+                                       2.0, 19));
+    QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("Łódź*")}).size(), 1);
+}
+
+void TestWindow::exportFailureIsShown()
+{
+    kestrel w;
+    w.show();
+    // Nothing can be created in /proc, not even by root.
+    const QString out = QStringLiteral("/proc/kestrel-test.asc");
+    chooseFileInNextDialog(out);
+    const QString message = messageOfNextBox(
+            [&] { QTest::mouseClick(child<QPushButton>(&w, "pb_generate"), Qt::LeftButton); });
+    QVERIFY2(message.startsWith(QStringLiteral("Could not write the file /proc/kestrel-test.asc")),
+             qPrintable(message));
+    QVERIFY(!QFile::exists(out));
+}
+
+void TestWindow::hugeLineWidthIsRefused()
+{
+    const QString in = writePicture(redBlue(40, 20), QStringLiteral("huge.png"));
+    kestrel w;
+    w.show();
+    chooseFileInNextDialog(in);
+    child<QAction>(&w, "actionOpen")->trigger();
+    QTest::mouseClick(child<QRadioButton>(&w, "rb_units_inch"), Qt::LeftButton);
+    auto *width = child<QLineEdit>(&w, "le_linewidth");
+    width->selectAll();
+    QTest::keyClicks(width, QStringLiteral("1e6"));
+    // Refused before any file is asked for: the next modal is the message, not a dialog.
+    const QString message = messageOfNextBox(
+            [&] { QTest::mouseClick(child<QPushButton>(&w, "pb_generate"), Qt::LeftButton); });
+    QVERIFY2(message.contains(QLatin1String("too large")), qPrintable(message));
+}
+
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"
