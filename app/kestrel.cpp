@@ -18,6 +18,8 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
     setFont(compact);
 
     ui.setupUi(this);
+    // Re-polishing for its colour would otherwise give the field the application's font.
+    ui.le_linewidth->setFont(compact);
 
     lbl_freeware = new QLabel(QStringLiteral("Freeware - www.marrowby.example"), this);
     statusBar()->addPermanentWidget(lbl_freeware);

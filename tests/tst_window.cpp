@@ -489,6 +489,8 @@ void TestWindow::unitChangeConvertsOnce()
         QCOMPARE(width->text(), QString::fromLatin1(s.text));
         QCOMPARE(text(&w, "lbl_ascsizemm"), mm);
         QCOMPARE(width->styleSheet(), QStringLiteral("background-color: white"));
+        // Re-styling the field must not change its font.
+        QCOMPARE(width->font().pointSize(), w.font().pointSize());
     }
     // Typing follows every keystroke.
     width->selectAll();
