@@ -25,5 +25,8 @@ run: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+bench: build
+	$(BUILD)/bench/kestrel-bench
+
 clean:
 	rm -rf $(BUILD)

@@ -18,75 +18,69 @@ constexpr char header[] = "!PADS-POWERPCB-V2.0-MILS! DESIGN DATABASE ASCII FILE 
                           "*LINES* LINES ITEMS\r\n"
                           "\r\n";
 constexpr char footer[] = "*END*\r\n";
-constexpr qsizetype chunkSize = 1 << 20;
+constexpr qsizetype chunkSize = qsizetype(1) << 20;
+// Room for one whole item with every number at its widest, plus the slack of fixed-size copies.
+constexpr qsizetype itemRoom = 256;
 
-// The item counter as decimal text, at least eight digits, counted up in place.
-class ItemName
+// Decimal text of an int, as "%d" writes it, into at most 11 bytes; returns its length.
+int formatInt(char *out, int v)
 {
-public:
-    ItemName() { std::memset(m_digits + sizeof(m_digits) - 8, '0', 8); }
-    const char *begin() const { return m_digits + sizeof(m_digits) - m_len; }
-    int size() const { return m_len; }
-    void next()
-    {
-        char *p = m_digits + sizeof(m_digits) - 1;
-        char *const first = m_digits + sizeof(m_digits) - m_len;
-        while (p >= first && *p == '9')
-            *p-- = '0';
-        if (p >= first) {
-            ++*p;
-        } else {
-            *p = '1';
-            ++m_len;
-        }
-    }
+    return int(std::to_chars(out, out + 11, v).ptr - out);
+}
 
-private:
-    char m_digits[20];
-    int m_len = 8;
+// A number's "%5d" and "%d" texts, kept in fixed 16-byte slots so they copy as one block.
+struct NumberText
+{
+    char text[16];
+    int length;
 };
 
+NumberText padded5(int v)
+{
+    NumberText t;
+    std::memset(t.text, ' ', sizeof t.text);
+    char digits[12];
+    const int n = formatInt(digits, v);
+    const int pad = n < 5 ? 5 - n : 0;
+    std::memcpy(t.text + pad, digits, size_t(n));
+    t.length = pad + n;
+    return t;
+}
+
+NumberText plain(int v)
+{
+    NumberText t;
+    std::memset(t.text, ' ', sizeof t.text);
+    t.length = formatInt(t.text, v);
+    return t;
+}
+
+// Formats into a plain byte buffer and hands it to the device a chunk at a time.
 class ChunkWriter
 {
 public:
-    explicit ChunkWriter(QIODevice *out) : m_out(out) { m_buf.reserve(chunkSize + 256); }
+    explicit ChunkWriter(QIODevice *out) : m_out(out), m_buf(size_t(chunkSize + itemRoom)) {}
 
-    void append(const char *s, qsizetype n) { m_buf.append(s, n); }
-    template<qsizetype N>
-    void append(const char (&s)[N])
+    char *cursor() { return m_buf.data() + m_used; }
+    void advance(qsizetype n) { m_used += n; }
+    void append(const char *s, qsizetype n)
     {
-        m_buf.append(s, N - 1);
+        std::memcpy(cursor(), s, size_t(n));
+        m_used += n;
     }
-    void appendInt(int v)
-    {
-        char tmp[16];
-        const auto r = std::to_chars(tmp, tmp + sizeof(tmp), v);
-        m_buf.append(tmp, r.ptr - tmp);
-    }
-    // "%5d": right-aligned in five characters, wider numbers in full.
-    void appendInt5(int v)
-    {
-        char tmp[16];
-        const auto r = std::to_chars(tmp, tmp + sizeof(tmp), v);
-        const qsizetype n = r.ptr - tmp;
-        if (n < 5)
-            m_buf.append(5 - n, ' ');
-        m_buf.append(tmp, n);
-    }
-    bool flushIfFull() { return m_buf.size() < chunkSize || flush(); }
+    bool flushIfFull() { return m_used < chunkSize || flush(); }
     bool flush()
     {
-        if (m_failed)
-            return false;
-        if (!m_buf.isEmpty() && m_out->write(m_buf) != m_buf.size())
+        if (!m_failed && m_used > 0 && m_out->write(m_buf.data(), m_used) != m_used)
             m_failed = true;
-        m_buf.clear();
+        m_used = 0;
         return !m_failed;
     }
 
 private:
     QIODevice *m_out;
-    QByteArray m_buf;
+    std::vector<char> m_buf;
+    qsizetype m_used = 0;
     bool m_failed = false;
 };
 
@@ -96,7 +90,46 @@ bool fitsInt(double v)
     return v > double(INT_MIN) - 1.0 && v < double(INT_MAX) + 1.0;
 }
 
+// Each number in a file is round(k * pitch) for a pixel index or count k up to the image's
+// size; tables of their texts make an item a handful of block copies. Past this width the
+// numbers are formatted as they come, to keep the tables small.
+constexpr int maxTableWidth = 1 << 16;
+
 } // namespace
+
+ItemPrefix::ItemPrefix(qint64 first)
+{
+    char digits[24];
+    const auto r = std::to_chars(digits, digits + sizeof(digits), qMax<qint64>(0, first));
+    const int n = int(r.ptr - digits);
+    m_digits = qMax(8, n);
+    std::memset(m_text + 3, '0', size_t(m_digits - n));
+    std::memcpy(m_text + 3 + m_digits - n, digits, size_t(n));
+    finish();
+}
+
+void ItemPrefix::next()
+{
+    char *p = m_text + 3 + m_digits - 1;
+    while (p >= m_text + 3 && *p == '9')
+        *p-- = '0';
+    if (p >= m_text + 3) {
+        ++*p;
+        return;
+    }
+    // 99999999 -> 100000000: one digit more.
+    m_text[3] = '1';
+    m_text[3 + m_digits] = '0';
+    ++m_digits;
+    finish();
+}
+
+void ItemPrefix::finish()
+{
+    std::memcpy(m_text, "IMG", 3);
+    std::memcpy(m_text + 3 + m_digits, "  LINES ", 8);
+    m_size = 3 + m_digits + 8;
+}
 
 int roundMils(qint64 k, double pitch)
 {
@@ -125,20 +158,36 @@ PadsResult writePads(const QImage &bw, double pitch, int layer, QIODevice *out)
     }
 
     ChunkWriter w(out);
-    w.append(header);
+    w.append(header, sizeof(header) - 1);
 
     const int width = bw.width();
     const int height = bw.height();
-    // What follows Y on every item line, and the two constant lines after it.
-    QByteArray itemTail = " 1\r\nOPEN 2 " + QByteArray::number(lineWidthMils(pitch)) + ' '
+    const bool tables = width <= maxTableWidth;
+    std::vector<NumberText> positions, lengths;
+    if (tables) {
+        positions.resize(size_t(width) + 1);
+        lengths.resize(size_t(width) + 1);
+        for (int k = 0; k <= width; ++k) {
+            positions[size_t(k)] = padded5(roundMils(k, pitch));
+            lengths[size_t(k)] = plain(roundMils(k, pitch));
+        }
+    }
+    // What follows X on every item line: Y, the constant 1 and the two constant lines after it.
+    const QByteArray tailAfterY = " 1\r\nOPEN 2 " + QByteArray::number(lineWidthMils(pitch)) + ' '
             + QByteArray::number(layer) + "\r\n0 0\r\n";
-    ItemName name;
-    std::vector<QRgb> scratch(width);
+    char rowTail[itemRoom] = {};
+    ItemPrefix prefix(0);
+    std::vector<QRgb> scratch(static_cast<size_t>(width));
     qint64 items = 0;
     bool failed = false;
 
     for (int y = 0; y < height && !failed; ++y) {
-        const int rowY = roundMils(height - y, pitch);
+        const NumberText rowY = padded5(roundMils(height - y, pitch));
+        rowTail[0] = ' ';
+        std::memcpy(rowTail + 1, rowY.text, size_t(rowY.length));
+        std::memcpy(rowTail + 1 + rowY.length, tailAfterY.constData(), size_t(tailAfterY.size()));
+        const qsizetype rowTailSize = 1 + rowY.length + tailAfterY.size();
+
         const QRgb *row = pixelRow(bw, y, scratch.data());
         int x = 0;
         while (x < width) {
@@ -149,16 +198,15 @@ PadsResult writePads(const QImage &bw, double pitch, int layer, QIODevice *out)
             const int s = x;
             while (x < width && (row[x] & 0xffu))
                 ++x;
-            w.append("IMG");
-            w.append(name.begin(), name.size());
-            w.append("  LINES ");
-            w.appendInt5(roundMils(s, pitch));
-            w.append(" ");
-            w.appendInt5(rowY);
-            w.append(itemTail.constData(), itemTail.size());
-            w.appendInt(roundMils(x - s, pitch));
-            w.append(" 0\r\n");
-            name.next();
+
+            w.append(prefix.data(), prefix.size());
+            const NumberText pos = tables ? positions[size_t(s)] : padded5(roundMils(s, pitch));
+            w.append(pos.text, pos.length);
+            w.append(rowTail, rowTailSize);
+            const NumberText len = tables ? lengths[size_t(x - s)] : plain(roundMils(x - s, pitch));
+            w.append(len.text, len.length);
+            w.append(" 0\r\n", 4);
+            prefix.next();
             ++items;
             if (!w.flushIfFull()) {
                 failed = true;
@@ -166,7 +214,7 @@ PadsResult writePads(const QImage &bw, double pitch, int layer, QIODevice *out)
             }
         }
     }
-    w.append(footer);
+    w.append(footer, sizeof(footer) - 1);
     result.items = items;
     if (!w.flush()) {
         result.status = PadsResult::WriteFailed;

@@ -19,6 +19,24 @@ int lineWidthMils(double pitch);
 // Whether every number the file would hold for an image of this size fits the file's integers.
 bool padsFits(const QSize &bw, double pitch);
 
+// The start of an item line, "IMG" + the item number in at least eight digits + "  LINES ",
+// counted up in place so that numbering costs next to nothing per item.
+class ItemPrefix
+{
+public:
+    explicit ItemPrefix(qint64 first);
+    const char *data() const { return m_text; }
+    int size() const { return m_size; }
+    void next();
+
+private:
+    void finish();
+
+    char m_text[48] = {};
+    int m_digits = 8;
+    int m_size = 0;
+};
+
 struct PadsResult
 {
     enum Status { Ok, PitchTooLarge, WriteFailed };

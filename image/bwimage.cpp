@@ -1,6 +1,9 @@
 // Scaling and clipping of the grey image into the black-and-white image.
 #include "bwimage.h"
 
+#include "imagealloc.h"
+#include "rowkernels.h"
+
 namespace kcore {
 
 QSize scaledRequest(const QSize &grey, int scalePercent)
@@ -42,20 +45,16 @@ void clipInto(const QImage &scaledGrey, int threshold, bool invert, QImage &bw)
     const int w = scaledGrey.width();
     const int h = scaledGrey.height();
     if (bw.size() != scaledGrey.size() || bw.format() != QImage::Format_RGB32)
-        bw = QImage(w, h, QImage::Format_RGB32);
+        bw = allocateImage(w, h, QImage::Format_RGB32);
     if (bw.isNull())
         return;
     // Light pixels become white; invert flips the colour bits, never the alpha.
     const quint32 flip = invert ? 0x00ffffffu : 0u;
     const quint32 t = quint32(qBound(0, threshold, 255));
-    for (int y = 0; y < h; ++y) {
-        const quint32 *src = reinterpret_cast<const quint32 *>(scaledGrey.constScanLine(y));
-        quint32 *dst = reinterpret_cast<quint32 *>(bw.scanLine(y));
-        for (int x = 0; x < w; ++x) {
-            const quint32 light = quint32(0) - quint32((src[x] & 0xffu) > t);
-            dst[x] = 0xff000000u | ((light & 0x00ffffffu) ^ flip);
-        }
-    }
+    for (int y = 0; y < h; ++y)
+        clipRow(reinterpret_cast<const quint32 *>(scaledGrey.constScanLine(y)),
+                reinterpret_cast<quint32 *>(bw.scanLine(y)), w, t, flip);
+    finishRows();
 }
 
 QImage makeBw(const QImage &grey, int threshold, bool invert, int scalePercent)

@@ -1,6 +1,9 @@
 // Grey conversion, row by row over scan lines, with table lookups for palette images.
 #include "greyimage.h"
 
+#include "imagealloc.h"
+#include "rowkernels.h"
+
 #include <vector>
 
 namespace kcore {
@@ -43,7 +46,7 @@ QImage makeGrey(const QImage &colour)
         return QImage();
     const int w = colour.width();
     const int h = colour.height();
-    QImage grey(w, h, QImage::Format_RGB32);
+    QImage grey = allocateImage(w, h, QImage::Format_RGB32);
     if (grey.isNull())
         return QImage();
 
@@ -86,11 +89,10 @@ QImage makeGrey(const QImage &colour)
     } else {
         std::vector<QRgb> scratch(rowIsDirect(f) ? 0 : w);
         for (int y = 0; y < h; ++y) {
-            const QRgb *src = pixelRow(colour, y, scratch.data());
-            QRgb *dst = reinterpret_cast<QRgb *>(grey.scanLine(y));
-            for (int x = 0; x < w; ++x)
-                dst[x] = greyPixel(greyOf(src[x]));
+            greyRow(pixelRow(colour, y, scratch.data()),
+                    reinterpret_cast<quint32 *>(grey.scanLine(y)), w);
         }
+        finishRows();
     }
     return grey;
 }

@@ -16,7 +16,17 @@ private slots:
     void formats();
     void paletteIndexBeyondTable();
     void nullStaysNull();
+    void packedFormulaEverywhere();
 };
+
+void TestGreyImage::packedFormulaEverywhere()
+{
+    // The packed arithmetic of the fast loop against the plain formula, for every colour.
+    for (quint32 rgb = 0; rgb < (1u << 24); ++rgb) {
+        if (kcore::greyOfPacked(rgb) != quint32(kcore::greyOf(rgb)))
+            QFAIL(qPrintable(QString::number(rgb, 16)));
+    }
+}
 
 void TestGreyImage::formula_data()
 {

@@ -56,6 +56,9 @@ private slots:
     void workedExample();
     void items_data();
     void items();
+    void itemNames_data();
+    void itemNames();
+    void wideImageWithoutTables();
     void rounding_data();
     void rounding();
     void hugePitchIsRefused_data();
@@ -122,6 +125,45 @@ void TestPadsWriter::items()
     QFETCH(QByteArray, body);
     const QImage bw = rows.isEmpty() ? QImage() : bwFromRows(rows);
     QCOMPARE(write(bw, pitch, layer), head + body + "*END*\r\n");
+}
+
+void TestPadsWriter::itemNames_data()
+{
+    QTest::addColumn<qint64>("first");
+    QTest::addColumn<QStringList>("names");
+    QTest::newRow("from zero") << qint64(0) << QStringList{"IMG00000000  LINES ", "IMG00000001  LINES "};
+    QTest::newRow("item 7") << qint64(7) << QStringList{"IMG00000007  LINES ", "IMG00000008  LINES "};
+    QTest::newRow("carry") << qint64(1999) << QStringList{"IMG00001999  LINES ", "IMG00002000  LINES "};
+    QTest::newRow("ninth digit")
+            << qint64(99999998)
+            << QStringList{"IMG99999998  LINES ", "IMG99999999  LINES ", "IMG100000000  LINES ",
+                           "IMG100000001  LINES "};
+    QTest::newRow("tenth digit") << qint64(999999999)
+                                 << QStringList{"IMG999999999  LINES ", "IMG1000000000  LINES "};
+}
+
+void TestPadsWriter::itemNames()
+{
+    QFETCH(qint64, first);
+    QFETCH(QStringList, names);
+    kcore::ItemPrefix prefix(first);
+    for (const QString &name : names) {
+        QCOMPARE(QByteArray(prefix.data(), prefix.size()), name.toLatin1());
+        prefix.next();
+    }
+}
+
+void TestPadsWriter::wideImageWithoutTables()
+{
+    // Wider than the writer keeps number tables for: the numbers are formatted one by one.
+    QImage bw(70001, 2, QImage::Format_RGB32);
+    bw.fill(0xff000000u);
+    for (int x : {0, 1, 2, 500, 69999, 70000})
+        bw.setPixel(x, 0, 0xffffffffu);
+    bw.setPixel(65537, 1, 0xffffffffu);
+    const QByteArray file = write(bw, 3.3, 7);
+    QCOMPARE(file, literal::padsBytes(bw, 3.3, 7));
+    QVERIFY(file.contains("LINES 216272     3 1\r\n"));
 }
 
 void TestPadsWriter::rounding_data()

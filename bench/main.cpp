@@ -1,0 +1,234 @@
+// kestrel-bench: times grey, black-and-white, rethreshold, preview and export on generated
+// pictures against the literal per-pixel / fprintf code and against memcpy of the same bytes,
+// checks that fast and literal results are identical, and prints medians and ratios.
+#include "export/padswriter.h"
+#include "image/bwimage.h"
+#include "image/greyimage.h"
+#include "image/imagealloc.h"
+#include "image/picture.h"
+#include "literal.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageWriter>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace {
+
+double medianMs(int runs, const std::function<void()> &work)
+{
+    std::vector<double> ms;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer t;
+        t.start();
+        work();
+        ms.push_back(t.nsecsElapsed() / 1e6);
+    }
+    std::sort(ms.begin(), ms.end());
+    return ms[ms.size() / 2];
+}
+
+// Something like a photograph: smooth shading, edges and a little noise.
+QImage photoLike(int w, int h)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    QRandomGenerator rng(42);
+    for (int y = 0; y < h; ++y) {
+        QRgb *line = reinterpret_cast<QRgb *>(img.scanLine(y));
+        for (int x = 0; x < w; ++x) {
+            const int n = int(rng.bounded(24));
+            const int r = (x * 255 / w + n) & 0xff;
+            const int g = ((y * 255 / h) ^ ((x / 300) % 2 ? 0x40 : 0)) & 0xff;
+            const int b = (((x - w / 2) * (x - w / 2) + (y - h / 2) * (y - h / 2)) / 40000 + n) & 0xff;
+            line[x] = qRgb(r, g, b);
+        }
+    }
+    return img;
+}
+
+QImage checkerboard(int w, int h)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y) {
+        QRgb *line = reinterpret_cast<QRgb *>(img.scanLine(y));
+        for (int x = 0; x < w; ++x)
+            line[x] = (x + y) % 2 ? 0xffffffffu : 0xff000000u;
+    }
+    return img;
+}
+
+// Fresh memory every run, as the pipeline's own outputs are: from the allocator the pipeline
+// uses, so both pay the same first-touch cost.
+double memcpyFreshMs(const QImage &src, int runs)
+{
+    return medianMs(runs, [&] {
+        QImage dst = kcore::allocateImage(src.width(), src.height(), src.format());
+        std::memcpy(dst.bits(), src.constBits(), size_t(src.sizeInBytes()));
+    });
+}
+
+// The same from plain new[], for comparison.
+double memcpyNewMs(qsizetype bytes, const void *src, int runs)
+{
+    return medianMs(runs, [&] {
+        std::unique_ptr<char[]> dst(new char[size_t(bytes)]);
+        std::memcpy(dst.get(), src, size_t(bytes));
+        volatile char keep = dst[size_t(bytes) / 2];
+        (void)keep;
+    });
+}
+
+struct Row
+{
+    const char *step;
+    double fast;
+    double literal; // 0 when there is no literal version
+    double memcpyMs; // 0 when not compared
+    QString target;
+    bool met;
+};
+
+void printTable(const std::vector<Row> &rows)
+{
+    std::printf("\n%-36s %10s %10s %10s %9s %9s  %s\n", "step", "fast ms", "literal ms",
+                "memcpy ms", "speed-up", "/memcpy", "target");
+    for (const Row &r : rows) {
+        char lit[32] = "-", mem[32] = "-", up[32] = "-", vs[32] = "-";
+        if (r.literal > 0) {
+            std::snprintf(lit, sizeof lit, "%.1f", r.literal);
+            std::snprintf(up, sizeof up, "%.1fx", r.literal / r.fast);
+        }
+        if (r.memcpyMs > 0) {
+            std::snprintf(mem, sizeof mem, "%.1f", r.memcpyMs);
+            std::snprintf(vs, sizeof vs, "%.2fx", r.fast / r.memcpyMs);
+        }
+        std::printf("%-36s %10.1f %10s %10s %9s %9s  %s %s\n", r.step, r.fast, lit, mem, up, vs,
+                    qPrintable(r.target), r.met ? "MET" : "MISSED");
+    }
+}
+
+QByteArray hashOfFile(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QByteArray();
+    QCryptographicHash h(QCryptographicHash::Sha256);
+    h.addData(&f);
+    return h.result();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const int width = 6000, height = 4000;
+    const int runs = 7, literalRuns = 3;
+    bool allSame = true;
+    std::vector<Row> rows;
+    QTemporaryDir dir;
+
+    std::printf("kestrel-bench: %d x %d photo-like picture, medians of %d runs (literal: %d)\n",
+                width, height, runs, literalRuns);
+    const QImage colour = photoLike(width, height);
+    const qsizetype bytes = colour.sizeInBytes();
+
+    // Decoding, the yardstick for everything after it.
+    const QString png = dir.filePath(QStringLiteral("photo.png"));
+    QImageWriter(png).write(colour);
+    QImage decoded;
+    const double decodeMs = medianMs(3, [&] { decoded = kcore::loadPicture(png); });
+    allSame &= decoded == colour;
+
+    // Grey.
+    QImage grey, literalGrey;
+    const double greyMs = medianMs(runs, [&] { grey = kcore::makeGrey(colour); });
+    const double greyLit = medianMs(literalRuns, [&] { literalGrey = literal::grey(colour); });
+    const double copyMs = memcpyFreshMs(colour, runs);
+    const double copyNewMs = memcpyNewMs(bytes, colour.constBits(), runs);
+    allSame &= grey == literalGrey;
+    rows.push_back({"grey (fresh image)", greyMs, greyLit, copyMs, ">=7x literal, <=1.5x memcpy",
+                    greyLit / greyMs >= 7 && greyMs / copyMs <= 1.5});
+
+    // Black-and-white at 100 %.
+    QImage bw, literalBw;
+    const double bwMs = medianMs(runs, [&] { bw = kcore::makeBw(grey, 128, false, 100); });
+    const double bwLit = medianMs(literalRuns, [&] { literalBw = literal::bw(grey, 128, false, 100); });
+    allSame &= bw == literalBw;
+    rows.push_back({"black-and-white 100 % (fresh image)", bwMs, bwLit, copyMs,
+                    ">=7x literal, <=1.5x memcpy", bwLit / bwMs >= 7 && bwMs / copyMs <= 1.5});
+
+    // A threshold drag: the scaled grey image is kept and the black-and-white one reused.
+    kcore::BwBuilder builder;
+    QImage dragged;
+    builder.build(grey, 128, false, 100, dragged);
+    int t = 0;
+    const double dragMs = medianMs(runs, [&] { builder.build(grey, 60 + (t++ % 100), false, 100, dragged); });
+    std::vector<char> target(static_cast<size_t>(bytes));
+    std::memset(target.data(), 1, target.size());
+    const double copyIntoMs = medianMs(runs, [&] { std::memcpy(target.data(), bw.constBits(), target.size()); });
+    allSame &= dragged == literal::bw(grey, 60 + ((t - 1) % 100), false, 100);
+    rows.push_back({"rethreshold (kept buffers)", dragMs, 0, copyIntoMs, "<=2x memcpy",
+                    dragMs / copyIntoMs <= 2});
+
+    // The first preview: fitting the picture into a frame of the window's size.
+    const double previewMs = medianMs(runs, [&] {
+        volatile int keep = colour.scaled(481, 463, Qt::KeepAspectRatio, Qt::FastTransformation).width();
+        (void)keep;
+    });
+    rows.push_back({"preview fit 481x463", previewMs, 0, 0, "", true});
+
+    const double after = greyMs + bwMs + previewMs;
+    rows.push_back({"grey + b/w + preview vs PNG decode", after, 0, 0,
+                    QString::asprintf("< decode/4 (decode %.0f ms)", decodeMs), after < decodeMs / 4});
+
+    // Export, worst case: a checkerboard, one item per white pixel.
+    const QImage board = checkerboard(4000, 4000);
+    QFile devnull(QStringLiteral("/dev/null"));
+    devnull.open(QIODevice::WriteOnly);
+    qint64 items = 0;
+    QByteArray fastOut;
+    const double exportMs = medianMs(runs, [&] {
+        items = kcore::writePads(board, 7.874015748031496, 26, &devnull).items;
+    });
+    std::FILE *null = std::fopen("/dev/null", "w");
+    const double exportLit = medianMs(literalRuns, [&] { literal::writePads(board, 7.874015748031496, 26, null); });
+    std::fclose(null);
+    {
+        QFile fastFile(dir.filePath(QStringLiteral("fast.asc")));
+        fastFile.open(QIODevice::WriteOnly);
+        kcore::writePads(board, 7.874015748031496, 26, &fastFile);
+        fastFile.close();
+        std::FILE *lit = std::fopen(qPrintable(dir.filePath(QStringLiteral("literal.asc"))), "w");
+        literal::writePads(board, 7.874015748031496, 26, lit);
+        std::fclose(lit);
+        allSame &= hashOfFile(fastFile.fileName()) == hashOfFile(dir.filePath(QStringLiteral("literal.asc")));
+    }
+    const double outBytes = double(QFileInfo(dir.filePath(QStringLiteral("fast.asc"))).size());
+    const double gbps = outBytes / (exportMs / 1000) / 1e9;
+    rows.push_back({"export checkerboard 4000x4000", exportMs, exportLit, 0,
+                    QString::asprintf(">=15x literal, >=1 GB/s (%.2f GB/s, %.1f M items/s)", gbps,
+                                      items / (exportMs / 1000) / 1e6),
+                    exportLit / exportMs >= 15 && gbps >= 1});
+
+    printTable(rows);
+    std::printf("\nmemcpy of the %.0f MB picture into a fresh buffer: %.1f ms from the image "
+                "allocator (huge pages), %.1f ms from plain new[]\n",
+                bytes / 1e6, copyMs, copyNewMs);
+    std::printf("\nfast and literal outputs identical: %s\n", allSame ? "yes" : "NO");
+    const bool allMet = std::all_of(rows.begin(), rows.end(), [](const Row &r) { return r.met; });
+    std::printf("all targets met: %s\n", allMet ? "yes" : "no");
+    return allSame ? 0 : 1;
+}
