@@ -24,12 +24,13 @@ void setFailure(QString *why, const QString &text)
 
 } // namespace
 
-QImage loadPicture(const QString &path, QString *why)
+namespace {
+
+QImage read(QImageReader &reader, QString *why)
 {
     if (QImageReader::allocationLimit() != allocationLimitMB)
         QImageReader::setAllocationLimit(allocationLimitMB);
-
-    QImageReader reader(path);
+    // Refuse what the header declares too large before any pixel is allocated.
     const QSize declared = reader.size();
     if (declared.isValid() && qint64(declared.width()) * declared.height() > maxImagePixels) {
         setFailure(why, QStringLiteral("picture of %1 x %2 pixels is larger than the limit")
@@ -47,6 +48,20 @@ QImage loadPicture(const QString &path, QString *why)
         return QImage();
     }
     return image;
+}
+
+} // namespace
+
+QImage loadPicture(const QString &path, QString *why)
+{
+    QImageReader reader(path);
+    return read(reader, why);
+}
+
+QImage loadPicture(QIODevice *device, QString *why)
+{
+    QImageReader reader(device);
+    return read(reader, why);
 }
 
 } // namespace kcore

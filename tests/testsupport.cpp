@@ -48,10 +48,16 @@ QImage randomImage(QRandomGenerator &rng, const QSize &size, QImage::Format form
     return argb.convertToFormat(format);
 }
 
-void onNextModal(std::function<void(QWidget *)> action, int timeoutMs)
+ModalWatch::~ModalWatch()
+{
+    if (m_timer)
+        delete m_timer.data();
+}
+
+ModalWatch onNextModal(std::function<void(QWidget *)> action, int timeoutMs)
 {
     auto *timer = new QTimer;
-    auto *clock = new QElapsedTimer;
+    auto clock = std::make_shared<QElapsedTimer>();
     clock->start();
     timer->setInterval(10);
     QObject::connect(timer, &QTimer::timeout, [timer, clock, action, timeoutMs] {
@@ -59,16 +65,14 @@ void onNextModal(std::function<void(QWidget *)> action, int timeoutMs)
         if (modal && modal->isVisible()) {
             timer->stop();
             timer->deleteLater();
-            delete clock;
             action(modal);
         } else if (clock->elapsed() > timeoutMs) {
             timer->stop();
             timer->deleteLater();
-            delete clock;
-            qWarning("no modal dialog appeared");
         }
     });
     timer->start();
+    return ModalWatch(timer);
 }
 
 void chooseFileInNextDialog(const QString &path)
@@ -90,7 +94,7 @@ void chooseFileInNextDialog(const QString &path)
                     else
                         m->accept();
                 }
-            });
+            }).detach();
         }
         // As a user would: type the whole path into the name field and press Open or Save.
         // (selectFile() leaves a focused name field alone.)
@@ -103,7 +107,7 @@ void chooseFileInNextDialog(const QString &path)
             qWarning("the file dialog did not take %s", qPrintable(path));
             dialog->reject();
         }
-    });
+    }).detach();
 }
 
 void cancelNextDialog()
@@ -111,7 +115,7 @@ void cancelNextDialog()
     onNextModal([](QWidget *w) {
         if (auto *d = qobject_cast<QDialog *>(w))
             d->reject();
-    });
+    }).detach();
 }
 
 namespace {

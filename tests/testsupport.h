@@ -3,6 +3,8 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QPointer>
+#include <QTimer>
 #include <QRandomGenerator>
 #include <QStringList>
 
@@ -19,8 +21,23 @@ QImage bwFromRows(const QStringList &rows);
 QImage randomImage(QRandomGenerator &rng, const QSize &size, QImage::Format format);
 
 // Runs action on the next modal widget to appear, from the event loop the caller's exec() runs.
-// Gives up after timeoutMs and closes every modal widget then, so a test never hangs.
-void onNextModal(std::function<void(QWidget *)> action, int timeoutMs = 10000);
+// Gives up after timeoutMs. The watch ends when the returned handle is destroyed, so an action
+// never outlives what it refers to.
+class ModalWatch
+{
+public:
+    explicit ModalWatch(QTimer *timer) : m_timer(timer) { }
+    ModalWatch(ModalWatch &&other) noexcept : m_timer(other.m_timer) { other.m_timer = nullptr; }
+    ~ModalWatch();
+    ModalWatch(const ModalWatch &) = delete;
+    ModalWatch &operator=(const ModalWatch &) = delete;
+    // Keeps watching after the handle is gone, for actions that refer to nothing local.
+    void detach() { m_timer = nullptr; }
+
+private:
+    QPointer<QTimer> m_timer;
+};
+[[nodiscard]] ModalWatch onNextModal(std::function<void(QWidget *)> action, int timeoutMs = 10000);
 
 // Chooses path in the next modal file dialog and accepts it; answers "Yes" if asked to replace.
 void chooseFileInNextDialog(const QString &path);

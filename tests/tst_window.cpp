@@ -64,7 +64,7 @@ QImage redBlue(int w, int h)
 QString messageOfNextBox(std::function<void()> trigger)
 {
     QString seen;
-    onNextModal([&seen](QWidget *w) {
+    const auto watch = onNextModal([&seen](QWidget *w) {
         if (auto *box = qobject_cast<QMessageBox *>(w))
             seen = box->text();
         if (auto *d = qobject_cast<QDialog *>(w))
@@ -270,7 +270,7 @@ void TestWindow::helpDialog()
 
     for (int round = 0; round < 2; ++round) {
         bool checked = false;
-        onNextModal([&](QWidget *modal) {
+        const auto watch = onNextModal([&](QWidget *modal) {
             auto *dialog = qobject_cast<QDialog *>(modal);
             QVERIFY(dialog);
             QCOMPARE(dialog->parentWidget(), &w);

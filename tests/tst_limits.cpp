@@ -1,0 +1,326 @@
+// Tests of bad and big pictures: a generated corpus of broken files, decompression bombs,
+// pictures beyond and at the size bound, and scales that would exceed it.
+#include "kestrel.h"
+#include "testsupport.h"
+
+#include "export/padswriter.h"
+#include "geometry/units.h"
+#include "image/bwimage.h"
+#include "image/greyimage.h"
+#include "image/picture.h"
+
+#include <QAction>
+#include <QBuffer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImageWriter>
+#include <QLabel>
+#include <QMessageBox>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+
+using testsupport::chooseFileInNextDialog;
+using testsupport::onNextModal;
+
+namespace {
+
+quint32 crc32(const QByteArray &data)
+{
+    quint32 crc = 0xffffffffu;
+    for (char ch : data) {
+        crc ^= quint8(ch);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+void putBE(QByteArray &out, quint32 v)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.append(char((v >> shift) & 0xff));
+}
+
+QByteArray pngChunk(const char *type, const QByteArray &data)
+{
+    QByteArray out;
+    putBE(out, quint32(data.size()));
+    const QByteArray body = QByteArray(type) + data;
+    out.append(body);
+    putBE(out, crc32(body));
+    return out;
+}
+
+// A small PNG whose header claims width x height RGB pixels.
+QByteArray pngBomb(quint32 width, quint32 height)
+{
+    QByteArray ihdr;
+    putBE(ihdr, width);
+    putBE(ihdr, height);
+    ihdr.append("\x08\x02\x00\x00\x00", 5);
+    const QByteArray idat = qCompress(QByteArray(4096, '\0')).mid(4); // zlib stream only
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", ihdr) + pngChunk("IDAT", idat)
+            + pngChunk("IEND", QByteArray());
+}
+
+// A GIF whose screen and image claim 65535 x 65535 pixels, the most the format can say.
+QByteArray gifBomb()
+{
+    QImage one(1, 1, QImage::Format_Indexed8);
+    one.setColorTable({qRgb(0, 0, 0)});
+    one.fill(0);
+    QByteArray gif = testsupport::gifBytes(one);
+    for (int at : {6, 8, 13 + 768 + 5, 13 + 768 + 7}) {
+        gif[at] = char(0xff);
+        gif[at + 1] = char(0xff);
+    }
+    return gif;
+}
+
+// A BMP header claiming 100000 x 100000 pixels at 24 bits, with almost no pixel data.
+QByteArray bmpBomb()
+{
+    QByteArray bmp("BM", 2);
+    auto le = [&bmp](quint32 v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            bmp.append(char((v >> (8 * i)) & 0xff));
+    };
+    le(54 + 64, 4);
+    le(0, 4);
+    le(54, 4);
+    le(40, 4);
+    le(100000, 4);
+    le(100000, 4);
+    le(1, 2);
+    le(24, 2);
+    le(0, 4);
+    le(0, 4);
+    le(2835, 4);
+    le(2835, 4);
+    le(0, 4);
+    le(0, 4);
+    bmp.append(QByteArray(64, '\x7f'));
+    return bmp;
+}
+
+QImage testPattern(int w, int h)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img.setPixel(x, y, qRgb(x * 255 / w, y * 255 / h, (x * y) % 256));
+    return img;
+}
+
+struct WindowState
+{
+    QString info, mils, mm, inch;
+    QImage preview;
+    bool operator==(const WindowState &o) const
+    {
+        return info == o.info && mils == o.mils && mm == o.mm && inch == o.inch
+                && preview == o.preview;
+    }
+};
+
+WindowState stateOf(kestrel &w)
+{
+    return {w.findChild<QLabel *>("lbl_info")->text(),
+            w.findChild<QLabel *>("lbl_ascsizemils")->text(),
+            w.findChild<QLabel *>("lbl_ascsizemm")->text(),
+            w.findChild<QLabel *>("lbl_ascsizeinch")->text(),
+            w.findChild<QFrame *>("mainframe")->grab().toImage()};
+}
+
+} // namespace
+
+class TestLimits : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void corpusThroughWindow();
+    void bombsFailFast_data();
+    void bombsFailFast();
+    void bigPictureLoadsAndConverts();
+    void scaleBeyondBoundIsSteppedBack();
+
+private:
+    QString write(const QString &name, const QByteArray &bytes);
+    QTemporaryDir m_dir;
+};
+
+void TestLimits::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+}
+
+QString TestLimits::write(const QString &name, const QByteArray &bytes)
+{
+    const QString path = m_dir.filePath(name);
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        qFatal("cannot write %s", qPrintable(path));
+    f.write(bytes);
+    return path;
+}
+
+void TestLimits::corpusThroughWindow()
+{
+    // Every listed format, whole and cut short at several points, plus the usual junk.
+    QStringList corpus;
+    const QImage pattern = testPattern(64, 48);
+    for (const char *suffix :
+         {"bmp", "gif", "jpg", "png", "pbm", "pgm", "ppm", "tiff", "xbm", "xpm"}) {
+        QByteArray bytes;
+        if (qstrcmp(suffix, "gif") == 0) {
+            bytes = testsupport::gifBytes(pattern);
+        } else {
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::WriteOnly);
+            QImageWriter writer(&buffer, suffix);
+            QVERIFY2(writer.write(pattern), suffix);
+        }
+        const qsizetype n = bytes.size();
+        for (qsizetype cut : {qsizetype(1), qsizetype(10), n / 4, n / 2, n - 1, n})
+            corpus << write(QStringLiteral("cut%1.%2").arg(cut).arg(QLatin1String(suffix)),
+                            bytes.left(cut));
+        // The right contents under the wrong name.
+        corpus << write(QStringLiteral("misnamed-%1.png").arg(QLatin1String(suffix)), bytes);
+    }
+    corpus << write(QStringLiteral("empty.png"), QByteArray())
+           << write(QStringLiteral("text.jpg"), "Just some words, not a picture.\n")
+           << write(QStringLiteral("bomb.png"), pngBomb(100000, 100000))
+           << write(QStringLiteral("bomb.gif"), gifBomb())
+           << write(QStringLiteral("bomb.bmp"), bmpBomb());
+
+    kestrel w;
+    w.show();
+    chooseFileInNextDialog(write(QStringLiteral("start.png"), [&] {
+        QByteArray b;
+        QBuffer buf(&b);
+        buf.open(QIODevice::WriteOnly);
+        testPattern(30, 20).save(&buf, "PNG");
+        return b;
+    }()));
+    w.findChild<QAction *>("actionOpen")->trigger();
+    w.findChild<QRadioButton *>("rb_bandw")->click();
+
+    int loaded = 0, refused = 0;
+    for (const QString &path : corpus) {
+        const WindowState before = stateOf(w);
+        QString message;
+        chooseFileInNextDialog(path);
+        // If the picture cannot be read, a message box follows the file dialog.
+        const auto watch = onNextModal(
+                [&message](QWidget *m) {
+                    if (auto *box = qobject_cast<QMessageBox *>(m)) {
+                        message = box->text();
+                        box->accept();
+                    }
+                },
+                5000);
+        w.findChild<QAction *>("actionOpen")->trigger();
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+        if (message.isEmpty()) {
+            ++loaded;
+            QVERIFY2(w.findChild<QLabel *>("lbl_info")->text().startsWith(QLatin1String("Width=")),
+                     qPrintable(path));
+        } else {
+            ++refused;
+            QCOMPARE(message, QStringLiteral("Could not load the file as image."));
+            QVERIFY2(stateOf(w) == before, qPrintable(path));
+        }
+    }
+    qInfo("corpus: %d files loaded, %d refused", loaded, refused);
+    QVERIFY(loaded >= 20);  // every whole file and the misnamed ones
+    QVERIFY(refused >= 15); // the junk and the bombs at least
+}
+
+void TestLimits::bombsFailFast_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("suffix");
+    QTest::newRow("PNG 100000 x 100000") << pngBomb(100000, 100000) << "png";
+    QTest::newRow("PNG 16385 x 16384") << pngBomb(16385, 16384) << "png";
+    QTest::newRow("GIF 65535 x 65535") << gifBomb() << "gif";
+    QTest::newRow("BMP 100000 x 100000") << bmpBomb() << "bmp";
+}
+
+void TestLimits::bombsFailFast()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, suffix);
+    const QString path = write(QStringLiteral("bomb.") + suffix, bytes);
+    QElapsedTimer t;
+    t.start();
+    QString why;
+    QVERIFY(kcore::loadPicture(path, &why).isNull());
+    // No allocation of gigabytes happened: that alone would take seconds.
+    QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
+}
+
+void TestLimits::bigPictureLoadsAndConverts()
+{
+    // 16384 x 16384, the largest picture kestrel promises, and beyond Qt's default 128 MB limit.
+    QImage big(16384, 16384, QImage::Format_Grayscale8);
+    big.fill(200);
+    for (int y = 0; y < big.height(); y += 64)
+        std::memset(big.scanLine(y), 30, size_t(big.width()));
+    const QString path = m_dir.filePath(QStringLiteral("big.png"));
+    QImageWriter writer(path);
+    writer.setCompression(1);
+    QVERIFY(writer.write(big));
+    big = QImage();
+
+    QString why;
+    const QImage loaded = kcore::loadPicture(path, &why);
+    QVERIFY2(!loaded.isNull(), qPrintable(why));
+    QCOMPARE(loaded.size(), QSize(16384, 16384));
+    const QImage grey = kcore::makeGrey(loaded);
+    QVERIFY(!grey.isNull());
+    kcore::BwBuilder builder;
+    QImage bw;
+    QVERIFY(builder.build(grey, 128, false, 100, bw));
+    QCOMPARE(bw.size(), QSize(16384, 16384));
+    QCOMPARE(bw.pixel(5, 0), 0xff000000u);
+    QCOMPARE(bw.pixel(5, 1), 0xffffffffu);
+    QVERIFY(!builder.build(grey, 128, false, 101, bw));
+}
+
+void TestLimits::scaleBeyondBoundIsSteppedBack()
+{
+    // At 500 % this picture would be 16500 x 16500 pixels: just past the bound.
+    QImage picture(3300, 3300, QImage::Format_Grayscale8);
+    picture.fill(180);
+    const QString path = m_dir.filePath(QStringLiteral("scale.png"));
+    QVERIFY(picture.save(path));
+
+    kestrel w;
+    w.show();
+    chooseFileInNextDialog(path);
+    w.findChild<QAction *>("actionOpen")->trigger();
+    w.findChild<QRadioButton *>("rb_bandw")->click();
+    auto *scale = w.findChild<QSpinBox *>("sb_scale");
+    QString message;
+    const auto watch = onNextModal([&message](QWidget *m) {
+        if (auto *box = qobject_cast<QMessageBox *>(m)) {
+            message = box->text();
+            box->accept();
+        }
+    });
+    scale->setValue(500);
+    QVERIFY2(message.contains(QLatin1String("16500 x 16500")), qPrintable(message));
+    QVERIFY2(message.contains(QLatin1String("496 %")), qPrintable(message));
+    // The spin box, the image, its preview label and the size labels agree.
+    QCOMPARE(scale->value(), 496);
+    QCOMPARE(w.findChild<QLabel *>("lbl_info")->text(), QStringLiteral("Width=16368 Heigth=16368"));
+    QCOMPARE(w.findChild<QLabel *>("lbl_ascsizemils")->text(),
+             QString::fromLatin1(kcore::actualSizeTexts(QSize(3300, 3300), 496, 2.0).mils.toLatin1()));
+}
+
+QTEST_MAIN(TestLimits)
+#include "tst_limits.moc"
