@@ -28,5 +28,16 @@ test: build
 bench: build
 	$(BUILD)/bench/kestrel-bench
 
+# Coverage-guided fuzzing of loading, grey, black-and-white and the writer, under ASan/UBSan.
+FUZZ_SECONDS ?= 300
+fuzz:
+	@scripts/install-deps clang libclang-rt-14-dev
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DKESTREL_FUZZ=ON -DKESTREL_SANITIZE=ON
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_pipeline
+	mkdir -p build-fuzz/corpus && cp -n fuzz/seeds/* build-fuzz/corpus/
+	cd build-fuzz && ./fuzz/fuzz_pipeline -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=4096 \
+		-max_len=65536 -print_final_stats=1 corpus
+
 clean:
 	rm -rf $(BUILD)

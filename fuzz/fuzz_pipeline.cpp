@@ -1,0 +1,66 @@
+// libFuzzer target: arbitrary bytes through picture loading, grey, black-and-white at a scale
+// taken from the input, and the PADS writer.
+#include "export/padswriter.h"
+#include "image/bwimage.h"
+#include "image/greyimage.h"
+#include "image/picture.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QImageReader>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace {
+
+// Discards what is written, so long outputs cost no memory.
+class NullDevice : public QIODevice
+{
+public:
+    NullDevice() { open(WriteOnly); }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *, qint64 len) override { return len; }
+};
+
+// Kept small so that a run explores inputs rather than allocating.
+constexpr qint64 maxFuzzPixels = 4 << 20;
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    static QCoreApplication app(*argc, *argv);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size < 2)
+        return 0;
+    const int scale = 1 + (data[0] | data[1] << 8) % 500;
+    const int threshold = data[1];
+    QByteArray bytes(reinterpret_cast<const char *>(data + 2), qsizetype(size - 2));
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    {
+        QImageReader probe(&buffer);
+        const QSize declared = probe.size();
+        if (declared.isValid() && qint64(declared.width()) * declared.height() > maxFuzzPixels)
+            return 0;
+    }
+    buffer.seek(0);
+    const QImage colour = kcore::loadPicture(&buffer);
+    if (colour.isNull() || qint64(colour.width()) * colour.height() > maxFuzzPixels)
+        return 0;
+    const QImage grey = kcore::makeGrey(colour);
+    const QSize scaled = kcore::scaledRequest(grey.size(), scale);
+    if (qint64(scaled.width()) * scaled.height() > maxFuzzPixels)
+        return 0;
+    const QImage bw = kcore::makeBw(grey, threshold, threshold & 1, scale);
+    NullDevice out;
+    kcore::writePads(bw, 1.0 + threshold / 7.0, threshold, &out);
+    return 0;
+}
