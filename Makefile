@@ -39,5 +39,10 @@ fuzz:
 	cd build-fuzz && ./fuzz/fuzz_pipeline -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=4096 \
 		-max_len=65536 -print_final_stats=1 corpus
 
+# A Debian package of the window, the converter and their desktop files, in build/.
+package: build
+	@scripts/install-deps dpkg-dev file
+	cd $(BUILD) && cpack -G DEB
+
 clean:
 	rm -rf $(BUILD)

@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QDialog>
+#include <QIcon>
 #include <QLabel>
 #include <QStatusBar>
 
@@ -18,6 +19,7 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
     setFont(compact);
 
     ui.setupUi(this);
+    setWindowIcon(appIcon());
     // Re-polishing for its colour would otherwise give the field the application's font.
     ui.le_linewidth->setFont(compact);
 
@@ -55,6 +57,14 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
 }
 
 kestrel::~kestrel() = default;
+
+QIcon kestrel::appIcon()
+{
+    QIcon icon;
+    for (int size : {48, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/kestrel-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
 
 void kestrel::quit_slot()
 {

@@ -18,6 +18,9 @@ public:
     explicit kestrel(QWidget *parent = nullptr, Qt::WindowFlags flags = {});
     ~kestrel() override;
 
+    // The program's icon, for the window and the task bar.
+    static QIcon appIcon();
+
 public slots:
     void file_open();
     void display_what_slot();

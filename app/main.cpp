@@ -17,6 +17,9 @@ int main(int argc, char **argv)
     }
 #endif
     QApplication app(argc, argv);
+    // Lets desktops match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("example.marrowby.kestrel"));
+    QApplication::setWindowIcon(kestrel::appIcon());
     kestrel window;
     window.show();
     return app.exec();

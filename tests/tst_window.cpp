@@ -134,6 +134,7 @@ void TestWindow::startState()
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QCOMPARE(w.windowTitle(), QStringLiteral("KESTREL"));
     QCOMPARE(w.size(), QSize(589, 542));
+    QCOMPARE(w.windowIcon().availableSizes().size(), 3);
 
     auto *threshold = child<QSlider>(&w, "sl_threshold");
     QCOMPARE(threshold->value(), 128);
