@@ -54,15 +54,16 @@ ModalWatch::~ModalWatch()
         delete m_timer.data();
 }
 
-ModalWatch onNextModal(std::function<void(QWidget *)> action, int timeoutMs)
+ModalWatch onNextModal(std::function<void(QWidget *)> action, int timeoutMs,
+                       std::function<bool(QWidget *)> filter)
 {
     auto *timer = new QTimer;
     auto clock = std::make_shared<QElapsedTimer>();
     clock->start();
     timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, clock, action, timeoutMs] {
+    QObject::connect(timer, &QTimer::timeout, [timer, clock, action, timeoutMs, filter] {
         QWidget *modal = QApplication::activeModalWidget();
-        if (modal && modal->isVisible()) {
+        if (modal && modal->isVisible() && (!filter || filter(modal))) {
             timer->stop();
             timer->deleteLater();
             action(modal);
@@ -87,14 +88,16 @@ void chooseFileInNextDialog(const QString &path)
         }
         // Replacing an existing file asks first; say yes.
         if (dialog->acceptMode() == QFileDialog::AcceptSave && QFileInfo::exists(path)) {
-            onNextModal([](QWidget *box) {
-                if (auto *m = qobject_cast<QMessageBox *>(box)) {
-                    if (QAbstractButton *yes = m->button(QMessageBox::Yes))
-                        yes->click();
-                    else
-                        m->accept();
-                }
-            }).detach();
+            onNextModal(
+                    [](QWidget *box) {
+                        static_cast<QMessageBox *>(box)->button(QMessageBox::Yes)->click();
+                    },
+                    10000,
+                    [](QWidget *box) {
+                        auto *m = qobject_cast<QMessageBox *>(box);
+                        return m && m->button(QMessageBox::Yes);
+                    })
+                    .detach();
         }
         // As a user would: type the whole path into the name field and press Open or Save.
         // (selectFile() leaves a focused name field alone.)

@@ -37,7 +37,9 @@ public:
 private:
     QPointer<QTimer> m_timer;
 };
-[[nodiscard]] ModalWatch onNextModal(std::function<void(QWidget *)> action, int timeoutMs = 10000);
+// With a filter, only a modal widget the filter accepts ends the watch; others are left alone.
+[[nodiscard]] ModalWatch onNextModal(std::function<void(QWidget *)> action, int timeoutMs = 10000,
+                                     std::function<bool(QWidget *)> filter = {});
 
 // Chooses path in the next modal file dialog and accepts it; answers "Yes" if asked to replace.
 void chooseFileInNextDialog(const QString &path);

@@ -17,6 +17,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <sys/resource.h>
+
 namespace {
 
 struct Run
@@ -69,6 +72,7 @@ private slots:
     void errors_data();
     void errors();
     void helpAndVersion();
+    void fullDiskKeepsTheOldFile();
 
 private:
     QTemporaryDir m_dir;
@@ -242,6 +246,42 @@ void TestConvert::helpAndVersion()
     const Run version = convert({"--version"});
     QCOMPARE(version.code, 0);
     QVERIFY(version.out.startsWith("kestrel-convert 1."));
+}
+
+void TestConvert::fullDiskKeepsTheOldFile()
+{
+    QImage board(200, 200, QImage::Format_RGB32);
+    for (int y = 0; y < 200; ++y)
+        for (int x = 0; x < 200; ++x)
+            board.setPixel(x, y, (x + y) % 2 ? 0xffffffffu : 0xff000000u);
+    const QString in = m_dir.filePath(QStringLiteral("board.png"));
+    QVERIFY(board.save(in));
+    QDir outDir(m_dir.filePath(QStringLiteral("full")));
+    QVERIFY(outDir.mkpath(QStringLiteral(".")));
+    const QString out = outDir.filePath(QStringLiteral("board.asc"));
+    const QByteArray old = "the file from yesterday\n";
+    {
+        QFile f(out);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(old);
+    }
+
+    // The converter runs as on a nearly full disk: files may not grow past 64 KiB.
+    QProcess p;
+    p.setChildProcessModifier([] {
+        struct rlimit small;
+        getrlimit(RLIMIT_FSIZE, &small);
+        small.rlim_cur = 64 * 1024;
+        setrlimit(RLIMIT_FSIZE, &small);
+        signal(SIGXFSZ, SIG_IGN);
+    });
+    p.start(QStringLiteral(KESTREL_CONVERT), {in, out});
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitCode(), 1);
+    const QByteArray err = p.readAllStandardError();
+    QVERIFY2(err.startsWith("kestrel-convert: could not write " + out.toUtf8()), err.constData());
+    QCOMPARE(readFile(out), old);
+    QCOMPARE(outDir.entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("board.asc")});
 }
 
 QTEST_MAIN(TestConvert)

@@ -16,10 +16,14 @@
 #include <QImageWriter>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
 
 using testsupport::chooseFileInNextDialog;
 using testsupport::onNextModal;
@@ -147,6 +151,7 @@ private slots:
     void bombsFailFast();
     void bigPictureLoadsAndConverts();
     void scaleBeyondBoundIsSteppedBack();
+    void fullDiskKeepsTheOldFile();
 
 private:
     QString write(const QString &name, const QByteArray &bytes);
@@ -320,6 +325,64 @@ void TestLimits::scaleBeyondBoundIsSteppedBack()
     QCOMPARE(w.findChild<QLabel *>("lbl_info")->text(), QStringLiteral("Width=16368 Heigth=16368"));
     QCOMPARE(w.findChild<QLabel *>("lbl_ascsizemils")->text(),
              QString::fromLatin1(kcore::actualSizeTexts(QSize(3300, 3300), 496, 2.0).mils.toLatin1()));
+}
+
+void TestLimits::fullDiskKeepsTheOldFile()
+{
+    // A checkerboard: one item per white pixel, far more text than the "disk" takes.
+    QImage board(200, 200, QImage::Format_RGB32);
+    for (int y = 0; y < 200; ++y)
+        for (int x = 0; x < 200; ++x)
+            board.setPixel(x, y, (x + y) % 2 ? 0xffffffffu : 0xff000000u);
+    const QString in = m_dir.filePath(QStringLiteral("board.png"));
+    QVERIFY(board.save(in));
+    QDir outDir(m_dir.filePath(QStringLiteral("full")));
+    QVERIFY(outDir.mkpath(QStringLiteral(".")));
+    const QString out = outDir.filePath(QStringLiteral("board.asc"));
+    const QByteArray old = "the file from yesterday\n";
+    {
+        QFile f(out);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(old);
+    }
+
+    kestrel w;
+    w.show();
+    chooseFileInNextDialog(in);
+    w.findChild<QAction *>("actionOpen")->trigger();
+
+    // Files may grow to 64 KiB only, as on a nearly full disk; this holds even for root.
+    struct rlimit saved;
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit small = saved;
+    small.rlim_cur = 64 * 1024;
+    signal(SIGXFSZ, SIG_IGN);
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    QString message;
+    {
+        const auto watch = onNextModal(
+                [&message](QWidget *m) {
+                    auto *box = static_cast<QMessageBox *>(m);
+                    message = box->text();
+                    box->accept();
+                },
+                10000,
+                [](QWidget *m) {
+                    auto *box = qobject_cast<QMessageBox *>(m);
+                    return box && box->text().startsWith(QLatin1String("Could not write"));
+                });
+        chooseFileInNextDialog(out);
+        QTest::mouseClick(w.findChild<QPushButton *>("pb_generate"), Qt::LeftButton);
+        QTRY_VERIFY(!message.isEmpty());
+    }
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &saved), 0);
+
+    QVERIFY2(message.startsWith(QStringLiteral("Could not write the file ") + out), qPrintable(message));
+    QFile f(out);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), old);
+    // No half-written file is left beside it either.
+    QCOMPARE(outDir.entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("board.asc")});
 }
 
 QTEST_MAIN(TestLimits)
