@@ -11,8 +11,9 @@ int main(int argc, char **argv)
     // Without a display Qt aborts with a long plugin trace; say it in one line instead.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")
         && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
-        std::fprintf(stderr, "kestrel: no display found (DISPLAY is not set); start it from a "
-                             "desktop session or under xvfb-run.\n");
+        std::fprintf(stderr,
+                     "kestrel: no display found (DISPLAY is not set); start it from a "
+                     "desktop session or under xvfb-run.\n");
         return 1;
     }
 #endif

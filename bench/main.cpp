@@ -51,7 +51,8 @@ QImage photoLike(int w, int h)
             const int n = int(rng.bounded(24));
             const int r = (x * 255 / w + n) & 0xff;
             const int g = ((y * 255 / h) ^ ((x / 300) % 2 ? 0x40 : 0)) & 0xff;
-            const int b = (((x - w / 2) * (x - w / 2) + (y - h / 2) * (y - h / 2)) / 40000 + n) & 0xff;
+            const int b
+                    = (((x - w / 2) * (x - w / 2) + (y - h / 2) * (y - h / 2)) / 40000 + n) & 0xff;
             line[x] = qRgb(r, g, b);
         }
     }
@@ -165,7 +166,8 @@ int main(int argc, char **argv)
     // Black-and-white at 100 %.
     QImage bw, literalBw;
     const double bwMs = medianMs(runs, [&] { bw = kcore::makeBw(grey, 128, false, 100); });
-    const double bwLit = medianMs(literalRuns, [&] { literalBw = literal::bw(grey, 128, false, 100); });
+    const double bwLit
+            = medianMs(literalRuns, [&] { literalBw = literal::bw(grey, 128, false, 100); });
     allSame &= bw == literalBw;
     rows.push_back({"black-and-white 100 % (fresh image)", bwMs, bwLit, copyMs,
                     ">=7x literal, <=1.5x memcpy", bwLit / bwMs >= 7 && bwMs / copyMs <= 1.5});
@@ -175,24 +177,28 @@ int main(int argc, char **argv)
     QImage dragged;
     builder.build(grey, 128, false, 100, dragged);
     int t = 0;
-    const double dragMs = medianMs(runs, [&] { builder.build(grey, 60 + (t++ % 100), false, 100, dragged); });
+    const double dragMs
+            = medianMs(runs, [&] { builder.build(grey, 60 + (t++ % 100), false, 100, dragged); });
     std::vector<char> target(static_cast<size_t>(bytes));
     std::memset(target.data(), 1, target.size());
-    const double copyIntoMs = medianMs(runs, [&] { std::memcpy(target.data(), bw.constBits(), target.size()); });
+    const double copyIntoMs
+            = medianMs(runs, [&] { std::memcpy(target.data(), bw.constBits(), target.size()); });
     allSame &= dragged == literal::bw(grey, 60 + ((t - 1) % 100), false, 100);
     rows.push_back({"rethreshold (kept buffers)", dragMs, 0, copyIntoMs, "<=2x memcpy",
                     dragMs / copyIntoMs <= 2});
 
     // The first preview: fitting the picture into a frame of the window's size.
     const double previewMs = medianMs(runs, [&] {
-        volatile int keep = colour.scaled(481, 463, Qt::KeepAspectRatio, Qt::FastTransformation).width();
+        volatile int keep
+                = colour.scaled(481, 463, Qt::KeepAspectRatio, Qt::FastTransformation).width();
         (void)keep;
     });
     rows.push_back({"preview fit 481x463", previewMs, 0, 0, "", true});
 
     const double after = greyMs + bwMs + previewMs;
     rows.push_back({"grey + b/w + preview vs PNG decode", after, 0, 0,
-                    QString::asprintf("< decode/4 (decode %.0f ms)", decodeMs), after < decodeMs / 4});
+                    QString::asprintf("< decode/4 (decode %.0f ms)", decodeMs),
+                    after < decodeMs / 4});
 
     // Export, worst case: a checkerboard, one item per white pixel.
     const QImage board = checkerboard(4000, 4000);
@@ -200,11 +206,11 @@ int main(int argc, char **argv)
     devnull.open(QIODevice::WriteOnly);
     qint64 items = 0;
     QByteArray fastOut;
-    const double exportMs = medianMs(runs, [&] {
-        items = kcore::writePads(board, 7.874015748031496, 26, &devnull).items;
-    });
+    const double exportMs = medianMs(
+            runs, [&] { items = kcore::writePads(board, 7.874015748031496, 26, &devnull).items; });
     std::FILE *null = std::fopen("/dev/null", "w");
-    const double exportLit = medianMs(literalRuns, [&] { literal::writePads(board, 7.874015748031496, 26, null); });
+    const double exportLit = medianMs(
+            literalRuns, [&] { literal::writePads(board, 7.874015748031496, 26, null); });
     std::fclose(null);
     {
         QFile fastFile(dir.filePath(QStringLiteral("fast.asc")));
@@ -214,7 +220,8 @@ int main(int argc, char **argv)
         std::FILE *lit = std::fopen(qPrintable(dir.filePath(QStringLiteral("literal.asc"))), "w");
         literal::writePads(board, 7.874015748031496, 26, lit);
         std::fclose(lit);
-        allSame &= hashOfFile(fastFile.fileName()) == hashOfFile(dir.filePath(QStringLiteral("literal.asc")));
+        allSame &= hashOfFile(fastFile.fileName())
+                == hashOfFile(dir.filePath(QStringLiteral("literal.asc")));
     }
     const double outBytes = double(QFileInfo(dir.filePath(QStringLiteral("fast.asc"))).size());
     const double gbps = outBytes / (exportMs / 1000) / 1e9;

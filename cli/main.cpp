@@ -103,8 +103,8 @@ int parseArguments(const QStringList &arguments, Settings *s)
     int unit = kcore::UnitMils;
     if (parser.isSet(QStringLiteral("unit"))) {
         const QString u = parser.value(QStringLiteral("unit"));
-        const QStringList names = {QStringLiteral("mils"), QStringLiteral("mm"),
-                                   QStringLiteral("inch")};
+        const QStringList names
+                = {QStringLiteral("mils"), QStringLiteral("mm"), QStringLiteral("inch")};
         unit = names.indexOf(u);
         if (unit < 0) {
             say(QStringLiteral("--unit takes mils, mm or inch, not \"%1\"").arg(u));

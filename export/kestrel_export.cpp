@@ -22,8 +22,8 @@ void kestrel::make_asc_slot()
         return;
     }
 
-    const QString name =
-            QFileDialog::getSaveFileName(this, tr("Save File"), QString(), tr("Files (*.*)"));
+    const QString name
+            = QFileDialog::getSaveFileName(this, tr("Save File"), QString(), tr("Files (*.*)"));
     if (name.isEmpty())
         return;
 

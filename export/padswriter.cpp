@@ -59,7 +59,7 @@ NumberText plain(int v)
 class ChunkWriter
 {
 public:
-    explicit ChunkWriter(QIODevice *out) : m_out(out), m_buf(size_t(chunkSize + itemRoom)) {}
+    explicit ChunkWriter(QIODevice *out) : m_out(out), m_buf(size_t(chunkSize + itemRoom)) { }
 
     char *cursor() { return m_buf.data() + m_used; }
     void advance(qsizetype n) { m_used += n; }

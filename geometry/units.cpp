@@ -8,9 +8,15 @@ namespace kcore {
 const double mils_per_unit[3] = {1.0, 39.37007874015748, 1000.0};
 
 const double unit_factor[9] = {
-    1.0,               0.0254, 0.001,               // from mils
-    39.37007874015748, 1.0,    0.03937007874015748, // from millimetres
-    1000.0,            25.4,   1.0,                 // from inches
+        1.0,
+        0.0254,
+        0.001, // from mils
+        39.37007874015748,
+        1.0,
+        0.03937007874015748, // from millimetres
+        1000.0,
+        25.4,
+        1.0, // from inches
 };
 
 namespace {

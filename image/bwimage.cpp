@@ -64,8 +64,7 @@ QImage makeBw(const QImage &grey, int threshold, bool invert, int scalePercent)
     return bw;
 }
 
-bool BwBuilder::build(const QImage &grey, int threshold, bool invert, int scalePercent,
-                      QImage &bw)
+bool BwBuilder::build(const QImage &grey, int threshold, bool invert, int scalePercent, QImage &bw)
 {
     if (!scaleWithinLimit(grey.size(), scalePercent))
         return false;

@@ -41,8 +41,8 @@ QImage allocateImage(int width, int height, QImage::Format format)
         const qsizetype bytes = bytesPerLine * height;
         if (bytesPerLine <= INT_MAX && bytes >= worthIt) {
             const size_t length = size_t((bytes + hugePage - 1) / hugePage * hugePage);
-            void *address =
-                    mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            void *address = mmap(nullptr, length, PROT_READ | PROT_WRITE,
+                                 MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
             if (address == MAP_FAILED)
                 return QImage();
             madvise(address, length, MADV_HUGEPAGE);

@@ -33,9 +33,10 @@ QImage read(QImageReader &reader, QString *why)
     // Refuse what the header declares too large before any pixel is allocated.
     const QSize declared = reader.size();
     if (declared.isValid() && qint64(declared.width()) * declared.height() > maxImagePixels) {
-        setFailure(why, QStringLiteral("picture of %1 x %2 pixels is larger than the limit")
-                                .arg(declared.width())
-                                .arg(declared.height()));
+        setFailure(why,
+                   QStringLiteral("picture of %1 x %2 pixels is larger than the limit")
+                           .arg(declared.width())
+                           .arg(declared.height()));
         return QImage();
     }
     QImage image = reader.read();

@@ -28,9 +28,8 @@ inline void greyRow(const quint32 *src, quint32 *dst, int w)
         const __m128i rb = _mm_madd_epi16(_mm_and_si128(c, redBlueMask), weights);
         const __m128i g16 = _mm_srli_epi32(_mm_and_si128(c, greenMask), 4);
         const __m128i g = _mm_srli_epi32(_mm_add_epi32(rb, g16), 5);
-        const __m128i out = _mm_or_si128(
-                _mm_or_si128(alpha, g),
-                _mm_or_si128(_mm_slli_epi32(g, 8), _mm_slli_epi32(g, 16)));
+        const __m128i out = _mm_or_si128(_mm_or_si128(alpha, g),
+                                         _mm_or_si128(_mm_slli_epi32(g, 8), _mm_slli_epi32(g, 16)));
         _mm_stream_si128(reinterpret_cast<__m128i *>(dst + x), out);
     }
 #endif
@@ -58,8 +57,7 @@ inline void clipRow(const quint32 *src, quint32 *dst, int w, quint32 threshold, 
     for (; x + 4 <= w; x += 4) {
         const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + x));
         const __m128i light = _mm_cmpgt_epi32(_mm_and_si128(p, low), t);
-        const __m128i out =
-                _mm_or_si128(alpha, _mm_xor_si128(_mm_and_si128(light, colour), f));
+        const __m128i out = _mm_or_si128(alpha, _mm_xor_si128(_mm_and_si128(light, colour), f));
         _mm_stream_si128(reinterpret_cast<__m128i *>(dst + x), out);
     }
 #endif

@@ -4,9 +4,9 @@
 #include <QByteArray>
 #include <QImage>
 #include <QPointer>
-#include <QTimer>
 #include <QRandomGenerator>
 #include <QStringList>
+#include <QTimer>
 
 #include <functional>
 

@@ -127,8 +127,7 @@ void TestBwImage::matchesLiteral()
     QFETCH(bool, invert);
     QFETCH(int, scale);
     const QImage g = greyRamp(size.width(), size.height());
-    QCOMPARE(kcore::makeBw(g, threshold, invert, scale),
-             literal::bw(g, threshold, invert, scale));
+    QCOMPARE(kcore::makeBw(g, threshold, invert, scale), literal::bw(g, threshold, invert, scale));
 }
 
 void TestBwImage::builderFollowsItsInputs()

@@ -94,11 +94,14 @@ void TestConvert::sameBytesAsWindow_data()
     QTest::addColumn<QString>("width");
     QTest::addColumn<QString>("unit");
     QTest::addColumn<int>("layer");
-    QTest::newRow("defaults") << 128 << false << 100 << "2" << "mils" << 19;
-    QTest::newRow("0.2 mm on layer 26") << 90 << false << 100 << "0.2" << "mm" << 26;
-    QTest::newRow("inverted, 57 %, inches") << 200 << true << 57 << "0.005" << "inch" << 1;
-    QTest::newRow("blanks around the width, 250 %") << 10 << false << 250 << "  7.5 " << "mils"
-                                                    << 250;
+    QTest::newRow("defaults") << 128 << false << 100 << "2"
+                              << "mils" << 19;
+    QTest::newRow("0.2 mm on layer 26") << 90 << false << 100 << "0.2"
+                                        << "mm" << 26;
+    QTest::newRow("inverted, 57 %, inches") << 200 << true << 57 << "0.005"
+                                            << "inch" << 1;
+    QTest::newRow("blanks around the width, 250 %") << 10 << false << 250 << "  7.5 "
+                                                    << "mils" << 250;
 }
 
 void TestConvert::sameBytesAsWindow()
@@ -111,8 +114,9 @@ void TestConvert::sameBytesAsWindow()
     QFETCH(int, layer);
 
     const QString fromCli = m_dir.filePath(QStringLiteral("cli.asc"));
-    QStringList args = {"-t", QString::number(threshold), "-s", QString::number(scale), "-w",
-                        width, "-u", unit, "-l", QString::number(layer), "-q"};
+    QStringList args = {
+            "-t", QString::number(threshold), "-s", QString::number(scale), "-w", width, "-u", unit,
+            "-l", QString::number(layer),     "-q"};
     if (invert)
         args << "--invert";
     const Run r = convert(args << m_picture << fromCli);
@@ -127,8 +131,9 @@ void TestConvert::sameBytesAsWindow()
     w.findChild<QSlider *>("sl_threshold")->setValue(threshold);
     w.findChild<QCheckBox *>("cb_invert")->setChecked(invert);
     w.findChild<QSpinBox *>("sb_scale")->setValue(scale);
-    const char *button = unit == "mm" ? "rb_units_mm" : unit == "inch" ? "rb_units_inch"
-                                                                         : "rb_units_mils";
+    const char *button = unit == "mm" ? "rb_units_mm"
+            : unit == "inch"          ? "rb_units_inch"
+                                      : "rb_units_mils";
     w.findChild<QRadioButton *>(button)->click();
     w.findChild<QLineEdit *>("le_linewidth")->setText(width);
     w.findChild<QSpinBox *>("sb_layer")->setValue(layer);
@@ -180,8 +185,8 @@ void TestConvert::errors_data()
     QTest::newRow("one argument") << QStringList{pic} << 2 << "INPUT and OUTPUT";
     QTest::newRow("threshold too big") << QStringList{"-t", "256", pic, "@out"} << 2
                                        << "--threshold takes a whole number from 0 to 255";
-    QTest::newRow("threshold not a number") << QStringList{"-t", "x", pic, "@out"} << 2
-                                            << "--threshold";
+    QTest::newRow("threshold not a number")
+            << QStringList{"-t", "x", pic, "@out"} << 2 << "--threshold";
     QTest::newRow("scale zero") << QStringList{"-s", "0", pic, "@out"} << 2
                                 << "--scale takes a whole number from 1 to 500";
     QTest::newRow("layer too big") << QStringList{"-l", "251", pic, "@out"} << 2 << "--layer";
@@ -191,8 +196,7 @@ void TestConvert::errors_data()
                                         << "--line-width takes a number greater than 0";
     QTest::newRow("width nan") << QStringList{"-w", "nan", pic, "@out"} << 2 << "--line-width";
     QTest::newRow("width zero") << QStringList{"-w", "0", pic, "@out"} << 2 << "--line-width";
-    QTest::newRow("width negative") << QStringList{"-w", "-2", pic, "@out"} << 2
-                                    << "--line-width";
+    QTest::newRow("width negative") << QStringList{"-w", "-2", pic, "@out"} << 2 << "--line-width";
     QTest::newRow("width too large") << QStringList{"-w", "1e6", "-u", "inch", pic, "@out"} << 2
                                      << "--line-width is too large";
     QTest::newRow("output cannot be written")
@@ -281,7 +285,8 @@ void TestConvert::fullDiskKeepsTheOldFile()
     const QByteArray err = p.readAllStandardError();
     QVERIFY2(err.startsWith("kestrel-convert: could not write " + out.toUtf8()), err.constData());
     QCOMPARE(readFile(out), old);
-    QCOMPARE(outDir.entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("board.asc")});
+    QCOMPARE(outDir.entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("board.asc")});
 }
 
 QTEST_MAIN(TestConvert)

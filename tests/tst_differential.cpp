@@ -30,12 +30,18 @@ void TestDifferential::randomPictures()
     QFETCH(quint32, seed);
     QRandomGenerator rng(seed);
     static const QImage::Format formats[] = {
-            QImage::Format_RGB32,        QImage::Format_ARGB32,
-            QImage::Format_ARGB32_Premultiplied, QImage::Format_Indexed8,
-            QImage::Format_Mono,         QImage::Format_MonoLSB,
-            QImage::Format_Grayscale8,   QImage::Format_Grayscale16,
-            QImage::Format_RGB888,       QImage::Format_RGBA8888,
-            QImage::Format_RGB16,        QImage::Format_RGBA64,
+            QImage::Format_RGB32,
+            QImage::Format_ARGB32,
+            QImage::Format_ARGB32_Premultiplied,
+            QImage::Format_Indexed8,
+            QImage::Format_Mono,
+            QImage::Format_MonoLSB,
+            QImage::Format_Grayscale8,
+            QImage::Format_Grayscale16,
+            QImage::Format_RGB888,
+            QImage::Format_RGBA8888,
+            QImage::Format_RGB16,
+            QImage::Format_RGBA64,
     };
     const QImage::Format format = formats[rng.bounded(int(std::size(formats)))];
     // Thin strips as often as blocks.

@@ -241,7 +241,7 @@ void TestLimits::corpusThroughWindow()
         }
     }
     qInfo("corpus: %d files loaded, %d refused", loaded, refused);
-    QVERIFY(loaded >= 20);  // every whole file and the misnamed ones
+    QVERIFY(loaded >= 20); // every whole file and the misnamed ones
     QVERIFY(refused >= 15); // the junk and the bombs at least
 }
 
@@ -324,7 +324,8 @@ void TestLimits::scaleBeyondBoundIsSteppedBack()
     QCOMPARE(scale->value(), 496);
     QCOMPARE(w.findChild<QLabel *>("lbl_info")->text(), QStringLiteral("Width=16368 Heigth=16368"));
     QCOMPARE(w.findChild<QLabel *>("lbl_ascsizemils")->text(),
-             QString::fromLatin1(kcore::actualSizeTexts(QSize(3300, 3300), 496, 2.0).mils.toLatin1()));
+             QString::fromLatin1(
+                     kcore::actualSizeTexts(QSize(3300, 3300), 496, 2.0).mils.toLatin1()));
 }
 
 void TestLimits::fullDiskKeepsTheOldFile()
@@ -377,12 +378,14 @@ void TestLimits::fullDiskKeepsTheOldFile()
     }
     QCOMPARE(setrlimit(RLIMIT_FSIZE, &saved), 0);
 
-    QVERIFY2(message.startsWith(QStringLiteral("Could not write the file ") + out), qPrintable(message));
+    QVERIFY2(message.startsWith(QStringLiteral("Could not write the file ") + out),
+             qPrintable(message));
     QFile f(out);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), old);
     // No half-written file is left beside it either.
-    QCOMPARE(outDir.entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("board.asc")});
+    QCOMPARE(outDir.entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("board.asc")});
 }
 
 QTEST_MAIN(TestLimits)

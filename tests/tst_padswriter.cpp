@@ -131,13 +131,15 @@ void TestPadsWriter::itemNames_data()
 {
     QTest::addColumn<qint64>("first");
     QTest::addColumn<QStringList>("names");
-    QTest::newRow("from zero") << qint64(0) << QStringList{"IMG00000000  LINES ", "IMG00000001  LINES "};
-    QTest::newRow("item 7") << qint64(7) << QStringList{"IMG00000007  LINES ", "IMG00000008  LINES "};
-    QTest::newRow("carry") << qint64(1999) << QStringList{"IMG00001999  LINES ", "IMG00002000  LINES "};
-    QTest::newRow("ninth digit")
-            << qint64(99999998)
-            << QStringList{"IMG99999998  LINES ", "IMG99999999  LINES ", "IMG100000000  LINES ",
-                           "IMG100000001  LINES "};
+    QTest::newRow("from zero") << qint64(0)
+                               << QStringList{"IMG00000000  LINES ", "IMG00000001  LINES "};
+    QTest::newRow("item 7") << qint64(7)
+                            << QStringList{"IMG00000007  LINES ", "IMG00000008  LINES "};
+    QTest::newRow("carry") << qint64(1999)
+                           << QStringList{"IMG00001999  LINES ", "IMG00002000  LINES "};
+    QTest::newRow("ninth digit") << qint64(99999998)
+                                 << QStringList{"IMG99999998  LINES ", "IMG99999999  LINES ",
+                                                "IMG100000000  LINES ", "IMG100000001  LINES "};
     QTest::newRow("tenth digit") << qint64(999999999)
                                  << QStringList{"IMG999999999  LINES ", "IMG1000000000  LINES "};
 }

@@ -41,8 +41,8 @@ QImage halves(QImage::Format format)
 void TestPicture::everyFormatLoads_data()
 {
     QTest::addColumn<QString>("suffix");
-    for (const char *s : {"bmp", "gif", "jpg", "jpeg", "png", "pbm", "pgm", "ppm", "tiff", "xbm",
-                          "xpm"})
+    for (const char *s :
+         {"bmp", "gif", "jpg", "jpeg", "png", "pbm", "pgm", "ppm", "tiff", "xbm", "xpm"})
         QTest::newRow(s) << QString::fromLatin1(s);
 }
 
@@ -73,8 +73,8 @@ void TestPicture::everyFormatLoads()
 void TestPicture::filterNamesEveryFormat()
 {
     const QString filter = QString::fromLatin1(kcore::pictureFilter);
-    QCOMPARE(filter, QStringLiteral(
-                             "*.bmp *.gif *.jpg *.jpeg *.png *.pbm *.pgm *.ppm *.tiff *.xbm *.xpm"));
+    QCOMPARE(filter,
+             QStringLiteral("*.bmp *.gif *.jpg *.jpeg *.png *.pbm *.pgm *.ppm *.tiff *.xbm *.xpm"));
 }
 
 void TestPicture::unreadableFails_data()

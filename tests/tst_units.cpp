@@ -90,11 +90,9 @@ void TestUnits::sizeTexts_data()
     QTest::newRow("640x480 at 50 %, 2 mils")
             << QSize(640, 480) << 50 << 2.0
             << QStringList{"16.3x12.2 mm", " 640x 480 mils", "0.640x0.480 \""};
-    QTest::newRow("no picture")
-            << QSize(0, 0) << 100 << 2.0
-            << QStringList{" 0.0x 0.0 mm", "   0x   0 mils", "0.000x0.000 \""};
-    QTest::newRow("zero pitch") << QSize(10, 10) << 100 << 0.0
-                                << QStringList{"---", "---", "---"};
+    QTest::newRow("no picture") << QSize(0, 0) << 100 << 2.0
+                                << QStringList{" 0.0x 0.0 mm", "   0x   0 mils", "0.000x0.000 \""};
+    QTest::newRow("zero pitch") << QSize(10, 10) << 100 << 0.0 << QStringList{"---", "---", "---"};
     QTest::newRow("negative pitch")
             << QSize(10, 5) << 100 << -10.0
             << QStringList{"-2.5x-1.3 mm", "-100x -50 mils", "-0.100x-0.050 \""};

@@ -210,11 +210,10 @@ void TestWindow::slotTable()
     const QMetaObject *mo = &kestrel::staticMetaObject;
     QCOMPARE(mo->className(), "kestrel");
     QCOMPARE(mo->superClass(), &QMainWindow::staticMetaObject);
-    const QList<QByteArray> expected = {"file_open()",     "display_what_slot()",
-                                        "threshold_slot()", "asc_size_slot()",
-                                        "pix_usize_slot()", "pix_lsize_slot()",
-                                        "make_asc_slot()",  "quit_slot()",
-                                        "help_slot()"};
+    const QList<QByteArray> expected
+            = {"file_open()",     "display_what_slot()", "threshold_slot()",
+               "asc_size_slot()", "pix_usize_slot()",    "pix_lsize_slot()",
+               "make_asc_slot()", "quit_slot()",         "help_slot()"};
     QCOMPARE(mo->methodCount() - mo->methodOffset(), int(expected.size()));
     for (int i = 0; i < expected.size(); ++i) {
         const QMetaMethod m = mo->method(mo->methodOffset() + i);
@@ -379,8 +378,8 @@ void TestWindow::unreadablePictureKeepsState()
         const QString mils = text(&w, "lbl_ascsizemils");
 
         chooseFileInNextDialog(bad);
-        const QString message =
-                messageOfNextBox([&] { child<QAction>(&w, "actionOpen")->trigger(); });
+        const QString message
+                = messageOfNextBox([&] { child<QAction>(&w, "actionOpen")->trigger(); });
         QCOMPARE(message, QStringLiteral("Could not load the file as image."));
         QCOMPARE(QApplication::overrideCursor(), nullptr);
         QCOMPARE(text(&w, "lbl_info"), info);
@@ -484,7 +483,8 @@ void TestWindow::unitChangeConvertsOnce()
     {
         const char *button;
         const char *text;
-    } steps[] = {{"rb_units_mm", "0.0508"}, {"rb_units_inch", "0.0020"}, {"rb_units_mils", "   2.0"}};
+    } steps[]
+            = {{"rb_units_mm", "0.0508"}, {"rb_units_inch", "0.0020"}, {"rb_units_mils", "   2.0"}};
     for (const auto &s : steps) {
         QTest::mouseClick(child<QRadioButton>(&w, s.button), Qt::LeftButton);
         QCOMPARE(width->text(), QString::fromLatin1(s.text));
@@ -529,10 +529,12 @@ void TestWindow::notANumber()
     auto *width = child<QLineEdit>(&w, "le_linewidth");
     width->clear();
     QTest::keyClicks(width, typed);
-    QCOMPARE(width->styleSheet(), yellow ? QStringLiteral("background-color: yellow")
-                                         : QStringLiteral("background-color: white"));
+    QCOMPARE(width->styleSheet(),
+             yellow ? QStringLiteral("background-color: yellow")
+                    : QStringLiteral("background-color: white"));
     QCOMPARE(text(&w, "lbl_ascsizemils"), mils);
-    QCOMPARE(text(&w, "lbl_ascsizemm"), mils == QLatin1String("---") ? mils : text(&w, "lbl_ascsizemm"));
+    QCOMPARE(text(&w, "lbl_ascsizemm"),
+             mils == QLatin1String("---") ? mils : text(&w, "lbl_ascsizemm"));
     // A number again turns it white.
     width->selectAll();
     QTest::keyClicks(width, QStringLiteral("2"));
@@ -568,8 +570,9 @@ void TestWindow::exportWithoutPicture()
     QTest::mouseClick(child<QPushButton>(&w, "pb_generate"), Qt::LeftButton);
     QFile file(out);
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), QByteArray("!PADS-POWERPCB-V2.0-MILS! DESIGN DATABASE ASCII FILE "
-                                        "1.0\r\n*LINES* LINES ITEMS\r\n\r\n*END*\r\n"));
+    QCOMPARE(file.readAll(),
+             QByteArray("!PADS-POWERPCB-V2.0-MILS! DESIGN DATABASE ASCII FILE "
+                        "1.0\r\n*LINES* LINES ITEMS\r\n\r\n*END*\r\n"));
     QCOMPARE(child<QLineEdit>(&w, "le_linewidth")->styleSheet(),
              QStringLiteral("background-color: white"));
 }
@@ -593,8 +596,9 @@ void TestWindow::exportReplacesAndKeepsName()
     QFile file(out);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray bytes = file.readAll();
-    QCOMPARE(bytes, literal::padsBytes(literal::bw(literal::grey(redBlue(8, 2)), 50, false, 100),
-                                       2.0, 19));
+    QCOMPARE(
+            bytes,
+            literal::padsBytes(literal::bw(literal::grey(redBlue(8, 2)), 50, false, 100), 2.0, 19));
     QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("Łódź*")}).size(), 1);
 }
 
