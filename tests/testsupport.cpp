@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -22,6 +23,21 @@ QImage bwFromRows(const QStringList &rows)
         for (int x = 0; x < w; ++x)
             img.setPixel(x, y, rows[y][x] == QLatin1Char('#') ? 0xffffffffu : 0xff000000u);
     return img;
+}
+
+QImage checkerboard(int width, int height)
+{
+    QImage img(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            img.setPixel(x, y, (x + y) % 2 ? 0xffffffffu : 0xff000000u);
+    return img;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
 QImage randomImage(QRandomGenerator &rng, const QSize &size, QImage::Format format)

@@ -17,6 +17,12 @@ namespace testsupport {
 // A black-and-white RGB32 image from rows of text: '#' white, anything else black.
 QImage bwFromRows(const QStringList &rows);
 
+// Alternating black and white pixels: one LINES item per white pixel, the export's worst case.
+QImage checkerboard(int width, int height);
+
+// Writes bytes to path, replacing what was there; false if it cannot.
+bool writeFile(const QString &path, const QByteArray &bytes);
+
 // A picture of the given format filled with random content (a random palette for indexed ones).
 QImage randomImage(QRandomGenerator &rng, const QSize &size, QImage::Format format);
 

@@ -331,21 +331,13 @@ void TestLimits::scaleBeyondBoundIsSteppedBack()
 void TestLimits::fullDiskKeepsTheOldFile()
 {
     // A checkerboard: one item per white pixel, far more text than the "disk" takes.
-    QImage board(200, 200, QImage::Format_RGB32);
-    for (int y = 0; y < 200; ++y)
-        for (int x = 0; x < 200; ++x)
-            board.setPixel(x, y, (x + y) % 2 ? 0xffffffffu : 0xff000000u);
     const QString in = m_dir.filePath(QStringLiteral("board.png"));
-    QVERIFY(board.save(in));
+    QVERIFY(testsupport::checkerboard(200, 200).save(in));
     QDir outDir(m_dir.filePath(QStringLiteral("full")));
     QVERIFY(outDir.mkpath(QStringLiteral(".")));
     const QString out = outDir.filePath(QStringLiteral("board.asc"));
     const QByteArray old = "the file from yesterday\n";
-    {
-        QFile f(out);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(old);
-    }
+    QVERIFY(testsupport::writeFile(out, old));
 
     kestrel w;
     w.show();

@@ -61,6 +61,13 @@ QImage redBlue(int w, int h)
     return img;
 }
 
+// File, Open with this picture, through the real dialog.
+void open(kestrel &w, const QString &path)
+{
+    chooseFileInNextDialog(path);
+    child<QAction>(&w, "actionOpen")->trigger();
+}
+
 QString messageOfNextBox(std::function<void()> trigger)
 {
     QString seen;
@@ -322,8 +329,7 @@ void TestWindow::pictureToFile()
 
     kestrel w;
     w.show();
-    chooseFileInNextDialog(in);
-    child<QAction>(&w, "actionOpen")->trigger();
+    open(w, in);
     QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=37 Heigth=23"));
     QCOMPARE(text(&w, "lbl_ascsizemils"), QStringLiteral("  74x  46 mils"));
     QCOMPARE(text(&w, "lbl_ascsizemm"), QStringLiteral(" 1.9x 1.2 mm"));
@@ -369,8 +375,7 @@ void TestWindow::unreadablePictureKeepsState()
 
     kestrel w;
     w.show();
-    chooseFileInNextDialog(good);
-    child<QAction>(&w, "actionOpen")->trigger();
+    open(w, good);
     for (const char *view : {"rb_img", "rb_grey", "rb_bandw"}) {
         QTest::mouseClick(child<QRadioButton>(&w, view), Qt::LeftButton);
         const QImage before = child<QFrame>(&w, "mainframe")->grab().toImage();
@@ -475,8 +480,7 @@ void TestWindow::unitChangeConvertsOnce()
     const QString in = writePicture(redBlue(100, 50), QStringLiteral("size.png"));
     kestrel w;
     w.show();
-    chooseFileInNextDialog(in);
-    child<QAction>(&w, "actionOpen")->trigger();
+    open(w, in);
     auto *width = child<QLineEdit>(&w, "le_linewidth");
     const QString mm = text(&w, "lbl_ascsizemm");
     const struct
@@ -524,8 +528,7 @@ void TestWindow::notANumber()
     const QString in = writePicture(redBlue(100, 50), QStringLiteral("nan.png"));
     kestrel w;
     w.show();
-    chooseFileInNextDialog(in);
-    child<QAction>(&w, "actionOpen")->trigger();
+    open(w, in);
     auto *width = child<QLineEdit>(&w, "le_linewidth");
     width->clear();
     QTest::keyClicks(width, typed);
@@ -547,8 +550,7 @@ void TestWindow::unitFollowsButtonsWhileNotANumber()
     const QString in = writePicture(redBlue(100, 50), QStringLiteral("unit.png"));
     kestrel w;
     w.show();
-    chooseFileInNextDialog(in);
-    child<QAction>(&w, "actionOpen")->trigger();
+    open(w, in);
     auto *width = child<QLineEdit>(&w, "le_linewidth");
     width->selectAll();
     QTest::keyClicks(width, QStringLiteral("abc"));
@@ -582,8 +584,7 @@ void TestWindow::exportReplacesAndKeepsName()
     const QString in = writePicture(redBlue(8, 2), QStringLiteral("small.png"));
     kestrel w;
     w.show();
-    chooseFileInNextDialog(in);
-    child<QAction>(&w, "actionOpen")->trigger();
+    open(w, in);
     child<QSlider>(&w, "sl_threshold")->setValue(50);
     // A name outside Latin-1, and no suffix: used exactly as chosen.
     const QString out = m_dir.filePath(QStringLiteral("Łódź-Ω-логотип"));
@@ -621,8 +622,7 @@ void TestWindow::hugeLineWidthIsRefused()
     const QString in = writePicture(redBlue(40, 20), QStringLiteral("huge.png"));
     kestrel w;
     w.show();
-    chooseFileInNextDialog(in);
-    child<QAction>(&w, "actionOpen")->trigger();
+    open(w, in);
     QTest::mouseClick(child<QRadioButton>(&w, "rb_units_inch"), Qt::LeftButton);
     auto *width = child<QLineEdit>(&w, "le_linewidth");
     width->selectAll();
