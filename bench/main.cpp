@@ -8,7 +8,6 @@
 #include "image/picture.h"
 #include "literal.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QElapsedTimer>
@@ -205,7 +204,6 @@ int main(int argc, char **argv)
     QFile devnull(QStringLiteral("/dev/null"));
     devnull.open(QIODevice::WriteOnly);
     qint64 items = 0;
-    QByteArray fastOut;
     const double exportMs = medianMs(
             runs, [&] { items = kcore::writePads(board, 7.874015748031496, 26, &devnull).items; });
     std::FILE *null = std::fopen("/dev/null", "w");
