@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QIcon>
+#include <QInputDialog>
 #include <QLabel>
 #include <QStatusBar>
 
@@ -23,6 +24,17 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
     // Re-polishing for its colour would otherwise give the field the application's font.
     ui.le_linewidth->setFont(compact);
 
+    // The fab check sits left of the permanent label; the warning shows only when it applies.
+    lbl_budget = new QLabel(this);
+    lbl_budget->setObjectName(QStringLiteral("lbl_budget"));
+    // Long texts are cut rather than widening the window past its fixed layout.
+    lbl_budget->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    statusBar()->addWidget(lbl_budget);
+    lbl_fabwarning = new QLabel(this);
+    lbl_fabwarning->setObjectName(QStringLiteral("lbl_fabwarning"));
+    lbl_fabwarning->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold"));
+    statusBar()->addWidget(lbl_fabwarning);
+    lbl_fabwarning->hide();
     lbl_freeware = new QLabel(QStringLiteral("Freeware - www.marrowby.example"), this);
     statusBar()->addPermanentWidget(lbl_freeware);
 
@@ -54,6 +66,14 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
     connect(ui.le_linewidth, &QLineEdit::textChanged, this, &kestrel::pix_lsize_slot);
     connect(ui.pb_generate, &QPushButton::clicked, this, &kestrel::make_asc_slot);
     connect(helpAction, &QAction::triggered, this, &kestrel::help_slot);
+    // Not among the form's own connections: these serve the Board view and the fab check only.
+    connect(ui.rb_board, &QRadioButton::toggled, this, &kestrel::display_what_slot);
+    connect(ui.sb_layer, &QSpinBox::valueChanged, this, &kestrel::update_budget);
+    connect(ui.actionExactEnds, &QAction::toggled, this, [this] {
+        update_budget();
+        ui.mainframe->repaint();
+    });
+    connect(ui.actionMinLine, &QAction::triggered, this, &kestrel::choose_min_line);
 }
 
 kestrel::~kestrel() = default;
@@ -64,6 +84,12 @@ QIcon kestrel::appIcon()
     for (int size : {48, 128, 256})
         icon.addFile(QStringLiteral(":/icons/kestrel-%1.png").arg(size), QSize(size, size));
     return icon;
+}
+
+void kestrel::open_startup_arguments(const QStringList &arguments)
+{
+    if (arguments.size() > 1 && !arguments.at(1).isEmpty())
+        open_picture(arguments.at(1));
 }
 
 void kestrel::quit_slot()
@@ -77,4 +103,18 @@ void kestrel::help_slot()
     Ui_help form;
     form.setupUi(&dialog);
     dialog.exec();
+}
+
+void kestrel::choose_min_line()
+{
+    bool ok = false;
+    const double mils = QInputDialog::getDouble(
+            this, QStringLiteral("Minimum Line Width"),
+            QStringLiteral("Finest line your board maker can make, in mils\n(0.1 mm = 3.94 mil, "
+                           "0.15 mm = 5.91 mil):"),
+            min_line_mils, 0.1, 1000, 2, &ok);
+    if (!ok)
+        return;
+    min_line_mils = mils;
+    update_budget();
 }

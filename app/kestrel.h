@@ -2,6 +2,8 @@
 // them to the core (picture -> grey -> black-and-white -> PADS lines).
 #pragma once
 
+#include "export/boardimage.h"
+#include "export/fabcheck.h"
 #include "image/bwimage.h"
 #include "ui_kestrel.h"
 
@@ -21,6 +23,10 @@ public:
     // The program's icon, for the window and the task bar.
     static QIcon appIcon();
 
+    // Opens the picture named on the command line (the first argument after the program's
+    // name), exactly as File, Open does once a file is chosen.
+    void open_startup_arguments(const QStringList &arguments);
+
 public slots:
     void file_open();
     void display_what_slot();
@@ -36,9 +42,16 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // The names of these members and the slots above are the ones the help text, the tests and
+    // the documentation speak of; keep them as they are, odd spellings included.
+    void open_picture(const QString &path);
     void build_bw_image();
     double line_pitch();
     void update_size_labels();
+    void update_budget();
+    void choose_min_line();
+    kcore::PadsSettings pads_settings() const;
+    bool board_mouse(QEvent *event);
 
     Ui_kestrelClass ui;
     QImage img_colour;
@@ -52,4 +65,12 @@ private:
     int unit_index = 0;
     bool in_unit_change = false;
     kcore::BwBuilder bw_builder;
+
+    // Beyond the picture and the line width: the Board view and the fab check.
+    QString picture_path;
+    QLabel *lbl_budget = nullptr;
+    QLabel *lbl_fabwarning = nullptr;
+    double min_line_mils = kcore::defaultMinLineMils;
+    kcore::BoardZoom board_zoom;
+    QPoint drag_from;
 };

@@ -1,7 +1,10 @@
 // Entry point of the kestrel window.
 #include "kestrel.h"
 
+#include "image/picture.h"
+
 #include <QApplication>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -21,7 +24,12 @@ int main(int argc, char **argv)
     // Lets desktops match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("example.marrowby.kestrel"));
     QApplication::setWindowIcon(kestrel::appIcon());
+    kcore::allowLargePictures();
     kestrel window;
     window.show();
+    // From the event loop, so that a message about the picture appears over the window.
+    QTimer::singleShot(0, &window, [&window] {
+        window.open_startup_arguments(QApplication::arguments());
+    });
     return app.exec();
 }

@@ -1,20 +1,18 @@
 // kestrel-convert: the window's conversion from the command line, for scripts and batch work.
+#include "export/fabcheck.h"
 #include "export/padswriter.h"
 #include "geometry/units.h"
 #include "image/bwimage.h"
-#include "image/greyimage.h"
 #include "image/picture.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFile>
-#include <QSaveFile>
 
 #include <cstdio>
 
 namespace {
 
-enum ExitCode { ExitOk = 0, ExitFailed = 1, ExitUsage = 2 };
+enum ExitCode { ExitOk = 0, ExitFailed = 1, ExitUsage = 2, ExitFab = 3 };
 
 void say(const QString &line)
 {
@@ -26,8 +24,9 @@ struct Settings
     int threshold = 128;
     bool invert = false;
     int scale = 100;
-    double pitch = 2;
-    int layer = 19;
+    kcore::PadsSettings pads;
+    double minLineMils = kcore::defaultMinLineMils;
+    bool strict = false;
     bool quiet = false;
     QString input;
     QString output;
@@ -63,9 +62,20 @@ int parseArguments(const QStringList &arguments, Settings *s)
             {{"t", "threshold"}, "Grey values above N are white (0-255, default 128).", "N"},
             {{"i", "invert"}, "Swap black and white."},
             {{"s", "scale"}, "Scale in percent (1-500, default 100).", "PERCENT"},
-            {{"w", "line-width"}, "Line width, which is also the pixel pitch (default 2).", "TEXT"},
+            {{"w", "line-width"},
+             "Line width, which is also the pixel pitch (default 2; at least 1 mil).",
+             "TEXT"},
             {{"u", "unit"}, "Unit of the line width: mils, mm or inch (default mils).", "UNIT"},
             {{"l", "layer"}, "Layer written into every item (0-250, default 19).", "N"},
+            {"exact-ends",
+             "Run each item between the centres of its first and last pixel, so the round "
+             "line ends stay inside the pixels."},
+            {"min-line",
+             "Finest line the board maker can make, in --unit (default 4 mil); a finer line "
+             "width gives a warning.",
+             "WIDTH"},
+            {"strict", "Stop with exit code 3, writing nothing, when the line is finer than "
+                       "--min-line."},
             {{"q", "quiet"}, "Print no summary."},
     });
     const QCommandLineOption help = parser.addHelpOption();
@@ -95,9 +105,11 @@ int parseArguments(const QStringList &arguments, Settings *s)
     s->output = files[1];
     s->invert = parser.isSet(QStringLiteral("invert"));
     s->quiet = parser.isSet(QStringLiteral("quiet"));
+    s->strict = parser.isSet(QStringLiteral("strict"));
+    s->pads.exactEnds = parser.isSet(QStringLiteral("exact-ends"));
     if (!readInt(parser, QStringLiteral("threshold"), 0, 255, &s->threshold)
         || !readInt(parser, QStringLiteral("scale"), 1, 500, &s->scale)
-        || !readInt(parser, QStringLiteral("layer"), 0, 250, &s->layer))
+        || !readInt(parser, QStringLiteral("layer"), 0, 250, &s->pads.layer))
         return ExitUsage;
 
     int unit = kcore::UnitMils;
@@ -114,11 +126,25 @@ int parseArguments(const QStringList &arguments, Settings *s)
     const QString width = parser.isSet(QStringLiteral("line-width"))
             ? parser.value(QStringLiteral("line-width"))
             : QStringLiteral("2");
-    bool isNumber = false;
-    s->pitch = kcore::linePitch(width, unit, &isNumber);
-    // The window writes a file of zeros for these; a script is better stopped.
-    if (!isNumber || !(s->pitch > 0)) {
-        say(QStringLiteral("--line-width takes a number greater than 0, not \"%1\"").arg(width));
+    const QString problem = kcore::lineWidthProblem(width, unit);
+    if (!problem.isEmpty()) {
+        say(QStringLiteral("--line-width: ") + QString(problem).replace('\n', ' '));
+        return ExitUsage;
+    }
+    s->pads.pitch = kcore::linePitch(width, unit);
+    if (parser.isSet(QStringLiteral("min-line"))) {
+        const QString text = parser.value(QStringLiteral("min-line"));
+        bool isNumber = false;
+        s->minLineMils = kcore::linePitch(text, unit, &isNumber);
+        if (!isNumber || !(s->minLineMils > 0)) {
+            say(QStringLiteral("--min-line takes a width greater than 0, not \"%1\"").arg(text));
+            return ExitUsage;
+        }
+    }
+    if (s->output != QLatin1String("-") && kcore::isSameFile(s->input, s->output)) {
+        say(QStringLiteral("%1 is the input picture itself; writing it would destroy the "
+                           "picture")
+                    .arg(s->output));
         return ExitUsage;
     }
     return -1;
@@ -126,69 +152,69 @@ int parseArguments(const QStringList &arguments, Settings *s)
 
 int convert(const Settings &s)
 {
-    // The colour picture is not needed past the grey one; letting it go lowers the peak.
-    const QImage grey = kcore::makeGrey(kcore::loadPicture(s.input));
-    if (grey.isNull()) {
-        say(QStringLiteral("%1: Could not load the file as image.").arg(s.input));
+    QString why;
+    const QImage picture = kcore::loadPicture(s.input, &why);
+    if (picture.isNull()) {
+        say(QStringLiteral("%1: Could not load the file as image. %2").arg(s.input, why));
         return ExitFailed;
     }
-    if (!kcore::scaleWithinLimit(grey.size(), s.scale)) {
-        const QSize big = kcore::scaledRequest(grey.size(), s.scale);
+    if (!kcore::scaleWithinLimit(picture.size(), s.scale)) {
+        const QSize big = kcore::scaledRequest(picture.size(), s.scale);
         say(QStringLiteral("--scale %1 would make a %2 x %3 pixel image, more than the %4 "
                            "megapixels kestrel builds; at most %5 fits")
                     .arg(s.scale)
                     .arg(big.width())
                     .arg(big.height())
                     .arg(kcore::maxImagePixels / 1000000)
-                    .arg(kcore::largestScaleWithinLimit(grey.size(), s.scale)));
+                    .arg(kcore::largestScaleWithinLimit(picture.size(), s.scale)));
         return ExitUsage;
     }
-    const QImage bw = kcore::makeBw(grey, s.threshold, s.invert, s.scale);
-    if (!bw.isNull() && !kcore::padsFits(bw.size(), s.pitch)) {
+    // Rows go from the picture through grey, scale and clip straight into the writer: neither
+    // the grey nor the black-and-white image is ever held whole.
+    kcore::BwRows rows(picture, s.threshold, s.invert, s.scale);
+    const QSize size = rows.size();
+    if (!size.isEmpty() && !kcore::padsFits(size, s.pads.pitch)) {
         say(QStringLiteral("--line-width is too large for this picture: its coordinates would "
                            "not fit in a PADS file"));
         return ExitUsage;
     }
-
-    kcore::PadsResult result;
-    QString error;
-    if (s.output == QLatin1String("-")) {
-        QFile out;
-        if (!out.open(stdout, QIODevice::WriteOnly)) {
-            error = out.errorString();
-        } else {
-            result = kcore::writePads(bw, s.pitch, s.layer, &out);
-            if (result.status == kcore::PadsResult::Ok && !out.flush())
-                result.status = kcore::PadsResult::WriteFailed;
-            if (result.status != kcore::PadsResult::Ok)
-                error = out.errorString();
-        }
-    } else {
-        // The old file, if any, stays until the new one is complete.
-        QSaveFile out(s.output);
-        if (!out.open(QIODevice::WriteOnly)) {
-            error = out.errorString();
-        } else {
-            result = kcore::writePads(bw, s.pitch, s.layer, &out);
-            if (result.status != kcore::PadsResult::Ok)
-                error = result.error;
-            else if (!out.commit())
-                error = out.errorString();
-            if (!error.isNull())
-                out.cancelWriting();
-        }
+    const kcore::FabCheck before = kcore::fabCheck({}, s.pads.pitch, s.minLineMils);
+    if (s.strict && before.belowMinimum()) {
+        say(QStringLiteral("the %1 mil %2 (--strict); nothing written")
+                    .arg(before.lineMils)
+                    .arg(kcore::fabWarning(before)));
+        return ExitFab;
     }
-    if (!error.isNull()) {
-        say(QStringLiteral("could not write %1: %2").arg(s.output, error));
+
+    const auto write = [&](QIODevice *device) {
+        kcore::PadsWriter writer(size, s.pads, device);
+        for (int y = 0; y < size.height(); ++y) {
+            if (!writer.writeRow(rows.row(y), y))
+                break;
+        }
+        return writer.finish();
+    };
+    const kcore::PadsResult result = s.output == QLatin1String("-")
+            ? kcore::writeStandardOutput(write)
+            : kcore::saveFile(s.output, write);
+    if (!result.ok) {
+        say(QStringLiteral("could not write %1: %2").arg(s.output, result.message));
         return ExitFailed;
     }
     if (!s.quiet) {
-        const kcore::SizeTexts size = kcore::actualSizeTexts(grey.size(), s.scale, s.pitch);
-        say(QStringLiteral("%1x%2 pixels, %3 LINES items, actual size %4, %5, %6")
-                    .arg(bw.width())
-                    .arg(bw.height())
+        const kcore::SizeTexts actual
+                = kcore::actualSizeTexts(picture.size(), s.scale, s.pads.pitch);
+        const kcore::FabCheck check
+                = kcore::fabCheck({result.items, result.bytes}, s.pads.pitch, s.minLineMils);
+        say(QStringLiteral("%1x%2 pixels, %3 LINES items, actual size %4, %5, %6; %7")
+                    .arg(size.width())
+                    .arg(size.height())
                     .arg(result.items)
-                    .arg(size.mils, size.mm, size.inch));
+                    .arg(actual.mils, actual.mm, actual.inch, kcore::fabSummary(check)));
+        if (check.belowMinimum())
+            say(QStringLiteral("warning: the %1 mil %2")
+                        .arg(check.lineMils)
+                        .arg(kcore::fabWarning(check)));
     }
     return ExitOk;
 }
@@ -200,6 +226,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kestrel-convert"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KESTREL_VERSION));
+    kcore::allowLargePictures();
     Settings settings;
     const int stop = parseArguments(QCoreApplication::arguments(), &settings);
     if (stop >= 0)

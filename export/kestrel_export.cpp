@@ -1,47 +1,88 @@
 // The window's Generate: asks for a file and writes the black-and-white image into it as PADS
-// lines, replacing any old file only once the new one is complete.
+// lines, replacing any old file only once the new one is complete. Also the fab check in the
+// status bar, which tells beforehand what Generate will write.
 #include "kestrel.h"
 
 #include "export/padswriter.h"
+#include "geometry/units.h"
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
-#include <QSaveFile>
+#include <QStatusBar>
+#include <QStyle>
 
 void kestrel::make_asc_slot()
 {
-    const double pitch = line_pitch();
-    const int layer = ui.sb_layer->value();
-
-    if (!img_bw.isNull() && !kcore::padsFits(img_bw.size(), pitch)) {
-        QMessageBox::warning(this, QStringLiteral("KESTREL"),
+    line_pitch(); // refreshes the field's colour
+    const QString problem = kcore::lineWidthProblem(ui.le_linewidth->text(), unit_index);
+    if (!problem.isEmpty()) {
+        QMessageBox::warning(this, windowTitle(), problem + QStringLiteral("\nNothing was written."));
+        return;
+    }
+    const kcore::PadsSettings pads = pads_settings();
+    if (!img_bw.isNull() && !kcore::padsFits(img_bw.size(), pads.pitch)) {
+        QMessageBox::warning(this, windowTitle(),
                              QStringLiteral("The line width is too large for this picture: its "
                                             "coordinates would not fit in a PADS file.\nNothing "
                                             "was written."));
         return;
     }
 
+    // Suggested: the picture's name with .asc, beside it. What the user types is used as typed.
+    QString suggestion;
+    if (!picture_path.isEmpty()) {
+        const QFileInfo picture(picture_path);
+        suggestion = picture.dir().filePath(picture.completeBaseName() + QStringLiteral(".asc"));
+    }
     const QString name
-            = QFileDialog::getSaveFileName(this, tr("Save File"), QString(), tr("Files (*.*)"));
+            = QFileDialog::getSaveFileName(this, tr("Save File"), suggestion, tr("Files (*.*)"));
     if (name.isEmpty())
         return;
-
-    QSaveFile file(name);
-    QString error;
-    if (!file.open(QIODevice::WriteOnly)) {
-        error = file.errorString();
-    } else {
-        const kcore::PadsResult result = kcore::writePads(img_bw, pitch, layer, &file);
-        if (result.status != kcore::PadsResult::Ok)
-            error = result.error;
-        else if (!file.commit())
-            error = file.errorString();
+    if (!picture_path.isEmpty() && kcore::isSameFile(picture_path, name)) {
+        QMessageBox::warning(this, windowTitle(),
+                             QStringLiteral("%1 is the picture being converted; writing the board "
+                                            "file there would destroy it.\nNothing was written.")
+                                     .arg(QDir::toNativeSeparators(name)));
+        return;
     }
-    if (!error.isNull()) {
-        file.cancelWriting();
-        QMessageBox::warning(this, QStringLiteral("KESTREL"),
+
+    const kcore::PadsResult result = kcore::saveFile(
+            name, [&](QIODevice *out) { return kcore::writePads(img_bw, pads, out); });
+    if (!result.ok) {
+        QMessageBox::warning(this, windowTitle(),
                              QStringLiteral("Could not write the file %1.\n%2")
-                                     .arg(QDir::toNativeSeparators(name), error));
+                                     .arg(QDir::toNativeSeparators(name), result.message));
+        return;
+    }
+    statusBar()->showMessage(QStringLiteral("Wrote %1 LINES items, %2 bytes, to %3")
+                                     .arg(result.items)
+                                     .arg(result.bytes)
+                                     .arg(QDir::toNativeSeparators(name)),
+                             6000);
+}
+
+void kestrel::update_budget()
+{
+    const QString problem = kcore::lineWidthProblem(ui.le_linewidth->text(), unit_index);
+    if (img_bw.isNull() || !problem.isEmpty()) {
+        lbl_budget->setText(img_bw.isNull() ? QString()
+                                            : QStringLiteral("No file: the line width is not usable"));
+        lbl_fabwarning->hide();
+        return;
+    }
+    const kcore::PadsSettings pads = pads_settings();
+    const kcore::FabCheck check
+            = kcore::fabCheck(kcore::countPads(img_bw, pads), pads.pitch, min_line_mils);
+    lbl_budget->setText(kcore::fabSummary(check));
+    const QString warning = kcore::fabWarning(check);
+    lbl_fabwarning->setVisible(!warning.isEmpty());
+    if (!warning.isEmpty()) {
+        lbl_fabwarning->setText(QStringLiteral("\u26a0 below the %1 mil minimum")
+                                        .arg(QString::number(check.minLineMils, 'g', 4)));
+        lbl_fabwarning->setToolTip(QStringLiteral("The %1 mil line is %2.")
+                                           .arg(check.lineMils)
+                                           .arg(warning));
     }
 }

@@ -1,14 +1,23 @@
 // PADS writer: finds the runs of each row and formats the items straight into a chunk buffer.
+// Every item is four copies of fixed size from padded slots, whatever its real length: copies of
+// a length known only at run time go through the C library's memcpy, whose speed on short
+// lengths differs tenfold from one CPU to the next.
 #include "padswriter.h"
 
-#include "image/greyimage.h"
-
+#include <QFile>
+#include <QFileInfo>
 #include <QIODevice>
+#include <QSaveFile>
 
 #include <charconv>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <vector>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 namespace kcore {
 
@@ -19,8 +28,21 @@ constexpr char header[] = "!PADS-POWERPCB-V2.0-MILS! DESIGN DATABASE ASCII FILE 
                           "\r\n";
 constexpr char footer[] = "*END*\r\n";
 constexpr qsizetype chunkSize = qsizetype(1) << 20;
-// Room for one whole item with every number at its widest, plus the slack of fixed-size copies.
-constexpr qsizetype itemRoom = 256;
+
+// Slot sizes of the fixed-size copies: the item name, a number, the rest of the item line with
+// its two constant lines, and the last line.
+constexpr int prefixSlot = 32;
+constexpr int numberSlot = 16;
+constexpr int tailSlot = 64;
+// Room for one whole item with every number at its widest, plus the slack the copies overrun.
+constexpr qsizetype itemRoom = prefixSlot + numberSlot + tailSlot + numberSlot;
+
+template<int N>
+inline char *put(char *to, const char *from, int length)
+{
+    std::memcpy(to, from, N); // N is a constant: a few vector moves, no call
+    return to + length;
+}
 
 // Decimal text of an int, as "%d" writes it, into at most 11 bytes; returns its length.
 int formatInt(char *out, int v)
@@ -28,13 +50,13 @@ int formatInt(char *out, int v)
     return int(std::to_chars(out, out + 11, v).ptr - out);
 }
 
-// A number's "%5d" and "%d" texts, kept in fixed 16-byte slots so they copy as one block.
 struct NumberText
 {
-    char text[16];
+    char text[numberSlot];
     int length;
 };
 
+// "%5d" of v.
 NumberText padded5(int v)
 {
     NumberText t;
@@ -47,42 +69,16 @@ NumberText padded5(int v)
     return t;
 }
 
-NumberText plain(int v)
+// "%d 0\r\n" of v: the last line of an item.
+NumberText lastLineText(int v)
 {
     NumberText t;
     std::memset(t.text, ' ', sizeof t.text);
-    t.length = formatInt(t.text, v);
+    const int n = formatInt(t.text, v);
+    std::memcpy(t.text + n, " 0\r\n", 4);
+    t.length = n + 4;
     return t;
 }
-
-// Formats into a plain byte buffer and hands it to the device a chunk at a time.
-class ChunkWriter
-{
-public:
-    explicit ChunkWriter(QIODevice *out) : m_out(out), m_buf(size_t(chunkSize + itemRoom)) { }
-
-    char *cursor() { return m_buf.data() + m_used; }
-    void advance(qsizetype n) { m_used += n; }
-    void append(const char *s, qsizetype n)
-    {
-        std::memcpy(cursor(), s, size_t(n));
-        m_used += n;
-    }
-    bool flushIfFull() { return m_used < chunkSize || flush(); }
-    bool flush()
-    {
-        if (!m_failed && m_used > 0 && m_out->write(m_buf.data(), m_used) != m_used)
-            m_failed = true;
-        m_used = 0;
-        return !m_failed;
-    }
-
-private:
-    QIODevice *m_out;
-    std::vector<char> m_buf;
-    qsizetype m_used = 0;
-    bool m_failed = false;
-};
 
 bool fitsInt(double v)
 {
@@ -90,10 +86,80 @@ bool fitsInt(double v)
     return v > double(INT_MIN) - 1.0 && v < double(INT_MAX) + 1.0;
 }
 
-// Each number in a file is round(k * pitch) for a pixel index or count k up to the image's
-// size; tables of their texts make an item a handful of block copies. Past this width the
-// numbers are formatted as they come, to keep the tables small.
+// Each number in a file comes from a pixel index or count up to the image's width; tables of
+// their texts make an item a handful of block copies. Past this width the numbers are formatted
+// as they come, to keep the tables small.
 constexpr int maxTableWidth = 1 << 16;
+
+// The texts of the numbers that vary from item to item, and of the rest of each item line.
+class ItemTexts
+{
+public:
+    ItemTexts(const LineGeometry &geometry, int width, int layer)
+        : m_geometry(geometry), m_tables(width <= maxTableWidth)
+    {
+        if (m_tables) {
+            m_positions.resize(size_t(width) + 1);
+            m_lastLines.resize(size_t(width) + 1);
+            for (int k = 0; k <= width; ++k) {
+                m_positions[size_t(k)] = padded5(geometry.x(k));
+                m_lastLines[size_t(k)] = lastLineText(geometry.length(k));
+            }
+        }
+        const QByteArray afterY = " 1\r\nOPEN 2 " + QByteArray::number(geometry.width()) + ' '
+                + QByteArray::number(layer) + "\r\n0 0\r\n";
+        std::memcpy(m_afterY, afterY.constData(), size_t(afterY.size()));
+        m_afterYSize = int(afterY.size());
+    }
+
+    NumberText position(int s) const
+    {
+        return m_tables ? m_positions[size_t(s)] : padded5(m_geometry.x(s));
+    }
+    NumberText lastLine(int n) const
+    {
+        return m_tables ? m_lastLines[size_t(n)] : lastLineText(m_geometry.length(n));
+    }
+
+    // " Y 1\r\nOPEN 2 W L\r\n0 0\r\n" for a row, in a tailSlot-sized buffer; returns its length.
+    int rowTail(int y, int height, char *out) const
+    {
+        const NumberText rowY = padded5(m_geometry.y(y, height));
+        std::memset(out, ' ', tailSlot);
+        std::memcpy(out + 1, rowY.text, size_t(rowY.length));
+        std::memcpy(out + 1 + rowY.length, m_afterY, size_t(m_afterYSize));
+        return 1 + rowY.length + m_afterYSize;
+    }
+
+private:
+    LineGeometry m_geometry;
+    bool m_tables;
+    std::vector<NumberText> m_positions, m_lastLines;
+    char m_afterY[tailSlot] = {};
+    int m_afterYSize = 0;
+};
+
+// Rows as the 32-bit words QImage::pixel() gives, whatever the image's format.
+QImage wordImage(const QImage &bw)
+{
+    if (bw.format() == QImage::Format_RGB32 || bw.format() == QImage::Format_ARGB32)
+        return bw;
+    return bw.convertToFormat(QImage::Format_ARGB32);
+}
+
+PadsResult failure(const QString &message)
+{
+    PadsResult r;
+    r.ok = false;
+    r.message = message.isEmpty() ? QStringLiteral("unknown error") : message;
+    return r;
+}
+
+PadsResult pitchTooLarge()
+{
+    return failure(QStringLiteral("The line width is too large for this picture: its coordinates "
+                                  "would not fit in a PADS file."));
+}
 
 } // namespace
 
@@ -131,17 +197,6 @@ void ItemPrefix::finish()
     m_size = 3 + m_digits + 8;
 }
 
-int roundMils(qint64 k, double pitch)
-{
-    const double v = k > 0 ? double(k) * pitch + 0.5 : double(k) * pitch - 0.5;
-    return int(v);
-}
-
-int lineWidthMils(double pitch)
-{
-    return int(pitch > 0 ? pitch + 0.5 : pitch - 0.5);
-}
-
 bool padsFits(const QSize &bw, double pitch)
 {
     // Rounded values grow with k, so the widest position, length and row are the extremes.
@@ -149,77 +204,174 @@ bool padsFits(const QSize &bw, double pitch)
     return fitsInt(pitch > 0 ? pitch + 0.5 : pitch - 0.5) && fitsInt(double(k) * pitch + 0.5);
 }
 
-PadsResult writePads(const QImage &bw, double pitch, int layer, QIODevice *out)
+struct PadsWriter::Private
 {
-    PadsResult result;
-    if (!bw.isNull() && !padsFits(bw.size(), pitch)) {
-        result.status = PadsResult::PitchTooLarge;
-        return result;
+    Private(const QSize &bw, const PadsSettings &s, QIODevice *device)
+        : out(device),
+          texts(LineGeometry(s.pitch, s.exactEnds), bw.width(), s.layer),
+          width(bw.width()),
+          height(bw.height()),
+          buffer(size_t(chunkSize + itemRoom))
+    {
     }
 
-    ChunkWriter w(out);
-    w.append(header, sizeof(header) - 1);
-
-    const int width = bw.width();
-    const int height = bw.height();
-    const bool tables = width <= maxTableWidth;
-    std::vector<NumberText> positions, lengths;
-    if (tables) {
-        positions.resize(size_t(width) + 1);
-        lengths.resize(size_t(width) + 1);
-        for (int k = 0; k <= width; ++k) {
-            positions[size_t(k)] = padded5(roundMils(k, pitch));
-            lengths[size_t(k)] = plain(roundMils(k, pitch));
+    bool flush()
+    {
+        if (!failed && used > 0) {
+            if (out->write(buffer.data(), used) != used)
+                failed = true;
+            else
+                written += used;
         }
+        used = 0;
+        return !failed;
     }
-    // What follows X on every item line: Y, the constant 1 and the two constant lines after it.
-    const QByteArray tailAfterY = " 1\r\nOPEN 2 " + QByteArray::number(lineWidthMils(pitch)) + ' '
-            + QByteArray::number(layer) + "\r\n0 0\r\n";
-    char rowTail[itemRoom] = {};
-    ItemPrefix prefix(0);
-    std::vector<QRgb> scratch(static_cast<size_t>(width));
+
+    QIODevice *out;
+    ItemTexts texts;
+    ItemPrefix prefix{0};
+    int width;
+    int height;
+    std::vector<char> buffer;
+    qsizetype used = 0;
+    qint64 written = 0;
     qint64 items = 0;
     bool failed = false;
+};
 
-    for (int y = 0; y < height && !failed; ++y) {
-        const NumberText rowY = padded5(roundMils(height - y, pitch));
-        rowTail[0] = ' ';
-        std::memcpy(rowTail + 1, rowY.text, size_t(rowY.length));
-        std::memcpy(rowTail + 1 + rowY.length, tailAfterY.constData(), size_t(tailAfterY.size()));
-        const qsizetype rowTailSize = 1 + rowY.length + tailAfterY.size();
+PadsWriter::PadsWriter(const QSize &bw, const PadsSettings &settings, QIODevice *out)
+    : d(new Private(bw, settings, out))
+{
+    std::memcpy(d->buffer.data(), header, sizeof(header) - 1);
+    d->used = sizeof(header) - 1;
+}
 
-        const QRgb *row = pixelRow(bw, y, scratch.data());
-        int x = 0;
-        while (x < width) {
-            while (x < width && !(row[x] & 0xffu))
-                ++x;
-            if (x == width)
-                break;
-            const int s = x;
-            while (x < width && (row[x] & 0xffu))
-                ++x;
+PadsWriter::~PadsWriter() = default;
 
-            w.append(prefix.data(), prefix.size());
-            const NumberText pos = tables ? positions[size_t(s)] : padded5(roundMils(s, pitch));
-            w.append(pos.text, pos.length);
-            w.append(rowTail, rowTailSize);
-            const NumberText len = tables ? lengths[size_t(x - s)] : plain(roundMils(x - s, pitch));
-            w.append(len.text, len.length);
-            w.append(" 0\r\n", 4);
-            prefix.next();
-            ++items;
-            if (!w.flushIfFull()) {
-                failed = true;
-                break;
-            }
+bool PadsWriter::writeRow(const quint32 *row, int y)
+{
+    if (d->failed)
+        return false;
+    char tail[tailSlot];
+    const int tailSize = d->texts.rowTail(y, d->height, tail);
+    char *const base = d->buffer.data();
+    char *cursor = base + d->used;
+    bool ok = true;
+    forEachRun(row, d->width, [&](int s, int n) {
+        if (!ok)
+            return;
+        cursor = put<prefixSlot>(cursor, d->prefix.data(), d->prefix.size());
+        const NumberText position = d->texts.position(s);
+        cursor = put<numberSlot>(cursor, position.text, position.length);
+        cursor = put<tailSlot>(cursor, tail, tailSize);
+        const NumberText last = d->texts.lastLine(n);
+        cursor = put<numberSlot>(cursor, last.text, last.length);
+        d->prefix.next();
+        ++d->items;
+        if (cursor - base >= chunkSize) {
+            d->used = cursor - base;
+            ok = d->flush();
+            cursor = base;
         }
+    });
+    d->used = cursor - base;
+    return ok;
+}
+
+PadsResult PadsWriter::finish()
+{
+    std::memcpy(d->buffer.data() + d->used, footer, sizeof(footer) - 1);
+    d->used += sizeof(footer) - 1;
+    if (!d->flush()) {
+        PadsResult r = failure(d->out->errorString());
+        r.items = d->items;
+        return r;
     }
-    w.append(footer, sizeof(footer) - 1);
-    result.items = items;
-    if (!w.flush()) {
-        result.status = PadsResult::WriteFailed;
-        result.error = out->errorString();
+    PadsResult r;
+    r.items = d->items;
+    r.bytes = d->written;
+    return r;
+}
+
+PadsResult writePads(const QImage &bw, const PadsSettings &settings, QIODevice *out)
+{
+    if (!bw.isNull() && !padsFits(bw.size(), settings.pitch))
+        return pitchTooLarge();
+    const QImage words = wordImage(bw);
+    PadsWriter writer(words.size(), settings, out);
+    for (int y = 0; y < words.height(); ++y) {
+        if (!writer.writeRow(reinterpret_cast<const quint32 *>(words.constScanLine(y)), y))
+            break;
     }
+    return writer.finish();
+}
+
+PadsBudget countPads(const QImage &bw, const PadsSettings &settings)
+{
+    PadsBudget budget;
+    budget.bytes = qint64(sizeof(header) - 1 + sizeof(footer) - 1);
+    if (bw.isNull() || !padsFits(bw.size(), settings.pitch))
+        return budget;
+    const QImage words = wordImage(bw);
+    const int width = words.width();
+    const ItemTexts texts(LineGeometry(settings.pitch, settings.exactEnds), width,
+                          settings.layer);
+    char tail[tailSlot];
+    qint64 bytes = 0;
+    for (int y = 0; y < words.height(); ++y) {
+        qint64 runs = 0;
+        forEachRun(reinterpret_cast<const quint32 *>(words.constScanLine(y)), width,
+                   [&](int s, int n) {
+                       ++runs;
+                       bytes += texts.position(s).length + texts.lastLine(n).length;
+                   });
+        bytes += runs * texts.rowTail(y, words.height(), tail);
+        budget.items += runs;
+    }
+    // Item names: "IMG" + at least eight digits + "  LINES ".
+    const qint64 n = budget.items;
+    bytes += n * (3 + 8 + 8);
+    for (qint64 tenPower = 100000000; tenPower < n; tenPower *= 10)
+        bytes += n - tenPower;
+    budget.bytes += bytes;
+    return budget;
+}
+
+PadsResult saveFile(const QString &path, const std::function<PadsResult(QIODevice *)> &write)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return failure(file.errorString());
+    PadsResult result = write(&file);
+    if (result.ok && !file.commit())
+        result = failure(file.errorString());
+    if (!result.ok)
+        file.cancelWriting();
+    return result;
+}
+
+bool isSameFile(const QString &a, const QString &b)
+{
+#ifdef Q_OS_UNIX
+    struct stat sa, sb;
+    if (::stat(QFile::encodeName(a).constData(), &sa) != 0
+        || ::stat(QFile::encodeName(b).constData(), &sb) != 0)
+        return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+#else
+    const QString ca = QFileInfo(a).canonicalFilePath();
+    return !ca.isEmpty() && ca == QFileInfo(b).canonicalFilePath();
+#endif
+}
+
+PadsResult writeStandardOutput(const std::function<PadsResult(QIODevice *)> &write)
+{
+    QFile out;
+    if (!out.open(stdout, QIODevice::WriteOnly))
+        return failure(out.errorString());
+    PadsResult result = write(&out);
+    if (result.ok && !out.flush())
+        result = failure(out.errorString());
     return result;
 }
 

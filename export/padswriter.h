@@ -1,20 +1,17 @@
 // The PADS PowerPCB ASCII writer: every horizontal run of white pixels becomes one LINES item.
 #pragma once
 
+#include "lineitems.h"
+
 #include <QImage>
 #include <QString>
+
+#include <functional>
+#include <memory>
 
 class QIODevice;
 
 namespace kcore {
-
-// A whole number of pixels times the pitch, rounded to whole mils the way the file does it:
-// halves away from the pixel grid's origin for k > 0, toward minus for k <= 0. The caller makes
-// sure the result fits (padsFits()).
-int roundMils(qint64 k, double pitch);
-
-// The line width in whole mils for a pitch.
-int lineWidthMils(double pitch);
 
 // Whether every number the file would hold for an image of this size fits the file's integers.
 bool padsFits(const QSize &bw, double pitch);
@@ -25,6 +22,7 @@ class ItemPrefix
 {
 public:
     explicit ItemPrefix(qint64 first);
+    // Always 32 readable bytes, whatever size() is, for fixed-size copies.
     const char *data() const { return m_text; }
     int size() const { return m_size; }
     void next();
@@ -37,17 +35,68 @@ private:
     int m_size = 0;
 };
 
-struct PadsResult
+struct PadsSettings
 {
-    enum Status { Ok, PitchTooLarge, WriteFailed };
-    Status status = Ok;
-    qint64 items = 0;
-    QString error; // the device's error text for WriteFailed
+    double pitch = 2; // mils; also the line width before rounding
+    int layer = 19;
+    bool exactEnds = false;
 };
 
-// Writes bw (white = lowest byte not zero) as a PADS ASCII file of LINES items with the given
-// pitch in mils on a layer. Lines end in CR LF. Writes nothing when the pitch is too large for
-// the file's integers; output goes out in chunks, so memory stays bounded at any file size.
-PadsResult writePads(const QImage &bw, double pitch, int layer, QIODevice *out);
+// The outcome of writing a file: on failure, message always says what went wrong.
+struct PadsResult
+{
+    bool ok = true;
+    QString message;
+    qint64 items = 0;
+    qint64 bytes = 0;
+};
+
+// Writes a PADS ASCII file of LINES items for a black-and-white image of a known size, handed
+// over row by row from the top (white = lowest byte not zero). Lines end in CR LF. Output goes
+// out in 1 MB chunks, so memory stays bounded at any file size.
+class PadsWriter
+{
+public:
+    PadsWriter(const QSize &bw, const PadsSettings &settings, QIODevice *out);
+    ~PadsWriter();
+    PadsWriter(const PadsWriter &) = delete;
+    PadsWriter &operator=(const PadsWriter &) = delete;
+
+    // Row y of the image, width() pixels; rows come in order. False once a write has failed.
+    bool writeRow(const quint32 *row, int y);
+    // Writes the end of the file and hands everything to the device.
+    PadsResult finish();
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+// The whole file for an image. Writes nothing when the pitch is too large for the file's
+// integers (see padsFits()).
+PadsResult writePads(const QImage &bw, const PadsSettings &settings, QIODevice *out);
+inline PadsResult writePads(const QImage &bw, double pitch, int layer, QIODevice *out)
+{
+    return writePads(bw, PadsSettings{pitch, layer, false}, out);
+}
+
+// What writePads() would write, counted without writing: the number of items and the size of
+// the file in bytes. Costs one pass over the image's pixels.
+struct PadsBudget
+{
+    qint64 items = 0;
+    qint64 bytes = 0;
+};
+PadsBudget countPads(const QImage &bw, const PadsSettings &settings);
+
+// Writes a file through QSaveFile: an existing file at path is replaced only once the new one is
+// complete, and is left as it was on any failure. write fills the device it is given.
+PadsResult saveFile(const QString &path, const std::function<PadsResult(QIODevice *)> &write);
+// Whether two paths name one existing file, however each is spelt: a relative path, a symbolic
+// link, a hard link. Writing a picture's file onto itself would destroy the picture.
+bool isSameFile(const QString &a, const QString &b);
+
+// The same onto standard output.
+PadsResult writeStandardOutput(const std::function<PadsResult(QIODevice *)> &write);
 
 } // namespace kcore

@@ -55,4 +55,5 @@ void kestrel::update_size_labels()
     ui.lbl_ascsizemm->setText(texts.mm);
     ui.lbl_ascsizemils->setText(texts.mils);
     ui.lbl_ascsizeinch->setText(texts.inch);
+    update_budget();
 }

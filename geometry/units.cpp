@@ -1,23 +1,9 @@
-// Unit tables and the texts that show lengths to the user.
+// Unit arithmetic and the texts that show lengths to the user.
 #include "units.h"
 
 #include <cmath>
 
 namespace kcore {
-
-const double mils_per_unit[3] = {1.0, 39.37007874015748, 1000.0};
-
-const double unit_factor[9] = {
-        1.0,
-        0.0254,
-        0.001, // from mils
-        39.37007874015748,
-        1.0,
-        0.03937007874015748, // from millimetres
-        1000.0,
-        25.4,
-        1.0, // from inches
-};
 
 namespace {
 
@@ -49,8 +35,32 @@ double linePitch(const QString &text, int unit, bool *isNumber)
 
 QString convertLineWidth(double number, int oldUnit, int newUnit)
 {
+    if (!validUnit(oldUnit) || !validUnit(newUnit))
+        return QString();
     const double x = number * unit_factor[oldUnit * 3 + newUnit];
     return newUnit == UnitMils ? QString::asprintf("%6.1f", x) : QString::asprintf("%6.4f", x);
+}
+
+QString lineWidthProblem(const QString &text, int unit)
+{
+    const QString smallest = QStringLiteral(
+            "The smallest line width a board file can carry is 1 mil (0.0254 mm, 0.001 inch).");
+    bool isNumber = false;
+    const double pitch = linePitch(text, unit, &isNumber);
+    if (!isNumber)
+        return QStringLiteral("The line width \"%1\" is not a number.\n%2")
+                .arg(text.trimmed(), smallest);
+    if (pitch <= 0)
+        return QStringLiteral("The line width must be greater than 0; \"%1\" is not.\n%2")
+                .arg(text.trimmed(), smallest);
+    // 1e-9 lets 0.0254 mm through whatever its last bit, and still keeps every row of the
+    // largest image on a coordinate of its own.
+    if (pitch < 1 - 1e-9)
+        return QStringLiteral("The line width %1 mil is below 1 mil: rows would fall onto the "
+                              "same coordinate and lines would be 0 mil wide.\n%2")
+                .arg(pitch, 0, 'g', 3)
+                .arg(smallest);
+    return QString();
 }
 
 SizeTexts actualSizeTexts(const QSize &picture, int scalePercent, double pitch)
@@ -61,7 +71,7 @@ SizeTexts actualSizeTexts(const QSize &picture, int scalePercent, double pitch)
     const double wm = picture.width() * f * pitch;
     const double hm = picture.height() * f * pitch;
     return {QString::asprintf("%4.0fx%4.0f mils", wm, hm),
-            QString::asprintf("%4.1fx%4.1f mm", wm * 0.0254, hm * 0.0254),
+            QString::asprintf("%4.1fx%4.1f mm", wm * mmPerMil, hm * mmPerMil),
             QString::asprintf("%4.3fx%4.3f \"", wm / 1000, hm / 1000)};
 }
 

@@ -1,4 +1,5 @@
-// Line width and units: the pitch in mils, unit conversion of the width text, actual-size texts.
+// Line width and units: the pitch in mils, unit conversion of the width text, actual-size texts,
+// and which widths a board file can carry.
 #pragma once
 
 #include <QSize>
@@ -9,19 +10,35 @@ namespace kcore {
 enum Unit { UnitMils = 0, UnitMillimetres = 1, UnitInches = 2 };
 
 // Mils in one unit, indexed by Unit.
-extern const double mils_per_unit[3];
-// Factor from an old unit to a new one, at old * 3 + new.
-extern const double unit_factor[9];
+constexpr double mils_per_unit[3] = {1.0, 1 / 0.0254, 1000.0};
+constexpr double mmPerMil = 0.0254;
+
+// Factor from an old unit to a new one, at old * 3 + new. Each is mils_per_unit[old] /
+// mils_per_unit[new], which gives exactly the doubles 0.0254, 25.4, 1 / 25.4 and so on.
+constexpr double unit_factor[9] = {
+        mils_per_unit[0] / mils_per_unit[0], mils_per_unit[0] / mils_per_unit[1],
+        mils_per_unit[0] / mils_per_unit[2], mils_per_unit[1] / mils_per_unit[0],
+        mils_per_unit[1] / mils_per_unit[1], mils_per_unit[1] / mils_per_unit[2],
+        mils_per_unit[2] / mils_per_unit[0], mils_per_unit[2] / mils_per_unit[1],
+        mils_per_unit[2] / mils_per_unit[2],
+};
 
 // Reads a line-width text: whatever QString::toDouble accepts (blanks around it allowed), as
 // long as it is a finite number. "inf" and "nan" are not widths.
 bool parseLineWidth(const QString &text, double *value);
 
-// The pitch in mils for a width text in a unit; 0 when the text is not a number.
+// The pitch in mils for a width text in a unit; 0 when the text is not a number or the unit is
+// not one of Unit.
 double linePitch(const QString &text, int unit, bool *isNumber = nullptr);
 
-// The width text after a change of unit: "%6.1f" for mils, "%6.4f" otherwise.
+// The width text after a change of unit: "%6.1f" for mils, "%6.4f" otherwise. Empty when either
+// unit is not one of Unit.
 QString convertLineWidth(double number, int oldUnit, int newUnit);
+
+// Why a line width cannot be written to a board file, naming the smallest one that can; empty
+// when it can. A file in mils cannot place rows closer than 1 mil apart: below that, rows fall
+// onto the same coordinate and the line width rounds to 0.
+QString lineWidthProblem(const QString &text, int unit);
 
 // What the three actual-size labels say for a picture, a scale and a pitch in mils.
 struct SizeTexts

@@ -2,6 +2,7 @@
 #include "bwimage.h"
 
 #include "imagealloc.h"
+#include "picture.h"
 #include "rowkernels.h"
 
 namespace kcore {
@@ -77,11 +78,60 @@ bool BwBuilder::build(const QImage &grey, int threshold, bool invert, int scaleP
     return true;
 }
 
-void BwBuilder::clear()
+namespace {
+
+// The source index that each of the to pixels along one axis of QImage::scaled() comes from,
+// asked of Qt itself by scaling an image of indices, so the rows and columns picked can never
+// drift from those the window's scaled image shows.
+std::vector<int> pickedIndices(int from, int to, bool horizontal)
 {
-    m_greyKey = 0;
-    m_scale = -1;
-    m_scaled = QImage();
+    QImage index(horizontal ? from : 1, horizontal ? 1 : from, QImage::Format_RGB32);
+    for (int i = 0; i < from; ++i)
+        index.setPixel(horizontal ? i : 0, horizontal ? 0 : i, 0xff000000u | quint32(i));
+    const QImage picked = index.scaled(horizontal ? to : 1, horizontal ? 1 : to,
+                                       Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    std::vector<int> map(static_cast<size_t>(to));
+    for (int i = 0; i < to; ++i)
+        map[size_t(i)] = int(picked.pixel(horizontal ? i : 0, horizontal ? 0 : i) & 0xffffffu);
+    return map;
+}
+
+} // namespace
+
+BwRows::BwRows(const QImage &colour, int threshold, bool invert, int scalePercent)
+    : m_grey(colour),
+      m_threshold(quint32(qBound(0, threshold, 255))),
+      m_flip(invert ? 0x00ffffffu : 0u)
+{
+    const QSize request = scaledRequest(colour.size(), scalePercent);
+    if (colour.isNull() || request.isEmpty())
+        return;
+    // The size QImage::scaled() gives for this request, aspect ratio kept.
+    m_size = colour.size().scaled(request, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+    if (m_size.width() != colour.width())
+        m_columns = pickedIndices(colour.width(), m_size.width(), true);
+    if (m_size.height() != colour.height())
+        m_rows = pickedIndices(colour.height(), m_size.height(), false);
+    m_greyRow.resize(size_t(colour.width()));
+    m_pickedRow.resize(m_columns.size());
+    m_bwRow.resize(size_t(m_size.width()));
+}
+
+const quint32 *BwRows::row(int y)
+{
+    const int source = m_rows.empty() ? y : m_rows[size_t(y)];
+    if (source == m_lastSource)
+        return m_bwRow.data(); // enlarging repeats rows
+    m_lastSource = source;
+    m_grey.row(source, m_greyRow.data());
+    const quint32 *grey = m_greyRow.data();
+    if (!m_columns.empty()) {
+        for (size_t x = 0; x < m_columns.size(); ++x)
+            m_pickedRow[x] = grey[m_columns[x]];
+        grey = m_pickedRow.data();
+    }
+    clipRow(grey, m_bwRow.data(), m_size.width(), m_threshold, m_flip, false);
+    return m_bwRow.data();
 }
 
 } // namespace kcore

@@ -1,17 +1,15 @@
 // Black-and-white image: the grey image scaled, then clipped at a threshold, optionally inverted.
 #pragma once
 
+#include "greyimage.h"
+#include "picture.h"
+
 #include <QImage>
 #include <QSize>
 
+#include <vector>
+
 namespace kcore {
-
-constexpr QRgb bwBlack = 0xff000000u;
-constexpr QRgb bwWhite = 0xffffffffu;
-
-// The largest picture, and the largest black-and-white image, kestrel will build: 16384 x 16384
-// pixels. Each such image takes 1 GiB in memory.
-constexpr qint64 maxImagePixels = qint64(16384) * 16384;
 
 // The size asked of the scaler: each side times percent / 100.0, truncated toward zero.
 QSize scaledRequest(const QSize &grey, int scalePercent);
@@ -40,12 +38,33 @@ class BwBuilder
 public:
     // Returns false, leaving bw untouched, when the scale would exceed maxImagePixels.
     bool build(const QImage &grey, int threshold, bool invert, int scalePercent, QImage &bw);
-    void clear();
 
 private:
     qint64 m_greyKey = 0;
     int m_scale = -1;
     QImage m_scaled;
+};
+
+// The black-and-white image of a colour picture one row at a time, equal row for row to
+// makeBw(makeGrey(colour), ...), without ever holding the grey or black-and-white image: each
+// row is greyed, picked from by the same columns and rows QImage::scaled() picks, and clipped.
+class BwRows
+{
+public:
+    BwRows(const QImage &colour, int threshold, bool invert, int scalePercent);
+    QSize size() const { return m_size; }
+    // Row y of the black-and-white image; valid until the next call.
+    const quint32 *row(int y);
+
+private:
+    GreyRows m_grey;
+    QSize m_size{0, 0};
+    quint32 m_threshold;
+    quint32 m_flip;
+    std::vector<int> m_columns; // empty when the scale keeps the width
+    std::vector<int> m_rows;
+    std::vector<quint32> m_greyRow, m_pickedRow, m_bwRow;
+    int m_lastSource = -1;
 };
 
 } // namespace kcore

@@ -3,6 +3,8 @@
 
 #include <QImage>
 
+#include <vector>
+
 namespace kcore {
 
 // The grey level of a colour; the weights add up to 32, so white stays 255.
@@ -24,12 +26,42 @@ constexpr quint32 greyOfPacked(quint32 c)
     return (redBlue + ((c & 0x0000ff00u) >> 4)) >> 5;
 }
 
-// An opaque Format_RGB32 image of the same size whose every pixel is greyPixel(greyOf(c)) for
-// the colour c that QImage::pixel() gives at that place (alpha ignored). Null in, null out.
+// A colour with alpha (not premultiplied, as QImage::pixel() gives it) laid over white paper:
+// transparent parts of a logo are background, whatever colour they hide.
+constexpr QRgb overWhite(QRgb c)
+{
+    const quint32 a = c >> 24;
+    if (a == 255)
+        return c;
+    const quint32 paper = 255 * (255 - a) + 127;
+    const quint32 r = (((c >> 16) & 0xff) * a + paper) / 255;
+    const quint32 g = (((c >> 8) & 0xff) * a + paper) / 255;
+    const quint32 b = ((c & 0xff) * a + paper) / 255;
+    return 0xff000000u | r << 16 | g << 8 | b;
+}
+
+// An opaque Format_RGB32 image of the same size whose every pixel is
+// greyPixel(greyOf(overWhite(c))) for the colour c that QImage::pixel() gives at that place.
+// Null in, null out (also when memory runs out).
 QImage makeGrey(const QImage &colour);
 
-// Hands out one row of any image as the 32-bit values QImage::pixel() would give, reading the
-// scan line directly where the format allows and filling scratch (width entries) otherwise.
-const QRgb *pixelRow(const QImage &image, int y, QRgb *scratch);
+// The rows of makeGrey() one at a time, for work that never holds the whole grey image.
+class GreyRows
+{
+public:
+    explicit GreyRows(const QImage &colour);
+    // Writes grey row y into dst (width() pixels). Streaming stores suit destinations far larger
+    // than the caches; a scratch row that is read again at once wants ordinary stores.
+    void row(int y, quint32 *dst, bool streamingStores = false);
+    int width() const { return m_colour.width(); }
+    int height() const { return m_colour.height(); }
+
+private:
+    enum Kind { Direct, Composite, Palette, Mono, Grey8, Rgb888, Pixelwise };
+    QImage m_colour;
+    Kind m_kind = Pixelwise;
+    std::vector<QRgb> m_table; // grey pixel per palette index
+    std::vector<QRgb> m_scratch;
+};
 
 } // namespace kcore

@@ -2,37 +2,51 @@
 // settings change, and drawing the chosen image into the preview frame.
 #include "kestrel.h"
 
+#include "geometry/units.h"
 #include "image/greyimage.h"
 #include "image/picture.h"
 #include "waitcursor.h"
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QSignalBlocker>
+#include <QWheelEvent>
+
+#include <cmath>
 
 void kestrel::file_open()
 {
+    // "All files" as well: pictures named .tif or without a suffix load too.
     QFileDialog dialog(this, QStringLiteral("Open"), QString(),
-                       QString::fromLatin1(kcore::pictureFilter));
+                       QString::fromLatin1(kcore::pictureFilter)
+                               + QStringLiteral(";;All files (*)"));
     dialog.setFileMode(QFileDialog::ExistingFile);
     if (dialog.exec() != QDialog::Accepted)
         return;
     const QStringList files = dialog.selectedFiles();
     if (files.isEmpty() || files.first().isEmpty())
         return;
+    open_picture(files.first());
+}
 
+void kestrel::open_picture(const QString &path)
+{
     QImage loaded;
     QImage grey;
+    QString why;
     {
         WaitCursor wait;
-        loaded = kcore::loadPicture(files.first());
+        loaded = kcore::loadPicture(path, &why);
         // Built before anything is replaced, so a failure keeps the previous picture whole.
         grey = kcore::makeGrey(loaded);
     }
     if (grey.isNull()) {
         QMessageBox box;
         box.setText(QStringLiteral("Could not load the file as image."));
+        box.setInformativeText(loaded.isNull() ? why
+                                               : QStringLiteral("There is not enough memory."));
         box.exec();
         return;
     }
@@ -40,6 +54,8 @@ void kestrel::file_open()
     img_width = img_colour.width();
     img_height = img_colour.height();
     img_grey = grey;
+    picture_path = path;
+    board_zoom.fit();
     asc_size_slot();
 }
 
@@ -56,6 +72,7 @@ void kestrel::threshold_slot()
 {
     build_bw_image();
     ui.mainframe->repaint();
+    update_budget();
 }
 
 void kestrel::asc_size_slot()
@@ -75,7 +92,7 @@ void kestrel::asc_size_slot()
     if (allowed != asked) {
         const QSize big = kcore::scaledRequest(img_grey.size(), asked);
         QMessageBox::warning(
-                this, QStringLiteral("KESTREL"),
+                this, windowTitle(),
                 QStringLiteral("At %1 % the black-and-white image would be %2 x %3 pixels, more "
                                "than the %4 megapixels kestrel can build.\nThe scale has been "
                                "set to %5 %.")
@@ -89,27 +106,91 @@ void kestrel::asc_size_slot()
 
 void kestrel::display_what_slot()
 {
+    // 0 black-and-white, 1 grey, 2 colour, 3 board; the board follows the threshold too.
     const bool bwControls = !ui.rb_img->isChecked() && !ui.rb_grey->isChecked();
-    view_mode = ui.rb_img->isChecked() ? 2 : ui.rb_grey->isChecked() ? 1 : 0;
+    view_mode = ui.rb_img->isChecked() ? 2
+            : ui.rb_grey->isChecked()  ? 1
+            : ui.rb_board->isChecked() ? 3
+                                       : 0;
     ui.sl_threshold->setEnabled(bwControls);
     ui.sl_threstxt->setEnabled(bwControls);
     ui.cb_invert->setEnabled(bwControls);
     ui.mainframe->repaint();
 }
 
+kcore::PadsSettings kestrel::pads_settings() const
+{
+    // Read without line_pitch(), which restyles the field: painting must not change widgets.
+    return {kcore::linePitch(ui.le_linewidth->text(), unit_index), ui.sb_layer->value(),
+            ui.actionExactEnds->isChecked()};
+}
+
 bool kestrel::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched != ui.mainframe || event->type() != QEvent::Paint)
+    if (watched != ui.mainframe)
+        return QMainWindow::eventFilter(watched, event);
+    if (view_mode == 3 && board_mouse(event))
+        return true;
+    if (event->type() != QEvent::Paint)
         return QMainWindow::eventFilter(watched, event);
 
     QPainter painter(ui.mainframe);
-    img_view = view_mode == 0 ? img_bw : view_mode == 1 ? img_grey : img_colour;
+    img_view = view_mode == 2 ? img_colour : view_mode == 1 ? img_grey : img_bw;
     if (img_view.isNull())
         return false;
+    // "Heigth" is the label's established text; tests and users' screenshots carry it.
     ui.lbl_info->setText(
             QString::asprintf("Width=%d Heigth=%d", img_view.width(), img_view.height()));
-    img_view = img_view.scaled(ui.mainframe->width(), ui.mainframe->height(), Qt::KeepAspectRatio,
-                               Qt::FastTransformation);
+    if (view_mode == 3) {
+        const kcore::PadsSettings pads = pads_settings();
+        if (!kcore::lineWidthProblem(ui.le_linewidth->text(), unit_index).isEmpty()) {
+            img_view = QImage();
+            return false; // no file could be written, so there is no board to show
+        }
+        const QRectF bounds = kcore::boardBounds(img_bw.size(), pads);
+        QSize size;
+        const kcore::BoardViewport viewport
+                = board_zoom.viewport(bounds, ui.mainframe->size(), &size);
+        img_view = kcore::renderBoard(img_bw, pads, viewport, size);
+    } else {
+        img_view = img_view.scaled(ui.mainframe->width(), ui.mainframe->height(),
+                                   Qt::KeepAspectRatio, Qt::FastTransformation);
+    }
     painter.drawImage(0, 0, img_view);
     return false;
+}
+
+bool kestrel::board_mouse(QEvent *event)
+{
+    if (img_bw.isNull())
+        return false;
+    const QRectF bounds = kcore::boardBounds(img_bw.size(), pads_settings());
+    const QSize frame = ui.mainframe->size();
+    switch (event->type()) {
+    case QEvent::Wheel: {
+        auto *wheel = static_cast<QWheelEvent *>(event);
+        const double steps = wheel->angleDelta().y() / 120.0;
+        board_zoom.zoomAt(bounds, frame, wheel->position(), std::pow(1.25, steps));
+        break;
+    }
+    case QEvent::MouseButtonPress:
+        drag_from = static_cast<QMouseEvent *>(event)->position().toPoint();
+        return true;
+    case QEvent::MouseMove: {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        if (!(mouse->buttons() & Qt::LeftButton))
+            return false;
+        const QPoint at = mouse->position().toPoint();
+        board_zoom.panBy(bounds, frame, at - drag_from);
+        drag_from = at;
+        break;
+    }
+    case QEvent::MouseButtonDblClick:
+        board_zoom.fit();
+        break;
+    default:
+        return false;
+    }
+    ui.mainframe->repaint();
+    return true;
 }

@@ -1,51 +1,86 @@
 // Picture loading with a deliberate size bound: big scans load, decompression bombs do not.
 #include "picture.h"
 
-#include "bwimage.h"
-
 #include <QImageReader>
 
 namespace kcore {
 
 const char pictureFilter[] = "*.bmp *.gif *.jpg *.jpeg *.png *.pbm *.pgm *.ppm *.tiff *.xbm *.xpm";
 
-namespace {
-
-// Qt refuses decoded images over 128 MB by default, which turns an ordinary 6000 x 6000 photo
-// into a load failure. Allow the largest picture we handle at 8 bytes a pixel (16-bit PNG and
-// TIFF), and nothing beyond: the reader then refuses a bomb before allocating anything.
-constexpr int allocationLimitMB = int(maxImagePixels * 8 / (1024 * 1024)) + 1;
-
-void setFailure(QString *why, const QString &text)
+void allowLargePictures()
 {
-    if (why)
-        *why = text;
+    // At 8 bytes a pixel (16-bit PNG and TIFF), and nothing beyond: the reader then refuses a
+    // bomb before allocating anything.
+    QImageReader::setAllocationLimit(int(maxImagePixels * 8 / (1024 * 1024)) + 1);
 }
 
-} // namespace
-
 namespace {
+
+QString tooLarge(const QSize &size)
+{
+    return QStringLiteral("The picture is %1 x %2 pixels; kestrel reads pictures of up to "
+                          "16384 x 16384 pixels.")
+            .arg(size.width())
+            .arg(size.height());
+}
+
+QString reasonOf(const QImageReader &reader)
+{
+    switch (reader.error()) {
+    case QImageReader::FileNotFoundError:
+        return QStringLiteral("The file does not exist.");
+    case QImageReader::UnsupportedFormatError:
+        return QStringLiteral("This is not a kind of picture kestrel can read (BMP, GIF, JPEG, "
+                              "PNG, PBM, PGM, PPM, TIFF, XBM or XPM).");
+    case QImageReader::InvalidDataError:
+        return QStringLiteral("The picture is damaged or incomplete (%1).")
+                .arg(reader.errorString());
+    case QImageReader::DeviceError:
+        return QStringLiteral("The file could not be read (%1).").arg(reader.errorString());
+    default:
+        return reader.errorString();
+    }
+}
+
+// The size a picture's header declares. Qt's BMP reader tells none ahead, so its header is read
+// here: a bitmap may claim any size in a few bytes.
+QSize declaredSize(QImageReader &reader)
+{
+    QIODevice *device = reader.device();
+    if (device && !device->isOpen())
+        device->open(QIODevice::ReadOnly);
+    const QByteArray head = device && device->isOpen() ? device->peek(26) : QByteArray();
+    if (head.size() < 26 || !head.startsWith("BM"))
+        return reader.size();
+    auto le32 = [&head](int at) {
+        return qint32(quint32(uchar(head[at])) | quint32(uchar(head[at + 1])) << 8
+                      | quint32(uchar(head[at + 2])) << 16 | quint32(uchar(head[at + 3])) << 24);
+    };
+    return QSize(le32(18), le32(22));
+}
 
 QImage read(QImageReader &reader, QString *why)
 {
-    if (QImageReader::allocationLimit() != allocationLimitMB)
-        QImageReader::setAllocationLimit(allocationLimitMB);
-    // Refuse what the header declares too large before any pixel is allocated.
-    const QSize declared = reader.size();
-    if (declared.isValid() && qint64(declared.width()) * declared.height() > maxImagePixels) {
-        setFailure(why,
-                   QStringLiteral("picture of %1 x %2 pixels is larger than the limit")
-                           .arg(declared.width())
-                           .arg(declared.height()));
+    reader.setAutoTransform(true);
+    // Refuse what the header declares too large before any pixel is allocated. A bottom-up
+    // bitmap declares a negative height.
+    const QSize declared = declaredSize(reader);
+    const QSize extent(qAbs(declared.width()), qAbs(declared.height()));
+    if (qint64(extent.width()) * extent.height() > maxImagePixels) {
+        if (why)
+            *why = tooLarge(extent);
         return QImage();
     }
     QImage image = reader.read();
     if (image.isNull()) {
-        setFailure(why, reader.errorString());
+        if (why)
+            *why = reasonOf(reader);
         return QImage();
     }
+    // Some readers declare no size ahead.
     if (qint64(image.width()) * image.height() > maxImagePixels) {
-        setFailure(why, QStringLiteral("picture is larger than the limit"));
+        if (why)
+            *why = tooLarge(image.size());
         return QImage();
     }
     return image;

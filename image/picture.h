@@ -1,4 +1,4 @@
-// Reading a picture file into memory, within the size kestrel is prepared to handle.
+// Reading a picture file into memory, upright and within the size kestrel is prepared to handle.
 #pragma once
 
 #include <QImage>
@@ -8,12 +8,22 @@ class QIODevice;
 
 namespace kcore {
 
+// The largest picture, and the largest black-and-white image, kestrel will build: 16384 x 16384
+// pixels. Each such image takes 1 GiB in memory.
+constexpr qint64 maxImagePixels = qint64(16384) * 16384;
+
 // The file-name filter of the open dialog, and the formats kestrel promises to read.
 extern const char pictureFilter[];
 
+// Qt's image readers refuse decoded images over 128 MB by default, which would turn an ordinary
+// 6000 x 6000 photo into a load failure. Raises that limit to what maxImagePixels needs; a
+// process-wide setting, so each program calls this once at start-up.
+void allowLargePictures();
+
 // Reads the picture at path, letting the readers recognise the format from the contents and the
-// name. Returns a null image when the file cannot be read as a picture, or would decode to more
-// than maxImagePixels; why then says which (for diagnostics, not for the user).
+// name, and turns it upright by its orientation tag. Returns a null image when the file cannot
+// be read as a picture, or would decode to more than maxImagePixels; why then says which, in a
+// sentence for the user.
 QImage loadPicture(const QString &path, QString *why = nullptr);
 
 // The same for a picture already open on a device; the format is told from the contents alone.

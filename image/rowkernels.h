@@ -1,5 +1,6 @@
-// The two hot row loops of the pipeline. With SSE2 they write with streaming stores: the rows
-// are far larger than the caches, and plain stores would first read every destination line.
+// The hot row loops of the pipeline. Over whole images they write with streaming stores: the
+// rows are far larger than the caches, and plain stores would first read every destination line.
+// Over a single scratch row, which is read again at once, they use ordinary stores.
 #pragma once
 
 #include "greyimage.h"
@@ -12,34 +13,14 @@
 
 namespace kcore {
 
-// dst[x] = grey pixel of the 0xAARRGGBB word src[x].
-inline void greyRow(const quint32 *src, quint32 *dst, int w)
-{
-    int x = 0;
-#ifdef __SSE2__
-    for (; x < w && (reinterpret_cast<std::uintptr_t>(dst + x) & 15); ++x)
-        dst[x] = greyPixel(int(greyOfPacked(src[x])));
-    const __m128i redBlueMask = _mm_set1_epi32(0x00ff00ff);
-    const __m128i greenMask = _mm_set1_epi32(0x0000ff00);
-    const __m128i weights = _mm_set1_epi32(11 << 16 | 5); // R and B, as 16-bit pairs
-    const __m128i alpha = _mm_set1_epi32(int(0xff000000u));
-    for (; x + 4 <= w; x += 4) {
-        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + x));
-        const __m128i rb = _mm_madd_epi16(_mm_and_si128(c, redBlueMask), weights);
-        const __m128i g16 = _mm_srli_epi32(_mm_and_si128(c, greenMask), 4);
-        const __m128i g = _mm_srli_epi32(_mm_add_epi32(rb, g16), 5);
-        const __m128i out = _mm_or_si128(_mm_or_si128(alpha, g),
-                                         _mm_or_si128(_mm_slli_epi32(g, 8), _mm_slli_epi32(g, 16)));
-        _mm_stream_si128(reinterpret_cast<__m128i *>(dst + x), out);
-    }
-#endif
-    for (; x < w; ++x)
-        dst[x] = greyPixel(int(greyOfPacked(src[x])));
-}
+// dst[x] = grey pixel of the opaque 0xffRRGGBB word src[x]. Uses AVX2 where the CPU has it,
+// chosen once at run time.
+void greyRow(const quint32 *src, quint32 *dst, int w, bool streamingStores);
 
 // dst[x] = white where the grey in the low byte of src[x] exceeds threshold, else black;
 // flip = 0x00ffffff swaps the two.
-inline void clipRow(const quint32 *src, quint32 *dst, int w, quint32 threshold, quint32 flip)
+inline void clipRow(const quint32 *src, quint32 *dst, int w, quint32 threshold, quint32 flip,
+                    bool streamingStores = true)
 {
     auto one = [&](quint32 p) {
         const quint32 light = quint32(0) - quint32((p & 0xffu) > threshold);
@@ -58,8 +39,13 @@ inline void clipRow(const quint32 *src, quint32 *dst, int w, quint32 threshold, 
         const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + x));
         const __m128i light = _mm_cmpgt_epi32(_mm_and_si128(p, low), t);
         const __m128i out = _mm_or_si128(alpha, _mm_xor_si128(_mm_and_si128(light, colour), f));
-        _mm_stream_si128(reinterpret_cast<__m128i *>(dst + x), out);
+        if (streamingStores)
+            _mm_stream_si128(reinterpret_cast<__m128i *>(dst + x), out);
+        else
+            _mm_store_si128(reinterpret_cast<__m128i *>(dst + x), out);
     }
+#else
+    (void)streamingStores;
 #endif
     for (; x < w; ++x)
         dst[x] = one(src[x]);

@@ -12,7 +12,7 @@ namespace literal {
 QImage grey(const QImage &colour);
 QImage bw(const QImage &grey, int threshold, bool invert, int scalePercent);
 // Writes the PADS file with fprintf, one call per line.
-void writePads(const QImage &bw, double pitch, int layer, std::FILE *out);
-QByteArray padsBytes(const QImage &bw, double pitch, int layer);
+void writePads(const QImage &bw, double pitch, int layer, std::FILE *out, bool exactEnds = false);
+QByteArray padsBytes(const QImage &bw, double pitch, int layer, bool exactEnds = false);
 
 } // namespace literal

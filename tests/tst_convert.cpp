@@ -1,14 +1,20 @@
-// Tests of kestrel-convert, run as a separate process: the same bytes as the window's Generate,
-// every error with its exit code, and nothing written or touched when it fails.
+// Tests of kestrel-convert, run as a separate process: the same bytes and the same fab check as
+// the window's Generate, every error with its exit code, and nothing written or touched when it
+// fails.
 #include "kestrel.h"
 #include "literal.h"
 #include "testsupport.h"
 
 #include <QAction>
+#include <QBuffer>
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
+#include <QPainter>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
@@ -17,8 +23,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
-#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -48,6 +53,30 @@ QByteArray readFile(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
+QString budgetText(const QByteArray &file)
+{
+    QLocale grouped = QLocale::c();
+    grouped.setNumberOptions({});
+    return QStringLiteral("%1 items, %2 bytes")
+            .arg(grouped.toString(file.count("  LINES ")), grouped.toString(file.size()));
+}
+
+// A JPEG whose EXIF orientation tag says: turn 90 degrees clockwise to view (a phone held upright).
+QByteArray jpegTurnedOnItsSide(const QImage &stored)
+{
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    stored.save(&buffer, "JPEG", 100);
+    // APP1: "Exif\0\0", a little-endian TIFF header, one IFD entry: Orientation (0x0112) = 6.
+    const QByteArray tiff = QByteArray("II*\0\x08\0\0\0", 8)
+            + QByteArray("\x01\0" "\x12\x01\x03\0\x01\0\0\0\x06\0\0\0" "\0\0\0\0", 18);
+    const QByteArray body = QByteArray("Exif\0\0", 6) + tiff;
+    QByteArray app1("\xff\xe1", 2);
+    app1.append(char((body.size() + 2) >> 8)).append(char((body.size() + 2) & 0xff)).append(body);
+    return jpeg.left(2) + app1 + jpeg.mid(2);
+}
+
 QImage photo(int w, int h)
 {
     QImage img(w, h, QImage::Format_RGB32);
@@ -72,7 +101,9 @@ private slots:
     void errors_data();
     void errors();
     void helpAndVersion();
-    void fullDiskKeepsTheOldFile();
+    void standardOutputFull();
+    void transparencyIsWhite();
+    void orientationTagIsFollowed();
 
 private:
     QTemporaryDir m_dir;
@@ -84,6 +115,10 @@ void TestConvert::initTestCase()
     QVERIFY(m_dir.isValid());
     m_picture = m_dir.filePath(QStringLiteral("photo.png"));
     QVERIFY(photo(61, 29).save(m_picture));
+    QVERIFY(QFile::link(m_picture, m_dir.filePath(QStringLiteral("symlink.png"))));
+    QVERIFY(::link(QFile::encodeName(m_picture).constData(),
+                   QFile::encodeName(m_dir.filePath(QStringLiteral("hardlink.png"))).constData())
+            == 0);
 }
 
 void TestConvert::sameBytesAsWindow_data()
@@ -94,14 +129,17 @@ void TestConvert::sameBytesAsWindow_data()
     QTest::addColumn<QString>("width");
     QTest::addColumn<QString>("unit");
     QTest::addColumn<int>("layer");
+    QTest::addColumn<bool>("exactEnds");
     QTest::newRow("defaults") << 128 << false << 100 << "2"
-                              << "mils" << 19;
+                              << "mils" << 19 << false;
     QTest::newRow("0.2 mm on layer 26") << 90 << false << 100 << "0.2"
-                                        << "mm" << 26;
+                                        << "mm" << 26 << false;
     QTest::newRow("inverted, 57 %, inches") << 200 << true << 57 << "0.005"
-                                            << "inch" << 1;
+                                            << "inch" << 1 << false;
     QTest::newRow("blanks around the width, 250 %") << 10 << false << 250 << "  7.5 "
-                                                    << "mils" << 250;
+                                                    << "mils" << 250 << false;
+    QTest::newRow("exact ends, 0.06 mm, 33 %") << 128 << false << 33 << "0.06"
+                                               << "mm" << 3 << true;
 }
 
 void TestConvert::sameBytesAsWindow()
@@ -112,16 +150,18 @@ void TestConvert::sameBytesAsWindow()
     QFETCH(QString, width);
     QFETCH(QString, unit);
     QFETCH(int, layer);
+    QFETCH(bool, exactEnds);
 
     const QString fromCli = m_dir.filePath(QStringLiteral("cli.asc"));
     QStringList args = {
             "-t", QString::number(threshold), "-s", QString::number(scale), "-w", width, "-u", unit,
-            "-l", QString::number(layer),     "-q"};
+            "-l", QString::number(layer)};
     if (invert)
         args << "--invert";
+    if (exactEnds)
+        args << "--exact-ends";
     const Run r = convert(args << m_picture << fromCli);
     QCOMPARE(r.code, 0);
-    QCOMPARE(r.err, QByteArray());
 
     kestrel w;
     w.show();
@@ -137,6 +177,8 @@ void TestConvert::sameBytesAsWindow()
     w.findChild<QRadioButton *>(button)->click();
     w.findChild<QLineEdit *>("le_linewidth")->setText(width);
     w.findChild<QSpinBox *>("sb_layer")->setValue(layer);
+    w.findChild<QAction *>("actionExactEnds")->setChecked(exactEnds);
+    const QString budgetBefore = w.findChild<QLabel *>("lbl_budget")->text();
     const QString fromWindow = m_dir.filePath(QStringLiteral("window.asc"));
     QFile::remove(fromWindow);
     testsupport::chooseFileInNextDialog(fromWindow);
@@ -145,6 +187,9 @@ void TestConvert::sameBytesAsWindow()
     const QByteArray cliBytes = readFile(fromCli);
     QVERIFY(cliBytes.contains("LINES"));
     QVERIFY(cliBytes == readFile(fromWindow));
+    // Both said beforehand (the window) and afterwards (the converter) what was written.
+    QVERIFY2(budgetBefore.startsWith(budgetText(cliBytes)), qPrintable(budgetBefore));
+    QVERIFY2(r.err.contains(budgetText(cliBytes).toUtf8()), r.err.constData());
 }
 
 void TestConvert::standardOutput()
@@ -166,7 +211,8 @@ void TestConvert::summary()
     const qsizetype items = bytes.count("  LINES ");
     // The labels the window would show for the same settings.
     const QByteArray expected = "kestrel-convert: 29x14 pixels, " + QByteArray::number(items)
-            + " LINES items, actual size  305x 145 mils,  7.7x 3.7 mm, 0.305x0.145 \"\n";
+            + " LINES items, actual size  305x 145 mils,  7.7x 3.7 mm, 0.305x0.145 \"; "
+            + budgetText(bytes).toUtf8() + "; line 10 mil (0.254 mm), 100 ppi\n";
     QCOMPARE(r.err, expected);
 }
 
@@ -177,9 +223,10 @@ void TestConvert::errors_data()
     QTest::addColumn<QString>("message");
     const QString pic = QStringLiteral("@picture");
     QTest::newRow("unreadable picture")
-            << QStringList{"@notapicture", "@out"} << 1 << "Could not load the file as image.";
-    QTest::newRow("missing picture")
-            << QStringList{"@missing.png", "@out"} << 1 << "Could not load the file as image.";
+            << QStringList{"@notapicture", "@out"} << 1
+            << "Could not load the file as image. This is not a kind of picture";
+    QTest::newRow("missing picture") << QStringList{"@missing.png", "@out"} << 1
+                                     << "Could not load the file as image. The file does not exist.";
     QTest::newRow("unknown option") << QStringList{"--colour", pic, "@out"} << 2 << "colour";
     QTest::newRow("missing value") << QStringList{pic, "@out", "-t"} << 2 << "t";
     QTest::newRow("one argument") << QStringList{pic} << 2 << "INPUT and OUTPUT";
@@ -192,11 +239,22 @@ void TestConvert::errors_data()
     QTest::newRow("layer too big") << QStringList{"-l", "251", pic, "@out"} << 2 << "--layer";
     QTest::newRow("unknown unit") << QStringList{"-u", "cm", pic, "@out"} << 2
                                   << "--unit takes mils, mm or inch";
-    QTest::newRow("width not a number") << QStringList{"-w", "abc", pic, "@out"} << 2
-                                        << "--line-width takes a number greater than 0";
-    QTest::newRow("width nan") << QStringList{"-w", "nan", pic, "@out"} << 2 << "--line-width";
-    QTest::newRow("width zero") << QStringList{"-w", "0", pic, "@out"} << 2 << "--line-width";
-    QTest::newRow("width negative") << QStringList{"-w", "-2", pic, "@out"} << 2 << "--line-width";
+    const QString smallest = QStringLiteral("smallest line width a board file can carry is 1 mil");
+    QTest::newRow("width not a number")
+            << QStringList{"-w", "abc", pic, "@out"} << 2 << "\"abc\" is not a number";
+    QTest::newRow("width nan") << QStringList{"-w", "nan", pic, "@out"} << 2 << smallest;
+    QTest::newRow("width zero") << QStringList{"-w", "0", pic, "@out"} << 2 << "greater than 0";
+    QTest::newRow("width negative") << QStringList{"-w", "-2", pic, "@out"} << 2 << smallest;
+    QTest::newRow("width below 1 mil")
+            << QStringList{"-w", "0.005", "-u", "mm", pic, "@out"} << 2 << "below 1 mil";
+    QTest::newRow("finer than --min-line, --strict")
+            << QStringList{"--strict", "--min-line", "0.15", "-u", "mm", "-w", "0.1", pic, "@out"}
+            << 3 << "finer than the 5.906 mil (0.150 mm)";
+    QTest::newRow("--min-line not a width")
+            << QStringList{"--min-line", "thin", pic, "@out"} << 2 << "--min-line";
+    for (const char *same : {"@picture", "@symlink.png", "@hardlink.png", "@../@dirname/photo.png"})
+        QTest::addRow("output is the picture, as %s", same)
+                << QStringList{pic, same} << 2 << "is the input picture itself";
     QTest::newRow("width too large") << QStringList{"-w", "1e6", "-u", "inch", pic, "@out"} << 2
                                      << "--line-width is too large";
     QTest::newRow("output cannot be written")
@@ -229,16 +287,20 @@ void TestConvert::errors()
             a = out;
         else if (a == "@notapicture")
             a = notPicture;
+        else if (a == "@../@dirname/photo.png")
+            a = m_dir.path() + "/../" + QFileInfo(m_dir.path()).fileName() + "/photo.png";
         else if (a.startsWith('@'))
             a = m_dir.filePath(a.mid(1));
     }
     const QStringList before = QDir(m_dir.path()).entryList(QDir::Files);
+    const QByteArray picture = readFile(m_picture);
     const Run r = convert(args);
     QCOMPARE(r.code, code);
     QCOMPARE(r.out, QByteArray());
     QCOMPARE(r.err.count('\n'), 1);
     QVERIFY2(r.err.contains(message.toUtf8()), r.err.constData());
     QCOMPARE(readFile(out), old);
+    QCOMPARE(readFile(m_picture), picture);
     QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), before);
 }
 
@@ -252,33 +314,61 @@ void TestConvert::helpAndVersion()
     QVERIFY(version.out.startsWith("kestrel-convert 1."));
 }
 
-void TestConvert::fullDiskKeepsTheOldFile()
+void TestConvert::standardOutputFull()
 {
-    const QString in = m_dir.filePath(QStringLiteral("board.png"));
-    QVERIFY(testsupport::checkerboard(200, 200).save(in));
-    QDir outDir(m_dir.filePath(QStringLiteral("full")));
-    QVERIFY(outDir.mkpath(QStringLiteral(".")));
-    const QString out = outDir.filePath(QStringLiteral("board.asc"));
-    const QByteArray old = "the file from yesterday\n";
-    QVERIFY(testsupport::writeFile(out, old));
-
-    // The converter runs as on a nearly full disk: files may not grow past 64 KiB.
+    // A pipe or a disk that takes nothing: the failure is reported, not success.
     QProcess p;
-    p.setChildProcessModifier([] {
-        struct rlimit small;
-        getrlimit(RLIMIT_FSIZE, &small);
-        small.rlim_cur = 64 * 1024;
-        setrlimit(RLIMIT_FSIZE, &small);
-        signal(SIGXFSZ, SIG_IGN);
-    });
-    p.start(QStringLiteral(KESTREL_CONVERT), {in, out});
+    p.setStandardOutputFile(QStringLiteral("/dev/full"));
+    p.start(QStringLiteral(KESTREL_CONVERT), {m_picture, QStringLiteral("-")});
     QVERIFY(p.waitForFinished(60000));
     QCOMPARE(p.exitCode(), 1);
-    const QByteArray err = p.readAllStandardError();
-    QVERIFY2(err.startsWith("kestrel-convert: could not write " + out.toUtf8()), err.constData());
-    QCOMPARE(readFile(out), old);
-    QCOMPARE(outDir.entryList(QDir::Files | QDir::Hidden),
-             QStringList{QStringLiteral("board.asc")});
+    QVERIFY(p.readAllStandardError().startsWith("kestrel-convert: could not write -"));
+}
+
+void TestConvert::transparencyIsWhite()
+{
+    // A black ring on transparency and the same ring on white paper are the same artwork.
+    QImage transparent(40, 30, QImage::Format_ARGB32);
+    transparent.fill(Qt::transparent);
+    QImage onWhite(40, 30, QImage::Format_RGB32);
+    onWhite.fill(Qt::white);
+    for (QImage *img : {&transparent, &onWhite}) {
+        QPainter painter(img);
+        painter.setPen(QPen(Qt::black, 5));
+        painter.drawEllipse(8, 5, 24, 20);
+    }
+    const QString a = m_dir.filePath(QStringLiteral("transparent.png"));
+    const QString b = m_dir.filePath(QStringLiteral("white.png"));
+    QVERIFY(transparent.save(a));
+    QVERIFY(onWhite.save(b));
+    QCOMPARE(convert({"-q", "--invert", a, m_dir.filePath(QStringLiteral("t.asc"))}).code, 0);
+    QCOMPARE(convert({"-q", "--invert", b, m_dir.filePath(QStringLiteral("w.asc"))}).code, 0);
+    const QByteArray file = readFile(m_dir.filePath(QStringLiteral("t.asc")));
+    QVERIFY(file.count("  LINES ") > 20);
+    QCOMPARE(file, readFile(m_dir.filePath(QStringLiteral("w.asc"))));
+}
+
+void TestConvert::orientationTagIsFollowed()
+{
+    // Stored 40 x 20, left half black; shown upright it is 20 x 40 with the top half black.
+    QImage stored(40, 20, QImage::Format_RGB32);
+    stored.fill(Qt::white);
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 20; ++x)
+            stored.setPixel(x, y, qRgb(0, 0, 0));
+    const QString jpeg = m_dir.filePath(QStringLiteral("phone.jpg"));
+    QVERIFY(testsupport::writeFile(jpeg, jpegTurnedOnItsSide(stored)));
+    const QString out = m_dir.filePath(QStringLiteral("phone.asc"));
+    const Run r = convert({"-w", "1", jpeg, out});
+    QCOMPARE(r.code, 0);
+    QVERIFY2(r.err.startsWith("kestrel-convert: 20x40 pixels"), r.err.constData());
+    // White (copper) fills the bottom half only: rows 20 to 39 from the top, y = 20 down to 1.
+    QImage upright(20, 40, QImage::Format_RGB32);
+    upright.fill(0xff000000u);
+    for (int y = 20; y < 40; ++y)
+        for (int x = 0; x < 20; ++x)
+            upright.setPixel(x, y, 0xffffffffu);
+    QCOMPARE(readFile(out), literal::padsBytes(upright, 1.0, 19));
 }
 
 QTEST_MAIN(TestConvert)

@@ -38,7 +38,12 @@ void TestGreyImage::formula_data()
     QTest::newRow("mid grey") << qRgb(128, 128, 128) << 128;
     QTest::newRow("white") << qRgb(255, 255, 255) << 255;
     QTest::newRow("black") << qRgb(0, 0, 0) << 0;
-    QTest::newRow("alpha ignored") << qRgba(255, 255, 255, 0) << 255;
+    // Transparency is laid over white paper.
+    QTest::newRow("transparent white") << qRgba(255, 255, 255, 0) << 255;
+    QTest::newRow("transparent black is paper") << qRgba(0, 0, 0, 0) << 255;
+    QTest::newRow("half-transparent black") << qRgba(0, 0, 0, 128) << 127;
+    QTest::newRow("half-transparent red") << qRgba(255, 0, 0, 128) << 171;
+    QTest::newRow("nearly opaque black") << qRgba(0, 0, 0, 254) << 1;
 }
 
 void TestGreyImage::formula()

@@ -4,7 +4,12 @@
 #include "testsupport.h"
 
 #include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <unistd.h>
 
 using testsupport::bwFromRows;
 
@@ -13,38 +18,57 @@ namespace {
 const QByteArray head = "!PADS-POWERPCB-V2.0-MILS! DESIGN DATABASE ASCII FILE 1.0\r\n"
                         "*LINES* LINES ITEMS\r\n\r\n";
 
-QByteArray write(const QImage &bw, double pitch, int layer, kcore::PadsResult *result = nullptr)
+QByteArray write(const QImage &bw, double pitch, int layer, kcore::PadsResult *result = nullptr,
+                 bool exactEnds = false)
 {
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
-    const kcore::PadsResult r = kcore::writePads(bw, pitch, layer, &buffer);
+    const kcore::PadsResult r
+            = kcore::writePads(bw, kcore::PadsSettings{pitch, layer, exactEnds}, &buffer);
     if (result)
         *result = r;
     return buffer.data();
 }
 
-// Accepts the first limit bytes, then fails like a full disk.
+// Accepts the first limit bytes, then fails like a full disk; counts the writes it is asked for.
 class FullDisk : public QIODevice
 {
 public:
     explicit FullDisk(qint64 limit) : m_limit(limit) { open(WriteOnly); }
-    qint64 written = 0;
+    int writes = 0;
 
 protected:
     qint64 readData(char *, qint64) override { return -1; }
     qint64 writeData(const char *, qint64 len) override
     {
-        if (written + len > m_limit) {
+        ++writes;
+        if (m_written + len > m_limit) {
             setErrorString(QStringLiteral("No space left on device"));
             return -1;
         }
-        written += len;
+        m_written += len;
         return len;
     }
 
 private:
     qint64 m_limit;
+    qint64 m_written = 0;
 };
+
+// The Y of every item and the width of the first, read back from a file.
+QList<int> itemRowsOf(const QByteArray &file, int *width)
+{
+    QList<int> ys;
+    const QList<QByteArray> lines = file.split('\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QList<QByteArray> f = lines[i].simplified().split(' ');
+        if (f.size() == 5 && f[1] == "LINES")
+            ys.append(f[3].toInt());
+        else if (f.size() == 4 && f[0] == "OPEN")
+            *width = f[2].toInt();
+    }
+    return ys;
+}
 
 } // namespace
 
@@ -64,8 +88,9 @@ private slots:
     void hugePitchIsRefused_data();
     void hugePitchIsRefused();
     void writeFailureIsReported();
-    void matchesLiteral_data();
-    void matchesLiteral();
+    void rowsTouch_data();
+    void rowsTouch();
+    void sameFile();
 };
 
 void TestPadsWriter::workedExample()
@@ -80,8 +105,9 @@ void TestPadsWriter::workedExample()
               "*END*\r\n";
     QCOMPARE(file, expected);
     QCOMPARE(file.size(), 265);
-    QCOMPARE(r.status, kcore::PadsResult::Ok);
+    QVERIFY(r.ok);
     QCOMPARE(r.items, 3);
+    QCOMPARE(r.bytes, 265);
 }
 
 void TestPadsWriter::items_data()
@@ -90,31 +116,50 @@ void TestPadsWriter::items_data()
     QTest::addColumn<double>("pitch");
     QTest::addColumn<int>("layer");
     QTest::addColumn<QByteArray>("body"); // everything between the header and *END*
+    QTest::addColumn<bool>("exactEnds");
 
-    QTest::newRow("no picture") << QStringList() << 10.0 << 19 << QByteArray();
-    QTest::newRow("nothing set") << QStringList{"....", "...."} << 10.0 << 19 << QByteArray();
+    QTest::newRow("no picture") << QStringList() << 10.0 << 19 << QByteArray() << false;
+    QTest::newRow("nothing set") << QStringList{"....", "...."} << 10.0 << 19 << QByteArray() << false;
     QTest::newRow("0.2 mm")
             << QStringList{"##.#", ".###"} << 7.874015748031496 << 19
             << QByteArray("IMG00000000  LINES     0    16 1\r\nOPEN 2 8 19\r\n0 0\r\n16 0\r\n"
                           "IMG00000001  LINES    24    16 1\r\nOPEN 2 8 19\r\n0 0\r\n8 0\r\n"
-                          "IMG00000002  LINES     8     8 1\r\nOPEN 2 8 19\r\n0 0\r\n24 0\r\n");
+                          "IMG00000002  LINES     8     8 1\r\nOPEN 2 8 19\r\n0 0\r\n24 0\r\n") << false;
     QTest::newRow("full row, single pixel")
             << QStringList{"#####", "..#.."} << 10.0 << 0
             << QByteArray("IMG00000000  LINES     0    20 1\r\nOPEN 2 10 0\r\n0 0\r\n50 0\r\n"
-                          "IMG00000001  LINES    20    10 1\r\nOPEN 2 10 0\r\n0 0\r\n10 0\r\n");
+                          "IMG00000001  LINES    20    10 1\r\nOPEN 2 10 0\r\n0 0\r\n10 0\r\n") << false;
     QTest::newRow("zero pitch writes zeros")
             << QStringList{"#.#"} << 0.0 << 250
             << QByteArray("IMG00000000  LINES     0     0 1\r\nOPEN 2 0 250\r\n0 0\r\n0 0\r\n"
-                          "IMG00000001  LINES     0     0 1\r\nOPEN 2 0 250\r\n0 0\r\n0 0\r\n");
+                          "IMG00000001  LINES     0     0 1\r\nOPEN 2 0 250\r\n0 0\r\n0 0\r\n") << false;
     QTest::newRow("negative pitch")
             << QStringList{"...#"} << -10.0 << 19
-            << QByteArray("IMG00000000  LINES   -29    -9 1\r\nOPEN 2 -10 19\r\n0 0\r\n-9 0\r\n");
+            << QByteArray("IMG00000000  LINES   -29    -9 1\r\nOPEN 2 -10 19\r\n0 0\r\n-9 0\r\n") << false;
     QTest::newRow("six-digit coordinates widen the field")
             << QStringList{"#..#"} << 41152.0 << 1
             << QByteArray("IMG00000000  LINES     0 41152 1\r\nOPEN 2 41152 1\r\n0 0\r\n"
                           "41152 0\r\n"
                           "IMG00000001  LINES 123456 41152 1\r\nOPEN 2 41152 1\r\n0 0\r\n"
-                          "41152 0\r\n");
+                          "41152 0\r\n") << false;
+    // 2.36 mils: rows 2 or 3 mils apart need 3-mil lines, not 2.
+    QTest::newRow("0.06 mm rounds the width up")
+            << QStringList{"#", "#"} << 0.06 * 39.37007874015748 << 19
+            << QByteArray("IMG00000000  LINES     0     5 1\r\nOPEN 2 3 19\r\n0 0\r\n2 0\r\n"
+                          "IMG00000001  LINES     0     2 1\r\nOPEN 2 3 19\r\n0 0\r\n2 0\r\n")
+            << false;
+    // From the centre of the first pixel to the centre of the last; one pixel is 1 mil long.
+    QTest::newRow("exact ends, worked example")
+            << QStringList{"##.#", ".###"} << 10.0 << 19
+            << QByteArray("IMG00000000  LINES     5    20 1\r\nOPEN 2 10 19\r\n0 0\r\n10 0\r\n"
+                          "IMG00000001  LINES    35    20 1\r\nOPEN 2 10 19\r\n0 0\r\n1 0\r\n"
+                          "IMG00000002  LINES    15    10 1\r\nOPEN 2 10 19\r\n0 0\r\n20 0\r\n")
+            << true;
+    QTest::newRow("exact ends, 0.2 mm, right edge")
+            << QStringList{"##.#"} << 7.874015748031496 << 19
+            << QByteArray("IMG00000000  LINES     4     8 1\r\nOPEN 2 8 19\r\n0 0\r\n8 0\r\n"
+                          "IMG00000001  LINES    28     8 1\r\nOPEN 2 8 19\r\n0 0\r\n1 0\r\n")
+            << true;
 }
 
 void TestPadsWriter::items()
@@ -123,8 +168,14 @@ void TestPadsWriter::items()
     QFETCH(double, pitch);
     QFETCH(int, layer);
     QFETCH(QByteArray, body);
+    QFETCH(bool, exactEnds);
     const QImage bw = rows.isEmpty() ? QImage() : bwFromRows(rows);
-    QCOMPARE(write(bw, pitch, layer), head + body + "*END*\r\n");
+    const QByteArray file = write(bw, pitch, layer, nullptr, exactEnds);
+    QCOMPARE(file, head + body + "*END*\r\n");
+    // The fab check counts exactly what is written.
+    const kcore::PadsBudget budget = kcore::countPads(bw, {pitch, layer, exactEnds});
+    QCOMPARE(budget.items, file.count("  LINES "));
+    QCOMPARE(budget.bytes, file.size());
 }
 
 void TestPadsWriter::itemNames_data()
@@ -212,54 +263,74 @@ void TestPadsWriter::hugePitchIsRefused()
     bw.fill(0xffffffffu);
     kcore::PadsResult r;
     const QByteArray file = write(bw, pitch, 19, &r);
+    QCOMPARE(r.ok, fits);
     if (fits) {
-        QCOMPARE(r.status, kcore::PadsResult::Ok);
         QVERIFY(file.contains("\r\n2147483646 0\r\n"));
     } else {
-        QCOMPARE(r.status, kcore::PadsResult::PitchTooLarge);
+        QVERIFY(r.message.contains(QLatin1String("too large")));
         QCOMPARE(file, QByteArray());
     }
 }
 
 void TestPadsWriter::writeFailureIsReported()
 {
-    // Enough items to need several chunks; the disk fills up after the first.
-    QImage bw(2000, 1000, QImage::Format_RGB32);
-    for (int y = 0; y < bw.height(); ++y)
-        for (int x = 0; x < bw.width(); ++x)
-            bw.setPixel(x, y, (x + y) % 2 ? 0xffffffffu : 0xff000000u);
-    FullDisk disk(3 << 20);
+    // Enough items for several chunks; the disk is full from the first. The writer must say so
+    // and stop there, not format the rest of the picture into a device that refuses it.
+    const QImage bw = testsupport::checkerboard(2000, 1000);
+    FullDisk disk(1000);
     const kcore::PadsResult r = kcore::writePads(bw, 2.0, 19, &disk);
-    QCOMPARE(r.status, kcore::PadsResult::WriteFailed);
-    QCOMPARE(r.error, QStringLiteral("No space left on device"));
-    QVERIFY(disk.written <= 3 << 20);
+    QVERIFY(!r.ok);
+    QCOMPARE(r.message, QStringLiteral("No space left on device"));
+    QCOMPARE(disk.writes, 1);
 }
 
-void TestPadsWriter::matchesLiteral_data()
+void TestPadsWriter::rowsTouch_data()
 {
-    QTest::addColumn<QSize>("size");
     QTest::addColumn<double>("pitch");
-    QTest::addColumn<int>("density"); // percent of white pixels
-    QTest::newRow("checker-like, 2 mils") << QSize(301, 97) << 2.0 << 50;
-    QTest::newRow("sparse, 0.2 mm") << QSize(1000, 40) << 7.874015748031496 << 5;
-    QTest::newRow("dense, odd pitch") << QSize(64, 300) << 3.3333 << 95;
-    QTest::newRow("1 x N") << QSize(1, 500) << 10.0 << 50;
-    QTest::newRow("N x 1") << QSize(5000, 1) << 1.5 << 50;
-    QTest::newRow("tiny pitch") << QSize(200, 200) << 0.01 << 50;
+    QTest::newRow("0.06 mm") << 0.06 * 39.37007874015748;
+    QTest::newRow("0.0333 mm") << 0.0333 * 39.37007874015748;
+    QTest::newRow("2.36 mils") << 2.36;
+    QTest::newRow("0.2 mm") << 7.874015748031496;
+    QTest::newRow("1 mil") << 1.0;
+    QTest::newRow("0.0254 mm") << 0.0254 * 39.37007874015748;
 }
 
-void TestPadsWriter::matchesLiteral()
+void TestPadsWriter::rowsTouch()
 {
-    QFETCH(QSize, size);
+    // A solid column: a reader draws solid copper only if no two neighbouring rows lie further
+    // apart than the line is wide.
     QFETCH(double, pitch);
-    QFETCH(int, density);
-    QRandomGenerator rng(uint(size.width() * 31 + size.height()));
-    QImage bw(size, QImage::Format_RGB32);
-    for (int y = 0; y < size.height(); ++y)
-        for (int x = 0; x < size.width(); ++x)
-            bw.setPixel(x, y, int(rng.bounded(100)) < density ? 0xffffffffu : 0xff000000u);
-    const QByteArray fast = write(bw, pitch, 26);
-    QVERIFY(fast == literal::padsBytes(bw, pitch, 26));
+    QImage bw(1, 300, QImage::Format_RGB32);
+    bw.fill(0xffffffffu);
+    int width = 0;
+    const QList<int> ys = itemRowsOf(write(bw, pitch, 19), &width);
+    QCOMPARE(ys.size(), 300);
+    for (qsizetype i = 1; i < ys.size(); ++i) {
+        QVERIFY2(ys[i - 1] - ys[i] >= 1, "two rows on one coordinate");
+        QVERIFY2(ys[i - 1] - ys[i] <= width, qPrintable(QStringLiteral("gap of %1 mil at row %2 "
+                                                                       "with %3 mil lines")
+                                                                .arg(ys[i - 1] - ys[i])
+                                                                .arg(i)
+                                                                .arg(width)));
+    }
+}
+
+void TestPadsWriter::sameFile()
+{
+    QTemporaryDir dir;
+    const QString picture = dir.filePath(QStringLiteral("logo.png"));
+    QVERIFY(testsupport::writeFile(picture, "picture"));
+    const QString other = dir.filePath(QStringLiteral("other.png"));
+    QVERIFY(testsupport::writeFile(other, "picture"));
+    QVERIFY(QFile::link(picture, dir.filePath(QStringLiteral("symlink.png"))));
+    QVERIFY(::link(QFile::encodeName(picture).constData(),
+                   QFile::encodeName(dir.filePath(QStringLiteral("hardlink.png"))).constData())
+            == 0);
+    QDir(dir.path()).mkdir(QStringLiteral("sub"));
+    for (const char *name : {"logo.png", "sub/../logo.png", "symlink.png", "hardlink.png"})
+        QVERIFY2(kcore::isSameFile(picture, dir.filePath(QLatin1String(name))), name);
+    QVERIFY(!kcore::isSameFile(picture, other));
+    QVERIFY(!kcore::isSameFile(picture, dir.filePath(QStringLiteral("missing.asc"))));
 }
 
 QTEST_GUILESS_MAIN(TestPadsWriter)

@@ -4,6 +4,7 @@
 #include "literal.h"
 #include "testsupport.h"
 
+#include "export/boardimage.h"
 #include "image/greyimage.h"
 
 #include <QAction>
@@ -23,6 +24,7 @@
 #include <QTest>
 #include <QTextEdit>
 #include <QTimer>
+#include <QWheelEvent>
 
 using testsupport::chooseFileInNextDialog;
 using testsupport::onNextModal;
@@ -91,7 +93,6 @@ private slots:
     void initTestCase();
     void cleanup();
     void startState();
-    void slotTable();
     void layerRunsNothing();
     void quitEndsEventLoop_data();
     void quitEndsEventLoop();
@@ -108,7 +109,14 @@ private slots:
     void exportWithoutPicture();
     void exportReplacesAndKeepsName();
     void exportFailureIsShown();
-    void hugeLineWidthIsRefused();
+    void refusedLineWidths_data();
+    void refusedLineWidths();
+    void pictureIsNeverOverwritten();
+    void startupArgument_data();
+    void startupArgument();
+    void boardView();
+    void fabWarning_data();
+    void fabWarning();
 
 private:
     QString writePicture(const QImage &img, const QString &name);
@@ -178,19 +186,17 @@ void TestWindow::startState()
     QCOMPARE(text(&w, "lbl_ascsizemm"), QStringLiteral("-"));
     QCOMPARE(text(&w, "lbl_ascsizeinch"), QStringLiteral("-"));
     QCOMPARE(text(&w, "lbl_info"), QStringLiteral("info"));
-    QCOMPARE(text(&w, "lbl_status"), QString());
     QVERIFY(width->styleSheet().isEmpty());
 
-    const QFont statusFont = child<QLabel>(&w, "lbl_status")->font();
-    QCOMPARE(statusFont.pointSize(), 12);
-    QVERIFY(statusFont.bold());
-
-    // Menu bar: "File" (Open, separator, Quit), then a plain "Help" entry.
+    // Menu bar: "File" (Open, separator, Quit), "Board", then a plain "Help" entry.
     const QList<QAction *> bar = w.menuBar()->actions();
-    QCOMPARE(bar.size(), 2);
+    QCOMPARE(bar.size(), 3);
     QCOMPARE(bar[0]->text(), QStringLiteral("&File"));
-    QCOMPARE(bar[1]->text(), QStringLiteral("Help"));
-    QVERIFY(!bar[1]->menu());
+    QCOMPARE(bar[1]->text(), QStringLiteral("&Board"));
+    QCOMPARE(bar[2]->text(), QStringLiteral("Help"));
+    QVERIFY(!bar[2]->menu());
+    QVERIFY(bar[1]->menu()->actions().at(0)->isCheckable());
+    QVERIFY(!bar[1]->menu()->actions().at(0)->isChecked());
     const QList<QAction *> file = bar[0]->menu()->actions();
     QCOMPARE(file.size(), 3);
     QCOMPARE(file[0]->text(), QStringLiteral("Open"));
@@ -209,25 +215,6 @@ void TestWindow::startState()
     QTRY_COMPARE(child<QFrame>(&w, "frame_2")->width(), 100);
     QVERIFY(child<QFrame>(&w, "frame_3")->height() <= 30);
     QVERIFY(child<QFrame>(&w, "mainframe")->width() > 700);
-    QCOMPARE(child<QLabel>(&w, "lbl_status")->pos(), QPoint(150, 215));
-}
-
-void TestWindow::slotTable()
-{
-    const QMetaObject *mo = &kestrel::staticMetaObject;
-    QCOMPARE(mo->className(), "kestrel");
-    QCOMPARE(mo->superClass(), &QMainWindow::staticMetaObject);
-    const QList<QByteArray> expected
-            = {"file_open()",     "display_what_slot()", "threshold_slot()",
-               "asc_size_slot()", "pix_usize_slot()",    "pix_lsize_slot()",
-               "make_asc_slot()", "quit_slot()",         "help_slot()"};
-    QCOMPARE(mo->methodCount() - mo->methodOffset(), int(expected.size()));
-    for (int i = 0; i < expected.size(); ++i) {
-        const QMetaMethod m = mo->method(mo->methodOffset() + i);
-        QCOMPARE(m.methodSignature(), expected[i]);
-        QCOMPARE(m.methodType(), QMetaMethod::Slot);
-        QCOMPARE(m.access(), QMetaMethod::Public);
-    }
 }
 
 void TestWindow::layerRunsNothing()
@@ -362,6 +349,13 @@ void TestWindow::pictureToFile()
     const QByteArray expected = literal::padsBytes(bw, 0.2 * 39.37007874015748, 26);
     QVERIFY(expected.contains("OPEN 2 8 26\r\n"));
     QCOMPARE(file.readAll(), expected);
+    // The status bar says what was written.
+    const QString said = w.statusBar()->currentMessage();
+    QVERIFY2(said.contains(QStringLiteral("%1 LINES items, %2 bytes")
+                                   .arg(expected.count("  LINES "))
+                                   .arg(expected.size()))
+                     && said.endsWith(QLatin1String("logo.asc")),
+             qPrintable(said));
 }
 
 void TestWindow::unreadablePictureKeepsState()
@@ -463,9 +457,9 @@ void TestWindow::viewButtonsEnableBwControls()
     kestrel w;
     w.show();
     const char *controls[] = {"sl_threshold", "sl_threstxt", "cb_invert"};
-    for (const char *view : {"rb_bandw", "rb_grey", "rb_bandw", "rb_img"}) {
+    for (const char *view : {"rb_bandw", "rb_grey", "rb_board", "rb_img"}) {
         QTest::mouseClick(child<QRadioButton>(&w, view), Qt::LeftButton);
-        const bool bw = qstrcmp(view, "rb_bandw") == 0;
+        const bool bw = qstrcmp(view, "rb_bandw") == 0 || qstrcmp(view, "rb_board") == 0;
         for (const char *c : controls)
             QCOMPARE(child<QWidget>(&w, c)->isEnabled(), bw);
         QVERIFY(child<QSpinBox>(&w, "sb_scale")->isEnabled());
@@ -536,8 +530,8 @@ void TestWindow::notANumber()
              yellow ? QStringLiteral("background-color: yellow")
                     : QStringLiteral("background-color: white"));
     QCOMPARE(text(&w, "lbl_ascsizemils"), mils);
-    QCOMPARE(text(&w, "lbl_ascsizemm"),
-             mils == QLatin1String("---") ? mils : text(&w, "lbl_ascsizemm"));
+    if (mils == QLatin1String("---"))
+        QCOMPARE(text(&w, "lbl_ascsizemm"), mils);
     // A number again turns it white.
     width->selectAll();
     QTest::keyClicks(width, QStringLiteral("2"));
@@ -617,20 +611,179 @@ void TestWindow::exportFailureIsShown()
     QVERIFY(!QFile::exists(out));
 }
 
-void TestWindow::hugeLineWidthIsRefused()
+void TestWindow::refusedLineWidths_data()
 {
-    const QString in = writePicture(redBlue(40, 20), QStringLiteral("huge.png"));
+    QTest::addColumn<QString>("unitButton");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("too large") << "rb_units_inch" << "1e6" << "too large";
+    QTest::newRow("not a number") << "rb_units_mils" << "abc" << "is not a number";
+    QTest::newRow("zero") << "rb_units_mils" << "0" << "greater than 0";
+    QTest::newRow("negative") << "rb_units_mm" << "-0.2" << "greater than 0";
+    QTest::newRow("below 1 mil") << "rb_units_mm" << "0.005" << "below 1 mil";
+}
+
+void TestWindow::refusedLineWidths()
+{
+    QFETCH(QString, unitButton);
+    QFETCH(QString, typed);
+    QFETCH(QString, reason);
+    const QString in = writePicture(redBlue(40, 20), QStringLiteral("refused.png"));
     kestrel w;
     w.show();
     open(w, in);
-    QTest::mouseClick(child<QRadioButton>(&w, "rb_units_inch"), Qt::LeftButton);
+    QTest::mouseClick(child<QRadioButton>(&w, qPrintable(unitButton)), Qt::LeftButton);
     auto *width = child<QLineEdit>(&w, "le_linewidth");
     width->selectAll();
-    QTest::keyClicks(width, QStringLiteral("1e6"));
+    QTest::keyClicks(width, typed);
     // Refused before any file is asked for: the next modal is the message, not a dialog.
     const QString message = messageOfNextBox(
             [&] { QTest::mouseClick(child<QPushButton>(&w, "pb_generate"), Qt::LeftButton); });
-    QVERIFY2(message.contains(QLatin1String("too large")), qPrintable(message));
+    QVERIFY2(message.contains(reason), qPrintable(message));
+    if (reason != QLatin1String("too large"))
+        QVERIFY2(message.contains(QLatin1String("1 mil (0.0254 mm")), qPrintable(message));
+}
+
+void TestWindow::pictureIsNeverOverwritten()
+{
+    const QString in = writePicture(redBlue(40, 20), QStringLiteral("keep.png"));
+    const QString link = m_dir.filePath(QStringLiteral("keep-link.png"));
+    QFile::remove(link);
+    QVERIFY(QFile::link(in, link));
+    QFile picture(in);
+    QVERIFY(picture.open(QIODevice::ReadOnly));
+    const QByteArray bytes = picture.readAll();
+    picture.close();
+
+    kestrel w;
+    w.show();
+    open(w, in);
+    QString message;
+    {
+        const auto watch = onNextModal(
+                [&message](QWidget *m) {
+                    message = static_cast<QMessageBox *>(m)->text();
+                    static_cast<QMessageBox *>(m)->accept();
+                },
+                10000,
+                [](QWidget *m) {
+                    auto *box = qobject_cast<QMessageBox *>(m);
+                    return box && box->text().contains(QLatin1String("destroy"));
+                });
+        chooseFileInNextDialog(link); // says yes to replacing it, as a hurried user would
+        QTest::mouseClick(child<QPushButton>(&w, "pb_generate"), Qt::LeftButton);
+    }
+    QVERIFY2(message.contains(QLatin1String("would destroy it")), qPrintable(message));
+    QVERIFY(picture.open(QIODevice::ReadOnly));
+    QCOMPARE(picture.readAll(), bytes);
+}
+
+void TestWindow::startupArgument_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("reason"); // empty when the picture opens
+    QTest::newRow("a picture") << "start.png" << QString();
+    QTest::newRow("missing file") << "missing.png" << "The file does not exist.";
+    QTest::newRow("not a picture") << "notes.txt" << "This is not a kind of picture";
+}
+
+void TestWindow::startupArgument()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, reason);
+    writePicture(redBlue(30, 12), QStringLiteral("start.png"));
+    QVERIFY(testsupport::writeFile(m_dir.filePath(QStringLiteral("notes.txt")), "hello"));
+    kestrel w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QString text, informative;
+    const auto watch = onNextModal(
+            [&](QWidget *m) {
+                auto *box = qobject_cast<QMessageBox *>(m);
+                QVERIFY(box);
+                text = box->text();
+                informative = box->informativeText();
+                box->accept();
+            },
+            2000);
+    w.open_startup_arguments({QStringLiteral("kestrel"), m_dir.filePath(name)});
+    if (reason.isEmpty()) {
+        QCOMPARE(::text(&w, "lbl_info"), QStringLiteral("Width=30 Heigth=12"));
+        QCOMPARE(text, QString());
+    } else {
+        QCOMPARE(text, QStringLiteral("Could not load the file as image."));
+        QVERIFY2(informative.startsWith(reason), qPrintable(informative));
+        QCOMPARE(::text(&w, "lbl_info"), QStringLiteral("info"));
+    }
+}
+
+void TestWindow::boardView()
+{
+    // One white pixel, a one-pixel gap, one white pixel; 10 mil lines. As a reader draws the
+    // file, the round ends close the gap; with exact ends it stays open.
+    QImage picture(3, 1, QImage::Format_RGB32);
+    picture.setPixel(0, 0, qRgb(255, 255, 255));
+    picture.setPixel(1, 0, qRgb(0, 0, 0));
+    picture.setPixel(2, 0, qRgb(255, 255, 255));
+    kestrel w;
+    w.show();
+    open(w, writePicture(picture, QStringLiteral("gap.png")));
+    auto *width = child<QLineEdit>(&w, "le_linewidth");
+    width->selectAll();
+    QTest::keyClicks(width, QStringLiteral("10"));
+    QTest::mouseClick(child<QRadioButton>(&w, "rb_board"), Qt::LeftButton);
+    auto *frame = child<QFrame>(&w, "mainframe");
+    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=3 Heigth=1"));
+
+    // Copper spans x = -5 to 35 mils across the whole fitted width; the gap's centre is at 15.
+    auto at = [&](double mils) {
+        const QImage shot = frame->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const int x = int((mils + 5) / 40 * frame->width());
+        return shot.pixel(x, frame->width() / 8); // the strip is a quarter of the width high
+    };
+    // The two caps meet at x = 15 on the centre line: either side of it is copper.
+    QCOMPARE(at(13.5), kcore::copperColour);
+    QCOMPARE(at(16.5), kcore::copperColour);
+    QCOMPARE(at(-3), kcore::copperColour);
+    child<QAction>(&w, "actionExactEnds")->trigger();
+    QCOMPARE(at(13.5), kcore::boardColour);
+    QCOMPARE(at(16.5), kcore::boardColour);
+    QCOMPARE(at(-3), kcore::boardColour); // nothing overhangs the first pixel any more
+    QCOMPARE(at(5), kcore::copperColour);
+
+    // The wheel zooms into the board until it fills the frame; a double-click fits it again.
+    const QPoint centre(frame->width() / 2, frame->width() / 8);
+    const QPoint corner(frame->width() - 5, frame->height() - 5);
+    const QRgb outside = frame->grab().toImage().pixel(corner);
+    QWheelEvent wheel(centre, frame->mapToGlobal(centre), QPoint(), QPoint(0, 600), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(frame, &wheel);
+    QCOMPARE(frame->grab().toImage().pixel(corner), kcore::boardColour);
+    QTest::mouseDClick(frame, Qt::LeftButton, Qt::NoModifier, centre);
+    QCOMPARE(frame->grab().toImage().pixel(corner), outside);
+}
+
+void TestWindow::fabWarning_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("warned");
+    QTest::newRow("0.06 mm, 3 mil lines") << "0.06" << true;
+    QTest::newRow("0.1 mm, 4 mil lines") << "0.1" << false;
+    QTest::newRow("0.2 mm") << "0.2" << false;
+}
+
+void TestWindow::fabWarning()
+{
+    QFETCH(QString, typed);
+    QFETCH(bool, warned);
+    kestrel w;
+    w.show();
+    open(w, writePicture(redBlue(40, 20), QStringLiteral("fab.png")));
+    QTest::mouseClick(child<QRadioButton>(&w, "rb_units_mm"), Qt::LeftButton);
+    auto *width = child<QLineEdit>(&w, "le_linewidth");
+    width->selectAll();
+    QTest::keyClicks(width, typed);
+    QCOMPARE(child<QLabel>(&w, "lbl_fabwarning")->isVisible(), warned);
 }
 
 QTEST_MAIN(TestWindow)

@@ -1,0 +1,58 @@
+// The Board view: the copper a PADS reader draws from the file, every LINES item a stroke of its
+// written width with round ends, at its written whole-mil coordinates.
+#pragma once
+
+#include "padswriter.h"
+
+#include <QImage>
+#include <QPointF>
+#include <QRectF>
+#include <QSize>
+
+namespace kcore {
+
+constexpr QRgb boardColour = 0xff1d4d2bu; // solder mask green
+constexpr QRgb copperColour = 0xffd99a4eu;
+
+// Where an image of the board lies in the file's coordinates (mils, x to the right, y up).
+struct BoardViewport
+{
+    double left = 0; // x of the image's left edge
+    double top = 0; // y of the image's top edge
+    double milsPerPixel = 1;
+
+    QPointF toMils(const QPointF &pixel) const
+    {
+        return QPointF(left + pixel.x() * milsPerPixel, top - pixel.y() * milsPerPixel);
+    }
+};
+
+// The extent of all copper a black-and-white image of this size can give, in mils, y up: the
+// rectangle the Board view fits into its frame.
+QRectF boardBounds(const QSize &bw, const PadsSettings &settings);
+
+// Draws the board for bw as the file would carry it: pixel (i, j) of the result is copper when
+// its centre lies inside an item's stroke. Draws only the items that reach the image, so a view
+// zoomed into a big picture costs little.
+QImage renderBoard(const QImage &bw, const PadsSettings &settings, const BoardViewport &viewport,
+                   const QSize &size);
+
+// Zoom and pan of the Board view over a frame; starts fitted to the board, as the other views.
+class BoardZoom
+{
+public:
+    // The viewport and the image size for the frame: the whole board fitted (top left, aspect
+    // kept) until zoomed, the whole frame after.
+    BoardViewport viewport(const QRectF &bounds, const QSize &frame, QSize *imageSize) const;
+    bool isFitted() const { return m_zoom <= 1; }
+    // Zooms by factor, keeping the board point under pixel pos where it is.
+    void zoomAt(const QRectF &bounds, const QSize &frame, const QPointF &pos, double factor);
+    void panBy(const QRectF &bounds, const QSize &frame, const QPointF &pixels);
+    void fit() { m_zoom = 1; }
+
+private:
+    double m_zoom = 1; // relative to the fitted view
+    QPointF m_centre; // in mils, while zoomed
+};
+
+} // namespace kcore
