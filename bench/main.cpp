@@ -1,6 +1,8 @@
-// kestrel-bench: times grey, black-and-white, rethreshold, preview and export on generated
-// pictures against the literal per-pixel / fprintf code and against memcpy of the same bytes,
+// kestrel-bench: times grey, black-and-white, rethreshold, preview, export, the fab count and the
+// Board view on generated pictures against the literal per-pixel / fprintf code and against
+// memcpy of the same bytes, then kestrel-convert end to end against a program that only decodes;
 // checks that fast and literal results are identical, and prints medians and ratios.
+#include "export/boardimage.h"
 #include "export/padswriter.h"
 #include "image/bwimage.h"
 #include "image/greyimage.h"
@@ -17,11 +19,18 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -119,6 +128,68 @@ void printTable(const std::vector<Row> &rows)
     }
 }
 
+// The processor's name, as the kernel reports it.
+QString cpuModel()
+{
+    QFile f(QStringLiteral("/proc/cpuinfo"));
+    if (f.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : f.readAll().split('\n')) {
+            if (line.startsWith("model name"))
+                return QString::fromLatin1(line.mid(line.indexOf(':') + 1).trimmed());
+        }
+    }
+    return QStringLiteral("unknown");
+}
+
+struct ProcessRun
+{
+    double ms = 0;
+    long peakKB = 0; // VmHWM of the child
+    bool ok = false;
+};
+
+// Runs a program with its output going nowhere; the time from start to exit and its peak memory.
+ProcessRun runProcess(const QStringList &args)
+{
+    std::vector<QByteArray> bytes;
+    for (const QString &a : args)
+        bytes.push_back(QFile::encodeName(a));
+    std::vector<char *> argv;
+    for (QByteArray &b : bytes)
+        argv.push_back(b.data());
+    argv.push_back(nullptr);
+    QElapsedTimer t;
+    t.start();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        std::freopen("/dev/null", "w", stderr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    struct rusage usage = {};
+    ProcessRun r;
+    if (pid > 0 && wait4(pid, &status, 0, &usage) == pid) {
+        r.ms = t.nsecsElapsed() / 1e6;
+        r.peakKB = usage.ru_maxrss;
+        r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+    return r;
+}
+
+ProcessRun medianRun(int runs, const QStringList &args)
+{
+    std::vector<ProcessRun> all;
+    for (int i = 0; i < runs; ++i)
+        all.push_back(runProcess(args));
+    std::sort(all.begin(), all.end(),
+              [](const ProcessRun &a, const ProcessRun &b) { return a.ms < b.ms; });
+    ProcessRun r = all[all.size() / 2];
+    for (const ProcessRun &x : all)
+        r.ok = r.ok && x.ok;
+    return r;
+}
+
 QByteArray hashOfFile(const QString &path)
 {
     QFile f(path);
@@ -140,8 +211,51 @@ int main(int argc, char **argv)
     std::vector<Row> rows;
     QTemporaryDir dir;
 
-    std::printf("kestrel-bench: %d x %d photo-like picture, medians of %d runs (literal: %d)\n",
+    std::printf("kestrel-bench on %s (grey kernel: %s), %d x %d photo-like picture, medians of "
+                "%d runs (literal: %d)\n",
+                qPrintable(cpuModel()),
+                __builtin_cpu_supports("avx2") && qEnvironmentVariableIsEmpty("KESTREL_NO_AVX2")
+                        ? "AVX2"
+                        : "SSE2",
                 width, height, runs, literalRuns);
+    kcore::allowLargePictures();
+
+    // kestrel-convert end to end on 24-bit BMPs, output to /dev/null, against a program that
+    // only decodes the same file and against the literal pipeline in this process.
+    // Measured first, while this process is small: a child's peak memory counts what it
+    // shares with its parent between fork and exec.
+    std::vector<Row> endToEnd;
+    const QString photoBmp = dir.filePath(QStringLiteral("photo.bmp"));
+    const QString checkerBmp = dir.filePath(QStringLiteral("checker.bmp"));
+    QImageWriter(photoBmp).write(photoLike(width, height));
+    QImageWriter(checkerBmp).write(checkerboard(width, height));
+    for (const auto &[name, file, target, literalTarget] :
+         {std::tuple<const char *, QString, double, double>{"convert photo BMP", photoBmp, 1.5, 7},
+          {"convert checkerboard BMP", checkerBmp, 3.5, 10}}) {
+        const ProcessRun decode = medianRun(5, {QStringLiteral(KESTREL_DECODE), file});
+        const ProcessRun run = medianRun(
+                5, {QStringLiteral(KESTREL_CONVERT), QStringLiteral("-q"), file,
+                    QStringLiteral("/dev/null")});
+        std::FILE *nowhere = std::fopen("/dev/null", "w");
+        const double literalMs = medianMs(1, [&] {
+            const QImage picture = kcore::loadPicture(file);
+            literal::writePads(literal::bw(literal::grey(picture), 128, false, 100), 2.0, 19,
+                               nowhere);
+        });
+        std::fclose(nowhere);
+        allSame &= decode.ok && run.ok;
+        const double floorRatio = run.ms / decode.ms;
+        const bool met = floorRatio <= target && literalMs / run.ms >= literalTarget
+                && run.peakKB <= 130 * 1024;
+        endToEnd.push_back({name, run.ms, literalMs, 0,
+                        QString::asprintf("<=%.1fx decode (%.0f ms: %.2fx), >=%.0fx literal, "
+                                          "peak %.0f MB <= 130",
+                                          target, decode.ms, floorRatio, literalTarget,
+                                          run.peakKB / 1024.0),
+                        met});
+    }
+
+
     const QImage colour = photoLike(width, height);
     const qsizetype bytes = colour.sizeInBytes();
 
@@ -228,6 +342,57 @@ int main(int argc, char **argv)
                                       items / (exportMs / 1000) / 1e6),
                     exportLit / exportMs >= 15 && gbps >= 1});
 
+    // The fab check and the Board view, on the photo and on a one-pixel checkerboard of the same
+    // size (12 million items), in a frame the size of the window's.
+    const QSize frame(481, 463);
+    const kcore::PadsSettings boardPads{7.874015748031496, 26, false};
+    const QImage boardChecker = checkerboard(width, height);
+    for (const auto &[name, image] : {std::pair<const char *, const QImage &>{"photo", bw},
+                                      {"checkerboard", boardChecker}}) {
+        kcore::PadsBudget budget;
+        const double countMs
+                = medianMs(runs, [&] { budget = kcore::countPads(image, boardPads); });
+        rows.push_back({name == std::string("photo") ? "fab count, photo" : "fab count, checkerboard",
+                        countMs, 0, 0,
+                        QString::asprintf("%lld items, %.0f MB", budget.items, budget.bytes / 1e6),
+                        true});
+        const QRectF bounds = kcore::boardBounds(image.size(), boardPads);
+        kcore::BoardZoom zoom;
+        QSize size;
+        const kcore::BoardViewport fitted = zoom.viewport(bounds, frame, &size);
+        const double fitMs = medianMs(
+                runs, [&] { kcore::renderBoard(image, boardPads, fitted, size); });
+        rows.push_back({name == std::string("photo") ? "board view fitted, photo"
+                                                      : "board view fitted, checkerboard",
+                        fitMs, 0, 0, "<= 150 ms", fitMs <= 150});
+        zoom.zoomAt(bounds, frame, QPointF(240, 230), 40);
+        const kcore::BoardViewport close = zoom.viewport(bounds, frame, &size);
+        const double zoomMs = medianMs(
+                runs, [&] { kcore::renderBoard(image, boardPads, close, size); });
+        rows.push_back({name == std::string("photo") ? "board view zoomed 40x, photo"
+                                                      : "board view zoomed 40x, checkerboard",
+                        zoomMs, 0, 0, "<= 150 ms", zoomMs <= 150});
+    }
+    {
+        // One step of a threshold drag in the Board view: re-clip, count, draw.
+        kcore::BwBuilder boardBuilder;
+        QImage dragBw;
+        boardBuilder.build(grey, 128, false, 100, dragBw);
+        const QRectF bounds = kcore::boardBounds(dragBw.size(), boardPads);
+        QSize size;
+        const kcore::BoardViewport fitted = kcore::BoardZoom().viewport(bounds, frame, &size);
+        int step = 0;
+        const double stepMs = medianMs(runs, [&] {
+            boardBuilder.build(grey, 60 + (step++ % 100), false, 100, dragBw);
+            kcore::countPads(dragBw, boardPads);
+            kcore::renderBoard(dragBw, boardPads, fitted, size);
+        });
+        rows.push_back({"board view threshold step, photo", stepMs, 0, 0,
+                        QString::asprintf(">= 20 steps/s (%.0f)", 1000 / stepMs),
+                        1000 / stepMs >= 20});
+    }
+
+    rows.insert(rows.end(), endToEnd.begin(), endToEnd.end());
     printTable(rows);
     std::printf("\nmemcpy of the %.0f MB picture into a fresh buffer: %.1f ms from the image "
                 "allocator (huge pages), %.1f ms from plain new[]\n",

@@ -6,6 +6,10 @@
 
 #include <cmath>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace kcore {
 
 // A whole number of pixels times the pitch, rounded to whole mils the way the file does it:
@@ -61,19 +65,43 @@ private:
     int m_width;
 };
 
+// The first x in [x, to) whose pixel is set (lowest byte not zero) when set is true, or clear
+// when it is false; to if there is none. Four pixels at a time: a photo's runs are long enough
+// for that to pay, and a pixel-by-pixel loop mispredicts at every irregular edge.
+inline int nextEdge(const quint32 *row, int x, int to, bool set)
+{
+    // Short runs and gaps, as in fine hatching, end within two pixels.
+    for (int probe = 0; probe < 2 && x < to; ++probe, ++x) {
+        if (bool(row[x] & 0xffu) == set)
+            return x;
+    }
+#ifdef __SSE2__
+    const __m128i low = _mm_set1_epi32(0xff);
+    const __m128i zero = _mm_setzero_si128();
+    for (; x + 4 <= to; x += 4) {
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i *>(row + x));
+        const int clear = _mm_movemask_ps(
+                _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(p, low), zero)));
+        const int hit = set ? ~clear & 0xf : clear;
+        if (hit)
+            return x + __builtin_ctz(unsigned(hit));
+    }
+#endif
+    while (x < to && bool(row[x] & 0xffu) != set)
+        ++x;
+    return x;
+}
+
 // Calls run(s, n) for every run of set pixels (lowest byte not zero) in row[from, to), in order.
 template<typename Run>
 inline void forEachRun(const quint32 *row, int from, int to, Run &&run)
 {
     int x = from;
     while (x < to) {
-        while (x < to && !(row[x] & 0xffu))
-            ++x;
-        if (x == to)
+        const int s = nextEdge(row, x, to, true);
+        if (s == to)
             return;
-        const int s = x;
-        while (x < to && (row[x] & 0xffu))
-            ++x;
+        x = nextEdge(row, s + 1, to, false);
         run(s, x - s);
     }
 }

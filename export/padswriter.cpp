@@ -174,7 +174,7 @@ ItemPrefix::ItemPrefix(qint64 first)
     finish();
 }
 
-void ItemPrefix::next()
+void ItemPrefix::carry()
 {
     char *p = m_text + 3 + m_digits - 1;
     while (p >= m_text + 3 && *p == '9')
@@ -339,6 +339,18 @@ PadsBudget countPads(const QImage &bw, const PadsSettings &settings)
 
 PadsResult saveFile(const QString &path, const std::function<PadsResult(QIODevice *)> &write)
 {
+    // A device or a pipe (/dev/null, a FIFO) is written in place: replacing it with a regular
+    // file, as a save through a temporary file and a rename does, would destroy it.
+    const QFileInfo target(path);
+    if (target.exists() && !target.isFile() && !target.isDir()) {
+        QFile device(path);
+        if (!device.open(QIODevice::WriteOnly))
+            return failure(device.errorString());
+        PadsResult result = write(&device);
+        if (result.ok && !device.flush())
+            result = failure(device.errorString());
+        return result;
+    }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return failure(file.errorString());

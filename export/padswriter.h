@@ -25,9 +25,17 @@ public:
     // Always 32 readable bytes, whatever size() is, for fixed-size copies.
     const char *data() const { return m_text; }
     int size() const { return m_size; }
-    void next();
+    void next()
+    {
+        char *last = m_text + 2 + m_digits;
+        if (*last != '9')
+            ++*last; // nine items in ten
+        else
+            carry();
+    }
 
 private:
+    void carry();
     void finish();
 
     char m_text[48] = {};

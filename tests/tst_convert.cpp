@@ -23,6 +23,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -102,6 +103,7 @@ private slots:
     void errors();
     void helpAndVersion();
     void standardOutputFull();
+    void deviceOutputStaysADevice();
     void transparencyIsWhite();
     void orientationTagIsFollowed();
 
@@ -323,6 +325,25 @@ void TestConvert::standardOutputFull()
     QVERIFY(p.waitForFinished(60000));
     QCOMPARE(p.exitCode(), 1);
     QVERIFY(p.readAllStandardError().startsWith("kestrel-convert: could not write -"));
+}
+
+void TestConvert::deviceOutputStaysADevice()
+{
+    // A FIFO, like /dev/null, is written in place: a save through a temporary file renamed over
+    // it would replace the device with a regular file.
+    const QString fifo = m_dir.filePath(QStringLiteral("pipe"));
+    QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QProcess reader;
+    reader.start(QStringLiteral("cat"), {fifo});
+    QVERIFY(reader.waitForStarted());
+    QCOMPARE(convert({"-q", m_picture, fifo}).code, 0);
+    const bool finished = reader.waitForFinished(10000);
+    if (!finished)
+        reader.kill();
+    QVERIFY(finished);
+    QVERIFY(reader.readAllStandardOutput() == convert({"-q", m_picture, "-"}).out);
+    QVERIFY(!QFileInfo(fifo).isFile());
+    QFile::remove(fifo);
 }
 
 void TestConvert::transparencyIsWhite()

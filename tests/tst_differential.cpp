@@ -43,6 +43,8 @@ void TestDifferential::randomPictures()
             QImage::Format_RGBA8888,
             QImage::Format_RGB16,
             QImage::Format_RGBA64,
+            QImage::Format_RGBA64_Premultiplied,
+            QImage::Format_Alpha8,
     };
     const QImage::Format format = formats[rng.bounded(int(std::size(formats)))];
     // Thin strips as often as blocks.

@@ -1,7 +1,5 @@
 // Tests of the grey conversion: the formula, and every pixel format a reader may hand over.
 #include "image/greyimage.h"
-#include "literal.h"
-#include "testsupport.h"
 
 #include <QTest>
 
@@ -12,8 +10,6 @@ class TestGreyImage : public QObject
 private slots:
     void formula_data();
     void formula();
-    void formats_data();
-    void formats();
     void paletteIndexBeyondTable();
     void nullStaysNull();
     void packedFormulaEverywhere();
@@ -55,43 +51,6 @@ void TestGreyImage::formula()
     const QImage g = kcore::makeGrey(one);
     QCOMPARE(g.format(), QImage::Format_RGB32);
     QCOMPARE(g.pixel(0, 0), 0xff000000u + uint(grey) * 0x010101u);
-}
-
-void TestGreyImage::formats_data()
-{
-    QTest::addColumn<int>("format");
-    QTest::addColumn<QSize>("size");
-    const QList<QPair<const char *, QImage::Format>> formats = {
-            {"RGB32", QImage::Format_RGB32},
-            {"ARGB32", QImage::Format_ARGB32},
-            {"ARGB32 premultiplied", QImage::Format_ARGB32_Premultiplied},
-            {"indexed 8-bit", QImage::Format_Indexed8},
-            {"mono", QImage::Format_Mono},
-            {"mono LSB", QImage::Format_MonoLSB},
-            {"grayscale 8", QImage::Format_Grayscale8},
-            {"grayscale 16", QImage::Format_Grayscale16},
-            {"RGB888", QImage::Format_RGB888},
-            {"RGB16", QImage::Format_RGB16},
-            {"RGBA8888", QImage::Format_RGBA8888},
-            {"RGBA64", QImage::Format_RGBA64},
-            {"RGBA64 premultiplied", QImage::Format_RGBA64_Premultiplied},
-            {"alpha 8", QImage::Format_Alpha8},
-    };
-    const QList<QSize> sizes = {{1, 1}, {13, 1}, {1, 9}, {37, 23}};
-    for (const auto &f : formats)
-        for (const QSize &s : sizes)
-            QTest::addRow("%s %dx%d", f.first, s.width(), s.height()) << int(f.second) << s;
-}
-
-void TestGreyImage::formats()
-{
-    QFETCH(int, format);
-    QFETCH(QSize, size);
-    QRandomGenerator rng(uint(format * 1000 + size.width() * 7 + size.height()));
-    const QImage colour = testsupport::randomImage(rng, size, QImage::Format(format));
-    QCOMPARE(colour.format(), QImage::Format(format));
-    const QImage fast = kcore::makeGrey(colour);
-    QCOMPARE(fast, literal::grey(colour));
 }
 
 void TestGreyImage::paletteIndexBeyondTable()

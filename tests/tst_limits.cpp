@@ -316,7 +316,20 @@ void TestLimits::scaleBeyondBoundIsSteppedBack()
             box->accept();
         }
     });
+    // The step back must not re-enter the scale's own slot: that would build the 268-megapixel
+    // image twice and paint it twice.
+    struct PaintCounter : QObject
+    {
+        int paints = 0;
+        bool eventFilter(QObject *, QEvent *e) override
+        {
+            paints += e->type() == QEvent::Paint;
+            return false;
+        }
+    } counter;
+    w.findChild<QFrame *>("mainframe")->installEventFilter(&counter);
     scale->setValue(500);
+    QCOMPARE(counter.paints, 1);
     QVERIFY2(message.contains(QLatin1String("16500 x 16500")), qPrintable(message));
     QVERIFY2(message.contains(QLatin1String("496 %")), qPrintable(message));
     // The spin box, the image, its preview label and the size labels agree.
