@@ -1,5 +1,6 @@
 // libFuzzer target: arbitrary bytes through picture loading, grey, black-and-white at a scale
 // taken from the input, and the PADS writer.
+#include "export/boardimage.h"
 #include "export/padswriter.h"
 #include "image/bwimage.h"
 #include "image/greyimage.h"
@@ -33,6 +34,7 @@ constexpr qint64 maxFuzzPixels = 4 << 20;
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
     static QCoreApplication app(*argc, *argv);
+    kcore::allowLargePictures();
     return 0;
 }
 
@@ -61,6 +63,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     const QImage bw = kcore::makeBw(grey, threshold, threshold & 1, scale);
     NullDevice out;
-    kcore::writePads(bw, 1.0 + threshold / 7.0, threshold, &out);
+    const kcore::PadsSettings pads{1.0 + threshold / 7.0, threshold, (data[0] & 1) != 0};
+    kcore::writePads(bw, pads, &out);
+    kcore::countPads(bw, pads);
+    // The converter's row pipeline and the Board view, on the same input.
+    kcore::BwRows rows(colour, threshold, threshold & 1, scale);
+    kcore::PadsWriter writer(rows.size(), pads, &out);
+    for (int y = 0; y < rows.size().height(); ++y)
+        writer.writeRow(rows.row(y), y);
+    writer.finish();
+    QSize view;
+    const QRectF bounds = kcore::boardBounds(bw.size(), pads);
+    kcore::renderBoard(bw, pads, kcore::BoardZoom().viewport(bounds, QSize(64, 48), &view), view);
     return 0;
 }

@@ -24,7 +24,11 @@ done
 desktop-file-validate "$prefix/share/applications/$id.desktop" || failed=1
 appstreamcli validate --no-net --pedantic "$prefix/share/metainfo/$id.metainfo.xml" || failed=1
 # The entry names what is installed.
-grep -qx "Exec=kestrel" "$prefix/share/applications/$id.desktop" || { echo "Exec is not kestrel"; failed=1; }
+grep -qx "Exec=kestrel %f" "$prefix/share/applications/$id.desktop" || { echo "Exec is not kestrel %f"; failed=1; }
+# "Open with" lists kestrel for every kind of picture the Open dialog lists.
+for type in bmp gif jpeg png x-portable-bitmap x-portable-graymap x-portable-pixmap tiff x-xbitmap x-xpixmap; do
+    grep -q "^MimeType=.*image/$type;" "$prefix/share/applications/$id.desktop" || { echo "no image/$type"; failed=1; }
+done
 grep -qx "Icon=$id" "$prefix/share/applications/$id.desktop" || { echo "Icon does not match"; failed=1; }
 "$prefix/bin/kestrel-convert" --version | grep -q '^kestrel-convert ' || failed=1
 exit $failed

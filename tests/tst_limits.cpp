@@ -166,10 +166,8 @@ void TestLimits::initTestCase()
 QString TestLimits::write(const QString &name, const QByteArray &bytes)
 {
     const QString path = m_dir.filePath(name);
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    if (!testsupport::writeFile(path, bytes))
         qFatal("cannot write %s", qPrintable(path));
-    f.write(bytes);
     return path;
 }
 

@@ -85,10 +85,7 @@ void TestPicture::unreadableFails()
     QFETCH(QByteArray, bytes);
     QFETCH(QString, reason);
     const QString path = m_dir.filePath(QStringLiteral("broken.png"));
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-    f.close();
+    QVERIFY(testsupport::writeFile(path, bytes));
     QString why;
     QVERIFY(kcore::loadPicture(path, &why).isNull());
     QVERIFY2(why.startsWith(reason), qPrintable(why));

@@ -362,10 +362,7 @@ void TestWindow::unreadablePictureKeepsState()
 {
     const QString good = writePicture(redBlue(40, 20), QStringLiteral("good.png"));
     const QString bad = m_dir.filePath(QStringLiteral("bad.png"));
-    QFile f(bad);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("not a picture at all");
-    f.close();
+    QVERIFY(testsupport::writeFile(bad, "not a picture at all"));
 
     kestrel w;
     w.show();
@@ -582,10 +579,7 @@ void TestWindow::exportReplacesAndKeepsName()
     child<QSlider>(&w, "sl_threshold")->setValue(50);
     // A name outside Latin-1, and no suffix: used exactly as chosen.
     const QString out = m_dir.filePath(QStringLiteral("Łódź-Ω-логотип"));
-    QFile old(out);
-    QVERIFY(old.open(QIODevice::WriteOnly));
-    old.write(QByteArray(100000, 'x'));
-    old.close();
+    QVERIFY(testsupport::writeFile(out, QByteArray(100000, 'x')));
     chooseFileInNextDialog(out);
     QTest::mouseClick(child<QPushButton>(&w, "pb_generate"), Qt::LeftButton);
     QFile file(out);
@@ -736,15 +730,19 @@ void TestWindow::boardView()
     QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=3 Heigth=1"));
 
     // Copper spans x = -5 to 35 mils across the whole fitted width; the gap's centre is at 15.
-    auto at = [&](double mils) {
+    // The strip is 10 mils high, a quarter of the frame's width; its centre line is y = 10.
+    auto at = [&](double mils, double above = 0) {
         const QImage shot = frame->grab().toImage().convertToFormat(QImage::Format_RGB32);
-        const int x = int((mils + 5) / 40 * frame->width());
-        return shot.pixel(x, frame->width() / 8); // the strip is a quarter of the width high
+        const double pixelsPerMil = frame->width() / 40.0;
+        return shot.pixel(int((mils + 5) * pixelsPerMil), int((5 - above) * pixelsPerMil));
     };
     // The two caps meet at x = 15 on the centre line: either side of it is copper.
     QCOMPARE(at(13.5), kcore::copperColour);
     QCOMPARE(at(16.5), kcore::copperColour);
-    QCOMPARE(at(-3), kcore::copperColour);
+    QCOMPARE(at(-4), kcore::copperColour);
+    // The ends are round: 4 mils above the centre line the cap reaches only to x = -3.
+    QCOMPARE(at(-4, 4), kcore::boardColour);
+    QCOMPARE(at(-2, 4), kcore::copperColour);
     child<QAction>(&w, "actionExactEnds")->trigger();
     QCOMPARE(at(13.5), kcore::boardColour);
     QCOMPARE(at(16.5), kcore::boardColour);
