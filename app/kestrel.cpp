@@ -29,10 +29,12 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
     lbl_budget->setObjectName(QStringLiteral("lbl_budget"));
     // Long texts are cut rather than widening the window past its fixed layout.
     lbl_budget->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    statusBar()->addWidget(lbl_budget);
+    statusBar()->addWidget(lbl_budget, 1);
     lbl_fabwarning = new QLabel(this);
     lbl_fabwarning->setObjectName(QStringLiteral("lbl_fabwarning"));
-    lbl_fabwarning->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold"));
+    lbl_fabwarning->setStyleSheet(QStringLiteral("color: #b00000"));
+    lbl_budget->setFont(compact);
+    lbl_fabwarning->setFont(compact);
     statusBar()->addWidget(lbl_fabwarning);
     lbl_fabwarning->hide();
     lbl_freeware = new QLabel(QStringLiteral("Freeware - www.marrowby.example"), this);

@@ -86,6 +86,19 @@ double fittedMilsPerPixel(const QRectF &bounds, const QSize &frame)
 
 } // namespace
 
+QPointF BoardZoom::centreMils(const QRectF &bounds) const
+{
+    return QPointF(bounds.left() + m_centre.x() * bounds.width(),
+                   bounds.top() + m_centre.y() * bounds.height());
+}
+
+void BoardZoom::setCentreMils(const QRectF &bounds, const QPointF &mils)
+{
+    if (bounds.width() > 0 && bounds.height() > 0)
+        m_centre = QPointF((mils.x() - bounds.left()) / bounds.width(),
+                           (mils.y() - bounds.top()) / bounds.height());
+}
+
 BoardViewport BoardZoom::viewport(const QRectF &bounds, const QSize &frame, QSize *imageSize) const
 {
     const double fitted = fittedMilsPerPixel(bounds, frame);
@@ -98,9 +111,10 @@ BoardViewport BoardZoom::viewport(const QRectF &bounds, const QSize &frame, QSiz
                            qMin(frame.height(), int(std::ceil(bounds.height() / fitted))));
         return v;
     }
+    const QPointF centre = centreMils(bounds);
     v.milsPerPixel = fitted / m_zoom;
-    v.left = m_centre.x() - frame.width() / 2.0 * v.milsPerPixel;
-    v.top = m_centre.y() + frame.height() / 2.0 * v.milsPerPixel;
+    v.left = centre.x() - frame.width() / 2.0 * v.milsPerPixel;
+    v.top = centre.y() + frame.height() / 2.0 * v.milsPerPixel;
     *imageSize = frame;
     return v;
 }
@@ -116,8 +130,8 @@ void BoardZoom::zoomAt(const QRectF &bounds, const QSize &frame, const QPointF &
     if (isFitted())
         return;
     const double mpp = fitted / m_zoom;
-    m_centre = QPointF(anchor.x() - pos.x() * mpp + frame.width() / 2.0 * mpp,
-                       anchor.y() + pos.y() * mpp - frame.height() / 2.0 * mpp);
+    setCentreMils(bounds, QPointF(anchor.x() - pos.x() * mpp + frame.width() / 2.0 * mpp,
+                                  anchor.y() + pos.y() * mpp - frame.height() / 2.0 * mpp));
 }
 
 void BoardZoom::panBy(const QRectF &bounds, const QSize &frame, const QPointF &pixels)
@@ -125,7 +139,7 @@ void BoardZoom::panBy(const QRectF &bounds, const QSize &frame, const QPointF &p
     if (isFitted())
         return;
     const double mpp = fittedMilsPerPixel(bounds, frame) / m_zoom;
-    m_centre += QPointF(-pixels.x() * mpp, pixels.y() * mpp);
+    setCentreMils(bounds, centreMils(bounds) + QPointF(-pixels.x() * mpp, pixels.y() * mpp));
 }
 
 } // namespace kcore

@@ -51,8 +51,13 @@ public:
     void fit() { m_zoom = 1; }
 
 private:
+    QPointF centreMils(const QRectF &bounds) const;
+    void setCentreMils(const QRectF &bounds, const QPointF &mils);
+
     double m_zoom = 1; // relative to the fitted view
-    QPointF m_centre; // in mils, while zoomed
+    // The point in view while zoomed, as a fraction of the board's extent: a new line width or
+    // scale changes the board's size in mils, and the view stays on the same part of the picture.
+    QPointF m_centre{0.5, 0.5};
 };
 
 } // namespace kcore

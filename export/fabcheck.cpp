@@ -22,7 +22,7 @@ QString fabSummary(const FabCheck &c)
 {
     QLocale grouped = QLocale::c(); // digit groups with commas, whatever the user's locale
     grouped.setNumberOptions({});
-    return QStringLiteral("%1 items, %2 bytes; line %3 mil (%4 mm), %5 ppi")
+    return QStringLiteral("%1 items, %2 bytes, line %3 mil (%4 mm), %5 ppi")
             .arg(grouped.toString(c.items), grouped.toString(c.bytes))
             .arg(c.lineMils)
             .arg(QString::number(c.lineMils * mmPerMil, 'f', 3))

@@ -22,7 +22,7 @@ struct FabCheck
 
 FabCheck fabCheck(const PadsBudget &budget, double pitch, double minLineMils);
 
-// "1,234 items, 56,789 bytes; line 8 mil (0.203 mm), 127 ppi".
+// "1,234 items, 56,789 bytes, line 8 mil (0.203 mm), 127 ppi".
 QString fabSummary(const FabCheck &check);
 // "finer than the 4 mil (0.102 mm) the board maker can make", or empty.
 QString fabWarning(const FabCheck &check);

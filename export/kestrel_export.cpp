@@ -76,10 +76,11 @@ void kestrel::update_budget()
     const kcore::FabCheck check
             = kcore::fabCheck(kcore::countPads(img_bw, pads), pads.pitch, min_line_mils);
     lbl_budget->setText(kcore::fabSummary(check));
+    lbl_budget->setToolTip(QStringLiteral("What Generate will write: ") + lbl_budget->text());
     const QString warning = kcore::fabWarning(check);
     lbl_fabwarning->setVisible(!warning.isEmpty());
     if (!warning.isEmpty()) {
-        lbl_fabwarning->setText(QStringLiteral("\u26a0 below the %1 mil minimum")
+        lbl_fabwarning->setText(QStringLiteral("\u26a0 below %1 mil minimum")
                                         .arg(QString::number(check.minLineMils, 'g', 4)));
         lbl_fabwarning->setToolTip(QStringLiteral("The %1 mil line is %2.")
                                            .arg(check.lineMils)

@@ -214,7 +214,7 @@ void TestConvert::summary()
     // The labels the window would show for the same settings.
     const QByteArray expected = "kestrel-convert: 29x14 pixels, " + QByteArray::number(items)
             + " LINES items, actual size  305x 145 mils,  7.7x 3.7 mm, 0.305x0.145 \"; "
-            + budgetText(bytes).toUtf8() + "; line 10 mil (0.254 mm), 100 ppi\n";
+            + budgetText(bytes).toUtf8() + ", line 10 mil (0.254 mm), 100 ppi\n";
     QCOMPARE(r.err, expected);
 }
 
