@@ -337,6 +337,19 @@ PadsBudget countPads(const QImage &bw, const PadsSettings &settings)
     return budget;
 }
 
+namespace {
+
+// Writes into a file opened already, in place; data the system cannot take is a failure.
+PadsResult writeInPlace(QFile &file, const std::function<PadsResult(QIODevice *)> &write)
+{
+    PadsResult result = write(&file);
+    if (result.ok && !file.flush())
+        result = failure(file.errorString());
+    return result;
+}
+
+} // namespace
+
 PadsResult saveFile(const QString &path, const std::function<PadsResult(QIODevice *)> &write)
 {
     // A device or a pipe (/dev/null, a FIFO) is written in place: replacing it with a regular
@@ -346,10 +359,7 @@ PadsResult saveFile(const QString &path, const std::function<PadsResult(QIODevic
         QFile device(path);
         if (!device.open(QIODevice::WriteOnly))
             return failure(device.errorString());
-        PadsResult result = write(&device);
-        if (result.ok && !device.flush())
-            result = failure(device.errorString());
-        return result;
+        return writeInPlace(device, write);
     }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
@@ -381,10 +391,7 @@ PadsResult writeStandardOutput(const std::function<PadsResult(QIODevice *)> &wri
     QFile out;
     if (!out.open(stdout, QIODevice::WriteOnly))
         return failure(out.errorString());
-    PadsResult result = write(&out);
-    if (result.ok && !out.flush())
-        result = failure(out.errorString());
-    return result;
+    return writeInPlace(out, write);
 }
 
 } // namespace kcore

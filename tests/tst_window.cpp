@@ -70,6 +70,14 @@ void open(kestrel &w, const QString &path)
     child<QAction>(&w, "actionOpen")->trigger();
 }
 
+// Types a new line width over the old one, key by key.
+void typeLineWidth(kestrel &w, const QString &typed)
+{
+    auto *width = child<QLineEdit>(&w, "le_linewidth");
+    width->selectAll();
+    QTest::keyClicks(width, typed);
+}
+
 QString messageOfNextBox(std::function<void()> trigger)
 {
     QString seen;
@@ -627,9 +635,7 @@ void TestWindow::refusedLineWidths()
     w.show();
     open(w, in);
     QTest::mouseClick(child<QRadioButton>(&w, qPrintable(unitButton)), Qt::LeftButton);
-    auto *width = child<QLineEdit>(&w, "le_linewidth");
-    width->selectAll();
-    QTest::keyClicks(width, typed);
+    typeLineWidth(w, typed);
     // Refused before any file is asked for: the next modal is the message, not a dialog.
     const QString message = messageOfNextBox(
             [&] { QTest::mouseClick(child<QPushButton>(&w, "pb_generate"), Qt::LeftButton); });
@@ -722,9 +728,7 @@ void TestWindow::boardView()
     kestrel w;
     w.show();
     open(w, writePicture(picture, QStringLiteral("gap.png")));
-    auto *width = child<QLineEdit>(&w, "le_linewidth");
-    width->selectAll();
-    QTest::keyClicks(width, QStringLiteral("10"));
+    typeLineWidth(w, QStringLiteral("10"));
     QTest::mouseClick(child<QRadioButton>(&w, "rb_board"), Qt::LeftButton);
     auto *frame = child<QFrame>(&w, "mainframe");
     QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=3 Heigth=1"));
@@ -778,9 +782,7 @@ void TestWindow::fabWarning()
     w.show();
     open(w, writePicture(redBlue(40, 20), QStringLiteral("fab.png")));
     QTest::mouseClick(child<QRadioButton>(&w, "rb_units_mm"), Qt::LeftButton);
-    auto *width = child<QLineEdit>(&w, "le_linewidth");
-    width->selectAll();
-    QTest::keyClicks(width, typed);
+    typeLineWidth(w, typed);
     QCOMPARE(child<QLabel>(&w, "lbl_fabwarning")->isVisible(), warned);
 }
 
