@@ -92,9 +92,9 @@ ModalWatch onNextModal(std::function<void(QWidget *)> action, int timeoutMs,
     return ModalWatch(timer);
 }
 
-void chooseFileInNextDialog(const QString &path)
+void chooseFileInNextDialog(const QString &path, QString *offered)
 {
-    onNextModal([path](QWidget *w) {
+    onNextModal([path, offered](QWidget *w) {
         auto *dialog = qobject_cast<QFileDialog *>(w);
         if (!dialog) {
             qWarning("expected a file dialog, got %s", w->metaObject()->className());
@@ -102,6 +102,8 @@ void chooseFileInNextDialog(const QString &path)
                 d->reject();
             return;
         }
+        if (offered)
+            *offered = dialog->selectedFiles().value(0);
         // Replacing an existing file asks first; say yes.
         if (dialog->acceptMode() == QFileDialog::AcceptSave && QFileInfo::exists(path)) {
             onNextModal(

@@ -48,7 +48,8 @@ private:
                                      std::function<bool(QWidget *)> filter = {});
 
 // Chooses path in the next modal file dialog and accepts it; answers "Yes" if asked to replace.
-void chooseFileInNextDialog(const QString &path);
+// offered, if given, receives the file the dialog suggested; it must outlive the dialog.
+void chooseFileInNextDialog(const QString &path, QString *offered = nullptr);
 
 // Cancels the next modal dialog.
 void cancelNextDialog();

@@ -346,9 +346,12 @@ void TestWindow::pictureToFile()
     QTest::keyClicks(width, QStringLiteral("0.2"));
     child<QSpinBox>(&w, "sb_layer")->setValue(26);
 
-    const QString out = m_dir.filePath(QStringLiteral("logo.asc"));
-    chooseFileInNextDialog(out);
+    const QString out = m_dir.filePath(QStringLiteral("logo-board.asc"));
+    QString offered;
+    chooseFileInNextDialog(out, &offered);
     QTest::mouseClick(child<QPushButton>(&w, "pb_generate"), Qt::LeftButton);
+    // The picture's name with .asc, beside it, was offered; the name typed was used as typed.
+    QCOMPARE(offered, m_dir.filePath(QStringLiteral("logo.asc")));
 
     QFile file(out);
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -362,7 +365,7 @@ void TestWindow::pictureToFile()
     QVERIFY2(said.contains(QStringLiteral("%1 LINES items, %2 bytes")
                                    .arg(expected.count("  LINES "))
                                    .arg(expected.size()))
-                     && said.endsWith(QLatin1String("logo.asc")),
+                     && said.endsWith(QLatin1String("logo-board.asc")),
              qPrintable(said));
 }
 
