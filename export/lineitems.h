@@ -89,29 +89,29 @@ inline quint64 setBits(const quint32 *row, int n)
 }
 
 // Calls run(s, n) for every run of set pixels (lowest byte not zero) in row[from, to), in order.
-// Sixty-four pixels become one word of bits, and runs are found by counting zeros: long runs and
-// gaps cost next to nothing, and irregular edges cause no mispredicted branch per pixel.
+// Sixty-four pixels become one word of bits, and the word of their edges (where a pixel differs
+// from the one before) is walked a set bit at a time: long runs and gaps cost next to nothing,
+// and irregular edges cause no mispredicted branch per pixel.
 template<typename Run>
 inline void forEachRun(const quint32 *row, int from, int to, Run &&run)
 {
     int start = -1; // of the run still open, if any
+    quint64 before = 0; // whether the pixel before the block is set
     for (int x = from; x < to; x += 64) {
         const int n = qMin(64, to - x);
-        const quint64 valid = n == 64 ? ~quint64(0) : (quint64(1) << n) - 1;
         const quint64 set = setBits(row + x, n);
-        int pos = 0;
-        while (pos < n) {
-            const quint64 look = (start < 0 ? set : ~set) & valid & (~quint64(0) << pos);
-            if (!look)
-                break;
-            const int i = __builtin_ctzll(look);
+        const quint64 valid = n == 64 ? ~quint64(0) : (quint64(1) << n) - 1;
+        quint64 edges = (set ^ (set << 1 | before)) & valid;
+        before = set >> (n - 1) & 1;
+        while (edges) {
+            const int i = __builtin_ctzll(edges);
+            edges &= edges - 1;
             if (start < 0) {
                 start = x + i;
             } else {
                 run(start, x + i - start);
                 start = -1;
             }
-            pos = i + 1;
         }
     }
     if (start >= 0)
