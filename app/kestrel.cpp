@@ -76,6 +76,9 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
         ui.mainframe->repaint();
     });
     connect(ui.actionMinLine, &QAction::triggered, this, &kestrel::choose_min_line);
+    budget_timer.setSingleShot(true);
+    budget_timer.setInterval(60);
+    connect(&budget_timer, &QTimer::timeout, this, &kestrel::count_budget);
 }
 
 kestrel::~kestrel() = default;

@@ -9,6 +9,7 @@
 
 #include <QImage>
 #include <QMainWindow>
+#include <QTimer>
 
 class QLabel;
 
@@ -49,6 +50,7 @@ private:
     double line_pitch();
     void update_size_labels();
     void update_budget();
+    void count_budget();
     void choose_min_line();
     kcore::PadsSettings pads_settings() const;
     bool board_mouse(QEvent *event);
@@ -73,4 +75,7 @@ private:
     double min_line_mils = kcore::defaultMinLineMils;
     kcore::BoardZoom board_zoom;
     QPoint drag_from;
+    // Counting a big picture's items takes as long as a re-clip: done once the settings rest,
+    // not at every step of a threshold drag.
+    QTimer budget_timer;
 };

@@ -65,6 +65,11 @@ void kestrel::make_asc_slot()
 
 void kestrel::update_budget()
 {
+    budget_timer.start();
+}
+
+void kestrel::count_budget()
+{
     const QString problem = kcore::lineWidthProblem(ui.le_linewidth->text(), unit_index);
     if (img_bw.isNull() || !problem.isEmpty()) {
         lbl_budget->setText(img_bw.isNull() ? QString()

@@ -771,22 +771,26 @@ void TestWindow::boardView()
 void TestWindow::fabWarning_data()
 {
     QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("line");
     QTest::addColumn<bool>("warned");
-    QTest::newRow("0.06 mm, 3 mil lines") << "0.06" << true;
-    QTest::newRow("0.1 mm, 4 mil lines") << "0.1" << false;
-    QTest::newRow("0.2 mm") << "0.2" << false;
+    QTest::newRow("0.06 mm, 3 mil lines") << "0.06" << "line 3 mil" << true;
+    QTest::newRow("0.1 mm, 4 mil lines") << "0.1" << "line 4 mil" << false;
+    QTest::newRow("0.2 mm, 8 mil lines") << "0.2" << "line 8 mil" << false;
 }
 
 void TestWindow::fabWarning()
 {
     QFETCH(QString, typed);
+    QFETCH(QString, line);
     QFETCH(bool, warned);
     kestrel w;
     w.show();
     open(w, writePicture(redBlue(40, 20), QStringLiteral("fab.png")));
     QTest::mouseClick(child<QRadioButton>(&w, "rb_units_mm"), Qt::LeftButton);
     typeLineWidth(w, typed);
-    QCOMPARE(child<QLabel>(&w, "lbl_fabwarning")->isVisible(), warned);
+    auto *warning = child<QLabel>(&w, "lbl_fabwarning");
+    QTRY_VERIFY(child<QLabel>(&w, "lbl_budget")->text().contains(line));
+    QCOMPARE(warning->isVisible(), warned);
 }
 
 QTEST_MAIN(TestWindow)
