@@ -104,6 +104,7 @@ void kestrel::quit_slot()
 
 void kestrel::help_slot()
 {
+    // The form titles it "Voltmeld Help", the name users and the tests know it by.
     QDialog dialog(this);
     Ui_help form;
     form.setupUi(&dialog);

@@ -43,8 +43,6 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    // The names of these members and the slots above are the ones the help text, the tests and
-    // the documentation speak of; keep them as they are, odd spellings included.
     void open_picture(const QString &path);
     void build_bw_image();
     double line_pitch();
@@ -55,6 +53,9 @@ private:
     kcore::PadsSettings pads_settings() const;
     bool board_mouse(QEvent *event);
 
+    // The slots' names and order, and these members down to bw_builder, are the window's
+    // documented interface (the tests and the design notes speak of them): keep them even where
+    // nothing reads one (img_width, img_height) and spellings look odd.
     Ui_kestrelClass ui;
     QImage img_colour;
     QImage img_grey;
