@@ -28,8 +28,7 @@ int main(int argc, char **argv)
     kestrel window;
     window.show();
     // From the event loop, so that a message about the picture appears over the window.
-    QTimer::singleShot(0, &window, [&window] {
-        window.open_startup_arguments(QApplication::arguments());
-    });
+    QTimer::singleShot(0, &window,
+                       [&window] { window.open_startup_arguments(QApplication::arguments()); });
     return app.exec();
 }

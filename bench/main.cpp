@@ -233,9 +233,9 @@ int main(int argc, char **argv)
          {std::tuple<const char *, QString, double, double>{"convert photo BMP", photoBmp, 1.5, 7},
           {"convert checkerboard BMP", checkerBmp, 3.5, 10}}) {
         const ProcessRun decode = medianRun(5, {QStringLiteral(KESTREL_DECODE), file});
-        const ProcessRun run = medianRun(
-                5, {QStringLiteral(KESTREL_CONVERT), QStringLiteral("-q"), file,
-                    QStringLiteral("/dev/null")});
+        const ProcessRun run = medianRun(5,
+                                         {QStringLiteral(KESTREL_CONVERT), QStringLiteral("-q"),
+                                          file, QStringLiteral("/dev/null")});
         std::FILE *nowhere = std::fopen("/dev/null", "w");
         const double literalMs = medianMs(1, [&] {
             const QImage picture = kcore::loadPicture(file);
@@ -248,13 +248,12 @@ int main(int argc, char **argv)
         const bool met = floorRatio <= target && literalMs / run.ms >= literalTarget
                 && run.peakKB <= 130 * 1024;
         endToEnd.push_back({name, run.ms, literalMs, 0,
-                        QString::asprintf("<=%.1fx decode (%.0f ms: %.2fx), >=%.0fx literal, "
-                                          "peak %.0f MB <= 130",
-                                          target, decode.ms, floorRatio, literalTarget,
-                                          run.peakKB / 1024.0),
-                        met});
+                            QString::asprintf("<=%.1fx decode (%.0f ms: %.2fx), >=%.0fx literal, "
+                                              "peak %.0f MB <= 130",
+                                              target, decode.ms, floorRatio, literalTarget,
+                                              run.peakKB / 1024.0),
+                            met});
     }
-
 
     const QImage colour = photoLike(width, height);
     const qsizetype bytes = colour.sizeInBytes();

@@ -74,9 +74,10 @@ int parseArguments(const QStringList &arguments, Settings *s)
              "Finest line the board maker can make, in --unit (default 4 mil); a finer line "
              "width gives a warning.",
              "WIDTH"},
-            {"strict", "Stop with exit code 3, writing nothing, when the line is finer than "
-                       "--min-line."},
-            {{"q", "quiet"}, "Print no summary."},
+            {"strict",
+             "Stop with exit code 3, writing nothing, when the line is finer than "
+             "--min-line."},
+            {{"q", "quiet"}, "Print no summary and no warning."},
     });
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();

@@ -28,9 +28,7 @@ QImage renderBoard(const QImage &bw, const PadsSettings &settings, const BoardVi
     const LineGeometry g(settings.pitch, settings.exactEnds);
     if (bw.isNull() || !(settings.pitch > 0) || !padsFits(bw.size(), settings.pitch))
         return out;
-    const QImage words = (bw.format() == QImage::Format_RGB32 || bw.format() == QImage::Format_ARGB32)
-            ? bw
-            : bw.convertToFormat(QImage::Format_ARGB32);
+    const QImage words = pixelWords(bw);
     const int width = words.width();
     const int height = words.height();
     const double pitch = settings.pitch;
@@ -130,8 +128,9 @@ void BoardZoom::zoomAt(const QRectF &bounds, const QSize &frame, const QPointF &
     if (isFitted())
         return;
     const double mpp = fitted / m_zoom;
-    setCentreMils(bounds, QPointF(anchor.x() - pos.x() * mpp + frame.width() / 2.0 * mpp,
-                                  anchor.y() + pos.y() * mpp - frame.height() / 2.0 * mpp));
+    setCentreMils(bounds,
+                  QPointF(anchor.x() - pos.x() * mpp + frame.width() / 2.0 * mpp,
+                          anchor.y() + pos.y() * mpp - frame.height() / 2.0 * mpp));
 }
 
 void BoardZoom::panBy(const QRectF &bounds, const QSize &frame, const QPointF &pixels)

@@ -18,7 +18,8 @@ void kestrel::make_asc_slot()
     line_pitch(); // refreshes the field's colour
     const QString problem = kcore::lineWidthProblem(ui.le_linewidth->text(), unit_index);
     if (!problem.isEmpty()) {
-        QMessageBox::warning(this, windowTitle(), problem + QStringLiteral("\nNothing was written."));
+        QMessageBox::warning(this, windowTitle(),
+                             problem + QStringLiteral("\nNothing was written."));
         return;
     }
     const kcore::PadsSettings pads = pads_settings();
@@ -72,8 +73,9 @@ void kestrel::count_budget()
 {
     const QString problem = kcore::lineWidthProblem(ui.le_linewidth->text(), unit_index);
     if (img_bw.isNull() || !problem.isEmpty()) {
-        lbl_budget->setText(img_bw.isNull() ? QString()
-                                            : QStringLiteral("No file: the line width is not usable"));
+        lbl_budget->setText(img_bw.isNull()
+                                    ? QString()
+                                    : QStringLiteral("No file: the line width is not usable"));
         lbl_fabwarning->hide();
         return;
     }
@@ -87,8 +89,7 @@ void kestrel::count_budget()
     if (!warning.isEmpty()) {
         lbl_fabwarning->setText(QStringLiteral("\u26a0 below %1 mil minimum")
                                         .arg(QString::number(check.minLineMils, 'g', 4)));
-        lbl_fabwarning->setToolTip(QStringLiteral("The %1 mil line is %2.")
-                                           .arg(check.lineMils)
-                                           .arg(warning));
+        lbl_fabwarning->setToolTip(
+                QStringLiteral("The %1 mil line is %2.").arg(check.lineMils).arg(warning));
     }
 }

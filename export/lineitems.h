@@ -39,8 +39,7 @@ public:
     // round ends readers draw stay inside the run's pixels instead of overhanging by half a width.
     explicit LineGeometry(double pitch, bool exactEnds = false)
         : m_pitch(pitch), m_exact(exactEnds), m_width(lineWidthMils(pitch))
-    {
-    }
+    { }
 
     double pitch() const { return m_pitch; }
     bool exactEnds() const { return m_exact; }

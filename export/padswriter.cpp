@@ -139,14 +139,6 @@ private:
     int m_afterYSize = 0;
 };
 
-// Rows as the 32-bit words QImage::pixel() gives, whatever the image's format.
-QImage wordImage(const QImage &bw)
-{
-    if (bw.format() == QImage::Format_RGB32 || bw.format() == QImage::Format_ARGB32)
-        return bw;
-    return bw.convertToFormat(QImage::Format_ARGB32);
-}
-
 PadsResult failure(const QString &message)
 {
     PadsResult r;
@@ -197,6 +189,13 @@ void ItemPrefix::finish()
     m_size = 3 + m_digits + 8;
 }
 
+QImage pixelWords(const QImage &bw)
+{
+    if (bw.format() == QImage::Format_RGB32 || bw.format() == QImage::Format_ARGB32)
+        return bw;
+    return bw.convertToFormat(QImage::Format_ARGB32);
+}
+
 bool padsFits(const QSize &bw, double pitch)
 {
     // Rounded values grow with k, so the widest position, length and row are the extremes.
@@ -207,13 +206,9 @@ bool padsFits(const QSize &bw, double pitch)
 struct PadsWriter::Private
 {
     Private(const QSize &bw, const PadsSettings &s, QIODevice *device)
-        : out(device),
-          texts(LineGeometry(s.pitch, s.exactEnds), bw.width(), s.layer),
-          width(bw.width()),
-          height(bw.height()),
-          buffer(size_t(chunkSize + itemRoom))
-    {
-    }
+        : out(device), texts(LineGeometry(s.pitch, s.exactEnds), bw.width(), s.layer),
+          width(bw.width()), height(bw.height()), buffer(size_t(chunkSize + itemRoom))
+    { }
 
     bool flush()
     {
@@ -297,7 +292,7 @@ PadsResult writePads(const QImage &bw, const PadsSettings &settings, QIODevice *
 {
     if (!bw.isNull() && !padsFits(bw.size(), settings.pitch))
         return pitchTooLarge();
-    const QImage words = wordImage(bw);
+    const QImage words = pixelWords(bw);
     PadsWriter writer(words.size(), settings, out);
     for (int y = 0; y < words.height(); ++y) {
         if (!writer.writeRow(reinterpret_cast<const quint32 *>(words.constScanLine(y)), y))
@@ -312,10 +307,9 @@ PadsBudget countPads(const QImage &bw, const PadsSettings &settings)
     budget.bytes = qint64(sizeof(header) - 1 + sizeof(footer) - 1);
     if (bw.isNull() || !padsFits(bw.size(), settings.pitch))
         return budget;
-    const QImage words = wordImage(bw);
+    const QImage words = pixelWords(bw);
     const int width = words.width();
-    const ItemTexts texts(LineGeometry(settings.pitch, settings.exactEnds), width,
-                          settings.layer);
+    const ItemTexts texts(LineGeometry(settings.pitch, settings.exactEnds), width, settings.layer);
     char tail[tailSlot];
     qint64 bytes = 0;
     for (int y = 0; y < words.height(); ++y) {

@@ -13,6 +13,10 @@ class QIODevice;
 
 namespace kcore {
 
+// The image with rows of the 32-bit words QImage::pixel() gives, whatever its format: shared,
+// not copied, for the black-and-white images kestrel builds.
+QImage pixelWords(const QImage &bw);
+
 // Whether every number the file would hold for an image of this size fits the file's integers.
 bool padsFits(const QSize &bw, double pitch);
 

@@ -99,8 +99,7 @@ std::vector<int> pickedIndices(int from, int to, bool horizontal)
 } // namespace
 
 BwRows::BwRows(const QImage &colour, int threshold, bool invert, int scalePercent)
-    : m_grey(colour),
-      m_threshold(quint32(qBound(0, threshold, 255))),
+    : m_grey(colour), m_threshold(quint32(qBound(0, threshold, 255))),
       m_flip(invert ? 0x00ffffffu : 0u)
 {
     const QSize request = scaledRequest(colour.size(), scalePercent);

@@ -89,8 +89,8 @@ void GreyRows::row(int y, quint32 *dst, bool streamingStores)
     case Mono: {
         const bool msbFirst = m_colour.format() == QImage::Format_Mono;
         for (int x = 0; x < w; ++x) {
-            const int bit = msbFirst ? (src[x >> 3] >> (7 - (x & 7))) & 1
-                                     : (src[x >> 3] >> (x & 7)) & 1;
+            const int bit
+                    = msbFirst ? (src[x >> 3] >> (7 - (x & 7))) & 1 : (src[x >> 3] >> (x & 7)) & 1;
             dst[x] = m_table[size_t(bit)];
         }
         return;

@@ -71,7 +71,10 @@ QByteArray jpegTurnedOnItsSide(const QImage &stored)
     stored.save(&buffer, "JPEG", 100);
     // APP1: "Exif\0\0", a little-endian TIFF header, one IFD entry: Orientation (0x0112) = 6.
     const QByteArray tiff = QByteArray("II*\0\x08\0\0\0", 8)
-            + QByteArray("\x01\0" "\x12\x01\x03\0\x01\0\0\0\x06\0\0\0" "\0\0\0\0", 18);
+            + QByteArray("\x01\0"
+                         "\x12\x01\x03\0\x01\0\0\0\x06\0\0\0"
+                         "\0\0\0\0",
+                         18);
     const QByteArray body = QByteArray("Exif\0\0", 6) + tiff;
     QByteArray app1("\xff\xe1", 2);
     app1.append(char((body.size() + 2) >> 8)).append(char((body.size() + 2) & 0xff)).append(body);
@@ -230,8 +233,9 @@ void TestConvert::errors_data()
     QTest::newRow("unreadable picture")
             << QStringList{"@notapicture", "@out"} << 1
             << "Could not load the file as image. This is not a kind of picture";
-    QTest::newRow("missing picture") << QStringList{"@missing.png", "@out"} << 1
-                                     << "Could not load the file as image. The file does not exist.";
+    QTest::newRow("missing picture")
+            << QStringList{"@missing.png", "@out"} << 1
+            << "Could not load the file as image. The file does not exist.";
     QTest::newRow("unknown option") << QStringList{"--colour", pic, "@out"} << 2 << "colour";
     QTest::newRow("missing value") << QStringList{pic, "@out", "-t"} << 2 << "t";
     QTest::newRow("one argument") << QStringList{pic} << 2 << "INPUT and OUTPUT";

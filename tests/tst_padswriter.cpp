@@ -119,29 +119,35 @@ void TestPadsWriter::items_data()
     QTest::addColumn<bool>("exactEnds");
 
     QTest::newRow("no picture") << QStringList() << 10.0 << 19 << QByteArray() << false;
-    QTest::newRow("nothing set") << QStringList{"....", "...."} << 10.0 << 19 << QByteArray() << false;
+    QTest::newRow("nothing set") << QStringList{"....", "...."} << 10.0 << 19 << QByteArray()
+                                 << false;
     QTest::newRow("0.2 mm")
             << QStringList{"##.#", ".###"} << 7.874015748031496 << 19
             << QByteArray("IMG00000000  LINES     0    16 1\r\nOPEN 2 8 19\r\n0 0\r\n16 0\r\n"
                           "IMG00000001  LINES    24    16 1\r\nOPEN 2 8 19\r\n0 0\r\n8 0\r\n"
-                          "IMG00000002  LINES     8     8 1\r\nOPEN 2 8 19\r\n0 0\r\n24 0\r\n") << false;
+                          "IMG00000002  LINES     8     8 1\r\nOPEN 2 8 19\r\n0 0\r\n24 0\r\n")
+            << false;
     QTest::newRow("full row, single pixel")
             << QStringList{"#####", "..#.."} << 10.0 << 0
             << QByteArray("IMG00000000  LINES     0    20 1\r\nOPEN 2 10 0\r\n0 0\r\n50 0\r\n"
-                          "IMG00000001  LINES    20    10 1\r\nOPEN 2 10 0\r\n0 0\r\n10 0\r\n") << false;
+                          "IMG00000001  LINES    20    10 1\r\nOPEN 2 10 0\r\n0 0\r\n10 0\r\n")
+            << false;
     QTest::newRow("zero pitch writes zeros")
             << QStringList{"#.#"} << 0.0 << 250
             << QByteArray("IMG00000000  LINES     0     0 1\r\nOPEN 2 0 250\r\n0 0\r\n0 0\r\n"
-                          "IMG00000001  LINES     0     0 1\r\nOPEN 2 0 250\r\n0 0\r\n0 0\r\n") << false;
+                          "IMG00000001  LINES     0     0 1\r\nOPEN 2 0 250\r\n0 0\r\n0 0\r\n")
+            << false;
     QTest::newRow("negative pitch")
             << QStringList{"...#"} << -10.0 << 19
-            << QByteArray("IMG00000000  LINES   -29    -9 1\r\nOPEN 2 -10 19\r\n0 0\r\n-9 0\r\n") << false;
+            << QByteArray("IMG00000000  LINES   -29    -9 1\r\nOPEN 2 -10 19\r\n0 0\r\n-9 0\r\n")
+            << false;
     QTest::newRow("six-digit coordinates widen the field")
             << QStringList{"#..#"} << 41152.0 << 1
             << QByteArray("IMG00000000  LINES     0 41152 1\r\nOPEN 2 41152 1\r\n0 0\r\n"
                           "41152 0\r\n"
                           "IMG00000001  LINES 123456 41152 1\r\nOPEN 2 41152 1\r\n0 0\r\n"
-                          "41152 0\r\n") << false;
+                          "41152 0\r\n")
+            << false;
     // 2.36 mils: rows 2 or 3 mils apart need 3-mil lines, not 2.
     QTest::newRow("0.06 mm rounds the width up")
             << QStringList{"#", "#"} << 0.06 * 39.37007874015748 << 19
@@ -307,11 +313,12 @@ void TestPadsWriter::rowsTouch()
     QCOMPARE(ys.size(), 300);
     for (qsizetype i = 1; i < ys.size(); ++i) {
         QVERIFY2(ys[i - 1] - ys[i] >= 1, "two rows on one coordinate");
-        QVERIFY2(ys[i - 1] - ys[i] <= width, qPrintable(QStringLiteral("gap of %1 mil at row %2 "
-                                                                       "with %3 mil lines")
-                                                                .arg(ys[i - 1] - ys[i])
-                                                                .arg(i)
-                                                                .arg(width)));
+        QVERIFY2(ys[i - 1] - ys[i] <= width,
+                 qPrintable(QStringLiteral("gap of %1 mil at row %2 "
+                                           "with %3 mil lines")
+                                    .arg(ys[i - 1] - ys[i])
+                                    .arg(i)
+                                    .arg(width)));
     }
 }
 

@@ -76,8 +76,8 @@ void TestPicture::unreadableFails_data()
     QTest::newRow("empty") << QByteArray() << "This is not a kind of picture";
     QTest::newRow("text") << QByteArray("this is not a picture\n")
                           << "This is not a kind of picture";
-    QTest::newRow("PNG signature only") << QByteArray("\x89PNG\r\n\x1a\n", 8)
-                                        << "The picture is damaged or incomplete";
+    QTest::newRow("PNG signature only")
+            << QByteArray("\x89PNG\r\n\x1a\n", 8) << "The picture is damaged or incomplete";
 }
 
 void TestPicture::unreadableFails()

@@ -621,11 +621,21 @@ void TestWindow::refusedLineWidths_data()
     QTest::addColumn<QString>("unitButton");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("too large") << "rb_units_inch" << "1e6" << "too large";
-    QTest::newRow("not a number") << "rb_units_mils" << "abc" << "is not a number";
-    QTest::newRow("zero") << "rb_units_mils" << "0" << "greater than 0";
-    QTest::newRow("negative") << "rb_units_mm" << "-0.2" << "greater than 0";
-    QTest::newRow("below 1 mil") << "rb_units_mm" << "0.005" << "below 1 mil";
+    QTest::newRow("too large") << "rb_units_inch"
+                               << "1e6"
+                               << "too large";
+    QTest::newRow("not a number") << "rb_units_mils"
+                                  << "abc"
+                                  << "is not a number";
+    QTest::newRow("zero") << "rb_units_mils"
+                          << "0"
+                          << "greater than 0";
+    QTest::newRow("negative") << "rb_units_mm"
+                              << "-0.2"
+                              << "greater than 0";
+    QTest::newRow("below 1 mil") << "rb_units_mm"
+                                 << "0.005"
+                                 << "below 1 mil";
 }
 
 void TestWindow::refusedLineWidths()
@@ -686,8 +696,10 @@ void TestWindow::startupArgument_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("reason"); // empty when the picture opens
     QTest::newRow("a picture") << "start.png" << QString();
-    QTest::newRow("missing file") << "missing.png" << "The file does not exist.";
-    QTest::newRow("not a picture") << "notes.txt" << "This is not a kind of picture";
+    QTest::newRow("missing file") << "missing.png"
+                                  << "The file does not exist.";
+    QTest::newRow("not a picture") << "notes.txt"
+                                   << "This is not a kind of picture";
 }
 
 void TestWindow::startupArgument()
@@ -773,9 +785,12 @@ void TestWindow::fabWarning_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("line");
     QTest::addColumn<bool>("warned");
-    QTest::newRow("0.06 mm, 3 mil lines") << "0.06" << "line 3 mil" << true;
-    QTest::newRow("0.1 mm, 4 mil lines") << "0.1" << "line 4 mil" << false;
-    QTest::newRow("0.2 mm, 8 mil lines") << "0.2" << "line 8 mil" << false;
+    QTest::newRow("0.06 mm, 3 mil lines") << "0.06"
+                                          << "line 3 mil" << true;
+    QTest::newRow("0.1 mm, 4 mil lines") << "0.1"
+                                         << "line 4 mil" << false;
+    QTest::newRow("0.2 mm, 8 mil lines") << "0.2"
+                                         << "line 8 mil" << false;
 }
 
 void TestWindow::fabWarning()
