@@ -16,12 +16,12 @@ void allowLargePictures()
 
 namespace {
 
-QString tooLarge(const QSize &size)
+QString tooLarge(qint64 width, qint64 height)
 {
     return QStringLiteral("The picture is %1 x %2 pixels; kestrel reads pictures of up to "
                           "16384 x 16384 pixels.")
-            .arg(size.width())
-            .arg(size.height());
+            .arg(width)
+            .arg(height);
 }
 
 QString reasonOf(const QImageReader &reader)
@@ -65,10 +65,11 @@ QImage read(QImageReader &reader, QString *why)
     // Refuse what the header declares too large before any pixel is allocated. A bottom-up
     // bitmap declares a negative height.
     const QSize declared = declaredSize(reader);
-    const QSize extent(qAbs(declared.width()), qAbs(declared.height()));
-    if (qint64(extent.width()) * extent.height() > maxImagePixels) {
+    const qint64 width = qAbs(qint64(declared.width()));
+    const qint64 height = qAbs(qint64(declared.height()));
+    if (width * height > maxImagePixels) {
         if (why)
-            *why = tooLarge(extent);
+            *why = tooLarge(width, height);
         return QImage();
     }
     QImage image = reader.read();
@@ -80,7 +81,7 @@ QImage read(QImageReader &reader, QString *why)
     // Some readers declare no size ahead.
     if (qint64(image.width()) * image.height() > maxImagePixels) {
         if (why)
-            *why = tooLarge(image.size());
+            *why = tooLarge(image.width(), image.height());
         return QImage();
     }
     return image;

@@ -78,6 +78,13 @@ void TestPicture::unreadableFails_data()
                           << "This is not a kind of picture";
     QTest::newRow("PNG signature only")
             << QByteArray("\x89PNG\r\n\x1a\n", 8) << "The picture is damaged or incomplete";
+    // Found by the fuzzer: a bitmap header claiming -2^31 columns.
+    QTest::newRow("BMP of -2147483648 columns")
+            << QByteArray::fromBase64(
+                       "ZNNCTTIBAAAAAAAAMQAAKAAAAAwAAACAAAAAAQAYAAAAAAD8EgAA////////////"
+                       "T09PT09PT0+0UG4A3A==")
+                       .mid(2)
+            << "The picture is 2147483648 x 16777216 pixels";
 }
 
 void TestPicture::unreadableFails()

@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -776,6 +777,19 @@ void TestWindow::boardView()
                       Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(frame, &wheel);
     QCOMPARE(frame->grab().toImage().pixel(corner), kcore::boardColour);
+    // Dragging carries the board along with the mouse.
+    const QImage before = frame->grab().toImage();
+    const QPoint by(60, 0);
+    QMouseEvent press(QEvent::MouseButtonPress, centre, frame->mapToGlobal(centre), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, centre + by, frame->mapToGlobal(centre + by), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(frame, &press);
+    QApplication::sendEvent(frame, &move);
+    const QImage after = frame->grab().toImage();
+    QVERIFY(before != after);
+    for (int x = 10; x < frame->width() - 80; x += 7)
+        QCOMPARE(after.pixel(x + by.x(), centre.y()), before.pixel(x, centre.y()));
     QTest::mouseDClick(frame, Qt::LeftButton, Qt::NoModifier, centre);
     QCOMPARE(frame->grab().toImage().pixel(corner), outside);
 }
