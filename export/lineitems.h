@@ -41,8 +41,6 @@ public:
         : m_pitch(pitch), m_exact(exactEnds), m_width(lineWidthMils(pitch))
     { }
 
-    double pitch() const { return m_pitch; }
-    bool exactEnds() const { return m_exact; }
     int width() const { return m_width; }
 
     int x(qint64 s) const

@@ -56,15 +56,24 @@ struct NumberText
     int length;
 };
 
-// "%5d" of v.
+// The number of characters "%d" writes for v.
+int decimalLength(int v)
+{
+    int n = v < 0 ? 2 : 1;
+    for (unsigned u = v < 0 ? 0u - unsigned(v) : unsigned(v); u >= 10; u /= 10)
+        ++n;
+    return n;
+}
+
+// "%5d" of v, formatted in place: wide pictures format numbers item by item, and a copy of a
+// length known only at run time would go through the C library.
 NumberText padded5(int v)
 {
     NumberText t;
     std::memset(t.text, ' ', sizeof t.text);
-    char digits[12];
-    const int n = formatInt(digits, v);
+    const int n = decimalLength(v);
     const int pad = n < 5 ? 5 - n : 0;
-    std::memcpy(t.text + pad, digits, size_t(n));
+    formatInt(t.text + pad, v);
     t.length = pad + n;
     return t;
 }

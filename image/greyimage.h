@@ -50,11 +50,10 @@ class GreyRows
 {
 public:
     explicit GreyRows(const QImage &colour);
-    // Writes grey row y into dst (width() pixels). Streaming stores suit destinations far larger
-    // than the caches; a scratch row that is read again at once wants ordinary stores.
+    // Writes grey row y into dst (one pixel per column of the picture). Streaming stores suit
+    // destinations far larger than the caches; a scratch row that is read again at once wants
+    // ordinary stores.
     void row(int y, quint32 *dst, bool streamingStores = false);
-    int width() const { return m_colour.width(); }
-    int height() const { return m_colour.height(); }
 
 private:
     enum Kind { Direct, Composite, Palette, Mono, Grey8, Rgb888, Pixelwise };
