@@ -1,14 +1,17 @@
 // The main window's shell: construction, wiring of the controls, quitting and the help dialog.
 #include "kestrel.h"
 
+#include "export/layers.h"
 #include "ui_help.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QIcon>
 #include <QInputDialog>
 #include <QLabel>
+#include <QSettings>
 #include <QStatusBar>
 
 kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, flags)
@@ -44,6 +47,30 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
     auto *helpAction = new QAction(tr("Help"), this);
     ui.menubar->addAction(helpAction);
 
+    // The file layout, and the kind of layer the artwork goes on, each one choice of several.
+    format_group = new QActionGroup(this);
+    format_group->addAction(ui.actionFormat20);
+    format_group->addAction(ui.actionFormat94);
+    kind_group = new QActionGroup(this);
+    const QList<kcore::LayerKind> kinds
+            = QList<kcore::LayerKind>{kcore::LayerKind::Auto} + kcore::layerKinds();
+    for (kcore::LayerKind kind : kinds) {
+        QString name = kcore::kindName(kind);
+        name[0] = name[0].toUpper();
+        QAction *action = ui.menu_LayerKind->addAction(name);
+        action->setCheckable(true);
+        action->setData(int(kind));
+        action->setChecked(kind == kcore::LayerKind::Auto);
+        kind_group->addAction(action);
+        if (kind == kcore::LayerKind::Auto)
+            ui.menu_LayerKind->addSeparator();
+    }
+    ui.menu_LayerKind->actions().first()->setToolTip(
+            QStringLiteral("1 top copper, 2 bottom copper, 21 top solder mask, 26 top "
+                           "silkscreen, 28 bottom solder mask, 29 bottom silkscreen, any other "
+                           "number documentation"));
+    load_board_options();
+
     ui.mainframe->installEventFilter(this);
     ui.lbl_status->setText(QString());
 
@@ -71,10 +98,9 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
     // Not among the form's own connections: these serve the Board view and the fab check only.
     connect(ui.rb_board, &QRadioButton::toggled, this, &kestrel::display_what_slot);
     connect(ui.sb_layer, &QSpinBox::valueChanged, this, &kestrel::update_budget);
-    connect(ui.actionExactEnds, &QAction::toggled, this, [this] {
-        update_budget();
-        ui.mainframe->repaint();
-    });
+    connect(ui.actionExactEnds, &QAction::toggled, this, &kestrel::board_options_changed);
+    connect(format_group, &QActionGroup::triggered, this, &kestrel::board_options_changed);
+    connect(kind_group, &QActionGroup::triggered, this, &kestrel::board_options_changed);
     connect(ui.actionMinLine, &QAction::triggered, this, &kestrel::choose_min_line);
     budget_timer.setSingleShot(true);
     budget_timer.setInterval(60);
@@ -122,5 +148,37 @@ void kestrel::choose_min_line()
     if (!ok)
         return;
     min_line_mils = mils;
+    save_board_options();
     update_budget();
+}
+
+void kestrel::board_options_changed()
+{
+    save_board_options();
+    update_size_labels(); // the layout's rounding decides the size; refreshes the fab check too
+    ui.mainframe->repaint();
+}
+
+// The board options outlive the session: a user's board program and board maker stay the same.
+void kestrel::load_board_options()
+{
+    const QSettings settings;
+    const bool v94
+            = settings.value(QStringLiteral("board/format")).toString() == QLatin1String("9.4");
+    (v94 ? ui.actionFormat94 : ui.actionFormat20)->setChecked(true);
+    ui.actionExactEnds->setChecked(settings.value(QStringLiteral("board/exactEnds")).toBool());
+    bool ok = false;
+    const double mils = settings.value(QStringLiteral("board/minLineMils")).toDouble(&ok);
+    if (ok && mils >= 0.1 && mils <= 1000)
+        min_line_mils = mils;
+}
+
+void kestrel::save_board_options() const
+{
+    QSettings settings;
+    settings.setValue(QStringLiteral("board/format"),
+                      ui.actionFormat94->isChecked() ? QStringLiteral("9.4")
+                                                     : QStringLiteral("2.0"));
+    settings.setValue(QStringLiteral("board/exactEnds"), ui.actionExactEnds->isChecked());
+    settings.setValue(QStringLiteral("board/minLineMils"), min_line_mils);
 }

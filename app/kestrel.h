@@ -11,6 +11,7 @@
 #include <QMainWindow>
 #include <QTimer>
 
+class QActionGroup;
 class QLabel;
 
 class kestrel : public QMainWindow
@@ -50,6 +51,9 @@ private:
     void update_budget();
     void count_budget();
     void choose_min_line();
+    void board_options_changed();
+    void load_board_options();
+    void save_board_options() const;
     kcore::PadsSettings pads_settings() const;
     bool board_mouse(QEvent *event);
 
@@ -74,6 +78,8 @@ private:
     QLabel *lbl_budget = nullptr;
     QLabel *lbl_fabwarning = nullptr;
     double min_line_mils = kcore::defaultMinLineMils;
+    QActionGroup *format_group = nullptr;
+    QActionGroup *kind_group = nullptr; // each action's data is a kcore::LayerKind
     kcore::BoardZoom board_zoom;
     QPoint drag_from;
     // Counting a big picture's items takes as long as a re-clip: done once the settings rest,

@@ -1,5 +1,6 @@
 // kestrel-convert: the window's conversion from the command line, for scripts and batch work.
 #include "export/fabcheck.h"
+#include "export/layers.h"
 #include "export/padswriter.h"
 #include "geometry/units.h"
 #include "image/bwimage.h"
@@ -67,6 +68,16 @@ int parseArguments(const QStringList &arguments, Settings *s)
              "TEXT"},
             {{"u", "unit"}, "Unit of the line width: mils, mm or inch (default mils).", "UNIT"},
             {{"l", "layer"}, "Layer written into every item (0-250, default 19).", "N"},
+            {"format",
+             "File layout: 2.0 (whole mils, the layout PADS Layout reads; the default) or 9.4 "
+             "(exact decimals and a layer table, for KiCad, pcb-rnd and newer PADS).",
+             "VERSION"},
+            {"layer-kind",
+             "What the layer is: top-copper, bottom-copper, top-silk, bottom-silk, top-mask, "
+             "bottom-mask or documentation (default: by the layer number, 1 top copper, 2 bottom "
+             "copper, 21 top mask, 26 top silk, 28 bottom mask, 29 bottom silk, others "
+             "documentation). Written into 9.4 files.",
+             "KIND"},
             {"exact-ends",
              "Run each item between the centres of its first and last pixel, so the round "
              "line ends stay inside the pixels."},
@@ -133,6 +144,33 @@ int parseArguments(const QStringList &arguments, Settings *s)
         return ExitUsage;
     }
     s->pads.pitch = kcore::linePitch(width, unit);
+    if (parser.isSet(QStringLiteral("format"))) {
+        const QString f = parser.value(QStringLiteral("format"));
+        if (f != QLatin1String("2.0") && f != QLatin1String("9.4")) {
+            say(QStringLiteral("--format takes 2.0 or 9.4, not \"%1\"").arg(f));
+            return ExitUsage;
+        }
+        s->pads.format
+                = f == QLatin1String("9.4") ? kcore::PadsFormat::V94 : kcore::PadsFormat::V20;
+    }
+    // Inches are written in mils: readers lose short pieces in files whose unit is the inch.
+    s->pads.metric = unit == kcore::UnitMillimetres;
+    if (parser.isSet(QStringLiteral("layer-kind"))) {
+        const QString k = parser.value(QStringLiteral("layer-kind"));
+        if (!kcore::kindFromKey(k, &s->pads.kind)) {
+            QStringList keys;
+            for (kcore::LayerKind kind : kcore::layerKinds())
+                keys << kcore::kindKey(kind);
+            say(QStringLiteral("--layer-kind takes %1, not \"%2\"")
+                        .arg(keys.join(QStringLiteral(", ")), k));
+            return ExitUsage;
+        }
+    }
+    const QString layer = kcore::layerProblem(s->pads);
+    if (!layer.isEmpty()) {
+        say(QStringLiteral("--layer: ") + layer);
+        return ExitUsage;
+    }
     if (parser.isSet(QStringLiteral("min-line"))) {
         const QString text = parser.value(QStringLiteral("min-line"));
         bool isNumber = false;
@@ -174,16 +212,14 @@ int convert(const Settings &s)
     // the grey nor the black-and-white image is ever held whole.
     kcore::BwRows rows(picture, s.threshold, s.invert, s.scale);
     const QSize size = rows.size();
-    if (!size.isEmpty() && !kcore::padsFits(size, s.pads.pitch)) {
-        say(QStringLiteral("--line-width is too large for this picture: its coordinates would "
-                           "not fit in a PADS file"));
+    if (!size.isEmpty() && !kcore::padsFits(size, s.pads)) {
+        say(QStringLiteral("--line-width: ") + kcore::pitchTooLargeMessage());
         return ExitUsage;
     }
-    const kcore::FabCheck before = kcore::fabCheck({}, s.pads.pitch, s.minLineMils);
+    const kcore::FabCheck before = kcore::fabCheck({}, s.pads, s.minLineMils);
     if (s.strict && before.belowMinimum()) {
-        say(QStringLiteral("the %1 mil %2 (--strict); nothing written")
-                    .arg(before.lineMils)
-                    .arg(kcore::fabWarning(before)));
+        say(QStringLiteral("the %1 mil line is %2 (--strict); nothing written")
+                    .arg(kcore::milsText(before.lineMils), kcore::fabWarning(before)));
         return ExitFab;
     }
 
@@ -203,19 +239,17 @@ int convert(const Settings &s)
         return ExitFailed;
     }
     if (!s.quiet) {
-        const kcore::SizeTexts actual
-                = kcore::actualSizeTexts(picture.size(), s.scale, s.pads.pitch);
+        const kcore::SizeTexts actual = kcore::actualSizeTexts(size, s.pads);
         const kcore::FabCheck check
-                = kcore::fabCheck({result.items, result.bytes}, s.pads.pitch, s.minLineMils);
+                = kcore::fabCheck({result.items, result.bytes}, s.pads, s.minLineMils);
         say(QStringLiteral("%1x%2 pixels, %3 LINES items, actual size %4, %5, %6; %7")
                     .arg(size.width())
                     .arg(size.height())
                     .arg(result.items)
                     .arg(actual.mils, actual.mm, actual.inch, kcore::fabSummary(check)));
         if (check.belowMinimum())
-            say(QStringLiteral("warning: the %1 mil %2")
-                        .arg(check.lineMils)
-                        .arg(kcore::fabWarning(check)));
+            say(QStringLiteral("warning: the %1 mil line is %2")
+                        .arg(kcore::milsText(check.lineMils), kcore::fabWarning(check)));
     }
     return ExitOk;
 }

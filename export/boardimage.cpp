@@ -9,30 +9,31 @@ namespace kcore {
 
 QRectF boardBounds(const QSize &bw, const PadsSettings &settings)
 {
-    const LineGeometry g(settings.pitch, settings.exactEnds);
-    const double r = g.width() / 2.0;
-    const double right = qMax<double>(g.x(bw.width()), 1);
-    const double top = qMax<double>(g.y(0, bw.height()), 1);
+    const LineGeometry g(settings);
+    const double r = g.mils(g.width()) / 2.0;
+    const double right = qMax(g.mils(g.x(bw.width())), 1.0);
+    const double top = qMax(g.mils(g.y(0, bw.height())), 1.0);
     // x from the left end of the first pixel's stroke, y from the bottom row's lower edge.
-    return QRectF(QPointF(-r, top + r), QPointF(right + r, g.y(bw.height() - 1, bw.height()) - r))
+    return QRectF(QPointF(-r, top + r),
+                  QPointF(right + r, g.mils(g.y(bw.height() - 1, bw.height())) - r))
             .normalized();
 }
 
 QImage renderBoard(const QImage &bw, const PadsSettings &settings, const BoardViewport &viewport,
-                   const QSize &size)
+                   const QSize &size, const QImage &edgeGrey)
 {
     if (size.isEmpty())
         return QImage();
     QImage out(size, QImage::Format_RGB32);
     out.fill(boardColour);
-    const LineGeometry g(settings.pitch, settings.exactEnds);
-    if (bw.isNull() || !(settings.pitch > 0) || !padsFits(bw.size(), settings.pitch))
+    const LineGeometry g(settings);
+    if (bw.isNull() || !(settings.pitch > 0) || !padsFits(bw.size(), settings))
         return out;
     const QImage words = pixelWords(bw);
     const int width = words.width();
     const int height = words.height();
     const double pitch = settings.pitch;
-    const double r = g.width() / 2.0;
+    const double r = g.mils(g.width()) / 2.0;
     const double mpp = viewport.milsPerPixel;
     const double viewLeft = viewport.left;
     const double viewRight = viewport.left + size.width() * mpp;
@@ -47,7 +48,7 @@ QImage renderBoard(const QImage &bw, const PadsSettings &settings, const BoardVi
         const int rowTo = qMin(height - 1, int(std::ceil(height - (yc - r) / pitch)) + 1);
         QRgb *line = reinterpret_cast<QRgb *>(out.scanLine(j));
         for (int row = rowFrom; row <= rowTo; ++row) {
-            const double d = std::abs(g.y(row, height) - yc);
+            const double d = std::abs(g.mils(g.y(row, height)) - yc);
             if (d > r)
                 continue;
             const double h = std::sqrt(r * r - d * d); // half the stroke's chord at this height
@@ -58,16 +59,19 @@ QImage renderBoard(const QImage &bw, const PadsSettings &settings, const BoardVi
                 --from;
             while (to < width && (pixels[to] & 0xffu))
                 ++to;
-            forEachRun(pixels, from, to, [&](int s, int n) {
-                const double x0 = g.x(s) - h;
-                const double x1 = g.x(s) + g.length(n) + h;
-                const double i0 = std::ceil((x0 - viewLeft) / mpp - 0.5);
-                const double i1 = std::floor((x1 - viewLeft) / mpp - 0.5);
-                if (i1 < 0 || i0 >= size.width() || i0 > i1)
-                    return;
-                std::fill(line + int(qMax(0.0, i0)),
-                          line + int(qMin(double(size.width() - 1), i1)) + 1, copperColour);
-            });
+            const std::optional<EdgeRow> edges = edgeRow(edgeGrey, bw.size(), row, settings);
+            forEachItem(g, pixels, from, to, edges ? &*edges : nullptr,
+                        [&](int, int, qint64 x, qint64 length) {
+                            const double x0 = g.mils(x) - h;
+                            const double x1 = g.mils(x + length) + h;
+                            const double i0 = std::ceil((x0 - viewLeft) / mpp - 0.5);
+                            const double i1 = std::floor((x1 - viewLeft) / mpp - 0.5);
+                            if (i1 < 0 || i0 >= size.width() || i0 > i1)
+                                return;
+                            std::fill(line + int(qMax(0.0, i0)),
+                                      line + int(qMin(double(size.width() - 1), i1)) + 1,
+                                      copperColour);
+                        });
         }
     }
     return out;

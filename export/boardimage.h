@@ -1,5 +1,5 @@
 // The Board view: the copper a PADS reader draws from the file, every LINES item a stroke of its
-// written width with round ends, at its written whole-mil coordinates.
+// written width with round ends, at its written coordinates.
 #pragma once
 
 #include "padswriter.h"
@@ -33,9 +33,9 @@ QRectF boardBounds(const QSize &bw, const PadsSettings &settings);
 
 // Draws the board for bw as the file would carry it: pixel (i, j) of the result is copper when
 // its centre lies inside an item's stroke. Draws only the items that reach the image, so a view
-// zoomed into a big picture costs little.
+// zoomed into a big picture costs little. edgeGrey places smooth ends, as for writePads().
 QImage renderBoard(const QImage &bw, const PadsSettings &settings, const BoardViewport &viewport,
-                   const QSize &size);
+                   const QSize &size, const QImage &edgeGrey = QImage());
 
 // Zoom and pan of the Board view over a frame; starts fitted to the board, as the other views.
 class BoardZoom

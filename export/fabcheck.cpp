@@ -2,39 +2,54 @@
 #include "fabcheck.h"
 
 #include "geometry/units.h"
+#include "layers.h"
 
 #include <QLocale>
 
 namespace kcore {
 
-FabCheck fabCheck(const PadsBudget &budget, double pitch, double minLineMils)
+FabCheck fabCheck(const PadsBudget &budget, const PadsSettings &settings, double minLineMils)
 {
+    const LineGeometry g(settings);
     FabCheck c;
     c.items = budget.items;
     c.bytes = budget.bytes;
-    c.lineMils = lineWidthMils(pitch);
-    c.pixelsPerInch = pitch > 0 ? 1000 / pitch : 0;
+    c.lineMils = g.mils(g.width());
+    c.pixelsPerInch = settings.pitch > 0 ? 1000 / settings.pitch : 0;
     c.minLineMils = minLineMils;
+    c.kind = effectiveKind(settings);
+    c.layer = settings.layer;
     return c;
+}
+
+QString milsText(double mils)
+{
+    QString t = QString::number(mils, 'f', 3);
+    while (t.endsWith(QLatin1Char('0')))
+        t.chop(1);
+    if (t.endsWith(QLatin1Char('.')))
+        t.chop(1);
+    return t;
 }
 
 QString fabSummary(const FabCheck &c)
 {
     QLocale grouped = QLocale::c(); // digit groups with commas, whatever the user's locale
     grouped.setNumberOptions({});
-    return QStringLiteral("%1 items, %2 bytes, line %3 mil (%4 mm), %5 ppi")
-            .arg(grouped.toString(c.items), grouped.toString(c.bytes))
-            .arg(c.lineMils)
+    return QStringLiteral("%1 items, %2 bytes, line %3 mil (%4 mm), %5 ppi, %6 (layer %7)")
+            .arg(grouped.toString(c.items), grouped.toString(c.bytes), milsText(c.lineMils))
             .arg(QString::number(c.lineMils * mmPerMil, 'f', 3))
-            .arg(qRound(c.pixelsPerInch));
+            .arg(qRound(c.pixelsPerInch))
+            .arg(kindName(c.kind))
+            .arg(c.layer);
 }
 
 QString fabWarning(const FabCheck &c)
 {
     if (!c.belowMinimum())
         return QString();
-    return QStringLiteral("line finer than the %1 mil (%2 mm) the board maker can make")
-            .arg(QString::number(c.minLineMils, 'g', 4))
+    return QStringLiteral("finer than the %1 mil (%2 mm) the board maker can make")
+            .arg(milsText(c.minLineMils))
             .arg(QString::number(c.minLineMils * mmPerMil, 'f', 3));
 }
 

@@ -14,15 +14,20 @@ struct FabCheck
 {
     qint64 items = 0;
     qint64 bytes = 0;
-    int lineMils = 0; // the width written into every item, also the smallest gap
+    double lineMils = 0; // the width written into every item, also the smallest gap
     double pixelsPerInch = 0;
     double minLineMils = defaultMinLineMils;
-    bool belowMinimum() const { return lineMils < minLineMils; }
+    LayerKind kind = LayerKind::Documentation;
+    int layer = 0;
+    // A hair of slack: 0.1 mm typed in mm is 3.937... mil, and a minimum of 0.1 mm must pass it.
+    bool belowMinimum() const { return lineMils < minLineMils - 1e-6; }
 };
 
-FabCheck fabCheck(const PadsBudget &budget, double pitch, double minLineMils);
+FabCheck fabCheck(const PadsBudget &budget, const PadsSettings &settings, double minLineMils);
 
-// "1,234 items, 56,789 bytes, line 8 mil (0.203 mm), 127 ppi".
+// A length in mils as the fab check shows it: up to three decimals, none when whole.
+QString milsText(double mils);
+// "1,234 items, 56,789 bytes, line 8 mil (0.203 mm), 127 ppi, top silkscreen (layer 26)".
 QString fabSummary(const FabCheck &check);
 // "finer than the 4 mil (0.102 mm) the board maker can make", or empty.
 QString fabWarning(const FabCheck &check);

@@ -3,6 +3,7 @@
 // status bar, which tells beforehand what Generate will write.
 #include "kestrel.h"
 
+#include "export/layers.h"
 #include "export/padswriter.h"
 #include "geometry/units.h"
 
@@ -23,11 +24,15 @@ void kestrel::make_asc_slot()
         return;
     }
     const kcore::PadsSettings pads = pads_settings();
-    if (!img_bw.isNull() && !kcore::padsFits(img_bw.size(), pads.pitch)) {
+    const QString layer = kcore::layerProblem(pads);
+    if (!layer.isEmpty()) {
+        QMessageBox::warning(this, windowTitle(), layer + QStringLiteral("\nNothing was written."));
+        return;
+    }
+    if (!img_bw.isNull() && !kcore::padsFits(img_bw.size(), pads)) {
         QMessageBox::warning(this, windowTitle(),
-                             QStringLiteral("The line width is too large for this picture: its "
-                                            "coordinates would not fit in a PADS file.\nNothing "
-                                            "was written."));
+                             kcore::pitchTooLargeMessage()
+                                     + QStringLiteral("\nNothing was written."));
         return;
     }
 
@@ -80,16 +85,23 @@ void kestrel::count_budget()
         return;
     }
     const kcore::PadsSettings pads = pads_settings();
+    const QString layer = kcore::layerProblem(pads);
+    if (!layer.isEmpty()) {
+        lbl_budget->setText(QStringLiteral("No file: ") + layer);
+        lbl_budget->setToolTip(layer);
+        lbl_fabwarning->hide();
+        return;
+    }
     const kcore::FabCheck check
-            = kcore::fabCheck(kcore::countPads(img_bw, pads), pads.pitch, min_line_mils);
+            = kcore::fabCheck(kcore::countPads(img_bw, pads), pads, min_line_mils);
     lbl_budget->setText(kcore::fabSummary(check));
     lbl_budget->setToolTip(QStringLiteral("What Generate will write: ") + lbl_budget->text());
     const QString warning = kcore::fabWarning(check);
     lbl_fabwarning->setVisible(!warning.isEmpty());
     if (!warning.isEmpty()) {
         lbl_fabwarning->setText(QStringLiteral("\u26a0 below %1 mil minimum")
-                                        .arg(QString::number(check.minLineMils, 'g', 4)));
-        lbl_fabwarning->setToolTip(
-                QStringLiteral("The %1 mil line is %2.").arg(check.lineMils).arg(warning));
+                                        .arg(kcore::milsText(check.minLineMils)));
+        lbl_fabwarning->setToolTip(QStringLiteral("The %1 mil line is %2.")
+                                           .arg(kcore::milsText(check.lineMils), warning));
     }
 }

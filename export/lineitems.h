@@ -1,9 +1,12 @@
-// What the file draws: the runs of white pixels and the whole-mil numbers of the LINES item each
-// run becomes. The writer, the budget and the Board view all take their geometry from here.
+// What the file draws: the runs of white pixels and the numbers of the LINES item each run
+// becomes, in the file's own units. The writers, the fab check and the Board view all take their
+// geometry from here.
 #pragma once
 
+#include <QSize>
 #include <QtGlobal>
 
+#include <climits>
 #include <cmath>
 
 #ifdef __SSE2__
@@ -12,7 +15,36 @@
 
 namespace kcore {
 
-// A whole number of pixels times the pitch, rounded to whole mils the way the file does it:
+// The file layouts kestrel writes. V20 is the classic whole-mil layout PADS Layout reads; V94
+// adds a layer table and exact decimal geometry, which newer readers (KiCad, pcb-rnd) need to put
+// the artwork on the right layer.
+enum class PadsFormat { V20, V94 };
+
+// What kind of board layer the artwork is meant for; Auto follows PADS's usual numbering.
+enum class LayerKind {
+    Auto,
+    TopCopper,
+    BottomCopper,
+    TopSilk,
+    BottomSilk,
+    TopMask,
+    BottomMask,
+    Documentation,
+};
+
+struct PadsSettings
+{
+    double pitch = 2; // mils; also the line width before rounding
+    int layer = 19;
+    bool exactEnds = false;
+    PadsFormat format = PadsFormat::V20;
+    bool metric = false; // V94: millimetres (the width was given in mm), otherwise mils
+    LayerKind kind = LayerKind::Auto;
+    bool smoothEdges = false; // run ends follow the grey picture's edges
+    int threshold = 128; // the black-and-white threshold, for smooth edges
+};
+
+// A whole number of pixels times the pitch, rounded to whole mils the way the V20 file does it:
 // halves away from the pixel grid's origin for k > 0, toward minus for k <= 0. The caller makes
 // sure the result fits (padsFits()).
 inline int roundMils(qint64 k, double pitch)
@@ -21,9 +53,9 @@ inline int roundMils(qint64 k, double pitch)
     return int(v);
 }
 
-// The line width written into every item: the smallest whole number of mils not below the pitch
-// (a thousandth of a mil of slack for floating-point error), so rows a pitch apart always touch.
-// Rounding to the nearest mil would leave 1-mil gaps between rows at, say, 2.36 mils.
+// The line width written into every V20 item: the smallest whole number of mils not below the
+// pitch (a thousandth of a mil of slack for floating-point error), so rows a pitch apart always
+// touch. Rounding to the nearest mil would leave 1-mil gaps between rows at, say, 2.36 mils.
 inline int lineWidthMils(double pitch)
 {
     if (pitch > 0)
@@ -31,35 +63,145 @@ inline int lineWidthMils(double pitch)
     return int(pitch - 0.5);
 }
 
-// The numbers of one item, from the run's first column s and its length n in pixels.
+// The numbers of one item, in quanta of the file: whole mils in V20; in V94 a hundred-thousandth
+// of a mil or a nanometre, so every number is an exact decimal of at most five or six places.
 class LineGeometry
 {
 public:
-    // exactEnds: each item runs between the centres of its first and last pixel, so that the
-    // round ends readers draw stay inside the run's pixels instead of overhanging by half a width.
+    explicit LineGeometry(const PadsSettings &s)
+        : m_pitch(s.pitch), m_exact(s.exactEnds), m_v94(s.format == PadsFormat::V94),
+          m_decimals(!m_v94             ? 0
+                             : s.metric ? 6
+                                        : 5),
+          m_quantaPerMil(!m_v94             ? 1.0
+                                 : s.metric ? 25400.0
+                                            : 100000.0),
+          m_pitchQuanta(m_pitch * m_quantaPerMil),
+          m_width(m_v94 ? std::llround(m_pitchQuanta) : lineWidthMils(m_pitch)),
+          m_minLength(qint64(m_quantaPerMil))
+    { }
+    // The V20 geometry.
     explicit LineGeometry(double pitch, bool exactEnds = false)
-        : m_pitch(pitch), m_exact(exactEnds), m_width(lineWidthMils(pitch))
+        : LineGeometry(PadsSettings{pitch, 0, exactEnds})
     { }
 
-    int width() const { return m_width; }
+    int decimals() const { return m_decimals; }
+    double quantaPerMil() const { return m_quantaPerMil; }
+    double mils(qint64 quanta) const { return double(quanta) / m_quantaPerMil; }
 
-    int x(qint64 s) const
+    // The width written into every item.
+    qint64 width() const { return m_width; }
+
+    qint64 x(qint64 s) const
     {
+        if (m_v94)
+            return std::llround((m_exact ? double(s) + 0.5 : double(s)) * m_pitchQuanta);
         return m_exact ? int(std::floor((double(s) + 0.5) * m_pitch + 0.5)) : roundMils(s, m_pitch);
     }
-    int length(qint64 n) const
+    qint64 length(qint64 n) const
     {
+        if (m_v94)
+            return m_exact ? qMax(m_minLength, std::llround(double(n - 1) * m_pitchQuanta))
+                           : std::llround(double(n) * m_pitchQuanta);
         // Readers drop segments of length 0, which would lose single pixels.
         return m_exact ? qMax(1, int(std::floor(double(n - 1) * m_pitch + 0.5)))
                        : roundMils(n, m_pitch);
     }
     // The y of row y (0 = top) of an image height rows high: the bottom row lies at one pitch.
-    int y(int row, int height) const { return roundMils(qint64(height) - row, m_pitch); }
+    qint64 y(int row, int height) const
+    {
+        return m_v94 ? std::llround(double(qint64(height) - row) * m_pitchQuanta)
+                     : roundMils(qint64(height) - row, m_pitch);
+    }
+
+    // An item whose copper runs from the edge at pixel position left to the one at right
+    // (fractional columns): the round ends stop at the edges. A run narrower than the line
+    // becomes the shortest piece readers keep, centred between its edges.
+    void between(double left, double right, qint64 *x, qint64 *length) const
+    {
+        const double half = double(m_width) / 2;
+        double a = left * m_pitchQuanta + half;
+        double b = right * m_pitchQuanta - half;
+        if (b - a < double(m_minLength)) {
+            const double centre = (left + right) / 2 * m_pitchQuanta;
+            a = centre - double(m_minLength) / 2;
+            b = a + double(m_minLength);
+        }
+        *x = std::llround(a);
+        *length = qMax(m_minLength, std::llround(b) - *x);
+    }
+
+    // Whether every number an image of this size gives fits the file: the V20 file's numbers are
+    // 32-bit integers of mils; V94 keeps within what readers that count in 32-bit nanometres hold
+    // (about 2.1 m).
+    bool fits(const QSize &bw) const
+    {
+        // Positions, lengths and rows grow with k: the widest of each and the width are the
+        // extremes; exact and smooth ends stay within them.
+        const double k = qMax(1, qMax(bw.width(), bw.height()));
+        const double p = std::abs(m_pitch);
+        const double most = qMax(k * p, std::ceil(p));
+        if (!std::isfinite(most))
+            return false;
+        if (m_v94)
+            return most <= maxV94Mils;
+        return most + 0.5 < double(INT_MAX) + 1.0;
+    }
+
+    // About 2.1 m: 2^31 - 1 nanometres.
+    static constexpr double maxV94Mils = 2147483647.0 / 25400.0;
 
 private:
     double m_pitch;
     bool m_exact;
+    bool m_v94;
+    int m_decimals;
+    double m_quantaPerMil;
+    double m_pitchQuanta;
+    qint64 m_width;
+    qint64 m_minLength; // 1 mil: readers drop pieces of length 0
+};
+
+// The grey levels of one row on the black-and-white grid, which tell where between two pixel
+// centres the picture's edge lies: the level crosses the threshold there.
+class EdgeRow
+{
+public:
+    // levels[i * step] is the grey level of pixel i; the edge lies where the level passes
+    // threshold + 0.5, halfway between the last level counted black and the first counted white.
+    EdgeRow(const uchar *levels, int step, int width, int threshold)
+        : m_levels(levels), m_step(step), m_width(width), m_level(threshold + 0.5)
+    { }
+    // The grey levels held in the low byte of 32-bit pixels (RGB32 grey images).
+    static const uchar *lowBytes(const quint32 *row)
+    {
+        return reinterpret_cast<const uchar *>(row) + (Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? 0 : 3);
+    }
+
+    // The left edge of a run starting at pixel s, between the centres of s - 1 and s.
+    double left(int s) const { return s <= 0 ? 0.0 : crossing(s - 1, s); }
+    // The right edge of a run ending before pixel end, between the centres of end - 1 and end.
+    double right(int end) const
+    {
+        return end >= m_width ? double(m_width) : crossing(end, end - 1);
+    }
+
+private:
+    // Where the level crosses between the centres of pixel outside and pixel inside, clamped to
+    // the two centres.
+    double crossing(int outside, int inside) const
+    {
+        const double o = m_levels[qsizetype(outside) * m_step];
+        const double i = m_levels[qsizetype(inside) * m_step];
+        double f = o == i ? 0.5 : (m_level - o) / (i - o);
+        f = f < 0 ? 0 : f > 1 ? 1 : f;
+        return outside + 0.5 + f * (inside - outside);
+    }
+
+    const uchar *m_levels;
+    int m_step;
     int m_width;
+    double m_level;
 };
 
 // Bit i set when pixel i of the n (at most 64) pixels at row is set (lowest byte not zero).
@@ -119,6 +261,24 @@ template<typename Run>
 inline void forEachRun(const quint32 *row, int width, Run &&run)
 {
     forEachRun(row, 0, width, run);
+}
+
+// Calls item(s, n, x, length) for every run of row[from, to), with the item's position and
+// length in quanta of the geometry; with edges, the ends follow the picture's edges.
+template<typename Item>
+inline void forEachItem(const LineGeometry &g, const quint32 *row, int from, int to,
+                        const EdgeRow *edges, Item &&item)
+{
+    forEachRun(row, from, to, [&](int s, int n) {
+        qint64 x, length;
+        if (edges) {
+            g.between(edges->left(s), edges->right(s + n), &x, &length);
+        } else {
+            x = g.x(s);
+            length = g.length(n);
+        }
+        item(s, n, x, length);
+    });
 }
 
 } // namespace kcore

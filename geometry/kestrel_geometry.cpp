@@ -49,9 +49,8 @@ void kestrel::pix_lsize_slot()
 
 void kestrel::update_size_labels()
 {
-    const double pitch = line_pitch();
-    const kcore::SizeTexts texts
-            = kcore::actualSizeTexts(img_grey.size(), ui.sb_scale->value(), pitch);
+    line_pitch(); // refreshes the field's colour
+    const kcore::SizeTexts texts = kcore::actualSizeTexts(img_bw.size(), pads_settings());
     ui.lbl_ascsizemm->setText(texts.mm);
     ui.lbl_ascsizemils->setText(texts.mils);
     ui.lbl_ascsizeinch->setText(texts.inch);

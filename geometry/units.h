@@ -2,6 +2,8 @@
 // and which widths a board file can carry.
 #pragma once
 
+#include "export/lineitems.h"
+
 #include <QSize>
 #include <QString>
 
@@ -40,13 +42,14 @@ QString convertLineWidth(double number, int oldUnit, int newUnit);
 // onto the same coordinate and the line width rounds to 0.
 QString lineWidthProblem(const QString &text, int unit);
 
-// What the three actual-size labels say for a picture, a scale and a pitch in mils.
+// What the three actual-size labels say for a black-and-white image of this size: the extent the
+// file gives its pixels, a pitch each, in the file's own rounding. "---" without a usable pitch.
 struct SizeTexts
 {
     QString mils;
     QString mm;
     QString inch;
 };
-SizeTexts actualSizeTexts(const QSize &picture, int scalePercent, double pitch);
+SizeTexts actualSizeTexts(const QSize &bw, const PadsSettings &settings);
 
 } // namespace kcore

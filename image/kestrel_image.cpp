@@ -7,6 +7,7 @@
 #include "image/picture.h"
 #include "waitcursor.h"
 
+#include <QActionGroup>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -121,8 +122,17 @@ void kestrel::display_what_slot()
 kcore::PadsSettings kestrel::pads_settings() const
 {
     // Read without line_pitch(), which restyles the field: painting must not change widgets.
-    return {kcore::linePitch(ui.le_linewidth->text(), unit_index), ui.sb_layer->value(),
-            ui.actionExactEnds->isChecked()};
+    kcore::PadsSettings pads;
+    pads.pitch = kcore::linePitch(ui.le_linewidth->text(), unit_index);
+    pads.layer = ui.sb_layer->value();
+    pads.exactEnds = ui.actionExactEnds->isChecked();
+    pads.format = ui.actionFormat94->isChecked() ? kcore::PadsFormat::V94 : kcore::PadsFormat::V20;
+    // Inches are written in mils: readers lose short pieces in files whose unit is the inch.
+    pads.metric = unit_index == kcore::UnitMillimetres;
+    if (const QAction *kind = kind_group->checkedAction())
+        pads.kind = kcore::LayerKind(kind->data().toInt());
+    pads.threshold = ui.sl_threshold->value();
+    return pads;
 }
 
 bool kestrel::eventFilter(QObject *watched, QEvent *event)

@@ -1,6 +1,7 @@
 // Tests of kestrel-convert, run as a separate process: the same bytes and the same fab check as
 // the window's Generate, every error with its exit code, and nothing written or touched when it
 // fails.
+#include "export/layers.h"
 #include "kestrel.h"
 #include "literal.h"
 #include "testsupport.h"
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMenu>
 #include <QPainter>
 #include <QProcess>
 #include <QPushButton>
@@ -59,7 +61,7 @@ QString budgetText(const QByteArray &file)
     QLocale grouped = QLocale::c();
     grouped.setNumberOptions({});
     return QStringLiteral("%1 items, %2 bytes")
-            .arg(grouped.toString(file.count("  LINES ")), grouped.toString(file.size()));
+            .arg(grouped.toString(file.count("\r\nOPEN ")), grouped.toString(file.size()));
 }
 
 // A JPEG whose EXIF orientation tag says: turn 90 degrees clockwise to view (a phone held upright).
@@ -120,6 +122,9 @@ void TestConvert::initTestCase()
     QVERIFY(m_dir.isValid());
     m_picture = m_dir.filePath(QStringLiteral("photo.png"));
     QVERIFY(photo(61, 29).save(m_picture));
+    QImage one(1, 1, QImage::Format_RGB32);
+    one.fill(Qt::white);
+    QVERIFY(one.save(m_dir.filePath(QStringLiteral("one.pbm"))));
     QVERIFY(QFile::link(m_picture, m_dir.filePath(QStringLiteral("symlink.png"))));
     QVERIFY(::link(QFile::encodeName(m_picture).constData(),
                    QFile::encodeName(m_dir.filePath(QStringLiteral("hardlink.png"))).constData())
@@ -135,16 +140,29 @@ void TestConvert::sameBytesAsWindow_data()
     QTest::addColumn<QString>("unit");
     QTest::addColumn<int>("layer");
     QTest::addColumn<bool>("exactEnds");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("kind"); // as --layer-kind takes it
     QTest::newRow("defaults") << 128 << false << 100 << "2"
-                              << "mils" << 19 << false;
+                              << "mils" << 19 << false << "2.0"
+                              << "auto";
     QTest::newRow("0.2 mm on layer 26") << 90 << false << 100 << "0.2"
-                                        << "mm" << 26 << false;
+                                        << "mm" << 26 << false << "2.0"
+                                        << "auto";
     QTest::newRow("inverted, 57 %, inches") << 200 << true << 57 << "0.005"
-                                            << "inch" << 1 << false;
+                                            << "inch" << 1 << false << "2.0"
+                                            << "auto";
     QTest::newRow("blanks around the width, 250 %") << 10 << false << 250 << "  7.5 "
-                                                    << "mils" << 250 << false;
+                                                    << "mils" << 250 << false << "2.0"
+                                                    << "auto";
     QTest::newRow("exact ends, 0.06 mm, 33 %") << 128 << false << 33 << "0.06"
-                                               << "mm" << 3 << true;
+                                               << "mm" << 3 << true << "2.0"
+                                               << "auto";
+    QTest::newRow("9.4, 0.0333 mm, bottom copper on 4") << 128 << false << 100 << "0.0333"
+                                                        << "mm" << 4 << false << "9.4"
+                                                        << "bottom-copper";
+    QTest::newRow("9.4, inches, exact ends, top silk") << 100 << true << 80 << "0.0045"
+                                                       << "inch" << 26 << true << "9.4"
+                                                       << "auto";
 }
 
 void TestConvert::sameBytesAsWindow()
@@ -156,6 +174,8 @@ void TestConvert::sameBytesAsWindow()
     QFETCH(QString, unit);
     QFETCH(int, layer);
     QFETCH(bool, exactEnds);
+    QFETCH(QString, format);
+    QFETCH(QString, kind);
 
     const QString fromCli = m_dir.filePath(QStringLiteral("cli.asc"));
     QStringList args = {
@@ -165,6 +185,7 @@ void TestConvert::sameBytesAsWindow()
         args << "--invert";
     if (exactEnds)
         args << "--exact-ends";
+    args << "--format" << format << "--layer-kind" << kind;
     const Run r = convert(args << m_picture << fromCli);
     QCOMPARE(r.code, 0);
 
@@ -183,6 +204,12 @@ void TestConvert::sameBytesAsWindow()
     w.findChild<QLineEdit *>("le_linewidth")->setText(width);
     w.findChild<QSpinBox *>("sb_layer")->setValue(layer);
     w.findChild<QAction *>("actionExactEnds")->setChecked(exactEnds);
+    w.findChild<QAction *>(format == "9.4" ? "actionFormat94" : "actionFormat20")->trigger();
+    for (QAction *a : w.findChild<QMenu *>("menu_LayerKind")->actions()) {
+        kcore::LayerKind k;
+        if (a->isCheckable() && kcore::kindFromKey(kind, &k) && a->data().toInt() == int(k))
+            a->trigger();
+    }
     // Counted once the settings rest.
     auto *budget = w.findChild<QLabel *>("lbl_budget");
     QTRY_VERIFY(budget->text().contains(QLatin1String(" items, ")));
@@ -217,10 +244,12 @@ void TestConvert::summary()
     QCOMPARE(r.code, 0);
     const QByteArray bytes = readFile(file);
     const qsizetype items = bytes.count("  LINES ");
-    // The labels the window would show for the same settings.
+    // The labels the window would show for the same settings: the size is the pixels the file
+    // draws, not the picture times the scale (61 x 29 at 50 % is 29 x 14 pixels, not 30.5 x 14.5).
     const QByteArray expected = "kestrel-convert: 29x14 pixels, " + QByteArray::number(items)
-            + " LINES items, actual size  305x 145 mils,  7.7x 3.7 mm, 0.305x0.145 \"; "
-            + budgetText(bytes).toUtf8() + ", line 10 mil (0.254 mm), 100 ppi\n";
+            + " LINES items, actual size  290x 140 mils,  7.4x 3.6 mm, 0.290x0.140 \"; "
+            + budgetText(bytes).toUtf8()
+            + ", line 10 mil (0.254 mm), 100 ppi, documentation (layer 19)\n";
     QCOMPARE(r.err, expected);
 }
 
@@ -265,7 +294,18 @@ void TestConvert::errors_data()
         QTest::addRow("output is the picture, as %s", same)
                 << QStringList{pic, same} << 2 << "is the input picture itself";
     QTest::newRow("width too large") << QStringList{"-w", "1e6", "-u", "inch", pic, "@out"} << 2
-                                     << "--line-width is too large";
+                                     << "line width is too large";
+    // The pixel fits the file's integers; the width, rounded up to whole mils, does not.
+    QTest::newRow("width too large to write")
+            << QStringList{"-w", "2147483647.3", "@one.pbm", "@out"} << 2
+            << "line width is too large";
+    QTest::newRow("9.4 beyond 2.1 m")
+            << QStringList{"--format", "9.4", "-w", "40", "-u", "mm", pic, "@out"} << 2
+            << "line width is too large";
+    QTest::newRow("unknown format")
+            << QStringList{"--format", "5.0", pic, "@out"} << 2 << "--format takes 2.0 or 9.4";
+    QTest::newRow("unknown layer kind") << QStringList{"--layer-kind", "inner", pic, "@out"} << 2
+                                        << "--layer-kind takes top-copper, bottom-copper";
     QTest::newRow("output cannot be written")
             << QStringList{pic, "/proc/kestrel-convert-test.asc"} << 1
             << "could not write /proc/kestrel-convert-test.asc";

@@ -80,34 +80,27 @@ void TestUnits::conversionChain()
 
 void TestUnits::sizeTexts_data()
 {
-    QTest::addColumn<QSize>("picture");
-    QTest::addColumn<int>("scale");
+    QTest::addColumn<QSize>("bw");
     QTest::addColumn<double>("pitch");
     QTest::addColumn<QStringList>("texts"); // mm, mils, inch
     QTest::newRow("100x50 at 10 mils")
-            << QSize(100, 50) << 100 << 10.0
+            << QSize(100, 50) << 10.0
             << QStringList{"25.4x12.7 mm", "1000x 500 mils", "1.000x0.500 \""};
-    QTest::newRow("640x480 at 50 %, 2 mils")
-            << QSize(640, 480) << 50 << 2.0
-            << QStringList{"16.3x12.2 mm", " 640x 480 mils", "0.640x0.480 \""};
-    QTest::newRow("no picture") << QSize(0, 0) << 100 << 2.0
+    QTest::newRow("no picture") << QSize(0, 0) << 2.0
                                 << QStringList{" 0.0x 0.0 mm", "   0x   0 mils", "0.000x0.000 \""};
-    QTest::newRow("zero pitch") << QSize(10, 10) << 100 << 0.0 << QStringList{"---", "---", "---"};
-    QTest::newRow("negative pitch")
-            << QSize(10, 5) << 100 << -10.0
-            << QStringList{"-2.5x-1.3 mm", "-100x -50 mils", "-0.100x-0.050 \""};
-    QTest::newRow("scale not rounded to pixels")
-            << QSize(3, 3) << 57 << 1000.0
-            << QStringList{"43.4x43.4 mm", "1710x1710 mils", "1.710x1.710 \""};
+    QTest::newRow("zero pitch") << QSize(10, 10) << 0.0 << QStringList{"---", "---", "---"};
+    // Each side is the file's whole-mil extent, not the pixels times the pitch.
+    QTest::newRow("rounded like the file")
+            << QSize(3, 1) << 2.4
+            << QStringList{" 0.2x 0.1 mm", "   7x   2 mils", "0.007x0.002 \""};
 }
 
 void TestUnits::sizeTexts()
 {
-    QFETCH(QSize, picture);
-    QFETCH(int, scale);
+    QFETCH(QSize, bw);
     QFETCH(double, pitch);
     QFETCH(QStringList, texts);
-    const kcore::SizeTexts t = kcore::actualSizeTexts(picture, scale, pitch);
+    const kcore::SizeTexts t = kcore::actualSizeTexts(bw, kcore::PadsSettings{pitch});
     QCOMPARE(t.mm, texts[0]);
     QCOMPARE(t.mils, texts[1]);
     QCOMPARE(t.inch, texts[2]);

@@ -9,6 +9,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDoubleSpinBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,6 +19,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -100,8 +102,10 @@ class TestWindow : public QObject
 
 private slots:
     void initTestCase();
+    void init();
     void cleanup();
     void startState();
+    void boardOptionsAreRemembered();
     void layerRunsNothing();
     void quitEndsEventLoop_data();
     void quitEndsEventLoop();
@@ -135,6 +139,12 @@ private:
 void TestWindow::initTestCase()
 {
     QVERIFY(m_dir.isValid());
+}
+
+void TestWindow::init()
+{
+    // Every test starts from the board options of a first run.
+    QSettings().clear();
 }
 
 void TestWindow::cleanup()
@@ -204,8 +214,9 @@ void TestWindow::startState()
     QCOMPARE(bar[1]->text(), QStringLiteral("&Board"));
     QCOMPARE(bar[2]->text(), QStringLiteral("Help"));
     QVERIFY(!bar[2]->menu());
-    QVERIFY(bar[1]->menu()->actions().at(0)->isCheckable());
-    QVERIFY(!bar[1]->menu()->actions().at(0)->isChecked());
+    // Board options start as the classic file: whole mils, round ends.
+    QVERIFY(child<QAction>(&w, "actionFormat20")->isChecked());
+    QVERIFY(!child<QAction>(&w, "actionExactEnds")->isChecked());
     const QList<QAction *> file = bar[0]->menu()->actions();
     QCOMPARE(file.size(), 3);
     QCOMPARE(file[0]->text(), QStringLiteral("Open"));
@@ -224,6 +235,31 @@ void TestWindow::startState()
     QTRY_COMPARE(child<QFrame>(&w, "frame_2")->width(), 100);
     QVERIFY(child<QFrame>(&w, "frame_3")->height() <= 30);
     QVERIFY(child<QFrame>(&w, "mainframe")->width() > 700);
+}
+
+void TestWindow::boardOptionsAreRemembered()
+{
+    {
+        kestrel w;
+        child<QAction>(&w, "actionFormat94")->trigger();
+        child<QAction>(&w, "actionExactEnds")->trigger();
+        const auto watch = onNextModal([](QWidget *d) {
+            auto *spin = d->findChild<QDoubleSpinBox *>();
+            QVERIFY(spin);
+            spin->setValue(5.91);
+            static_cast<QDialog *>(d)->accept();
+        });
+        child<QAction>(&w, "actionMinLine")->trigger();
+    }
+    // The next start has them, and the fab check measures against the remembered minimum.
+    kestrel w;
+    w.show();
+    QVERIFY(child<QAction>(&w, "actionFormat94")->isChecked());
+    QVERIFY(child<QAction>(&w, "actionExactEnds")->isChecked());
+    open(w, writePicture(redBlue(40, 20), QStringLiteral("remembered.png")));
+    typeLineWidth(w, QStringLiteral("5"));
+    QTRY_VERIFY(child<QLabel>(&w, "lbl_fabwarning")->isVisible());
+    QCOMPARE(text(&w, "lbl_fabwarning"), QStringLiteral("\u26a0 below 5.91 mil minimum"));
 }
 
 void TestWindow::layerRunsNothing()
@@ -520,7 +556,7 @@ void TestWindow::notANumber_data()
     QTest::newRow("overflow") << "1e999" << true << "---";
     QTest::newRow("zero") << "0" << false << "---";
     QTest::newRow("blanks around") << "  5  " << false << " 500x 250 mils";
-    QTest::newRow("negative") << "-1" << false << "-100x -50 mils";
+    QTest::newRow("negative") << "-1" << false << "---";
 }
 
 void TestWindow::notANumber()

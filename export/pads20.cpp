@@ -1,0 +1,151 @@
+// The V20 layout: "!PADS-POWERPCB-V2.0-MILS!", whole mils, four-field pieces, no layer table.
+// Item numbers come from tables of their texts where the picture is narrow enough.
+#include "itemtext.h"
+
+#include <charconv>
+
+namespace kcore {
+
+namespace {
+
+constexpr char header[] = "!PADS-POWERPCB-V2.0-MILS! DESIGN DATABASE ASCII FILE 1.0\r\n"
+                          "*LINES* LINES ITEMS\r\n"
+                          "\r\n";
+constexpr char footer[] = "*END*\r\n";
+
+// Decimal text of an int, as "%d" writes it, into at most 11 bytes; returns its length.
+int formatInt(char *out, int v)
+{
+    return int(std::to_chars(out, out + 11, v).ptr - out);
+}
+
+// The number of characters "%d" writes for v.
+int decimalLength(int v)
+{
+    int n = v < 0 ? 2 : 1;
+    for (unsigned u = v < 0 ? 0u - unsigned(v) : unsigned(v); u >= 10; u /= 10)
+        ++n;
+    return n;
+}
+
+// "%5d" of v, formatted in place: a copy of a length known only at run time would go through
+// the C library.
+NumberText padded5(int v)
+{
+    NumberText t;
+    std::memset(t.text, ' ', sizeof t.text);
+    const int n = decimalLength(v);
+    const int pad = n < 5 ? 5 - n : 0;
+    formatInt(t.text + pad, v);
+    t.length = pad + n;
+    return t;
+}
+
+// "%d 0\r\n" of v: the last line of an item.
+NumberText lastLineText(int v)
+{
+    NumberText t;
+    std::memset(t.text, ' ', sizeof t.text);
+    const int n = formatInt(t.text, v);
+    std::memcpy(t.text + n, " 0\r\n", 4);
+    t.length = n + 4;
+    return t;
+}
+
+// Each number in a file comes from a pixel index or count up to the image's width; tables of
+// their texts make an item a handful of block copies. Past this width the numbers are formatted
+// as they come, to keep the tables small.
+constexpr int maxTableWidth = 1 << 16;
+
+class V20Writer : public FormatWriter
+{
+public:
+    V20Writer(const QSize &bw, const PadsSettings &s)
+        : m_geometry(s), m_tables(bw.width() <= maxTableWidth), m_height(bw.height()),
+          m_width(bw.width())
+    {
+        if (m_tables) {
+            m_positions.resize(size_t(m_width) + 1);
+            m_lastLines.resize(size_t(m_width) + 1);
+            for (int k = 0; k <= m_width; ++k) {
+                m_positions[size_t(k)] = padded5(int(m_geometry.x(k)));
+                m_lastLines[size_t(k)] = lastLineText(int(m_geometry.length(k)));
+            }
+        }
+        const QByteArray afterY = " 1\r\nOPEN 2 " + QByteArray::number(m_geometry.width()) + ' '
+                + QByteArray::number(s.layer) + "\r\n0 0\r\n";
+        std::memcpy(m_afterY, afterY.constData(), size_t(afterY.size()));
+        m_afterYSize = int(afterY.size());
+    }
+
+    void begin(ChunkBuffer &out) override { out.append(header, sizeof(header) - 1); }
+    void end(ChunkBuffer &out) override { out.append(footer, sizeof(footer) - 1); }
+
+    void row(ChunkBuffer &out, const quint32 *row, int y, const EdgeRow *edges) override
+    {
+        char tail[textSlot];
+        const int tailSize = rowTail(y, tail);
+        char *cursor = out.cursor();
+        bool ok = !out.failed();
+        forEachRun(row, m_width, [&](int s, int n) {
+            if (!ok)
+                return; // the rest of the file is lost with the failed write
+            cursor = put<numberSlot>(cursor, m_prefix.data(), m_prefix.size());
+            NumberText position, last;
+            if (edges) {
+                qint64 x, length;
+                m_geometry.between(edges->left(s), edges->right(s + n), &x, &length);
+                position = padded5(int(x));
+                last = lastLineText(int(length));
+            } else {
+                position = this->position(s);
+                last = lastLine(n);
+            }
+            cursor = put<numberSlot>(cursor, position.text, position.length);
+            cursor = put<textSlot>(cursor, tail, tailSize);
+            cursor = put<numberSlot>(cursor, last.text, last.length);
+            m_prefix.next();
+            ++m_items;
+            ok = out.commit(cursor);
+            cursor = out.cursor();
+        });
+    }
+
+private:
+    NumberText position(int s) const
+    {
+        return m_tables ? m_positions[size_t(s)] : padded5(int(m_geometry.x(s)));
+    }
+    NumberText lastLine(int n) const
+    {
+        return m_tables ? m_lastLines[size_t(n)] : lastLineText(int(m_geometry.length(n)));
+    }
+
+    // " Y 1\r\nOPEN 2 W L\r\n0 0\r\n" for a row, in a textSlot-sized buffer; returns its length.
+    int rowTail(int y, char *out) const
+    {
+        const NumberText rowY = padded5(int(m_geometry.y(y, m_height)));
+        std::memset(out, ' ', textSlot);
+        std::memcpy(out + 1, rowY.text, size_t(rowY.length));
+        std::memcpy(out + 1 + rowY.length, m_afterY, size_t(m_afterYSize));
+        return 1 + rowY.length + m_afterYSize;
+    }
+
+    LineGeometry m_geometry;
+    bool m_tables;
+    int m_height;
+    int m_width;
+    std::vector<NumberText> m_positions, m_lastLines;
+    char m_afterY[textSlot] = {};
+    int m_afterYSize = 0;
+    ItemPrefix m_prefix{0};
+};
+
+} // namespace
+
+std::unique_ptr<FormatWriter> makeV20Writer(const QSize &bw, const PadsSettings &settings)
+{
+    return std::make_unique<V20Writer>(bw, settings);
+}
+
+} // namespace kcore

@@ -1,0 +1,137 @@
+// The V94 layout: a "*PCB*" section with the unit, five-field pieces, exact decimal geometry in
+// mils or millimetres, and a layer table that tells readers what kind of layer the artwork is on.
+#include "itemtext.h"
+#include "layers.h"
+
+namespace kcore {
+
+namespace {
+
+QByteArray headerText(const PadsSettings &s)
+{
+    QByteArray text
+            = QByteArray(s.metric ? "!PADS-POWERPCB-V9.4-METRIC!" : "!PADS-POWERPCB-V9.4-MILS!")
+            + " DESIGN DATABASE ASCII FILE 1.0\r\n"
+              "*PCB*        GENERAL PARAMETERS OF THE PCB DESIGN\r\n"
+              "\r\n"
+              "UNITS        "
+            + (s.metric ? "1" : "0") + "\r\n";
+    // Readers place the highest copper layer on the bottom; bottom copper on layer 4 makes a
+    // four-layer board.
+    if (effectiveKind(s) == LayerKind::BottomCopper && s.layer > 2)
+        text += "MAXIMUMLAYER " + QByteArray::number(s.layer) + "\r\n";
+    return text + "*LINES*      LINES ITEMS\r\n\r\n";
+}
+
+// One block of the layer table. Readers want the braces alone at the start of their lines and
+// no blank line inside.
+QByteArray layerBlock(int number, const QByteArray &name, const char *type,
+                      const QByteArray &extra = QByteArray())
+{
+    return "LAYER " + QByteArray::number(number) + "\r\n{\r\nLAYER_NAME " + name + "\r\nLAYER_TYPE "
+            + type + "\r\n" + extra + "}\r\n";
+}
+
+// The layer table: top and bottom copper always (readers take the first and the last routing
+// layer as the board's sides), then the artwork's layer. Silkscreen and solder mask belong to
+// a side through a line in that side's copper block naming them; readers that go by the name
+// alone look for "Bottom" in it.
+QByteArray footerText(const PadsSettings &s)
+{
+    const LayerKind kind = effectiveKind(s);
+    QByteArray name, association;
+    const char *type = nullptr;
+    switch (kind) {
+    case LayerKind::TopSilk:
+    case LayerKind::BottomSilk:
+        name = isTop(kind) ? "Silkscreen Top" : "Silkscreen Bottom";
+        type = "SILK_SCREEN";
+        association = "ASSOCIATED_SILK_SCREEN " + name + "\r\n";
+        break;
+    case LayerKind::TopMask:
+    case LayerKind::BottomMask:
+        name = isTop(kind) ? "Solder Mask Top" : "Solder Mask Bottom";
+        type = "SOLDER_MASK";
+        association = "ASSOCIATED_SOLDER_MASK " + name + "\r\n";
+        break;
+    case LayerKind::Documentation:
+        name = "Documentation";
+        type = "DOCUMENTATION";
+        break;
+    default:
+        break;
+    }
+    const bool top = isTop(kind);
+    const int bottom = kind == LayerKind::BottomCopper ? s.layer : 2;
+    QByteArray table = "*MISC*      MISCELLANEOUS PARAMETERS\r\n\r\nLAYER DATA\r\n{\r\n";
+    table += layerBlock(1, "Top", "ROUTING", top ? association : QByteArray());
+    table += layerBlock(bottom, "Bottom", "ROUTING", top ? QByteArray() : association);
+    if (type)
+        table += layerBlock(s.layer, name, type);
+    return table + "}\r\n*END*\r\n";
+}
+
+class V94Writer : public FormatWriter
+{
+public:
+    V94Writer(const QSize &bw, const PadsSettings &s)
+        : m_geometry(s), m_height(bw.height()), m_width(bw.width()), m_header(headerText(s)),
+          m_footer(footerText(s))
+    {
+        char width[numberSlot];
+        const QByteArray afterY = " 1 0 0\r\nOPEN 2 "
+                + QByteArray(width, formatFixed(width, m_geometry.width(), m_geometry.decimals()))
+                + " 0 " + QByteArray::number(s.layer) + "\r\n0 0\r\n";
+        std::memcpy(m_afterY, afterY.constData(), size_t(afterY.size()));
+        m_afterYSize = int(afterY.size());
+    }
+
+    void begin(ChunkBuffer &out) override { out.append(m_header.constData(), m_header.size()); }
+    void end(ChunkBuffer &out) override { out.append(m_footer.constData(), m_footer.size()); }
+
+    void row(ChunkBuffer &out, const quint32 *row, int y, const EdgeRow *edges) override
+    {
+        // " Y 1 0 0\r\nOPEN 2 W 0 L\r\n0 0\r\n": the same for every item of the row.
+        char tail[textSlot];
+        std::memset(tail, ' ', sizeof tail);
+        const int ySize = formatFixed(tail + 1, m_geometry.y(y, m_height), m_geometry.decimals());
+        std::memcpy(tail + 1 + ySize, m_afterY, size_t(m_afterYSize));
+        const int tailSize = 1 + ySize + m_afterYSize;
+        const int decimals = m_geometry.decimals();
+
+        char *cursor = out.cursor();
+        bool ok = !out.failed();
+        forEachItem(m_geometry, row, 0, m_width, edges, [&](int, int, qint64 x, qint64 length) {
+            if (!ok)
+                return; // the rest of the file is lost with the failed write
+            cursor = put<numberSlot>(cursor, m_prefix.data(), m_prefix.size());
+            cursor += formatFixed(cursor, x, decimals);
+            cursor = put<textSlot>(cursor, tail, tailSize);
+            cursor += formatFixed(cursor, length, decimals);
+            std::memcpy(cursor, " 0\r\n", 4);
+            cursor += 4;
+            m_prefix.next();
+            ++m_items;
+            ok = out.commit(cursor);
+            cursor = out.cursor();
+        });
+    }
+
+private:
+    LineGeometry m_geometry;
+    int m_height;
+    int m_width;
+    QByteArray m_header, m_footer;
+    char m_afterY[textSlot] = {};
+    int m_afterYSize = 0;
+    ItemPrefix m_prefix{0, " LINES "};
+};
+
+} // namespace
+
+std::unique_ptr<FormatWriter> makeV94Writer(const QSize &bw, const PadsSettings &settings)
+{
+    return std::make_unique<V94Writer>(bw, settings);
+}
+
+} // namespace kcore

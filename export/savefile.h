@@ -1,0 +1,35 @@
+// Saving a written file: replace an old file only once the new one is complete, write devices
+// and pipes in place, never write a picture onto itself.
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class QIODevice;
+
+namespace kcore {
+
+// The outcome of writing a file: on failure, message always says what went wrong.
+struct PadsResult
+{
+    bool ok = true;
+    QString message;
+    qint64 items = 0;
+    qint64 bytes = 0;
+};
+
+// A failed result with its reason; never an empty message.
+PadsResult failure(const QString &message);
+
+// Writes a file through QSaveFile: an existing file at path is replaced only once the new one is
+// complete, and is left as it was on any failure. write fills the device it is given.
+PadsResult saveFile(const QString &path, const std::function<PadsResult(QIODevice *)> &write);
+// Whether two paths name one existing file, however each is spelt: a relative path, a symbolic
+// link, a hard link. Writing a picture's file onto itself would destroy the picture.
+bool isSameFile(const QString &a, const QString &b);
+
+// The same onto standard output.
+PadsResult writeStandardOutput(const std::function<PadsResult(QIODevice *)> &write);
+
+} // namespace kcore
