@@ -115,48 +115,73 @@ void TestPadsWriter::items_data()
     QTest::addColumn<QStringList>("rows");
     QTest::addColumn<double>("pitch");
     QTest::addColumn<int>("layer");
-    QTest::addColumn<QByteArray>("body"); // everything between the header and *END*
+    QTest::addColumn<QByteArray>("body"); // the items: between the header and what follows them
     QTest::addColumn<bool>("exactEnds");
+    QTest::addColumn<QString>("format"); // "2.0", "9.4 mils", "9.4 mm"
 
-    QTest::newRow("no picture") << QStringList() << 10.0 << 19 << QByteArray() << false;
+    QTest::newRow("no picture") << QStringList() << 10.0 << 19 << QByteArray() << false << "2.0";
     QTest::newRow("nothing set") << QStringList{"....", "...."} << 10.0 << 19 << QByteArray()
-                                 << false;
+                                 << false << "2.0";
     QTest::newRow("0.2 mm")
             << QStringList{"##.#", ".###"} << 7.874015748031496 << 19
             << QByteArray("IMG00000000  LINES     0    16 1\r\nOPEN 2 8 19\r\n0 0\r\n16 0\r\n"
                           "IMG00000001  LINES    24    16 1\r\nOPEN 2 8 19\r\n0 0\r\n8 0\r\n"
                           "IMG00000002  LINES     8     8 1\r\nOPEN 2 8 19\r\n0 0\r\n24 0\r\n")
-            << false;
+            << false << "2.0";
     QTest::newRow("full row, single pixel")
             << QStringList{"#####", "..#.."} << 10.0 << 0
             << QByteArray("IMG00000000  LINES     0    20 1\r\nOPEN 2 10 0\r\n0 0\r\n50 0\r\n"
                           "IMG00000001  LINES    20    10 1\r\nOPEN 2 10 0\r\n0 0\r\n10 0\r\n")
-            << false;
+            << false << "2.0";
     QTest::newRow("six-digit coordinates widen the field")
             << QStringList{"#..#"} << 41152.0 << 1
             << QByteArray("IMG00000000  LINES     0 41152 1\r\nOPEN 2 41152 1\r\n0 0\r\n"
                           "41152 0\r\n"
                           "IMG00000001  LINES 123456 41152 1\r\nOPEN 2 41152 1\r\n0 0\r\n"
                           "41152 0\r\n")
-            << false;
+            << false << "2.0";
     // 2.36 mils: rows 2 or 3 mils apart need 3-mil lines, not 2.
     QTest::newRow("0.06 mm rounds the width up")
             << QStringList{"#", "#"} << 0.06 * 39.37007874015748 << 19
             << QByteArray("IMG00000000  LINES     0     5 1\r\nOPEN 2 3 19\r\n0 0\r\n2 0\r\n"
                           "IMG00000001  LINES     0     2 1\r\nOPEN 2 3 19\r\n0 0\r\n2 0\r\n")
-            << false;
+            << false << "2.0";
     // From the centre of the first pixel to the centre of the last; one pixel is 1 mil long.
     QTest::newRow("exact ends, worked example")
             << QStringList{"##.#", ".###"} << 10.0 << 19
             << QByteArray("IMG00000000  LINES     5    20 1\r\nOPEN 2 10 19\r\n0 0\r\n10 0\r\n"
                           "IMG00000001  LINES    35    20 1\r\nOPEN 2 10 19\r\n0 0\r\n1 0\r\n"
                           "IMG00000002  LINES    15    10 1\r\nOPEN 2 10 19\r\n0 0\r\n20 0\r\n")
-            << true;
+            << true << "2.0";
+    // Exact decimals: no rounding to mils, no trailing zeros, no exponent; the width is the pitch.
+    QTest::newRow("9.4, 0.0333 mm")
+            << QStringList{"##.#", ".###"} << 0.0333 / 0.0254 << 26
+            << QByteArray("IMG00000000 LINES 0 0.0666 1 0 0\r\nOPEN 2 0.0333 0 26\r\n0 0\r\n"
+                          "0.0666 0\r\n"
+                          "IMG00000001 LINES 0.0999 0.0666 1 0 0\r\nOPEN 2 0.0333 0 26\r\n0 0\r\n"
+                          "0.0333 0\r\n"
+                          "IMG00000002 LINES 0.0333 0.0333 1 0 0\r\nOPEN 2 0.0333 0 26\r\n0 0\r\n"
+                          "0.0999 0\r\n")
+            << false << "9.4 mm";
+    QTest::newRow("9.4, 0.2 mm in mils, exact ends")
+            << QStringList{"##.#"} << 7.874015748031496 << 19
+            << QByteArray("IMG00000000 LINES 3.93701 7.87402 1 0 0\r\nOPEN 2 7.87402 0 19\r\n"
+                          "0 0\r\n7.87402 0\r\n"
+                          "IMG00000001 LINES 27.55906 7.87402 1 0 0\r\nOPEN 2 7.87402 0 19\r\n"
+                          "0 0\r\n1 0\r\n")
+            << true << "9.4 mils";
+    QTest::newRow("9.4, large coordinates")
+            << QStringList{"#..#"} << 20000.0 << 19
+            << QByteArray("IMG00000000 LINES 0 20000 1 0 0\r\nOPEN 2 20000 0 19\r\n0 0\r\n"
+                          "20000 0\r\n"
+                          "IMG00000001 LINES 60000 20000 1 0 0\r\nOPEN 2 20000 0 19\r\n0 0\r\n"
+                          "20000 0\r\n")
+            << false << "9.4 mils";
     QTest::newRow("exact ends, 0.2 mm, right edge")
             << QStringList{"##.#"} << 7.874015748031496 << 19
             << QByteArray("IMG00000000  LINES     4     8 1\r\nOPEN 2 8 19\r\n0 0\r\n8 0\r\n"
                           "IMG00000001  LINES    28     8 1\r\nOPEN 2 8 19\r\n0 0\r\n1 0\r\n")
-            << true;
+            << true << "2.0";
 }
 
 void TestPadsWriter::items()
@@ -166,12 +191,27 @@ void TestPadsWriter::items()
     QFETCH(int, layer);
     QFETCH(QByteArray, body);
     QFETCH(bool, exactEnds);
+    QFETCH(QString, format);
     const QImage bw = rows.isEmpty() ? QImage() : bwFromRows(rows);
-    const QByteArray file = write(bw, pitch, layer, nullptr, exactEnds);
-    QCOMPARE(file, head + body + "*END*\r\n");
+    kcore::PadsSettings s{pitch, layer, exactEnds};
+    if (format != QLatin1String("2.0")) {
+        s.format = kcore::PadsFormat::V94;
+        s.metric = format.endsWith(QLatin1String("mm"));
+    }
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(kcore::writePads(bw, s, &buffer).ok);
+    const QByteArray file = buffer.data();
+    if (s.format == kcore::PadsFormat::V20) {
+        QCOMPARE(file, head + body + "*END*\r\n");
+    } else {
+        const QByteArray lines = "*LINES*      LINES ITEMS\r\n\r\n";
+        const qsizetype from = file.indexOf(lines) + lines.size();
+        QCOMPARE(file.mid(from, file.indexOf("*MISC*") - from), body);
+    }
     // The fab check counts exactly what is written.
-    const kcore::PadsBudget budget = kcore::countPads(bw, {pitch, layer, exactEnds});
-    QCOMPARE(budget.items, file.count("  LINES "));
+    const kcore::PadsBudget budget = kcore::countPads(bw, s);
+    QCOMPARE(budget.items, file.count("\r\nOPEN "));
     QCOMPARE(budget.bytes, file.size());
 }
 
