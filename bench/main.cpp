@@ -341,6 +341,42 @@ int main(int argc, char **argv)
                                       items / (exportMs / 1000) / 1e6),
                     exportLit / exportMs >= 15 && gbps >= 1});
 
+    // The 9.4 layout's exact decimals, against a writer that prints each number with "%.4f".
+    {
+        kcore::PadsSettings v94{7.874015748031496, 26};
+        v94.format = kcore::PadsFormat::V94;
+        v94.metric = true;
+        const double v94Ms
+                = medianMs(runs, [&] { items = kcore::writePads(board, v94, &devnull).items; });
+        std::FILE *plain = std::fopen("/dev/null", "w");
+        const double plainMs = medianMs(literalRuns, [&] {
+            const double p = 0.2;
+            qint64 item = 0;
+            for (int y = 0; y < board.height(); ++y) {
+                const auto *row = reinterpret_cast<const quint32 *>(board.constScanLine(y));
+                for (int x = 0; x < board.width();) {
+                    if (!(row[x] & 0xff)) {
+                        ++x;
+                        continue;
+                    }
+                    int n = 0;
+                    while (x + n < board.width() && (row[x + n] & 0xff))
+                        ++n;
+                    std::fprintf(plain,
+                                 "IMG%08lld LINES %.4f %.4f 1 0 0\r\nOPEN 2 %.4f 0 26\r\n0 0\r\n"
+                                 "%.4f 0\r\n",
+                                 item++, x * p, (board.height() - y) * p, p, n * p);
+                    x += n;
+                }
+            }
+        });
+        std::fclose(plain);
+        rows.push_back({"export 9.4 mm checkerboard 4000x4000", v94Ms, plainMs, 0,
+                        QString::asprintf(">=5x a %%.4f writer (%.1f M items/s)",
+                                          items / (v94Ms / 1000) / 1e6),
+                        plainMs / v94Ms >= 5});
+    }
+
     // The fab check and the Board view, on the photo and on a one-pixel checkerboard of the same
     // size (12 million items), in a frame the size of the window's.
     const QSize frame(481, 463);
