@@ -6,6 +6,7 @@
 #include "export/layers.h"
 #include "export/padswriter.h"
 #include "geometry/units.h"
+#include "offthread.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -54,8 +55,30 @@ void kestrel::make_asc_slot()
         return;
     }
 
-    const kcore::PadsResult result = kcore::saveFile(
-            name, [&](QIODevice *out) { return kcore::writePads(img_bw, pads, out); });
+    // A big picture is written by a worker behind a progress dialog whose Cancel leaves any old
+    // file as it was; the image is shared with it, not copied.
+    const QImage bw = img_bw;
+    const auto write = [&](const kcore::RowProgress &progress) {
+        return kcore::saveFile(name, [&](QIODevice *out) {
+            return kcore::writePads(bw, pads, out, QImage(), progress);
+        });
+    };
+    const kcore::PadsResult result = qint64(bw.width()) * bw.height() < bigPicturePixels
+            ? write({})
+            : runOffGuiThread<kcore::PadsResult>(
+                    this, QStringLiteral("Writing %1").arg(QFileInfo(name).fileName()), bw.height(),
+                    true, [&](WorkProgress &work) {
+                        return write([&work](int rows) {
+                            work.done = rows;
+                            return !work.cancelled;
+                        });
+                    });
+    if (!result.ok && result.message == kcore::cancelledMessage()) {
+        statusBar()->showMessage(QStringLiteral("Cancelled: nothing was written to %1")
+                                         .arg(QDir::toNativeSeparators(name)),
+                                 6000);
+        return;
+    }
     if (!result.ok) {
         QMessageBox::warning(this, windowTitle(),
                              QStringLiteral("Could not write the file %1.\n%2")

@@ -72,11 +72,13 @@ PadsResult PadsWriter::finish()
 namespace {
 
 PadsResult writeImage(const QImage &bw, const PadsSettings &settings, QIODevice *out,
-                      const QImage &edgeGrey)
+                      const QImage &edgeGrey, const RowProgress &progress = {})
 {
     const QImage words = pixelWords(bw);
     PadsWriter writer(words.size(), settings, out);
     for (int y = 0; y < words.height(); ++y) {
+        if (progress && y % 64 == 0 && !progress(y))
+            return failure(cancelledMessage());
         const std::optional<EdgeRow> edges = edgeRow(edgeGrey, words.size(), y, settings);
         if (!writer.writeRow(reinterpret_cast<const quint32 *>(words.constScanLine(y)), y,
                              edges ? &*edges : nullptr))
@@ -87,15 +89,20 @@ PadsResult writeImage(const QImage &bw, const PadsSettings &settings, QIODevice 
 
 } // namespace
 
+QString cancelledMessage()
+{
+    return QStringLiteral("Cancelled.");
+}
+
 PadsResult writePads(const QImage &bw, const PadsSettings &settings, QIODevice *out,
-                     const QImage &edgeGrey)
+                     const QImage &edgeGrey, const RowProgress &progress)
 {
     if (!bw.isNull() && !padsFits(bw.size(), settings))
         return failure(pitchTooLargeMessage());
     const QString layer = layerProblem(settings);
     if (!layer.isEmpty())
         return failure(layer);
-    return writeImage(bw, settings, out, edgeGrey);
+    return writeImage(bw, settings, out, edgeGrey, progress);
 }
 
 PadsBudget countPads(const QImage &bw, const PadsSettings &settings, const QImage &edgeGrey)

@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -48,11 +49,16 @@ private:
     std::unique_ptr<FormatWriter> m_format;
 };
 
+// Told every so many rows how many are written; returning false stops the writing.
+using RowProgress = std::function<bool(int rows)>;
+
 // The whole file for an image. With smooth edges, edgeGrey holds the grey levels on the image's
 // grid (the grey image itself at 100 %); without it, runs end on the pixel grid. Writes nothing
-// when the numbers would not fit (see padsFits()).
+// when the numbers would not fit (see padsFits()). Stopped by progress, it fails with
+// cancelledMessage().
 PadsResult writePads(const QImage &bw, const PadsSettings &settings, QIODevice *out,
-                     const QImage &edgeGrey = QImage());
+                     const QImage &edgeGrey = QImage(), const RowProgress &progress = {});
+QString cancelledMessage();
 inline PadsResult writePads(const QImage &bw, double pitch, int layer, QIODevice *out)
 {
     return writePads(bw, PadsSettings{pitch, layer}, out);

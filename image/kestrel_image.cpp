@@ -5,10 +5,13 @@
 #include "geometry/units.h"
 #include "image/greyimage.h"
 #include "image/picture.h"
+#include "offthread.h"
 #include "waitcursor.h"
 
 #include <QActionGroup>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QImageReader>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
@@ -39,9 +42,22 @@ void kestrel::open_picture(const QString &path)
     QString why;
     {
         WaitCursor wait;
-        loaded = kcore::loadPicture(path, &why);
         // Built before anything is replaced, so a failure keeps the previous picture whole.
-        grey = kcore::makeGrey(loaded);
+        const auto load = [&] {
+            loaded = kcore::loadPicture(path, &why);
+            grey = kcore::makeGrey(loaded);
+            return true;
+        };
+        // A big picture loads behind a busy dialog, so the window is seen to be at work. One past
+        // the bound is refused from its header at once.
+        const QSize declared = QImageReader(path).size();
+        const qint64 pixels = qint64(declared.width()) * declared.height();
+        if (pixels < bigPicturePixels || pixels > kcore::maxImagePixels)
+            load();
+        else
+            runOffGuiThread<bool>(this,
+                                  QStringLiteral("Opening %1").arg(QFileInfo(path).fileName()), 0,
+                                  false, [&](WorkProgress &) { return load(); });
     }
     if (grey.isNull()) {
         QMessageBox box;

@@ -15,9 +15,11 @@
 #include <QImageWriter>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -151,6 +153,7 @@ private slots:
     void bigPictureLoadsAndConverts();
     void scaleBeyondBoundIsSteppedBack();
     void fullDiskKeepsTheOldFile();
+    void bigPictureShowsProgressAndCancels();
 
 private:
     QString write(const QString &name, const QByteArray &bytes);
@@ -386,6 +389,52 @@ void TestLimits::fullDiskKeepsTheOldFile()
     // No half-written file is left beside it either.
     QCOMPARE(outDir.entryList(QDir::Files | QDir::Hidden),
              QStringList{QStringLiteral("board.asc")});
+}
+
+void TestLimits::bigPictureShowsProgressAndCancels()
+{
+    // Nine megapixels, one item per white pixel: long enough work to show and to cancel.
+    const QString in = m_dir.filePath(QStringLiteral("big.png"));
+    QVERIFY(testsupport::checkerboard(3000, 3000).save(in));
+    const QString out = m_dir.filePath(QStringLiteral("big.asc"));
+    const QByteArray old = "the file from yesterday\n";
+    QVERIFY(testsupport::writeFile(out, old));
+    const auto isProgress = [](QWidget *m) { return qobject_cast<QProgressDialog *>(m); };
+
+    kestrel w;
+    w.show();
+    QString opening;
+    {
+        const auto watch = onNextModal(
+                [&opening](QWidget *m) {
+                    opening = static_cast<QProgressDialog *>(m)->labelText();
+                },
+                10000, isProgress);
+        chooseFileInNextDialog(in);
+        w.findChild<QAction *>("actionOpen")->trigger();
+    }
+    QCOMPARE(opening, QStringLiteral("Opening big.png"));
+    QCOMPARE(w.findChild<QLabel *>("lbl_info")->text(), QStringLiteral("Width=3000 Heigth=3000"));
+
+    QString writing;
+    {
+        const auto watch = onNextModal(
+                [&writing](QWidget *m) {
+                    auto *progress = static_cast<QProgressDialog *>(m);
+                    writing = progress->labelText();
+                    QTest::mouseClick(progress->findChild<QPushButton *>(), Qt::LeftButton);
+                },
+                10000, isProgress);
+        chooseFileInNextDialog(out);
+        QTest::mouseClick(w.findChild<QPushButton *>("pb_generate"), Qt::LeftButton);
+    }
+    QCOMPARE(writing, QStringLiteral("Writing big.asc"));
+    QVERIFY2(w.statusBar()->currentMessage().startsWith(QLatin1String("Cancelled")),
+             qPrintable(w.statusBar()->currentMessage()));
+    QFile f(out);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), old);
+    QVERIFY(!QApplication::activeModalWidget());
 }
 
 QTEST_MAIN(TestLimits)
