@@ -9,7 +9,7 @@ namespace kcore {
 
 namespace {
 
-// QImage::pixel() yields 0 for an index beyond the colour table; so must we.
+// An index beyond the colour table is black, as QImage::convertToFormat() makes it.
 std::vector<QRgb> paletteGreys(const QImage &image)
 {
     std::vector<QRgb> table(256, greyPixel(0));

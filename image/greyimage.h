@@ -41,7 +41,9 @@ constexpr QRgb overWhite(QRgb c)
 }
 
 // An opaque Format_RGB32 image of the same size whose every pixel is
-// greyPixel(greyOf(overWhite(c))) for the colour c that QImage::pixel() gives at that place.
+// greyPixel(greyOf(overWhite(c))) for the colour c that QImage::pixel() gives at that place,
+// except that a palette index beyond the colour table is black, as QImage's own conversion to
+// Format_RGB32 makes it (pixel() gives transparent black there, which would become white paper).
 // Null in, null out (also when memory runs out).
 QImage makeGrey(const QImage &colour);
 
