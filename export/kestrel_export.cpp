@@ -3,13 +3,13 @@
 // status bar, which tells beforehand what Generate will write.
 #include "kestrel.h"
 
+#include "dialogs.h"
+
 #include "export/padswriter.h"
 #include "geometry/units.h"
 
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QStatusBar>
 #include <QStyle>
 
@@ -18,16 +18,15 @@ void kestrel::make_asc_slot()
     line_pitch(); // refreshes the field's colour
     const QString problem = kcore::lineWidthProblem(ui.le_linewidth->text(), unit_index);
     if (!problem.isEmpty()) {
-        QMessageBox::warning(this, windowTitle(),
-                             problem + QStringLiteral("\nNothing was written."));
+        Dialogs::warning(this, problem + QStringLiteral("\nNothing was written."));
         return;
     }
     const kcore::PadsSettings pads = pads_settings();
     if (!img_bw.isNull() && !kcore::padsFits(img_bw.size(), pads.pitch)) {
-        QMessageBox::warning(this, windowTitle(),
-                             QStringLiteral("The line width is too large for this picture: its "
-                                            "coordinates would not fit in a PADS file.\nNothing "
-                                            "was written."));
+        Dialogs::warning(this,
+                         QStringLiteral("The line width is too large for this picture: its "
+                                        "coordinates would not fit in a PADS file.\nNothing "
+                                        "was written."));
         return;
     }
 
@@ -38,23 +37,23 @@ void kestrel::make_asc_slot()
         suggestion = picture.dir().filePath(picture.completeBaseName() + QStringLiteral(".asc"));
     }
     const QString name
-            = QFileDialog::getSaveFileName(this, tr("Save File"), suggestion, tr("Files (*.*)"));
+            = Dialogs::saveFileName(this, tr("Save File"), suggestion, tr("Files (*.*)"));
     if (name.isEmpty())
         return;
     if (!picture_path.isEmpty() && kcore::isSameFile(picture_path, name)) {
-        QMessageBox::warning(this, windowTitle(),
-                             QStringLiteral("%1 is the picture being converted; writing the board "
-                                            "file there would destroy it.\nNothing was written.")
-                                     .arg(QDir::toNativeSeparators(name)));
+        Dialogs::warning(this,
+                         QStringLiteral("%1 is the picture being converted; writing the board "
+                                        "file there would destroy it.\nNothing was written.")
+                                 .arg(QDir::toNativeSeparators(name)));
         return;
     }
 
     const kcore::PadsResult result = kcore::saveFile(
             name, [&](QIODevice *out) { return kcore::writePads(img_bw, pads, out); });
     if (!result.ok) {
-        QMessageBox::warning(this, windowTitle(),
-                             QStringLiteral("Could not write the file %1.\n%2")
-                                     .arg(QDir::toNativeSeparators(name), result.message));
+        Dialogs::warning(this,
+                         QStringLiteral("Could not write the file %1.\n%2")
+                                 .arg(QDir::toNativeSeparators(name), result.message));
         return;
     }
     statusBar()->showMessage(QStringLiteral("Wrote %1 LINES items, %2 bytes, to %3")

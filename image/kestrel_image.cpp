@@ -2,13 +2,12 @@
 // settings change, and drawing the chosen image into the preview frame.
 #include "kestrel.h"
 
+#include "dialogs.h"
 #include "geometry/units.h"
 #include "image/greyimage.h"
 #include "image/picture.h"
 #include "waitcursor.h"
 
-#include <QFileDialog>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QSignalBlocker>
@@ -19,16 +18,11 @@
 void kestrel::file_open()
 {
     // "All files" as well: pictures named .tif or without a suffix load too.
-    QFileDialog dialog(this, QStringLiteral("Open"), QString(),
-                       QString::fromLatin1(kcore::pictureFilter)
-                               + QStringLiteral(";;All files (*)"));
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    const QStringList files = dialog.selectedFiles();
-    if (files.isEmpty() || files.first().isEmpty())
-        return;
-    open_picture(files.first());
+    const QString name = Dialogs::openFileName(this, QStringLiteral("Open"),
+                                               QString::fromLatin1(kcore::pictureFilter)
+                                                       + QStringLiteral(";;All files (*)"));
+    if (!name.isEmpty())
+        open_picture(name);
 }
 
 void kestrel::open_picture(const QString &path)
@@ -43,11 +37,8 @@ void kestrel::open_picture(const QString &path)
         grey = kcore::makeGrey(loaded);
     }
     if (grey.isNull()) {
-        QMessageBox box;
-        box.setText(QStringLiteral("Could not load the file as image."));
-        box.setInformativeText(loaded.isNull() ? why
-                                               : QStringLiteral("There is not enough memory."));
-        box.exec();
+        Dialogs::warning(this, QStringLiteral("Could not load the file as image."),
+                         loaded.isNull() ? why : QStringLiteral("There is not enough memory."));
         return;
     }
     img_colour = loaded;
@@ -91,8 +82,8 @@ void kestrel::asc_size_slot()
     update_size_labels();
     if (allowed != asked) {
         const QSize big = kcore::scaledRequest(img_grey.size(), asked);
-        QMessageBox::warning(
-                this, windowTitle(),
+        Dialogs::warning(
+                this,
                 QStringLiteral("At %1 % the black-and-white image would be %2 x %3 pixels, more "
                                "than the %4 megapixels kestrel can build.\nThe scale has been "
                                "set to %5 %.")

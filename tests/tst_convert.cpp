@@ -1,6 +1,7 @@
 // Tests of kestrel-convert, run as a separate process: the same bytes and the same fab check as
 // the window's Generate, every error with its exit code, and nothing written or touched when it
 // fails.
+#include "dialogs.h"
 #include "kestrel.h"
 #include "literal.h"
 #include "testsupport.h"
@@ -170,7 +171,7 @@ void TestConvert::sameBytesAsWindow()
 
     kestrel w;
     w.show();
-    testsupport::chooseFileInNextDialog(m_picture);
+    Dialogs::setNextFileName(m_picture);
     w.findChild<QAction *>("actionOpen")->trigger();
     w.findChild<QRadioButton *>("rb_bandw")->click();
     w.findChild<QSlider *>("sl_threshold")->setValue(threshold);
@@ -189,7 +190,7 @@ void TestConvert::sameBytesAsWindow()
     const QString budgetBefore = budget->text();
     const QString fromWindow = m_dir.filePath(QStringLiteral("window.asc"));
     QFile::remove(fromWindow);
-    testsupport::chooseFileInNextDialog(fromWindow);
+    Dialogs::setNextFileName(fromWindow);
     w.findChild<QPushButton *>("pb_generate")->click();
 
     const QByteArray cliBytes = readFile(fromCli);

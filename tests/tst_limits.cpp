@@ -1,5 +1,6 @@
 // Tests of bad and big pictures: a generated corpus of broken files, decompression bombs,
 // pictures beyond and at the size bound, and scales that would exceed it.
+#include "dialogs.h"
 #include "kestrel.h"
 #include "testsupport.h"
 
@@ -23,9 +24,6 @@
 
 #include <csignal>
 #include <sys/resource.h>
-
-using testsupport::chooseFileInNextDialog;
-using testsupport::onNextModal;
 
 namespace {
 
@@ -202,7 +200,8 @@ void TestLimits::corpusThroughWindow()
 
     kestrel w;
     w.show();
-    chooseFileInNextDialog(write(QStringLiteral("start.png"), [&] {
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    Dialogs::setNextFileName(write(QStringLiteral("start.png"), [&] {
         QByteArray b;
         QBuffer buf(&b);
         buf.open(QIODevice::WriteOnly);
@@ -215,19 +214,12 @@ void TestLimits::corpusThroughWindow()
     int loaded = 0, refused = 0;
     for (const QString &path : corpus) {
         const WindowState before = stateOf(w);
-        QString message;
-        chooseFileInNextDialog(path);
-        // If the picture cannot be read, a message box follows the file dialog.
-        const auto watch = onNextModal(
-                [&message](QWidget *m) {
-                    if (auto *box = qobject_cast<QMessageBox *>(m)) {
-                        message = box->text();
-                        box->accept();
-                    }
-                },
-                5000);
+        Dialogs::reset();
+        Dialogs::setNextFileName(path);
+        // If the picture cannot be read, a message box says so.
+        Dialogs::setNextAnswer(QMessageBox::Ok);
         w.findChild<QAction *>("actionOpen")->trigger();
-        QTRY_VERIFY(!QApplication::activeModalWidget());
+        const QString message = Dialogs::last().text;
         if (message.isEmpty()) {
             ++loaded;
             QVERIFY2(w.findChild<QLabel *>("lbl_info")->text().startsWith(QLatin1String("Width=")),
@@ -303,17 +295,13 @@ void TestLimits::scaleBeyondBoundIsSteppedBack()
 
     kestrel w;
     w.show();
-    chooseFileInNextDialog(path);
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    Dialogs::setNextFileName(path);
     w.findChild<QAction *>("actionOpen")->trigger();
     w.findChild<QRadioButton *>("rb_bandw")->click();
     auto *scale = w.findChild<QSpinBox *>("sb_scale");
-    QString message;
-    const auto watch = onNextModal([&message](QWidget *m) {
-        if (auto *box = qobject_cast<QMessageBox *>(m)) {
-            message = box->text();
-            box->accept();
-        }
-    });
+    Dialogs::reset();
+    Dialogs::setNextAnswer(QMessageBox::Ok);
     // The step back must not re-enter the scale's own slot: that would build the 268-megapixel
     // image twice and paint it twice.
     struct PaintCounter : QObject
@@ -327,6 +315,7 @@ void TestLimits::scaleBeyondBoundIsSteppedBack()
     } counter;
     w.findChild<QFrame *>("mainframe")->installEventFilter(&counter);
     scale->setValue(500);
+    const QString message = Dialogs::last().text;
     QCOMPARE(counter.paints, 1);
     QVERIFY2(message.contains(QLatin1String("16500 x 16500")), qPrintable(message));
     QVERIFY2(message.contains(QLatin1String("496 %")), qPrintable(message));
@@ -351,7 +340,8 @@ void TestLimits::fullDiskKeepsTheOldFile()
 
     kestrel w;
     w.show();
-    chooseFileInNextDialog(in);
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    Dialogs::setNextFileName(in);
     w.findChild<QAction *>("actionOpen")->trigger();
 
     // Files may grow to 64 KiB only, as on a nearly full disk; this holds even for root.
@@ -361,24 +351,12 @@ void TestLimits::fullDiskKeepsTheOldFile()
     small.rlim_cur = 64 * 1024;
     signal(SIGXFSZ, SIG_IGN);
     QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-    QString message;
-    {
-        const auto watch = onNextModal(
-                [&message](QWidget *m) {
-                    auto *box = static_cast<QMessageBox *>(m);
-                    message = box->text();
-                    box->accept();
-                },
-                10000,
-                [](QWidget *m) {
-                    auto *box = qobject_cast<QMessageBox *>(m);
-                    return box && box->text().startsWith(QLatin1String("Could not write"));
-                });
-        chooseFileInNextDialog(out);
-        QTest::mouseClick(w.findChild<QPushButton *>("pb_generate"), Qt::LeftButton);
-        QTRY_VERIFY(!message.isEmpty());
-    }
+    Dialogs::reset();
+    Dialogs::setNextFileName(out);
+    Dialogs::setNextAnswer(QMessageBox::Ok);
+    QTest::mouseClick(w.findChild<QPushButton *>("pb_generate"), Qt::LeftButton);
     QCOMPARE(setrlimit(RLIMIT_FSIZE, &saved), 0);
+    const QString message = Dialogs::last().text;
 
     QVERIFY2(message.startsWith(QStringLiteral("Could not write the file ") + out),
              qPrintable(message));
