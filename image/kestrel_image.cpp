@@ -34,11 +34,10 @@ void kestrel::open_picture(const QString &path)
         WaitCursor wait;
         loaded = kcore::loadPicture(path, &why);
         // Built before anything is replaced, so a failure keeps the previous picture whole.
-        grey = kcore::makeGrey(loaded);
+        grey = kcore::makeGrey(loaded, &why);
     }
     if (grey.isNull()) {
-        Dialogs::warning(this, QStringLiteral("Could not load the file as image."),
-                         loaded.isNull() ? why : QStringLiteral("There is not enough memory."));
+        Dialogs::warning(this, QStringLiteral("Could not load the file as image."), why);
         return;
     }
     img_colour = loaded;

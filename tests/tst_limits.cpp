@@ -8,6 +8,7 @@
 #include "geometry/units.h"
 #include "image/bwimage.h"
 #include "image/greyimage.h"
+#include "image/imagealloc.h"
 #include "image/picture.h"
 
 #include <QAction>
@@ -147,6 +148,7 @@ private slots:
     void bombsFailFast_data();
     void bombsFailFast();
     void bigPictureLoadsAndConverts();
+    void rowsTooLongForAnImage();
     void scaleBeyondBoundIsSteppedBack();
     void fullDiskKeepsTheOldFile();
 
@@ -283,6 +285,33 @@ void TestLimits::bigPictureLoadsAndConverts()
     QCOMPARE(bw.pixel(5, 0), 0xff000000u);
     QCOMPARE(bw.pixel(5, 1), 0xffffffffu);
     QVERIFY(!builder.build(grey, 128, false, 101, bw));
+}
+
+void TestLimits::rowsTooLongForAnImage()
+{
+    // 100,000,000 x 1 is within the pixel bound, but a row of 32-bit pixels that long is more
+    // than an image holds: refused for that reason, with no address space left behind.
+    auto vmSizeKB = [] {
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (status.open(QIODevice::ReadOnly)) {
+            for (const QByteArray &line : status.readAll().split('\n'))
+                if (line.startsWith("VmSize:"))
+                    return line.mid(7).trimmed().split(' ').value(0).toLongLong();
+        }
+        return -1LL;
+    };
+    const qint64 before = vmSizeKB();
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(kcore::allocateImage(100000000, 1, QImage::Format_RGB32).isNull());
+    const qint64 grown = vmSizeKB() - before;
+    QVERIFY2(before > 0 && grown < 100 * 1024, qPrintable(QString::number(grown)));
+    QVERIFY(!kcore::allocateImage(67108863, 1, QImage::Format_RGB32).isNull());
+
+    QString why;
+    QVERIFY(kcore::makeGrey(QImage(100000000, 1, QImage::Format_Mono), &why).isNull());
+    QCOMPARE(why,
+             QStringLiteral("A row of the grey image would be 100000000 pixels wide; an image "
+                            "holds rows of at most 67108863 pixels."));
 }
 
 void TestLimits::scaleBeyondBoundIsSteppedBack()
