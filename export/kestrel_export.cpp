@@ -15,14 +15,29 @@
 
 void kestrel::make_asc_slot()
 {
+    if (img_colour.isNull()) {
+        Dialogs::warning(this, QStringLiteral("Open a picture first."),
+                         QStringLiteral("Generate writes the picture's black-and-white image; "
+                                        "there is none yet. Nothing was written."));
+        return;
+    }
     line_pitch(); // refreshes the field's colour
     const QString problem = kcore::lineWidthProblem(ui.le_linewidth->text(), unit_index);
     if (!problem.isEmpty()) {
         Dialogs::warning(this, problem + QStringLiteral("\nNothing was written."));
         return;
     }
+    if (img_bw.isNull()) {
+        const QString why = !bw_problem.isEmpty()
+                ? bw_problem
+                : QStringLiteral("At %1 % the black-and-white image has no pixels.")
+                          .arg(ui.sb_scale->value());
+        Dialogs::warning(this, QStringLiteral("There is no black-and-white image to write."),
+                         why + QStringLiteral(" Nothing was written."));
+        return;
+    }
     const kcore::PadsSettings pads = pads_settings();
-    if (!img_bw.isNull() && !kcore::padsFits(img_bw.size(), pads.pitch)) {
+    if (!kcore::padsFits(img_bw.size(), pads.pitch)) {
         Dialogs::warning(this,
                          QStringLiteral("The line width is too large for this picture: its "
                                         "coordinates would not fit in a PADS file.\nNothing "

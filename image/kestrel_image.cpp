@@ -54,8 +54,19 @@ void kestrel::build_bw_image()
     const int threshold = ui.sl_threshold->value();
     const bool invert = ui.cb_invert->isChecked();
     const int scale = ui.sb_scale->value();
-    WaitCursor wait;
-    bw_builder.build(img_grey, threshold, invert, scale, img_bw);
+    kcore::BwResult built;
+    {
+        WaitCursor wait;
+        built = bw_builder.build(img_grey, threshold, invert, scale, img_bw);
+    }
+    const bool newProblem = !built && bw_problem.isEmpty();
+    bw_problem = built ? QString() : built.why;
+    if (!built)
+        img_bw = QImage();
+    // Once, when it happens, not at every further step of a threshold drag.
+    if (newProblem)
+        Dialogs::warning(this, QStringLiteral("Could not build the black-and-white image."),
+                         bw_problem);
 }
 
 void kestrel::threshold_slot()

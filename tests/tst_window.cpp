@@ -7,6 +7,7 @@
 
 #include "export/boardimage.h"
 #include "image/greyimage.h"
+#include "image/imagealloc.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -119,7 +120,8 @@ private slots:
     void notANumber_data();
     void notANumber();
     void unitFollowsButtonsWhileNotANumber();
-    void exportWithoutPicture();
+    void nothingToWrite_data();
+    void nothingToWrite();
     void exportReplacesAndKeepsName();
     void exportFailureIsShown();
     void refusedLineWidths_data();
@@ -499,19 +501,47 @@ void TestWindow::unitFollowsButtonsWhileNotANumber()
     QCOMPARE(text(&w, "lbl_ascsizemm"), QStringLiteral("100.0x50.0 mm"));
 }
 
-void TestWindow::exportWithoutPicture()
+void TestWindow::nothingToWrite_data()
 {
+    QTest::addColumn<bool>("picture");
+    QTest::addColumn<int>("scale");
+    QTest::addColumn<qsizetype>("memory"); // bytes an image may take, 0 for any
+    QTest::addColumn<QString>("shown"); // when it happens; empty if nothing is shown then
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("no picture") << false << 100 << qsizetype(0) << QString()
+                                << "Open a picture first.";
+    QTest::newRow("no memory for the black-and-white image")
+            << true << 500 << qsizetype(10000)
+            << "There is not enough memory for the black-and-white image (200 x 100 pixels)."
+            << "There is no black-and-white image to write.";
+    QTest::newRow("no pixels left at 2 %") << true << 2 << qsizetype(0) << QString()
+                                           << "There is no black-and-white image to write.";
+}
+
+void TestWindow::nothingToWrite()
+{
+    QFETCH(bool, picture);
+    QFETCH(int, scale);
+    QFETCH(qsizetype, memory);
+    QFETCH(QString, shown);
+    QFETCH(QString, refusal);
     kestrel w;
     w.show();
-    const QString out = m_dir.filePath(QStringLiteral("empty.asc"));
-    generate(w, out);
+    if (picture)
+        open(w, writePicture(redBlue(40, 20), QStringLiteral("nothing.png")));
+    kcore::setAllocationLimit(memory);
+    Dialogs::reset();
+    Dialogs::setNextAnswer(QMessageBox::Ok);
+    child<QSpinBox>(&w, "sb_scale")->setValue(scale);
+    kcore::setAllocationLimit(0);
+    QCOMPARE(Dialogs::last().informative, shown);
+
+    const QString out = m_dir.filePath(QStringLiteral("kept.asc"));
+    QVERIFY(testsupport::writeFile(out, "yesterday's board\n"));
+    QCOMPARE(messageOfNextBox([&] { generate(w, out); }), refusal);
     QFile file(out);
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(),
-             QByteArray("!PADS-POWERPCB-V2.0-MILS! DESIGN DATABASE ASCII FILE "
-                        "1.0\r\n*LINES* LINES ITEMS\r\n\r\n*END*\r\n"));
-    QCOMPARE(child<QLineEdit>(&w, "le_linewidth")->styleSheet(),
-             QStringLiteral("background-color: white"));
+    QCOMPARE(file.readAll(), QByteArray("yesterday's board\n"));
 }
 
 void TestWindow::exportReplacesAndKeepsName()
@@ -538,6 +568,7 @@ void TestWindow::exportFailureIsShown()
 {
     kestrel w;
     w.show();
+    open(w, writePicture(redBlue(8, 2), QStringLiteral("unwritable.png")));
     // Nothing can be created in /proc, not even by root.
     const QString out = QStringLiteral("/proc/kestrel-test.asc");
     const QString message = messageOfNextBox([&] { generate(w, out); });
