@@ -175,13 +175,12 @@ int convert(const Settings &s)
     kcore::BwRows rows(picture, s.threshold, s.invert, s.scale);
     const QSize size = rows.size();
     if (!size.isEmpty() && !kcore::padsFits(size, s.pads.pitch)) {
-        say(QStringLiteral("--line-width is too large for this picture: its coordinates would "
-                           "not fit in a PADS file"));
+        say(QStringLiteral("--line-width: ") + kcore::pitchTooLargeMessage());
         return ExitUsage;
     }
     const kcore::FabCheck before = kcore::fabCheck({}, s.pads.pitch, s.minLineMils);
     if (s.strict && before.belowMinimum()) {
-        say(QStringLiteral("the %1 mil %2 (--strict); nothing written")
+        say(QStringLiteral("the %1 mil line is %2 (--strict); nothing written")
                     .arg(before.lineMils)
                     .arg(kcore::fabWarning(before)));
         return ExitFab;
@@ -213,7 +212,7 @@ int convert(const Settings &s)
                     .arg(result.items)
                     .arg(actual.mils, actual.mm, actual.inch, kcore::fabSummary(check)));
         if (check.belowMinimum())
-            say(QStringLiteral("warning: the %1 mil %2")
+            say(QStringLiteral("warning: the %1 mil line is %2")
                         .arg(check.lineMils)
                         .arg(kcore::fabWarning(check)));
     }

@@ -33,7 +33,7 @@ QString fabWarning(const FabCheck &c)
 {
     if (!c.belowMinimum())
         return QString();
-    return QStringLiteral("line finer than the %1 mil (%2 mm) the board maker can make")
+    return QStringLiteral("finer than the %1 mil (%2 mm) the board maker can make")
             .arg(QString::number(c.minLineMils, 'g', 4))
             .arg(QString::number(c.minLineMils * mmPerMil, 'f', 3));
 }

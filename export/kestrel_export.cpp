@@ -39,9 +39,7 @@ void kestrel::make_asc_slot()
     const kcore::PadsSettings pads = pads_settings();
     if (!kcore::padsFits(img_bw.size(), pads.pitch)) {
         Dialogs::warning(this,
-                         QStringLiteral("The line width is too large for this picture: its "
-                                        "coordinates would not fit in a PADS file.\nNothing "
-                                        "was written."));
+                         kcore::pitchTooLargeMessage() + QStringLiteral("\nNothing was written."));
         return;
     }
 

@@ -158,11 +158,16 @@ PadsResult failure(const QString &message)
 
 PadsResult pitchTooLarge()
 {
-    return failure(QStringLiteral("The line width is too large for this picture: its coordinates "
-                                  "would not fit in a PADS file."));
+    return failure(pitchTooLargeMessage());
 }
 
 } // namespace
+
+QString pitchTooLargeMessage()
+{
+    return QStringLiteral("The line width is too large for this picture: its coordinates would "
+                          "not fit in a PADS file.");
+}
 
 ItemPrefix::ItemPrefix(qint64 first)
 {

@@ -19,6 +19,8 @@ QImage pixelWords(const QImage &bw);
 
 // Whether every number the file would hold for an image of this size fits the file's integers.
 bool padsFits(const QSize &bw, double pitch);
+// Why a width padsFits() refuses cannot be written, in a sentence for the user.
+QString pitchTooLargeMessage();
 
 // The start of an item line, "IMG" + the item number in at least eight digits + "  LINES ",
 // counted up in place so that numbering costs next to nothing per item.

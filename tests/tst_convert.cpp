@@ -259,14 +259,14 @@ void TestConvert::errors_data()
             << QStringList{"-w", "0.005", "-u", "mm", pic, "@out"} << 2 << "below 1 mil";
     QTest::newRow("finer than --min-line, --strict")
             << QStringList{"--strict", "--min-line", "0.15", "-u", "mm", "-w", "0.1", pic, "@out"}
-            << 3 << "finer than the 5.906 mil (0.150 mm)";
+            << 3 << "the 4 mil line is finer than the 5.906 mil (0.150 mm)";
     QTest::newRow("--min-line not a width")
             << QStringList{"--min-line", "thin", pic, "@out"} << 2 << "--min-line";
     for (const char *same : {"@picture", "@symlink.png", "@hardlink.png", "@../@dirname/photo.png"})
         QTest::addRow("output is the picture, as %s", same)
                 << QStringList{pic, same} << 2 << "is the input picture itself";
     QTest::newRow("width too large") << QStringList{"-w", "1e6", "-u", "inch", pic, "@out"} << 2
-                                     << "--line-width is too large";
+                                     << "--line-width: " + kcore::pitchTooLargeMessage();
     QTest::newRow("output cannot be written")
             << QStringList{pic, "/proc/kestrel-convert-test.asc"} << 1
             << "could not write /proc/kestrel-convert-test.asc";

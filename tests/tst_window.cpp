@@ -6,6 +6,7 @@
 #include "testsupport.h"
 
 #include "export/boardimage.h"
+#include "export/padswriter.h"
 #include "image/greyimage.h"
 #include "image/imagealloc.h"
 
@@ -583,8 +584,7 @@ void TestWindow::refusedLineWidths_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("reason");
     QTest::newRow("too large") << "rb_units_inch"
-                               << "1e6"
-                               << "too large";
+                               << "1e6" << kcore::pitchTooLargeMessage();
     QTest::newRow("not a number") << "rb_units_mils"
                                   << "abc"
                                   << "is not a number";
@@ -615,7 +615,7 @@ void TestWindow::refusedLineWidths()
     QVERIFY2(message.contains(reason), qPrintable(message));
     // Refused before any file is asked for.
     QVERIFY(Dialogs::last().suggestion.isEmpty());
-    if (reason != QLatin1String("too large"))
+    if (reason != kcore::pitchTooLargeMessage())
         QVERIFY2(message.contains(QLatin1String("1 mil (0.0254 mm")), qPrintable(message));
 }
 
@@ -748,28 +748,31 @@ void TestWindow::fabWarning_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("line");
-    QTest::addColumn<bool>("warned");
-    QTest::newRow("0.06 mm, 3 mil lines") << "0.06"
-                                          << "line 3 mil" << true;
+    QTest::addColumn<QString>("warning"); // the warning's tooltip, empty when there is none
+    QTest::newRow("0.06 mm, 3 mil lines")
+            << "0.06"
+            << "line 3 mil"
+            << "The 3 mil line is finer than the 4 mil (0.102 mm) the board maker can make.";
     QTest::newRow("0.1 mm, 4 mil lines") << "0.1"
-                                         << "line 4 mil" << false;
+                                         << "line 4 mil" << QString();
     QTest::newRow("0.2 mm, 8 mil lines") << "0.2"
-                                         << "line 8 mil" << false;
+                                         << "line 8 mil" << QString();
 }
 
 void TestWindow::fabWarning()
 {
     QFETCH(QString, typed);
     QFETCH(QString, line);
-    QFETCH(bool, warned);
+    QFETCH(QString, warning);
     kestrel w;
     w.show();
     open(w, writePicture(redBlue(40, 20), QStringLiteral("fab.png")));
     QTest::mouseClick(child<QRadioButton>(&w, "rb_units_mm"), Qt::LeftButton);
     typeLineWidth(w, typed);
-    auto *warning = child<QLabel>(&w, "lbl_fabwarning");
+    auto *label = child<QLabel>(&w, "lbl_fabwarning");
     QTRY_VERIFY(child<QLabel>(&w, "lbl_budget")->text().contains(line));
-    QCOMPARE(warning->isVisible(), warned);
+    QCOMPARE(label->isVisible(), !warning.isEmpty());
+    QCOMPARE(label->toolTip(), warning);
 }
 
 QTEST_MAIN(TestWindow)
