@@ -137,8 +137,12 @@ bool kestrel::eventFilter(QObject *watched, QEvent *event)
 
     QPainter painter(ui.mainframe);
     img_view = view_mode == 2 ? img_colour : view_mode == 1 ? img_grey : img_bw;
-    if (img_view.isNull())
+    if (img_view.isNull()) {
+        // A size left from an earlier image would describe what is no longer there.
+        if (!img_colour.isNull())
+            ui.lbl_info->setText(QString());
         return false;
+    }
     // "Heigth" is the label's established text; tests and users' screenshots carry it.
     ui.lbl_info->setText(
             QString::asprintf("Width=%d Heigth=%d", img_view.width(), img_view.height()));
