@@ -153,10 +153,13 @@ bool kestrel::eventFilter(QObject *watched, QEvent *event)
             return false; // no file could be written, so there is no board to show
         }
         const QRectF bounds = kcore::boardBounds(img_bw.size(), pads);
+        // Rendered in device pixels, so the copper's edges are sharp on a high-density screen.
+        const qreal ratio = ui.mainframe->devicePixelRatioF();
         QSize size;
-        const kcore::BoardViewport viewport
-                = board_zoom.viewport(bounds, ui.mainframe->size(), &size);
+        const kcore::BoardViewport viewport = board_zoom.viewport(
+                bounds, (QSizeF(ui.mainframe->size()) * ratio).toSize(), &size);
         img_view = kcore::renderBoard(img_bw, pads, viewport, size);
+        img_view.setDevicePixelRatio(ratio);
     } else {
         img_view = img_view.scaled(ui.mainframe->width(), ui.mainframe->height(),
                                    Qt::KeepAspectRatio, Qt::FastTransformation);

@@ -699,12 +699,36 @@ void TestWindow::boardView()
     auto *frame = child<QFrame>(&w, "mainframe");
     QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=3 Heigth=1"));
 
+    // Drawn in the screen's own pixels (the run under QT_SCALE_FACTOR=2 checks it): on a
+    // high-density screen the copper is rendered at that density, not enlarged from a coarser
+    // image. Compared inside the frame's border.
+    const qreal ratio = frame->devicePixelRatioF();
+    auto shot = [&] {
+        QImage image = frame->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        image.setDevicePixelRatio(1); // compared pixel for pixel
+        return image;
+    };
+    auto pixel = [&](const QImage &image, const QPoint &at) {
+        return image.pixel(int(at.x() * ratio), int(at.y() * ratio));
+    };
+    {
+        const kcore::PadsSettings pads{10, 19, false};
+        QSize size;
+        const kcore::BoardViewport fitted
+                = kcore::BoardZoom().viewport(kcore::boardBounds(QSize(3, 1), pads),
+                                              (QSizeF(frame->size()) * ratio).toSize(), &size);
+        const QRect inside(4, 4, size.width() - 8, size.height() - 8);
+        QCOMPARE(shot().copy(inside),
+                 kcore::renderBoard(testsupport::bwFromRows({"#.#"}), pads, fitted, size)
+                         .copy(inside));
+    }
+
     // Copper spans x = -5 to 35 mils across the whole fitted width; the gap's centre is at 15.
     // The strip is 10 mils high, a quarter of the frame's width; its centre line is y = 10.
     auto at = [&](double mils, double above = 0) {
-        const QImage shot = frame->grab().toImage().convertToFormat(QImage::Format_RGB32);
         const double pixelsPerMil = frame->width() / 40.0;
-        return shot.pixel(int((mils + 5) * pixelsPerMil), int((5 - above) * pixelsPerMil));
+        return pixel(shot(),
+                     QPoint(int((mils + 5) * pixelsPerMil), int((5 - above) * pixelsPerMil)));
     };
     // The two caps meet at x = 15 on the centre line: either side of it is copper.
     QCOMPARE(at(13.5), kcore::copperColour);
@@ -722,13 +746,13 @@ void TestWindow::boardView()
     // The wheel zooms into the board until it fills the frame; a double-click fits it again.
     const QPoint centre(frame->width() / 2, frame->width() / 8);
     const QPoint corner(frame->width() - 5, frame->height() - 5);
-    const QRgb outside = frame->grab().toImage().pixel(corner);
+    const QRgb outside = pixel(shot(), corner);
     QWheelEvent wheel(centre, frame->mapToGlobal(centre), QPoint(), QPoint(0, 600), Qt::NoButton,
                       Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(frame, &wheel);
-    QCOMPARE(frame->grab().toImage().pixel(corner), kcore::boardColour);
+    QCOMPARE(pixel(shot(), corner), kcore::boardColour);
     // Dragging carries the board along with the mouse.
-    const QImage before = frame->grab().toImage();
+    const QImage before = shot();
     const QPoint by(60, 0);
     QMouseEvent press(QEvent::MouseButtonPress, centre, frame->mapToGlobal(centre), Qt::LeftButton,
                       Qt::LeftButton, Qt::NoModifier);
@@ -736,12 +760,13 @@ void TestWindow::boardView()
                      Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(frame, &press);
     QApplication::sendEvent(frame, &move);
-    const QImage after = frame->grab().toImage();
+    const QImage after = shot();
     QVERIFY(before != after);
     for (int x = 10; x < frame->width() - 80; x += 7)
-        QCOMPARE(after.pixel(x + by.x(), centre.y()), before.pixel(x, centre.y()));
+        QCOMPARE(pixel(after, QPoint(x + by.x(), centre.y())),
+                 pixel(before, QPoint(x, centre.y())));
     QTest::mouseDClick(frame, Qt::LeftButton, Qt::NoModifier, centre);
-    QCOMPARE(frame->grab().toImage().pixel(corner), outside);
+    QCOMPARE(pixel(shot(), corner), outside);
 }
 
 void TestWindow::fabWarning_data()
