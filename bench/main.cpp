@@ -8,6 +8,7 @@
 #include "image/greyimage.h"
 #include "image/imagealloc.h"
 #include "image/picture.h"
+#include "image/rowkernels.h"
 #include "literal.h"
 
 #include <QCoreApplication>
@@ -213,11 +214,7 @@ int main(int argc, char **argv)
 
     std::printf("kestrel-bench on %s (grey kernel: %s), %d x %d photo-like picture, medians of "
                 "%d runs (literal: %d)\n",
-                qPrintable(cpuModel()),
-                __builtin_cpu_supports("avx2") && qEnvironmentVariableIsEmpty("KESTREL_NO_AVX2")
-                        ? "AVX2"
-                        : "SSE2",
-                width, height, runs, literalRuns);
+                qPrintable(cpuModel()), kcore::greyRowKernel(), width, height, runs, literalRuns);
     kcore::allowLargePictures();
 
     // kestrel-convert end to end on 24-bit BMPs, output to /dev/null, against a program that
