@@ -127,7 +127,6 @@ private slots:
     void exportFailureIsShown();
     void refusedLineWidths_data();
     void refusedLineWidths();
-    void pictureIsNeverOverwritten();
     void startupArgument_data();
     void startupArgument();
     void boardView();
@@ -617,26 +616,6 @@ void TestWindow::refusedLineWidths()
     QVERIFY(Dialogs::last().suggestion.isEmpty());
     if (reason != kcore::pitchTooLargeMessage())
         QVERIFY2(message.contains(QLatin1String("1 mil (0.0254 mm")), qPrintable(message));
-}
-
-void TestWindow::pictureIsNeverOverwritten()
-{
-    const QString in = writePicture(redBlue(40, 20), QStringLiteral("keep.png"));
-    const QString link = m_dir.filePath(QStringLiteral("keep-link.png"));
-    QFile::remove(link);
-    QVERIFY(QFile::link(in, link));
-    QFile picture(in);
-    QVERIFY(picture.open(QIODevice::ReadOnly));
-    const QByteArray bytes = picture.readAll();
-    picture.close();
-
-    kestrel w;
-    w.show();
-    open(w, in);
-    const QString message = messageOfNextBox([&] { generate(w, link); });
-    QVERIFY2(message.contains(QLatin1String("would destroy it")), qPrintable(message));
-    QVERIFY(picture.open(QIODevice::ReadOnly));
-    QCOMPARE(picture.readAll(), bytes);
 }
 
 void TestWindow::startupArgument_data()
