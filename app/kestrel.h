@@ -82,6 +82,8 @@ private:
     QActionGroup *kind_group = nullptr; // each action's data is a kcore::LayerKind
     kcore::BoardZoom board_zoom;
     QPoint drag_from;
+    // Why there is no black-and-white image although there is a picture; empty otherwise.
+    QString bw_problem;
     // Counting a big picture's items takes as long as a re-clip: done once the settings rest,
     // not at every step of a threshold drag.
     QTimer budget_timer;

@@ -8,6 +8,7 @@
 #include "image/greyimage.h"
 #include "image/imagealloc.h"
 #include "image/picture.h"
+#include "image/rowkernels.h"
 #include "literal.h"
 
 #include <QCoreApplication>
@@ -213,11 +214,7 @@ int main(int argc, char **argv)
 
     std::printf("kestrel-bench on %s (grey kernel: %s), %d x %d photo-like picture, medians of "
                 "%d runs (literal: %d)\n",
-                qPrintable(cpuModel()),
-                __builtin_cpu_supports("avx2") && qEnvironmentVariableIsEmpty("KESTREL_NO_AVX2")
-                        ? "AVX2"
-                        : "SSE2",
-                width, height, runs, literalRuns);
+                qPrintable(cpuModel()), kcore::greyRowKernel(), width, height, runs, literalRuns);
     kcore::allowLargePictures();
 
     // kestrel-convert end to end on 24-bit BMPs, output to /dev/null, against a program that
@@ -229,9 +226,11 @@ int main(int argc, char **argv)
     const QString checkerBmp = dir.filePath(QStringLiteral("checker.bmp"));
     QImageWriter(photoBmp).write(photoLike(width, height));
     QImageWriter(checkerBmp).write(checkerboard(width, height));
-    for (const auto &[name, file, target, literalTarget] :
-         {std::tuple<const char *, QString, double, double>{"convert photo BMP", photoBmp, 1.5, 7},
-          {"convert checkerboard BMP", checkerBmp, 3.5, 10}}) {
+    // Decoding is the floor: the targets are ratios to it. The literal pipeline spends most of
+    // its time decoding too, so its ratio is shown for comparison, with no target.
+    for (const auto &[name, file, target] :
+         {std::tuple<const char *, QString, double>{"convert photo BMP", photoBmp, 1.2},
+          {"convert checkerboard BMP", checkerBmp, 1.5}}) {
         const ProcessRun decode = medianRun(5, {QStringLiteral(KESTREL_DECODE), file});
         const ProcessRun run = medianRun(5,
                                          {QStringLiteral(KESTREL_CONVERT), QStringLiteral("-q"),
@@ -245,13 +244,12 @@ int main(int argc, char **argv)
         std::fclose(nowhere);
         allSame &= decode.ok && run.ok;
         const double floorRatio = run.ms / decode.ms;
-        const bool met = floorRatio <= target && literalMs / run.ms >= literalTarget
-                && run.peakKB <= 130 * 1024;
+        const bool met = floorRatio <= target && run.peakKB <= 130 * 1024;
         endToEnd.push_back({name, run.ms, literalMs, 0,
-                            QString::asprintf("<=%.1fx decode (%.0f ms: %.2fx), >=%.0fx literal, "
-                                              "peak %.0f MB <= 130",
-                                              target, decode.ms, floorRatio, literalTarget,
-                                              run.peakKB / 1024.0),
+                            QString::asprintf("<=%.1fx decode (%.0f ms: %.2fx), peak %.0f MB <= "
+                                              "130; literal %.1fx (no target)",
+                                              target, decode.ms, floorRatio, run.peakKB / 1024.0,
+                                              literalMs / run.ms),
                             met});
     }
 

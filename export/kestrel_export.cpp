@@ -3,37 +3,49 @@
 // status bar, which tells beforehand what Generate will write.
 #include "kestrel.h"
 
+#include "dialogs.h"
 #include "export/layers.h"
 #include "export/padswriter.h"
 #include "geometry/units.h"
 #include "offthread.h"
 
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QStatusBar>
 #include <QStyle>
 
 void kestrel::make_asc_slot()
 {
+    if (img_colour.isNull()) {
+        Dialogs::warning(this, QStringLiteral("Open a picture first."),
+                         QStringLiteral("Generate writes the picture's black-and-white image; "
+                                        "there is none yet. Nothing was written."));
+        return;
+    }
     line_pitch(); // refreshes the field's colour
     const QString problem = kcore::lineWidthProblem(ui.le_linewidth->text(), unit_index);
     if (!problem.isEmpty()) {
-        QMessageBox::warning(this, windowTitle(),
-                             problem + QStringLiteral("\nNothing was written."));
+        Dialogs::warning(this, problem + QStringLiteral("\nNothing was written."));
+        return;
+    }
+    if (img_bw.isNull()) {
+        const QString why = !bw_problem.isEmpty()
+                ? bw_problem
+                : QStringLiteral("At %1 % the black-and-white image has no pixels.")
+                          .arg(ui.sb_scale->value());
+        Dialogs::warning(this, QStringLiteral("There is no black-and-white image to write."),
+                         why + QStringLiteral(" Nothing was written."));
         return;
     }
     const kcore::PadsSettings pads = pads_settings();
     const QString layer = kcore::layerProblem(pads);
     if (!layer.isEmpty()) {
-        QMessageBox::warning(this, windowTitle(), layer + QStringLiteral("\nNothing was written."));
+        Dialogs::warning(this, layer + QStringLiteral("\nNothing was written."));
         return;
     }
-    if (!img_bw.isNull() && !kcore::padsFits(img_bw.size(), pads)) {
-        QMessageBox::warning(this, windowTitle(),
-                             kcore::pitchTooLargeMessage()
-                                     + QStringLiteral("\nNothing was written."));
+    if (!kcore::padsFits(img_bw.size(), pads)) {
+        Dialogs::warning(this,
+                         kcore::pitchTooLargeMessage() + QStringLiteral("\nNothing was written."));
         return;
     }
 
@@ -44,14 +56,14 @@ void kestrel::make_asc_slot()
         suggestion = picture.dir().filePath(picture.completeBaseName() + QStringLiteral(".asc"));
     }
     const QString name
-            = QFileDialog::getSaveFileName(this, tr("Save File"), suggestion, tr("Files (*.*)"));
+            = Dialogs::saveFileName(this, tr("Save File"), suggestion, tr("Files (*.*)"));
     if (name.isEmpty())
         return;
     if (!picture_path.isEmpty() && kcore::isSameFile(picture_path, name)) {
-        QMessageBox::warning(this, windowTitle(),
-                             QStringLiteral("%1 is the picture being converted; writing the board "
-                                            "file there would destroy it.\nNothing was written.")
-                                     .arg(QDir::toNativeSeparators(name)));
+        Dialogs::warning(this,
+                         QStringLiteral("%1 is the picture being converted; writing the board "
+                                        "file there would destroy it.\nNothing was written.")
+                                 .arg(QDir::toNativeSeparators(name)));
         return;
     }
 
@@ -80,9 +92,9 @@ void kestrel::make_asc_slot()
         return;
     }
     if (!result.ok) {
-        QMessageBox::warning(this, windowTitle(),
-                             QStringLiteral("Could not write the file %1.\n%2")
-                                     .arg(QDir::toNativeSeparators(name), result.message));
+        Dialogs::warning(this,
+                         QStringLiteral("Could not write the file %1.\n%2")
+                                 .arg(QDir::toNativeSeparators(name), result.message));
         return;
     }
     statusBar()->showMessage(QStringLiteral("Wrote %1 LINES items, %2 bytes, to %3")

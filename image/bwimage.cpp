@@ -37,18 +37,29 @@ QImage scaleGrey(const QImage &grey, int scalePercent)
     return grey.scaled(s.width(), s.height(), Qt::KeepAspectRatio, Qt::FastTransformation);
 }
 
-void clipInto(const QImage &scaledGrey, int threshold, bool invert, QImage &bw)
+namespace {
+
+BwResult noMemory(const QSize &size)
+{
+    return {false,
+            allocationProblem(QStringLiteral("the black-and-white image"), size.width(),
+                              size.height(), QImage::Format_RGB32)};
+}
+
+} // namespace
+
+BwResult clipInto(const QImage &scaledGrey, int threshold, bool invert, QImage &bw)
 {
     if (scaledGrey.isNull()) {
         bw = QImage();
-        return;
+        return {};
     }
     const int w = scaledGrey.width();
     const int h = scaledGrey.height();
     if (bw.size() != scaledGrey.size() || bw.format() != QImage::Format_RGB32)
         bw = allocateImage(w, h, QImage::Format_RGB32);
     if (bw.isNull())
-        return;
+        return noMemory(scaledGrey.size());
     // Light pixels become white; invert flips the colour bits, never the alpha.
     const quint32 flip = invert ? 0x00ffffffu : 0u;
     const quint32 t = quint32(qBound(0, threshold, 255));
@@ -56,6 +67,7 @@ void clipInto(const QImage &scaledGrey, int threshold, bool invert, QImage &bw)
         clipRow(reinterpret_cast<const quint32 *>(scaledGrey.constScanLine(y)),
                 reinterpret_cast<quint32 *>(bw.scanLine(y)), w, t, flip);
     finishRows();
+    return {};
 }
 
 QImage makeBw(const QImage &grey, int threshold, bool invert, int scalePercent)
@@ -65,17 +77,31 @@ QImage makeBw(const QImage &grey, int threshold, bool invert, int scalePercent)
     return bw;
 }
 
-bool BwBuilder::build(const QImage &grey, int threshold, bool invert, int scalePercent, QImage &bw)
+BwResult BwBuilder::build(const QImage &grey, int threshold, bool invert, int scalePercent,
+                          QImage &bw)
 {
-    if (!scaleWithinLimit(grey.size(), scalePercent))
-        return false;
+    if (!scaleWithinLimit(grey.size(), scalePercent)) {
+        const QSize s = scaledRequest(grey.size(), scalePercent);
+        return {false,
+                QStringLiteral("At %1 % the black-and-white image would be %2 x %3 pixels, more "
+                               "than the %4 megapixels kestrel builds.")
+                        .arg(scalePercent)
+                        .arg(s.width())
+                        .arg(s.height())
+                        .arg(maxImagePixels / 1000000)};
+    }
     if (grey.isNull() || grey.cacheKey() != m_greyKey || scalePercent != m_scale) {
         m_scaled = scaleGrey(grey, scalePercent);
         m_greyKey = grey.cacheKey();
         m_scale = scalePercent;
+        const QSize request = scaledRequest(grey.size(), scalePercent);
+        if (m_scaled.isNull() && !grey.isNull() && !request.isEmpty()) {
+            m_scale = -1; // try again next time
+            bw = QImage();
+            return noMemory(grey.size().scaled(request, Qt::KeepAspectRatio));
+        }
     }
-    clipInto(m_scaled, threshold, invert, bw);
-    return true;
+    return clipInto(m_scaled, threshold, invert, bw);
 }
 
 namespace {

@@ -6,6 +6,7 @@
 
 #include <QImage>
 #include <QSize>
+#include <QString>
 
 #include <vector>
 
@@ -24,9 +25,19 @@ int largestScaleWithinLimit(const QSize &grey, int maxPercent);
 // request is empty.
 QImage scaleGrey(const QImage &grey, int scalePercent);
 
+// The outcome of building a black-and-white image: on failure, why says so in a sentence for
+// the user.
+struct BwResult
+{
+    bool ok = true;
+    QString why;
+    explicit operator bool() const { return ok; }
+};
+
 // Writes into bw (reusing its pixels when it already has the right size and is not shared) the
 // clip of the scaled grey image: white where grey > threshold, black elsewhere; swapped by invert.
-void clipInto(const QImage &scaledGrey, int threshold, bool invert, QImage &bw);
+// Fails, leaving bw null, when there is no memory for it.
+BwResult clipInto(const QImage &scaledGrey, int threshold, bool invert, QImage &bw);
 
 // scaleGrey() and clipInto() in one call.
 QImage makeBw(const QImage &grey, int threshold, bool invert, int scalePercent);
@@ -36,8 +47,9 @@ QImage makeBw(const QImage &grey, int threshold, bool invert, int scalePercent);
 class BwBuilder
 {
 public:
-    // Returns false, leaving bw untouched, when the scale would exceed maxImagePixels.
-    bool build(const QImage &grey, int threshold, bool invert, int scalePercent, QImage &bw);
+    // Fails, leaving bw untouched, when the scale would exceed maxImagePixels, and leaving bw
+    // null when memory runs out.
+    BwResult build(const QImage &grey, int threshold, bool invert, int scalePercent, QImage &bw);
 
 private:
     qint64 m_greyKey = 0;

@@ -9,7 +9,7 @@ namespace kcore {
 
 namespace {
 
-// QImage::pixel() yields 0 for an index beyond the colour table; so must we.
+// An index beyond the colour table is black, as QImage::convertToFormat() makes it.
 std::vector<QRgb> paletteGreys(const QImage &image)
 {
     std::vector<QRgb> table(256, greyPixel(0));
@@ -108,13 +108,17 @@ void GreyRows::row(int y, quint32 *dst, bool streamingStores)
     greyRow(m_scratch.data(), dst, w, streamingStores);
 }
 
-QImage makeGrey(const QImage &colour)
+QImage makeGrey(const QImage &colour, QString *why)
 {
     if (colour.isNull())
         return QImage();
     QImage grey = allocateImage(colour.width(), colour.height(), QImage::Format_RGB32);
-    if (grey.isNull())
+    if (grey.isNull()) {
+        if (why)
+            *why = allocationProblem(QStringLiteral("the grey image"), colour.width(),
+                                     colour.height(), QImage::Format_RGB32);
         return QImage();
+    }
     GreyRows rows(colour);
     for (int y = 0; y < colour.height(); ++y)
         rows.row(y, reinterpret_cast<quint32 *>(grey.scanLine(y)), true);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QImage>
+#include <QString>
 
 #include <vector>
 
@@ -41,9 +42,11 @@ constexpr QRgb overWhite(QRgb c)
 }
 
 // An opaque Format_RGB32 image of the same size whose every pixel is
-// greyPixel(greyOf(overWhite(c))) for the colour c that QImage::pixel() gives at that place.
-// Null in, null out (also when memory runs out).
-QImage makeGrey(const QImage &colour);
+// greyPixel(greyOf(overWhite(c))) for the colour c that QImage::pixel() gives at that place,
+// except that a palette index beyond the colour table is black, as QImage's own conversion to
+// Format_RGB32 makes it (pixel() gives transparent black there, which would become white paper).
+// Null in, null out; also null when the grey image cannot be made, and why then says so.
+QImage makeGrey(const QImage &colour, QString *why = nullptr);
 
 // The rows of makeGrey() one at a time, for work that never holds the whole grey image.
 class GreyRows

@@ -2,6 +2,7 @@
 // settings change, and drawing the chosen image into the preview frame.
 #include "kestrel.h"
 
+#include "dialogs.h"
 #include "geometry/units.h"
 #include "image/greyimage.h"
 #include "image/picture.h"
@@ -9,10 +10,8 @@
 #include "waitcursor.h"
 
 #include <QActionGroup>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QSignalBlocker>
@@ -23,16 +22,11 @@
 void kestrel::file_open()
 {
     // "All files" as well: pictures named .tif or without a suffix load too.
-    QFileDialog dialog(this, QStringLiteral("Open"), QString(),
-                       QString::fromLatin1(kcore::pictureFilter)
-                               + QStringLiteral(";;All files (*)"));
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    const QStringList files = dialog.selectedFiles();
-    if (files.isEmpty() || files.first().isEmpty())
-        return;
-    open_picture(files.first());
+    const QString name = Dialogs::openFileName(this, QStringLiteral("Open"),
+                                               QString::fromLatin1(kcore::pictureFilter)
+                                                       + QStringLiteral(";;All files (*)"));
+    if (!name.isEmpty())
+        open_picture(name);
 }
 
 void kestrel::open_picture(const QString &path)
@@ -45,7 +39,7 @@ void kestrel::open_picture(const QString &path)
         // Built before anything is replaced, so a failure keeps the previous picture whole.
         const auto load = [&] {
             loaded = kcore::loadPicture(path, &why);
-            grey = kcore::makeGrey(loaded);
+            grey = kcore::makeGrey(loaded, &why);
             return true;
         };
         // A big picture loads behind a busy dialog, so the window is seen to be at work. One past
@@ -60,11 +54,7 @@ void kestrel::open_picture(const QString &path)
                                   false, [&](WorkProgress &) { return load(); });
     }
     if (grey.isNull()) {
-        QMessageBox box;
-        box.setText(QStringLiteral("Could not load the file as image."));
-        box.setInformativeText(loaded.isNull() ? why
-                                               : QStringLiteral("There is not enough memory."));
-        box.exec();
+        Dialogs::warning(this, QStringLiteral("Could not load the file as image."), why);
         return;
     }
     img_colour = loaded;
@@ -81,8 +71,19 @@ void kestrel::build_bw_image()
     const int threshold = ui.sl_threshold->value();
     const bool invert = ui.cb_invert->isChecked();
     const int scale = ui.sb_scale->value();
-    WaitCursor wait;
-    bw_builder.build(img_grey, threshold, invert, scale, img_bw);
+    kcore::BwResult built;
+    {
+        WaitCursor wait;
+        built = bw_builder.build(img_grey, threshold, invert, scale, img_bw);
+    }
+    const bool newProblem = !built && bw_problem.isEmpty();
+    bw_problem = built ? QString() : built.why;
+    if (!built)
+        img_bw = QImage();
+    // Once, when it happens, not at every further step of a threshold drag.
+    if (newProblem)
+        Dialogs::warning(this, QStringLiteral("Could not build the black-and-white image."),
+                         bw_problem);
 }
 
 void kestrel::threshold_slot()
@@ -108,8 +109,8 @@ void kestrel::asc_size_slot()
     update_size_labels();
     if (allowed != asked) {
         const QSize big = kcore::scaledRequest(img_grey.size(), asked);
-        QMessageBox::warning(
-                this, windowTitle(),
+        Dialogs::warning(
+                this,
                 QStringLiteral("At %1 % the black-and-white image would be %2 x %3 pixels, more "
                                "than the %4 megapixels kestrel can build.\nThe scale has been "
                                "set to %5 %.")
@@ -162,8 +163,12 @@ bool kestrel::eventFilter(QObject *watched, QEvent *event)
 
     QPainter painter(ui.mainframe);
     img_view = view_mode == 2 ? img_colour : view_mode == 1 ? img_grey : img_bw;
-    if (img_view.isNull())
+    if (img_view.isNull()) {
+        // A size left from an earlier image would describe what is no longer there.
+        if (!img_colour.isNull())
+            ui.lbl_info->setText(QString());
         return false;
+    }
     // "Heigth" is the label's established text; tests and users' screenshots carry it.
     ui.lbl_info->setText(
             QString::asprintf("Width=%d Heigth=%d", img_view.width(), img_view.height()));
@@ -174,10 +179,13 @@ bool kestrel::eventFilter(QObject *watched, QEvent *event)
             return false; // no file could be written, so there is no board to show
         }
         const QRectF bounds = kcore::boardBounds(img_bw.size(), pads);
+        // Rendered in device pixels, so the copper's edges are sharp on a high-density screen.
+        const qreal ratio = ui.mainframe->devicePixelRatioF();
         QSize size;
-        const kcore::BoardViewport viewport
-                = board_zoom.viewport(bounds, ui.mainframe->size(), &size);
+        const kcore::BoardViewport viewport = board_zoom.viewport(
+                bounds, (QSizeF(ui.mainframe->size()) * ratio).toSize(), &size);
         img_view = kcore::renderBoard(img_bw, pads, viewport, size);
+        img_view.setDevicePixelRatio(ratio);
     } else {
         img_view = img_view.scaled(ui.mainframe->width(), ui.mainframe->height(),
                                    Qt::KeepAspectRatio, Qt::FastTransformation);

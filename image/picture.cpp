@@ -56,6 +56,14 @@ QSize declaredSize(QImageReader &reader)
         return qint32(quint32(uchar(head[at])) | quint32(uchar(head[at + 1])) << 8
                       | quint32(uchar(head[at + 2])) << 16 | quint32(uchar(head[at + 3])) << 24);
     };
+    // The 12-byte header of OS/2 1.x holds 16-bit sizes (read signed, as Qt reads them); the
+    // longer headers 32-bit ones.
+    if (le32(14) == 12) {
+        auto le16 = [&head](int at) {
+            return qint16(quint16(uchar(head[at]) | uchar(head[at + 1]) << 8));
+        };
+        return QSize(le16(18), le16(20));
+    }
     return QSize(le32(18), le32(22));
 }
 

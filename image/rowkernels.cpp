@@ -78,25 +78,41 @@ __attribute__((target("avx2"))) void greyRowAvx2(const quint32 *src, quint32 *ds
 
 using GreyRowFn = void (*)(const quint32 *, quint32 *, int, bool);
 
-GreyRowFn pickGreyRow()
+struct GreyKernel
+{
+    GreyRowFn fn;
+    const char *name;
+};
+
+GreyKernel pickGreyRow()
 {
 #ifdef KESTREL_X86
     if (qEnvironmentVariableIsEmpty("KESTREL_NO_AVX2") && __builtin_cpu_supports("avx2"))
-        return greyRowAvx2;
+        return {greyRowAvx2, "AVX2"};
 #endif
 #ifdef __SSE2__
-    return greyRowSse2;
+    return {greyRowSse2, "SSE2"};
 #else
-    return greyRowPortable;
+    return {greyRowPortable, "portable"};
 #endif
+}
+
+const GreyKernel &greyKernel()
+{
+    static const GreyKernel kernel = pickGreyRow();
+    return kernel;
 }
 
 } // namespace
 
 void greyRow(const quint32 *src, quint32 *dst, int w, bool streamingStores)
 {
-    static const GreyRowFn fn = pickGreyRow();
-    fn(src, dst, w, streamingStores);
+    greyKernel().fn(src, dst, w, streamingStores);
+}
+
+const char *greyRowKernel()
+{
+    return greyKernel().name;
 }
 
 } // namespace kcore

@@ -16,6 +16,9 @@ namespace kcore {
 // dst[x] = grey pixel of the opaque 0xffRRGGBB word src[x]. Uses AVX2 where the CPU has it,
 // chosen once at run time.
 void greyRow(const quint32 *src, quint32 *dst, int w, bool streamingStores);
+// The version greyRow() runs: "AVX2", "SSE2" or "portable". KESTREL_NO_AVX2=1 in the environment
+// keeps it from AVX2, so the tests can run the SSE2 version on any x86 CPU.
+const char *greyRowKernel();
 
 // dst[x] = white where the grey in the low byte of src[x] exceeds threshold, else black;
 // flip = 0x00ffffff swaps the two.

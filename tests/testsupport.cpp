@@ -1,16 +1,11 @@
 // Test helpers: picture makers, a minimal GIF encoder, and timers that drive modal dialogs.
 #include "testsupport.h"
 
-#include <QAbstractButton>
 #include <QApplication>
-#include <QDialog>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileDialog>
-#include <QFileInfo>
-#include <QLineEdit>
-#include <QMessageBox>
 #include <QTimer>
+#include <QWidget>
 
 namespace testsupport {
 
@@ -90,53 +85,6 @@ ModalWatch onNextModal(std::function<void(QWidget *)> action, int timeoutMs,
     });
     timer->start();
     return ModalWatch(timer);
-}
-
-void chooseFileInNextDialog(const QString &path, QString *offered)
-{
-    onNextModal([path, offered](QWidget *w) {
-        auto *dialog = qobject_cast<QFileDialog *>(w);
-        if (!dialog) {
-            qWarning("expected a file dialog, got %s", w->metaObject()->className());
-            if (auto *d = qobject_cast<QDialog *>(w))
-                d->reject();
-            return;
-        }
-        if (offered)
-            *offered = dialog->selectedFiles().value(0);
-        // Replacing an existing file asks first; say yes.
-        if (dialog->acceptMode() == QFileDialog::AcceptSave && QFileInfo::exists(path)) {
-            onNextModal(
-                    [](QWidget *box) {
-                        static_cast<QMessageBox *>(box)->button(QMessageBox::Yes)->click();
-                    },
-                    10000,
-                    [](QWidget *box) {
-                        auto *m = qobject_cast<QMessageBox *>(box);
-                        return m && m->button(QMessageBox::Yes);
-                    })
-                    .detach();
-        }
-        // As a user would: type the whole path into the name field and press Open or Save.
-        // (selectFile() leaves a focused name field alone.)
-        if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
-            name->setText(path);
-        else
-            dialog->selectFile(path);
-        static_cast<QDialog *>(dialog)->accept(); // QFileDialog's own accept() is protected
-        if (dialog->isVisible()) {
-            qWarning("the file dialog did not take %s", qPrintable(path));
-            dialog->reject();
-        }
-    }).detach();
-}
-
-void cancelNextDialog()
-{
-    onNextModal([](QWidget *w) {
-        if (auto *d = qobject_cast<QDialog *>(w))
-            d->reject();
-    }).detach();
 }
 
 namespace {

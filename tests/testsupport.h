@@ -37,8 +37,6 @@ public:
     ~ModalWatch();
     ModalWatch(const ModalWatch &) = delete;
     ModalWatch &operator=(const ModalWatch &) = delete;
-    // Keeps watching after the handle is gone, for actions that refer to nothing local.
-    void detach() { m_timer = nullptr; }
 
 private:
     QPointer<QTimer> m_timer;
@@ -46,13 +44,6 @@ private:
 // With a filter, only a modal widget the filter accepts ends the watch; others are left alone.
 [[nodiscard]] ModalWatch onNextModal(std::function<void(QWidget *)> action, int timeoutMs = 10000,
                                      std::function<bool(QWidget *)> filter = {});
-
-// Chooses path in the next modal file dialog and accepts it; answers "Yes" if asked to replace.
-// offered, if given, receives the file the dialog suggested; it must outlive the dialog.
-void chooseFileInNextDialog(const QString &path, QString *offered = nullptr);
-
-// Cancels the next modal dialog.
-void cancelNextDialog();
 
 // A GIF file holding image (converted to 8-bit indexed, at most 256 colours).
 QByteArray gifBytes(const QImage &image);

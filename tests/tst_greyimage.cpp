@@ -55,7 +55,8 @@ void TestGreyImage::formula()
 
 void TestGreyImage::paletteIndexBeyondTable()
 {
-    // Index 3 has no colour; the accessor reads it as 0, i.e. black.
+    // Indices 3 and 200 have no colour. Qt's own conversion makes them black; pixel() gives
+    // transparent black there, which laid over white paper would be white.
     QImage img(4, 1, QImage::Format_Indexed8);
     img.setColorTable({qRgb(255, 255, 255), qRgb(255, 0, 0)});
     img.scanLine(0)[0] = 0;
@@ -63,10 +64,9 @@ void TestGreyImage::paletteIndexBeyondTable()
     img.scanLine(0)[2] = 3;
     img.scanLine(0)[3] = 200;
     const QImage g = kcore::makeGrey(img);
-    QCOMPARE(g.pixel(0, 0), 0xffffffffu);
-    QCOMPARE(g.pixel(1, 0), 0xff000000u + 87u * 0x010101u);
-    QCOMPARE(g.pixel(2, 0), 0xff000000u);
-    QCOMPARE(g.pixel(3, 0), 0xff000000u);
+    const QImage qt = img.convertToFormat(QImage::Format_RGB32);
+    for (int x = 0; x < img.width(); ++x)
+        QCOMPARE(g.pixel(x, 0), kcore::greyPixel(kcore::greyOf(qt.pixel(x, 0))));
 }
 
 void TestGreyImage::nullStaysNull()

@@ -1,5 +1,6 @@
 // Tests of bad and big pictures: a generated corpus of broken files, decompression bombs,
 // pictures beyond and at the size bound, and scales that would exceed it.
+#include "dialogs.h"
 #include "kestrel.h"
 #include "testsupport.h"
 
@@ -7,6 +8,7 @@
 #include "geometry/units.h"
 #include "image/bwimage.h"
 #include "image/greyimage.h"
+#include "image/imagealloc.h"
 #include "image/picture.h"
 
 #include <QAction>
@@ -25,9 +27,6 @@
 
 #include <csignal>
 #include <sys/resource.h>
-
-using testsupport::chooseFileInNextDialog;
-using testsupport::onNextModal;
 
 namespace {
 
@@ -151,6 +150,7 @@ private slots:
     void bombsFailFast_data();
     void bombsFailFast();
     void bigPictureLoadsAndConverts();
+    void rowsTooLongForAnImage();
     void scaleBeyondBoundIsSteppedBack();
     void fullDiskKeepsTheOldFile();
     void bigPictureShowsProgressAndCancels();
@@ -205,7 +205,8 @@ void TestLimits::corpusThroughWindow()
 
     kestrel w;
     w.show();
-    chooseFileInNextDialog(write(QStringLiteral("start.png"), [&] {
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    Dialogs::setNextFileName(write(QStringLiteral("start.png"), [&] {
         QByteArray b;
         QBuffer buf(&b);
         buf.open(QIODevice::WriteOnly);
@@ -218,19 +219,12 @@ void TestLimits::corpusThroughWindow()
     int loaded = 0, refused = 0;
     for (const QString &path : corpus) {
         const WindowState before = stateOf(w);
-        QString message;
-        chooseFileInNextDialog(path);
-        // If the picture cannot be read, a message box follows the file dialog.
-        const auto watch = onNextModal(
-                [&message](QWidget *m) {
-                    if (auto *box = qobject_cast<QMessageBox *>(m)) {
-                        message = box->text();
-                        box->accept();
-                    }
-                },
-                5000);
+        Dialogs::reset();
+        Dialogs::setNextFileName(path);
+        // If the picture cannot be read, a message box says so.
+        Dialogs::setNextAnswer(QMessageBox::Ok);
         w.findChild<QAction *>("actionOpen")->trigger();
-        QTRY_VERIFY(!QApplication::activeModalWidget());
+        const QString message = Dialogs::last().text;
         if (message.isEmpty()) {
             ++loaded;
             QVERIFY2(w.findChild<QLabel *>("lbl_info")->text().startsWith(QLatin1String("Width=")),
@@ -296,6 +290,33 @@ void TestLimits::bigPictureLoadsAndConverts()
     QVERIFY(!builder.build(grey, 128, false, 101, bw));
 }
 
+void TestLimits::rowsTooLongForAnImage()
+{
+    // 100,000,000 x 1 is within the pixel bound, but a row of 32-bit pixels that long is more
+    // than an image holds: refused for that reason, with no address space left behind.
+    auto vmSizeKB = [] {
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (status.open(QIODevice::ReadOnly)) {
+            for (const QByteArray &line : status.readAll().split('\n'))
+                if (line.startsWith("VmSize:"))
+                    return line.mid(7).trimmed().split(' ').value(0).toLongLong();
+        }
+        return -1LL;
+    };
+    const qint64 before = vmSizeKB();
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(kcore::allocateImage(100000000, 1, QImage::Format_RGB32).isNull());
+    const qint64 grown = vmSizeKB() - before;
+    QVERIFY2(before > 0 && grown < 100 * 1024, qPrintable(QString::number(grown)));
+    QVERIFY(!kcore::allocateImage(67108863, 1, QImage::Format_RGB32).isNull());
+
+    QString why;
+    QVERIFY(kcore::makeGrey(QImage(100000000, 1, QImage::Format_Mono), &why).isNull());
+    QCOMPARE(why,
+             QStringLiteral("A row of the grey image would be 100000000 pixels wide; an image "
+                            "holds rows of at most 67108863 pixels."));
+}
+
 void TestLimits::scaleBeyondBoundIsSteppedBack()
 {
     // At 500 % this picture would be 16500 x 16500 pixels: just past the bound.
@@ -306,17 +327,13 @@ void TestLimits::scaleBeyondBoundIsSteppedBack()
 
     kestrel w;
     w.show();
-    chooseFileInNextDialog(path);
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    Dialogs::setNextFileName(path);
     w.findChild<QAction *>("actionOpen")->trigger();
     w.findChild<QRadioButton *>("rb_bandw")->click();
     auto *scale = w.findChild<QSpinBox *>("sb_scale");
-    QString message;
-    const auto watch = onNextModal([&message](QWidget *m) {
-        if (auto *box = qobject_cast<QMessageBox *>(m)) {
-            message = box->text();
-            box->accept();
-        }
-    });
+    Dialogs::reset();
+    Dialogs::setNextAnswer(QMessageBox::Ok);
     // The step back must not re-enter the scale's own slot: that would build the 268-megapixel
     // image twice and paint it twice.
     struct PaintCounter : QObject
@@ -330,6 +347,7 @@ void TestLimits::scaleBeyondBoundIsSteppedBack()
     } counter;
     w.findChild<QFrame *>("mainframe")->installEventFilter(&counter);
     scale->setValue(500);
+    const QString message = Dialogs::last().text;
     QCOMPARE(counter.paints, 1);
     QVERIFY2(message.contains(QLatin1String("16500 x 16500")), qPrintable(message));
     QVERIFY2(message.contains(QLatin1String("496 %")), qPrintable(message));
@@ -352,7 +370,8 @@ void TestLimits::fullDiskKeepsTheOldFile()
 
     kestrel w;
     w.show();
-    chooseFileInNextDialog(in);
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    Dialogs::setNextFileName(in);
     w.findChild<QAction *>("actionOpen")->trigger();
 
     // Files may grow to 64 KiB only, as on a nearly full disk; this holds even for root.
@@ -362,24 +381,12 @@ void TestLimits::fullDiskKeepsTheOldFile()
     small.rlim_cur = 64 * 1024;
     signal(SIGXFSZ, SIG_IGN);
     QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-    QString message;
-    {
-        const auto watch = onNextModal(
-                [&message](QWidget *m) {
-                    auto *box = static_cast<QMessageBox *>(m);
-                    message = box->text();
-                    box->accept();
-                },
-                10000,
-                [](QWidget *m) {
-                    auto *box = qobject_cast<QMessageBox *>(m);
-                    return box && box->text().startsWith(QLatin1String("Could not write"));
-                });
-        chooseFileInNextDialog(out);
-        QTest::mouseClick(w.findChild<QPushButton *>("pb_generate"), Qt::LeftButton);
-        QTRY_VERIFY(!message.isEmpty());
-    }
+    Dialogs::reset();
+    Dialogs::setNextFileName(out);
+    Dialogs::setNextAnswer(QMessageBox::Ok);
+    QTest::mouseClick(w.findChild<QPushButton *>("pb_generate"), Qt::LeftButton);
     QCOMPARE(setrlimit(RLIMIT_FSIZE, &saved), 0);
+    const QString message = Dialogs::last().text;
 
     QVERIFY2(message.startsWith(QStringLiteral("Could not write the file ") + out),
              qPrintable(message));
@@ -410,7 +417,7 @@ void TestLimits::bigPictureShowsProgressAndCancels()
                     opening = static_cast<QProgressDialog *>(m)->labelText();
                 },
                 10000, isProgress);
-        chooseFileInNextDialog(in);
+        Dialogs::setNextFileName(in);
         w.findChild<QAction *>("actionOpen")->trigger();
     }
     QCOMPARE(opening, QStringLiteral("Opening big.png"));
@@ -425,7 +432,7 @@ void TestLimits::bigPictureShowsProgressAndCancels()
                     QTest::mouseClick(progress->findChild<QPushButton *>(), Qt::LeftButton);
                 },
                 10000, isProgress);
-        chooseFileInNextDialog(out);
+        Dialogs::setNextFileName(out);
         QTest::mouseClick(w.findChild<QPushButton *>("pb_generate"), Qt::LeftButton);
     }
     QCOMPARE(writing, QStringLiteral("Writing big.asc"));

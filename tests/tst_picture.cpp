@@ -35,6 +35,36 @@ QImage halves(QImage::Format format)
     return format == QImage::Format_RGB32 ? img : img.convertToFormat(format);
 }
 
+// A 24-bit bitmap with the 12-byte header of OS/2 1.x, which Qt reads but does not write.
+QByteArray os2Bitmap(const QImage &image)
+{
+    const int rowBytes = (image.width() * 3 + 3) / 4 * 4;
+    QByteArray bmp("BM");
+    auto le = [&bmp](quint32 v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            bmp.append(char((v >> (8 * i)) & 0xff));
+    };
+    le(quint32(26 + rowBytes * image.height()), 4);
+    le(0, 4);
+    le(26, 4); // where the pixels start
+    le(12, 4); // header size
+    le(quint32(image.width()), 2);
+    le(quint32(image.height()), 2);
+    le(1, 2); // planes
+    le(24, 2); // bits per pixel
+    for (int y = image.height() - 1; y >= 0; --y) {
+        QByteArray row(rowBytes, '\0');
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb c = image.pixel(x, y);
+            row[3 * x] = char(qBlue(c));
+            row[3 * x + 1] = char(qGreen(c));
+            row[3 * x + 2] = char(qRed(c));
+        }
+        bmp.append(row);
+    }
+    return bmp;
+}
+
 } // namespace
 
 void TestPicture::everyFormatLoads_data()
@@ -43,6 +73,7 @@ void TestPicture::everyFormatLoads_data()
     for (const char *s :
          {"bmp", "gif", "jpg", "jpeg", "png", "pbm", "pgm", "ppm", "tiff", "xbm", "xpm"})
         QTest::newRow(s) << QString::fromLatin1(s);
+    QTest::newRow("bmp with the OS/2 header") << "os2.bmp";
 }
 
 void TestPicture::everyFormatLoads()
@@ -51,9 +82,9 @@ void TestPicture::everyFormatLoads()
     const QString path = m_dir.filePath(QStringLiteral("picture.") + suffix);
     if (suffix == QLatin1String("gif")) {
         // Qt reads GIF but does not write it.
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(testsupport::gifBytes(halves(QImage::Format_RGB32)));
+        QVERIFY(testsupport::writeFile(path, testsupport::gifBytes(halves(QImage::Format_RGB32))));
+    } else if (suffix == QLatin1String("os2.bmp")) {
+        QVERIFY(testsupport::writeFile(path, os2Bitmap(halves(QImage::Format_RGB32))));
     } else {
         const bool mono = suffix == QLatin1String("pbm") || suffix == QLatin1String("xbm");
         QImageWriter writer(path);

@@ -1,0 +1,81 @@
+// The window's dialogs, each run for real unless a test has given its answer beforehand.
+#include "dialogs.h"
+
+#include <QFileDialog>
+
+#include <optional>
+
+namespace Dialogs {
+
+namespace {
+
+std::optional<QString> nextFileName;
+std::optional<QMessageBox::StandardButton> nextAnswer;
+Record record;
+
+} // namespace
+
+QString openFileName(QWidget *parent, const QString &caption, const QString &filter)
+{
+    if (nextFileName) {
+        const QString name = *nextFileName;
+        nextFileName.reset();
+        return name;
+    }
+    return QFileDialog::getOpenFileName(parent, caption, QString(), filter);
+}
+
+QString saveFileName(QWidget *parent, const QString &caption, const QString &suggestion,
+                     const QString &filter)
+{
+    record.suggestion = suggestion;
+    if (nextFileName) {
+        const QString name = *nextFileName;
+        nextFileName.reset();
+        return name;
+    }
+    return QFileDialog::getSaveFileName(parent, caption, suggestion, filter);
+}
+
+QMessageBox::StandardButton warning(QWidget *parent, const QString &text,
+                                    const QString &informative,
+                                    QMessageBox::StandardButtons buttons)
+{
+    record.parent = parent;
+    record.icon = QMessageBox::Warning;
+    record.text = text;
+    record.informative = informative;
+    if (nextAnswer) {
+        const QMessageBox::StandardButton answer = *nextAnswer;
+        nextAnswer.reset();
+        return answer;
+    }
+    QMessageBox box(QMessageBox::Warning, parent ? parent->windowTitle() : QString(), text, buttons,
+                    parent);
+    box.setInformativeText(informative);
+    return QMessageBox::StandardButton(box.exec());
+}
+
+void setNextFileName(const QString &name)
+{
+    nextFileName = name;
+}
+
+void setNextAnswer(QMessageBox::StandardButton answer)
+{
+    nextAnswer = answer;
+}
+
+const Record &last()
+{
+    return record;
+}
+
+void reset()
+{
+    record = Record();
+    nextFileName.reset();
+    nextAnswer.reset();
+}
+
+} // namespace Dialogs

@@ -1,0 +1,41 @@
+// The window's modal dialogs behind one seam, so that tests can give the answer before the
+// action instead of driving the real dialog.
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+
+class QWidget;
+
+namespace Dialogs {
+
+// The name of an existing file to open, or empty when the user cancels.
+QString openFileName(QWidget *parent, const QString &caption, const QString &filter);
+// A name to save under, starting from suggestion; empty when the user cancels. Asks before an
+// existing file is replaced.
+QString saveFileName(QWidget *parent, const QString &caption, const QString &suggestion,
+                     const QString &filter);
+// A message box with a warning icon, informative text under the text if not empty.
+QMessageBox::StandardButton warning(QWidget *parent, const QString &text,
+                                    const QString &informative = QString(),
+                                    QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+
+// For tests: the next file dialog returns name at once, unshown; an empty name cancels it.
+void setNextFileName(const QString &name);
+// For tests: the next message box returns answer at once, unshown.
+void setNextAnswer(QMessageBox::StandardButton answer);
+
+// What the last dialog was given, whether it was shown or answered beforehand.
+struct Record
+{
+    QString suggestion; // of the last save dialog
+    QWidget *parent = nullptr; // of the last message box
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QString text;
+    QString informative;
+};
+const Record &last();
+// Forgets what last() holds and any answer not yet taken.
+void reset();
+
+} // namespace Dialogs
