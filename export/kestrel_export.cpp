@@ -127,6 +127,11 @@ void kestrel::count_budget()
         lbl_fabwarning->hide();
         return;
     }
+    if (!kcore::padsFits(img_bw.size(), pads)) {
+        lbl_budget->setText(QStringLiteral("No file: ") + kcore::pitchTooLargeMessage());
+        lbl_fabwarning->hide();
+        return;
+    }
     const kcore::FabCheck check
             = kcore::fabCheck(kcore::countPads(img_bw, pads), pads, min_line_mils);
     lbl_budget->setText(kcore::fabSummary(check));

@@ -58,9 +58,11 @@ inline int roundMils(qint64 k, double pitch)
 // touch. Rounding to the nearest mil would leave 1-mil gaps between rows at, say, 2.36 mils.
 inline int lineWidthMils(double pitch)
 {
-    if (pitch > 0)
-        return int(std::ceil(pitch - 0.001));
-    return int(pitch - 0.5);
+    // Saturated: a width too large for the file is refused (fits()), but is still asked for.
+    const double w = pitch > 0 ? std::ceil(pitch - 0.001) : pitch - 0.5;
+    if (std::isnan(w))
+        return 0;
+    return w >= double(INT_MAX) ? INT_MAX : w <= double(INT_MIN) ? INT_MIN : int(w);
 }
 
 // The numbers of one item, in quanta of the file: whole mils in V20; in V94 a hundred-thousandth

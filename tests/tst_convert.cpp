@@ -303,6 +303,13 @@ void TestConvert::errors_data()
     QTest::newRow("9.4 beyond 2.1 m")
             << QStringList{"--format", "9.4", "-w", "40", "-u", "mm", pic, "@out"} << 2
             << "line width is too large";
+    QTest::newRow("9.4 top copper off layer 1")
+            << QStringList{"--format", "9.4", "-l", "3", "--layer-kind", "top-copper", pic, "@out"}
+            << 2 << "Top copper is layer 1 in a 9.4 file";
+    QTest::newRow("9.4 documentation on a copper layer")
+            << QStringList{"--format",     "9.4",           "-l", "2",
+                           "--layer-kind", "documentation", pic,  "@out"}
+            << 2 << "Layers 1 and 2 are the board's top and bottom copper";
     QTest::newRow("unknown format")
             << QStringList{"--format", "5.0", pic, "@out"} << 2 << "--format takes 2.0 or 9.4";
     QTest::newRow("unknown layer kind") << QStringList{"--layer-kind", "inner", pic, "@out"} << 2

@@ -412,7 +412,7 @@ void TestLimits::bigPictureShowsProgressAndCancels()
     w.show();
     QString opening;
     {
-        const auto watch = onNextModal(
+        const auto watch = testsupport::onNextModal(
                 [&opening](QWidget *m) {
                     opening = static_cast<QProgressDialog *>(m)->labelText();
                 },
@@ -425,7 +425,7 @@ void TestLimits::bigPictureShowsProgressAndCancels()
 
     QString writing;
     {
-        const auto watch = onNextModal(
+        const auto watch = testsupport::onNextModal(
                 [&writing](QWidget *m) {
                     auto *progress = static_cast<QProgressDialog *>(m);
                     writing = progress->labelText();
