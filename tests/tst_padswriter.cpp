@@ -1,4 +1,5 @@
 // Tests of the PADS writer: exact bytes, rounding, wide numbers, refusal and write failures.
+#include "export/boardimage.h"
 #include "export/padswriter.h"
 #include "literal.h"
 #include "testsupport.h"
@@ -91,6 +92,8 @@ private slots:
     void rowsTouch_data();
     void rowsTouch();
     void sameFile();
+    void boardStrokeIsTheWrittenWidth_data();
+    void boardStrokeIsTheWrittenWidth();
 };
 
 void TestPadsWriter::workedExample()
@@ -367,6 +370,37 @@ void TestPadsWriter::sameFile()
         QVERIFY2(kcore::isSameFile(picture, dir.filePath(QLatin1String(name))), name);
     QVERIFY(!kcore::isSameFile(picture, other));
     QVERIFY(!kcore::isSameFile(picture, dir.filePath(QStringLiteral("missing.asc"))));
+}
+
+void TestPadsWriter::boardStrokeIsTheWrittenWidth_data()
+{
+    QTest::addColumn<bool>("v94");
+    QTest::addColumn<double>("pitch");
+    QTest::addColumn<double>("width"); // mils, as written
+    QTest::newRow("2.0 rounds 2.36 mil up to 3") << false << 2.36 << 3.0;
+    QTest::newRow("9.4 keeps 2.36 mil") << true << 2.36 << 2.36;
+    QTest::newRow("9.4, 0.0333 mm") << true << 0.0333 / 0.0254 << 0.0333 / 0.0254;
+}
+
+void TestPadsWriter::boardStrokeIsTheWrittenWidth()
+{
+    // The Board view draws a line as thick as the file makes it, not as the pitch.
+    QFETCH(bool, v94);
+    QFETCH(double, pitch);
+    QFETCH(double, width);
+    kcore::PadsSettings s{pitch};
+    s.format = v94 ? kcore::PadsFormat::V94 : kcore::PadsFormat::V20;
+    const QImage bw = bwFromRows({"###"});
+    kcore::BoardViewport view;
+    view.milsPerPixel = 0.01;
+    view.left = kcore::LineGeometry(s).mils(kcore::LineGeometry(s).x(1)); // the middle pixel
+    view.top = kcore::LineGeometry(s).mils(kcore::LineGeometry(s).y(0, 1)) + 5;
+    const QImage board = kcore::renderBoard(bw, s, view, QSize(1, 1000));
+    int copper = 0;
+    for (int y = 0; y < board.height(); ++y)
+        copper += board.pixel(0, y) == kcore::copperColour;
+    QVERIFY2(qAbs(copper * view.milsPerPixel - width) <= 0.011,
+             qPrintable(QStringLiteral("%1 mil of copper").arg(copper * view.milsPerPixel)));
 }
 
 QTEST_GUILESS_MAIN(TestPadsWriter)

@@ -754,7 +754,26 @@ void TestWindow::boardView()
     // The ends are round: 4 mils above the centre line the cap reaches only to x = -3.
     QCOMPARE(at(-4, 4), kcore::boardColour);
     QCOMPARE(at(-2, 4), kcore::copperColour);
+    // Exact Line Ends redraws the view at once and recounts what Generate will write.
+    struct PaintCounter : QObject
+    {
+        int paints = 0;
+        bool eventFilter(QObject *, QEvent *e) override
+        {
+            paints += e->type() == QEvent::Paint;
+            return false;
+        }
+    } counter;
+    frame->installEventFilter(&counter);
+    auto *budget = child<QLabel>(&w, "lbl_budget");
+    QTRY_VERIFY2(budget->text().startsWith(QLatin1String("2 items, 206 bytes")),
+                 qPrintable(budget->text()));
     child<QAction>(&w, "actionExactEnds")->trigger();
+    QTRY_VERIFY(counter.paints > 0);
+    // Each single pixel is now a 1-mil piece: "1 0" where "10 0" was.
+    QTRY_VERIFY2(budget->text().startsWith(QLatin1String("2 items, 204 bytes")),
+                 qPrintable(budget->text()));
+    frame->removeEventFilter(&counter);
     QCOMPARE(at(13.5), kcore::boardColour);
     QCOMPARE(at(16.5), kcore::boardColour);
     QCOMPARE(at(-3), kcore::boardColour); // nothing overhangs the first pixel any more
