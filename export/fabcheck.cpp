@@ -36,12 +36,13 @@ QString fabSummary(const FabCheck &c)
 {
     QLocale grouped = QLocale::c(); // digit groups with commas, whatever the user's locale
     grouped.setNumberOptions({});
-    return QStringLiteral("%1 items, %2 bytes, line %3 mil (%4 mm), %5 ppi, %6 (layer %7)")
+    // The layer first: where the artwork goes matters most, and a narrow status bar cuts the end.
+    return QStringLiteral("%1, layer %2: %3 items, %4 bytes, line %5 mil (%6 mm), %7 ppi")
+            .arg(kindName(c.kind))
+            .arg(c.layer)
             .arg(grouped.toString(c.items), grouped.toString(c.bytes), milsText(c.lineMils))
             .arg(QString::number(c.lineMils * mmPerMil, 'f', 3))
-            .arg(qRound(c.pixelsPerInch))
-            .arg(kindName(c.kind))
-            .arg(c.layer);
+            .arg(qRound(c.pixelsPerInch));
 }
 
 QString fabWarning(const FabCheck &c)

@@ -27,7 +27,7 @@ FabCheck fabCheck(const PadsBudget &budget, const PadsSettings &settings, double
 
 // A length in mils as the fab check shows it: up to three decimals, none when whole.
 QString milsText(double mils);
-// "1,234 items, 56,789 bytes, line 8 mil (0.203 mm), 127 ppi, top silkscreen (layer 26)".
+// "top silkscreen, layer 26: 1,234 items, 56,789 bytes, line 8 mil (0.203 mm), 127 ppi".
 QString fabSummary(const FabCheck &check);
 // "finer than the 4 mil (0.102 mm) the board maker can make", or empty.
 QString fabWarning(const FabCheck &check);

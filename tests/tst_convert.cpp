@@ -227,7 +227,7 @@ void TestConvert::sameBytesAsWindow()
     QVERIFY(cliBytes.contains("LINES"));
     QVERIFY(cliBytes == readFile(fromWindow));
     // Both said beforehand (the window) and afterwards (the converter) what was written.
-    QVERIFY2(budgetBefore.startsWith(budgetText(cliBytes)), qPrintable(budgetBefore));
+    QVERIFY2(budgetBefore.contains(budgetText(cliBytes)), qPrintable(budgetBefore));
     QVERIFY2(r.err.contains(budgetText(cliBytes).toUtf8()), r.err.constData());
 }
 
@@ -252,8 +252,8 @@ void TestConvert::summary()
     // draws, not the picture times the scale (61 x 29 at 50 % is 29 x 14 pixels, not 30.5 x 14.5).
     const QByteArray expected = "kestrel-convert: 29x14 pixels, " + QByteArray::number(items)
             + " LINES items, actual size  290x 140 mils,  7.4x 3.6 mm, 0.290x0.140 \"; "
-            + budgetText(bytes).toUtf8()
-            + ", line 10 mil (0.254 mm), 100 ppi, documentation (layer 19)\n";
+            + "documentation, layer 19: " + budgetText(bytes).toUtf8()
+            + ", line 10 mil (0.254 mm), 100 ppi\n";
     QCOMPARE(r.err, expected);
 }
 
