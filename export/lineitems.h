@@ -47,10 +47,18 @@ struct PadsSettings
 // A whole number of pixels times the pitch, rounded to whole mils the way the V20 file does it:
 // halves away from the pixel grid's origin for k > 0, toward minus for k <= 0. The caller makes
 // sure the result fits (padsFits()).
+// v truncated toward zero into an int, saturated at the ends (and 0 for NaN): numbers too large
+// for the file are refused (LineGeometry::fits()), but sizes and views still ask for them.
+inline int saturatedInt(double v)
+{
+    if (std::isnan(v))
+        return 0;
+    return v >= double(INT_MAX) ? INT_MAX : v <= double(INT_MIN) ? INT_MIN : int(v);
+}
+
 inline int roundMils(qint64 k, double pitch)
 {
-    const double v = k > 0 ? double(k) * pitch + 0.5 : double(k) * pitch - 0.5;
-    return int(v);
+    return saturatedInt(k > 0 ? double(k) * pitch + 0.5 : double(k) * pitch - 0.5);
 }
 
 // The line width written into every V20 item: the smallest whole number of mils not below the
@@ -58,11 +66,7 @@ inline int roundMils(qint64 k, double pitch)
 // touch. Rounding to the nearest mil would leave 1-mil gaps between rows at, say, 2.36 mils.
 inline int lineWidthMils(double pitch)
 {
-    // Saturated: a width too large for the file is refused (fits()), but is still asked for.
-    const double w = pitch > 0 ? std::ceil(pitch - 0.001) : pitch - 0.5;
-    if (std::isnan(w))
-        return 0;
-    return w >= double(INT_MAX) ? INT_MAX : w <= double(INT_MIN) ? INT_MIN : int(w);
+    return saturatedInt(pitch > 0 ? std::ceil(pitch - 0.001) : pitch - 0.5);
 }
 
 // The numbers of one item, in quanta of the file: whole mils in V20; in V94 a hundred-thousandth
@@ -98,7 +102,8 @@ public:
     {
         if (m_v94)
             return std::llround((m_exact ? double(s) + 0.5 : double(s)) * m_pitchQuanta);
-        return m_exact ? int(std::floor((double(s) + 0.5) * m_pitch + 0.5)) : roundMils(s, m_pitch);
+        return m_exact ? saturatedInt(std::floor((double(s) + 0.5) * m_pitch + 0.5))
+                       : roundMils(s, m_pitch);
     }
     qint64 length(qint64 n) const
     {
@@ -106,7 +111,7 @@ public:
             return m_exact ? qMax(m_minLength, std::llround(double(n - 1) * m_pitchQuanta))
                            : std::llround(double(n) * m_pitchQuanta);
         // Readers drop segments of length 0, which would lose single pixels.
-        return m_exact ? qMax(1, int(std::floor(double(n - 1) * m_pitch + 0.5)))
+        return m_exact ? qMax(1, saturatedInt(std::floor(double(n - 1) * m_pitch + 0.5)))
                        : roundMils(n, m_pitch);
     }
     // The y of row y (0 = top) of an image height rows high: the bottom row lies at one pitch.
