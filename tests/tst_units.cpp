@@ -89,10 +89,6 @@ void TestUnits::sizeTexts_data()
     QTest::newRow("no picture") << QSize(0, 0) << 2.0
                                 << QStringList{" 0.0x 0.0 mm", "   0x   0 mils", "0.000x0.000 \""};
     QTest::newRow("zero pitch") << QSize(10, 10) << 0.0 << QStringList{"---", "---", "---"};
-    // Each side is the file's whole-mil extent, not the pixels times the pitch.
-    QTest::newRow("rounded like the file")
-            << QSize(3, 1) << 2.4
-            << QStringList{" 0.2x 0.1 mm", "   7x   2 mils", "0.007x0.002 \""};
 }
 
 void TestUnits::sizeTexts()

@@ -325,6 +325,8 @@ void TestWindow::pictureToFile()
     width->selectAll();
     QTest::keyClicks(width, QStringLiteral("0.2"));
     child<QSpinBox>(&w, "sb_layer")->setValue(26);
+    // The size of the 20 x 13 pixels the file draws, not of the picture times 57 %.
+    QCOMPARE(text(&w, "lbl_ascsizemils"), QStringLiteral(" 157x 102 mils"));
 
     const QString out = m_dir.filePath(QStringLiteral("logo-board.asc"));
     generate(w, out);
