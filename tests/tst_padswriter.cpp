@@ -5,12 +5,9 @@
 #include "testsupport.h"
 
 #include <QBuffer>
-#include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
-#include <unistd.h>
 
 using testsupport::bwFromRows;
 
@@ -91,7 +88,6 @@ private slots:
     void writeFailureIsReported();
     void rowsTouch_data();
     void rowsTouch();
-    void sameFile();
     void boardStrokeIsTheWrittenWidth_data();
     void boardStrokeIsTheWrittenWidth();
 };
@@ -352,24 +348,6 @@ void TestPadsWriter::rowsTouch()
                                     .arg(i)
                                     .arg(width)));
     }
-}
-
-void TestPadsWriter::sameFile()
-{
-    QTemporaryDir dir;
-    const QString picture = dir.filePath(QStringLiteral("logo.png"));
-    QVERIFY(testsupport::writeFile(picture, "picture"));
-    const QString other = dir.filePath(QStringLiteral("other.png"));
-    QVERIFY(testsupport::writeFile(other, "picture"));
-    QVERIFY(QFile::link(picture, dir.filePath(QStringLiteral("symlink.png"))));
-    QVERIFY(::link(QFile::encodeName(picture).constData(),
-                   QFile::encodeName(dir.filePath(QStringLiteral("hardlink.png"))).constData())
-            == 0);
-    QDir(dir.path()).mkdir(QStringLiteral("sub"));
-    for (const char *name : {"logo.png", "sub/../logo.png", "symlink.png", "hardlink.png"})
-        QVERIFY2(kcore::isSameFile(picture, dir.filePath(QLatin1String(name))), name);
-    QVERIFY(!kcore::isSameFile(picture, other));
-    QVERIFY(!kcore::isSameFile(picture, dir.filePath(QStringLiteral("missing.asc"))));
 }
 
 void TestPadsWriter::boardStrokeIsTheWrittenWidth_data()
