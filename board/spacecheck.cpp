@@ -63,18 +63,32 @@ const SpaceCheck::Row *SpaceCheck::rowAt(int y) const
     return r.index == y ? &r : nullptr;
 }
 
+void SpaceCheck::strokesOf(const quint32 *row, const EdgeRow *edges,
+                           std::vector<Stroke> *strokes) const
+{
+    strokes->clear();
+    forEachItem(m_g, row, 0, m_size.width(), edges, [&](int s, int n, qint64 x, qint64 length) {
+        strokes->push_back({s, s + n, double(x), double(x + length)});
+    });
+}
+
 void SpaceCheck::addRow(const quint32 *row, int y, const EdgeRow *edges)
+{
+    strokesOf(row, edges, &m_spare);
+    addStrokes(y, &m_spare);
+}
+
+void SpaceCheck::addStrokes(int y, std::vector<Stroke> *strokes)
 {
     Row &now = slot(y);
     now.index = y;
     now.y = double(m_g.y(y, m_size.height()));
-    now.strokes.clear();
-    forEachItem(m_g, row, 0, m_size.width(), edges, [&](int s, int n, qint64 x, qint64 length) {
-        now.strokes.push_back({s, s + n, double(x), double(x + length)});
-        m_right = std::max(m_right, double(x + length));
-    });
+    now.hint = 0;
+    now.strokes.swap(*strokes);
     if (now.strokes.empty())
         return;
+    for (const Stroke &s : now.strokes)
+        m_right = std::max(m_right, s.x1);
     m_left = std::min(m_left, now.strokes.front().x0);
     m_top = std::max(m_top, now.y);
     m_bottom = std::min(m_bottom, now.y);
@@ -83,102 +97,97 @@ void SpaceCheck::addRow(const quint32 *row, int y, const EdgeRow *edges)
     if (const Row *above = rowAt(y - 1); above && !above->strokes.empty())
         m_area -= crossArea(*above, now);
 
+    // In one row only neighbours face each other; the pixels between them are background.
+    for (size_t i = 0; i + 1 < now.strokes.size(); ++i) {
+        const Stroke &a = now.strokes[i], &b = now.strokes[i + 1];
+        const double gap = std::max(0.0, b.x0 - a.x1) - m_width;
+        if (gap < m_minSpace)
+            addFinding((a.x1 + b.x0) / 2, now.y, gap);
+    }
+    // The rows above within reach, each walked once alongside this one: both are in x order.
     const int reachRows = int(m_rows.size()) - 1;
-    for (size_t i = 0; i < now.strokes.size(); ++i) {
-        const Stroke &a = now.strokes[i];
-        // In one row only neighbours face each other; the pixels between them are background.
-        if (i + 1 < now.strokes.size()) {
-            const Stroke &b = now.strokes[i + 1];
-            const double gap = std::max(0.0, b.x0 - a.x1) - m_width;
-            if (gap < m_minSpace)
-                addFinding((a.x1 + b.x0) / 2, now.y, gap);
-        }
-        for (int d = 1; d <= reachRows; ++d) {
-            if (const Row *before = rowAt(y - d); before && !before->strokes.empty())
-                pairWith(now, a, *before);
-        }
+    for (int d = 1; d <= reachRows; ++d) {
+        const Row *before = rowAt(y - d);
+        if (before && !before->strokes.empty() && before->y - now.y < m_reach)
+            pairRows(now, *before);
     }
 }
 
-void SpaceCheck::pairWith(const Row &now, const Stroke &a, const Row &before)
+void SpaceCheck::pairRows(const Row &now, const Row &before)
 {
     const double dy = before.y - now.y;
-    if (dy - m_width >= m_minSpace)
-        return;
+    const double reach2 = m_reach * m_reach;
     const int d = now.index - before.index;
     const std::vector<Stroke> &strokes = before.strokes;
-    auto b = std::lower_bound(strokes.begin(), strokes.end(), a.x0 - m_reach,
-                              [](const Stroke &s, double x) { return s.x1 < x; });
-    for (; b != strokes.end() && b->x0 <= a.x1 + m_reach; ++b) {
-        const double dx = std::max(0.0, std::max(a.x0, b->x0) - std::min(a.x1, b->x1));
-        const double gap = std::hypot(dx, dy) - m_width;
-        if (gap >= m_minSpace)
-            continue;
-        const int lo = std::max(a.s, b->s), hi = std::min(a.e, b->e);
-        double x;
-        if (lo < hi) {
-            // Above one another: the picture keeps them apart only where a column between them
-            // is background all the way; otherwise they are one shape.
-            int column;
-            if (d == 1 || !clearColumn(before.index + 1, now.index - 1, lo, hi, &column))
+    m_between.clear();
+    for (int k = before.index + 1; k < now.index; ++k)
+        m_between.push_back(rowAt(k));
+    size_t first = 0;
+    for (const Stroke &a : now.strokes) {
+        while (first < strokes.size() && strokes[first].x1 < a.x0 - m_reach)
+            ++first;
+        const size_t i = size_t(&a - now.strokes.data());
+        for (size_t j = first; j < strokes.size() && strokes[j].x0 <= a.x1 + m_reach; ++j) {
+            const Stroke &b = strokes[j];
+            const int lo = std::max(a.s, b.s), hi = std::min(a.e, b.e);
+            // Overlapping or meeting at a corner in the next row is touching: one shape (a
+            // one-pixel diagonal line is one line).
+            if (d == 1 && lo <= hi)
                 continue;
-            x = (column + 0.5) * m_pitch;
-        } else {
-            const bool aLeft = a.e <= b->s;
-            const Stroke &left = aLeft ? a : *b;
-            const Stroke &right = aLeft ? *b : a;
-            const Row &leftRow = aLeft ? now : before;
-            const Row &rightRow = aLeft ? before : now;
-            // Meeting at a corner is touching: a one-pixel diagonal line is one line.
-            if (d == 1 && left.e == right.s)
+            const double dx = std::max(0.0, std::max(a.x0, b.x0) - std::min(a.x1, b.x1));
+            const double dist2 = dx * dx + dy * dy;
+            if (dist2 >= reach2)
                 continue;
-            if (sightBlocked(leftRow, left.e, rightRow, right.s))
-                continue;
-            x = (std::min(left.x1, right.x0) + std::max(left.x1, right.x0)) / 2;
+            double x;
+            if (lo < hi) {
+                // Above one another: the picture keeps them apart only where a column between
+                // them is background all the way; otherwise they are one shape.
+                int column;
+                if (!clearColumn(lo, hi, &column))
+                    continue;
+                x = (column + 0.5) * m_pitch;
+            } else {
+                const bool aLeft = a.e <= b.s;
+                const Stroke &left = aLeft ? a : b;
+                const Stroke &right = aLeft ? b : a;
+                if (aLeft ? sightBlocked(now, i, before, j) : sightBlocked(before, j, now, i))
+                    continue;
+                x = (std::min(left.x1, right.x0) + std::max(left.x1, right.x0)) / 2;
+            }
+            addFinding(x, (now.y + before.y) / 2, std::sqrt(dist2) - m_width);
         }
-        addFinding(x, (now.y + before.y) / 2, gap);
     }
 }
 
-namespace {
-
-// The run of row containing column x, or end.
-template<typename Strokes>
-auto runAt(const Strokes &strokes, int x)
+size_t SpaceCheck::Row::runFrom(int x) const
 {
-    auto it = std::upper_bound(strokes.begin(), strokes.end(), x,
-                               [](int c, const auto &s) { return c < s.s; });
-    if (it == strokes.begin())
-        return strokes.end();
-    --it;
-    return it->e > x ? it : strokes.end();
+    // Queries come in nearly rising order: walking from the last answer beats a binary search.
+    size_t i = std::min(hint, strokes.size());
+    while (i > 0 && strokes[i - 1].e > x)
+        --i;
+    while (i < strokes.size() && strokes[i].e <= x)
+        ++i;
+    hint = i;
+    return i;
 }
 
-// Whether any run of the row has a pixel in columns [c0, c1].
-template<typename Strokes>
-bool anyRunIn(const Strokes &strokes, int c0, int c1)
+bool SpaceCheck::Row::anyIn(int c0, int c1) const
 {
     if (c1 < c0)
         return false;
-    auto it = std::upper_bound(strokes.begin(), strokes.end(), c0,
-                               [](int c, const auto &s) { return c < s.e; });
-    return it != strokes.end() && it->s <= c1;
+    const size_t i = runFrom(c0);
+    return i < strokes.size() && strokes[i].s <= c1;
 }
 
-} // namespace
-
-bool SpaceCheck::clearColumn(int fromRow, int toRow, int lo, int hi, int *column) const
+bool SpaceCheck::clearColumn(int lo, int hi, int *column) const
 {
     int x = lo;
     for (;;) {
         bool moved = false;
-        for (int k = fromRow; k <= toRow; ++k) {
-            const Row *r = rowAt(k);
-            if (!r)
-                continue;
-            const auto it = runAt(r->strokes, x);
-            if (it != r->strokes.end()) {
-                x = it->e;
+        for (const Row *r : m_between) {
+            const size_t i = r->runFrom(x);
+            if (i < r->strokes.size() && r->strokes[i].s <= x) {
+                x = r->strokes[i].e;
                 moved = true;
                 if (x >= hi)
                     return false;
@@ -191,26 +200,38 @@ bool SpaceCheck::clearColumn(int fromRow, int toRow, int lo, int hi, int *column
     }
 }
 
-bool SpaceCheck::sightBlocked(const Row &rowL, int endL, const Row &rowR, int startR) const
+namespace {
+
+// Rounds down, also for negative numerators.
+int floorDiv(int a, int b)
+{
+    return a >= 0 ? a / b : -((-a + b - 1) / b);
+}
+
+} // namespace
+
+bool SpaceCheck::sightBlocked(const Row &rowL, size_t left, const Row &rowR, size_t right) const
 {
     // The straight line from the centre of the left run's last pixel to the centre of the right
-    // run's first pixel; any other copper pixel it passes through stands between the two.
-    const double ax = endL - 0.5, ay = rowL.index + 0.5;
-    const double bx = startR + 0.5, by = rowR.index + 0.5;
-    const int top = std::min(rowL.index, rowR.index), bottom = std::max(rowL.index, rowR.index);
-    const double eps = 1e-9; // passing a pixel's corner does not enter it
-    for (int k = top; k <= bottom; ++k) {
-        const double y0 = std::max(double(k), top + 0.5), y1 = std::min(k + 1.0, bottom + 0.5);
-        const double xa = ax + (bx - ax) * (y0 - ay) / (by - ay);
-        const double xb = ax + (bx - ax) * (y1 - ay) / (by - ay);
-        int c0 = int(std::floor(std::min(xa, xb) + eps));
-        int c1 = int(std::floor(std::max(xa, xb) - eps));
-        if (k == rowL.index)
-            c0 = std::max(c0, endL);
-        if (k == rowR.index)
-            c1 = std::min(c1, startR - 1);
-        const Row *r = k == rowL.index ? &rowL : k == rowR.index ? &rowR : rowAt(k);
-        if (r && anyRunIn(r->strokes, c0, c1))
+    // run's first pixel; any other copper pixel it passes through stands between the two. At t
+    // rows from the left run's row it lies at column endL - 1/2 + n t / d: exact in integers.
+    // Passing a pixel's corner does not enter it.
+    const int endL = rowL.strokes[left].e, startR = rowR.strokes[right].s;
+    const int d = std::abs(rowL.index - rowR.index);
+    const int n = startR - endL + 1;
+    const auto at = [&](int twiceT) { return n * twiceT - d; }; // 2d (x - endL) at t = twiceT/2
+    // In the two runs' own rows only their neighbours can stand in the way.
+    const int lastL = endL + floorDiv(at(1) - 1, 2 * d);
+    if (left + 1 < rowL.strokes.size() && rowL.strokes[left + 1].s <= lastL)
+        return true;
+    const int firstR = endL + floorDiv(at(2 * d - 1), 2 * d);
+    if (right > 0 && rowR.strokes[right - 1].e > firstR)
+        return true;
+    const bool leftOnTop = rowL.index < rowR.index;
+    for (int j = 1; j < d; ++j) {
+        const Row *r = m_between[size_t(leftOnTop ? j - 1 : d - 1 - j)];
+        if (r->anyIn(endL + floorDiv(at(2 * j - 1), 2 * d),
+                     endL + floorDiv(at(2 * j + 1) - 1, 2 * d)))
             return true;
     }
     return false;

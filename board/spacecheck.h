@@ -47,27 +47,37 @@ public:
     void addRow(const quint32 *row, int y, const EdgeRow *edges = nullptr);
     SpaceReport finish();
 
-    // Enough for the Board view's rings; a picture with more findings is one blob anyway.
-    static constexpr int maxFindings = 20000;
-
-private:
+    // addRow() in two steps, so that a thread of its own can do the second.
     struct Stroke
     {
         int s, e; // pixel columns [s, e)
         double x0, x1; // the centre line, in quanta
     };
+    // The strokes of a row; safe to call while another thread runs addStrokes().
+    void strokesOf(const quint32 *row, const EdgeRow *edges, std::vector<Stroke> *strokes) const;
+    // Takes the strokes of row y, leaving a vector to reuse in their place.
+    void addStrokes(int y, std::vector<Stroke> *strokes);
+
+    // Enough for the Board view's rings; a picture with more findings is one blob anyway.
+    static constexpr int maxFindings = 20000;
+
+private:
     struct Row
     {
         int index = -1;
         double y = 0; // quanta
         std::vector<Stroke> strokes;
+        mutable size_t hint = 0;
+        // The first stroke ending after column x.
+        size_t runFrom(int x) const;
+        bool anyIn(int c0, int c1) const;
     };
 
     Row &slot(int y) { return m_rows[size_t(y % int(m_rows.size()))]; }
     const Row *rowAt(int y) const;
-    void pairWith(const Row &now, const Stroke &a, const Row &before);
-    bool clearColumn(int fromRow, int toRow, int lo, int hi, int *column) const;
-    bool sightBlocked(const Row &rowL, int endL, const Row &rowR, int startR) const;
+    void pairRows(const Row &now, const Row &before);
+    bool clearColumn(int lo, int hi, int *column) const;
+    bool sightBlocked(const Row &rowL, size_t left, const Row &rowR, size_t right) const;
     void addFinding(double x, double y, double gapQuanta);
     double rowArea(const Row &row) const;
     double crossArea(const Row &above, const Row &below) const;
@@ -87,6 +97,8 @@ private:
     double m_left = std::numeric_limits<double>::max(), m_right = -m_left;
     double m_top = -m_left, m_bottom = m_left;
     mutable std::vector<std::pair<double, double>> m_mergedA, m_mergedB;
+    std::vector<const Row *> m_between; // the rows between the two being paired
+    std::vector<Stroke> m_spare;
 };
 
 // The whole check for an image, edgeGrey as for writePads().

@@ -412,6 +412,11 @@ void TestPadsWriter::spaceCheck_data()
     // Dots a step apart: neighbours face each other; the middle dot stands between the outer.
     QTest::newRow("dots in a slant, 1 mil") << QStringList{"#....", "..#..", "....#"} << 1.0
                                             << false << false << 0 << 2 << std::sqrt(2.0) - 1;
+    // A run beside either end, in that end's own row, stands between it and the far run.
+    QTest::newRow("run beside the upper end, 1 mil")
+            << QStringList{"#.#..", "....#"} << 1.0 << false << false << 1 << 1 << 0.0;
+    QTest::newRow("run beside the lower end, 1 mil")
+            << QStringList{"#....", "..#.#"} << 1.0 << false << false << 1 << 1 << 0.0;
     // A slot one pixel wide: closed in each row, narrow across its diagonals, nothing between
     // the bottom bar and the arms it joins.
     QTest::newRow("slot, 2 mil") << QStringList{"#.#", "#.#", "###"} << 2.0 << false << false << 2
