@@ -122,12 +122,14 @@ void SpaceCheck::pairRows(const Row &now, const Row &before)
     m_between.clear();
     for (int k = before.index + 1; k < now.index; ++k)
         m_between.push_back(rowAt(k));
+    // Strokes of that row further apart sideways than this are beyond reach.
+    const double across = std::sqrt(std::max(0.0, reach2 - dy * dy));
     size_t first = 0;
     for (const Stroke &a : now.strokes) {
-        while (first < strokes.size() && strokes[first].x1 < a.x0 - m_reach)
+        while (first < strokes.size() && strokes[first].x1 < a.x0 - across)
             ++first;
         const size_t i = size_t(&a - now.strokes.data());
-        for (size_t j = first; j < strokes.size() && strokes[j].x0 <= a.x1 + m_reach; ++j) {
+        for (size_t j = first; j < strokes.size() && strokes[j].x0 < a.x1 + across; ++j) {
             const Stroke &b = strokes[j];
             const int lo = std::max(a.s, b.s), hi = std::min(a.e, b.e);
             // Overlapping or meeting at a corner in the next row is touching: one shape (a

@@ -84,13 +84,19 @@ public:
     void addRow(const quint32 *row, const kcore::EdgeRow *edges = nullptr)
     {
         std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_added - m_checked < int(m_slots.size()); });
+        if (m_added - m_checked >= int(m_slots.size())) {
+            m_producerWaits = true;
+            m_changed.wait(lock, [this] { return m_added - m_checked < int(m_slots.size()); });
+            m_producerWaits = false;
+        }
         std::vector<kcore::SpaceCheck::Stroke> &slot = m_slots[size_t(m_added) % m_slots.size()];
         lock.unlock();
         m_check.strokesOf(row, edges, &slot);
         lock.lock();
         ++m_added;
-        m_changed.notify_all();
+        // Woken a batch at a time: a wake-up per row costs more than the rows.
+        if (m_checkerWaits && m_added - m_checked >= int(m_slots.size()) / 4)
+            m_changed.notify_all();
     }
     kcore::SpaceReport finish()
     {
@@ -106,24 +112,31 @@ public:
 private:
     void run()
     {
-        for (int y = 0;; ++y) {
+        int y = 0;
+        for (;;) {
             std::unique_lock lock(m_mutex);
-            m_changed.wait(lock, [&] { return m_added > y || m_done; });
-            if (m_added <= y)
-                return;
-            std::vector<kcore::SpaceCheck::Stroke> &slot = m_slots[size_t(y) % m_slots.size()];
+            if (m_added == y && !m_done) {
+                m_checkerWaits = true;
+                m_changed.wait(lock, [&] { return m_added > y || m_done; });
+                m_checkerWaits = false;
+            }
+            const int until = m_added;
+            if (until == y)
+                return; // done, and every row checked
             lock.unlock();
-            m_check.addStrokes(y, &slot);
+            for (; y < until; ++y)
+                m_check.addStrokes(y, &m_slots[size_t(y) % m_slots.size()]);
             lock.lock();
-            m_checked = y + 1;
-            m_changed.notify_all();
+            m_checked = y;
+            if (m_producerWaits)
+                m_changed.notify_all();
         }
     }
 
     kcore::SpaceCheck m_check;
     std::array<std::vector<kcore::SpaceCheck::Stroke>, 64> m_slots;
     int m_added = 0, m_checked = 0;
-    bool m_done = false;
+    bool m_done = false, m_producerWaits = false, m_checkerWaits = false;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::thread m_thread; // last: it starts once everything else is built
