@@ -880,8 +880,15 @@ void TestWindow::fabWarning()
     QTest::mouseClick(child<QRadioButton>(&w, "rb_units_mm"), Qt::LeftButton);
     typeLineWidth(w, typed);
     auto *warning = child<QLabel>(&w, "lbl_fabwarning");
-    QTRY_VERIFY(child<QLabel>(&w, "lbl_budget")->text().contains(line));
+    auto *budget = child<QLabel>(&w, "lbl_budget");
+    QTRY_VERIFY(budget->text().contains(line));
     QCOMPARE(warning->isVisible(), warned);
+    // The count runs in the background: from the moment the settings change, the old result is
+    // no longer shown as current, and the newest settings' result follows.
+    typeLineWidth(w, QStringLiteral("0.3"));
+    QVERIFY2(!budget->text().contains(line), qPrintable(budget->text()));
+    QTRY_VERIFY(budget->text().contains(QLatin1String("line 12 mil")));
+    QVERIFY(!warning->isVisible());
 }
 
 void TestWindow::fitToSize()
