@@ -76,6 +76,7 @@ void kestrel::update_budget()
     // Whatever was shown belongs to settings that no longer hold.
     ++budget_generation;
     lbl_budget->setText(img_bw.isNull() ? QString() : QStringLiteral("Checking\u2026"));
+    lbl_gaps->clear();
     budget_timer.start();
 }
 
