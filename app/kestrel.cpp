@@ -180,6 +180,7 @@ void kestrel::choose_fab_limits()
     };
     QDoubleSpinBox *line = spin("sb_minline", min_line_mils);
     QDoubleSpinBox *space = spin("sb_minspace", min_space_mils);
+    space->setMaximum(kcore::maxMinSpaceMils);
     form->addRow(QStringLiteral("Board maker:"), preset);
     form->addRow(QStringLiteral("Finest line:"), line);
     form->addRow(QStringLiteral("Narrowest space:"), space);
@@ -296,7 +297,7 @@ void kestrel::load_board_options()
     if (ok && mils >= 0.1 && mils <= 1000)
         min_line_mils = mils;
     const double space = settings.value(QStringLiteral("board/minSpaceMils")).toDouble(&ok);
-    if (ok && space >= 0.1 && space <= 1000)
+    if (ok && space >= 0.1 && space <= kcore::maxMinSpaceMils)
         min_space_mils = space;
 }
 

@@ -16,6 +16,8 @@ namespace kcore {
 
 // Most board makers' minimum space is their minimum line: 0.1 mm, taken as 4 mil.
 constexpr double defaultMinSpaceMils = 4;
+// Far beyond any board maker's; the check's work grows with the square of the space.
+constexpr double maxMinSpaceMils = 100;
 
 // One pair of strokes the picture keeps apart whose copper comes closer than the minimum space.
 struct SpaceFinding

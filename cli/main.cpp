@@ -292,6 +292,15 @@ int parseArguments(const QStringList &arguments, Settings *s)
     if (!readLength("min-line", &s->minLineMils) || !readLength("min-space", &s->minSpaceMils)
         || !readLength("fit-width", &s->fitMils) || !readLength("fit-height", &s->fitMils))
         return ExitUsage;
+    // The check pairs every row with the rows a line and the space can reach across: a space of
+    // metres would pair every row with every other.
+    if (s->minSpaceMils > kcore::maxMinSpaceMils) {
+        say(QStringLiteral("--min-space takes at most %1 mil (%2 mm), not \"%3\"")
+                    .arg(kcore::maxMinSpaceMils)
+                    .arg(kcore::maxMinSpaceMils * kcore::mmPerMil)
+                    .arg(parser.value(QStringLiteral("min-space"))));
+        return ExitUsage;
+    }
     const bool fitWidth = parser.isSet(QStringLiteral("fit-width"));
     s->fitHeight = parser.isSet(QStringLiteral("fit-height"));
     if (fitWidth && s->fitHeight) {

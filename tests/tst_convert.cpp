@@ -330,6 +330,9 @@ void TestConvert::errors_data()
             << "kestrel-convert: 14 closed gaps, "; // two in each row of boxes, four in 0 and 1
     QTest::newRow("--min-space not a width")
             << QStringList{"--min-space", "-1", pic, "@out"} << 2 << "--min-space takes a length";
+    QTest::newRow("--min-space beyond 100 mil")
+            << QStringList{"--min-space", "3", "-u", "mm", pic, "@out"} << 2
+            << "--min-space takes at most 100 mil (2.54 mm), not \"3\"";
     QTest::newRow("--fit-width with --scale")
             << QStringList{"--fit-width", "10", "-s", "50", pic, "@out"} << 2
             << "cannot be used with --scale";
