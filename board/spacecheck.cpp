@@ -113,6 +113,49 @@ void SpaceCheck::addStrokes(int y, std::vector<Stroke> *strokes)
     }
 }
 
+void SpaceCheck::pairNextRows(const Row &now, const Row &above, double across)
+{
+    // Next rows: a stroke of the row above is apart only if it ends left of this one's first
+    // column or starts right of its last, a column or more away (meeting at a corner touches).
+    // The line between their nearest pixels crosses from one row to the other halfway, so only
+    // each one's neighbour in its own row can stand in the way.
+    const double dy = above.y - now.y;
+    const double reach2 = m_reach * m_reach;
+    const std::vector<Stroke> &up = above.strokes, &row = now.strokes;
+    const double y = (now.y + above.y) / 2;
+    size_t first = 0;
+    for (size_t i = 0; i < row.size(); ++i) {
+        const Stroke &a = row[i];
+        while (first < up.size() && up[first].x1 < a.x0 - across)
+            ++first;
+        size_t j = first;
+        for (; j < up.size() && up[j].e < a.s; ++j) {
+            const Stroke &b = up[j];
+            const double dx = std::max(0.0, a.x0 - b.x1);
+            const double dist2 = dx * dx + dy * dy;
+            const int mid = b.e + a.s;
+            if (dist2 >= reach2 || (j + 1 < up.size() && up[j + 1].s <= (mid - 1) >> 1)
+                || (i > 0 && row[i - 1].e > mid >> 1))
+                continue;
+            addFinding((std::min(b.x1, a.x0) + std::max(b.x1, a.x0)) / 2, y,
+                       std::sqrt(dist2) - m_width);
+        }
+        while (j < up.size() && up[j].s <= a.e)
+            ++j;
+        for (; j < up.size() && up[j].x0 < a.x1 + across; ++j) {
+            const Stroke &b = up[j];
+            const double dx = std::max(0.0, b.x0 - a.x1);
+            const double dist2 = dx * dx + dy * dy;
+            const int mid = a.e + b.s;
+            if (dist2 >= reach2 || (i + 1 < row.size() && row[i + 1].s <= (mid - 1) >> 1)
+                || (j > 0 && up[j - 1].e > mid >> 1))
+                continue;
+            addFinding((std::min(a.x1, b.x0) + std::max(a.x1, b.x0)) / 2, y,
+                       std::sqrt(dist2) - m_width);
+        }
+    }
+}
+
 void SpaceCheck::pairRows(const Row &now, const Row &before)
 {
     const double dy = before.y - now.y;
@@ -125,6 +168,10 @@ void SpaceCheck::pairRows(const Row &now, const Row &before)
     // Strokes of that row further apart sideways than this are beyond reach.
     const double across = std::sqrt(std::max(0.0, reach2 - dy * dy));
     size_t first = 0;
+    if (d == 1) {
+        pairNextRows(now, before, across);
+        return;
+    }
     for (const Stroke &a : now.strokes) {
         while (first < strokes.size() && strokes[first].x1 < a.x0 - across)
             ++first;
@@ -223,17 +270,19 @@ bool SpaceCheck::sightBlocked(const Row &rowL, size_t left, const Row &rowR, siz
     const int n = startR - endL + 1;
     const auto at = [&](int twiceT) { return n * twiceT - d; }; // 2d (x - endL) at t = twiceT/2
     // In the two runs' own rows only their neighbours can stand in the way.
-    const int lastL = endL + floorDiv(at(1) - 1, 2 * d);
+    // Rows two apart, the usual case here, divide by 4: a shift, which rounds down (C++20 and
+    // every compiler kestrel builds with shift negative numbers arithmetically).
+    const auto down = [d](int a) { return d == 2 ? a >> 2 : floorDiv(a, 2 * d); };
+    const int lastL = endL + down(at(1) - 1);
     if (left + 1 < rowL.strokes.size() && rowL.strokes[left + 1].s <= lastL)
         return true;
-    const int firstR = endL + floorDiv(at(2 * d - 1), 2 * d);
+    const int firstR = endL + down(at(2 * d - 1));
     if (right > 0 && rowR.strokes[right - 1].e > firstR)
         return true;
     const bool leftOnTop = rowL.index < rowR.index;
     for (int j = 1; j < d; ++j) {
         const Row *r = m_between[size_t(leftOnTop ? j - 1 : d - 1 - j)];
-        if (r->anyIn(endL + floorDiv(at(2 * j - 1), 2 * d),
-                     endL + floorDiv(at(2 * j + 1) - 1, 2 * d)))
+        if (r->anyIn(endL + down(at(2 * j - 1)), endL + down(at(2 * j + 1) - 1)))
             return true;
     }
     return false;

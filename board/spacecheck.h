@@ -78,6 +78,7 @@ private:
     Row &slot(int y) { return m_rows[size_t(y % int(m_rows.size()))]; }
     const Row *rowAt(int y) const;
     void pairRows(const Row &now, const Row &before);
+    void pairNextRows(const Row &now, const Row &above, double across);
     bool clearColumn(int lo, int hi, int *column) const;
     bool sightBlocked(const Row &rowL, size_t left, const Row &rowR, size_t right) const;
     void addFinding(double x, double y, double gapQuanta);

@@ -404,6 +404,12 @@ void TestPadsWriter::spaceCheck_data()
     // Pixels meeting at a corner touch: a diagonal line is one line, whatever its reach.
     QTest::newRow("corner, 10 mil")
             << QStringList{"#.", ".#"} << 10.0 << false << false << 0 << 0 << 0.0;
+    QTest::newRow("corner the other way, 10 mil")
+            << QStringList{".#", "#."} << 10.0 << false << false << 0 << 0 << 0.0;
+    // Two rows apart, the line between the ends passes the pixel of the row between that the
+    // shape turns its corner on.
+    QTest::newRow("step through a corner, 1 mil")
+            << QStringList{"#..", "#..", ".#."} << 1.0 << false << false << 0 << 0 << 0.0;
     QTest::newRow("diagonal line, 1 mil")
             << QStringList{"#....", ".#...", "..#..", "...#.", "....#"} << 1.0 << false << false
             << 0 << 0 << 0.0;
@@ -417,6 +423,10 @@ void TestPadsWriter::spaceCheck_data()
             << QStringList{"#.#..", "....#"} << 1.0 << false << false << 1 << 1 << 0.0;
     QTest::newRow("run beside the lower end, 1 mil")
             << QStringList{"#....", "..#.#"} << 1.0 << false << false << 1 << 1 << 0.0;
+    QTest::newRow("run beside the lower end, far run to the right, 1 mil")
+            << QStringList{"....#", "#.#.."} << 1.0 << false << false << 1 << 1 << 0.0;
+    QTest::newRow("run beside the upper end, far run to the right, 1 mil")
+            << QStringList{"..#.#", "#...."} << 1.0 << false << false << 1 << 1 << 0.0;
     // A slot one pixel wide: closed in each row, narrow across its diagonals, nothing between
     // the bottom bar and the arms it joins.
     QTest::newRow("slot, 2 mil") << QStringList{"#.#", "#.#", "###"} << 2.0 << false << false << 2
