@@ -1,15 +1,21 @@
 // The main window's shell: construction, wiring of the controls, quitting and the help dialog.
 #include "kestrel.h"
 
+#include "dialogs.h"
 #include "export/layers.h"
+#include "geometry/fit.h"
+#include "geometry/units.h"
 #include "ui_help.h"
 
 #include <QAction>
 #include <QActionGroup>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDialog>
+#include <QDialogButtonBox>
+#include <QDoubleSpinBox>
+#include <QFormLayout>
 #include <QIcon>
-#include <QInputDialog>
 #include <QLabel>
 #include <QSettings>
 #include <QStatusBar>
@@ -40,6 +46,11 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
     lbl_fabwarning->setFont(compact);
     statusBar()->addWidget(lbl_fabwarning);
     lbl_fabwarning->hide();
+    lbl_gaps = new QLabel(this);
+    lbl_gaps->setObjectName(QStringLiteral("lbl_gaps"));
+    lbl_gaps->setFont(compact);
+    statusBar()->addWidget(lbl_gaps);
+    lbl_gaps->hide();
     lbl_freeware = new QLabel(QStringLiteral("Freeware - www.marrowby.example"), this);
     statusBar()->addPermanentWidget(lbl_freeware);
 
@@ -101,10 +112,13 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
     connect(ui.actionExactEnds, &QAction::toggled, this, &kestrel::board_options_changed);
     connect(format_group, &QActionGroup::triggered, this, &kestrel::board_options_changed);
     connect(kind_group, &QActionGroup::triggered, this, &kestrel::board_options_changed);
-    connect(ui.actionMinLine, &QAction::triggered, this, &kestrel::choose_min_line);
+    connect(ui.actionFabLimits, &QAction::triggered, this, &kestrel::choose_fab_limits);
+    connect(ui.actionFitToSize, &QAction::triggered, this, &kestrel::fit_to_size);
+    connect(ui.actionNextFinding, &QAction::triggered, this, &kestrel::next_finding);
     budget_timer.setSingleShot(true);
     budget_timer.setInterval(60);
     connect(&budget_timer, &QTimer::timeout, this, &kestrel::count_budget);
+    connect(&budget_watcher, &QFutureWatcher<FabResult>::finished, this, &kestrel::show_fab_result);
 }
 
 kestrel::~kestrel() = default;
@@ -137,19 +151,129 @@ void kestrel::help_slot()
     dialog.exec();
 }
 
-void kestrel::choose_min_line()
+void kestrel::choose_fab_limits()
 {
-    bool ok = false;
-    const double mils = QInputDialog::getDouble(
-            this, QStringLiteral("Minimum Line Width"),
-            QStringLiteral("Finest line your board maker can make, in mils\n(0.1 mm = 3.94 mil, "
-                           "0.15 mm = 5.91 mil):"),
-            min_line_mils, 0.1, 1000, 2, &ok);
-    if (!ok)
+    // Presets from public fab limits; a change of either number makes the choice Custom.
+    struct Preset
+    {
+        const char *name;
+        double lineMm, spaceMm;
+    };
+    const Preset presets[] = {{"Copper: 0.1 mm line and space", 0.1, 0.1},
+                              {"Silkscreen: 0.15 mm line, 0.2 mm space", 0.15, 0.2}};
+    QDialog dialog(this);
+    dialog.setWindowTitle(QStringLiteral("Fab Limits"));
+    auto *form = new QFormLayout(&dialog);
+    auto *preset = new QComboBox(&dialog);
+    preset->setObjectName(QStringLiteral("cb_preset"));
+    for (const Preset &p : presets)
+        preset->addItem(QLatin1String(p.name));
+    preset->addItem(QStringLiteral("Custom"));
+    const auto spin = [&](const char *name, double mils) {
+        auto *box = new QDoubleSpinBox(&dialog);
+        box->setObjectName(QLatin1String(name));
+        box->setRange(0.1, 1000);
+        box->setDecimals(3);
+        box->setSuffix(QStringLiteral(" mil"));
+        box->setValue(mils);
+        return box;
+    };
+    QDoubleSpinBox *line = spin("sb_minline", min_line_mils);
+    QDoubleSpinBox *space = spin("sb_minspace", min_space_mils);
+    space->setMaximum(kcore::maxMinSpaceMils);
+    form->addRow(QStringLiteral("Board maker:"), preset);
+    form->addRow(QStringLiteral("Finest line:"), line);
+    form->addRow(QStringLiteral("Narrowest space:"), space);
+    form->addRow(new QLabel(QStringLiteral("0.1 mm = 3.937 mil, 0.15 mm = 5.906 mil, "
+                                           "0.2 mm = 7.874 mil"),
+                            &dialog));
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    form->addRow(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+
+    const auto matching = [&] {
+        for (int i = 0; i < int(std::size(presets)); ++i) {
+            if (qAbs(line->value() - presets[i].lineMm / kcore::mmPerMil) < 0.0005
+                && qAbs(space->value() - presets[i].spaceMm / kcore::mmPerMil) < 0.0005)
+                return i;
+        }
+        return int(std::size(presets));
+    };
+    preset->setCurrentIndex(matching());
+    bool choosing = false;
+    connect(preset, &QComboBox::currentIndexChanged, &dialog, [&](int i) {
+        if (i >= int(std::size(presets)) || choosing)
+            return;
+        choosing = true;
+        line->setValue(presets[i].lineMm / kcore::mmPerMil);
+        space->setValue(presets[i].spaceMm / kcore::mmPerMil);
+        choosing = false;
+    });
+    for (QDoubleSpinBox *box : {line, space})
+        connect(box, &QDoubleSpinBox::valueChanged, &dialog, [&] {
+            if (!choosing)
+                preset->setCurrentIndex(matching());
+        });
+    if (dialog.exec() != QDialog::Accepted)
         return;
-    min_line_mils = mils;
+    min_line_mils = line->value();
+    min_space_mils = space->value();
     save_board_options();
     update_budget();
+}
+
+void kestrel::fit_to_size()
+{
+    if (img_grey.isNull()) {
+        Dialogs::warning(this, QStringLiteral("Open a picture first."));
+        return;
+    }
+    const QString problem = kcore::lineWidthProblem(ui.le_linewidth->text(), unit_index);
+    if (!problem.isEmpty()) {
+        Dialogs::warning(this, problem);
+        return;
+    }
+    const kcore::PadsSettings pads = pads_settings();
+    const QString unit = unit_index == kcore::UnitMillimetres ? QStringLiteral("mm")
+            : unit_index == kcore::UnitInches                 ? QStringLiteral("inch")
+                                                              : QStringLiteral("mils");
+    QDialog dialog(this);
+    dialog.setWindowTitle(QStringLiteral("Fit to Size"));
+    auto *form = new QFormLayout(&dialog);
+    auto *side = new QComboBox(&dialog);
+    side->setObjectName(QStringLiteral("cb_side"));
+    side->addItems({QStringLiteral("Width"), QStringLiteral("Height")});
+    auto *size = new QDoubleSpinBox(&dialog);
+    size->setObjectName(QStringLiteral("sb_size"));
+    size->setDecimals(unit_index == kcore::UnitMils ? 1 : unit_index == kcore::UnitInches ? 4 : 3);
+    size->setRange(0, 1e7);
+    size->setSuffix(QLatin1Char(' ') + unit);
+    const QSizeF now = kcore::actualSizeMils(img_bw.size(), pads);
+    size->setValue(now.width() / kcore::mils_per_unit[unit_index]);
+    connect(side, &QComboBox::currentIndexChanged, &dialog, [&](int i) {
+        size->setValue((i ? now.height() : now.width()) / kcore::mils_per_unit[unit_index]);
+    });
+    form->addRow(QStringLiteral("Fit the artwork's"), side);
+    form->addRow(QStringLiteral("to at most"), size);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    form->addRow(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const bool height = side->currentIndex() == 1;
+    const double target = size->value() * kcore::mils_per_unit[unit_index];
+    const kcore::FitResult fit = kcore::fitScale(img_grey.size(), pads, target, height);
+    const QString text = kcore::fitText(fit, target, height, unit_index);
+    if (!fit.ok) {
+        QString sentence = text;
+        sentence[0] = sentence[0].toUpper();
+        Dialogs::warning(this, sentence + QStringLiteral(".\nThe scale stays as it was."));
+        return;
+    }
+    ui.sb_scale->setValue(fit.scale);
+    statusBar()->showMessage(QStringLiteral("Fitted to ") + text, 6000);
 }
 
 void kestrel::board_options_changed()
@@ -171,6 +295,9 @@ void kestrel::load_board_options()
     const double mils = settings.value(QStringLiteral("board/minLineMils")).toDouble(&ok);
     if (ok && mils >= 0.1 && mils <= 1000)
         min_line_mils = mils;
+    const double space = settings.value(QStringLiteral("board/minSpaceMils")).toDouble(&ok);
+    if (ok && space >= 0.1 && space <= kcore::maxMinSpaceMils)
+        min_space_mils = space;
 }
 
 void kestrel::save_board_options() const
@@ -181,4 +308,5 @@ void kestrel::save_board_options() const
                                                      : QStringLiteral("2.0"));
     settings.setValue(QStringLiteral("board/exactEnds"), ui.actionExactEnds->isChecked());
     settings.setValue(QStringLiteral("board/minLineMils"), min_line_mils);
+    settings.setValue(QStringLiteral("board/minSpaceMils"), min_space_mils);
 }

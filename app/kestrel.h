@@ -2,17 +2,20 @@
 // them to the core (picture -> grey -> black-and-white -> PADS lines).
 #pragma once
 
+#include "board/spacecheck.h"
 #include "export/boardimage.h"
 #include "export/fabcheck.h"
 #include "image/bwimage.h"
 #include "ui_kestrel.h"
 
+#include <QFutureWatcher>
 #include <QImage>
 #include <QMainWindow>
 #include <QTimer>
 
 class QActionGroup;
 class QLabel;
+class QPainter;
 
 class kestrel : public QMainWindow
 {
@@ -50,7 +53,11 @@ private:
     void update_size_labels();
     void update_budget();
     void count_budget();
-    void choose_min_line();
+    void choose_fab_limits();
+    void fit_to_size();
+    void next_finding();
+    void show_fab_result();
+    void draw_findings(QPainter &painter, const kcore::BoardViewport &viewport) const;
     void board_options_changed();
     void load_board_options();
     void save_board_options() const;
@@ -87,4 +94,20 @@ private:
     // Counting a big picture's items takes as long as a re-clip: done once the settings rest,
     // not at every step of a threshold drag.
     QTimer budget_timer;
+
+    // The fab check runs off the GUI thread on copies of the image and the settings; each
+    // change of them starts a new generation, and only the newest one's result is shown.
+    struct FabResult
+    {
+        quint64 generation = 0;
+        kcore::FabCheck fab;
+        kcore::SpaceReport spaces;
+    };
+    double min_space_mils = kcore::defaultMinSpaceMils;
+    QLabel *lbl_gaps = nullptr;
+    QFutureWatcher<FabResult> budget_watcher;
+    quint64 budget_generation = 0;
+    kcore::SpaceReport space_report; // of the newest generation, when shown_generation is it
+    quint64 shown_generation = 0;
+    int finding_index = -1;
 };

@@ -1,7 +1,9 @@
 // kestrel-convert: the window's conversion from the command line, for scripts and batch work.
+#include "board/spacecheck.h"
 #include "export/fabcheck.h"
 #include "export/layers.h"
 #include "export/padswriter.h"
+#include "geometry/fit.h"
 #include "geometry/units.h"
 #include "image/bwimage.h"
 #include "image/picture.h"
@@ -9,7 +11,14 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <array>
+#include <condition_variable>
 #include <cstdio>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -27,6 +36,10 @@ struct Settings
     int scale = 100;
     kcore::PadsSettings pads;
     double minLineMils = kcore::defaultMinLineMils;
+    double minSpaceMils = kcore::defaultMinSpaceMils;
+    double fitMils = 0; // 0: no fit, the scale as given
+    bool fitHeight = false;
+    int unit = kcore::UnitMils;
     bool strict = false;
     bool quiet = false;
     QString input;
@@ -50,6 +63,84 @@ bool readInt(const QCommandLineParser &parser, const QString &name, int low, int
     *value = v;
     return true;
 }
+
+// The space check on a thread of its own: this thread finds each row's strokes, the other pairs
+// them with the rows above, which costs about as much as writing; the two then take turns on two
+// cores instead of adding up.
+class CheckBeside
+{
+public:
+    CheckBeside(const QSize &size, const kcore::PadsSettings &pads, double minSpaceMils)
+        : m_check(size, pads, minSpaceMils), m_thread([this] { run(); })
+    { }
+    ~CheckBeside()
+    {
+        if (m_thread.joinable())
+            finish();
+    }
+    CheckBeside(const CheckBeside &) = delete;
+    CheckBeside &operator=(const CheckBeside &) = delete;
+
+    void addRow(const quint32 *row, const kcore::EdgeRow *edges = nullptr)
+    {
+        std::unique_lock lock(m_mutex);
+        if (m_added - m_checked >= int(m_slots.size())) {
+            m_producerWaits = true;
+            m_changed.wait(lock, [this] { return m_added - m_checked < int(m_slots.size()); });
+            m_producerWaits = false;
+        }
+        std::vector<kcore::SpaceCheck::Stroke> &slot = m_slots[size_t(m_added) % m_slots.size()];
+        lock.unlock();
+        m_check.strokesOf(row, edges, &slot);
+        lock.lock();
+        ++m_added;
+        // Woken a batch at a time: a wake-up per row costs more than the rows.
+        if (m_checkerWaits && m_added - m_checked >= int(m_slots.size()) / 4)
+            m_changed.notify_all();
+    }
+    kcore::SpaceReport finish()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_done = true;
+            m_changed.notify_all();
+        }
+        m_thread.join();
+        return m_check.finish();
+    }
+
+private:
+    void run()
+    {
+        int y = 0;
+        for (;;) {
+            std::unique_lock lock(m_mutex);
+            if (m_added == y && !m_done) {
+                m_checkerWaits = true;
+                m_changed.wait(lock, [&] { return m_added > y || m_done; });
+                m_checkerWaits = false;
+            }
+            const int until = m_added;
+            if (until == y)
+                return; // done, and every row checked
+            lock.unlock();
+            for (; y < until; ++y)
+                m_check.addStrokes(y, &m_slots[size_t(y) % m_slots.size()]);
+            lock.lock();
+            m_checked = y;
+            if (m_producerWaits)
+                m_changed.notify_all();
+        }
+    }
+
+    kcore::SpaceCheck m_check;
+    std::array<std::vector<kcore::SpaceCheck::Stroke>, 64> m_slots;
+    int m_added = 0, m_checked = 0;
+    bool m_done = false, m_producerWaits = false, m_checkerWaits = false;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::thread m_thread; // last: it starts once everything else is built
+};
 
 // Fills settings from the command line; returns an exit code when the run should stop here.
 int parseArguments(const QStringList &arguments, Settings *s)
@@ -85,9 +176,21 @@ int parseArguments(const QStringList &arguments, Settings *s)
              "Finest line the board maker can make, in --unit (default 4 mil); a finer line "
              "width gives a warning.",
              "WIDTH"},
+            {"min-space",
+             "Narrowest space the board maker can make, in --unit (default 4 mil); spaces the "
+             "copper closes or narrows below it give a warning.",
+             "WIDTH"},
+            {"fit-width",
+             "Choose the scale whose artwork is the widest not exceeding WIDTH, in --unit "
+             "(not with --scale).",
+             "WIDTH"},
+            {"fit-height",
+             "Choose the scale whose artwork is the tallest not exceeding HEIGHT, in --unit "
+             "(not with --scale).",
+             "HEIGHT"},
             {"strict",
              "Stop with exit code 3, writing nothing, when the line is finer than "
-             "--min-line."},
+             "--min-line, or a space is closed or narrower than --min-space."},
             {{"q", "quiet"}, "Print no summary and no warning."},
     });
     const QCommandLineOption help = parser.addHelpOption();
@@ -171,14 +274,43 @@ int parseArguments(const QStringList &arguments, Settings *s)
         say(QStringLiteral("--layer: ") + layer);
         return ExitUsage;
     }
-    if (parser.isSet(QStringLiteral("min-line"))) {
-        const QString text = parser.value(QStringLiteral("min-line"));
+    s->unit = unit;
+    const auto readLength = [&](const char *name, double *mils) {
+        const QString option = QLatin1String(name);
+        if (!parser.isSet(option))
+            return true;
+        const QString text = parser.value(option);
         bool isNumber = false;
-        s->minLineMils = kcore::linePitch(text, unit, &isNumber);
-        if (!isNumber || !(s->minLineMils > 0)) {
-            say(QStringLiteral("--min-line takes a width greater than 0, not \"%1\"").arg(text));
-            return ExitUsage;
+        const double v = kcore::linePitch(text, unit, &isNumber);
+        if (!isNumber || !(v > 0)) {
+            say(QStringLiteral("--%1 takes a length greater than 0, not \"%2\"").arg(option, text));
+            return false;
         }
+        *mils = v;
+        return true;
+    };
+    if (!readLength("min-line", &s->minLineMils) || !readLength("min-space", &s->minSpaceMils)
+        || !readLength("fit-width", &s->fitMils) || !readLength("fit-height", &s->fitMils))
+        return ExitUsage;
+    // The check pairs every row with the rows a line and the space can reach across: a space of
+    // metres would pair every row with every other.
+    if (s->minSpaceMils > kcore::maxMinSpaceMils) {
+        say(QStringLiteral("--min-space takes at most %1 mil (%2 mm), not \"%3\"")
+                    .arg(kcore::maxMinSpaceMils)
+                    .arg(kcore::maxMinSpaceMils * kcore::mmPerMil)
+                    .arg(parser.value(QStringLiteral("min-space"))));
+        return ExitUsage;
+    }
+    const bool fitWidth = parser.isSet(QStringLiteral("fit-width"));
+    s->fitHeight = parser.isSet(QStringLiteral("fit-height"));
+    if (fitWidth && s->fitHeight) {
+        say(QStringLiteral("--fit-width and --fit-height cannot be used together"));
+        return ExitUsage;
+    }
+    if ((fitWidth || s->fitHeight) && parser.isSet(QStringLiteral("scale"))) {
+        say(QStringLiteral("--%1 chooses the scale; it cannot be used with --scale")
+                    .arg(fitWidth ? QStringLiteral("fit-width") : QStringLiteral("fit-height")));
+        return ExitUsage;
     }
     if (s->output != QLatin1String("-") && kcore::isSameFile(s->input, s->output)) {
         say(QStringLiteral("%1 is the input picture itself; writing it would destroy the "
@@ -189,13 +321,27 @@ int parseArguments(const QStringList &arguments, Settings *s)
     return -1;
 }
 
-int convert(const Settings &s)
+int convert(Settings s)
 {
     QString why;
     const QImage picture = kcore::loadPicture(s.input, &why);
     if (picture.isNull()) {
         say(QStringLiteral("%1: Could not load the file as image. %2").arg(s.input, why));
         return ExitFailed;
+    }
+    QString fitted;
+    if (s.fitMils > 0) {
+        const kcore::FitResult fit
+                = kcore::fitScale(picture.size(), s.pads, s.fitMils, s.fitHeight);
+        if (!fit.ok) {
+            say(QStringLiteral("--%1: %2")
+                        .arg(s.fitHeight ? QStringLiteral("fit-height")
+                                         : QStringLiteral("fit-width"),
+                             kcore::fitText(fit, s.fitMils, s.fitHeight, s.unit)));
+            return ExitUsage;
+        }
+        s.scale = fit.scale;
+        fitted = QStringLiteral("fitted to ") + kcore::fitText(fit, s.fitMils, s.fitHeight, s.unit);
     }
     if (!kcore::scaleWithinLimit(picture.size(), s.scale)) {
         const QSize big = kcore::scaledRequest(picture.size(), s.scale);
@@ -223,11 +369,35 @@ int convert(const Settings &s)
         return ExitFab;
     }
 
+    // The space check rides along with the writer, on the same rows; --strict must know its
+    // outcome before anything is written, so it runs over the rows once beforehand.
+    std::optional<kcore::SpaceReport> spaces;
+    if (s.strict) {
+        kcore::BwRows again(picture, s.threshold, s.invert, s.scale);
+        kcore::SpaceCheck check(size, s.pads, s.minSpaceMils);
+        for (int y = 0; y < size.height(); ++y)
+            check.addRow(again.row(y), y);
+        spaces = check.finish();
+        if (spaces->hasFindings()) {
+            say(QStringLiteral("%1 below the %2 mil (%3 mm) minimum space (--strict); nothing "
+                               "written")
+                        .arg(kcore::gapSummary(*spaces), kcore::milsText(s.minSpaceMils),
+                             QString::number(s.minSpaceMils * kcore::mmPerMil, 'f', 3)));
+            return ExitFab;
+        }
+    }
+    std::unique_ptr<CheckBeside> check;
+    if (!s.quiet && !spaces)
+        check = std::make_unique<CheckBeside>(size, s.pads, s.minSpaceMils);
+
     const auto write = [&](QIODevice *device) {
         kcore::PadsWriter writer(size, s.pads, device);
         for (int y = 0; y < size.height(); ++y) {
-            if (!writer.writeRow(rows.row(y), y))
+            const quint32 *row = rows.row(y);
+            if (!writer.writeRow(row, y))
                 break;
+            if (check)
+                check->addRow(row);
         }
         return writer.finish();
     };
@@ -239,17 +409,25 @@ int convert(const Settings &s)
         return ExitFailed;
     }
     if (!s.quiet) {
+        if (!fitted.isEmpty())
+            say(fitted);
+        if (check)
+            spaces = check->finish();
         const kcore::SizeTexts actual = kcore::actualSizeTexts(size, s.pads);
-        const kcore::FabCheck check
+        const kcore::FabCheck fab
                 = kcore::fabCheck({result.items, result.bytes}, s.pads, s.minLineMils);
-        say(QStringLiteral("%1x%2 pixels, %3 LINES items, actual size %4, %5, %6; %7")
+        say(QStringLiteral("%1x%2 pixels, %3 LINES items, actual size %4, %5, %6; %7, %8")
                     .arg(size.width())
                     .arg(size.height())
                     .arg(result.items)
-                    .arg(actual.mils, actual.mm, actual.inch, kcore::fabSummary(check)));
-        if (check.belowMinimum())
+                    .arg(actual.mils, actual.mm, actual.inch, kcore::fabSummary(fab),
+                         kcore::spaceSummary(*spaces)));
+        if (fab.belowMinimum())
             say(QStringLiteral("warning: the %1 mil line is %2")
-                        .arg(kcore::milsText(check.lineMils), kcore::fabWarning(check)));
+                        .arg(kcore::milsText(fab.lineMils), kcore::fabWarning(fab)));
+        if (spaces->hasFindings())
+            say(QStringLiteral("warning: %1 below the %2 mil minimum space")
+                        .arg(kcore::gapSummary(*spaces), kcore::milsText(s.minSpaceMils)));
     }
     return ExitOk;
 }

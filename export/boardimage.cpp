@@ -145,4 +145,13 @@ void BoardZoom::panBy(const QRectF &bounds, const QSize &frame, const QPointF &p
     setCentreMils(bounds, centreMils(bounds) + QPointF(-pixels.x() * mpp, pixels.y() * mpp));
 }
 
+void BoardZoom::showAt(const QRectF &bounds, const QSize &frame, const QPointF &mils,
+                       double milsPerPixel)
+{
+    const double fitted = fittedMilsPerPixel(bounds, frame);
+    // Always closer than the whole board, so that the point can be in the middle.
+    m_zoom = milsPerPixel > 0 ? qBound(2.0, fitted / milsPerPixel, qMax(2.0, fitted / 0.05)) : 2;
+    setCentreMils(bounds, mils);
+}
+
 } // namespace kcore

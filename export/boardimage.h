@@ -48,6 +48,9 @@ public:
     // Zooms by factor, keeping the board point under pixel pos where it is.
     void zoomAt(const QRectF &bounds, const QSize &frame, const QPointF &pos, double factor);
     void panBy(const QRectF &bounds, const QSize &frame, const QPointF &pixels);
+    // Centres the view on a point, a pixel covering milsPerPixel (but at least twice as close as
+    // the whole board, and no closer than the wheel zooms).
+    void showAt(const QRectF &bounds, const QSize &frame, const QPointF &mils, double milsPerPixel);
     void fit() { m_zoom = 1; }
 
 private:

@@ -1,6 +1,7 @@
 // The window's Generate: asks for a file and writes the black-and-white image into it as PADS
 // lines, replacing any old file only once the new one is complete. Also the fab check in the
-// status bar, which tells beforehand what Generate will write.
+// status bar, which tells beforehand what Generate will write and what the board maker will
+// find: counted off the GUI thread, newest settings first.
 #include "kestrel.h"
 
 #include "dialogs.h"
@@ -13,6 +14,7 @@
 #include <QFileInfo>
 #include <QStatusBar>
 #include <QStyle>
+#include <QtConcurrent/QtConcurrentRun>
 
 void kestrel::make_asc_slot()
 {
@@ -106,42 +108,81 @@ void kestrel::make_asc_slot()
 
 void kestrel::update_budget()
 {
+    // Whatever was shown belongs to settings that no longer hold.
+    ++budget_generation;
+    lbl_budget->setText(img_bw.isNull() ? QString() : QStringLiteral("Checking\u2026"));
+    lbl_gaps->clear();
     budget_timer.start();
 }
 
 void kestrel::count_budget()
 {
     const QString problem = kcore::lineWidthProblem(ui.le_linewidth->text(), unit_index);
-    if (img_bw.isNull() || !problem.isEmpty()) {
-        lbl_budget->setText(img_bw.isNull()
-                                    ? QString()
-                                    : QStringLiteral("No file: the line width is not usable"));
+    const auto noCheck = [&](const QString &text) {
+        lbl_budget->setText(text);
+        lbl_budget->setToolTip(text);
         lbl_fabwarning->hide();
+        lbl_gaps->hide();
+        shown_generation = 0;
+        if (view_mode == 3)
+            ui.mainframe->update(); // no rings without a check
+    };
+    if (img_bw.isNull() || !problem.isEmpty()) {
+        noCheck(img_bw.isNull() ? QString()
+                                : QStringLiteral("No file: the line width is not usable"));
         return;
     }
     const kcore::PadsSettings pads = pads_settings();
     const QString layer = kcore::layerProblem(pads);
     if (!layer.isEmpty()) {
-        lbl_budget->setText(QStringLiteral("No file: ") + layer);
-        lbl_budget->setToolTip(layer);
-        lbl_fabwarning->hide();
+        noCheck(QStringLiteral("No file: ") + layer);
         return;
     }
     if (!kcore::padsFits(img_bw.size(), pads)) {
-        lbl_budget->setText(QStringLiteral("No file: ") + kcore::pitchTooLargeMessage());
-        lbl_fabwarning->hide();
+        noCheck(QStringLiteral("No file: ") + kcore::pitchTooLargeMessage());
         return;
     }
-    const kcore::FabCheck check
-            = kcore::fabCheck(kcore::countPads(img_bw, pads), pads, min_line_mils);
-    lbl_budget->setText(kcore::fabSummary(check));
+    // Copies: the image is shared, and a re-clip on this thread detaches from it.
+    const quint64 generation = budget_generation;
+    budget_watcher.setFuture(QtConcurrent::run(
+            [bw = img_bw, pads, generation, minLine = min_line_mils, minSpace = min_space_mils] {
+                FabResult r;
+                r.generation = generation;
+                r.fab = kcore::fabCheck(kcore::countPads(bw, pads), pads, minLine);
+                r.spaces = kcore::checkSpace(bw, pads, minSpace);
+                return r;
+            }));
+}
+
+void kestrel::show_fab_result()
+{
+    const FabResult r = budget_watcher.result();
+    if (r.generation != budget_generation)
+        return; // a newer count is on its way
+    lbl_budget->setText(
+            kcore::fabSummary(r.fab)
+            + QStringLiteral(", coverage %1 %").arg(r.spaces.coveragePercent, 0, 'f', 1));
     lbl_budget->setToolTip(QStringLiteral("What Generate will write: ") + lbl_budget->text());
-    const QString warning = kcore::fabWarning(check);
+    const QString warning = kcore::fabWarning(r.fab);
     lbl_fabwarning->setVisible(!warning.isEmpty());
     if (!warning.isEmpty()) {
         lbl_fabwarning->setText(QStringLiteral("\u26a0 below %1 mil minimum")
-                                        .arg(kcore::milsText(check.minLineMils)));
+                                        .arg(kcore::milsText(r.fab.minLineMils)));
         lbl_fabwarning->setToolTip(QStringLiteral("The %1 mil line is %2.")
-                                           .arg(kcore::milsText(check.lineMils), warning));
+                                           .arg(kcore::milsText(r.fab.lineMils), warning));
     }
+    const bool gaps = r.spaces.hasFindings();
+    lbl_gaps->setText((gaps ? QStringLiteral("\u26a0 ") : QString()) + kcore::gapSummary(r.spaces));
+    lbl_gaps->setStyleSheet(gaps ? QStringLiteral("color: #b00000") : QString());
+    lbl_gaps->setToolTip(
+            QStringLiteral("Spaces of the picture that the copper closes, or narrows below the "
+                           "%1 mil minimum space; marked in red in the Board view (Board, Next "
+                           "Finding, F3)")
+                    .arg(kcore::milsText(r.spaces.minSpaceMils)));
+    lbl_gaps->show();
+    space_report = r.spaces;
+    shown_generation = r.generation;
+    finding_index = -1;
+    if (view_mode == 3)
+        ui.mainframe->update();
 }

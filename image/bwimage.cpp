@@ -14,6 +14,14 @@ QSize scaledRequest(const QSize &grey, int scalePercent)
     return QSize(int(grey.width() * f), int(grey.height() * f));
 }
 
+QSize bwSize(const QSize &picture, int scalePercent)
+{
+    const QSize request = scaledRequest(picture, scalePercent);
+    if (picture.isEmpty() || request.isEmpty())
+        return QSize(0, 0);
+    return picture.scaled(request, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+}
+
 bool scaleWithinLimit(const QSize &grey, int scalePercent)
 {
     const QSize s = scaledRequest(grey, scalePercent);
@@ -128,11 +136,9 @@ BwRows::BwRows(const QImage &colour, int threshold, bool invert, int scalePercen
     : m_grey(colour), m_threshold(quint32(qBound(0, threshold, 255))),
       m_flip(invert ? 0x00ffffffu : 0u)
 {
-    const QSize request = scaledRequest(colour.size(), scalePercent);
-    if (colour.isNull() || request.isEmpty())
+    if (colour.isNull() || scaledRequest(colour.size(), scalePercent).isEmpty())
         return;
-    // The size QImage::scaled() gives for this request, aspect ratio kept.
-    m_size = colour.size().scaled(request, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+    m_size = bwSize(colour.size(), scalePercent);
     if (m_size.width() != colour.width())
         m_columns = pickedIndices(colour.width(), m_size.width(), true);
     if (m_size.height() != colour.height())

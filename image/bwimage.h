@@ -15,6 +15,10 @@ namespace kcore {
 // The size asked of the scaler: each side times percent / 100.0, truncated toward zero.
 QSize scaledRequest(const QSize &grey, int scalePercent);
 
+// The size of the black-and-white image for a picture of this size at this scale: the request
+// fitted with the aspect ratio kept, as QImage::scaled() gives it; empty when the request is.
+QSize bwSize(const QSize &picture, int scalePercent);
+
 // Whether the black-and-white image for this scale stays within maxImagePixels.
 bool scaleWithinLimit(const QSize &grey, int scalePercent);
 

@@ -15,6 +15,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QSignalBlocker>
+#include <QStatusBar>
 #include <QWheelEvent>
 
 #include <cmath>
@@ -186,12 +187,72 @@ bool kestrel::eventFilter(QObject *watched, QEvent *event)
                 bounds, (QSizeF(ui.mainframe->size()) * ratio).toSize(), &size);
         img_view = kcore::renderBoard(img_bw, pads, viewport, size);
         img_view.setDevicePixelRatio(ratio);
-    } else {
-        img_view = img_view.scaled(ui.mainframe->width(), ui.mainframe->height(),
-                                   Qt::KeepAspectRatio, Qt::FastTransformation);
+        painter.drawImage(0, 0, img_view);
+        // The rings go on in the frame's own (logical) pixels.
+        kcore::BoardViewport logical = viewport;
+        logical.milsPerPixel *= ratio;
+        draw_findings(painter, logical);
+        return false;
     }
+    img_view = img_view.scaled(ui.mainframe->width(), ui.mainframe->height(), Qt::KeepAspectRatio,
+                               Qt::FastTransformation);
     painter.drawImage(0, 0, img_view);
     return false;
+}
+
+void kestrel::draw_findings(QPainter &painter, const kcore::BoardViewport &viewport) const
+{
+    // Only the findings of the settings shown; rings of a fixed size on screen, so they stay
+    // visible however far the view is zoomed out.
+    if (shown_generation != budget_generation || space_report.findings.empty())
+        return;
+    constexpr double radius = 7;
+    const QRectF frame = QRectF(ui.mainframe->rect()).adjusted(-radius, -radius, radius, radius);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(QColor(0xe0, 0x10, 0x10), 2));
+    for (const kcore::SpaceFinding &f : space_report.findings) {
+        const QPointF at((f.mils.x() - viewport.left) / viewport.milsPerPixel,
+                         (viewport.top - f.mils.y()) / viewport.milsPerPixel);
+        if (frame.contains(at))
+            painter.drawEllipse(at, radius, radius);
+    }
+    if (finding_index >= 0 && finding_index < int(space_report.findings.size())) {
+        const kcore::SpaceFinding &f = space_report.findings[size_t(finding_index)];
+        const QPointF at((f.mils.x() - viewport.left) / viewport.milsPerPixel,
+                         (viewport.top - f.mils.y()) / viewport.milsPerPixel);
+        painter.setPen(QPen(QColor(0xff, 0xff, 0x40), 2));
+        painter.drawEllipse(at, radius + 3, radius + 3);
+    }
+}
+
+void kestrel::next_finding()
+{
+    if (shown_generation != budget_generation || space_report.findings.empty()) {
+        statusBar()->showMessage(shown_generation == budget_generation && !img_bw.isNull()
+                                         ? QStringLiteral("No closed or narrow gaps")
+                                         : QStringLiteral("No fab check to step through yet"),
+                                 4000);
+        return;
+    }
+    finding_index = (finding_index + 1) % int(space_report.findings.size());
+    const kcore::SpaceFinding &f = space_report.findings[size_t(finding_index)];
+    if (!ui.rb_board->isChecked())
+        ui.rb_board->setChecked(true); // its slot repaints
+    // Close enough to see the pixels around the gap: about 24 pitches across the frame.
+    const kcore::PadsSettings pads = pads_settings();
+    const QSize frame = ui.mainframe->size();
+    board_zoom.showAt(kcore::boardBounds(img_bw.size(), pads), frame, f.mils,
+                      24 * pads.pitch / qMax(1, frame.width()));
+    ui.mainframe->repaint();
+    const int total = int(space_report.findings.size());
+    statusBar()->showMessage(
+            QStringLiteral("Finding %1 of %2: %3 gap, %4 mil of copper space")
+                    .arg(finding_index + 1)
+                    .arg(total)
+                    .arg(f.closed ? QStringLiteral("closed") : QStringLiteral("narrow"),
+                         kcore::milsText(qMax(0.0, f.gapMils))),
+            6000);
 }
 
 bool kestrel::board_mouse(QEvent *event)

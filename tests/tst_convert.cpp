@@ -1,8 +1,10 @@
 // Tests of kestrel-convert, run as a separate process: the same bytes and the same fab check as
 // the window's Generate, every error with its exit code, and nothing written or touched when it
 // fails.
+#include "board/spacecheck.h"
 #include "dialogs.h"
 #include "export/layers.h"
+#include "image/greyimage.h"
 #include "kestrel.h"
 #include "literal.h"
 #include "testsupport.h"
@@ -22,6 +24,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTemporaryDir>
@@ -119,6 +122,7 @@ private slots:
 private:
     QTemporaryDir m_dir;
     QString m_picture;
+    QString m_gaps; // letters one and two pixels apart, and rows a blank row apart
 };
 
 void TestConvert::initTestCase()
@@ -126,6 +130,13 @@ void TestConvert::initTestCase()
     QVERIFY(m_dir.isValid());
     m_picture = m_dir.filePath(QStringLiteral("photo.png"));
     QVERIFY(photo(61, 29).save(m_picture));
+    m_gaps = m_dir.filePath(QStringLiteral("gaps.png"));
+    QVERIFY(testsupport::bwFromRows({"##.##..##...#.#.#.#.....", "##.##..##...#.#.#.#.....",
+                                     "........................", "#######.#######.#######.",
+                                     "#.....#.#.....#.#.......", "#######.#######.#######.",
+                                     "........................", "##..##..##..##..##..##..",
+                                     "##..##..##..##..##..##.."})
+                    .save(m_gaps));
     QImage one(1, 1, QImage::Format_RGB32);
     one.fill(Qt::white);
     QVERIFY(one.save(m_dir.filePath(QStringLiteral("one.pbm"))));
@@ -146,27 +157,37 @@ void TestConvert::sameBytesAsWindow_data()
     QTest::addColumn<bool>("exactEnds");
     QTest::addColumn<QString>("format");
     QTest::addColumn<QString>("kind"); // as --layer-kind takes it
+    QTest::addColumn<bool>("gaps"); // the picture with gaps rather than the photo
     QTest::newRow("defaults") << 128 << false << 100 << "2"
                               << "mils" << 19 << false << "2.0"
-                              << "auto";
+                              << "auto" << false;
+    QTest::newRow("gaps, defaults") << 128 << false << 100 << "2"
+                                    << "mils" << 19 << false << "2.0"
+                                    << "auto" << true;
+    QTest::newRow("gaps, 150 %, 3 mil, exact ends") << 128 << false << 150 << "3"
+                                                    << "mils" << 19 << true << "2.0"
+                                                    << "auto" << true;
+    QTest::newRow("gaps, 9.4, 0.1 mm, 57 %") << 128 << false << 57 << "0.1"
+                                             << "mm" << 26 << false << "9.4"
+                                             << "auto" << true;
     QTest::newRow("0.2 mm on layer 26") << 90 << false << 100 << "0.2"
                                         << "mm" << 26 << false << "2.0"
-                                        << "auto";
+                                        << "auto" << false;
     QTest::newRow("inverted, 57 %, inches") << 200 << true << 57 << "0.005"
                                             << "inch" << 1 << false << "2.0"
-                                            << "auto";
+                                            << "auto" << false;
     QTest::newRow("blanks around the width, 250 %") << 10 << false << 250 << "  7.5 "
                                                     << "mils" << 250 << false << "2.0"
-                                                    << "auto";
+                                                    << "auto" << false;
     QTest::newRow("exact ends, 0.06 mm, 33 %") << 128 << false << 33 << "0.06"
                                                << "mm" << 3 << true << "2.0"
-                                               << "auto";
+                                               << "auto" << false;
     QTest::newRow("9.4, 0.0333 mm, bottom copper on 4") << 128 << false << 100 << "0.0333"
                                                         << "mm" << 4 << false << "9.4"
-                                                        << "bottom-copper";
+                                                        << "bottom-copper" << false;
     QTest::newRow("9.4, inches, exact ends, top silk") << 100 << true << 80 << "0.0045"
                                                        << "inch" << 26 << true << "9.4"
-                                                       << "auto";
+                                                       << "auto" << false;
 }
 
 void TestConvert::sameBytesAsWindow()
@@ -180,6 +201,8 @@ void TestConvert::sameBytesAsWindow()
     QFETCH(bool, exactEnds);
     QFETCH(QString, format);
     QFETCH(QString, kind);
+    QFETCH(bool, gaps);
+    const QString picture = gaps ? m_gaps : m_picture;
 
     const QString fromCli = m_dir.filePath(QStringLiteral("cli.asc"));
     QStringList args = {
@@ -190,12 +213,12 @@ void TestConvert::sameBytesAsWindow()
     if (exactEnds)
         args << "--exact-ends";
     args << "--format" << format << "--layer-kind" << kind;
-    const Run r = convert(args << m_picture << fromCli);
+    const Run r = convert(args << picture << fromCli);
     QCOMPARE(r.code, 0);
 
     kestrel w;
     w.show();
-    Dialogs::setNextFileName(m_picture);
+    Dialogs::setNextFileName(picture);
     w.findChild<QAction *>("actionOpen")->trigger();
     w.findChild<QRadioButton *>("rb_bandw")->click();
     w.findChild<QSlider *>("sl_threshold")->setValue(threshold);
@@ -229,6 +252,16 @@ void TestConvert::sameBytesAsWindow()
     // Both said beforehand (the window) and afterwards (the converter) what was written.
     QVERIFY2(budgetBefore.contains(budgetText(cliBytes)), qPrintable(budgetBefore));
     QVERIFY2(r.err.contains(budgetText(cliBytes).toUtf8()), r.err.constData());
+    // The same space check: gaps and coverage.
+    const QRegularExpressionMatch space
+            = QRegularExpression(QStringLiteral("(\\d+ closed gaps?, \\d+ narrow gaps?), "
+                                                "(coverage [\\d.]+ %)\n"))
+                      .match(QString::fromUtf8(r.err));
+    QVERIFY2(space.hasMatch(), r.err.constData());
+    QVERIFY2(budgetBefore.endsWith(space.captured(2)), qPrintable(budgetBefore));
+    const QString windowGaps = w.findChild<QLabel *>("lbl_gaps")->text();
+    QVERIFY2(windowGaps.endsWith(space.captured(1)), qPrintable(windowGaps));
+    QCOMPARE(space.captured(1) != QLatin1String("0 closed gaps, 0 narrow gaps"), gaps);
 }
 
 void TestConvert::standardOutput()
@@ -250,10 +283,13 @@ void TestConvert::summary()
     const qsizetype items = bytes.count("  LINES ");
     // The labels the window would show for the same settings: the size is the pixels the file
     // draws, not the picture times the scale (61 x 29 at 50 % is 29 x 14 pixels, not 30.5 x 14.5).
+    const kcore::SpaceReport spaces
+            = kcore::checkSpace(kcore::makeBw(kcore::makeGrey(QImage(m_picture)), 128, false, 50),
+                                kcore::PadsSettings{10, 19}, kcore::defaultMinSpaceMils);
     const QByteArray expected = "kestrel-convert: 29x14 pixels, " + QByteArray::number(items)
             + " LINES items, actual size  290x 140 mils,  7.4x 3.6 mm, 0.290x0.140 \"; "
             + "documentation, layer 19: " + budgetText(bytes).toUtf8()
-            + ", line 10 mil (0.254 mm), 100 ppi\n";
+            + ", line 10 mil (0.254 mm), 100 ppi, " + kcore::spaceSummary(spaces).toUtf8() + "\n";
     QCOMPARE(r.err, expected);
 }
 
@@ -292,6 +328,28 @@ void TestConvert::errors_data()
     QTest::newRow("finer than --min-line, --strict")
             << QStringList{"--strict", "--min-line", "0.15", "-u", "mm", "-w", "0.1", pic, "@out"}
             << 3 << "the 4 mil line is finer than the 5.906 mil (0.150 mm)";
+    QTest::newRow("closed and narrow gaps, --strict")
+            << QStringList{"--strict", "--min-line", "2", "@gaps.png", "@out"} << 3
+            << "kestrel-convert: 14 closed gaps, "; // two in each row of boxes, four in 0 and 1
+    QTest::newRow("--min-space not a width")
+            << QStringList{"--min-space", "-1", pic, "@out"} << 2 << "--min-space takes a length";
+    QTest::newRow("--min-space beyond 100 mil")
+            << QStringList{"--min-space", "3", "-u", "mm", pic, "@out"} << 2
+            << "--min-space takes at most 100 mil (2.54 mm), not \"3\"";
+    QTest::newRow("--fit-width with --scale")
+            << QStringList{"--fit-width", "10", "-s", "50", pic, "@out"} << 2
+            << "cannot be used with --scale";
+    QTest::newRow("--fit-width and --fit-height")
+            << QStringList{"--fit-width", "10", "--fit-height", "10", pic, "@out"} << 2
+            << "cannot be used together";
+    // 61 x 29 pixels at 2 mil: below 4 % the picture has no row left; at 4 % it is 2 x 1.
+    QTest::newRow("--fit-width below the smallest scale")
+            << QStringList{"--fit-width", "3", pic, "@out"} << 2
+            << "a width of 3.0 mils cannot be reached at 1-500 %; the nearest is 4.0 mils at 4 %";
+    QTest::newRow("--fit-height beyond 500 %")
+            << QStringList{"--fit-height", "1", "-u", "inch", "-w", "0.002", pic, "@out"} << 2
+            << "a height of 1.0000 inch cannot be reached at 1-500 %; the nearest is 0.2900 "
+               "inch at 500 %";
     QTest::newRow("--min-line not a width")
             << QStringList{"--min-line", "thin", pic, "@out"} << 2 << "--min-line";
     QTest::newRow("width too large") << QStringList{"-w", "1e6", "-u", "inch", pic, "@out"} << 2

@@ -1,4 +1,5 @@
 // Tests of the PADS writer: exact bytes, rounding, wide numbers, refusal and write failures.
+#include "board/spacecheck.h"
 #include "export/boardimage.h"
 #include "export/padswriter.h"
 #include "literal.h"
@@ -7,7 +8,6 @@
 #include <QBuffer>
 #include <QFile>
 #include <QTest>
-
 
 using testsupport::bwFromRows;
 
@@ -68,6 +68,44 @@ QList<int> itemRowsOf(const QByteArray &file, int *width)
     return ys;
 }
 
+// The copper's share of the rectangle around it by brute force: the centres of a fine grid of
+// cells counted inside any item's stroke.
+double sampledCoverage(const QImage &bw, const kcore::PadsSettings &settings)
+{
+    const kcore::LineGeometry g(settings);
+    struct Stroke
+    {
+        double x0, x1, y;
+    };
+    QList<Stroke> strokes;
+    for (int row = 0; row < bw.height(); ++row)
+        kcore::forEachItem(
+                g, reinterpret_cast<const quint32 *>(bw.constScanLine(row)), 0, bw.width(), nullptr,
+                [&](int, int, qint64 x, qint64 length) {
+                    strokes.append({g.mils(x), g.mils(x + length), g.mils(g.y(row, bw.height()))});
+                });
+    const double r = g.mils(g.width()) / 2;
+    QRectF bounds;
+    for (const Stroke &s : strokes)
+        bounds |= QRectF(QPointF(s.x0 - r, s.y - r), QPointF(s.x1 + r, s.y + r));
+    const int n = 600;
+    qint64 inside = 0;
+    for (int j = 0; j < n; ++j) {
+        const double y = bounds.top() + (j + 0.5) * bounds.height() / n;
+        for (int i = 0; i < n; ++i) {
+            const double x = bounds.left() + (i + 0.5) * bounds.width() / n;
+            for (const Stroke &s : strokes) {
+                const double dx = x < s.x0 ? s.x0 - x : x > s.x1 ? x - s.x1 : 0;
+                if (dx * dx + (y - s.y) * (y - s.y) <= r * r) {
+                    ++inside;
+                    break;
+                }
+            }
+        }
+    }
+    return 100.0 * double(inside) / (double(n) * n);
+}
+
 } // namespace
 
 class TestPadsWriter : public QObject
@@ -90,6 +128,8 @@ private slots:
     void rowsTouch();
     void boardStrokeIsTheWrittenWidth_data();
     void boardStrokeIsTheWrittenWidth();
+    void spaceCheck_data();
+    void spaceCheck();
 };
 
 void TestPadsWriter::workedExample()
@@ -379,6 +419,112 @@ void TestPadsWriter::boardStrokeIsTheWrittenWidth()
         copper += board.pixel(0, y) == kcore::copperColour;
     QVERIFY2(qAbs(copper * view.milsPerPixel - width) <= 0.011,
              qPrintable(QStringLiteral("%1 mil of copper").arg(copper * view.milsPerPixel)));
+}
+
+void TestPadsWriter::spaceCheck_data()
+{
+    QTest::addColumn<QStringList>("rows");
+    QTest::addColumn<double>("pitch");
+    QTest::addColumn<bool>("v94");
+    QTest::addColumn<bool>("exactEnds");
+    QTest::addColumn<int>("closed");
+    QTest::addColumn<int>("narrow");
+    QTest::addColumn<double>("gap"); // of the first finding, in mils
+    const double mm = 39.37007874015748;
+    // Round ends reach half a width past each run: a one-pixel gap at 10 mil is bridged.
+    QTest::newRow("1-px gap, 10 mil")
+            << QStringList{"#.#"} << 10.0 << false << false << 1 << 0 << 0.0;
+    QTest::newRow("1-px gap, 10 mil, exact ends")
+            << QStringList{"#.#"} << 10.0 << false << true << 0 << 0 << 0.0;
+    QTest::newRow("1-px gap, 0.254 mm in 9.4")
+            << QStringList{"#.#"} << 0.254 * mm << true << false << 1 << 0 << 0.0;
+    QTest::newRow("2-px gap, 2 mil")
+            << QStringList{"#..#"} << 2.0 << false << false << 0 << 1 << 2.0;
+    QTest::newRow("3-px gap, 2 mil, open")
+            << QStringList{"#...#"} << 2.0 << false << false << 0 << 0 << 0.0;
+    // Rows a blank row apart: 2P - W of copper gap.
+    QTest::newRow("blank row, 2 mil")
+            << QStringList{"###", "...", "###"} << 2.0 << false << false << 0 << 1 << 2.0;
+    QTest::newRow("blank row, 2.5 mil written 3")
+            << QStringList{"###", "...", "###"} << 2.5 << false << false << 0 << 1 << 2.0;
+    QTest::newRow("blank row, 0.1 mm in 9.4")
+            << QStringList{"###", "...", "###"} << 0.1 * mm << true << true << 0 << 1 << 0.1 * mm;
+    QTest::newRow("two blank rows, 2 mil")
+            << QStringList{"###", "...", "...", "###"} << 2.0 << false << false << 0 << 0 << 0.0;
+    // Pixels meeting at a corner touch: a diagonal line is one line, whatever its reach.
+    QTest::newRow("corner, 10 mil")
+            << QStringList{"#.", ".#"} << 10.0 << false << false << 0 << 0 << 0.0;
+    QTest::newRow("corner the other way, 10 mil")
+            << QStringList{".#", "#."} << 10.0 << false << false << 0 << 0 << 0.0;
+    // Two rows apart, the line between the ends passes the pixel of the row between that the
+    // shape turns its corner on.
+    QTest::newRow("step through a corner, 1 mil")
+            << QStringList{"#..", "#..", ".#."} << 1.0 << false << false << 0 << 0 << 0.0;
+    QTest::newRow("diagonal line, 1 mil")
+            << QStringList{"#....", ".#...", "..#..", "...#.", "....#"} << 1.0 << false << false
+            << 0 << 0 << 0.0;
+    QTest::newRow("solid block, 1 mil") << QStringList{"####", "####", "####", "####"} << 1.0
+                                        << false << false << 0 << 0 << 0.0;
+    // Dots a step apart: neighbours face each other; the middle dot stands between the outer.
+    QTest::newRow("dots in a slant, 1 mil") << QStringList{"#....", "..#..", "....#"} << 1.0
+                                            << false << false << 0 << 2 << std::sqrt(2.0) - 1;
+    // A run beside either end, in that end's own row, stands between it and the far run.
+    QTest::newRow("run beside the upper end, 1 mil")
+            << QStringList{"#.#..", "....#"} << 1.0 << false << false << 1 << 1 << 0.0;
+    QTest::newRow("run beside the lower end, 1 mil")
+            << QStringList{"#....", "..#.#"} << 1.0 << false << false << 1 << 1 << 0.0;
+    QTest::newRow("run beside the lower end, far run to the right, 1 mil")
+            << QStringList{"....#", "#.#.."} << 1.0 << false << false << 1 << 1 << 0.0;
+    QTest::newRow("run beside the upper end, far run to the right, 1 mil")
+            << QStringList{"..#.#", "#...."} << 1.0 << false << false << 1 << 1 << 0.0;
+    // A slot one pixel wide: closed in each row, narrow across its diagonals, nothing between
+    // the bottom bar and the arms it joins.
+    QTest::newRow("slot, 2 mil") << QStringList{"#.#", "#.#", "###"} << 2.0 << false << false << 2
+                                 << 2 << 0.0;
+    // Coverage where the strokes overlap most: a width rounded up from 1.5 mil to 2 overlaps
+    // neighbours in the row and the rows above and below (counts not checked: -1).
+    QTest::newRow("checkerboard, 1.5 mil written 2")
+            << QStringList{"#.#.#.", ".#.#.#", "#.#.#.", ".#.#.#"} << 1.5 << false << false << -1
+            << -1 << 0.0;
+    QTest::newRow("blob, 1.2 mil written 2")
+            << QStringList{"..##..", ".####.", "######", ".####.", "..##.."} << 1.2 << false
+            << false << 0 << 0 << 0.0;
+    // A notch one row high reaching in from the side: the rows above and below face each other.
+    QTest::newRow("notch, 2 mil") << QStringList{"#####", "##...", "#####"} << 2.0 << false << false
+                                  << 0 << 1 << 2.0;
+}
+
+void TestPadsWriter::spaceCheck()
+{
+    QFETCH(QStringList, rows);
+    QFETCH(double, pitch);
+    QFETCH(bool, v94);
+    QFETCH(bool, exactEnds);
+    QFETCH(int, closed);
+    QFETCH(int, narrow);
+    QFETCH(double, gap);
+    kcore::PadsSettings settings{pitch, 19, exactEnds};
+    settings.format = v94 ? kcore::PadsFormat::V94 : kcore::PadsFormat::V20;
+    const QImage bw = bwFromRows(rows);
+    const kcore::SpaceReport r = kcore::checkSpace(bw, settings, kcore::defaultMinSpaceMils);
+    if (closed >= 0) {
+        QCOMPARE(r.closedGaps, closed);
+        QCOMPARE(r.narrowGaps, narrow);
+        QCOMPARE(qint64(r.findings.size()), qint64(closed + narrow));
+    }
+    if (closed >= 0 && !r.findings.empty()) {
+        QVERIFY2(std::abs(r.findings.front().gapMils - gap) < 1e-4, // 9.4 rounds to 1e-5 mil
+                 qPrintable(QString::number(r.findings.front().gapMils)));
+        // Each ring sits on the board, between the strokes it concerns.
+        const QRectF bounds = kcore::boardBounds(bw.size(), settings);
+        for (const kcore::SpaceFinding &f : r.findings)
+            QVERIFY(bounds.contains(f.mils));
+    }
+    const double sampled = sampledCoverage(bw, settings);
+    QVERIFY2(std::abs(r.coveragePercent - sampled) < 0.2,
+             qPrintable(QStringLiteral("%1 % against %2 % sampled")
+                                .arg(r.coveragePercent)
+                                .arg(sampled)));
 }
 
 QTEST_GUILESS_MAIN(TestPadsWriter)

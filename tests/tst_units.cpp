@@ -1,6 +1,8 @@
 // Tests of the line-width arithmetic: what counts as a number, unit conversion, size texts.
+#include "geometry/fit.h"
 #include "geometry/units.h"
 
+#include <QImage>
 #include <QTest>
 
 class TestUnits : public QObject
@@ -14,6 +16,8 @@ private slots:
     void conversionChain();
     void sizeTexts_data();
     void sizeTexts();
+    void fitToSize_data();
+    void fitToSize();
 };
 
 void TestUnits::pitch_data()
@@ -100,6 +104,73 @@ void TestUnits::sizeTexts()
     QCOMPARE(t.mm, texts[0]);
     QCOMPARE(t.mils, texts[1]);
     QCOMPARE(t.inch, texts[2]);
+}
+
+void TestUnits::fitToSize_data()
+{
+    QTest::addColumn<QSize>("picture");
+    QTest::addColumn<QString>("width"); // the line width, in unit
+    QTest::addColumn<int>("unit");
+    QTest::addColumn<bool>("v94");
+    QTest::addColumn<double>("target"); // in unit
+    QTest::addColumn<bool>("height");
+    QTest::addColumn<bool>("reachable");
+    QTest::newRow("logo to 12 mm wide, 0.2 mm")
+            << QSize(64, 20) << "0.2" << 1 << false << 12.0 << false << true;
+    QTest::newRow("logo to 12 mm wide, 0.2 mm, 9.4")
+            << QSize(64, 20) << "0.2" << 1 << true << 12.0 << false << true;
+    QTest::newRow("tall picture to 0.5 inch high")
+            << QSize(7, 61) << "0.003" << 2 << false << 0.5 << true << true;
+    QTest::newRow("odd sizes to 133 mils wide, 2.36 mil")
+            << QSize(23, 13) << "2.36" << 0 << false << 133.0 << false << true;
+    QTest::newRow("exactly what 50 % gives")
+            << QSize(100, 10) << "2" << 0 << false << 100.0 << false << true;
+    QTest::newRow("wider than 500 % gives")
+            << QSize(10, 10) << "2" << 0 << false << 101.0 << false << false;
+    QTest::newRow("narrower than any pixel")
+            << QSize(10, 10) << "2" << 0 << false << 1.9 << false << false;
+}
+
+void TestUnits::fitToSize()
+{
+    QFETCH(QSize, picture);
+    QFETCH(QString, width);
+    QFETCH(int, unit);
+    QFETCH(bool, v94);
+    QFETCH(double, target);
+    QFETCH(bool, height);
+    QFETCH(bool, reachable);
+    kcore::PadsSettings pads;
+    pads.pitch = kcore::linePitch(width, unit);
+    pads.format = v94 ? kcore::PadsFormat::V94 : kcore::PadsFormat::V20;
+    pads.metric = unit == kcore::UnitMillimetres;
+    const double targetMils = target * kcore::mils_per_unit[unit];
+    // Every scale, by scaling a real image as the window does and reading its size back.
+    const QImage source(picture, QImage::Format_Grayscale8);
+    const auto extent = [&](int scale) {
+        const QSize request(int(picture.width() * (scale / 100.0)),
+                            int(picture.height() * (scale / 100.0)));
+        if (request.isEmpty())
+            return -1.0;
+        const QSize bw = source.scaled(request, Qt::KeepAspectRatio).size();
+        const kcore::LineGeometry g(pads);
+        return height ? g.mils(g.y(0, bw.height())) : g.mils(g.x(bw.width()));
+    };
+    double best = -1, smallest = -1;
+    for (int scale = 1; scale <= 500; ++scale) {
+        const double e = extent(scale);
+        if (e >= 0 && smallest < 0)
+            smallest = e;
+        if (e >= 0 && e <= targetMils + 1e-9 && e > best)
+            best = e;
+    }
+    const kcore::FitResult fit = kcore::fitScale(picture, pads, targetMils, height);
+    QCOMPARE(fit.ok, reachable);
+    QCOMPARE(fit.mils, extent(fit.scale));
+    if (reachable)
+        QCOMPARE(fit.mils, best);
+    else
+        QCOMPARE(fit.mils, best < 0 ? smallest : extent(500));
 }
 
 QTEST_GUILESS_MAIN(TestUnits)

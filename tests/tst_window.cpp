@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QLabel>
@@ -136,6 +137,7 @@ private slots:
     void boardView();
     void fabWarning_data();
     void fabWarning();
+    void fitToSize();
 
 private:
     QString writePicture(const QImage &img, const QString &name);
@@ -204,13 +206,14 @@ void TestWindow::boardOptionsAreRemembered()
         kestrel w;
         child<QAction>(&w, "actionFormat94")->trigger();
         child<QAction>(&w, "actionExactEnds")->trigger();
+        // The silkscreen preset sets both limits: 0.15 mm line, 0.2 mm space.
         const auto watch = onNextModal([](QWidget *d) {
-            auto *spin = d->findChild<QDoubleSpinBox *>();
-            QVERIFY(spin);
-            spin->setValue(5.91);
+            auto *preset = d->findChild<QComboBox *>("cb_preset");
+            QVERIFY(preset);
+            preset->setCurrentIndex(1);
             static_cast<QDialog *>(d)->accept();
         });
-        child<QAction>(&w, "actionMinLine")->trigger();
+        child<QAction>(&w, "actionFabLimits")->trigger();
     }
     // The next start has them, and the fab check measures against the remembered minimum.
     kestrel w;
@@ -220,7 +223,8 @@ void TestWindow::boardOptionsAreRemembered()
     open(w, writePicture(redBlue(40, 20), QStringLiteral("remembered.png")));
     typeLineWidth(w, QStringLiteral("5"));
     QTRY_VERIFY(child<QLabel>(&w, "lbl_fabwarning")->isVisible());
-    QCOMPARE(text(&w, "lbl_fabwarning"), QStringLiteral("\u26a0 below 5.91 mil minimum"));
+    QCOMPARE(text(&w, "lbl_fabwarning"), QStringLiteral("\u26a0 below 5.906 mil minimum"));
+    QVERIFY(child<QLabel>(&w, "lbl_gaps")->toolTip().contains(QLatin1String("7.874 mil minimum")));
 }
 
 void TestWindow::layerRunsNothing()
@@ -805,6 +809,28 @@ void TestWindow::boardView()
                  pixel(before, QPoint(x, centre.y())));
     QTest::mouseDClick(frame, Qt::LeftButton, Qt::NoModifier, centre);
     QCOMPARE(pixel(shot(), corner), outside);
+
+    // With round ends again the gap is closed: a red ring marks it, of the same size on screen
+    // at any zoom, and Next Finding (F3) zooms in with the finding in the middle.
+    child<QAction>(&w, "actionExactEnds")->trigger();
+    QTRY_COMPARE(text(&w, "lbl_gaps"), QStringLiteral("\u26a0 1 closed gap, 0 narrow gaps"));
+    const auto ringAround = [&](QPointF c) {
+        const QImage image = shot();
+        for (int dx = 5; dx <= 9; ++dx) {
+            const QRgb p = pixel(image, QPoint(int(c.x()) + dx, int(c.y())));
+            if (qRed(p) > 180 && qGreen(p) < 90 && qBlue(p) < 90)
+                return true;
+        }
+        return false;
+    };
+    const double pixelsPerMil = frame->width() / 40.0;
+    QVERIFY(ringAround(QPointF(20 * pixelsPerMil, 5 * pixelsPerMil)));
+    QVERIFY(!ringAround(QPointF(5 * pixelsPerMil, 5 * pixelsPerMil))); // copper, no finding
+    auto *next = child<QAction>(&w, "actionNextFinding");
+    QCOMPARE(next->shortcut(), QKeySequence(Qt::Key_F3));
+    next->trigger();
+    QCOMPARE(pixel(shot(), corner), kcore::boardColour);
+    QVERIFY(ringAround(QPointF(frame->width() / 2.0, frame->height() / 2.0)));
 }
 
 void TestWindow::fabWarning_data()
@@ -833,9 +859,51 @@ void TestWindow::fabWarning()
     QTest::mouseClick(child<QRadioButton>(&w, "rb_units_mm"), Qt::LeftButton);
     typeLineWidth(w, typed);
     auto *label = child<QLabel>(&w, "lbl_fabwarning");
-    QTRY_VERIFY(child<QLabel>(&w, "lbl_budget")->text().contains(line));
+    auto *budget = child<QLabel>(&w, "lbl_budget");
+    QTRY_VERIFY(budget->text().contains(line));
     QCOMPARE(label->isVisible(), !warning.isEmpty());
     QCOMPARE(label->toolTip(), warning);
+    // The count runs in the background: from the moment the settings change, the old result is
+    // no longer shown as current, and the newest settings' result follows.
+    typeLineWidth(w, QStringLiteral("0.3"));
+    QVERIFY2(!budget->text().contains(line), qPrintable(budget->text()));
+    QTRY_VERIFY(budget->text().contains(QLatin1String("line 12 mil")));
+    QVERIFY(!label->isVisible());
+}
+
+void TestWindow::fitToSize()
+{
+    // 40 x 20 pixels at 2 mil, fitted into 1 mm (39.4 mil): 20 pixels would be 40 mil; 45 %
+    // gives 18 x 9, and 46-49 % give the same image, kept to 18 x 9 by the aspect ratio.
+    kestrel w;
+    w.show();
+    open(w, writePicture(redBlue(40, 20), QStringLiteral("fit.png")));
+    QTest::mouseClick(child<QRadioButton>(&w, "rb_units_mm"), Qt::LeftButton);
+    const auto watch = onNextModal([](QWidget *d) {
+        d->findChild<QDoubleSpinBox *>("sb_size")->setValue(1.0);
+        static_cast<QDialog *>(d)->accept();
+    });
+    child<QAction>(&w, "actionFitToSize")->trigger();
+    QCOMPARE(child<QSpinBox>(&w, "sb_scale")->value(), 45);
+    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=40 Heigth=20"));
+    QCOMPARE(text(&w, "lbl_ascsizemm"), QStringLiteral(" 0.9x 0.5 mm"));
+    QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Fitted to width 0.914 mm at 45 %"));
+    // Too small for 1 %: refused, the scale kept.
+    QString refusal;
+    const auto box = onNextModal(
+            [&refusal](QWidget *d) {
+                refusal = static_cast<QMessageBox *>(d)->text();
+                static_cast<QDialog *>(d)->accept();
+            },
+            10000, [](QWidget *d) { return qobject_cast<QMessageBox *>(d) != nullptr; });
+    const auto small = onNextModal([](QWidget *d) {
+        d->findChild<QDoubleSpinBox *>("sb_size")->setValue(0.01);
+        static_cast<QDialog *>(d)->accept();
+    });
+    child<QAction>(&w, "actionFitToSize")->trigger();
+    QVERIFY2(refusal.startsWith(QLatin1String("A width of 0.010 mm cannot be reached")),
+             qPrintable(refusal));
+    QCOMPARE(child<QSpinBox>(&w, "sb_scale")->value(), 45);
 }
 
 QTEST_MAIN(TestWindow)

@@ -1,0 +1,75 @@
+// Fit to size over every whole-percent scale: at most 500 cheap size computations.
+#include "fit.h"
+
+#include "image/bwimage.h"
+#include "units.h"
+
+namespace kcore {
+
+QSizeF actualSizeMils(const QSize &bw, const PadsSettings &settings)
+{
+    // Pixel edges, not centres: the extent is the same with or without exact ends.
+    PadsSettings edges = settings;
+    edges.exactEnds = false;
+    const LineGeometry g(edges);
+    return QSizeF(g.mils(g.x(bw.width())), g.mils(g.y(0, bw.height())));
+}
+
+FitResult fitScale(const QSize &picture, const PadsSettings &settings, double targetMils,
+                   bool height)
+{
+    const auto extent = [&](int scale) {
+        const QSizeF s = actualSizeMils(bwSize(picture, scale), settings);
+        return height ? s.height() : s.width();
+    };
+    // A hair of slack, so that a target typed as the very size a scale gives is reached.
+    const double target = targetMils + 1e-9 * std::max(1.0, std::abs(targetMils));
+    FitResult r;
+    const int largest = largestScaleWithinLimit(picture, 500);
+    if (picture.isEmpty() || largest < 1 || !(settings.pitch > 0))
+        return r;
+    int smallest = 0; // the first scale that gives any pixels at all
+    for (int scale = 1; scale <= largest; ++scale) {
+        if (bwSize(picture, scale).isEmpty())
+            continue;
+        if (!smallest)
+            smallest = scale;
+        const double mils = extent(scale);
+        if (mils > target)
+            break; // the extent never shrinks as the scale grows
+        if (!r.ok || mils > r.mils)
+            r = {true, scale, mils};
+    }
+    if (!r.ok) {
+        if (smallest)
+            r = {false, smallest, extent(smallest)};
+        return r;
+    }
+    // The next scale beyond the range would still fit: the range cannot reach the target.
+    if (r.scale == largest && extent(largest + 1) <= target)
+        r.ok = false;
+    return r;
+}
+
+QString lengthText(double mils, int unit)
+{
+    if (unit == UnitMillimetres)
+        return QString::number(mils * mmPerMil, 'f', 3) + QStringLiteral(" mm");
+    if (unit == UnitInches)
+        return QString::number(mils / 1000, 'f', 4) + QStringLiteral(" inch");
+    return QString::number(mils, 'f', 1) + QStringLiteral(" mils");
+}
+
+QString fitText(const FitResult &fit, double targetMils, bool height, int unit)
+{
+    const QString side = height ? QStringLiteral("height") : QStringLiteral("width");
+    if (fit.scale < 1)
+        return QStringLiteral("There is no picture to fit.");
+    if (!fit.ok)
+        return QStringLiteral("a %1 of %2 cannot be reached at 1-500 %; the nearest is %3 at %4 %")
+                .arg(side, lengthText(targetMils, unit), lengthText(fit.mils, unit))
+                .arg(fit.scale);
+    return QStringLiteral("%1 %2 at %3 %").arg(side, lengthText(fit.mils, unit)).arg(fit.scale);
+}
+
+} // namespace kcore

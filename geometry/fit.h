@@ -1,0 +1,35 @@
+// Fit to size: the scale whose artwork comes closest to a wanted width or height on the board
+// without exceeding it.
+#pragma once
+
+#include "export/lineitems.h"
+
+#include <QSize>
+#include <QString>
+
+namespace kcore {
+
+struct FitResult
+{
+    bool ok = false; // false: the target lies outside what 1-500 % can give
+    int scale = 0; // the scale chosen, or on refusal the one giving the nearest size
+    double mils = 0; // the width or height that scale gives
+};
+
+// The extent a black-and-white image of this size has on the board, in mils: its pixel edges,
+// as the Actual size labels show it.
+QSizeF actualSizeMils(const QSize &bw, const PadsSettings &settings);
+
+// The scale from 1 % up to the largest the pixel bound allows (at most 500 %) whose image's
+// width (or height) on the board is the largest not exceeding targetMils. Refused when even 1 %
+// is larger, or when a scale beyond the range would come closer.
+FitResult fitScale(const QSize &picture, const PadsSettings &settings, double targetMils,
+                   bool height);
+
+// A length in mils written in a unit (kcore::Unit) with its name: "11.989 mm", "472.4 mils".
+QString lengthText(double mils, int unit);
+// What a fit reached, "width 11.989 mm at 57 %", or why it cannot be made, naming the nearest
+// size: "a width of 1 mm cannot be reached at 1-500 %; the nearest is 2.540 mm at 1 %".
+QString fitText(const FitResult &fit, double targetMils, bool height, int unit);
+
+} // namespace kcore
