@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -81,6 +82,9 @@ int parseArguments(const QStringList &arguments, Settings *s)
             {"exact-ends",
              "Run each item between the centres of its first and last pixel, so the round "
              "line ends stay inside the pixels."},
+            {"smooth-edges",
+             "End each item where the grey picture's edge lies between two pixels, so the "
+             "copper follows curves and slants finer than the pixels (overrides --exact-ends)."},
             {"min-line",
              "Finest line the board maker can make, in --unit (default 4 mil); a finer line "
              "width gives a warning.",
@@ -119,10 +123,12 @@ int parseArguments(const QStringList &arguments, Settings *s)
     s->quiet = parser.isSet(QStringLiteral("quiet"));
     s->strict = parser.isSet(QStringLiteral("strict"));
     s->pads.exactEnds = parser.isSet(QStringLiteral("exact-ends"));
+    s->pads.smoothEdges = parser.isSet(QStringLiteral("smooth-edges"));
     if (!readInt(parser, QStringLiteral("threshold"), 0, 255, &s->threshold)
         || !readInt(parser, QStringLiteral("scale"), 1, 500, &s->scale)
         || !readInt(parser, QStringLiteral("layer"), 0, 250, &s->pads.layer))
         return ExitUsage;
+    s->pads.threshold = s->threshold;
 
     int unit = kcore::UnitMils;
     if (parser.isSet(QStringLiteral("unit"))) {
@@ -226,7 +232,13 @@ int convert(const Settings &s)
     const auto write = [&](QIODevice *device) {
         kcore::PadsWriter writer(size, s.pads, device);
         for (int y = 0; y < size.height(); ++y) {
-            if (!writer.writeRow(rows.row(y), y))
+            const quint32 *row = rows.row(y);
+            std::optional<kcore::EdgeRow> edges;
+            if (s.pads.smoothEdges) {
+                const kcore::GreyLevels grey = rows.edgeLevels(y);
+                edges.emplace(grey.levels, grey.step, size.width(), s.pads.threshold);
+            }
+            if (!writer.writeRow(row, y, edges ? &*edges : nullptr))
                 break;
         }
         return writer.finish();
