@@ -52,6 +52,7 @@ private:
     void count_budget();
     void choose_min_line();
     void board_options_changed();
+    void update_edge_grey();
     void load_board_options();
     void save_board_options() const;
     kcore::PadsSettings pads_settings() const;
@@ -85,4 +86,8 @@ private:
     // Counting a big picture's items takes as long as a re-clip: done once the settings rest,
     // not at every step of a threshold drag.
     QTimer budget_timer;
+    // The grey levels on the black-and-white grid, held only while Smooth Edges is on: at
+    // 100 % the grey image itself, otherwise resampled (a byte a pixel).
+    QImage img_edge;
+    qint64 edge_grey_key = 0;
 };

@@ -55,7 +55,7 @@ void kestrel::make_asc_slot()
     }
 
     const kcore::PadsResult result = kcore::saveFile(
-            name, [&](QIODevice *out) { return kcore::writePads(img_bw, pads, out); });
+            name, [&](QIODevice *out) { return kcore::writePads(img_bw, pads, out, img_edge); });
     if (!result.ok) {
         QMessageBox::warning(this, windowTitle(),
                              QStringLiteral("Could not write the file %1.\n%2")
@@ -93,7 +93,7 @@ void kestrel::count_budget()
         return;
     }
     const kcore::FabCheck check
-            = kcore::fabCheck(kcore::countPads(img_bw, pads), pads, min_line_mils);
+            = kcore::fabCheck(kcore::countPads(img_bw, pads, img_edge), pads, min_line_mils);
     lbl_budget->setText(kcore::fabSummary(check));
     lbl_budget->setToolTip(QStringLiteral("What Generate will write: ") + lbl_budget->text());
     const QString warning = kcore::fabWarning(check);

@@ -142,27 +142,35 @@ void TestConvert::sameBytesAsWindow_data()
     QTest::addColumn<bool>("exactEnds");
     QTest::addColumn<QString>("format");
     QTest::addColumn<QString>("kind"); // as --layer-kind takes it
+    QTest::addColumn<bool>("smoothEdges");
     QTest::newRow("defaults") << 128 << false << 100 << "2"
                               << "mils" << 19 << false << "2.0"
-                              << "auto";
+                              << "auto" << false;
     QTest::newRow("0.2 mm on layer 26") << 90 << false << 100 << "0.2"
                                         << "mm" << 26 << false << "2.0"
-                                        << "auto";
+                                        << "auto" << false;
     QTest::newRow("inverted, 57 %, inches") << 200 << true << 57 << "0.005"
                                             << "inch" << 1 << false << "2.0"
-                                            << "auto";
+                                            << "auto" << false;
     QTest::newRow("blanks around the width, 250 %") << 10 << false << 250 << "  7.5 "
                                                     << "mils" << 250 << false << "2.0"
-                                                    << "auto";
+                                                    << "auto" << false;
     QTest::newRow("exact ends, 0.06 mm, 33 %") << 128 << false << 33 << "0.06"
                                                << "mm" << 3 << true << "2.0"
-                                               << "auto";
+                                               << "auto" << false;
     QTest::newRow("9.4, 0.0333 mm, bottom copper on 4") << 128 << false << 100 << "0.0333"
                                                         << "mm" << 4 << false << "9.4"
-                                                        << "bottom-copper";
+                                                        << "bottom-copper" << false;
     QTest::newRow("9.4, inches, exact ends, top silk") << 100 << true << 80 << "0.0045"
                                                        << "inch" << 26 << true << "9.4"
-                                                       << "auto";
+                                                       << "auto" << false;
+    // The converter resamples a row or two of grey at a time, the window the whole image.
+    QTest::newRow("smooth edges, 9.4, inverted, 57 %") << 150 << true << 57 << "0.2"
+                                                       << "mm" << 1 << false << "9.4"
+                                                       << "auto" << true;
+    QTest::newRow("smooth edges over exact ends, 250 %") << 100 << false << 250 << "3"
+                                                         << "mils" << 19 << true << "2.0"
+                                                         << "auto" << true;
 }
 
 void TestConvert::sameBytesAsWindow()
@@ -176,6 +184,7 @@ void TestConvert::sameBytesAsWindow()
     QFETCH(bool, exactEnds);
     QFETCH(QString, format);
     QFETCH(QString, kind);
+    QFETCH(bool, smoothEdges);
 
     const QString fromCli = m_dir.filePath(QStringLiteral("cli.asc"));
     QStringList args = {
@@ -185,6 +194,8 @@ void TestConvert::sameBytesAsWindow()
         args << "--invert";
     if (exactEnds)
         args << "--exact-ends";
+    if (smoothEdges)
+        args << "--smooth-edges";
     args << "--format" << format << "--layer-kind" << kind;
     const Run r = convert(args << m_picture << fromCli);
     QCOMPARE(r.code, 0);
@@ -204,6 +215,7 @@ void TestConvert::sameBytesAsWindow()
     w.findChild<QLineEdit *>("le_linewidth")->setText(width);
     w.findChild<QSpinBox *>("sb_layer")->setValue(layer);
     w.findChild<QAction *>("actionExactEnds")->setChecked(exactEnds);
+    w.findChild<QAction *>("actionSmoothEdges")->setChecked(smoothEdges);
     w.findChild<QAction *>(format == "9.4" ? "actionFormat94" : "actionFormat20")->trigger();
     for (QAction *a : w.findChild<QMenu *>("menu_LayerKind")->actions()) {
         kcore::LayerKind k;

@@ -217,6 +217,7 @@ void TestWindow::startState()
     // Board options start as the classic file: whole mils, round ends.
     QVERIFY(child<QAction>(&w, "actionFormat20")->isChecked());
     QVERIFY(!child<QAction>(&w, "actionExactEnds")->isChecked());
+    QVERIFY(!child<QAction>(&w, "actionSmoothEdges")->isChecked());
     const QList<QAction *> file = bar[0]->menu()->actions();
     QCOMPARE(file.size(), 3);
     QCOMPARE(file[0]->text(), QStringLiteral("Open"));
@@ -243,6 +244,7 @@ void TestWindow::boardOptionsAreRemembered()
         kestrel w;
         child<QAction>(&w, "actionFormat94")->trigger();
         child<QAction>(&w, "actionExactEnds")->trigger();
+        child<QAction>(&w, "actionSmoothEdges")->trigger();
         const auto watch = onNextModal([](QWidget *d) {
             auto *spin = d->findChild<QDoubleSpinBox *>();
             QVERIFY(spin);
@@ -256,6 +258,7 @@ void TestWindow::boardOptionsAreRemembered()
     w.show();
     QVERIFY(child<QAction>(&w, "actionFormat94")->isChecked());
     QVERIFY(child<QAction>(&w, "actionExactEnds")->isChecked());
+    QVERIFY(child<QAction>(&w, "actionSmoothEdges")->isChecked());
     open(w, writePicture(redBlue(40, 20), QStringLiteral("remembered.png")));
     typeLineWidth(w, QStringLiteral("5"));
     QTRY_VERIFY(child<QLabel>(&w, "lbl_fabwarning")->isVisible());
@@ -771,11 +774,11 @@ void TestWindow::startupArgument()
 
 void TestWindow::boardView()
 {
-    // One white pixel, a one-pixel gap, one white pixel; 10 mil lines. As a reader draws the
-    // file, the round ends close the gap; with exact ends it stays open.
+    // One white pixel, a one-pixel gap of grey 100, one white pixel; 10 mil lines. As a reader
+    // draws the file, the round ends close the gap; with exact ends it stays open.
     QImage picture(3, 1, QImage::Format_RGB32);
     picture.setPixel(0, 0, qRgb(255, 255, 255));
-    picture.setPixel(1, 0, qRgb(0, 0, 0));
+    picture.setPixel(1, 0, qRgb(100, 100, 100));
     picture.setPixel(2, 0, qRgb(255, 255, 255));
     kestrel w;
     w.show();
@@ -804,6 +807,15 @@ void TestWindow::boardView()
     QCOMPARE(at(16.5), kcore::boardColour);
     QCOMPARE(at(-3), kcore::boardColour); // nothing overhangs the first pixel any more
     QCOMPARE(at(5), kcore::copperColour);
+    // Smooth edges end the copper where the grey crosses the threshold's 128.5: 13.2 and 16.8
+    // mils. (Exact ends off again, so the board keeps its extent.)
+    child<QAction>(&w, "actionExactEnds")->trigger();
+    child<QAction>(&w, "actionSmoothEdges")->trigger();
+    QCOMPARE(at(12.7), kcore::copperColour);
+    QCOMPARE(at(13.7), kcore::boardColour);
+    QCOMPARE(at(16.3), kcore::boardColour);
+    QCOMPARE(at(17.3), kcore::copperColour);
+    child<QAction>(&w, "actionSmoothEdges")->trigger();
 
     // The wheel zooms into the board until it fills the frame; a double-click fits it again.
     const QPoint centre(frame->width() / 2, frame->width() / 8);
