@@ -205,6 +205,8 @@ void TestConvert::sameBytesAsWindow()
     testsupport::chooseFileInNextDialog(m_picture);
     w.findChild<QAction *>("actionOpen")->trigger();
     w.findChild<QRadioButton *>("rb_bandw")->click();
+    // Before the scale changes, which must bring the edge levels to the new grid.
+    w.findChild<QAction *>("actionSmoothEdges")->setChecked(smoothEdges);
     w.findChild<QSlider *>("sl_threshold")->setValue(threshold);
     w.findChild<QCheckBox *>("cb_invert")->setChecked(invert);
     w.findChild<QSpinBox *>("sb_scale")->setValue(scale);
@@ -215,7 +217,6 @@ void TestConvert::sameBytesAsWindow()
     w.findChild<QLineEdit *>("le_linewidth")->setText(width);
     w.findChild<QSpinBox *>("sb_layer")->setValue(layer);
     w.findChild<QAction *>("actionExactEnds")->setChecked(exactEnds);
-    w.findChild<QAction *>("actionSmoothEdges")->setChecked(smoothEdges);
     w.findChild<QAction *>(format == "9.4" ? "actionFormat94" : "actionFormat20")->trigger();
     for (QAction *a : w.findChild<QMenu *>("menu_LayerKind")->actions()) {
         kcore::LayerKind k;

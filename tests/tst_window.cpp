@@ -807,14 +807,22 @@ void TestWindow::boardView()
     QCOMPARE(at(16.5), kcore::boardColour);
     QCOMPARE(at(-3), kcore::boardColour); // nothing overhangs the first pixel any more
     QCOMPARE(at(5), kcore::copperColour);
-    // Smooth edges end the copper where the grey crosses the threshold's 128.5: 13.2 and 16.8
-    // mils. (Exact ends off again, so the board keeps its extent.)
+    // Smooth edges end the copper where the grey crosses the threshold's 128.5, 13.2 and 16.8
+    // mils, to the whole mil. (Exact ends off again, so the board keeps its extent.)
     child<QAction>(&w, "actionExactEnds")->trigger();
     child<QAction>(&w, "actionSmoothEdges")->trigger();
     QCOMPARE(at(12.7), kcore::copperColour);
     QCOMPARE(at(13.7), kcore::boardColour);
     QCOMPARE(at(16.3), kcore::boardColour);
     QCOMPARE(at(17.3), kcore::copperColour);
+    // Another picture of the same size brings its own levels: a gap of grey 20 is wider, and the
+    // pixels either side become one-mil pieces, 0 to 11 and 19 to 30 mils.
+    picture.setPixel(1, 0, qRgb(20, 20, 20));
+    open(w, writePicture(picture, QStringLiteral("darker gap.png")));
+    QCOMPARE(at(10.5), kcore::copperColour);
+    QCOMPARE(at(11.5), kcore::boardColour);
+    QCOMPARE(at(18.5), kcore::boardColour);
+    QCOMPARE(at(19.5), kcore::copperColour);
     child<QAction>(&w, "actionSmoothEdges")->trigger();
 
     // The wheel zooms into the board until it fills the frame; a double-click fits it again.
