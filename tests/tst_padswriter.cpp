@@ -330,11 +330,11 @@ void TestPadsWriter::smoothEnds_data()
     // Inverted, the pixels at or below 128 are copper; the edge is still where 128.5 is passed.
     QTest::newRow("inverted") << QList<int>{0, 100, 157, 255} << true << false << true
                               << QStringList{"5 10"};
-    QTest::newRow("over exact ends")
-            << QList<int>{255, 157, 100, 0} << false << true << true << QStringList{"5 10"};
     // From 1.00392 pixels (0 to 255 passes 128.5 at 0.50392 of the way) to the border at 4.
     QTest::newRow("to the border") << QList<int>{0, 255, 255, 255} << false << false << true
                                    << QStringList{"15.03922 19.96078"};
+    QTest::newRow("over exact ends") << QList<int>{0, 255, 255, 255} << false << true << true
+                                     << QStringList{"15.03922 19.96078"};
     // 1.1425 to 1.8575 pixels is narrower than the line: one mil, centred at 1.5 pixels.
     QTest::newRow("narrower than the line")
             << QList<int>{0, 200, 0, 0} << false << false << true << QStringList{"14.5 1"};
