@@ -110,6 +110,7 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
     connect(ui.rb_board, &QRadioButton::toggled, this, &kestrel::display_what_slot);
     connect(ui.sb_layer, &QSpinBox::valueChanged, this, &kestrel::update_budget);
     connect(ui.actionExactEnds, &QAction::toggled, this, &kestrel::board_options_changed);
+    connect(ui.actionSmoothEdges, &QAction::toggled, this, &kestrel::board_options_changed);
     connect(format_group, &QActionGroup::triggered, this, &kestrel::board_options_changed);
     connect(kind_group, &QActionGroup::triggered, this, &kestrel::board_options_changed);
     connect(ui.actionFabLimits, &QAction::triggered, this, &kestrel::choose_fab_limits);
@@ -279,6 +280,7 @@ void kestrel::fit_to_size()
 void kestrel::board_options_changed()
 {
     save_board_options();
+    update_edge_grey();
     update_size_labels(); // the layout's rounding decides the size; refreshes the fab check too
     ui.mainframe->repaint();
 }
@@ -291,6 +293,7 @@ void kestrel::load_board_options()
             = settings.value(QStringLiteral("board/format")).toString() == QLatin1String("9.4");
     (v94 ? ui.actionFormat94 : ui.actionFormat20)->setChecked(true);
     ui.actionExactEnds->setChecked(settings.value(QStringLiteral("board/exactEnds")).toBool());
+    ui.actionSmoothEdges->setChecked(settings.value(QStringLiteral("board/smoothEdges")).toBool());
     bool ok = false;
     const double mils = settings.value(QStringLiteral("board/minLineMils")).toDouble(&ok);
     if (ok && mils >= 0.1 && mils <= 1000)
@@ -307,6 +310,7 @@ void kestrel::save_board_options() const
                       ui.actionFormat94->isChecked() ? QStringLiteral("9.4")
                                                      : QStringLiteral("2.0"));
     settings.setValue(QStringLiteral("board/exactEnds"), ui.actionExactEnds->isChecked());
+    settings.setValue(QStringLiteral("board/smoothEdges"), ui.actionSmoothEdges->isChecked());
     settings.setValue(QStringLiteral("board/minLineMils"), min_line_mils);
     settings.setValue(QStringLiteral("board/minSpaceMils"), min_space_mils);
 }

@@ -59,6 +59,7 @@ private:
     void show_fab_result();
     void draw_findings(QPainter &painter, const kcore::BoardViewport &viewport) const;
     void board_options_changed();
+    void update_edge_grey();
     void load_board_options();
     void save_board_options() const;
     kcore::PadsSettings pads_settings() const;
@@ -110,4 +111,8 @@ private:
     kcore::SpaceReport space_report; // of the newest generation, when shown_generation is it
     quint64 shown_generation = 0;
     int finding_index = -1;
+    // The grey levels on the black-and-white grid, held only while Smooth Edges is on: at
+    // 100 % the grey image itself, otherwise resampled (a byte a pixel).
+    QImage img_edge;
+    qint64 edge_grey_key = 0;
 };

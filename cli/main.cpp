@@ -172,6 +172,9 @@ int parseArguments(const QStringList &arguments, Settings *s)
             {"exact-ends",
              "Run each item between the centres of its first and last pixel, so the round "
              "line ends stay inside the pixels."},
+            {"smooth-edges",
+             "End each item where the grey picture's edge lies between two pixels, so the "
+             "copper follows curves and slants finer than the pixels (overrides --exact-ends)."},
             {"min-line",
              "Finest line the board maker can make, in --unit (default 4 mil); a finer line "
              "width gives a warning.",
@@ -222,10 +225,12 @@ int parseArguments(const QStringList &arguments, Settings *s)
     s->quiet = parser.isSet(QStringLiteral("quiet"));
     s->strict = parser.isSet(QStringLiteral("strict"));
     s->pads.exactEnds = parser.isSet(QStringLiteral("exact-ends"));
+    s->pads.smoothEdges = parser.isSet(QStringLiteral("smooth-edges"));
     if (!readInt(parser, QStringLiteral("threshold"), 0, 255, &s->threshold)
         || !readInt(parser, QStringLiteral("scale"), 1, 500, &s->scale)
         || !readInt(parser, QStringLiteral("layer"), 0, 250, &s->pads.layer))
         return ExitUsage;
+    s->pads.threshold = s->threshold;
 
     int unit = kcore::UnitMils;
     if (parser.isSet(QStringLiteral("unit"))) {
@@ -321,6 +326,15 @@ int parseArguments(const QStringList &arguments, Settings *s)
     return -1;
 }
 
+// The grey levels of row y, after rows.row(y), when the run ends follow the picture's edges.
+std::optional<kcore::EdgeRow> edgeRowOf(kcore::BwRows &rows, int y, const kcore::PadsSettings &pads)
+{
+    if (!pads.smoothEdges)
+        return std::nullopt;
+    const kcore::GreyLevels grey = rows.edgeLevels(y);
+    return kcore::EdgeRow(grey.levels, grey.step, rows.size().width(), pads.threshold);
+}
+
 int convert(Settings s)
 {
     QString why;
@@ -375,8 +389,11 @@ int convert(Settings s)
     if (s.strict) {
         kcore::BwRows again(picture, s.threshold, s.invert, s.scale);
         kcore::SpaceCheck check(size, s.pads, s.minSpaceMils);
-        for (int y = 0; y < size.height(); ++y)
-            check.addRow(again.row(y), y);
+        for (int y = 0; y < size.height(); ++y) {
+            const quint32 *row = again.row(y);
+            const std::optional<kcore::EdgeRow> edges = edgeRowOf(again, y, s.pads);
+            check.addRow(row, y, edges ? &*edges : nullptr);
+        }
         spaces = check.finish();
         if (spaces->hasFindings()) {
             say(QStringLiteral("%1 below the %2 mil (%3 mm) minimum space (--strict); nothing "
@@ -394,10 +411,11 @@ int convert(Settings s)
         kcore::PadsWriter writer(size, s.pads, device);
         for (int y = 0; y < size.height(); ++y) {
             const quint32 *row = rows.row(y);
-            if (!writer.writeRow(row, y))
+            const std::optional<kcore::EdgeRow> edges = edgeRowOf(rows, y, s.pads);
+            if (!writer.writeRow(row, y, edges ? &*edges : nullptr))
                 break;
             if (check)
-                check->addRow(row);
+                check->addRow(row, edges ? &*edges : nullptr);
         }
         return writer.finish();
     };

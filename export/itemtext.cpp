@@ -60,19 +60,83 @@ void ItemPrefix::finish()
     m_size = 3 + m_digits + int(n);
 }
 
+namespace {
+
+// "00", "01", ... "99": two digits a step.
+constexpr char digitPairs[] = "00010203040506070809101112131415161718192021222324252627282930313233"
+                              "34353637383940414243444546474849505152535455565758596061626364656667"
+                              "6869707172737475767778798081828384858687888990919293949596979899";
+
+// Writes the digits of u backwards, ending before p; returns where they start.
+char *digitsBefore(char *p, quint64 u)
+{
+    while (u >= 100) {
+        const quint64 pair = u % 100;
+        u /= 100;
+        p -= 2;
+        std::memcpy(p, digitPairs + 2 * pair, 2);
+    }
+    if (u >= 10) {
+        p -= 2;
+        std::memcpy(p, digitPairs + 2 * u, 2);
+    } else {
+        *--p = char('0' + u);
+    }
+    return p;
+}
+
+// The fraction's places digits (zeros in front kept) written backwards before p.
+template<int places>
+char *placesBefore(char *p, quint64 fraction)
+{
+    for (int i = 0; i + 2 <= places; i += 2) {
+        p -= 2;
+        std::memcpy(p, digitPairs + 2 * (fraction % 100), 2);
+        fraction /= 100;
+    }
+    if (places % 2)
+        *--p = char('0' + fraction % 10);
+    return p;
+}
+
+// The text of u / 10^places before end; returns its start and moves end past the fraction's
+// last non-zero digit. A constant divisor is a multiplication, not a division.
+template<int places>
+char *fixedBefore(char *&end, quint64 u)
+{
+    constexpr quint64 scale = places == 5 ? 100000 : places == 6 ? 1000000 : 1;
+    static_assert(scale != 1, "five or six places");
+    const quint64 fraction = u % scale;
+    u /= scale;
+    char *p = end;
+    if (fraction != 0) {
+        p = placesBefore<places>(p, fraction) - 1;
+        *p = '.';
+        while (end[-1] == '0')
+            --end;
+    }
+    return digitsBefore(p, u);
+}
+
+} // namespace
+
 int formatFixed(char *out, qint64 v, int decimals)
 {
     // Digits go in backwards, then one copy of fixed size: no run-time-length copy per number.
     char text[80];
-    char *const end = text + 48;
-    char *p = end;
-    quint64 u = v < 0 ? 0 - quint64(v) : quint64(v);
-    if (decimals > 0) {
+    char *end = text + 48;
+    const quint64 u = v < 0 ? 0 - quint64(v) : quint64(v);
+    char *p;
+    if (decimals == 5) {
+        p = fixedBefore<5>(end, u);
+    } else if (decimals == 6) {
+        p = fixedBefore<6>(end, u);
+    } else {
         quint64 scale = 1;
         for (int i = 0; i < decimals; ++i)
             scale *= 10;
-        quint64 fraction = u % scale;
-        u /= scale;
+        quint64 fraction = decimals > 0 ? u % scale : 0;
+        p = end;
         if (fraction != 0) {
             int places = decimals;
             while (fraction % 10 == 0) {
@@ -83,11 +147,8 @@ int formatFixed(char *out, qint64 v, int decimals)
                 *--p = char('0' + fraction % 10);
             *--p = '.';
         }
+        p = digitsBefore(p, decimals > 0 ? u / scale : u);
     }
-    do {
-        *--p = char('0' + u % 10);
-        u /= 10;
-    } while (u != 0);
     if (v < 0)
         *--p = '-';
     std::memcpy(out, p, numberSlot);

@@ -72,9 +72,10 @@ void kestrel::make_asc_slot()
     // A big picture is written by a worker behind a progress dialog whose Cancel leaves any old
     // file as it was; the image is shared with it, not copied.
     const QImage bw = img_bw;
+    const QImage edge = img_edge;
     const auto write = [&](const kcore::RowProgress &progress) {
         return kcore::saveFile(name, [&](QIODevice *out) {
-            return kcore::writePads(bw, pads, out, QImage(), progress);
+            return kcore::writePads(bw, pads, out, edge, progress);
         });
     };
     const kcore::PadsResult result = qint64(bw.width()) * bw.height() < bigPicturePixels
@@ -144,12 +145,13 @@ void kestrel::count_budget()
     }
     // Copies: the image is shared, and a re-clip on this thread detaches from it.
     const quint64 generation = budget_generation;
-    budget_watcher.setFuture(QtConcurrent::run(
-            [bw = img_bw, pads, generation, minLine = min_line_mils, minSpace = min_space_mils] {
+    budget_watcher.setFuture(
+            QtConcurrent::run([bw = img_bw, edge = img_edge, pads, generation,
+                               minLine = min_line_mils, minSpace = min_space_mils] {
                 FabResult r;
                 r.generation = generation;
-                r.fab = kcore::fabCheck(kcore::countPads(bw, pads), pads, minLine);
-                r.spaces = kcore::checkSpace(bw, pads, minSpace);
+                r.fab = kcore::fabCheck(kcore::countPads(bw, pads, edge), pads, minLine);
+                r.spaces = kcore::checkSpace(bw, pads, minSpace, edge);
                 return r;
             }));
 }

@@ -6,6 +6,7 @@
 #include <QSize>
 #include <QtGlobal>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
@@ -126,16 +127,16 @@ public:
     // becomes the shortest piece readers keep, centred between its edges.
     void between(double left, double right, qint64 *x, qint64 *length) const
     {
+        // Both candidates, then a choice: runs narrower than the line come and go at random in
+        // a photograph, a poor bet for a branch.
         const double half = double(m_width) / 2;
-        double a = left * m_pitchQuanta + half;
-        double b = right * m_pitchQuanta - half;
-        if (b - a < double(m_minLength)) {
-            const double centre = (left + right) / 2 * m_pitchQuanta;
-            a = centre - double(m_minLength) / 2;
-            b = a + double(m_minLength);
-        }
-        *x = std::llround(a);
-        *length = qMax(m_minLength, std::llround(b) - *x);
+        const double minimum = double(m_minLength);
+        const double a = left * m_pitchQuanta + half;
+        const double b = right * m_pitchQuanta - half;
+        const double c = (left + right) * (m_pitchQuanta / 2) - minimum / 2;
+        const bool narrow = b - a < minimum;
+        *x = nearest(narrow ? c : a);
+        *length = qMax(m_minLength, nearest(narrow ? c + minimum : b) - *x);
     }
 
     // Whether every number an image of this size gives fits the file: the V20 file's numbers are
@@ -159,6 +160,15 @@ public:
     static constexpr double maxV94Mils = 2147483647.0 / 25400.0;
 
 private:
+    // The nearest whole number, halves up: floor(v + 0.5) from the conversion toward zero, as
+    // std::llround would cost a library call for every end. Positions stay far within 64 bits.
+    static qint64 nearest(double v)
+    {
+        const double up = v + 0.5;
+        const qint64 t = qint64(up);
+        return t - qint64(up < double(t));
+    }
+
     double m_pitch;
     bool m_exact;
     bool m_v94;
@@ -168,6 +178,19 @@ private:
     qint64 m_width;
     qint64 m_minLength; // 1 mil: readers drop pieces of length 0
 };
+
+// 1 / d for the differences d of two grey levels, -255 to 255: a multiplication costs a fraction
+// of a division, and every smooth item needs two.
+struct LevelReciprocals
+{
+    double of[511];
+    constexpr LevelReciprocals() : of()
+    {
+        for (int d = -255; d <= 255; ++d)
+            of[d + 255] = d == 0 ? 0.0 : 1.0 / d;
+    }
+};
+inline constexpr LevelReciprocals levelReciprocals{};
 
 // The grey levels of one row on the black-and-white grid, which tell where between two pixel
 // centres the picture's edge lies: the level crosses the threshold there.
@@ -198,11 +221,11 @@ private:
     // the two centres.
     double crossing(int outside, int inside) const
     {
-        const double o = m_levels[qsizetype(outside) * m_step];
-        const double i = m_levels[qsizetype(inside) * m_step];
-        double f = o == i ? 0.5 : (m_level - o) / (i - o);
-        f = f < 0 ? 0 : f > 1 ? 1 : f;
-        return outside + 0.5 + f * (inside - outside);
+        const int o = m_levels[qsizetype(outside) * m_step];
+        const int i = m_levels[qsizetype(inside) * m_step];
+        const double f
+                = std::min(std::max((m_level - o) * levelReciprocals.of[i - o + 255], 0.0), 1.0);
+        return outside + 0.5 + (o == i ? 0.5 : f) * (inside - outside);
     }
 
     const uchar *m_levels;
@@ -276,16 +299,16 @@ template<typename Item>
 inline void forEachItem(const LineGeometry &g, const quint32 *row, int from, int to,
                         const EdgeRow *edges, Item &&item)
 {
-    forEachRun(row, from, to, [&](int s, int n) {
-        qint64 x, length;
-        if (edges) {
+    // Two loops rather than a test per item: each keeps its own arithmetic in registers.
+    if (edges) {
+        forEachRun(row, from, to, [&](int s, int n) {
+            qint64 x, length;
             g.between(edges->left(s), edges->right(s + n), &x, &length);
-        } else {
-            x = g.x(s);
-            length = g.length(n);
-        }
-        item(s, n, x, length);
-    });
+            item(s, n, x, length);
+        });
+    } else {
+        forEachRun(row, from, to, [&](int s, int n) { item(s, n, g.x(s), g.length(n)); });
+    }
 }
 
 } // namespace kcore

@@ -52,6 +52,21 @@ NumberText lastLineText(int v)
     return t;
 }
 
+// padded5() and lastLineText() written straight into the output; return the end.
+char *padded5Into(char *out, int v)
+{
+    std::memset(out, ' ', 8);
+    const int n = decimalLength(v);
+    return out + formatInt(out + (n < 5 ? 5 - n : 0), v) + (n < 5 ? 5 - n : 0);
+}
+
+char *lastLineInto(char *out, int v)
+{
+    out += formatInt(out, v);
+    std::memcpy(out, " 0\r\n", 4);
+    return out + 4;
+}
+
 // Each number in a file comes from a pixel index or count up to the image's width; tables of
 // their texts make an item a handful of block copies. Past this width the numbers are formatted
 // as they come, to keep the tables small.
@@ -87,27 +102,39 @@ public:
         const int tailSize = rowTail(y, tail);
         char *cursor = out.cursor();
         bool ok = !out.failed();
-        forEachRun(row, m_width, [&](int s, int n) {
-            if (!ok)
-                return; // the rest of the file is lost with the failed write
-            cursor = put<numberSlot>(cursor, m_prefix.data(), m_prefix.size());
-            NumberText position, last;
-            if (edges) {
-                qint64 x, length;
-                m_geometry.between(edges->left(s), edges->right(s + n), &x, &length);
-                position = padded5(int(x));
-                last = lastLineText(int(length));
-            } else {
-                position = this->position(s);
-                last = lastLine(n);
-            }
-            cursor = put<numberSlot>(cursor, position.text, position.length);
-            cursor = put<textSlot>(cursor, tail, tailSize);
-            cursor = put<numberSlot>(cursor, last.text, last.length);
+        // The end of an item: commits it, and stops the rest of the file after a failed write.
+        auto next = [&] {
             m_prefix.next();
             ++m_items;
             ok = out.commit(cursor);
             cursor = out.cursor();
+        };
+        if (edges) {
+            // Numbers of their own for every item: formatted in place, as a text built aside
+            // and copied would wait for its own bytes to be stored.
+            forEachRun(row, m_width, [&](int s, int n) {
+                if (!ok)
+                    return;
+                qint64 x, length;
+                m_geometry.between(edges->left(s), edges->right(s + n), &x, &length);
+                cursor = put<numberSlot>(cursor, m_prefix.data(), m_prefix.size());
+                cursor = padded5Into(cursor, int(x));
+                cursor = put<textSlot>(cursor, tail, tailSize);
+                cursor = lastLineInto(cursor, int(length));
+                next();
+            });
+            return;
+        }
+        forEachRun(row, m_width, [&](int s, int n) {
+            if (!ok)
+                return; // the rest of the file is lost with the failed write
+            cursor = put<numberSlot>(cursor, m_prefix.data(), m_prefix.size());
+            const NumberText position = this->position(s);
+            const NumberText last = lastLine(n);
+            cursor = put<numberSlot>(cursor, position.text, position.length);
+            cursor = put<textSlot>(cursor, tail, tailSize);
+            cursor = put<numberSlot>(cursor, last.text, last.length);
+            next();
         });
     }
 

@@ -1,6 +1,7 @@
 // Scaling and clipping of the grey image into the black-and-white image.
 #include "bwimage.h"
 
+#include "export/lineitems.h"
 #include "imagealloc.h"
 #include "picture.h"
 #include "rowkernels.h"
@@ -134,7 +135,7 @@ std::vector<int> pickedIndices(int from, int to, bool horizontal)
 
 BwRows::BwRows(const QImage &colour, int threshold, bool invert, int scalePercent)
     : m_grey(colour), m_threshold(quint32(qBound(0, threshold, 255))),
-      m_flip(invert ? 0x00ffffffu : 0u)
+      m_flip(invert ? 0x00ffffffu : 0u), m_pictureSize(colour.size()), m_edgeGrey(colour)
 {
     if (colour.isNull() || scaledRequest(colour.size(), scalePercent).isEmpty())
         return;
@@ -147,6 +148,8 @@ BwRows::BwRows(const QImage &colour, int threshold, bool invert, int scalePercen
     m_pickedRow.resize(m_columns.size());
     m_bwRow.resize(size_t(m_size.width()));
 }
+
+BwRows::~BwRows() = default;
 
 const quint32 *BwRows::row(int y)
 {
@@ -163,6 +166,26 @@ const quint32 *BwRows::row(int y)
     }
     clipRow(grey, m_bwRow.data(), m_size.width(), m_threshold, m_flip, false);
     return m_bwRow.data();
+}
+
+GreyLevels BwRows::edgeLevels(int y)
+{
+    if (m_size == m_pictureSize) {
+        // The grid is the picture's: the grey row itself, made once for both.
+        if (m_lastSource != y)
+            row(y);
+        return {EdgeRow::lowBytes(m_greyRow.data()), 4};
+    }
+    if (!m_edges) {
+        m_edges = std::make_unique<GridResampler>(m_pictureSize, m_size);
+        m_edgeSource.resize(size_t(m_pictureSize.width()));
+        m_edgeRow.resize(size_t(m_size.width()));
+    }
+    m_edges->row(y, m_edgeRow.data(), [this](int i) {
+        m_edgeGrey.row(i, m_edgeSource.data());
+        return static_cast<const quint32 *>(m_edgeSource.data());
+    });
+    return {m_edgeRow.data(), 1};
 }
 
 } // namespace kcore

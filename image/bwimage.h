@@ -1,6 +1,7 @@
 // Black-and-white image: the grey image scaled, then clipped at a threshold, optionally inverted.
 #pragma once
 
+#include "edgegrey.h"
 #include "greyimage.h"
 #include "picture.h"
 
@@ -8,6 +9,7 @@
 #include <QSize>
 #include <QString>
 
+#include <memory>
 #include <vector>
 
 namespace kcore {
@@ -64,13 +66,20 @@ private:
 // The black-and-white image of a colour picture one row at a time, equal row for row to
 // makeBw(makeGrey(colour), ...), without ever holding the grey or black-and-white image: each
 // row is greyed, picked from by the same columns and rows QImage::scaled() picks, and clipped.
+// For smooth edges, it also gives the grey levels on the same grid, as edgeGrey() of the grey
+// image.
 class BwRows
 {
 public:
     BwRows(const QImage &colour, int threshold, bool invert, int scalePercent);
+    ~BwRows();
     QSize size() const { return m_size; }
     // Row y of the black-and-white image; valid until the next call.
     const quint32 *row(int y);
+    // The grey levels of row y of the black-and-white image, rows from the top down; valid until
+    // the next call. At the picture's own size they are the grey row row() made;
+    // otherwise they are resampled from a row or two of grey, never the whole grey image.
+    GreyLevels edgeLevels(int y);
 
 private:
     GreyRows m_grey;
@@ -81,6 +90,12 @@ private:
     std::vector<int> m_rows;
     std::vector<quint32> m_greyRow, m_pickedRow, m_bwRow;
     int m_lastSource = -1;
+    // Resampled edge levels, when the grid is not the picture's; made at the first call.
+    QSize m_pictureSize;
+    std::unique_ptr<GridResampler> m_edges;
+    GreyRows m_edgeGrey;
+    std::vector<quint32> m_edgeSource;
+    std::vector<uchar> m_edgeRow;
 };
 
 } // namespace kcore

@@ -4,6 +4,7 @@
 
 #include "dialogs.h"
 #include "geometry/units.h"
+#include "image/edgegrey.h"
 #include "image/greyimage.h"
 #include "image/picture.h"
 #include "offthread.h"
@@ -85,6 +86,31 @@ void kestrel::build_bw_image()
     if (newProblem)
         Dialogs::warning(this, QStringLiteral("Could not build the black-and-white image."),
                          bw_problem);
+    update_edge_grey();
+}
+
+void kestrel::update_edge_grey()
+{
+    // A 16384 x 16384 picture's levels take 268 MB: kept only while they are used.
+    if (!ui.actionSmoothEdges->isChecked() || img_bw.isNull()) {
+        img_edge = QImage();
+        return;
+    }
+    if (!img_edge.isNull() && img_edge.size() == img_bw.size()
+        && edge_grey_key == img_grey.cacheKey())
+        return;
+    WaitCursor wait;
+    img_edge = QImage();
+    img_edge = kcore::edgeGrey(img_grey, img_bw.size());
+    edge_grey_key = img_grey.cacheKey();
+    if (img_edge.isNull()) {
+        // Without the levels the file would silently get pixel-grid ends.
+        const QSignalBlocker block(ui.actionSmoothEdges);
+        ui.actionSmoothEdges->setChecked(false);
+        Dialogs::warning(this,
+                         QStringLiteral("There is not enough memory for Smooth Edges at "
+                                        "this scale. It has been turned off."));
+    }
 }
 
 void kestrel::threshold_slot()
@@ -149,6 +175,7 @@ kcore::PadsSettings kestrel::pads_settings() const
     pads.metric = unit_index == kcore::UnitMillimetres;
     if (const QAction *kind = kind_group->checkedAction())
         pads.kind = kcore::LayerKind(kind->data().toInt());
+    pads.smoothEdges = ui.actionSmoothEdges->isChecked();
     pads.threshold = ui.sl_threshold->value();
     return pads;
 }
@@ -185,7 +212,7 @@ bool kestrel::eventFilter(QObject *watched, QEvent *event)
         QSize size;
         const kcore::BoardViewport viewport = board_zoom.viewport(
                 bounds, (QSizeF(ui.mainframe->size()) * ratio).toSize(), &size);
-        img_view = kcore::renderBoard(img_bw, pads, viewport, size);
+        img_view = kcore::renderBoard(img_bw, pads, viewport, size, img_edge);
         img_view.setDevicePixelRatio(ratio);
         painter.drawImage(0, 0, img_view);
         // The rings go on in the frame's own (logical) pixels.

@@ -1,6 +1,8 @@
 // Tests of the black-and-white image: the threshold table, scaled sizes, the size bound, and
 // the builder that reuses its scaled grey image.
+#include "export/lineitems.h"
 #include "image/bwimage.h"
+#include "image/edgegrey.h"
 #include "image/greyimage.h"
 #include "testsupport.h"
 
@@ -120,7 +122,8 @@ void TestBwImage::rowsMatchScaledImage_data()
 
 void TestBwImage::rowsMatchScaledImage()
 {
-    // The converter's row-at-a-time pipeline picks the rows and columns QImage::scaled() picks.
+    // The converter's row-at-a-time pipeline picks the rows and columns QImage::scaled() picks,
+    // and its edge levels, from a row or two of grey, are the window's from the whole image.
     QFETCH(QSize, size);
     QFETCH(int, scale);
     QImage colour(size, QImage::Format_RGB32);
@@ -128,12 +131,24 @@ void TestBwImage::rowsMatchScaledImage()
     for (int y = 0; y < size.height(); ++y)
         for (int x = 0; x < size.width(); ++x)
             colour.setPixel(x, y, rng.generate() | 0xff000000u);
-    const QImage whole = kcore::makeBw(kcore::makeGrey(colour), 128, false, scale);
+    const QImage grey = kcore::makeGrey(colour);
+    const QImage whole = kcore::makeBw(grey, 128, false, scale);
+    const QImage levels = kcore::edgeGrey(grey, whole.size());
+    QCOMPARE(levels.size(), whole.size());
+    const int step = levels.depth() / 8;
     kcore::BwRows rows(colour, 128, false, scale);
     QCOMPARE(rows.size(), whole.size());
     for (int y = 0; y < whole.height(); ++y) {
         if (std::memcmp(rows.row(y), whole.constScanLine(y), size_t(whole.width()) * 4) != 0)
             QFAIL(qPrintable(QStringLiteral("row %1 differs").arg(y)));
+        const kcore::GreyLevels row = rows.edgeLevels(y);
+        const uchar *expected = step == 4 ? kcore::EdgeRow::lowBytes(
+                                        reinterpret_cast<const quint32 *>(levels.constScanLine(y)))
+                                          : levels.constScanLine(y);
+        for (int x = 0; x < whole.width(); ++x) {
+            if (row.levels[x * row.step] != expected[x * step])
+                QFAIL(qPrintable(QStringLiteral("edge level %1 of row %2 differs").arg(x).arg(y)));
+        }
     }
 }
 

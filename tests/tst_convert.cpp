@@ -158,36 +158,44 @@ void TestConvert::sameBytesAsWindow_data()
     QTest::addColumn<QString>("format");
     QTest::addColumn<QString>("kind"); // as --layer-kind takes it
     QTest::addColumn<bool>("gaps"); // the picture with gaps rather than the photo
+    QTest::addColumn<bool>("smoothEdges");
     QTest::newRow("defaults") << 128 << false << 100 << "2"
                               << "mils" << 19 << false << "2.0"
-                              << "auto" << false;
+                              << "auto" << false << false;
     QTest::newRow("gaps, defaults") << 128 << false << 100 << "2"
                                     << "mils" << 19 << false << "2.0"
-                                    << "auto" << true;
+                                    << "auto" << true << false;
     QTest::newRow("gaps, 150 %, 3 mil, exact ends") << 128 << false << 150 << "3"
                                                     << "mils" << 19 << true << "2.0"
-                                                    << "auto" << true;
+                                                    << "auto" << true << false;
     QTest::newRow("gaps, 9.4, 0.1 mm, 57 %") << 128 << false << 57 << "0.1"
                                              << "mm" << 26 << false << "9.4"
-                                             << "auto" << true;
+                                             << "auto" << true << false;
     QTest::newRow("0.2 mm on layer 26") << 90 << false << 100 << "0.2"
                                         << "mm" << 26 << false << "2.0"
-                                        << "auto" << false;
+                                        << "auto" << false << false;
     QTest::newRow("inverted, 57 %, inches") << 200 << true << 57 << "0.005"
                                             << "inch" << 1 << false << "2.0"
-                                            << "auto" << false;
+                                            << "auto" << false << false;
     QTest::newRow("blanks around the width, 250 %") << 10 << false << 250 << "  7.5 "
                                                     << "mils" << 250 << false << "2.0"
-                                                    << "auto" << false;
+                                                    << "auto" << false << false;
     QTest::newRow("exact ends, 0.06 mm, 33 %") << 128 << false << 33 << "0.06"
                                                << "mm" << 3 << true << "2.0"
-                                               << "auto" << false;
+                                               << "auto" << false << false;
     QTest::newRow("9.4, 0.0333 mm, bottom copper on 4") << 128 << false << 100 << "0.0333"
                                                         << "mm" << 4 << false << "9.4"
-                                                        << "bottom-copper" << false;
+                                                        << "bottom-copper" << false << false;
     QTest::newRow("9.4, inches, exact ends, top silk") << 100 << true << 80 << "0.0045"
                                                        << "inch" << 26 << true << "9.4"
-                                                       << "auto" << false;
+                                                       << "auto" << false << false;
+    // The converter resamples a row or two of grey at a time, the window the whole image.
+    QTest::newRow("smooth edges, 9.4, inverted, 57 %") << 150 << true << 57 << "0.2"
+                                                       << "mm" << 1 << false << "9.4"
+                                                       << "auto" << false << true;
+    QTest::newRow("smooth edges over exact ends, 250 %") << 100 << false << 250 << "3"
+                                                         << "mils" << 19 << true << "2.0"
+                                                         << "auto" << false << true;
 }
 
 void TestConvert::sameBytesAsWindow()
@@ -203,6 +211,7 @@ void TestConvert::sameBytesAsWindow()
     QFETCH(QString, kind);
     QFETCH(bool, gaps);
     const QString picture = gaps ? m_gaps : m_picture;
+    QFETCH(bool, smoothEdges);
 
     const QString fromCli = m_dir.filePath(QStringLiteral("cli.asc"));
     QStringList args = {
@@ -212,6 +221,8 @@ void TestConvert::sameBytesAsWindow()
         args << "--invert";
     if (exactEnds)
         args << "--exact-ends";
+    if (smoothEdges)
+        args << "--smooth-edges";
     args << "--format" << format << "--layer-kind" << kind;
     const Run r = convert(args << picture << fromCli);
     QCOMPARE(r.code, 0);
@@ -221,6 +232,8 @@ void TestConvert::sameBytesAsWindow()
     Dialogs::setNextFileName(picture);
     w.findChild<QAction *>("actionOpen")->trigger();
     w.findChild<QRadioButton *>("rb_bandw")->click();
+    // Before the scale changes, which must bring the edge levels to the new grid.
+    w.findChild<QAction *>("actionSmoothEdges")->setChecked(smoothEdges);
     w.findChild<QSlider *>("sl_threshold")->setValue(threshold);
     w.findChild<QCheckBox *>("cb_invert")->setChecked(invert);
     w.findChild<QSpinBox *>("sb_scale")->setValue(scale);

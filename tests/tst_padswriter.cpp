@@ -2,6 +2,7 @@
 #include "board/spacecheck.h"
 #include "export/boardimage.h"
 #include "export/padswriter.h"
+#include "image/bwimage.h"
 #include "literal.h"
 #include "testsupport.h"
 
@@ -130,6 +131,8 @@ private slots:
     void boardStrokeIsTheWrittenWidth();
     void spaceCheck_data();
     void spaceCheck();
+    void smoothEnds_data();
+    void smoothEnds();
 };
 
 void TestPadsWriter::workedExample()
@@ -388,6 +391,77 @@ void TestPadsWriter::rowsTouch()
                                     .arg(i)
                                     .arg(width)));
     }
+}
+
+void TestPadsWriter::smoothEnds_data()
+{
+    // One row of grey levels, threshold 128, 10 mil pixels: the ends lie where the levels,
+    // linear between pixel centres, pass 128.5.
+    QTest::addColumn<QList<int>>("levels");
+    QTest::addColumn<bool>("invert");
+    QTest::addColumn<bool>("exactEnds");
+    QTest::addColumn<bool>("v94");
+    QTest::addColumn<QStringList>("items"); // "x length" as written
+    QTest::addColumn<int>("flat"); // levels all this grey, whatever the pixels (-1: none)
+    // 157 and 100 lie 28.5 either side of 128.5: the edge is halfway, at 2 pixels. The copper
+    // spans 0 to 20 mils, round ends included.
+    QTest::newRow("halfway") << QList<int>{255, 157, 100, 0} << false << false << true
+                             << QStringList{"5 10"} << -1;
+    // Inverted, the pixels at or below 128 are copper; the edge is still where 128.5 is passed.
+    QTest::newRow("inverted") << QList<int>{0, 100, 157, 255} << true << false << true
+                              << QStringList{"5 10"} << -1;
+    // From 1.00392 pixels (0 to 255 passes 128.5 at 0.50392 of the way) to the border at 4.
+    QTest::newRow("to the border") << QList<int>{0, 255, 255, 255} << false << false << true
+                                   << QStringList{"15.03922 19.96078"} << -1;
+    QTest::newRow("over exact ends") << QList<int>{0, 255, 255, 255} << false << true << true
+                                     << QStringList{"15.03922 19.96078"} << -1;
+    // 1.1425 to 1.8575 pixels is narrower than the line: one mil, centred at 1.5 pixels.
+    QTest::newRow("narrower than the line")
+            << QList<int>{0, 200, 0, 0} << false << false << true << QStringList{"14.5 1"} << -1;
+    // 2.73333 to 6.08837 pixels, to the whole mil: copper from 27 to 61 mils.
+    QTest::newRow("whole mils") << QList<int>{0, 0, 90, 255, 255, 255, 40} << false << false
+                                << false << QStringList{"32 24"} << -1;
+    // Levels that do not pass 128.5 between two centres put the end on the pixels' boundary.
+    QTest::newRow("no crossing") << QList<int>{0, 255, 255, 255} << false << false << true
+                                 << QStringList{"15 20"} << 200;
+}
+
+void TestPadsWriter::smoothEnds()
+{
+    QFETCH(QList<int>, levels);
+    QFETCH(bool, invert);
+    QFETCH(bool, exactEnds);
+    QFETCH(bool, v94);
+    QFETCH(QStringList, items);
+    QFETCH(int, flat);
+    QImage grey(int(levels.size()), 1, QImage::Format_RGB32);
+    for (int x = 0; x < grey.width(); ++x)
+        grey.setPixel(x, 0, kcore::greyPixel(levels[x]));
+    const QImage bw = kcore::makeBw(grey, 128, invert, 100);
+    if (flat >= 0)
+        grey.fill(kcore::greyPixel(flat));
+    kcore::PadsSettings settings;
+    settings.pitch = 10;
+    settings.exactEnds = exactEnds;
+    settings.format = v94 ? kcore::PadsFormat::V94 : kcore::PadsFormat::V20;
+    settings.smoothEdges = true;
+    settings.threshold = 128;
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(kcore::writePads(bw, settings, &buffer, grey).ok);
+    QStringList written;
+    const QList<QByteArray> lines = buffer.data().split('\n');
+    // The same layout as without smooth edges: in 2.0, numbers right-aligned in their columns.
+    const QList<QByteArray> plain = write(bw, 10, 0, nullptr, false).split('\n');
+    for (qsizetype i = 0; i + 3 < lines.size(); ++i) {
+        const QList<QByteArray> f = lines[i].simplified().split(' ');
+        if (f.size() >= 5 && f[1] == "LINES" && f[0].startsWith("IMG")) {
+            written << QString::fromLatin1(f[2] + ' ' + lines[i + 3].simplified().split(' ')[0]);
+            if (!v94)
+                QCOMPARE(lines[i].size(), plain[i].size());
+        }
+    }
+    QCOMPARE(written, items);
 }
 
 void TestPadsWriter::boardStrokeIsTheWrittenWidth_data()

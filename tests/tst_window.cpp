@@ -185,6 +185,7 @@ void TestWindow::startState()
     // Board options start as the classic file: whole mils, round ends.
     QVERIFY(child<QAction>(&w, "actionFormat20")->isChecked());
     QVERIFY(!child<QAction>(&w, "actionExactEnds")->isChecked());
+    QVERIFY(!child<QAction>(&w, "actionSmoothEdges")->isChecked());
 
     // The freeware notice sits at the right end of the status bar.
     const QList<QLabel *> labels = w.statusBar()->findChildren<QLabel *>();
@@ -206,6 +207,7 @@ void TestWindow::boardOptionsAreRemembered()
         kestrel w;
         child<QAction>(&w, "actionFormat94")->trigger();
         child<QAction>(&w, "actionExactEnds")->trigger();
+        child<QAction>(&w, "actionSmoothEdges")->trigger();
         // The silkscreen preset sets both limits: 0.15 mm line, 0.2 mm space.
         const auto watch = onNextModal([](QWidget *d) {
             auto *preset = d->findChild<QComboBox *>("cb_preset");
@@ -220,6 +222,7 @@ void TestWindow::boardOptionsAreRemembered()
     w.show();
     QVERIFY(child<QAction>(&w, "actionFormat94")->isChecked());
     QVERIFY(child<QAction>(&w, "actionExactEnds")->isChecked());
+    QVERIFY(child<QAction>(&w, "actionSmoothEdges")->isChecked());
     open(w, writePicture(redBlue(40, 20), QStringLiteral("remembered.png")));
     typeLineWidth(w, QStringLiteral("5"));
     QTRY_VERIFY(child<QLabel>(&w, "lbl_fabwarning")->isVisible());
@@ -708,11 +711,11 @@ void TestWindow::startupArgument()
 
 void TestWindow::boardView()
 {
-    // One white pixel, a one-pixel gap, one white pixel; 10 mil lines. As a reader draws the
-    // file, the round ends close the gap; with exact ends it stays open.
+    // One white pixel, a one-pixel gap of grey 100, one white pixel; 10 mil lines. As a reader
+    // draws the file, the round ends close the gap; with exact ends it stays open.
     QImage picture(3, 1, QImage::Format_RGB32);
     picture.setPixel(0, 0, qRgb(255, 255, 255));
-    picture.setPixel(1, 0, qRgb(0, 0, 0));
+    picture.setPixel(1, 0, qRgb(100, 100, 100));
     picture.setPixel(2, 0, qRgb(255, 255, 255));
     kestrel w;
     w.show();
@@ -784,6 +787,23 @@ void TestWindow::boardView()
     QCOMPARE(at(16.5), kcore::boardColour);
     QCOMPARE(at(-3), kcore::boardColour); // nothing overhangs the first pixel any more
     QCOMPARE(at(5), kcore::copperColour);
+    // Smooth edges end the copper where the grey crosses the threshold's 128.5, 13.2 and 16.8
+    // mils, to the whole mil. (Exact ends off again, so the board keeps its extent.)
+    child<QAction>(&w, "actionExactEnds")->trigger();
+    child<QAction>(&w, "actionSmoothEdges")->trigger();
+    QCOMPARE(at(12.7), kcore::copperColour);
+    QCOMPARE(at(13.7), kcore::boardColour);
+    QCOMPARE(at(16.3), kcore::boardColour);
+    QCOMPARE(at(17.3), kcore::copperColour);
+    // Another picture of the same size brings its own levels: a gap of grey 20 is wider, and the
+    // pixels either side become one-mil pieces, 0 to 11 and 19 to 30 mils.
+    picture.setPixel(1, 0, qRgb(20, 20, 20));
+    open(w, writePicture(picture, QStringLiteral("darker gap.png")));
+    QCOMPARE(at(10.5), kcore::copperColour);
+    QCOMPARE(at(11.5), kcore::boardColour);
+    QCOMPARE(at(18.5), kcore::boardColour);
+    QCOMPARE(at(19.5), kcore::copperColour);
+    child<QAction>(&w, "actionSmoothEdges")->trigger();
 
     // The wheel zooms into the board until it fills the frame; a double-click fits it again.
     const QPoint centre(frame->width() / 2, frame->width() / 8);
@@ -810,9 +830,8 @@ void TestWindow::boardView()
     QTest::mouseDClick(frame, Qt::LeftButton, Qt::NoModifier, centre);
     QCOMPARE(pixel(shot(), corner), outside);
 
-    // With round ends again the gap is closed: a red ring marks it, of the same size on screen
-    // at any zoom, and Next Finding (F3) zooms in with the finding in the middle.
-    child<QAction>(&w, "actionExactEnds")->trigger();
+    // With round ends the gap is closed: a red ring marks it, of the same size on screen at any
+    // zoom, and Next Finding (F3) zooms in with the finding in the middle.
     QTRY_COMPARE(text(&w, "lbl_gaps"), QStringLiteral("\u26a0 1 closed gap, 0 narrow gaps"));
     const auto ringAround = [&](QPointF c) {
         const QImage image = shot();

@@ -1,0 +1,291 @@
+// Tests of smooth edges: on anti-aliased shapes of known outline, where the copper of every run
+// ends, against where the outline is, with the runs themselves unchanged.
+#include "export/padswriter.h"
+#include "image/bwimage.h"
+#include "image/edgegrey.h"
+#include "image/greyimage.h"
+
+#include <QBuffer>
+#include <QTest>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Where a horizontal line at height y (source pixels, 0 = top edge) crosses the outline, from
+// left to right: the inside lies between the first and second, the third and fourth...
+using Outline = std::function<std::vector<double>(double y)>;
+
+Outline disc(double cx, double cy, double r)
+{
+    return [=](double y) {
+        const double d = y - cy;
+        if (std::abs(d) >= r)
+            return std::vector<double>();
+        const double h = std::sqrt(r * r - d * d);
+        return std::vector<double>{cx - h, cx + h};
+    };
+}
+
+Outline ring(double cx, double cy, double outer, double inner)
+{
+    return [=](double y) {
+        std::vector<double> x = disc(cx, cy, outer)(y);
+        const std::vector<double> hole = disc(cx, cy, inner)(y);
+        if (!hole.empty())
+            x = {x[0], hole[0], hole[1], x[1]};
+        return x;
+    };
+}
+
+// A band between two parallel slanted edges, which shift by shift columns a row and pass
+// columns left and right at height cy.
+Outline band(double shift, double left, double right, double cy)
+{
+    return [=](double y) {
+        return std::vector<double>{left + (y - cy) * shift, right + (y - cy) * shift};
+    };
+}
+
+// The picture of an outline: each pixel's grey level is its covered area (white inside), or the
+// uncovered area when dark, from 64 lines across the pixel, each cut exactly by the outline.
+QImage render(const Outline &outline, const QSize &size, bool dark)
+{
+    constexpr int lines = 64;
+    QImage img(size, QImage::Format_RGB32);
+    std::vector<double> cover(size_t(size.width()));
+    for (int y = 0; y < size.height(); ++y) {
+        std::fill(cover.begin(), cover.end(), 0.0);
+        for (int k = 0; k < lines; ++k) {
+            const std::vector<double> x = outline(y + (k + 0.5) / lines);
+            for (size_t i = 0; i + 1 < x.size(); i += 2) {
+                const double a = qBound(0.0, x[i], double(size.width()));
+                const double b = qBound(0.0, x[i + 1], double(size.width()));
+                for (int p = int(a); p < size.width() && p < b; ++p)
+                    cover[size_t(p)] += qMin(b, p + 1.0) - qMax(a, double(p));
+            }
+        }
+        for (int x = 0; x < size.width(); ++x) {
+            const int level = int(std::lround(cover[size_t(x)] / lines * 255));
+            img.setPixel(x, y, kcore::greyPixel(dark ? 255 - level : level));
+        }
+    }
+    return img;
+}
+
+struct Item
+{
+    double x, y, length, width; // in the file's unit
+};
+
+// The items of a written file, either layout.
+std::vector<Item> itemsOf(const QByteArray &file)
+{
+    std::vector<Item> items;
+    const QList<QByteArray> lines = file.split('\n');
+    for (qsizetype i = 0; i + 3 < lines.size(); ++i) {
+        const QList<QByteArray> head = lines[i].simplified().split(' ');
+        if (head.size() < 5 || head[1] != "LINES" || head[0].startsWith('*'))
+            continue;
+        const QList<QByteArray> piece = lines[i + 1].simplified().split(' ');
+        const QList<QByteArray> end = lines[i + 3].simplified().split(' ');
+        items.push_back(
+                {head[2].toDouble(), head[3].toDouble(), end[0].toDouble(), piece[2].toDouble()});
+        i += 3;
+    }
+    return items;
+}
+
+struct Run
+{
+    int row, s, n;
+};
+
+struct Figures
+{
+    double mean = 0, max = 0;
+    double reachMean = 0, reachMax = 0;
+    int ends = 0;
+};
+
+} // namespace
+
+class TestEdges : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void runEndsFollowOutline_data();
+    void runEndsFollowOutline();
+};
+
+void TestEdges::runEndsFollowOutline_data()
+{
+    QTest::addColumn<QString>("shape");
+    QTest::addColumn<int>("scale");
+    QTest::addColumn<bool>("dark"); // dark shape on light paper, made copper by Invert
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<double>("pitch"); // mils
+    QTest::addColumn<bool>("metric");
+    // Bounds on the smooth ends' distance from the outline, in pixels (0: none); and on their
+    // mean as a fraction of the exact ends' mean (0: none).
+    QTest::addColumn<double>("maxMean");
+    QTest::addColumn<double>("maxError");
+    QTest::addColumn<double>("ofExact");
+    QTest::addColumn<bool>("withinReach");
+
+    QTest::newRow("disc, 9.4") << "disc" << 100 << false << "9.4" << 10.0 << false << 0.08 << 0.2
+                               << 0.0 << false;
+    QTest::newRow("ring, 9.4, 0.2 mm") << "ring" << 100 << false << "9.4" << 7.874015748031496
+                                       << true << 0.08 << 0.2 << 0.0 << false;
+    QTest::newRow("shallow slant, 9.4")
+            << "slant" << 100 << false << "9.4" << 10.0 << false << 0.08 << 0.2 << 0.0 << false;
+    QTest::newRow("ring inverted, 9.4")
+            << "ring" << 100 << true << "9.4" << 10.0 << false << 0.08 << 0.2 << 0.0 << false;
+    // Scaled, the pixels set are still the nearest source pixels', which may lie up to half a
+    // source pixel from the outline; the ends can only move between the two pixel centres around
+    // a run's edge. Measured against the outline brought within that reach, the resampled
+    // levels must place the ends as well as at 100 %.
+    QTest::newRow("steep slant, 9.4, 23 %")
+            << "steep" << 23 << false << "9.4" << 10.0 << false << 0.08 << 0.0 << 0.0 << true;
+    QTest::newRow("disc, 9.4, 57 %")
+            << "disc" << 57 << false << "9.4" << 10.0 << false << 0.08 << 0.0 << 0.0 << true;
+    QTest::newRow("disc, 9.4, 150 %")
+            << "disc" << 150 << false << "9.4" << 10.0 << false << 0.08 << 0.0 << 0.0 << true;
+    QTest::newRow("steep slant, 9.4, 250 %")
+            << "steep" << 250 << false << "9.4" << 10.0 << false << 0.08 << 0.0 << 0.0 << true;
+    QTest::newRow("disc, 2.0, 10 mil")
+            << "disc" << 100 << false << "2.0" << 10.0 << false << 0.0 << 0.0 << 1.0 / 3 << false;
+    QTest::newRow("ring, 2.0, 10 mil")
+            << "ring" << 100 << false << "2.0" << 10.0 << false << 0.0 << 0.0 << 1.0 / 3 << false;
+    QTest::newRow("shallow slant, 2.0, 10 mil")
+            << "slant" << 100 << false << "2.0" << 10.0 << false << 0.0 << 0.0 << 1.0 / 3 << false;
+}
+
+void TestEdges::runEndsFollowOutline()
+{
+    QFETCH(QString, shape);
+    QFETCH(int, scale);
+    QFETCH(bool, dark);
+    QFETCH(QString, format);
+    QFETCH(double, pitch);
+    QFETCH(bool, metric);
+    QFETCH(double, maxMean);
+    QFETCH(double, maxError);
+    QFETCH(double, ofExact);
+    QFETCH(bool, withinReach);
+
+    // Centres and radii off the pixel grid, so edges fall everywhere between pixel centres.
+    const QSize size(160, 120);
+    const Outline outline = shape == "disc" ? disc(80.37, 60.21, 47.6)
+            : shape == "ring"               ? ring(79.6, 59.3, 52.3, 23.8)
+            : shape == "slant"              ? band(7.2939, -55.3, 209.1, 60.0) // 7.8 degrees
+                                            : band(0.1371, 40.37, 111.81, 60.0); // 82.2 degrees
+    const QImage grey = kcore::makeGrey(render(outline, size, dark));
+    const int threshold = 128;
+    const QImage bw = kcore::makeBw(grey, threshold, dark, scale);
+    const QImage levels = kcore::edgeGrey(grey, bw.size());
+    QVERIFY(!levels.isNull());
+    const double sx = double(bw.width()) / size.width();
+    const double sy = double(bw.height()) / size.height();
+
+    std::vector<Run> runs;
+    const QImage words = kcore::pixelWords(bw);
+    for (int y = 0; y < bw.height(); ++y)
+        kcore::forEachRun(reinterpret_cast<const quint32 *>(words.constScanLine(y)), bw.width(),
+                          [&](int s, int n) {
+                              runs.push_back({y, s, n});
+                          });
+    QVERIFY(runs.size() >= 20);
+
+    kcore::PadsSettings settings;
+    settings.pitch = pitch;
+    settings.format = format == "9.4" ? kcore::PadsFormat::V94 : kcore::PadsFormat::V20;
+    settings.metric = metric;
+    settings.threshold = threshold;
+    // The file's unit per pixel.
+    const double unit = metric ? pitch * 0.0254 : pitch;
+
+    auto measure = [&](bool smooth, bool exact) {
+        kcore::PadsSettings s = settings;
+        s.smoothEdges = smooth;
+        s.exactEnds = exact;
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        const kcore::PadsResult result = kcore::writePads(bw, s, &buffer, levels);
+        const std::vector<Item> items = itemsOf(buffer.data());
+        Figures f;
+        // The fab check counts what is written, smooth ends included.
+        const kcore::PadsBudget budget = kcore::countPads(bw, s, levels);
+        if (!result.ok || budget.bytes != buffer.data().size() || items.size() != runs.size()) {
+            f.ends = -1;
+            return f;
+        }
+        for (size_t k = 0; k < items.size(); ++k) {
+            const Item &item = items[k];
+            const Run &run = runs[k];
+            // The same run: its row, and the copper centred on it within half a pixel (and the
+            // whole-mil rounding).
+            const double left = (item.x - item.width / 2) / unit;
+            const double right = (item.x + item.length + item.width / 2) / unit;
+            const double slack = 0.5 + (format == "2.0" ? 1 / pitch : 1e-6);
+            if (std::lround(bw.height() - item.y / unit) != run.row
+                || std::abs((left + right) / 2 - (run.s + run.n / 2.0)) > slack) {
+                f.ends = -1;
+                return f;
+            }
+            // The outline where the row's centre line meets it, in pixels of the grid.
+            std::vector<double> truth = outline((run.row + 0.5) / sy);
+            for (double &x : truth)
+                x *= sx;
+            // A row whose centre line misses the shape got its pixels from a picked row that
+            // meets it (scaled pictures only): there is no outline to measure against.
+            if (truth.empty())
+                continue;
+            // The distance to the nearest crossing; and to it brought within the end's reach,
+            // the two pixel centres around the run's edge.
+            auto error = [&](double end, int edge) {
+                double best = qInf(), bestReach = qInf();
+                for (double x : truth) {
+                    best = qMin(best, std::abs(end - x));
+                    bestReach = qMin(bestReach, std::abs(end - qBound(edge - 0.5, x, edge + 0.5)));
+                }
+                f.mean += best;
+                f.max = qMax(f.max, best);
+                f.reachMean += bestReach;
+                f.reachMax = qMax(f.reachMax, bestReach);
+                ++f.ends;
+            };
+            // Ends at the picture's border are the border, not an edge of the shape.
+            if (run.s > 0)
+                error(left, run.s);
+            if (run.s + run.n < bw.width())
+                error(right, run.s + run.n);
+        }
+        f.mean /= qMax(1, f.ends);
+        f.reachMean /= qMax(1, f.ends);
+        return f;
+    };
+    const Figures round = measure(false, false);
+    const Figures exact = measure(false, true);
+    const Figures smooth = measure(true, false);
+    const Figures both = measure(true, true); // smooth edges take precedence
+    qInfo("%s: %d ends; mean/max distance to the outline in pixels: round ends %.3f/%.3f, "
+          "exact ends %.3f/%.3f, smooth edges %.3f/%.3f, within reach %.3f/%.3f",
+          QTest::currentDataTag(), smooth.ends, round.mean, round.max, exact.mean, exact.max,
+          smooth.mean, smooth.max, smooth.reachMean, smooth.reachMax);
+    QVERIFY2(round.ends > 0 && exact.ends > 0 && smooth.ends > 0,
+             "an item differs from its run, or the count from the file");
+    QCOMPARE(both.mean, smooth.mean);
+    const double mean = withinReach ? smooth.reachMean : smooth.mean;
+    if (maxMean > 0)
+        QVERIFY(mean <= maxMean);
+    if (maxError > 0)
+        QVERIFY(smooth.max <= maxError);
+    if (ofExact > 0)
+        QVERIFY(smooth.mean <= ofExact * exact.mean);
+}
+
+QTEST_GUILESS_MAIN(TestEdges)
+#include "tst_edges.moc"
