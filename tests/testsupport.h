@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QEvent>
 #include <QImage>
 #include <QPointer>
 #include <QRandomGenerator>
@@ -44,6 +45,21 @@ private:
 // With a filter, only a modal widget the filter accepts ends the watch; others are left alone.
 [[nodiscard]] ModalWatch onNextModal(std::function<void(QWidget *)> action, int timeoutMs = 10000,
                                      std::function<bool(QWidget *)> filter = {});
+
+// Counts the paint events of the widget it watches, from construction on.
+class PaintCounter : public QObject
+{
+public:
+    explicit PaintCounter(QObject *watched) { watched->installEventFilter(this); }
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        paints += e->type() == QEvent::Paint;
+        return false;
+    }
+};
 
 // A GIF file holding image (converted to 8-bit indexed, at most 256 colours).
 QByteArray gifBytes(const QImage &image);

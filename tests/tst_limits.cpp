@@ -336,16 +336,7 @@ void TestLimits::scaleBeyondBoundIsSteppedBack()
     Dialogs::setNextAnswer(QMessageBox::Ok);
     // The step back must not re-enter the scale's own slot: that would build the 268-megapixel
     // image twice and paint it twice.
-    struct PaintCounter : QObject
-    {
-        int paints = 0;
-        bool eventFilter(QObject *, QEvent *e) override
-        {
-            paints += e->type() == QEvent::Paint;
-            return false;
-        }
-    } counter;
-    w.findChild<QFrame *>("mainframe")->installEventFilter(&counter);
+    testsupport::PaintCounter counter(w.findChild<QFrame *>("mainframe"));
     scale->setValue(500);
     const QString message = Dialogs::last().text;
     QCOMPARE(counter.paints, 1);

@@ -33,6 +33,8 @@
 #include <QTimer>
 #include <QWheelEvent>
 
+#include <optional>
+
 using testsupport::onNextModal;
 
 namespace {
@@ -764,25 +766,16 @@ void TestWindow::boardView()
     QCOMPARE(at(-4, 4), kcore::boardColour);
     QCOMPARE(at(-2, 4), kcore::copperColour);
     // Exact Line Ends redraws the view at once and recounts what Generate will write.
-    struct PaintCounter : QObject
-    {
-        int paints = 0;
-        bool eventFilter(QObject *, QEvent *e) override
-        {
-            paints += e->type() == QEvent::Paint;
-            return false;
-        }
-    } counter;
-    frame->installEventFilter(&counter);
+    std::optional<testsupport::PaintCounter> counter(std::in_place, frame);
     auto *budget = child<QLabel>(&w, "lbl_budget");
     QTRY_VERIFY2(budget->text().contains(QLatin1String(": 2 items, 206 bytes")),
                  qPrintable(budget->text()));
     child<QAction>(&w, "actionExactEnds")->trigger();
-    QTRY_VERIFY(counter.paints > 0);
+    QTRY_VERIFY(counter->paints > 0);
     // Each single pixel is now a 1-mil piece: "1 0" where "10 0" was.
     QTRY_VERIFY2(budget->text().contains(QLatin1String(": 2 items, 204 bytes")),
                  qPrintable(budget->text()));
-    frame->removeEventFilter(&counter);
+    counter.reset();
     QCOMPARE(at(13.5), kcore::boardColour);
     QCOMPARE(at(16.5), kcore::boardColour);
     QCOMPARE(at(-3), kcore::boardColour); // nothing overhangs the first pixel any more
