@@ -64,7 +64,7 @@ void TestDifferential::randomPictures()
     const int threshold = int(rng.bounded(256));
     const bool invert = rng.bounded(2);
     const int scale = 1 + int(rng.bounded(500));
-    const double pitch = rng.bounded(2) ? 0.5 + rng.bounded(20.0) : -rng.bounded(10.0);
+    const double pitch = 1 + rng.bounded(20.0); // the widths a file can carry
     const int layer = int(rng.bounded(251));
     const kcore::PadsSettings pads{pitch, layer, rng.bounded(2) == 1};
 
