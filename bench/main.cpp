@@ -6,6 +6,7 @@
 #include "export/boardimage.h"
 #include "export/padswriter.h"
 #include "image/bwimage.h"
+#include "image/edgegrey.h"
 #include "image/greyimage.h"
 #include "image/imagealloc.h"
 #include "image/picture.h"
@@ -411,8 +412,13 @@ int main(int argc, char **argv)
                         plainMs / v94Ms >= 5});
     }
 
-    // Smooth edges on the photo: the same items, each end placed from the grey levels, against
-    // the plain export of the same picture.
+    // Smooth edges on the photo: the same items, each end placed from the grey levels the window
+    // holds while Smooth Edges is on, against the plain export of the same picture. Making the
+    // levels is timed on its own: the window does it once per picture and scale, not per export.
+    QImage levels;
+    const double levelsMs = medianMs(runs, [&] { levels = kcore::edgeGrey(grey, bw.size()); });
+    rows.push_back({"smooth edges' grey levels, photo", levelsMs, 0, 0,
+                    "once a picture and scale, while on", true});
     for (const kcore::PadsFormat format : {kcore::PadsFormat::V20, kcore::PadsFormat::V94}) {
         kcore::PadsSettings plain;
         plain.format = format;
@@ -423,7 +429,7 @@ int main(int argc, char **argv)
         const double plainMs
                 = medianMs(runs, [&] { photoItems = kcore::writePads(bw, plain, &devnull).items; });
         const double smoothMs = medianMs(
-                runs, [&] { smoothItems = kcore::writePads(bw, smooth, &devnull, grey).items; });
+                runs, [&] { smoothItems = kcore::writePads(bw, smooth, &devnull, levels).items; });
         allSame &= photoItems == smoothItems;
         const bool v94 = format == kcore::PadsFormat::V94;
         rows.push_back({v94 ? "export photo 9.4" : "export photo 2.0", plainMs, 0, 0,

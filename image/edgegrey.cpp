@@ -136,11 +136,20 @@ QImage edgeGrey(const QImage &grey, const QSize &bw)
 {
     if (grey.isNull() || grey.depth() != 32 || bw.isEmpty())
         return QImage();
-    if (grey.size() == bw)
-        return grey;
     QImage out = allocateImage(bw.width(), bw.height(), QImage::Format_Grayscale8);
     if (out.isNull())
         return QImage();
+    if (grey.size() == bw) {
+        // The levels themselves, a byte a pixel: the writer reads them at every run end, and a
+        // quarter of the memory traffic halves what smooth edges add to an export.
+        for (int y = 0; y < bw.height(); ++y) {
+            const auto *in = reinterpret_cast<const quint32 *>(grey.constScanLine(y));
+            uchar *to = out.scanLine(y);
+            for (int x = 0; x < bw.width(); ++x)
+                to[x] = uchar(in[x]);
+        }
+        return out;
+    }
     GridResampler resampler(grey.size(), bw);
     const GridResampler::SourceRow source
             = [&grey](int i) { return reinterpret_cast<const quint32 *>(grey.constScanLine(i)); };

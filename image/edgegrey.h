@@ -54,9 +54,9 @@ private:
 };
 
 // The grey levels of grey (32-bit words, grey in the low byte, as makeGrey() gives it) at every
-// pixel of a black-and-white image of size bw: grey itself, shared, when the sizes agree;
-// otherwise a Format_Grayscale8 image from GridResampler. Null when grey is null or memory runs
-// out.
+// pixel of a black-and-white image of size bw, as a Format_Grayscale8 image: grey's own levels
+// when the sizes agree, otherwise resampled by GridResampler. Null when grey is null or memory
+// runs out.
 QImage edgeGrey(const QImage &grey, const QSize &bw);
 
 } // namespace kcore
