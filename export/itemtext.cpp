@@ -120,7 +120,7 @@ char *fixedBefore(char *&end, quint64 u)
 
 } // namespace
 
-int formatFixed(char *out, qint64 v, int decimals)
+int formatFixedSlow(char *out, qint64 v, int decimals)
 {
     // Digits go in backwards, then one copy of fixed size: no run-time-length copy per number.
     char text[80];

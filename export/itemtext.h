@@ -7,6 +7,7 @@
 #include "lineitems.h"
 
 #include <QString>
+#include <QtEndian>
 
 #include <cstring>
 #include <memory>
@@ -98,9 +99,87 @@ struct NumberText
     int length;
 };
 
+// The eight decimal digits of v < 10^8 as byte values 0 to 9, the most significant first in
+// memory: a few multiplications for all eight, where a digit at a time waits on a division each
+// and a loop over the length mispredicts as lengths vary.
+inline quint64 digits8(quint32 v)
+{
+    // Two groups of four digits in the two halves, then two of two in each quarter, then one
+    // digit a byte; each lane's product stays within its lane.
+    const quint64 high = v / 10000, low = v % 10000;
+    quint64 x = high | low << 32;
+    const quint64 hundreds = ((x * 10486) >> 20) & 0x0000007F0000007FULL;
+    x = hundreds | (x - hundreds * 100) << 16;
+    const quint64 tens = ((x * 103) >> 10) & 0x000F000F000F000FULL;
+    x = tens | (x - tens * 10) << 8;
+    return Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? x : qbswap(x);
+}
+
+// How many of digits8()'s digits come before the first non-zero one (8 for zero), and after the
+// last non-zero one.
+inline int leadingZeroDigits(quint64 digits)
+{
+    if (Q_BYTE_ORDER == Q_LITTLE_ENDIAN)
+        return digits ? __builtin_ctzll(digits) / 8 : 8;
+    return digits ? __builtin_clzll(digits) / 8 : 8;
+}
+inline int trailingZeroDigits(quint64 digits)
+{
+    if (Q_BYTE_ORDER == Q_LITTLE_ENDIAN)
+        return digits ? __builtin_clzll(digits) / 8 : 8;
+    return digits ? __builtin_ctzll(digits) / 8 : 8;
+}
+
+// The text of digits8()'s digits.
+inline quint64 digitText(quint64 digits)
+{
+    return digits + 0x3030303030303030ULL;
+}
+
+// Eight bytes of text from byte from on stored at out, the rest of the eight filled with junk.
+inline void storeText8(char *out, quint64 text, int from)
+{
+    const quint64 shifted = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? text >> (8 * from) : text << (8 * from);
+    std::memcpy(out, &shifted, 8);
+}
+
+int formatFixedSlow(char *out, qint64 v, int decimals);
+
+// formatFixed() for a whole part below 10^8, every coordinate a board can have: both parts as
+// eight digits at once, and no branch on how many of them are zeros. Returns -1 for other
+// numbers.
+template<int places>
+inline int formatFixedFast(char *out, qint64 v)
+{
+    static_assert(places == 5 || places == 6, "constant divisors for five or six places");
+    constexpr quint64 scale = places == 5 ? 100000 : 1000000;
+    if (v < 0 || quint64(v) >= 100000000 * scale)
+        return -1;
+    const quint64 whole = quint64(v) / scale;
+    const quint32 fraction = quint32(quint64(v) - whole * scale);
+    const quint64 wholeDigits = digits8(quint32(whole));
+    const int from = qMin(leadingZeroDigits(wholeDigits), 7); // "0" keeps its zero
+    storeText8(out, digitText(wholeDigits), from);
+    const int length = 8 - from;
+    if (fraction == 0)
+        return length;
+    // The places first, then zeros.
+    const quint64 fractionDigits = digits8(fraction * (places == 5 ? 1000u : 100u));
+    out[length] = '.';
+    storeText8(out + length + 1, digitText(fractionDigits), 0);
+    return length + 9 - trailingZeroDigits(fractionDigits);
+}
+
 // Decimal text of v / 10^decimals, the fraction's trailing zeros left out ("0.0333", "20"),
-// never an exponent. Fills numberSlot bytes of out and returns the text's length, at most 28.
-int formatFixed(char *out, qint64 v, int decimals);
+// never an exponent. Writes up to numberSlot bytes of out and returns the text's length, at most
+// 28.
+inline int formatFixed(char *out, qint64 v, int decimals)
+{
+    const int length = decimals == 5 ? formatFixedFast<5>(out, v)
+            : decimals == 6          ? formatFixedFast<6>(out, v)
+                                     : -1;
+    return length >= 0 ? length : formatFixedSlow(out, v, decimals);
+}
 
 // One file layout: its header, the items of a row, its end. Formats go straight into the buffer.
 class FormatWriter

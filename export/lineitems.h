@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <vector>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -139,6 +140,36 @@ public:
         *length = qMax(m_minLength, nearest(narrow ? c + minimum : b) - *x);
     }
 
+    // between() for n items at once, two at a time where SSE2 is there: the same operations in
+    // the same order, so the numbers are the same either way.
+    void between(const double *left, const double *right, qint64 *x, qint64 *length,
+                 size_t n) const
+    {
+        size_t i = 0;
+#ifdef __SSE2__
+        const __m128d pitch = _mm_set1_pd(m_pitchQuanta);
+        const __m128d halfPitch = _mm_set1_pd(m_pitchQuanta / 2);
+        const __m128d half = _mm_set1_pd(double(m_width) / 2);
+        const __m128d minimum = _mm_set1_pd(double(m_minLength));
+        const __m128d halfMinimum = _mm_set1_pd(double(m_minLength) / 2);
+        for (; i + 2 <= n; i += 2) {
+            const __m128d l = _mm_loadu_pd(left + i);
+            const __m128d r = _mm_loadu_pd(right + i);
+            const __m128d a = _mm_add_pd(_mm_mul_pd(l, pitch), half);
+            const __m128d b = _mm_sub_pd(_mm_mul_pd(r, pitch), half);
+            const __m128d c = _mm_sub_pd(_mm_mul_pd(_mm_add_pd(l, r), halfPitch), halfMinimum);
+            const __m128d narrow = _mm_cmplt_pd(_mm_sub_pd(b, a), minimum);
+            const __m128d from = nearest2(select2(narrow, c, a));
+            const __m128d to = nearest2(select2(narrow, _mm_add_pd(c, minimum), b));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(x + i), wholeToInt2(from));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(length + i),
+                             wholeToInt2(_mm_max_pd(minimum, _mm_sub_pd(to, from))));
+        }
+#endif
+        for (; i < n; ++i)
+            between(left[i], right[i], x + i, length + i);
+    }
+
     // Whether every number an image of this size gives fits the file: the V20 file's numbers are
     // 32-bit integers of mils; V94 keeps within what readers that count in 32-bit nanometres hold
     // (about 2.1 m).
@@ -168,6 +199,28 @@ private:
         const qint64 t = qint64(up);
         return t - qint64(up < double(t));
     }
+
+#ifdef __SSE2__
+    static __m128d select2(__m128d mask, __m128d yes, __m128d no)
+    {
+        return _mm_or_pd(_mm_and_pd(mask, yes), _mm_andnot_pd(mask, no));
+    }
+    // floor(v + 0.5) of numbers below 2^51, as nearest() does it: adding 1.5 * 2^52 rounds to a
+    // whole number, one too high where it rounded up past v + 0.5.
+    static __m128d nearest2(__m128d v)
+    {
+        const __m128d up = _mm_add_pd(v, _mm_set1_pd(0.5));
+        const __m128d magic = _mm_set1_pd(6755399441055744.0);
+        const __m128d rounded = _mm_sub_pd(_mm_add_pd(up, magic), magic);
+        return _mm_sub_pd(rounded, _mm_and_pd(_mm_cmpgt_pd(rounded, up), _mm_set1_pd(1.0)));
+    }
+    // Whole numbers below 2^51 as 64-bit integers: their bits once 1.5 * 2^52 is added.
+    static __m128i wholeToInt2(__m128d v)
+    {
+        const __m128d magic = _mm_set1_pd(6755399441055744.0);
+        return _mm_sub_epi64(_mm_castpd_si128(_mm_add_pd(v, magic)), _mm_castpd_si128(magic));
+    }
+#endif
 
     double m_pitch;
     bool m_exact;
@@ -208,24 +261,29 @@ public:
         return reinterpret_cast<const uchar *>(row) + (Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? 0 : 3);
     }
 
-    // The left edge of a run starting at pixel s, between the centres of s - 1 and s.
-    double left(int s) const { return s <= 0 ? 0.0 : crossing(s - 1, s); }
-    // The right edge of a run ending before pixel end, between the centres of end - 1 and end.
+    // The left edge of a run starting at pixel s, between the centres of s - 1 and s; the
+    // picture's border for a run starting at 0.
+    double left(int s) const
+    {
+        return (double(s) - 0.5) + fraction(level(s - (s > 0)), level(s));
+    }
+    // The right edge of a run ending before pixel end, between the centres of end and end - 1.
     double right(int end) const
     {
-        return end >= m_width ? double(m_width) : crossing(end, end - 1);
+        return (double(end) + 0.5) - fraction(level(end - (end >= m_width)), level(end - 1));
     }
 
 private:
-    // Where the level crosses between the centres of pixel outside and pixel inside, clamped to
-    // the two centres.
-    double crossing(int outside, int inside) const
+    int level(int i) const { return m_levels[qsizetype(i) * m_step]; }
+    // How far from the centre of the pixel outside the run toward the one inside the level
+    // crosses, clamped to the two centres. Levels that do not differ put the edge halfway: on
+    // the pixel boundary, or on the border where both are the same pixel.
+    double fraction(int outside, int inside) const
     {
-        const int o = m_levels[qsizetype(outside) * m_step];
-        const int i = m_levels[qsizetype(inside) * m_step];
-        const double f
-                = std::min(std::max((m_level - o) * levelReciprocals.of[i - o + 255], 0.0), 1.0);
-        return outside + 0.5 + (o == i ? 0.5 : f) * (inside - outside);
+        const double f = std::min(
+                std::max((m_level - outside) * levelReciprocals.of[inside - outside + 255], 0.0),
+                1.0);
+        return outside == inside ? 0.5 : f;
     }
 
     const uchar *m_levels;
@@ -292,6 +350,50 @@ inline void forEachRun(const quint32 *row, int width, Run &&run)
 {
     forEachRun(row, 0, width, run);
 }
+
+// The items of one row whose ends follow the picture's edges, placed all at once: the runs
+// first, then every item's ends in a loop of its own. Placed one at a time as the runs turn up,
+// each item waits on its grey levels and a long chain of arithmetic, and the next run's search
+// waits behind it; in a loop of their own the items' ends are independent of each other.
+class SmoothRow
+{
+public:
+    // Finds the runs of row[from, to) and places their items; the buffers grow to the widest row.
+    void place(const LineGeometry &g, const quint32 *row, int from, int to, const EdgeRow &edges)
+    {
+        const size_t most = size_t(to - from) / 2 + 1;
+        if (m_starts.size() < most) {
+            m_starts.resize(most);
+            m_ends.resize(most);
+            m_left.resize(most);
+            m_right.resize(most);
+            m_x.resize(most);
+            m_lengths.resize(most);
+        }
+        m_count = 0;
+        forEachRun(row, from, to, [&](int s, int n) {
+            m_starts[m_count] = s;
+            m_ends[m_count] = s + n;
+            ++m_count;
+        });
+        for (size_t i = 0; i < m_count; ++i) {
+            m_left[i] = edges.left(m_starts[i]);
+            m_right[i] = edges.right(m_ends[i]);
+        }
+        g.between(m_left.data(), m_right.data(), m_x.data(), m_lengths.data(), m_count);
+    }
+    size_t count() const { return m_count; }
+    int start(size_t i) const { return m_starts[i]; }
+    int end(size_t i) const { return m_ends[i]; }
+    qint64 x(size_t i) const { return m_x[i]; }
+    qint64 length(size_t i) const { return m_lengths[i]; }
+
+private:
+    std::vector<int> m_starts, m_ends;
+    std::vector<double> m_left, m_right;
+    std::vector<qint64> m_x, m_lengths;
+    size_t m_count = 0;
+};
 
 // Calls item(s, n, x, length) for every run of row[from, to), with the item's position and
 // length in quanta of the geometry; with edges, the ends follow the picture's edges.

@@ -52,17 +52,36 @@ NumberText lastLineText(int v)
     return t;
 }
 
-// padded5() and lastLineText() written straight into the output; return the end.
+// padded5() and lastLineText() written straight into the output, eight digits at once below
+// 10^8; return the end.
 char *padded5Into(char *out, int v)
 {
-    std::memset(out, ' ', 8);
-    const int n = decimalLength(v);
-    return out + formatInt(out + (n < 5 ? 5 - n : 0), v) + (n < 5 ? 5 - n : 0);
+    if (v < 0 || v >= 100000000) {
+        std::memset(out, ' ', 8);
+        const int n = decimalLength(v);
+        return out + formatInt(out + (n < 5 ? 5 - n : 0), v) + (n < 5 ? 5 - n : 0);
+    }
+    const quint64 digits = digits8(quint32(v));
+    // Zeros in front become spaces, all but the last digit's; three of them are dropped.
+    const int zeros = qMin(leadingZeroDigits(digits), 7);
+    const quint64 inFront = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? (quint64(1) << (8 * zeros)) - 1
+                                                            : ~(~quint64(0) >> (8 * zeros));
+    const quint64 spaced = (digitText(digits) & ~inFront) | (0x2020202020202020ULL & inFront);
+    const int from = qMin(zeros, 3);
+    storeText8(out, spaced, from);
+    return out + 8 - from;
 }
 
 char *lastLineInto(char *out, int v)
 {
-    out += formatInt(out, v);
+    if (v < 0 || v >= 100000000) {
+        out += formatInt(out, v);
+    } else {
+        const quint64 digits = digits8(quint32(v));
+        const int from = qMin(leadingZeroDigits(digits), 7);
+        storeText8(out, digitText(digits), from);
+        out += 8 - from;
+    }
     std::memcpy(out, " 0\r\n", 4);
     return out + 4;
 }
@@ -112,17 +131,14 @@ public:
         if (edges) {
             // Numbers of their own for every item: formatted in place, as a text built aside
             // and copied would wait for its own bytes to be stored.
-            forEachRun(row, m_width, [&](int s, int n) {
-                if (!ok)
-                    return;
-                qint64 x, length;
-                m_geometry.between(edges->left(s), edges->right(s + n), &x, &length);
+            m_smooth.place(m_geometry, row, 0, m_width, *edges);
+            for (size_t i = 0; ok && i < m_smooth.count(); ++i) {
                 cursor = put<numberSlot>(cursor, m_prefix.data(), m_prefix.size());
-                cursor = padded5Into(cursor, int(x));
+                cursor = padded5Into(cursor, int(m_smooth.x(i)));
                 cursor = put<textSlot>(cursor, tail, tailSize);
-                cursor = lastLineInto(cursor, int(length));
+                cursor = lastLineInto(cursor, int(m_smooth.length(i)));
                 next();
-            });
+            }
             return;
         }
         forEachRun(row, m_width, [&](int s, int n) {
@@ -166,6 +182,7 @@ private:
     char m_afterY[textSlot] = {};
     int m_afterYSize = 0;
     ItemPrefix m_prefix{0};
+    SmoothRow m_smooth;
 };
 
 } // namespace

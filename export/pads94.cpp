@@ -101,7 +101,7 @@ public:
 
         char *cursor = out.cursor();
         bool ok = !out.failed();
-        forEachItem(m_geometry, row, 0, m_width, edges, [&](int, int, qint64 x, qint64 length) {
+        auto item = [&](qint64 x, qint64 length) {
             if (!ok)
                 return; // the rest of the file is lost with the failed write
             cursor = put<numberSlot>(cursor, m_prefix.data(), m_prefix.size());
@@ -114,7 +114,15 @@ public:
             ++m_items;
             ok = out.commit(cursor);
             cursor = out.cursor();
-        });
+        };
+        if (edges) {
+            m_smooth.place(m_geometry, row, 0, m_width, *edges);
+            for (size_t i = 0; i < m_smooth.count(); ++i)
+                item(m_smooth.x(i), m_smooth.length(i));
+            return;
+        }
+        forEachItem(m_geometry, row, 0, m_width, nullptr,
+                    [&](int, int, qint64 x, qint64 length) { item(x, length); });
     }
 
 private:
@@ -125,6 +133,7 @@ private:
     char m_afterY[textSlot] = {};
     int m_afterYSize = 0;
     ItemPrefix m_prefix{0, " LINES "};
+    SmoothRow m_smooth;
 };
 
 } // namespace
