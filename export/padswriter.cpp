@@ -37,20 +37,6 @@ std::optional<EdgeRow> edgeRow(const QImage &edgeGrey, const QSize &bw, int y,
     return std::nullopt;
 }
 
-namespace {
-
-// Asks for row y of the grey levels ahead of its turn: a row's ends touch nearly every line of
-// its levels, each only when its run turns up, and a miss at a time would cost more than the
-// rest of smooth edges together.
-void prefetchLevels(const QImage &levels, int y)
-{
-    const uchar *row = levels.constScanLine(y);
-    for (qsizetype at = 0; at < levels.bytesPerLine(); at += 64)
-        __builtin_prefetch(row + at);
-}
-
-} // namespace
-
 PadsWriter::PadsWriter(const QSize &bw, const PadsSettings &settings, QIODevice *out)
     : m_out(out), m_format(settings.format == PadsFormat::V94 ? makeV94Writer(bw, settings)
                                                               : makeV20Writer(bw, settings))
@@ -94,8 +80,6 @@ PadsResult writeImage(const QImage &bw, const PadsSettings &settings, QIODevice 
         if (progress && y % 64 == 0 && !progress(y))
             return failure(cancelledMessage());
         const std::optional<EdgeRow> edges = edgeRow(edgeGrey, words.size(), y, settings);
-        if (edges && y + 1 < words.height())
-            prefetchLevels(edgeGrey, y + 1);
         if (!writer.writeRow(reinterpret_cast<const quint32 *>(words.constScanLine(y)), y,
                              edges ? &*edges : nullptr))
             break;
