@@ -90,6 +90,7 @@ char *lastLineInto(char *out, int v)
 // their texts make an item a handful of block copies. Past this width the numbers are formatted
 // as they come, to keep the tables small.
 constexpr int maxTableWidth = 1 << 16;
+constexpr int smoothLengthTexts = 1 << 12;
 
 class V20Writer : public FormatWriter
 {
@@ -105,6 +106,12 @@ public:
                 m_positions[size_t(k)] = padded5(int(m_geometry.x(k)));
                 m_lastLines[size_t(k)] = lastLineText(int(m_geometry.length(k)));
             }
+        }
+        // Smooth items are mostly short: the texts of their lengths come from a table too.
+        if (s.smoothEdges) {
+            m_lengthTexts.resize(smoothLengthTexts);
+            for (int v = 0; v < smoothLengthTexts; ++v)
+                m_lengthTexts[size_t(v)] = lastLineText(v);
         }
         const QByteArray afterY = " 1\r\nOPEN 2 " + QByteArray::number(m_geometry.width()) + ' '
                 + QByteArray::number(s.layer) + "\r\n0 0\r\n";
@@ -129,14 +136,20 @@ public:
             cursor = out.cursor();
         };
         if (edges) {
-            // Numbers of their own for every item: formatted in place, as a text built aside
-            // and copied would wait for its own bytes to be stored.
+            // Positions of their own for every item, formatted in place: a text built aside and
+            // copied would wait for its own bytes to be stored. Lengths mostly from a table.
             m_smooth.place(m_geometry, row, 0, m_width, *edges);
             for (size_t i = 0; ok && i < m_smooth.count(); ++i) {
                 cursor = put<numberSlot>(cursor, m_prefix.data(), m_prefix.size());
                 cursor = padded5Into(cursor, int(m_smooth.x(i)));
                 cursor = put<textSlot>(cursor, tail, tailSize);
-                cursor = lastLineInto(cursor, int(m_smooth.length(i)));
+                const qint64 length = m_smooth.length(i);
+                if (quint64(length) < m_lengthTexts.size()) {
+                    const NumberText &last = m_lengthTexts[size_t(length)];
+                    cursor = put<numberSlot>(cursor, last.text, last.length);
+                } else {
+                    cursor = lastLineInto(cursor, int(length));
+                }
                 next();
             }
             return;
@@ -178,7 +191,7 @@ private:
     bool m_tables;
     int m_height;
     int m_width;
-    std::vector<NumberText> m_positions, m_lastLines;
+    std::vector<NumberText> m_positions, m_lastLines, m_lengthTexts;
     char m_afterY[textSlot] = {};
     int m_afterYSize = 0;
     ItemPrefix m_prefix{0};
