@@ -52,20 +52,55 @@ static int roundK(int k, double p)
     return k > 0 ? int(k * p + 0.5) : int(k * p - 0.5);
 }
 
+// Where the grey level, linear between the centres of pixels outside and inside, passes
+// threshold + 0.5; clamped to the two centres, halfway where the levels are equal.
+static double crossing(const QImage &levels, int y, int outside, int inside, int threshold)
+{
+    const int o = levels.pixel(outside, y) & 0xff;
+    const int i = levels.pixel(inside, y) & 0xff;
+    const double f = o == i ? 0.5 : std::clamp((threshold + 0.5 - o) * (1.0 / (i - o)), 0.0, 1.0);
+    return outside + 0.5 + f * (inside - outside);
+}
+
+struct Smooth
+{
+    const QImage *levels; // none: the ends stay on the pixel grid
+    int threshold;
+};
+
 static void writeItem(std::FILE *f, int &item, int s, int n, int Y, int W, int L, double P,
-                      bool exact)
+                      bool exact, int y, const Smooth &smooth)
 {
     // Exact ends: from the centre of the first pixel to the centre of the last, at least 1 mil.
-    const int X = exact ? int(std::floor((s + 0.5) * P + 0.5)) : roundK(s, P);
-    const int length = exact ? std::max(1, int(std::floor((n - 1) * P + 0.5))) : roundK(n, P);
+    int X = exact ? int(std::floor((s + 0.5) * P + 0.5)) : roundK(s, P);
+    int length = exact ? std::max(1, int(std::floor((n - 1) * P + 0.5))) : roundK(n, P);
+    if (smooth.levels) {
+        // The copper from edge to edge, round ends included; a 1-mil piece in the middle of a
+        // run narrower than the line.
+        const int width = smooth.levels->width();
+        const double left = s == 0 ? 0.0 : crossing(*smooth.levels, y, s - 1, s, smooth.threshold);
+        const double right = s + n == width
+                ? double(width)
+                : crossing(*smooth.levels, y, s + n, s + n - 1, smooth.threshold);
+        double from = left * P + W / 2.0;
+        double to = right * P - W / 2.0;
+        if (to - from < 1) {
+            from = (left + right) * (P / 2) - 0.5;
+            to = from + 1;
+        }
+        X = int(std::floor(from + 0.5));
+        length = std::max(1, int(std::floor(to + 0.5)) - X);
+    }
     std::fprintf(f, "IMG%08d  LINES %5d %5d 1\r\n", item++, X, Y);
     std::fprintf(f, "OPEN 2 %d %d\r\n", W, L);
     std::fprintf(f, "0 0\r\n");
     std::fprintf(f, "%d 0\r\n", length);
 }
 
-void writePads(const QImage &bw, double P, int L, std::FILE *f, bool exact)
+void writePads(const QImage &bw, double P, int L, std::FILE *f, bool exact, const QImage *levels,
+               int threshold)
 {
+    const Smooth smooth{levels, threshold};
     // The smallest whole mil not below the pitch, so that rows a pitch apart touch.
     const int W = P > 0 ? int(std::ceil(P - 0.001)) : int(P - 0.5);
     std::fprintf(f, "!PADS-POWERPCB-V2.0-MILS! DESIGN DATABASE ASCII FILE 1.0\r\n");
@@ -86,22 +121,23 @@ void writePads(const QImage &bw, double P, int L, std::FILE *f, bool exact)
                 n = 1;
                 open = true;
             } else if (open) {
-                writeItem(f, item, s, n, Y, W, L, P, exact);
+                writeItem(f, item, s, n, Y, W, L, P, exact, y, smooth);
                 open = false;
             }
         }
         if (open)
-            writeItem(f, item, s, n, Y, W, L, P, exact);
+            writeItem(f, item, s, n, Y, W, L, P, exact, y, smooth);
     }
     std::fprintf(f, "*END*\r\n");
 }
 
-QByteArray padsBytes(const QImage &bw, double pitch, int layer, bool exactEnds)
+QByteArray padsBytes(const QImage &bw, double pitch, int layer, bool exactEnds,
+                     const QImage *levels, int threshold)
 {
     std::FILE *f = std::tmpfile();
     if (!f)
         return QByteArray();
-    writePads(bw, pitch, layer, f, exactEnds);
+    writePads(bw, pitch, layer, f, exactEnds, levels, threshold);
     QByteArray bytes(std::ftell(f), Qt::Uninitialized);
     std::rewind(f);
     const size_t got = std::fread(bytes.data(), 1, size_t(bytes.size()), f);

@@ -3,6 +3,7 @@
 // accessors, column-major loops, fprintf), and the fab check counts what is written.
 #include "export/padswriter.h"
 #include "image/bwimage.h"
+#include "image/edgegrey.h"
 #include "image/greyimage.h"
 #include "literal.h"
 #include "testsupport.h"
@@ -66,19 +67,24 @@ void TestDifferential::randomPictures()
     const int scale = 1 + int(rng.bounded(500));
     const double pitch = 1 + rng.bounded(20.0); // the widths a file can carry
     const int layer = int(rng.bounded(251));
-    const kcore::PadsSettings pads{pitch, layer, rng.bounded(2) == 1};
+    kcore::PadsSettings pads{pitch, layer, rng.bounded(2) == 1};
+    // Every other picture with smooth edges, which take the ends from the grey levels.
+    pads.smoothEdges = rng.bounded(2) == 1;
+    pads.threshold = threshold;
 
     const QImage grey = kcore::makeGrey(colour);
     QCOMPARE(grey, literal::grey(colour));
     const QImage bw = kcore::makeBw(grey, threshold, invert, scale);
     QCOMPARE(bw, literal::bw(grey, threshold, invert, scale));
+    const QImage levels = pads.smoothEdges ? kcore::edgeGrey(grey, bw.size()) : QImage();
 
     QBuffer file;
     file.open(QIODevice::WriteOnly);
-    QVERIFY(kcore::writePads(bw, pads, &file).ok);
-    const QByteArray expected = literal::padsBytes(bw, pitch, layer, pads.exactEnds);
+    QVERIFY(kcore::writePads(bw, pads, &file, levels).ok);
+    const QByteArray expected = literal::padsBytes(bw, pitch, layer, pads.exactEnds,
+                                                   pads.smoothEdges ? &levels : nullptr, threshold);
     QVERIFY(file.data() == expected);
-    const kcore::PadsBudget budget = kcore::countPads(bw, pads);
+    const kcore::PadsBudget budget = kcore::countPads(bw, pads, levels);
     QCOMPARE(budget.bytes, expected.size());
     QCOMPARE(budget.items, expected.count("  LINES "));
 
@@ -87,8 +93,15 @@ void TestDifferential::randomPictures()
     QBuffer streamed;
     streamed.open(QIODevice::WriteOnly);
     kcore::PadsWriter writer(rows.size(), pads, &streamed);
-    for (int y = 0; y < rows.size().height(); ++y)
-        writer.writeRow(rows.row(y), y);
+    for (int y = 0; y < rows.size().height(); ++y) {
+        const quint32 *row = rows.row(y);
+        std::optional<kcore::EdgeRow> edges;
+        if (pads.smoothEdges) {
+            const kcore::GreyLevels grey = rows.edgeLevels(y);
+            edges.emplace(grey.levels, grey.step, rows.size().width(), threshold);
+        }
+        writer.writeRow(row, y, edges ? &*edges : nullptr);
+    }
     QVERIFY(writer.finish().ok);
     QVERIFY(streamed.data() == expected);
 }

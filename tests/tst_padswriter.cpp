@@ -421,11 +421,6 @@ void TestPadsWriter::smoothEnds_data()
     // 2.73333 to 6.08837 pixels, to the whole mil: copper from 27 to 61 mils.
     QTest::newRow("whole mils") << QList<int>{0, 0, 90, 255, 255, 255, 40} << false << false
                                 << false << QStringList{"32 24"} << -1;
-    // Four runs in a row, placed two at a time: 1.00392 to 2.99608 pixels, a narrow one
-    // centred at 5.5, 8.00392 to 10, and 13.00392 to the border at 15.
-    QTest::newRow("four runs, whole mils")
-            << QList<int>{0, 255, 255, 0, 0, 200, 0, 0, 255, 157, 100, 0, 0, 255, 255} << false
-            << false << false << QStringList{"15 10", "55 1", "85 10", "135 10"} << -1;
     // 10001.00392 to 10500.99608 pixels: a six-digit position and a length of 4990 mils.
     QTest::newRow("far and long, whole mils")
             << QList<int>(10001, 0) + QList<int>(500, 255) + QList<int>{0} << false << false
