@@ -141,35 +141,10 @@ public:
         *length = qMax(m_minLength, nearest(narrow ? c + minimum : b) - *x);
     }
 
-    // between() for n items at once, two at a time where SSE2 is there: the same operations in
-    // the same order, so the numbers are the same either way.
+    // between() for n items at once: the same operations in the same order, with the vector
+    // unit, so the numbers are the same either way.
     void between(const double *left, const double *right, qint64 *x, qint64 *length,
-                 size_t n) const
-    {
-        size_t i = 0;
-#ifdef __SSE2__
-        const __m128d pitch = _mm_set1_pd(m_pitchQuanta);
-        const __m128d halfPitch = _mm_set1_pd(m_pitchQuanta / 2);
-        const __m128d half = _mm_set1_pd(double(m_width) / 2);
-        const __m128d minimum = _mm_set1_pd(double(m_minLength));
-        const __m128d halfMinimum = _mm_set1_pd(double(m_minLength) / 2);
-        for (; i + 2 <= n; i += 2) {
-            const __m128d l = _mm_loadu_pd(left + i);
-            const __m128d r = _mm_loadu_pd(right + i);
-            const __m128d a = _mm_add_pd(_mm_mul_pd(l, pitch), half);
-            const __m128d b = _mm_sub_pd(_mm_mul_pd(r, pitch), half);
-            const __m128d c = _mm_sub_pd(_mm_mul_pd(_mm_add_pd(l, r), halfPitch), halfMinimum);
-            const __m128d narrow = _mm_cmplt_pd(_mm_sub_pd(b, a), minimum);
-            const __m128d from = nearest2(select2(narrow, c, a));
-            const __m128d to = nearest2(select2(narrow, _mm_add_pd(c, minimum), b));
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(x + i), wholeToInt2(from));
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(length + i),
-                             wholeToInt2(_mm_max_pd(minimum, _mm_sub_pd(to, from))));
-        }
-#endif
-        for (; i < n; ++i)
-            between(left[i], right[i], x + i, length + i);
-    }
+                 size_t n) const;
 
     // Whether every number an image of this size gives fits the file: the V20 file's numbers are
     // 32-bit integers of mils; V94 keeps within what readers that count in 32-bit nanometres hold
@@ -200,28 +175,6 @@ private:
         const qint64 t = qint64(up);
         return t - qint64(up < double(t));
     }
-
-#ifdef __SSE2__
-    static __m128d select2(__m128d mask, __m128d yes, __m128d no)
-    {
-        return _mm_or_pd(_mm_and_pd(mask, yes), _mm_andnot_pd(mask, no));
-    }
-    // floor(v + 0.5) of numbers below 2^51, as nearest() does it: adding 1.5 * 2^52 rounds to a
-    // whole number, one too high where it rounded up past v + 0.5.
-    static __m128d nearest2(__m128d v)
-    {
-        const __m128d up = _mm_add_pd(v, _mm_set1_pd(0.5));
-        const __m128d magic = _mm_set1_pd(6755399441055744.0);
-        const __m128d rounded = _mm_sub_pd(_mm_add_pd(up, magic), magic);
-        return _mm_sub_pd(rounded, _mm_and_pd(_mm_cmpgt_pd(rounded, up), _mm_set1_pd(1.0)));
-    }
-    // Whole numbers below 2^51 as 64-bit integers: their bits once 1.5 * 2^52 is added.
-    static __m128i wholeToInt2(__m128d v)
-    {
-        const __m128d magic = _mm_set1_pd(6755399441055744.0);
-        return _mm_sub_epi64(_mm_castpd_si128(_mm_add_pd(v, magic)), _mm_castpd_si128(magic));
-    }
-#endif
 
     double m_pitch;
     bool m_exact;
