@@ -52,8 +52,25 @@ NumberText lastLineText(int v)
     return t;
 }
 
-// padded5() and lastLineText() written straight into the output, eight digits at once below
-// 10^8; return the end.
+// padded5() of 0 <= v < 10^8 in eight bytes, eight digits at once: the text is the bytes from
+// the first given on.
+struct Padded8
+{
+    quint64 text;
+    int from;
+};
+
+Padded8 padded8(quint32 v)
+{
+    const quint64 digits = digits8(v);
+    // Zeros in front become spaces, all but the last digit's; three of them are dropped.
+    const int zeros = qMin(leadingZeroDigits(digits), 7);
+    const quint64 inFront = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? (quint64(1) << (8 * zeros)) - 1
+                                                            : ~(~quint64(0) >> (8 * zeros));
+    return {(digitText(digits) & ~inFront) | (0x2020202020202020ULL & inFront), qMin(zeros, 3)};
+}
+
+// padded5() and lastLineText() written straight into the output; return the end.
 char *padded5Into(char *out, int v)
 {
     if (v < 0 || v >= 100000000) {
@@ -61,15 +78,9 @@ char *padded5Into(char *out, int v)
         const int n = decimalLength(v);
         return out + formatInt(out + (n < 5 ? 5 - n : 0), v) + (n < 5 ? 5 - n : 0);
     }
-    const quint64 digits = digits8(quint32(v));
-    // Zeros in front become spaces, all but the last digit's; three of them are dropped.
-    const int zeros = qMin(leadingZeroDigits(digits), 7);
-    const quint64 inFront = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? (quint64(1) << (8 * zeros)) - 1
-                                                            : ~(~quint64(0) >> (8 * zeros));
-    const quint64 spaced = (digitText(digits) & ~inFront) | (0x2020202020202020ULL & inFront);
-    const int from = qMin(zeros, 3);
-    storeText8(out, spaced, from);
-    return out + 8 - from;
+    const Padded8 p = padded8(quint32(v));
+    storeText8(out, p.text, p.from);
+    return out + 8 - p.from;
 }
 
 char *lastLineInto(char *out, int v)
@@ -90,6 +101,9 @@ char *lastLineInto(char *out, int v)
 // their texts make an item a handful of block copies. Past this width the numbers are formatted
 // as they come, to keep the tables small.
 constexpr int maxTableWidth = 1 << 16;
+// Smooth items' numbers are whole mils, not pixels: their tables are by the mil, of positions
+// across a picture up to this many mils wide, and of lengths up to this many (most are short).
+constexpr int maxSmoothPositionMils = 1 << 16;
 constexpr int smoothLengthTexts = 1 << 12;
 
 class V20Writer : public FormatWriter
@@ -107,11 +121,17 @@ public:
                 m_lastLines[size_t(k)] = lastLineText(int(m_geometry.length(k)));
             }
         }
-        // Smooth items are mostly short: the texts of their lengths come from a table too.
         if (s.smoothEdges) {
             m_lengthTexts.resize(smoothLengthTexts);
             for (int v = 0; v < smoothLengthTexts; ++v)
                 m_lengthTexts[size_t(v)] = lastLineText(v);
+            // Positions reach the picture's width in mils, rounded up; others are formatted.
+            const double most = double(bw.width()) * s.pitch + 2;
+            if (most < maxSmoothPositionMils) {
+                m_positionMils.resize(size_t(most));
+                for (size_t v = 0; v < m_positionMils.size(); ++v)
+                    m_positionMils[v] = padded8(quint32(v));
+            }
         }
         const QByteArray afterY = " 1\r\nOPEN 2 " + QByteArray::number(m_geometry.width()) + ' '
                 + QByteArray::number(s.layer) + "\r\n0 0\r\n";
@@ -136,12 +156,19 @@ public:
             cursor = out.cursor();
         };
         if (edges) {
-            // Positions of their own for every item, formatted in place: a text built aside and
-            // copied would wait for its own bytes to be stored. Lengths mostly from a table.
+            // The numbers' texts from the tables by the mil, or formatted in place: a text built
+            // aside and copied would wait for its own bytes to be stored.
             m_smooth.place(m_geometry, row, 0, m_width, *edges);
             for (size_t i = 0; ok && i < m_smooth.count(); ++i) {
                 cursor = put<numberSlot>(cursor, m_prefix.data(), m_prefix.size());
-                cursor = padded5Into(cursor, int(m_smooth.x(i)));
+                const qint64 x = m_smooth.x(i);
+                if (quint64(x) < m_positionMils.size()) {
+                    const Padded8 &p = m_positionMils[size_t(x)];
+                    storeText8(cursor, p.text, p.from);
+                    cursor += 8 - p.from;
+                } else {
+                    cursor = padded5Into(cursor, int(x));
+                }
                 cursor = put<textSlot>(cursor, tail, tailSize);
                 const qint64 length = m_smooth.length(i);
                 if (quint64(length) < m_lengthTexts.size()) {
@@ -192,6 +219,7 @@ private:
     int m_height;
     int m_width;
     std::vector<NumberText> m_positions, m_lastLines, m_lengthTexts;
+    std::vector<Padded8> m_positionMils;
     char m_afterY[textSlot] = {};
     int m_afterYSize = 0;
     ItemPrefix m_prefix{0};
