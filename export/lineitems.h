@@ -362,8 +362,6 @@ public:
         m_count = count;
     }
     size_t count() const { return m_count; }
-    int start(size_t i) const { return m_starts[i]; }
-    int end(size_t i) const { return m_ends[i]; }
     qint64 x(size_t i) const { return m_x[i]; }
     qint64 length(size_t i) const { return m_lengths[i]; }
 
