@@ -38,11 +38,13 @@ ItemPrefix::ItemPrefix(qint64 first, const char *separator)
 
 void ItemPrefix::carry()
 {
+    std::memcpy(m_text + m_lastAt, &m_last8, 8);
     char *p = m_text + 3 + m_digits - 1;
     while (p >= m_text + 3 && *p == '9')
         *p-- = '0';
     if (p >= m_text + 3) {
         ++*p;
+        std::memcpy(&m_last8, m_text + m_lastAt, 8);
         return;
     }
     // 99999999 -> 100000000: one digit more.
@@ -58,6 +60,8 @@ void ItemPrefix::finish()
     const size_t n = std::strlen(m_separator);
     std::memcpy(m_text + 3 + m_digits, m_separator, n);
     m_size = 3 + m_digits + int(n);
+    m_lastAt = 3 + m_digits - 8;
+    std::memcpy(&m_last8, m_text + m_lastAt, 8);
 }
 
 namespace {

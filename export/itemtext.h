@@ -71,19 +71,30 @@ class ItemPrefix
 {
 public:
     explicit ItemPrefix(qint64 first, const char *separator = "  LINES ");
-    // Always 32 readable bytes, whatever size() is, for fixed-size copies.
-    const char *data() const { return m_text; }
+    // Writes the text at out, whose numberSlot bytes must be writable; returns its end.
+    char *writeTo(char *out) const
+    {
+        // The number's last eight digits are kept apart and written over the rest: a copy that
+        // read them back right after next() had changed one byte would wait for that byte to be
+        // stored, every item.
+        std::memcpy(out, m_text, numberSlot);
+        std::memcpy(out + m_lastAt, &m_last8, 8);
+        return out + m_size;
+    }
     int size() const { return m_size; }
     void next()
     {
-        char *last = m_text + 2 + m_digits;
-        if (*last != '9')
-            ++*last; // nine items in ten
+        if ((m_last8 & lastDigit * 0xff) != lastDigit * '9')
+            m_last8 += lastDigit; // nine items in ten
         else
             carry();
     }
 
 private:
+    // 1 in the byte of the last digit of the eight.
+    static constexpr quint64 lastDigit
+            = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? quint64(1) << 56 : quint64(1);
+
     void carry();
     void finish();
 
@@ -91,6 +102,8 @@ private:
     char m_separator[16] = {};
     int m_digits = 8;
     int m_size = 0;
+    int m_lastAt = 3;
+    quint64 m_last8 = 0;
 };
 
 struct NumberText

@@ -160,7 +160,7 @@ public:
             // aside and copied would wait for its own bytes to be stored.
             m_smooth.place(m_geometry, row, 0, m_width, *edges);
             for (size_t i = 0; ok && i < m_smooth.count(); ++i) {
-                cursor = put<numberSlot>(cursor, m_prefix.data(), m_prefix.size());
+                cursor = m_prefix.writeTo(cursor);
                 const qint64 x = m_smooth.x(i);
                 if (quint64(x) < m_positionMils.size()) {
                     const Padded8 &p = m_positionMils[size_t(x)];
@@ -184,7 +184,7 @@ public:
         forEachRun(row, m_width, [&](int s, int n) {
             if (!ok)
                 return; // the rest of the file is lost with the failed write
-            cursor = put<numberSlot>(cursor, m_prefix.data(), m_prefix.size());
+            cursor = m_prefix.writeTo(cursor);
             const NumberText position = this->position(s);
             const NumberText last = lastLine(n);
             cursor = put<numberSlot>(cursor, position.text, position.length);

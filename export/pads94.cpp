@@ -104,7 +104,7 @@ public:
         auto item = [&](qint64 x, qint64 length) {
             if (!ok)
                 return; // the rest of the file is lost with the failed write
-            cursor = put<numberSlot>(cursor, m_prefix.data(), m_prefix.size());
+            cursor = m_prefix.writeTo(cursor);
             cursor += formatFixed(cursor, x, decimals);
             cursor = put<textSlot>(cursor, tail, tailSize);
             cursor += formatFixed(cursor, length, decimals);

@@ -280,7 +280,8 @@ void TestPadsWriter::itemNames()
     QFETCH(QStringList, names);
     kcore::ItemPrefix prefix(first);
     for (const QString &name : names) {
-        QCOMPARE(QByteArray(prefix.data(), prefix.size()), name.toLatin1());
+        char text[kcore::numberSlot];
+        QCOMPARE(QByteArray(text, int(prefix.writeTo(text) - text)), name.toLatin1());
         prefix.next();
     }
 }
