@@ -152,7 +152,8 @@ inline quint64 digitText(quint64 digits)
 // Eight bytes of text from byte from on stored at out, the rest of the eight filled with junk.
 inline void storeText8(char *out, quint64 text, int from)
 {
-    const quint64 shifted = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? text >> (8 * from) : text << (8 * from);
+    const quint64 shifted
+            = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? text >> (8 * from) : text << (8 * from);
     std::memcpy(out, &shifted, 8);
 }
 
@@ -198,6 +199,8 @@ inline int formatFixed(char *out, qint64 v, int decimals)
 class FormatWriter
 {
 public:
+    // separator: what follows the item name on its line.
+    explicit FormatWriter(const char *separator) : m_prefix(0, separator) { }
     virtual ~FormatWriter() = default;
     virtual void begin(ChunkBuffer &out) = 0;
     // Row y of the black-and-white image; edges, when given, place the run ends.
@@ -206,6 +209,18 @@ public:
     qint64 items() const { return m_items; }
 
 protected:
+    // The end of an item written up to cursor: commits it and moves cursor on. False once a
+    // write failed, and the rest of the file is lost with it.
+    bool endItem(ChunkBuffer &out, char *&cursor)
+    {
+        m_prefix.next();
+        ++m_items;
+        const bool ok = out.commit(cursor);
+        cursor = out.cursor();
+        return ok;
+    }
+
+    ItemPrefix m_prefix;
     qint64 m_items = 0;
 };
 

@@ -35,8 +35,8 @@ __m128i wholeToInt2(__m128d v)
     return _mm_sub_epi64(_mm_castpd_si128(_mm_add_pd(v, magic)), _mm_castpd_si128(magic));
 }
 
-size_t betweenSse2(const double *left, const double *right, qint64 *x, qint64 *length,
-                   size_t n, const Spans &s)
+size_t betweenSse2(const double *left, const double *right, qint64 *x, qint64 *length, size_t n,
+                   const Spans &s)
 {
     const __m128d pitch = _mm_set1_pd(s.pitch);
     const __m128d halfPitch = _mm_set1_pd(s.pitch / 2);

@@ -217,10 +217,7 @@ public:
 
     // The left edge of a run starting at pixel s, between the centres of s - 1 and s; the
     // picture's border for a run starting at 0.
-    double left(int s) const
-    {
-        return (double(s) - 0.5) + fraction(level(s - (s > 0)), level(s));
-    }
+    double left(int s) const { return (double(s) - 0.5) + fraction(level(s - (s > 0)), level(s)); }
     // The right edge of a run ending before pixel end, between the centres of end and end - 1.
     double right(int end) const
     {

@@ -110,8 +110,8 @@ class V20Writer : public FormatWriter
 {
 public:
     V20Writer(const QSize &bw, const PadsSettings &s)
-        : m_geometry(s), m_tables(bw.width() <= maxTableWidth), m_height(bw.height()),
-          m_width(bw.width())
+        : FormatWriter("  LINES "), m_geometry(s), m_tables(bw.width() <= maxTableWidth),
+          m_height(bw.height()), m_width(bw.width())
     {
         if (m_tables) {
             m_positions.resize(size_t(m_width) + 1);
@@ -148,13 +148,6 @@ public:
         const int tailSize = rowTail(y, tail);
         char *cursor = out.cursor();
         bool ok = !out.failed();
-        // The end of an item: commits it, and stops the rest of the file after a failed write.
-        auto next = [&] {
-            m_prefix.next();
-            ++m_items;
-            ok = out.commit(cursor);
-            cursor = out.cursor();
-        };
         if (edges) {
             // The numbers' texts from the tables by the mil, or formatted in place: a text built
             // aside and copied would wait for its own bytes to be stored.
@@ -177,7 +170,7 @@ public:
                 } else {
                     cursor = lastLineInto(cursor, int(length));
                 }
-                next();
+                ok = endItem(out, cursor);
             }
             return;
         }
@@ -190,7 +183,7 @@ public:
             cursor = put<numberSlot>(cursor, position.text, position.length);
             cursor = put<textSlot>(cursor, tail, tailSize);
             cursor = put<numberSlot>(cursor, last.text, last.length);
-            next();
+            ok = endItem(out, cursor);
         });
     }
 
@@ -222,7 +215,6 @@ private:
     std::vector<Padded8> m_positionMils;
     char m_afterY[textSlot] = {};
     int m_afterYSize = 0;
-    ItemPrefix m_prefix{0};
     SmoothRow m_smooth;
 };
 

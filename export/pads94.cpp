@@ -75,8 +75,8 @@ class V94Writer : public FormatWriter
 {
 public:
     V94Writer(const QSize &bw, const PadsSettings &s)
-        : m_geometry(s), m_height(bw.height()), m_width(bw.width()), m_header(headerText(s)),
-          m_footer(footerText(s))
+        : FormatWriter(" LINES "), m_geometry(s), m_height(bw.height()), m_width(bw.width()),
+          m_header(headerText(s)), m_footer(footerText(s))
     {
         char width[numberSlot];
         const QByteArray afterY = " 1 0 0\r\nOPEN 2 "
@@ -110,10 +110,7 @@ public:
             cursor += formatFixed(cursor, length, decimals);
             std::memcpy(cursor, " 0\r\n", 4);
             cursor += 4;
-            m_prefix.next();
-            ++m_items;
-            ok = out.commit(cursor);
-            cursor = out.cursor();
+            ok = endItem(out, cursor);
         };
         if (edges) {
             m_smooth.place(m_geometry, row, 0, m_width, *edges);
@@ -132,7 +129,6 @@ private:
     QByteArray m_header, m_footer;
     char m_afterY[textSlot] = {};
     int m_afterYSize = 0;
-    ItemPrefix m_prefix{0, " LINES "};
     SmoothRow m_smooth;
 };
 
