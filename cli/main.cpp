@@ -1,5 +1,6 @@
 // kestrel-convert: the window's conversion from the command line, for scripts and batch work.
 #include "board/spacecheck.h"
+#include "core/conversion.h"
 #include "export/fabcheck.h"
 #include "export/layers.h"
 #include "export/padswriter.h"
@@ -12,12 +13,10 @@
 #include <QCoreApplication>
 
 #include <array>
-#include <condition_variable>
 #include <cstdio>
+#include <future>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -31,10 +30,9 @@ void say(const QString &line)
 
 struct Settings
 {
-    int threshold = 128;
-    bool invert = false;
-    int scale = 100;
-    kcore::PadsSettings pads;
+    kcore::ConversionSettings conversion;
+    QString width;
+    int page = 0; // of a vector document, from 0
     double minLineMils = kcore::defaultMinLineMils;
     double minSpaceMils = kcore::defaultMinSpaceMils;
     double fitMils = 0; // 0: no fit, the scale as given
@@ -64,82 +62,62 @@ bool readInt(const QCommandLineParser &parser, const QString &name, int low, int
     return true;
 }
 
-// The space check on a thread of its own: this thread finds each row's strokes, the other pairs
-// them with the rows above, which costs about as much as writing; the two then take turns on two
-// cores instead of adding up.
+// The space check beside the writer: this thread finds each row's strokes, another pairs them
+// with the rows above, which costs about as much as writing; the two then take turns on two
+// cores instead of adding up. Rows go over a block at a time: while one block is paired, the
+// next is filled.
 class CheckBeside
 {
 public:
     CheckBeside(const QSize &size, const kcore::PadsSettings &pads, double minSpaceMils)
-        : m_check(size, pads, minSpaceMils), m_thread([this] { run(); })
+        : m_check(size, pads, minSpaceMils)
     { }
     ~CheckBeside()
     {
-        if (m_thread.joinable())
-            finish();
+        if (m_pairing.valid())
+            m_pairing.wait();
     }
     CheckBeside(const CheckBeside &) = delete;
     CheckBeside &operator=(const CheckBeside &) = delete;
 
     void addRow(const quint32 *row, const kcore::EdgeRow *edges = nullptr)
     {
-        std::unique_lock lock(m_mutex);
-        if (m_added - m_checked >= int(m_slots.size())) {
-            m_producerWaits = true;
-            m_changed.wait(lock, [this] { return m_added - m_checked < int(m_slots.size()); });
-            m_producerWaits = false;
-        }
-        std::vector<kcore::SpaceCheck::Stroke> &slot = m_slots[size_t(m_added) % m_slots.size()];
-        lock.unlock();
-        m_check.strokesOf(row, edges, &slot);
-        lock.lock();
-        ++m_added;
-        // Woken a batch at a time: a wake-up per row costs more than the rows.
-        if (m_checkerWaits && m_added - m_checked >= int(m_slots.size()) / 4)
-            m_changed.notify_all();
+        m_check.strokesOf(row, edges, &m_blocks[m_filling][size_t(m_filled)]);
+        if (++m_filled == blockRows)
+            handOver();
     }
     kcore::SpaceReport finish()
     {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_done = true;
-            m_changed.notify_all();
-        }
-        m_thread.join();
+        handOver();
+        if (m_pairing.valid())
+            m_pairing.get();
         return m_check.finish();
     }
 
 private:
-    void run()
+    static constexpr int blockRows = 32;
+    using Block = std::array<std::vector<kcore::SpaceCheck::Stroke>, blockRows>;
+
+    void handOver()
     {
-        int y = 0;
-        for (;;) {
-            std::unique_lock lock(m_mutex);
-            if (m_added == y && !m_done) {
-                m_checkerWaits = true;
-                m_changed.wait(lock, [&] { return m_added > y || m_done; });
-                m_checkerWaits = false;
-            }
-            const int until = m_added;
-            if (until == y)
-                return; // done, and every row checked
-            lock.unlock();
-            for (; y < until; ++y)
-                m_check.addStrokes(y, &m_slots[size_t(y) % m_slots.size()]);
-            lock.lock();
-            m_checked = y;
-            if (m_producerWaits)
-                m_changed.notify_all();
-        }
+        if (m_pairing.valid())
+            m_pairing.get(); // the other block is free again
+        if (m_filled == 0)
+            return;
+        m_pairing = std::async(std::launch::async, [this, block = &m_blocks[m_filling],
+                                                    first = m_next, rows = m_filled] {
+            for (int i = 0; i < rows; ++i)
+                m_check.addStrokes(first + i, &(*block)[size_t(i)]);
+        });
+        m_next += m_filled;
+        m_filled = 0;
+        m_filling ^= 1;
     }
 
     kcore::SpaceCheck m_check;
-    std::array<std::vector<kcore::SpaceCheck::Stroke>, 64> m_slots;
-    int m_added = 0, m_checked = 0;
-    bool m_done = false, m_producerWaits = false, m_checkerWaits = false;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::thread m_thread; // last: it starts once everything else is built
+    std::array<Block, 2> m_blocks;
+    int m_filling = 0, m_filled = 0, m_next = 0;
+    std::future<void> m_pairing;
 };
 
 // Fills settings from the command line; returns an exit code when the run should stop here.
@@ -159,6 +137,7 @@ int parseArguments(const QStringList &arguments, Settings *s)
              "TEXT"},
             {{"u", "unit"}, "Unit of the line width: mils, mm or inch (default mils).", "UNIT"},
             {{"l", "layer"}, "Layer written into every item (0-250, default 19).", "N"},
+            {"page", "The page of a PDF document to convert (default 1).", "N"},
             {"format",
              "File layout: 2.0 (whole mils, the layout PADS Layout reads; the default) or 9.4 "
              "(exact decimals and a layer table, for KiCad, pcb-rnd and newer PADS).",
@@ -198,7 +177,7 @@ int parseArguments(const QStringList &arguments, Settings *s)
     });
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("INPUT"), QStringLiteral("The picture to read."));
+    parser.addPositionalArgument(QStringLiteral("INPUT"), QStringLiteral("The picture, SVG or PDF document to read."));
     parser.addPositionalArgument(QStringLiteral("OUTPUT"),
                                  QStringLiteral("The file to write, or - for standard output."));
 
@@ -221,16 +200,21 @@ int parseArguments(const QStringList &arguments, Settings *s)
     }
     s->input = files[0];
     s->output = files[1];
-    s->invert = parser.isSet(QStringLiteral("invert"));
+    s->conversion.invert = parser.isSet(QStringLiteral("invert"));
     s->quiet = parser.isSet(QStringLiteral("quiet"));
     s->strict = parser.isSet(QStringLiteral("strict"));
-    s->pads.exactEnds = parser.isSet(QStringLiteral("exact-ends"));
-    s->pads.smoothEdges = parser.isSet(QStringLiteral("smooth-edges"));
-    if (!readInt(parser, QStringLiteral("threshold"), 0, 255, &s->threshold)
-        || !readInt(parser, QStringLiteral("scale"), 1, 500, &s->scale)
-        || !readInt(parser, QStringLiteral("layer"), 0, 250, &s->pads.layer))
+    s->conversion.pads.exactEnds = parser.isSet(QStringLiteral("exact-ends"));
+    s->conversion.pads.smoothEdges = parser.isSet(QStringLiteral("smooth-edges"));
+    int scale = 100;
+    int page = 1;
+    if (!readInt(parser, QStringLiteral("threshold"), 0, 255, &s->conversion.threshold)
+        || !readInt(parser, QStringLiteral("scale"), 1, 500, &scale)
+        || !readInt(parser, QStringLiteral("layer"), 0, 250, &s->conversion.pads.layer)
+        || !readInt(parser, QStringLiteral("page"), 1, 1000000, &page))
         return ExitUsage;
-    s->pads.threshold = s->threshold;
+    s->conversion.scalePercent = scale;
+    s->page = page - 1;
+    s->conversion.pads.threshold = s->conversion.threshold;
 
     int unit = kcore::UnitMils;
     if (parser.isSet(QStringLiteral("unit"))) {
@@ -246,26 +230,22 @@ int parseArguments(const QStringList &arguments, Settings *s)
     const QString width = parser.isSet(QStringLiteral("line-width"))
             ? parser.value(QStringLiteral("line-width"))
             : QStringLiteral("2");
-    const QString problem = kcore::lineWidthProblem(width, unit);
-    if (!problem.isEmpty()) {
-        say(QStringLiteral("--line-width: ") + QString(problem).replace('\n', ' '));
-        return ExitUsage;
-    }
-    s->pads.pitch = kcore::linePitch(width, unit);
+    s->width = width;
+    s->conversion.pads.pitch = kcore::linePitch(width, unit);
     if (parser.isSet(QStringLiteral("format"))) {
         const QString f = parser.value(QStringLiteral("format"));
         if (f != QLatin1String("2.0") && f != QLatin1String("9.4")) {
             say(QStringLiteral("--format takes 2.0 or 9.4, not \"%1\"").arg(f));
             return ExitUsage;
         }
-        s->pads.format
+        s->conversion.pads.format
                 = f == QLatin1String("9.4") ? kcore::PadsFormat::V94 : kcore::PadsFormat::V20;
     }
     // Inches are written in mils: readers lose short pieces in files whose unit is the inch.
-    s->pads.metric = unit == kcore::UnitMillimetres;
+    s->conversion.pads.metric = unit == kcore::UnitMillimetres;
     if (parser.isSet(QStringLiteral("layer-kind"))) {
         const QString k = parser.value(QStringLiteral("layer-kind"));
-        if (!kcore::kindFromKey(k, &s->pads.kind)) {
+        if (!kcore::kindFromKey(k, &s->conversion.pads.kind)) {
             QStringList keys;
             for (kcore::LayerKind kind : kcore::layerKinds())
                 keys << kcore::kindKey(kind);
@@ -274,9 +254,12 @@ int parseArguments(const QStringList &arguments, Settings *s)
             return ExitUsage;
         }
     }
-    const QString layer = kcore::layerProblem(s->pads);
-    if (!layer.isEmpty()) {
-        say(QStringLiteral("--layer: ") + layer);
+    // The settings alone, before any file is read.
+    const kcore::WriteCheck check = kcore::checkWrite(width, unit, s->conversion, {});
+    if (check.refusal == kcore::Refusal::LineWidth || check.refusal == kcore::Refusal::Layer) {
+        say((check.refusal == kcore::Refusal::Layer ? QStringLiteral("--layer: ")
+                                                    : QStringLiteral("--line-width: "))
+            + QString(check.why).replace('\n', ' '));
         return ExitUsage;
     }
     s->unit = unit;
@@ -327,7 +310,8 @@ int parseArguments(const QStringList &arguments, Settings *s)
 }
 
 // The grey levels of row y, after rows.row(y), when the run ends follow the picture's edges.
-std::optional<kcore::EdgeRow> edgeRowOf(kcore::BwRows &rows, int y, const kcore::PadsSettings &pads)
+std::optional<kcore::EdgeRow> edgeRowOf(kcore::RowStream &rows, int y,
+                                        const kcore::PadsSettings &pads)
 {
     if (!pads.smoothEdges)
         return std::nullopt;
@@ -335,48 +319,61 @@ std::optional<kcore::EdgeRow> edgeRowOf(kcore::BwRows &rows, int y, const kcore:
     return kcore::EdgeRow(grey.levels, grey.step, rows.size().width(), pads.threshold);
 }
 
+QString noMemoryMessage(const QSize &size)
+{
+    return QStringLiteral("there is not enough memory to draw the %1 x %2 pixel page")
+            .arg(size.width())
+            .arg(size.height());
+}
+
 int convert(Settings s)
 {
     QString why;
-    const QImage picture = kcore::loadPicture(s.input, &why);
-    if (picture.isNull()) {
+    const kcore::Source source = kcore::Source::open(s.input, s.page, &why);
+    if (source.isNull()) {
         say(QStringLiteral("%1: Could not load the file as image. %2").arg(s.input, why));
         return ExitFailed;
     }
+    kcore::ConversionSettings &c = s.conversion;
     QString fitted;
     if (s.fitMils > 0) {
-        const kcore::FitResult fit
-                = kcore::fitScale(picture.size(), s.pads, s.fitMils, s.fitHeight);
+        const kcore::FitResult fit = source.isVector()
+                ? kcore::fitPage(source.vector()->pageMils(), c.pads, s.fitMils, s.fitHeight)
+                : kcore::fitScale(source.picture().size(), c.pads, s.fitMils, s.fitHeight);
+        const QString text = kcore::fitText(fit, s.fitMils, s.fitHeight, s.unit);
         if (!fit.ok) {
             say(QStringLiteral("--%1: %2")
                         .arg(s.fitHeight ? QStringLiteral("fit-height")
                                          : QStringLiteral("fit-width"),
-                             kcore::fitText(fit, s.fitMils, s.fitHeight, s.unit)));
+                             text));
             return ExitUsage;
         }
-        s.scale = fit.scale;
-        fitted = QStringLiteral("fitted to ") + kcore::fitText(fit, s.fitMils, s.fitHeight, s.unit);
+        c.scalePercent = source.isVector() ? fit.exactScale : fit.scale;
+        fitted = QStringLiteral("fitted to ") + text;
     }
-    if (!kcore::scaleWithinLimit(picture.size(), s.scale)) {
-        const QSize big = kcore::scaledRequest(picture.size(), s.scale);
-        say(QStringLiteral("--scale %1 would make a %2 x %3 pixel image, more than the %4 "
-                           "megapixels kestrel builds; at most %5 fits")
-                    .arg(s.scale)
-                    .arg(big.width())
-                    .arg(big.height())
-                    .arg(kcore::maxImagePixels / 1000000)
-                    .arg(kcore::largestScaleWithinLimit(picture.size(), s.scale)));
+    const kcore::WriteCheck check = kcore::checkWrite(s.width, s.unit, c, source);
+    switch (check.refusal) {
+    case kcore::Refusal::None:
+        break;
+    case kcore::Refusal::TooManyPixels:
+        say(QStringLiteral("--scale: %1 At most %2 % fits.")
+                    .arg(check.why)
+                    .arg(source.largestScale(c, int(c.scalePercent))));
+        return ExitUsage;
+    case kcore::Refusal::NoPixels:
+        say(QStringLiteral("--scale: at %1 % the black-and-white image has no pixels; nothing "
+                           "written")
+                    .arg(c.scalePercent));
+        return ExitUsage;
+    default:
+        say(QStringLiteral("--line-width: ") + QString(check.why).replace('\n', ' '));
         return ExitUsage;
     }
-    // Rows go from the picture through grey, scale and clip straight into the writer: neither
-    // the grey nor the black-and-white image is ever held whole.
-    kcore::BwRows rows(picture, s.threshold, s.invert, s.scale);
-    const QSize size = rows.size();
-    if (!size.isEmpty() && !kcore::padsFits(size, s.pads)) {
-        say(QStringLiteral("--line-width: ") + kcore::pitchTooLargeMessage());
-        return ExitUsage;
-    }
-    const kcore::FabCheck before = kcore::fabCheck({}, s.pads, s.minLineMils);
+    // Rows go from the picture (or the page, a band at a time) through grey, scale and clip
+    // straight into the writer: neither the grey nor the black-and-white image is ever held whole.
+    const std::unique_ptr<kcore::RowStream> rows = source.rows(c);
+    const QSize size = rows->size();
+    const kcore::FabCheck before = kcore::fabCheck({}, c.pads, s.minLineMils);
     if (s.strict && before.belowMinimum()) {
         say(QStringLiteral("the %1 mil line is %2 (--strict); nothing written")
                     .arg(kcore::milsText(before.lineMils), kcore::fabWarning(before)));
@@ -387,11 +384,15 @@ int convert(Settings s)
     // outcome before anything is written, so it runs over the rows once beforehand.
     std::optional<kcore::SpaceReport> spaces;
     if (s.strict) {
-        kcore::BwRows again(picture, s.threshold, s.invert, s.scale);
-        kcore::SpaceCheck check(size, s.pads, s.minSpaceMils);
+        const std::unique_ptr<kcore::RowStream> again = source.rows(c);
+        kcore::SpaceCheck check(size, c.pads, s.minSpaceMils);
         for (int y = 0; y < size.height(); ++y) {
-            const quint32 *row = again.row(y);
-            const std::optional<kcore::EdgeRow> edges = edgeRowOf(again, y, s.pads);
+            const quint32 *row = again->row(y);
+            if (!row) {
+                say(noMemoryMessage(size));
+                return ExitFailed;
+            }
+            const std::optional<kcore::EdgeRow> edges = edgeRowOf(*again, y, c.pads);
             check.addRow(row, y, edges ? &*edges : nullptr);
         }
         spaces = check.finish();
@@ -403,19 +404,24 @@ int convert(Settings s)
             return ExitFab;
         }
     }
-    std::unique_ptr<CheckBeside> check;
+    std::unique_ptr<CheckBeside> beside;
     if (!s.quiet && !spaces)
-        check = std::make_unique<CheckBeside>(size, s.pads, s.minSpaceMils);
+        beside = std::make_unique<CheckBeside>(size, c.pads, s.minSpaceMils);
 
+    bool drawn = true;
     const auto write = [&](QIODevice *device) {
-        kcore::PadsWriter writer(size, s.pads, device);
+        kcore::PadsWriter writer(size, c.pads, device);
         for (int y = 0; y < size.height(); ++y) {
-            const quint32 *row = rows.row(y);
-            const std::optional<kcore::EdgeRow> edges = edgeRowOf(rows, y, s.pads);
+            const quint32 *row = rows->row(y);
+            if (!row) {
+                drawn = false;
+                return kcore::PadsResult{false, noMemoryMessage(size)};
+            }
+            const std::optional<kcore::EdgeRow> edges = edgeRowOf(*rows, y, c.pads);
             if (!writer.writeRow(row, y, edges ? &*edges : nullptr))
                 break;
-            if (check)
-                check->addRow(row, edges ? &*edges : nullptr);
+            if (beside)
+                beside->addRow(row, edges ? &*edges : nullptr);
         }
         return writer.finish();
     };
@@ -423,17 +429,18 @@ int convert(Settings s)
             ? kcore::writeStandardOutput(write)
             : kcore::saveFile(s.output, write);
     if (!result.ok) {
-        say(QStringLiteral("could not write %1: %2").arg(s.output, result.message));
+        say(drawn ? QStringLiteral("could not write %1: %2").arg(s.output, result.message)
+                  : result.message);
         return ExitFailed;
     }
     if (!s.quiet) {
         if (!fitted.isEmpty())
             say(fitted);
-        if (check)
-            spaces = check->finish();
-        const kcore::SizeTexts actual = kcore::actualSizeTexts(size, s.pads);
+        if (beside)
+            spaces = beside->finish();
+        const kcore::SizeTexts actual = kcore::actualSizeTexts(size, c.pads);
         const kcore::FabCheck fab
-                = kcore::fabCheck({result.items, result.bytes}, s.pads, s.minLineMils);
+                = kcore::fabCheck({result.items, result.bytes}, c.pads, s.minLineMils);
         say(QStringLiteral("%1x%2 pixels, %3 LINES items, actual size %4, %5, %6; %7, %8")
                     .arg(size.width())
                     .arg(size.height())

@@ -4,6 +4,9 @@
 #include "image/bwimage.h"
 #include "units.h"
 
+#include <climits>
+#include <cmath>
+
 namespace kcore {
 
 QSizeF actualSizeMils(const QSize &bw, const PadsSettings &settings)
@@ -51,6 +54,39 @@ FitResult fitScale(const QSize &picture, const PadsSettings &settings, double ta
     return r;
 }
 
+FitResult fitPage(const QSizeF &pageMils, const PadsSettings &settings, double targetMils,
+                  bool height)
+{
+    FitResult r;
+    const double side = height ? pageMils.height() : pageMils.width();
+    const double other = height ? pageMils.width() : pageMils.height();
+    if (!(side > 0 && other > 0 && settings.pitch > 0 && targetMils > 0))
+        return r;
+    const auto extent = [&](qint64 n) {
+        const QSizeF s = actualSizeMils(QSize(int(n), int(n)), settings);
+        return height ? s.height() : s.width();
+    };
+    const double target = targetMils + 1e-9 * std::max(1.0, std::abs(targetMils));
+    // The file's rounding may move the extent by a mil either way from n pitches.
+    qint64 n = qint64(std::min(targetMils / settings.pitch, 1e9));
+    while (n < INT_MAX && extent(n + 1) <= target)
+        ++n;
+    while (n > 0 && extent(n) > target)
+        --n;
+    const auto scaleFor = [&](qint64 pixels) { return double(pixels) * settings.pitch / side * 100; };
+    const auto within = [&](qint64 pixels) {
+        const double across = std::ceil(other * scaleFor(pixels) / 100 / settings.pitch - 1e-9);
+        return double(pixels) * std::max(1.0, across) <= double(maxImagePixels);
+    };
+    if (n < 1 || !within(n)) {
+        const qint64 nearest = n < 1 ? 1 : n;
+        r = {false, int(std::lround(scaleFor(nearest))), extent(nearest), scaleFor(nearest)};
+        return r;
+    }
+    r = {true, int(std::lround(scaleFor(n))), extent(n), scaleFor(n)};
+    return r;
+}
+
 QString lengthText(double mils, int unit)
 {
     if (unit == UnitMillimetres)
@@ -63,6 +99,14 @@ QString lengthText(double mils, int unit)
 QString fitText(const FitResult &fit, double targetMils, bool height, int unit)
 {
     const QString side = height ? QStringLiteral("height") : QStringLiteral("width");
+    if (fit.exactScale > 0) {
+        // A page scales by any amount: say the scale as closely as it matters.
+        const QString scale = QString::number(fit.exactScale, 'g', 6);
+        if (!fit.ok)
+            return QStringLiteral("a %1 of %2 cannot be reached; the nearest is %3 at %4 %")
+                    .arg(side, lengthText(targetMils, unit), lengthText(fit.mils, unit), scale);
+        return QStringLiteral("%1 %2 at %3 %").arg(side, lengthText(fit.mils, unit), scale);
+    }
     if (fit.scale < 1)
         return QStringLiteral("There is no picture to fit.");
     if (!fit.ok)

@@ -14,6 +14,7 @@ struct FitResult
     bool ok = false; // false: the target lies outside what 1-500 % can give
     int scale = 0; // the scale chosen, or on refusal the one giving the nearest size
     double mils = 0; // the width or height that scale gives
+    double exactScale = 0; // a vector page's scale in percent, not whole; 0 for a picture
 };
 
 // The extent a black-and-white image of this size has on the board, in mils: its pixel edges,
@@ -25,6 +26,12 @@ QSizeF actualSizeMils(const QSize &bw, const PadsSettings &settings);
 // is larger, or when a scale beyond the range would come closer.
 FitResult fitScale(const QSize &picture, const PadsSettings &settings, double targetMils,
                    bool height);
+
+// The scale whose page, drawn onto the grid, is the widest (or tallest) whole number of pixels
+// not exceeding targetMils on the board: any size, not only whole percents. Refused when not
+// even one pixel fits, or the grid would exceed maxImagePixels.
+FitResult fitPage(const QSizeF &pageMils, const PadsSettings &settings, double targetMils,
+                  bool height);
 
 // A length in mils written in a unit (kcore::Unit) with its name: "11.989 mm", "472.4 mils".
 QString lengthText(double mils, int unit);

@@ -63,23 +63,34 @@ private:
     QImage m_scaled;
 };
 
+// The black-and-white image one row at a time, for work that never holds it whole: each row with
+// the grey levels on the same grid, for smooth edges.
+class RowStream
+{
+public:
+    virtual ~RowStream() = default;
+    virtual QSize size() const = 0;
+    // Row y of the black-and-white image; valid until the next call.
+    virtual const quint32 *row(int y) = 0;
+    // The grey levels of row y, rows from the top down; valid until the next call.
+    virtual GreyLevels edgeLevels(int y) = 0;
+};
+
 // The black-and-white image of a colour picture one row at a time, equal row for row to
 // makeBw(makeGrey(colour), ...), without ever holding the grey or black-and-white image: each
 // row is greyed, picked from by the same columns and rows QImage::scaled() picks, and clipped.
 // For smooth edges, it also gives the grey levels on the same grid, as edgeGrey() of the grey
 // image.
-class BwRows
+class BwRows : public RowStream
 {
 public:
     BwRows(const QImage &colour, int threshold, bool invert, int scalePercent);
-    ~BwRows();
-    QSize size() const { return m_size; }
-    // Row y of the black-and-white image; valid until the next call.
-    const quint32 *row(int y);
-    // The grey levels of row y of the black-and-white image, rows from the top down; valid until
-    // the next call. At the picture's own size they are the grey row row() made;
-    // otherwise they are resampled from a row or two of grey, never the whole grey image.
-    GreyLevels edgeLevels(int y);
+    ~BwRows() override;
+    QSize size() const override { return m_size; }
+    const quint32 *row(int y) override;
+    // At the picture's own size the levels are the grey row row() made; otherwise they are
+    // resampled from a row or two of grey, never the whole grey image.
+    GreyLevels edgeLevels(int y) override;
 
 private:
     GreyRows m_grey;

@@ -1,0 +1,111 @@
+// Vector logos (SVG, PDF): a document's page at its true size, drawn straight onto the board's
+// grid, one pixel per pitch, instead of a raster picture that would first have to be scaled.
+#pragma once
+
+#include "bwimage.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QSize>
+#include <QSizeF>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+namespace kcore {
+
+// The file-name filter of the open dialog for vector documents (.ai files that are PDF inside).
+extern const char vectorFilter[];
+
+// Whether this build reads vector documents (librsvg and Qt PDF were found).
+bool vectorSupport();
+
+// Whether the file is a vector document: by its name (.svg, .svgz, .pdf, .ai), or, for another
+// name, by its first bytes (a PDF header, or an SVG root element).
+bool isVectorFile(const QString &path);
+
+class VectorDocument
+{
+public:
+    enum Kind { Svg, Pdf };
+
+    virtual ~VectorDocument();
+
+    // Opens page (from 0) of the document at path. Null when the document cannot be read, has
+    // no such page or no size; why then says so in a sentence for the user. Never reads from the
+    // network; an SVG may use files beside it.
+    static std::unique_ptr<VectorDocument> open(const QString &path, int page = 0,
+                                                 QString *why = nullptr);
+    // The same for a document in memory, of a known kind.
+    static std::unique_ptr<VectorDocument> fromData(const QByteArray &data, Kind kind,
+                                                    int page = 0, QString *why = nullptr);
+
+    Kind kind() const { return m_kind; }
+    int pageCount() const { return m_pageCount; }
+    int page() const { return m_page; }
+    // The page's physical size, in mils.
+    QSizeF pageMils() const { return m_pageMils; }
+
+    // Rows top to top + rows - 1 of the page drawn with pixelsPerMil pixels to the mil onto a
+    // grid width pixels wide whose top-left corner is the page's: anti-aliased, over white
+    // paper, as Format_RGB32. Null when memory runs out.
+    virtual QImage renderRows(int width, int top, int rows, double pixelsPerMil) const = 0;
+
+protected:
+    VectorDocument(Kind kind, const QSizeF &pageMils, int pageCount, int page);
+
+private:
+    Kind m_kind;
+    QSizeF m_pageMils;
+    int m_pageCount;
+    int m_page;
+};
+
+// Rows are drawn in bands of this many, whether the whole page is wanted or a stream of rows:
+// the renderers' anti-aliasing at a band's edge depends on where the band starts, so the window
+// and the converter must cut the page at the same rows to get the same bytes.
+constexpr int vectorBandRows = 128;
+
+// The grid a page covers at a scale and pitch (mils): every side rounded up to whole pixels, so
+// the page's scale stays exact and the last column and row may reach past the page, as white
+// paper. Sides beyond an int are saturated; a side that is not finite or not positive is 0.
+QSize vectorGrid(const QSizeF &pageMils, double scalePercent, double pitch);
+
+// The whole grid of vectorGrid(), drawn band by band as a stream of rows draws it. Null when
+// memory runs out.
+QImage renderVectorPage(const VectorDocument &document, const QSize &grid, double scalePercent,
+                        double pitch);
+
+// The pixels to the mil of a page drawn at a scale and pitch.
+inline double vectorPixelsPerMil(double scalePercent, double pitch)
+{
+    return scalePercent / 100.0 / pitch;
+}
+
+// The black-and-white rows of a page drawn onto the grid, band by band as renderVectorPage()
+// draws it, equal row for row to clipping makeGrey() of that page at the threshold: the converter
+// holds a band of the page, never the whole. The grey levels are the grey row itself.
+class VectorRows : public RowStream
+{
+public:
+    VectorRows(const VectorDocument &document, double scalePercent, double pitch, int threshold,
+               bool invert);
+    QSize size() const override { return m_size; }
+    // Rows come from the top down; a null row means memory ran out for the band.
+    const quint32 *row(int y) override;
+    GreyLevels edgeLevels(int y) override;
+
+private:
+    const VectorDocument &m_document;
+    QSize m_size;
+    double m_pixelsPerMil;
+    quint32 m_threshold;
+    quint32 m_flip;
+    QImage m_band;
+    int m_bandTop = -1;
+    int m_row = -1;
+    std::vector<quint32> m_greyRow, m_bwRow;
+};
+
+} // namespace kcore

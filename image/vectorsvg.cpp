@@ -1,0 +1,143 @@
+// The SVG reader: librsvg, which draws full SVG 1.1 with CSS, clip paths and masks.
+// librsvg's GLib headers use names Qt defines as macros (signals, slots): they come first.
+#include <librsvg/rsvg.h>
+
+#include "imagealloc.h"
+#include "vectordocument.h"
+
+#include <QFile>
+
+#include <cmath>
+#include <mutex>
+
+namespace kcore {
+
+namespace {
+
+// SVG lengths resolve at 96 pixels to the inch, as CSS defines the pixel.
+constexpr double svgDpi = 96;
+constexpr double milsPerSvgPixel = 1000.0 / svgDpi;
+
+class SvgDocument : public VectorDocument
+{
+public:
+    SvgDocument(RsvgHandle *handle, const QSizeF &pixels)
+        : VectorDocument(Svg, pixels * milsPerSvgPixel, 1, 0), m_handle(handle), m_pixels(pixels)
+    { }
+    ~SvgDocument() override { g_object_unref(m_handle); }
+
+    QImage renderRows(int width, int top, int rows, double pixelsPerMil) const override
+    {
+        if (width <= 0 || rows <= 0)
+            return QImage();
+        QImage band = allocateImage(width, rows, QImage::Format_ARGB32_Premultiplied);
+        if (band.isNull())
+            return band;
+        band.fill(Qt::white);
+        cairo_surface_t *surface = cairo_image_surface_create_for_data(
+                band.bits(), CAIRO_FORMAT_ARGB32, width, rows, int(band.bytesPerLine()));
+        cairo_t *cr = cairo_create(surface);
+        cairo_translate(cr, 0, -double(top));
+        const double f = pixelsPerMil * milsPerSvgPixel;
+        const RsvgRectangle viewport{0, 0, m_pixels.width() * f, m_pixels.height() * f};
+        GError *error = nullptr;
+        bool ok;
+        {
+            // One handle is not to be drawn from two threads at once.
+            const std::lock_guard lock(m_mutex);
+            ok = rsvg_handle_render_document(m_handle, cr, &viewport, &error);
+        }
+        if (error)
+            g_error_free(error);
+        cairo_destroy(cr);
+        cairo_surface_flush(surface);
+        cairo_surface_destroy(surface);
+        // What could not be drawn stays paper: librsvg stops only at an element it cannot
+        // draw at all, and what it drew before is kept.
+        (void)ok;
+        band.reinterpretAsFormat(QImage::Format_RGB32);
+        return band;
+    }
+
+private:
+    RsvgHandle *m_handle;
+    QSizeF m_pixels;
+    mutable std::mutex m_mutex;
+};
+
+QString svgProblem(GError *error)
+{
+    const QString detail = error && error->message ? QString::fromUtf8(error->message).trimmed()
+                                                   : QString();
+    return detail.isEmpty()
+            ? QStringLiteral("The SVG document is damaged or incomplete.")
+            : QStringLiteral("The SVG document is damaged or incomplete (%1).").arg(detail);
+}
+
+} // namespace
+
+std::unique_ptr<VectorDocument> openSvg(const QString &path, const QByteArray *data, int page,
+                                        QString *why)
+{
+    const auto fail = [why](const QString &text) {
+        if (why)
+            *why = text;
+        return std::unique_ptr<VectorDocument>();
+    };
+    if (!data && !QFile::exists(path))
+        return fail(QStringLiteral("The file does not exist."));
+    if (page != 0)
+        return fail(QStringLiteral("An SVG document has one page; there is no page %1.")
+                            .arg(page + 1));
+    GError *error = nullptr;
+    RsvgHandle *handle = nullptr;
+    if (data) {
+        if (data->isEmpty())
+            return fail(QStringLiteral("The SVG document is empty (0 bytes)."));
+        handle = rsvg_handle_new_from_data(reinterpret_cast<const guint8 *>(data->constData()),
+                                           gsize(data->size()), &error);
+    } else {
+        // From a GFile, so references resolve against the document's folder; librsvg reads no
+        // other file, and nothing from the network.
+        const QByteArray local = QFile::encodeName(path);
+        GFile *file = g_file_new_for_path(local.constData());
+        handle = rsvg_handle_new_from_gfile_sync(file, RSVG_HANDLE_FLAGS_NONE, nullptr, &error);
+        g_object_unref(file);
+    }
+    if (!handle) {
+        QFile file(path);
+        const bool empty = !data && file.size() == 0;
+        const QString problem = empty ? QStringLiteral("The SVG document is empty (0 bytes).")
+                                      : svgProblem(error);
+        if (error)
+            g_error_free(error);
+        return fail(problem);
+    }
+    rsvg_handle_set_dpi(handle, svgDpi);
+    double w = 0, h = 0;
+    if (!rsvg_handle_get_intrinsic_size_in_pixels(handle, &w, &h)) {
+        // No width and height, or percentages of a viewport there is none of: the viewBox's
+        // numbers are then pixels.
+        gboolean hasWidth, hasHeight, hasViewBox;
+        RsvgLength width, height;
+        RsvgRectangle viewBox;
+        rsvg_handle_get_intrinsic_dimensions(handle, &hasWidth, &width, &hasHeight, &height,
+                                             &hasViewBox, &viewBox);
+        if (!hasViewBox) {
+            g_object_unref(handle);
+            return fail(QStringLiteral("The SVG document gives no size: it has neither a width "
+                                       "and height in absolute units nor a viewBox."));
+        }
+        w = viewBox.width;
+        h = viewBox.height;
+    }
+    if (!(w > 0 && h > 0 && std::isfinite(w) && std::isfinite(h))) {
+        g_object_unref(handle);
+        return fail(QStringLiteral("The SVG document's page is empty (%1 x %2 pixels).")
+                            .arg(w)
+                            .arg(h));
+    }
+    return std::make_unique<SvgDocument>(handle, QSizeF(w, h));
+}
+
+} // namespace kcore
