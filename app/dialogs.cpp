@@ -2,6 +2,7 @@
 #include "dialogs.h"
 
 #include <QFileDialog>
+#include <QInputDialog>
 
 #include <optional>
 
@@ -11,6 +12,7 @@ namespace {
 
 std::optional<QString> nextFileName;
 std::optional<QMessageBox::StandardButton> nextAnswer;
+std::optional<int> nextPage;
 Record record;
 
 } // namespace
@@ -56,6 +58,26 @@ QMessageBox::StandardButton warning(QWidget *parent, const QString &text,
     return QMessageBox::StandardButton(box.exec());
 }
 
+int pageNumber(QWidget *parent, const QString &document, int pages)
+{
+    if (nextPage) {
+        const int page = *nextPage;
+        nextPage.reset();
+        return page;
+    }
+    bool ok = false;
+    const int page = QInputDialog::getInt(
+            parent, QStringLiteral("Choose a Page"),
+            QStringLiteral("%1 has %2 pages. Convert page:").arg(document).arg(pages), 1, 1,
+            pages, 1, &ok);
+    return ok ? page - 1 : -1;
+}
+
+void setNextPage(int page)
+{
+    nextPage = page;
+}
+
 void setNextFileName(const QString &name)
 {
     nextFileName = name;
@@ -76,6 +98,7 @@ void reset()
     record = Record();
     nextFileName.reset();
     nextAnswer.reset();
+    nextPage.reset();
 }
 
 } // namespace Dialogs

@@ -20,10 +20,16 @@ QMessageBox::StandardButton warning(QWidget *parent, const QString &text,
                                     const QString &informative = QString(),
                                     QMessageBox::StandardButtons buttons = QMessageBox::Ok);
 
+// Which page of a document of pages pages to open, from 0; -1 when the user cancels.
+int pageNumber(QWidget *parent, const QString &document, int pages);
+
 // For tests: the next file dialog returns name at once, unshown; an empty name cancels it.
 void setNextFileName(const QString &name);
 // For tests: the next message box returns answer at once, unshown.
 void setNextAnswer(QMessageBox::StandardButton answer);
+
+// For tests: the next page question returns page (from 0; -1 cancels) at once, unshown.
+void setNextPage(int page);
 
 // What the last dialog was given, whether it was shown or answered beforehand.
 struct Record

@@ -120,6 +120,7 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
     budget_timer.setInterval(60);
     connect(&budget_timer, &QTimer::timeout, this, &kestrel::count_budget);
     connect(&budget_watcher, &QFutureWatcher<FabResult>::finished, this, &kestrel::show_fab_result);
+    connect(&draw_watcher, &QFutureWatcher<DrawnPage>::finished, this, &kestrel::show_drawn_page);
 }
 
 kestrel::~kestrel() = default;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "board/spacecheck.h"
+#include "core/conversion.h"
 #include "export/boardimage.h"
 #include "export/fabcheck.h"
 #include "image/bwimage.h"
@@ -48,6 +49,10 @@ protected:
 
 private:
     void open_picture(const QString &path);
+    void open_document(const QString &path);
+    bool draw_vector_page();
+    void show_drawn_page();
+    kcore::ConversionSettings conversion_settings() const;
     void build_bw_image();
     double line_pitch();
     void update_size_labels();
@@ -115,4 +120,21 @@ private:
     // 100 % the grey image itself, otherwise resampled (a byte a pixel).
     QImage img_edge;
     qint64 edge_grey_key = 0;
+
+    // What is open: the picture, or a vector document whose page is drawn onto the grid again
+    // whenever the scale or the pitch changes, off the GUI thread when the grid is big; only
+    // the drawing for the newest settings is shown.
+    kcore::Source source;
+    double vector_scale = 0; // a page's exact scale from Fit to Size; 0: the scale field's
+    struct DrawnPage
+    {
+        quint64 generation = 0;
+        QImage colour;
+        QImage grey;
+        QString why; // when there is no grey image
+    };
+    QFutureWatcher<DrawnPage> draw_watcher;
+    quint64 draw_generation = 0;
+    QSize drawn_grid, pending_grid;
+    double drawn_per_mil = 0, pending_per_mil = 0;
 };

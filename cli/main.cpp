@@ -355,11 +355,13 @@ int convert(Settings s)
     switch (check.refusal) {
     case kcore::Refusal::None:
         break;
-    case kcore::Refusal::TooManyPixels:
-        say(QStringLiteral("--scale: %1 At most %2 % fits.")
-                    .arg(check.why)
-                    .arg(source.largestScale(c, int(c.scalePercent))));
+    case kcore::Refusal::TooManyPixels: {
+        const int largest = source.largestScale(c, int(c.scalePercent));
+        say(QStringLiteral("--scale: ") + check.why
+            + (largest > 0 ? QStringLiteral(" At most %1 % fits.").arg(largest)
+                           : QStringLiteral(" Not even 1 % fits at this line width.")));
         return ExitUsage;
+    }
     case kcore::Refusal::NoPixels:
         say(QStringLiteral("--scale: at %1 % the black-and-white image has no pixels; nothing "
                            "written")

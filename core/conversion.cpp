@@ -92,16 +92,6 @@ std::unique_ptr<RowStream> Source::rows(const ConversionSettings &settings) cons
                                     wholePercent(settings.scalePercent));
 }
 
-QString tooManyPixelsMessage(double scalePercent, const QSize &request)
-{
-    return QStringLiteral("At %1 % the black-and-white image would be %2 x %3 pixels, more than "
-                          "the %4 megapixels kestrel builds.")
-            .arg(scalePercent)
-            .arg(request.width())
-            .arg(request.height())
-            .arg(maxImagePixels / 1000000);
-}
-
 WriteCheck checkWrite(const QString &widthText, int unit, const ConversionSettings &settings,
                       const Source &source, const QString &notBuilt)
 {

@@ -89,8 +89,4 @@ struct WriteCheck
 WriteCheck checkWrite(const QString &widthText, int unit, const ConversionSettings &settings,
                       const Source &source, const QString &notBuilt = QString());
 
-// "At 500 % the black-and-white image would be 40000 x 20000 pixels, more than the 268
-// megapixels kestrel builds."
-QString tooManyPixelsMessage(double scalePercent, const QSize &request);
-
 } // namespace kcore

@@ -9,6 +9,7 @@
 #include "export/padswriter.h"
 #include "geometry/units.h"
 #include "offthread.h"
+#include "waitcursor.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -18,38 +19,42 @@
 
 void kestrel::make_asc_slot()
 {
-    if (img_colour.isNull()) {
-        Dialogs::warning(this, QStringLiteral("Open a picture first."),
-                         QStringLiteral("Generate writes the picture's black-and-white image; "
-                                        "there is none yet. Nothing was written."));
-        return;
+    if (draw_watcher.isRunning()) {
+        // The page for the newest settings is still being drawn: write that one.
+        WaitCursor wait;
+        draw_watcher.waitForFinished();
+        show_drawn_page();
     }
     line_pitch(); // refreshes the field's colour
-    const QString problem = kcore::lineWidthProblem(ui.le_linewidth->text(), unit_index);
-    if (!problem.isEmpty()) {
-        Dialogs::warning(this, problem + QStringLiteral("\nNothing was written."));
+    const kcore::WriteCheck check
+            = kcore::checkWrite(ui.le_linewidth->text(), unit_index, conversion_settings(), source,
+                                img_bw.isNull() ? bw_problem : QString());
+    const QString nothing = QStringLiteral("Nothing was written.");
+    switch (check.refusal) {
+    case kcore::Refusal::None:
+        break;
+    case kcore::Refusal::NoSource:
+        Dialogs::warning(this, QStringLiteral("Open a picture first."),
+                         QStringLiteral("Generate writes the picture's black-and-white image; "
+                                        "there is none yet. ")
+                                 + nothing);
         return;
-    }
-    if (img_bw.isNull()) {
-        const QString why = !bw_problem.isEmpty()
-                ? bw_problem
+    case kcore::Refusal::TooManyPixels:
+    case kcore::Refusal::NotBuilt:
+    case kcore::Refusal::NoPixels: {
+        const QString why = !check.why.isEmpty()
+                ? check.why
                 : QStringLiteral("At %1 % the black-and-white image has no pixels.")
                           .arg(ui.sb_scale->value());
         Dialogs::warning(this, QStringLiteral("There is no black-and-white image to write."),
-                         why + QStringLiteral(" Nothing was written."));
+                         why + QLatin1Char(' ') + nothing);
+        return;
+    }
+    default:
+        Dialogs::warning(this, check.why + QLatin1Char('\n') + nothing);
         return;
     }
     const kcore::PadsSettings pads = pads_settings();
-    const QString layer = kcore::layerProblem(pads);
-    if (!layer.isEmpty()) {
-        Dialogs::warning(this, layer + QStringLiteral("\nNothing was written."));
-        return;
-    }
-    if (!kcore::padsFits(img_bw.size(), pads)) {
-        Dialogs::warning(this,
-                         kcore::pitchTooLargeMessage() + QStringLiteral("\nNothing was written."));
-        return;
-    }
 
     // Suggested: the picture's name with .asc, beside it. What the user types is used as typed.
     QString suggestion;
@@ -118,7 +123,6 @@ void kestrel::update_budget()
 
 void kestrel::count_budget()
 {
-    const QString problem = kcore::lineWidthProblem(ui.le_linewidth->text(), unit_index);
     const auto noCheck = [&](const QString &text) {
         lbl_budget->setText(text);
         lbl_budget->setToolTip(text);
@@ -128,21 +132,30 @@ void kestrel::count_budget()
         if (view_mode == 3)
             ui.mainframe->update(); // no rings without a check
     };
-    if (img_bw.isNull() || !problem.isEmpty()) {
-        noCheck(img_bw.isNull() ? QString()
-                                : QStringLiteral("No file: the line width is not usable"));
+    if (source.isNull() || draw_watcher.isRunning()) {
+        noCheck(QString()); // counted once the page is drawn
+        return;
+    }
+    const kcore::WriteCheck check = kcore::checkWrite(ui.le_linewidth->text(), unit_index,
+                                                      conversion_settings(), source,
+                                                      img_bw.isNull() ? bw_problem : QString());
+    switch (check.refusal) {
+    case kcore::Refusal::LineWidth:
+        noCheck(QStringLiteral("No file: the line width is not usable"));
+        return;
+    case kcore::Refusal::Layer:
+    case kcore::Refusal::TooLarge:
+        noCheck(QStringLiteral("No file: ") + check.why);
+        return;
+    case kcore::Refusal::None:
+        if (!img_bw.isNull())
+            break;
+        [[fallthrough]];
+    default:
+        noCheck(QString());
         return;
     }
     const kcore::PadsSettings pads = pads_settings();
-    const QString layer = kcore::layerProblem(pads);
-    if (!layer.isEmpty()) {
-        noCheck(QStringLiteral("No file: ") + layer);
-        return;
-    }
-    if (!kcore::padsFits(img_bw.size(), pads)) {
-        noCheck(QStringLiteral("No file: ") + kcore::pitchTooLargeMessage());
-        return;
-    }
     // Copies: the image is shared, and a re-clip on this thread detaches from it.
     const quint64 generation = budget_generation;
     budget_watcher.setFuture(

@@ -38,6 +38,16 @@ int largestScaleWithinLimit(const QSize &grey, int maxPercent)
     return 0;
 }
 
+QString tooManyPixelsMessage(double scalePercent, const QSize &request)
+{
+    return QStringLiteral("At %1 % the black-and-white image would be %2 x %3 pixels, more than "
+                          "the %4 megapixels kestrel builds.")
+            .arg(scalePercent)
+            .arg(request.width())
+            .arg(request.height())
+            .arg(maxImagePixels / 1000000);
+}
+
 QImage scaleGrey(const QImage &grey, int scalePercent)
 {
     const QSize s = scaledRequest(grey.size(), scalePercent);
@@ -89,16 +99,8 @@ QImage makeBw(const QImage &grey, int threshold, bool invert, int scalePercent)
 BwResult BwBuilder::build(const QImage &grey, int threshold, bool invert, int scalePercent,
                           QImage &bw)
 {
-    if (!scaleWithinLimit(grey.size(), scalePercent)) {
-        const QSize s = scaledRequest(grey.size(), scalePercent);
-        return {false,
-                QStringLiteral("At %1 % the black-and-white image would be %2 x %3 pixels, more "
-                               "than the %4 megapixels kestrel builds.")
-                        .arg(scalePercent)
-                        .arg(s.width())
-                        .arg(s.height())
-                        .arg(maxImagePixels / 1000000)};
-    }
+    if (!scaleWithinLimit(grey.size(), scalePercent))
+        return {false, tooManyPixelsMessage(scalePercent, scaledRequest(grey.size(), scalePercent))};
     if (grey.isNull() || grey.cacheKey() != m_greyKey || scalePercent != m_scale) {
         m_scaled = scaleGrey(grey, scalePercent);
         m_greyKey = grey.cacheKey();

@@ -27,6 +27,10 @@ bool scaleWithinLimit(const QSize &grey, int scalePercent);
 // The largest percentage up to maxPercent whose image stays within maxImagePixels; 0 if none.
 int largestScaleWithinLimit(const QSize &grey, int maxPercent);
 
+// Why a scale is refused: "At 500 % the black-and-white image would be 40000 x 20000 pixels,
+// more than the 268 megapixels kestrel builds."
+QString tooManyPixelsMessage(double scalePercent, const QSize &request);
+
 // grey fitted into scaledRequest() with its aspect ratio kept, nearest-neighbour; null when the
 // request is empty.
 QImage scaleGrey(const QImage &grey, int scalePercent);

@@ -6,7 +6,9 @@
 #include "geometry/units.h"
 #include "image/edgegrey.h"
 #include "image/greyimage.h"
+#include "image/imagealloc.h"
 #include "image/picture.h"
+#include "image/vectordocument.h"
 #include "offthread.h"
 #include "waitcursor.h"
 
@@ -18,21 +20,30 @@
 #include <QSignalBlocker>
 #include <QStatusBar>
 #include <QWheelEvent>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <cmath>
 
 void kestrel::file_open()
 {
     // "All files" as well: pictures named .tif or without a suffix load too.
+    QString filter = QString::fromLatin1(kcore::pictureFilter);
+    if (kcore::vectorSupport())
+        filter = QStringLiteral("Pictures and documents (%1 %2);;Pictures (%1);;Vector "
+                                "documents (%2)")
+                         .arg(filter, QString::fromLatin1(kcore::vectorFilter));
     const QString name = Dialogs::openFileName(this, QStringLiteral("Open"),
-                                               QString::fromLatin1(kcore::pictureFilter)
-                                                       + QStringLiteral(";;All files (*)"));
+                                               filter + QStringLiteral(";;All files (*)"));
     if (!name.isEmpty())
         open_picture(name);
 }
 
 void kestrel::open_picture(const QString &path)
 {
+    if (kcore::isVectorFile(path)) {
+        open_document(path);
+        return;
+    }
     QImage loaded;
     QImage grey;
     QString why;
@@ -64,15 +75,141 @@ void kestrel::open_picture(const QString &path)
     img_height = img_colour.height();
     img_grey = grey;
     picture_path = path;
+    source = kcore::Source::fromPicture(loaded, path);
+    ++draw_generation; // a page still being drawn is no longer wanted
+    vector_scale = 0;
     board_zoom.fit();
     asc_size_slot();
+}
+
+void kestrel::open_document(const QString &path)
+{
+    QString why;
+    kcore::Source opened;
+    {
+        WaitCursor wait;
+        opened = kcore::Source::open(path, 0, &why);
+    }
+    if (!opened.isNull() && opened.vector()->pageCount() > 1) {
+        const int page = Dialogs::pageNumber(this, QFileInfo(path).fileName(),
+                                             opened.vector()->pageCount());
+        if (page < 0)
+            return; // the open picture stays
+        if (page > 0) {
+            WaitCursor wait;
+            opened = kcore::Source::open(path, page, &why);
+        }
+    }
+    if (opened.isNull()) {
+        Dialogs::warning(this, QStringLiteral("Could not load the file as image."), why);
+        return;
+    }
+    source = opened;
+    picture_path = path;
+    vector_scale = 0;
+    ++draw_generation;
+    drawn_grid = pending_grid = QSize();
+    img_colour = img_grey = QImage();
+    board_zoom.fit();
+    asc_size_slot();
+}
+
+kcore::ConversionSettings kestrel::conversion_settings() const
+{
+    kcore::ConversionSettings c;
+    c.threshold = ui.sl_threshold->value();
+    c.invert = ui.cb_invert->isChecked();
+    c.scalePercent = vector_scale > 0 ? vector_scale : ui.sb_scale->value();
+    c.pads = pads_settings();
+    return c;
+}
+
+bool kestrel::draw_vector_page()
+{
+    const kcore::ConversionSettings c = conversion_settings();
+    const QSize grid = source.grid(c);
+    const double perMil = kcore::vectorPixelsPerMil(c.scalePercent, c.pads.pitch);
+    if (grid == drawn_grid && perMil == drawn_per_mil)
+        return true;
+    if (draw_watcher.isRunning() && grid == pending_grid && perMil == pending_per_mil)
+        return false;
+    ++draw_generation;
+    const qint64 pixels = qint64(grid.width()) * grid.height();
+    if (grid.isEmpty() || pixels > kcore::maxImagePixels) {
+        // Nothing to draw at these settings; Generate and the status bar say why.
+        img_colour = img_grey = QImage();
+        drawn_grid = grid;
+        drawn_per_mil = perMil;
+        return true;
+    }
+    const auto draw = [page = source, c, generation = draw_generation] {
+        DrawnPage d;
+        d.generation = generation;
+        d.colour = page.colour(c);
+        d.grey = kcore::makeGrey(d.colour, &d.why);
+        if (d.colour.isNull())
+            d.why = kcore::allocationProblem(QStringLiteral("the drawn page"),
+                                             page.grid(c).width(), page.grid(c).height(),
+                                             QImage::Format_RGB32);
+        return d;
+    };
+    if (pixels < bigPicturePixels) {
+        WaitCursor wait;
+        const DrawnPage d = draw();
+        img_colour = d.colour;
+        img_grey = d.grey;
+        bw_problem = d.why;
+        drawn_grid = grid;
+        drawn_per_mil = perMil;
+        return true;
+    }
+    pending_grid = grid;
+    pending_per_mil = perMil;
+    draw_watcher.setFuture(QtConcurrent::run(draw));
+    statusBar()->showMessage(
+            QStringLiteral("Drawing the page at %1 x %2 pixels\u2026").arg(grid.width()).arg(grid.height()));
+    return false;
+}
+
+void kestrel::show_drawn_page()
+{
+    const DrawnPage d = draw_watcher.result();
+    if (d.generation != draw_generation)
+        return; // settings changed meanwhile; a newer drawing is on its way
+    img_colour = d.colour;
+    img_grey = d.grey;
+    bw_problem = d.why;
+    drawn_grid = pending_grid;
+    drawn_per_mil = pending_per_mil;
+    statusBar()->clearMessage();
+    build_bw_image();
+    ui.mainframe->repaint();
+    update_size_labels();
 }
 
 void kestrel::build_bw_image()
 {
     const int threshold = ui.sl_threshold->value();
     const bool invert = ui.cb_invert->isChecked();
-    const int scale = ui.sb_scale->value();
+    // A page is drawn onto the grid itself, so it is clipped as it is.
+    const bool vector = source.isVector();
+    if (vector && !draw_vector_page())
+        return; // shown once drawn
+    const int scale = vector ? 100 : ui.sb_scale->value();
+    if (vector && img_grey.isNull()) {
+        const kcore::ConversionSettings c = conversion_settings();
+        const QSize request = source.request(c);
+        const bool tooMany = qint64(request.width()) * request.height() > kcore::maxImagePixels;
+        const QString why = tooMany ? kcore::tooManyPixelsMessage(c.scalePercent, request)
+                                    : bw_problem;
+        const bool newProblem = !why.isEmpty() && bw_problem != why;
+        bw_problem = why;
+        img_bw = img_edge = QImage();
+        if (newProblem && tooMany)
+            Dialogs::warning(this, QStringLiteral("Could not build the black-and-white image."),
+                             why);
+        return;
+    }
     kcore::BwResult built;
     {
         WaitCursor wait;
@@ -125,28 +262,25 @@ void kestrel::asc_size_slot()
     // 500 % of a big picture is 25 times its pixels: rather than run out of memory, step the
     // scale back to the largest one kestrel builds, and say so once everything agrees again.
     const int asked = ui.sb_scale->value();
+    // A scale typed by hand replaces one Fit to Size chose for a page.
+    if (vector_scale > 0 && asked != qBound(1, int(std::lround(vector_scale)), 500))
+        vector_scale = 0;
     int allowed = asked;
-    if (!kcore::scaleWithinLimit(img_grey.size(), asked)) {
-        allowed = kcore::largestScaleWithinLimit(img_grey.size(), asked);
+    kcore::ConversionSettings c = conversion_settings();
+    const QSize request = source.request(c);
+    if (qint64(request.width()) * request.height() > kcore::maxImagePixels) {
+        allowed = source.largestScale(c, asked);
+        vector_scale = 0;
         const QSignalBlocker block(ui.sb_scale);
-        ui.sb_scale->setValue(allowed);
+        ui.sb_scale->setValue(qMax(1, allowed));
     }
     build_bw_image();
     ui.mainframe->repaint();
     update_size_labels();
-    if (allowed != asked) {
-        const QSize big = kcore::scaledRequest(img_grey.size(), asked);
-        Dialogs::warning(
-                this,
-                QStringLiteral("At %1 % the black-and-white image would be %2 x %3 pixels, more "
-                               "than the %4 megapixels kestrel can build.\nThe scale has been "
-                               "set to %5 %.")
-                        .arg(asked)
-                        .arg(big.width())
-                        .arg(big.height())
-                        .arg(kcore::maxImagePixels / 1000000)
-                        .arg(allowed));
-    }
+    if (allowed != asked && allowed > 0)
+        Dialogs::warning(this,
+                         kcore::tooManyPixelsMessage(asked, request)
+                                 + QStringLiteral("\nThe scale has been set to %1 %.").arg(allowed));
 }
 
 void kestrel::display_what_slot()
