@@ -97,6 +97,38 @@ QImage renderVectorPage(const VectorDocument &document, const QSize &grid, doubl
     return page;
 }
 
+QImage averageSubrows(const QImage &fine, int k)
+{
+    if (k == 1)
+        return fine;
+    const int width = fine.width();
+    const int rows = fine.height() / k;
+    QImage band = allocateImage(width, rows, QImage::Format_RGB32);
+    if (band.isNull())
+        return band;
+    std::vector<quint32> sum(size_t(width) * 3);
+    for (int y = 0; y < rows; ++y) {
+        std::fill(sum.begin(), sum.end(), 0);
+        for (int j = 0; j < k; ++j) {
+            const auto *in = reinterpret_cast<const quint32 *>(fine.constScanLine(y * k + j));
+            for (int x = 0; x < width; ++x) {
+                const quint32 c = in[x];
+                sum[size_t(x) * 3] += (c >> 16) & 0xff;
+                sum[size_t(x) * 3 + 1] += (c >> 8) & 0xff;
+                sum[size_t(x) * 3 + 2] += c & 0xff;
+            }
+        }
+        auto *out = reinterpret_cast<quint32 *>(band.scanLine(y));
+        const quint32 half = quint32(k / 2);
+        for (int x = 0; x < width; ++x) {
+            const quint32 *c = &sum[size_t(x) * 3];
+            out[x] = 0xff000000u | (c[0] + half) / quint32(k) << 16
+                    | (c[1] + half) / quint32(k) << 8 | (c[2] + half) / quint32(k);
+        }
+    }
+    return band;
+}
+
 VectorRows::VectorRows(const VectorDocument &document, double scalePercent, double pitch,
                        int threshold, bool invert)
     : m_document(document), m_size(vectorGrid(document.pageMils(), scalePercent, pitch)),
@@ -187,24 +219,26 @@ public:
         // 1) / image width: with a clip 2 pixels wide, scaledSize = the exact scale times the
         // image's size keeps the page's scale exact to the float the renderer takes, where a
         // page scaled to a whole number of pixels would stretch by up to a pixel. The clip's
-        // corner moves the page up by the rows above the band.
+        // corner moves the page up by the rows above the band. Rows are drawn pdfSubrows
+        // times as tall and averaged (see averageSubrows()).
+        constexpr int k = pdfSubrows;
         const double sw = std::round(perPoint * m_points.width() * width);
-        const double sh = std::round(perPoint * m_points.height() * rows);
+        const double sh = std::round(perPoint * k * m_points.height() * rows * k);
         if (!(sw >= 1 && sh >= 1 && sw < INT_MAX && sh < INT_MAX))
             return QImage();
         QPdfDocumentRenderOptions options;
         options.setScaledSize(QSize(int(sw), int(sh)));
-        options.setScaledClipRect(QRect(0, top, 2, 2));
-        QImage band;
+        options.setScaledClipRect(QRect(0, top * k, 2, 2));
+        QImage fine;
         {
             const std::lock_guard lock(m_mutex);
-            band = m_pdf->render(page(), QSize(width, rows), options);
+            fine = m_pdf->render(page(), QSize(width, rows * k), options);
         }
-        if (band.isNull())
-            return band;
-        band.convertTo(QImage::Format_ARGB32_Premultiplied);
-        overWhitePaper(band);
-        return band;
+        if (fine.isNull())
+            return fine;
+        fine.convertTo(QImage::Format_ARGB32_Premultiplied);
+        overWhitePaper(fine);
+        return averageSubrows(fine, k);
     }
 
 private:

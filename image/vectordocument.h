@@ -67,6 +67,16 @@ private:
 // and the converter must cut the page at the same rows to get the same bytes.
 constexpr int vectorBandRows = 128;
 
+// How many rows the renderers draw for each row of the grid, averaged into it: cairo (SVG)
+// resolves coverage to 1/15 of a pixel down and a run's end along a shallow edge moves with the
+// edge's height many times over (seven times at 8 degrees), so its rows are drawn four times as
+// tall; PDF's renderer is finer, twice is enough.
+constexpr int svgSubrows = 4;
+constexpr int pdfSubrows = 2;
+
+// fine's rows averaged k at a time, opaque, as Format_RGB32; null when memory runs out.
+QImage averageSubrows(const QImage &fine, int k);
+
 // The grid a page covers at a scale and pitch (mils): every side rounded up to whole pixels, so
 // the page's scale stays exact and the last column and row may reach past the page, as white
 // paper. Sides beyond an int are saturated; a side that is not finite or not positive is 0.

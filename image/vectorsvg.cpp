@@ -30,33 +30,32 @@ public:
     {
         if (width <= 0 || rows <= 0)
             return QImage();
-        QImage band = allocateImage(width, rows, QImage::Format_ARGB32_Premultiplied);
-        if (band.isNull())
-            return band;
-        band.fill(Qt::white);
+        constexpr int k = svgSubrows;
+        QImage fine = allocateImage(width, rows * k, QImage::Format_ARGB32_Premultiplied);
+        if (fine.isNull())
+            return fine;
+        fine.fill(Qt::white);
         cairo_surface_t *surface = cairo_image_surface_create_for_data(
-                band.bits(), CAIRO_FORMAT_ARGB32, width, rows, int(band.bytesPerLine()));
+                fine.bits(), CAIRO_FORMAT_ARGB32, width, rows * k, int(fine.bytesPerLine()));
         cairo_t *cr = cairo_create(surface);
+        cairo_scale(cr, 1, k);
         cairo_translate(cr, 0, -double(top));
         const double f = pixelsPerMil * milsPerSvgPixel;
         const RsvgRectangle viewport{0, 0, m_pixels.width() * f, m_pixels.height() * f};
         GError *error = nullptr;
-        bool ok;
         {
             // One handle is not to be drawn from two threads at once.
             const std::lock_guard lock(m_mutex);
-            ok = rsvg_handle_render_document(m_handle, cr, &viewport, &error);
+            // What cannot be drawn stays paper: librsvg stops only at an element it cannot draw
+            // at all, keeping what it drew before.
+            rsvg_handle_render_document(m_handle, cr, &viewport, &error);
         }
         if (error)
             g_error_free(error);
         cairo_destroy(cr);
         cairo_surface_flush(surface);
         cairo_surface_destroy(surface);
-        // What could not be drawn stays paper: librsvg stops only at an element it cannot
-        // draw at all, and what it drew before is kept.
-        (void)ok;
-        band.reinterpretAsFormat(QImage::Format_RGB32);
-        return band;
+        return averageSubrows(fine, k); // over white, so every pixel is opaque
     }
 
 private:

@@ -4,8 +4,13 @@
 #include "image/bwimage.h"
 #include "image/edgegrey.h"
 #include "image/greyimage.h"
+#include "image/vectordocument.h"
 
 #include <QBuffer>
+#include <QPageSize>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPdfWriter>
 #include <QTest>
 
 #include <algorithm>
@@ -46,6 +51,141 @@ Outline band(double shift, double left, double right, double cy)
     return [=](double y) {
         return std::vector<double>{left + (y - cy) * shift, right + (y - cy) * shift};
     };
+}
+
+// A shape drawn on the page of a vector document, in pixels of the grid at 100 %.
+struct Shape
+{
+    QString kind; // "disc", "ring", "slant", "steep", "clipped"
+    double a, b, c, d;
+};
+
+Shape shapeNamed(const QString &name)
+{
+    // Centres and radii off the pixel grid, so edges fall everywhere between pixel centres.
+    if (name == "disc")
+        return {"disc", 80.37, 60.21, 47.6, 0};
+    if (name == "ring")
+        return {"ring", 79.6, 59.3, 52.3, 23.8};
+    if (name == "slant")
+        return {"slant", 7.2939, -55.3, 209.1, 60.0}; // 7.8 degrees
+    if (name == "clipped")
+        return {"clipped", 80.37, 60.21, 47.6, 14.2}; // a ring, cut off at y = 70
+    return {"steep", 0.1371, 40.37, 111.81, 60.0}; // 82.2 degrees
+}
+
+constexpr double clipY = 70;
+
+Outline outlineOf(const Shape &s)
+{
+    if (s.kind == "disc")
+        return disc(s.a, s.b, s.c);
+    if (s.kind == "ring")
+        return ring(s.a, s.b, s.c, s.d);
+    if (s.kind == "clipped")
+        return [r = ring(s.a, s.b, s.c, s.d)](double y) {
+            return y < clipY ? r(y) : std::vector<double>();
+        };
+    return band(s.a, s.b, s.c, s.d);
+}
+
+// The two slanted edges of a band, as a polygon from above the page to below it.
+QString bandPoints(const Shape &s, double height)
+{
+    QString points;
+    for (double y : {-1.0, height + 1}) {
+        const double dx = (y - s.d) * s.a;
+        points += QStringLiteral("%1,%2 ").arg(s.b + dx, 0, 'f', 6).arg(y, 0, 'f', 6);
+    }
+    for (double y : {height + 1, -1.0}) {
+        const double dx = (y - s.d) * s.a;
+        points += QStringLiteral("%1,%2 ").arg(s.c + dx, 0, 'f', 6).arg(y, 0, 'f', 6);
+    }
+    return points;
+}
+
+// The shape in black on an SVG page of page pixels at pitch mils, sized in inches, or by its
+// viewBox alone (pixels at 96 to the inch). The ring comes through a CSS class, a transform and
+// the even-odd rule; the clipped ring through a clip path and a mask.
+QByteArray svgOf(const Shape &s, const QSizeF &page, double pitch, bool pxOnly)
+{
+    const double px = pitch * 96 / 1000; // SVG pixels to a pixel of the grid
+    QString svg = pxOnly ? QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' "
+                                          "viewBox='0 0 %1 %2'><g transform='scale(%3)'>")
+                                   .arg(page.width() * px, 0, 'f', 9)
+                                   .arg(page.height() * px, 0, 'f', 9)
+                                   .arg(px, 0, 'f', 12)
+                         : QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' width='%1in' "
+                                          "height='%2in' viewBox='0 0 %3 %4'><g>")
+                                   .arg(page.width() * pitch / 1000, 0, 'f', 9)
+                                   .arg(page.height() * pitch / 1000, 0, 'f', 9)
+                                   .arg(page.width(), 0, 'f', 6)
+                                   .arg(page.height(), 0, 'f', 6);
+    const auto circle = [](double r) {
+        return QStringLiteral("M %1 0 A %1 %1 0 1 0 %2 0 A %1 %1 0 1 0 %1 0 Z ")
+                .arg(r, 0, 'f', 6)
+                .arg(-r, 0, 'f', 6);
+    };
+    if (s.kind == "disc")
+        svg += QStringLiteral("<circle cx='%1' cy='%2' r='%3'/>").arg(s.a).arg(s.b).arg(s.c);
+    else if (s.kind == "ring")
+        svg += QStringLiteral("<style>.ink { fill: #000; fill-rule: evenodd }</style>"
+                              "<g transform='translate(%1 %2) scale(2)'><path class='ink' "
+                              "d='%3%4'/></g>")
+                       .arg(s.a)
+                       .arg(s.b)
+                       .arg(circle(s.c / 2), circle(s.d / 2));
+    else if (s.kind == "clipped")
+        svg += QStringLiteral("<clipPath id='top'><rect width='1000' height='%1'/></clipPath>"
+                              "<mask id='hole'><rect x='-10' y='-10' width='1000' height='1000' "
+                              "fill='white'/><circle cx='%2' cy='%3' r='%4' fill='black'/></mask>"
+                              "<circle cx='%2' cy='%3' r='%5' clip-path='url(#top)' "
+                              "mask='url(#hole)'/>")
+                       .arg(clipY)
+                       .arg(s.a)
+                       .arg(s.b)
+                       .arg(s.d)
+                       .arg(s.c);
+    else
+        svg += QStringLiteral("<polygon points='%1'/>").arg(bandPoints(s, page.height()));
+    return (svg + QStringLiteral("</g></svg>")).toUtf8();
+}
+
+// The shape in black on a PDF page of whole points, drawn by Qt's PDF writer; the page is
+// pagePoints, its drawing pitch mils to a pixel of the grid.
+QByteArray pdfOf(const Shape &s, const QSizeF &pagePoints, double pitch)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    {
+        QPdfWriter writer(&buffer);
+        writer.setPageSize(QPageSize(pagePoints, QPageSize::Point));
+        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+        writer.setResolution(7200);
+        QPainter painter(&writer);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(Qt::black);
+        painter.scale(pitch * 7.2, pitch * 7.2);
+        QPainterPath path;
+        path.setFillRule(Qt::OddEvenFill);
+        if (s.kind == "disc" || s.kind == "ring" || s.kind == "clipped") {
+            path.addEllipse(QPointF(s.a, s.b), s.c, s.c);
+            if (s.kind != "disc")
+                path.addEllipse(QPointF(s.a, s.b), s.d, s.d);
+            if (s.kind == "clipped")
+                painter.setClipRect(QRectF(0, 0, 1000, clipY));
+        } else {
+            const double h = pagePoints.height() / 0.072 / pitch;
+            QPolygonF polygon;
+            for (double y : {-1.0, h + 1})
+                polygon << QPointF(s.b + (y - s.d) * s.a, y);
+            for (double y : {h + 1, -1.0})
+                polygon << QPointF(s.c + (y - s.d) * s.a, y);
+            path.addPolygon(polygon);
+        }
+        painter.drawPath(path);
+    }
+    return buffer.data();
 }
 
 // The picture of an outline: each pixel's grey level is its covered area (white inside), or the
@@ -134,33 +274,55 @@ void TestEdges::runEndsFollowOutline_data()
     QTest::addColumn<double>("maxError");
     QTest::addColumn<double>("ofExact");
     QTest::addColumn<bool>("withinReach");
+    // Empty: a picture rendered here; otherwise the shape as a vector document ("svg", "pdf",
+    // "svg, px only": sized by its viewBox alone), drawn onto the grid by kestrel.
+    QTest::addColumn<QString>("document");
 
     QTest::newRow("disc, 9.4") << "disc" << 100 << false << "9.4" << 10.0 << false << 0.08 << 0.2
-                               << 0.0 << false;
+                               << 0.0 << false << QString();
     QTest::newRow("ring, 9.4, 0.2 mm") << "ring" << 100 << false << "9.4" << 7.874015748031496
-                                       << true << 0.08 << 0.2 << 0.0 << false;
+                                       << true << 0.08 << 0.2 << 0.0 << false << QString();
     QTest::newRow("shallow slant, 9.4")
-            << "slant" << 100 << false << "9.4" << 10.0 << false << 0.08 << 0.2 << 0.0 << false;
+            << "slant" << 100 << false << "9.4" << 10.0 << false << 0.08 << 0.2 << 0.0 << false << QString();
     QTest::newRow("ring inverted, 9.4")
-            << "ring" << 100 << true << "9.4" << 10.0 << false << 0.08 << 0.2 << 0.0 << false;
+            << "ring" << 100 << true << "9.4" << 10.0 << false << 0.08 << 0.2 << 0.0 << false << QString();
     // Scaled, the pixels set are still the nearest source pixels', which may lie up to half a
     // source pixel from the outline; the ends can only move between the two pixel centres around
     // a run's edge. Measured against the outline brought within that reach, the resampled
     // levels must place the ends as well as at 100 %.
     QTest::newRow("steep slant, 9.4, 23 %")
-            << "steep" << 23 << false << "9.4" << 10.0 << false << 0.08 << 0.0 << 0.0 << true;
+            << "steep" << 23 << false << "9.4" << 10.0 << false << 0.08 << 0.0 << 0.0 << true << QString();
     QTest::newRow("disc, 9.4, 57 %")
-            << "disc" << 57 << false << "9.4" << 10.0 << false << 0.08 << 0.0 << 0.0 << true;
+            << "disc" << 57 << false << "9.4" << 10.0 << false << 0.08 << 0.0 << 0.0 << true << QString();
     QTest::newRow("disc, 9.4, 150 %")
-            << "disc" << 150 << false << "9.4" << 10.0 << false << 0.08 << 0.0 << 0.0 << true;
+            << "disc" << 150 << false << "9.4" << 10.0 << false << 0.08 << 0.0 << 0.0 << true << QString();
     QTest::newRow("steep slant, 9.4, 250 %")
-            << "steep" << 250 << false << "9.4" << 10.0 << false << 0.08 << 0.0 << 0.0 << true;
+            << "steep" << 250 << false << "9.4" << 10.0 << false << 0.08 << 0.0 << 0.0 << true << QString();
     QTest::newRow("disc, 2.0, 10 mil")
-            << "disc" << 100 << false << "2.0" << 10.0 << false << 0.0 << 0.0 << 1.0 / 3 << false;
+            << "disc" << 100 << false << "2.0" << 10.0 << false << 0.0 << 0.0 << 1.0 / 3 << false << QString();
     QTest::newRow("ring, 2.0, 10 mil")
-            << "ring" << 100 << false << "2.0" << 10.0 << false << 0.0 << 0.0 << 1.0 / 3 << false;
+            << "ring" << 100 << false << "2.0" << 10.0 << false << 0.0 << 0.0 << 1.0 / 3 << false << QString();
     QTest::newRow("shallow slant, 2.0, 10 mil")
-            << "slant" << 100 << false << "2.0" << 10.0 << false << 0.0 << 0.0 << 1.0 / 3 << false;
+            << "slant" << 100 << false << "2.0" << 10.0 << false << 0.0 << 0.0 << 1.0 / 3 << false << QString();
+    // Vector documents, dark shapes on white paper as logos come; the page is not a whole number
+    // of pitches, so its last column and row reach past it.
+    QTest::newRow("svg disc, 9.4") << "disc" << 100 << true << "9.4" << 10.0 << false << 0.06
+                                   << 0.25 << 0.0 << false << "svg";
+    QTest::newRow("svg ring, CSS class, transform, even-odd, 9.4")
+            << "ring" << 100 << true << "9.4" << 10.0 << false << 0.06 << 0.25 << 0.0 << false
+            << "svg";
+    QTest::newRow("svg slant, 9.4, 0.2 mm") << "slant" << 100 << true << "9.4" << 7.874015748031496
+                                            << true << 0.06 << 0.25 << 0.0 << false << "svg";
+    QTest::newRow("svg clip path and mask, 9.4") << "clipped" << 100 << true << "9.4" << 10.0
+                                                 << false << 0.06 << 0.25 << 0.0 << false << "svg";
+    QTest::newRow("svg disc, px only, 9.4") << "disc" << 100 << true << "9.4" << 10.0 << false
+                                            << 0.06 << 0.25 << 0.0 << false << "svg, px only";
+    QTest::newRow("svg disc, 9.4, 57 %") << "disc" << 57 << true << "9.4" << 10.0 << false << 0.06
+                                         << 0.25 << 0.0 << false << "svg";
+    QTest::newRow("pdf ring, 9.4") << "ring" << 100 << true << "9.4" << 10.0 << false << 0.06
+                                   << 0.25 << 0.0 << false << "pdf";
+    QTest::newRow("pdf slant, 9.4, 0.2 mm") << "slant" << 100 << true << "9.4" << 7.874015748031496
+                                            << true << 0.06 << 0.25 << 0.0 << false << "pdf";
 }
 
 void TestEdges::runEndsFollowOutline()
@@ -175,20 +337,45 @@ void TestEdges::runEndsFollowOutline()
     QFETCH(double, maxError);
     QFETCH(double, ofExact);
     QFETCH(bool, withinReach);
+    QFETCH(QString, document);
 
-    // Centres and radii off the pixel grid, so edges fall everywhere between pixel centres.
     const QSize size(160, 120);
-    const Outline outline = shape == "disc" ? disc(80.37, 60.21, 47.6)
-            : shape == "ring"               ? ring(79.6, 59.3, 52.3, 23.8)
-            : shape == "slant"              ? band(7.2939, -55.3, 209.1, 60.0) // 7.8 degrees
-                                            : band(0.1371, 40.37, 111.81, 60.0); // 82.2 degrees
-    const QImage grey = kcore::makeGrey(render(outline, size, dark));
+    const Outline outline = outlineOf(shapeNamed(shape));
+    QImage grey;
+    double sx = 0, sy = 0;
+    if (document.isEmpty()) {
+        grey = kcore::makeGrey(render(outline, size, dark));
+    } else {
+        // A page a fraction of a pixel larger than the picture: the grid rounds it up.
+        QSizeF page(160.37, 120.2);
+        QByteArray bytes;
+        if (document == "pdf") {
+            const QSizeF points(std::round(page.width() * pitch * 0.072),
+                                std::round(page.height() * pitch * 0.072));
+            page = points / (0.072 * pitch);
+            bytes = pdfOf(shapeNamed(shape), points, pitch);
+        } else {
+            bytes = svgOf(shapeNamed(shape), page, pitch, document.contains("px only"));
+        }
+        QString why;
+        const std::unique_ptr<kcore::VectorDocument> vector = kcore::VectorDocument::fromData(
+                bytes, document == "pdf" ? kcore::VectorDocument::Pdf : kcore::VectorDocument::Svg,
+                0, &why);
+        QVERIFY2(vector, qPrintable(why));
+        const QSize grid = kcore::vectorGrid(vector->pageMils(), scale, pitch);
+        QCOMPARE(grid, QSize(int(std::ceil(page.width() * scale / 100 - 1e-9)),
+                             int(std::ceil(page.height() * scale / 100 - 1e-9))));
+        grey = kcore::makeGrey(kcore::renderVectorPage(*vector, grid, scale, pitch));
+        sx = sy = scale / 100.0; // the page's scale is exact
+    }
     const int threshold = 128;
-    const QImage bw = kcore::makeBw(grey, threshold, dark, scale);
+    const QImage bw = kcore::makeBw(grey, threshold, dark, document.isEmpty() ? scale : 100);
     const QImage levels = kcore::edgeGrey(grey, bw.size());
     QVERIFY(!levels.isNull());
-    const double sx = double(bw.width()) / size.width();
-    const double sy = double(bw.height()) / size.height();
+    if (document.isEmpty()) {
+        sx = double(bw.width()) / size.width();
+        sy = double(bw.height()) / size.height();
+    }
 
     std::vector<Run> runs;
     const QImage words = kcore::pixelWords(bw);
