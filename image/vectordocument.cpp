@@ -144,12 +144,18 @@ const quint32 *VectorRows::row(int y)
     const int top = y / vectorBandRows * vectorBandRows;
     if (top != m_bandTop || m_band.isNull()) {
         m_band = QImage();
-        m_band = m_document.renderRows(m_size.width(), top,
-                                       qMin(vectorBandRows, m_size.height() - top),
-                                       m_pixelsPerMil);
+        if (m_next.valid() && m_nextTop == top)
+            m_band = m_next.get();
+        else
+            m_band = bandAt(top);
         m_bandTop = top;
         if (m_band.isNull())
             return nullptr;
+        const int next = top + vectorBandRows;
+        if (next < m_size.height() && !m_next.valid()) {
+            m_nextTop = next;
+            m_next = std::async(std::launch::async, [this, next] { return bandAt(next); });
+        }
     }
     const int w = m_size.width();
     greyRow(reinterpret_cast<const quint32 *>(m_band.constScanLine(y - top)), m_greyRow.data(), w,
@@ -157,6 +163,12 @@ const quint32 *VectorRows::row(int y)
     clipRow(m_greyRow.data(), m_bwRow.data(), w, m_threshold, m_flip, false);
     m_row = y;
     return m_bwRow.data();
+}
+
+QImage VectorRows::bandAt(int top) const
+{
+    return m_document.renderRows(m_size.width(), top, qMin(vectorBandRows, m_size.height() - top),
+                                 m_pixelsPerMil);
 }
 
 GreyLevels VectorRows::edgeLevels(int y)

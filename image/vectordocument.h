@@ -10,6 +10,7 @@
 #include <QSizeF>
 #include <QString>
 
+#include <future>
 #include <memory>
 #include <vector>
 
@@ -95,7 +96,8 @@ inline double vectorPixelsPerMil(double scalePercent, double pitch)
 
 // The black-and-white rows of a page drawn onto the grid, band by band as renderVectorPage()
 // draws it, equal row for row to clipping makeGrey() of that page at the threshold: the converter
-// holds a band of the page, never the whole. The grey levels are the grey row itself.
+// holds a band or two of the page, never the whole. The next band is drawn on another thread
+// while this one's rows are used. The grey levels are the grey row itself.
 class VectorRows : public RowStream
 {
 public:
@@ -107,6 +109,8 @@ public:
     GreyLevels edgeLevels(int y) override;
 
 private:
+    QImage bandAt(int top) const;
+
     const VectorDocument &m_document;
     QSize m_size;
     double m_pixelsPerMil;
@@ -116,6 +120,8 @@ private:
     int m_bandTop = -1;
     int m_row = -1;
     std::vector<quint32> m_greyRow, m_bwRow;
+    std::future<QImage> m_next; // the band below, drawing
+    int m_nextTop = -1;
 };
 
 } // namespace kcore

@@ -2,8 +2,13 @@
 #include "testsupport.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QPageSize>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPdfWriter>
 #include <QTimer>
 #include <QWidget>
 
@@ -27,6 +32,46 @@ QImage checkerboard(int width, int height)
         for (int x = 0; x < width; ++x)
             img.setPixel(x, y, (x + y) % 2 ? 0xffffffffu : 0xff000000u);
     return img;
+}
+
+QByteArray logoSvg()
+{
+    return "<svg xmlns='http://www.w3.org/2000/svg' width='40mm' height='16mm' "
+           "viewBox='0 0 40 16'>"
+           "<style>.ring { fill: none; stroke: #101010; stroke-width: 1.6 }</style>"
+           "<defs><clipPath id='half'><rect width='40' height='9'/></clipPath>"
+           "<mask id='hole'><rect width='40' height='16' fill='white'/>"
+           "<circle cx='31' cy='8' r='1.5' fill='black'/></mask></defs>"
+           "<ellipse class='ring' cx='8' cy='8' rx='5.5' ry='4.5' transform='rotate(20 8 8)'/>"
+           "<polygon points='16,14 20,2 22.5,2 18.5,14' fill='#202020'/>"
+           "<circle cx='31' cy='10' r='6' clip-path='url(#half)' mask='url(#hole)'/></svg>";
+}
+
+QByteArray logoPdf()
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    {
+        QPdfWriter writer(&buffer);
+        writer.setPageSize(QPageSize(QSizeF(113, 45), QPageSize::Point));
+        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+        writer.setResolution(720);
+        QPainter painter(&writer);
+        painter.scale(10, 10); // points
+        painter.setPen(QPen(QColor(0x10, 0x10, 0x10), 4.5));
+        painter.drawEllipse(QPointF(22.7, 22.7), 15.6, 12.8);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(0x20, 0x20, 0x20));
+        painter.drawPolygon(QPolygonF({{45.4, 39.7}, {56.7, 5.7}, {63.8, 5.7}, {52.4, 39.7}}));
+        QPainterPath disc;
+        disc.addEllipse(QPointF(87.9, 28.3), 17, 17);
+        QPainterPath hole;
+        hole.addEllipse(QPointF(87.9, 22.7), 4.3, 4.3);
+        painter.setClipRect(QRectF(0, 0, 113, 25.5));
+        painter.setBrush(Qt::black);
+        painter.drawPath(disc.subtracted(hole));
+    }
+    return buffer.data();
 }
 
 bool writeFile(const QString &path, const QByteArray &bytes)

@@ -24,6 +24,12 @@ QImage checkerboard(int width, int height);
 // Writes bytes to path, replacing what was there; false if it cannot.
 bool writeFile(const QString &path, const QByteArray &bytes);
 
+// A 40 x 16 mm logo as real exports draw one: a ring through a CSS class and a transform, a
+// slanted bar, and a disc cut by a clip path with a hole from a mask.
+QByteArray logoSvg();
+// Its shapes as a PDF page of 113 x 45 points, from Qt's PDF writer.
+QByteArray logoPdf();
+
 // A picture of the given format filled with random content (a random palette for indexed ones).
 QImage randomImage(QRandomGenerator &rng, const QSize &size, QImage::Format format);
 
