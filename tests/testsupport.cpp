@@ -74,6 +74,56 @@ QByteArray logoPdf()
     return buffer.data();
 }
 
+QList<BadDocument> badDocuments()
+{
+    const QByteArray logo = logoSvg();
+    const QByteArray pdf = logoPdf();
+    // A page with nothing on it; the reader rebuilds the missing cross-reference table.
+    const QByteArray page = "%PDF-1.4\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n"
+                            "2 0 obj<</Type/Pages/Kids[3 0 R]/Count 1>>endobj\n"
+                            "3 0 obj<</Type/Page/Parent 2 0 R/MediaBox[0 0 14400 14400]>>endobj\n"
+                            "trailer<</Root 1 0 R>>\n%%EOF\n";
+    QByteArray bomb = "<?xml version='1.0'?><!DOCTYPE svg [<!ENTITY a 'aaaaaaaaaaaaaaaa'>";
+    for (char e = 'b'; e <= 'k'; ++e)
+        bomb += QByteArray("<!ENTITY ") + e + " '" + QByteArray("&").append(char(e - 1)).append(';').repeated(16) + "'>";
+    bomb += "]><svg xmlns='http://www.w3.org/2000/svg' width='1in' height='1in'><text>&k;</text></svg>";
+    // Encrypted with a password (AES-256), as a protected export would be.
+    const QByteArray encrypted = QByteArray::fromBase64(
+            "JVBERi0xLjcKJb/3ov4KMSAwIG9iago8PCAvRXh0ZW5zaW9ucyA8PCAvQURCRSA8PCAvQmFzZVZlcnNpb24gLzEu"
+            "NyAvRXh0ZW5zaW9uTGV2ZWwgOCA+PiA+PiAvUGFnZXMgMiAwIFIgL1R5cGUgL0NhdGFsb2cgPj4KZW5kb2JqCjIg"
+            "MCBvYmoKPDwgL0NvdW50IDEgL0tpZHMgWyAzIDAgUiBdIC9UeXBlIC9QYWdlcyA+PgplbmRvYmoKMyAwIG9iago8"
+            "PCAvTWVkaWFCb3ggWyAwIDAgNzIgNzIgXSAvUGFyZW50IDIgMCBSIC9UeXBlIC9QYWdlID4+CmVuZG9iago0IDAg"
+            "b2JqCjw8IC9DRiA8PCAvU3RkQ0YgPDwgL0F1dGhFdmVudCAvRG9jT3BlbiAvQ0ZNIC9BRVNWMyAvTGVuZ3RoIDMy"
+            "ID4+ID4+IC9GaWx0ZXIgL1N0YW5kYXJkIC9MZW5ndGggMjU2IC9PIDwwMWU4N2UyNDE4NzVhN2VhZDE1MDgwYTM4"
+            "OWY5NjNkNjVlNGQ2MGNmODk4N2Y2MjY3MTUwZTllNzIyNDc3MjE1ZTllNTFmMmYyYTYxMmJkMDQ3ZTE5OTM0MGM1"
+            "OGNhMzM+IC9PRSA8YjM0ZTI1NDM0NzBiN2QwMzE3MjQzYzZkMzFmOWU2Yjg2MGMxZDEyM2YzMWZhYmFjZDgxNWFi"
+            "MTJmNWUxNjUwND4gL1AgLTQgL1Blcm1zIDwyMTQ0NGJjODRmNTRkZTAwZDk5MWZlNDI2OTBjOWJkZD4gL1IgNiAv"
+            "U3RtRiAvU3RkQ0YgL1N0ckYgL1N0ZENGIC9VIDwwMjViODc5YzU1NzdhZWRmYzg4MWZjYjE0N2M0NWIyY2RjNGYw"
+            "NTIzZDUyYmJiYmIyZWRmYmExMWQxNjVkMDVmNmIyMzlkOGIwYzk3Yjk0Nzg1MDkwYWJhODk4MTEzZmU+IC9VRSA8"
+            "OThmNDAzYWUyZjFjYWQwMzQ3ZDA3NWYxYTRkNDZhNzRhNTM2NjZiYmZkNDZiOThlZjU3Y2JmMjU1NTU3YmY4YT4g"
+            "L1YgNSA+PgplbmRvYmoKeHJlZgowIDUKMDAwMDAwMDAwMCA2NTUzNSBmIAowMDAwMDAwMDE1IDAwMDAwIG4gCjAw"
+            "MDAwMDAxMzAgMDAwMDAgbiAKMDAwMDAwMDE4OSAwMDAwMCBuIAowMDAwMDAwMjYwIDAwMDAwIG4gCnRyYWlsZXIg"
+            "PDwgL1Jvb3QgMSAwIFIgL0lEIFs8NGI1ZjQ3ZDAxMGY4MDcyMDMzZDhmNTIzZmVkNzE4YzE+PDkwMGNiYzM4NDEw"
+            "ODQxMjU5ODc0YjE5NDg0OWUzN2VkPl0gL0VuY3J5cHQgNCAwIFIgPj4Kc3RhcnR4cmVmCjgwNwolJUVPRgo=");
+    return {
+            {"cut.svg", logo.left(logo.size() / 2), "The SVG document is damaged or incomplete", 1},
+            {"empty.svg", QByteArray(), "The SVG document is empty (0 bytes).", 1},
+            {"bomb.svg", bomb, "The SVG document is damaged or incomplete", 1},
+            {"nosize.svg",
+             "<svg xmlns='http://www.w3.org/2000/svg' width='100%' height='100%'>"
+             "<circle r='4'/></svg>",
+             "The SVG document gives no size", 1},
+            {"vast.svg",
+             "<svg xmlns='http://www.w3.org/2000/svg' width='100in' height='40in'><circle "
+             "r='4'/></svg>",
+             "At 100 % the black-and-white image would be 50000 x 20000 pixels", 2},
+            {"cut.pdf", pdf.left(pdf.size() / 2), "The PDF document is damaged or incomplete.", 1},
+            {"empty.pdf", QByteArray(), "The PDF document is empty (0 bytes).", 1},
+            {"encrypted.pdf", encrypted, "The PDF document is encrypted", 1},
+            {"vast.pdf", page, "At 100 % the black-and-white image would be 100000 x 100000", 2},
+    };
+}
+
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);

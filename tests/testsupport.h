@@ -29,6 +29,17 @@ bool writeFile(const QString &path, const QByteArray &bytes);
 QByteArray logoSvg();
 // Its shapes as a PDF page of 113 x 45 points, from Qt's PDF writer.
 QByteArray logoPdf();
+// Documents kestrel must refuse, each with how its reason for the user begins, and the
+// converter's exit code: damaged, empty, encrypted, an entity bomb, no size, pages beyond the
+// pixel bound at 2 mil.
+struct BadDocument
+{
+    const char *name;
+    QByteArray bytes;
+    const char *reason;
+    int exitCode;
+};
+QList<BadDocument> badDocuments();
 
 // A picture of the given format filled with random content (a random palette for indexed ones).
 QImage randomImage(QRandomGenerator &rng, const QSize &size, QImage::Format format);

@@ -141,6 +141,8 @@ void TestConvert::initTestCase()
                                    testsupport::logoSvg()));
     QVERIFY(testsupport::writeFile(m_dir.filePath(QStringLiteral("logo.pdf")),
                                    testsupport::logoPdf()));
+    for (const testsupport::BadDocument &d : testsupport::badDocuments())
+        QVERIFY(testsupport::writeFile(m_dir.filePath(QLatin1String(d.name)), d.bytes));
     QImage one(1, 1, QImage::Format_RGB32);
     one.fill(Qt::white);
     QVERIFY(one.save(m_dir.filePath(QStringLiteral("one.pbm"))));
@@ -404,6 +406,12 @@ void TestConvert::errors_data()
             << QStringList{"--format", "5.0", pic, "@out"} << 2 << "--format takes 2.0 or 9.4";
     QTest::newRow("unknown layer kind") << QStringList{"--layer-kind", "inner", pic, "@out"} << 2
                                         << "--layer-kind takes top-copper, bottom-copper";
+    for (const testsupport::BadDocument &d : testsupport::badDocuments())
+        QTest::newRow(d.name) << QStringList{QLatin1Char('@') + QLatin1String(d.name), "@out"}
+                              << d.exitCode << d.reason;
+    QTest::newRow("page beyond the document's")
+            << QStringList{"--page", "2", "@logo.pdf", "@out"} << 1
+            << "The PDF document has 1 page(s); there is no page 2.";
     QTest::newRow("output cannot be written")
             << QStringList{pic, "/proc/kestrel-convert-test.asc"} << 1
             << "could not write /proc/kestrel-convert-test.asc";

@@ -202,6 +202,10 @@ void TestLimits::corpusThroughWindow()
            << write(QStringLiteral("bomb.png"), pngBomb(100000, 100000))
            << write(QStringLiteral("bomb.gif"), gifBomb())
            << write(QStringLiteral("bomb.bmp"), bmpBomb());
+    // Vector documents that cannot be read; a page beyond the bound opens, and is refused later.
+    for (const testsupport::BadDocument &d : testsupport::badDocuments())
+        if (d.exitCode == 1)
+            corpus << write(QLatin1String(d.name), d.bytes);
 
     kestrel w;
     w.show();
