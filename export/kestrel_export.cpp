@@ -161,9 +161,8 @@ void kestrel::show_fab_result()
     const FabResult r = budget_watcher.result();
     if (r.generation != budget_generation)
         return; // a newer count is on its way
-    lbl_budget->setText(
-            kcore::fabSummary(r.fab)
-            + QStringLiteral(", coverage %1 %").arg(r.spaces.coveragePercent, 0, 'f', 1));
+    lbl_budget->setText(kcore::fabSummary(r.fab) + QStringLiteral(", ")
+                        + kcore::coverageSummary(r.spaces));
     lbl_budget->setToolTip(QStringLiteral("What Generate will write: ") + lbl_budget->text());
     const QString warning = kcore::fabWarning(r.fab);
     lbl_fabwarning->setVisible(!warning.isEmpty());
