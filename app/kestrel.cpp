@@ -82,12 +82,11 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
                            "number documentation"));
     load_board_options();
 
-    ui.mainframe->installEventFilter(this);
     ui.lbl_status->setText(QString());
 
     unit_index = 0;
     in_unit_change = false;
-    view_mode = 2;
+    view_mode = ViewMode::Colour;
     img_width = 0;
     img_height = 0;
 
@@ -282,7 +281,6 @@ void kestrel::board_options_changed()
     save_board_options();
     update_edge_grey();
     update_size_labels(); // the layout's rounding decides the size; refreshes the fab check too
-    ui.mainframe->repaint();
 }
 
 // The board options outlive the session: a user's board program and board maker stay the same.

@@ -113,6 +113,9 @@ void kestrel::update_budget()
     ++budget_generation;
     lbl_budget->setText(img_bw.isNull() ? QString() : QStringLiteral("Checking\u2026"));
     lbl_gaps->clear();
+    ui.mainframe->setFindings({});
+    // Every change of the image or the settings comes through here, so the view follows them.
+    update_view();
     budget_timer.start();
 }
 
@@ -125,8 +128,6 @@ void kestrel::count_budget()
         lbl_fabwarning->hide();
         lbl_gaps->hide();
         shown_generation = 0;
-        if (view_mode == 3)
-            ui.mainframe->update(); // no rings without a check
     };
     if (img_bw.isNull() || !problem.isEmpty()) {
         noCheck(img_bw.isNull() ? QString()
@@ -181,9 +182,7 @@ void kestrel::show_fab_result()
                            "Finding, F3)")
                     .arg(kcore::milsText(r.spaces.minSpaceMils)));
     lbl_gaps->show();
-    space_report = r.spaces;
     shown_generation = r.generation;
-    finding_index = -1;
-    if (view_mode == 3)
-        ui.mainframe->update();
+    ui.mainframe->setFindings(r.spaces.findings);
+    emit fabCheckShown();
 }
