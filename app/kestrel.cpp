@@ -131,10 +131,10 @@ QIcon kestrel::appIcon()
     return icon;
 }
 
-void kestrel::open_startup_arguments(const QStringList &arguments)
+void kestrel::open_startup_arguments(const QStringList &pictures)
 {
-    if (arguments.size() > 1 && !arguments.at(1).isEmpty())
-        open_picture(arguments.at(1));
+    if (!pictures.isEmpty() && !pictures.first().isEmpty())
+        open_picture(pictures.first());
 }
 
 void kestrel::quit_slot()

@@ -29,9 +29,9 @@ public:
     // The program's icon, for the window and the task bar.
     static QIcon appIcon();
 
-    // Opens the picture named on the command line (the first argument after the program's
-    // name), exactly as File, Open does once a file is chosen.
-    void open_startup_arguments(const QStringList &arguments);
+    // Opens the picture named on the command line (the first of pictures, the arguments left
+    // once the options are read), exactly as File, Open does once a file is chosen.
+    void open_startup_arguments(const QStringList &pictures);
 
 signals:
     // A fab check's result is in the status bar (and its findings in the Board view).

@@ -1,5 +1,6 @@
 // Tests of the kestrel window driven as a user would: start state, wiring, dialogs, the whole
 // path from a picture file to the written PADS file, and the preview.
+#include "commandline.h"
 #include "dialogs.h"
 #include "kestrel.h"
 #include "literal.h"
@@ -136,6 +137,8 @@ private slots:
     void refusedLineWidths();
     void startupArgument_data();
     void startupArgument();
+    void commandLine_data();
+    void commandLine();
     void boardView();
     void fabWarning_data();
     void fabWarning();
@@ -700,7 +703,7 @@ void TestWindow::startupArgument()
                 box->accept();
             },
             2000);
-    w.open_startup_arguments({QStringLiteral("kestrel"), m_dir.filePath(name)});
+    w.open_startup_arguments({m_dir.filePath(name)});
     if (reason.isEmpty()) {
         QCOMPARE(::text(&w, "lbl_info"), QStringLiteral("Width=30 Heigth=12"));
         QCOMPARE(text, QString());
@@ -709,6 +712,33 @@ void TestWindow::startupArgument()
         QVERIFY2(informative.startsWith(reason), qPrintable(informative));
         QCOMPARE(::text(&w, "lbl_info"), QStringLiteral("info"));
     }
+}
+
+void TestWindow::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("stop"); // the help's first line, "version" or the error; or empty
+    QTest::addColumn<QStringList>("pictures");
+    QTest::newRow("help") << QStringList{"--help"} << "Usage: kestrel [options] [picture]"
+                          << QStringList();
+    QTest::newRow("version") << QStringList{"-v"} << "version" << QStringList();
+    QTest::newRow("unknown option") << QStringList{"--hlep", "logo.png"} << "Unknown option 'hlep'."
+                                    << QStringList{"logo.png"};
+    QTest::newRow("a picture named like an option")
+            << QStringList{"--", "--help.png"} << QString() << QStringList{"--help.png"};
+}
+
+void TestWindow::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, stop);
+    QFETCH(QStringList, pictures);
+    const CommandLine line = CommandLine::read(QStringList{"kestrel"} + arguments);
+    const QString stopped = line.help ? line.helpText.section(QLatin1Char('\n'), 0, 0)
+            : line.version            ? QStringLiteral("version")
+                                      : line.error;
+    QCOMPARE(stopped, stop);
+    QCOMPARE(line.pictures, pictures);
 }
 
 void TestWindow::boardView()
