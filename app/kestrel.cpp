@@ -116,6 +116,9 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
     connect(ui.actionFabLimits, &QAction::triggered, this, &kestrel::choose_fab_limits);
     connect(ui.actionFitToSize, &QAction::triggered, this, &kestrel::fit_to_size);
     connect(ui.actionNextFinding, &QAction::triggered, this, &kestrel::next_finding);
+    // A child by name, so that a test can tell when a count is started.
+    budget_timer.setParent(this);
+    budget_timer.setObjectName(QStringLiteral("budget_timer"));
     budget_timer.setSingleShot(true);
     budget_timer.setInterval(60);
     connect(&budget_timer, &QTimer::timeout, this, &kestrel::count_budget);

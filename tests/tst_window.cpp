@@ -24,13 +24,16 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSemaphore>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
+#include <QThreadPool>
 #include <QTimer>
 #include <QWheelEvent>
 
@@ -142,6 +145,7 @@ private slots:
     void boardView();
     void fabWarning_data();
     void fabWarning();
+    void onlyNewestFabCheckShown();
     void fitToSize();
 
 private:
@@ -163,8 +167,9 @@ void TestWindow::init()
 void TestWindow::cleanup()
 {
     // A dialog left open would swallow the next test's input, an answer left over its dialog.
-    QVERIFY(!QApplication::activeModalWidget());
+    const bool leftOpen = testsupport::closeOpenDialogs();
     Dialogs::reset();
+    QVERIFY(!leftOpen);
 }
 
 QString TestWindow::writePicture(const QImage &img, const QString &name)
@@ -281,26 +286,31 @@ void TestWindow::helpDialog()
     QVERIFY(help);
 
     for (int round = 0; round < 2; ++round) {
-        bool checked = false;
+        // Seen in the dialog, checked once it is closed.
+        QWidget *dialog = nullptr, *parent = nullptr;
+        QString title, about, before, after;
+        int scrolled = -1;
         const auto watch = onNextModal([&](QWidget *modal) {
-            auto *dialog = qobject_cast<QDialog *>(modal);
-            QVERIFY(dialog);
-            QCOMPARE(dialog->parentWidget(), &w);
-            QCOMPARE(dialog->windowTitle(), QStringLiteral("Voltmeld Help"));
-            auto *about = child<QTextEdit>(dialog, "textEdit");
-            auto *body = child<QTextEdit>(dialog, "help_window");
-            QVERIFY(about->toPlainText().startsWith(QLatin1String("KESTREL V1.0. ")));
-            // A fresh dialog every time: never scrolled, whatever happened to the last one.
-            QCOMPARE(body->verticalScrollBar()->value(), 0);
-            const QString plain = body->toPlainText();
+            dialog = qobject_cast<QDialog *>(modal);
+            parent = modal->parentWidget();
+            title = modal->windowTitle();
+            about = child<QTextEdit>(modal, "textEdit")->toPlainText();
+            auto *body = child<QTextEdit>(modal, "help_window");
+            scrolled = body->verticalScrollBar()->value();
+            before = body->toPlainText();
             QTest::keyClicks(body, QStringLiteral("typed"));
-            QCOMPARE(body->toPlainText(), plain);
+            after = body->toPlainText();
             body->verticalScrollBar()->setValue(body->verticalScrollBar()->maximum());
-            checked = true;
-            QTest::keyClick(dialog, Qt::Key_Escape);
+            QTest::keyClick(modal, Qt::Key_Escape);
         });
         help->trigger();
-        QVERIFY(checked);
+        QVERIFY(dialog);
+        QCOMPARE(parent, &w);
+        QCOMPARE(title, QStringLiteral("Voltmeld Help"));
+        QVERIFY(about.startsWith(QLatin1String("KESTREL V1.0. ")));
+        // A fresh dialog every time: never scrolled, whatever happened to the last one.
+        QCOMPARE(scrolled, 0);
+        QCOMPARE(after, before);
         QVERIFY(!w.findChild<QDialog *>());
     }
 }
@@ -559,15 +569,24 @@ void TestWindow::nothingToWrite_data()
     QTest::addColumn<int>("scale");
     QTest::addColumn<qsizetype>("memory"); // bytes an image may take, 0 for any
     QTest::addColumn<QString>("shown"); // when it happens; empty if nothing is shown then
-    QTest::addColumn<QString>("refusal");
+    QTest::addColumn<QString>("refusal"); // %1 the file chosen
+    QTest::addColumn<QString>("chosen");
     QTest::newRow("no picture") << false << 100 << qsizetype(0) << QString()
-                                << "Open a picture first.";
+                                << "Open a picture first."
+                                << "kept.asc";
     QTest::newRow("no memory for the black-and-white image")
             << true << 500 << qsizetype(10000)
             << "There is not enough memory for the black-and-white image (200 x 100 pixels)."
-            << "There is no black-and-white image to write.";
+            << "There is no black-and-white image to write."
+            << "kept.asc";
     QTest::newRow("no pixels left at 2 %") << true << 2 << qsizetype(0) << QString()
-                                           << "There is no black-and-white image to write.";
+                                           << "There is no black-and-white image to write."
+                                           << "kept.asc";
+    QTest::newRow("the picture itself chosen")
+            << true << 100 << qsizetype(0) << QString()
+            << "%1 is the picture being converted; writing the board file there would destroy "
+               "it.\nNothing was written."
+            << "nothing.png";
 }
 
 void TestWindow::nothingToWrite()
@@ -577,6 +596,7 @@ void TestWindow::nothingToWrite()
     QFETCH(qsizetype, memory);
     QFETCH(QString, shown);
     QFETCH(QString, refusal);
+    QFETCH(QString, chosen);
     kestrel w;
     w.show();
     if (picture)
@@ -588,9 +608,11 @@ void TestWindow::nothingToWrite()
     kcore::setAllocationLimit(0);
     QCOMPARE(Dialogs::last().informative, shown);
 
-    const QString out = m_dir.filePath(QStringLiteral("kept.asc"));
+    // (A picture is read once it is open, so what its file holds now does not matter.)
+    const QString out = m_dir.filePath(chosen);
     QVERIFY(testsupport::writeFile(out, "yesterday's board\n"));
-    QCOMPARE(messageOfNextBox([&] { generate(w, out); }), refusal);
+    QCOMPARE(messageOfNextBox([&] { generate(w, out); }),
+             refusal.contains(QLatin1String("%1")) ? refusal.arg(out) : refusal);
     QFile file(out);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("yesterday's board\n"));
@@ -691,19 +713,25 @@ void TestWindow::startupArgument()
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QString text, informative;
+    QWidget *parent = nullptr;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
     const auto watch = onNextModal(
             [&](QWidget *m) {
-                auto *box = qobject_cast<QMessageBox *>(m);
-                QVERIFY(box);
-                // Over the window, with a warning icon, as every message of kestrel's.
-                QCOMPARE(box->parentWidget(), &w);
-                QCOMPARE(box->icon(), QMessageBox::Warning);
-                text = box->text();
-                informative = box->informativeText();
-                box->accept();
+                parent = m->parentWidget();
+                if (auto *box = qobject_cast<QMessageBox *>(m)) {
+                    icon = box->icon();
+                    text = box->text();
+                    informative = box->informativeText();
+                }
+                testsupport::closeDialog(m);
             },
             2000);
     w.open_startup_arguments({m_dir.filePath(name)});
+    if (!reason.isEmpty()) {
+        // Over the window, with a warning icon, as every message of kestrel's.
+        QCOMPARE(parent, &w);
+        QCOMPARE(icon, QMessageBox::Warning);
+    }
     if (reason.isEmpty()) {
         QCOMPARE(::text(&w, "lbl_info"), QStringLiteral("Width=30 Heigth=12"));
         QCOMPARE(text, QString());
@@ -880,14 +908,20 @@ void TestWindow::fabWarning_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("line");
     QTest::addColumn<QString>("warning"); // the warning's tooltip, empty when there is none
+    QTest::addColumn<int>("preset"); // of Board, Fab Limits, chosen once the line is counted
     QTest::newRow("0.06 mm, 3 mil lines")
             << "0.06"
             << "line 3 mil"
-            << "The 3 mil line is finer than the 4 mil (0.102 mm) the board maker can make.";
+            << "The 3 mil line is finer than the 4 mil (0.102 mm) the board maker can make." << -1;
     QTest::newRow("0.1 mm, 4 mil lines") << "0.1"
-                                         << "line 4 mil" << QString();
+                                         << "line 4 mil" << QString() << -1;
     QTest::newRow("0.2 mm, 8 mil lines") << "0.2"
-                                         << "line 8 mil" << QString();
+                                         << "line 8 mil" << QString() << -1;
+    QTest::newRow("0.127 mm, 5 mil lines, then the silkscreen preset")
+            << "0.127"
+            << "line 5 mil"
+            << "The 5 mil line is finer than the 5.906 mil (0.150 mm) the board maker can make."
+            << 1;
 }
 
 void TestWindow::fabWarning()
@@ -895,6 +929,7 @@ void TestWindow::fabWarning()
     QFETCH(QString, typed);
     QFETCH(QString, line);
     QFETCH(QString, warning);
+    QFETCH(int, preset);
     kestrel w;
     w.show();
     open(w, writePicture(redBlue(40, 20), QStringLiteral("fab.png")));
@@ -903,6 +938,16 @@ void TestWindow::fabWarning()
     auto *label = child<QLabel>(&w, "lbl_fabwarning");
     auto *budget = child<QLabel>(&w, "lbl_budget");
     QTRY_VERIFY(budget->text().contains(line));
+    if (preset >= 0) {
+        // New limits are checked at once, with nothing else changed.
+        QSignalSpy shown(&w, &kestrel::fabCheckShown);
+        const auto watch = onNextModal([preset](QWidget *d) {
+            child<QComboBox>(d, "cb_preset")->setCurrentIndex(preset);
+            static_cast<QDialog *>(d)->accept();
+        });
+        child<QAction>(&w, "actionFabLimits")->trigger();
+        QVERIFY(shown.wait());
+    }
     QCOMPARE(label->isVisible(), !warning.isEmpty());
     QCOMPARE(label->toolTip(), warning);
     // The count runs in the background: from the moment the settings change, the old result is
@@ -911,6 +956,36 @@ void TestWindow::fabWarning()
     QVERIFY2(!budget->text().contains(line), qPrintable(budget->text()));
     QTRY_VERIFY(budget->text().contains(QLatin1String("line 12 mil")));
     QVERIFY(!label->isVisible());
+}
+
+void TestWindow::onlyNewestFabCheckShown()
+{
+    kestrel w;
+    w.show();
+    open(w, writePicture(redBlue(40, 20), QStringLiteral("newest.png")));
+    QSignalSpy shown(&w, &kestrel::fabCheckShown);
+    QVERIFY(shown.wait());
+    QSignalSpy started(w.findChild<QTimer *>("budget_timer"), &QTimer::timeout);
+    {
+        // Every thread of the pool held, so the count for 3 mil waits until 7 mil is typed.
+        QThreadPool *pool = QThreadPool::globalInstance();
+        QSemaphore held, gate;
+        for (int i = 0; i < pool->maxThreadCount(); ++i)
+            pool->start([&] {
+                held.release();
+                gate.acquire();
+            });
+        held.acquire(pool->maxThreadCount());
+        typeLineWidth(w, QStringLiteral("3"));
+        QVERIFY(started.wait());
+        typeLineWidth(w, QStringLiteral("7"));
+        gate.release(pool->maxThreadCount());
+        // The 3 mil count ends before the 7 mil one can start: that needs the event loop.
+        pool->waitForDone();
+    }
+    QVERIFY(shown.wait());
+    const QString said = text(&w, "lbl_budget");
+    QVERIFY2(said.contains(QLatin1String("line 7 mil")), qPrintable(said));
 }
 
 void TestWindow::fitToSize()
