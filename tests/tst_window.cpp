@@ -118,6 +118,7 @@ private slots:
     void init();
     void cleanup();
     void startState();
+    void boardOptionsAreRemembered_data();
     void boardOptionsAreRemembered();
     void layerRunsNothing();
     void quitEndsEventLoop_data();
@@ -143,6 +144,7 @@ private slots:
     void commandLine_data();
     void commandLine();
     void boardView();
+    void boardPanAndZoom();
     void fabWarning_data();
     void fabWarning();
     void onlyNewestFabCheckShown();
@@ -211,28 +213,55 @@ void TestWindow::startState()
     QVERIFY(child<QFrame>(&w, "mainframe")->width() > 700);
 }
 
+void TestWindow::boardOptionsAreRemembered_data()
+{
+    QTest::addColumn<bool>("alone"); // PADS 9.4 chosen alone, or after every other option
+    QTest::newRow("PADS 9.4 alone") << true;
+    QTest::newRow("every option") << false;
+}
+
 void TestWindow::boardOptionsAreRemembered()
 {
+    QFETCH(bool, alone);
     {
         kestrel w;
+        w.show();
+        open(w, writePicture(redBlue(40, 20), QStringLiteral("remembered.png")));
+        QSignalSpy shown(&w, &kestrel::fabCheckShown);
+        child<QSlider>(&w, "sl_threshold")->setValue(50); // the red half white
+        QVERIFY(shown.wait());
+        if (!alone) {
+            // The silkscreen preset sets both limits: 0.15 mm line, 0.2 mm space.
+            const auto watch = onNextModal([](QWidget *d) {
+                child<QComboBox>(d, "cb_preset")->setCurrentIndex(1);
+                static_cast<QDialog *>(d)->accept();
+            });
+            child<QAction>(&w, "actionFabLimits")->trigger();
+            child<QAction>(&w, "actionExactEnds")->trigger();
+            child<QAction>(&w, "actionSmoothEdges")->trigger();
+        }
         child<QAction>(&w, "actionFormat94")->trigger();
-        child<QAction>(&w, "actionExactEnds")->trigger();
-        child<QAction>(&w, "actionSmoothEdges")->trigger();
-        // The silkscreen preset sets both limits: 0.15 mm line, 0.2 mm space.
-        const auto watch = onNextModal([](QWidget *d) {
-            auto *preset = d->findChild<QComboBox *>("cb_preset");
-            QVERIFY(preset);
-            preset->setCurrentIndex(1);
-            static_cast<QDialog *>(d)->accept();
-        });
-        child<QAction>(&w, "actionFabLimits")->trigger();
+        // The status bar counts the bytes Generate now writes.
+        QVERIFY(shown.wait());
+        generate(w, m_dir.filePath(QStringLiteral("remembered.asc")));
+        const auto bytes = [](QString said) {
+            return said.remove(QLatin1Char(','))
+                    .section(QLatin1String(" bytes"), 0, 0)
+                    .section(' ', -1);
+        };
+        const QString counted = text(&w, "lbl_budget");
+        const QString wrote = w.statusBar()->currentMessage();
+        QVERIFY2(bytes(counted) == bytes(wrote) && !bytes(wrote).isEmpty(),
+                 qPrintable(counted + QLatin1String(" | ") + wrote));
     }
     // The next start has them, and the fab check measures against the remembered minimum.
     kestrel w;
     w.show();
     QVERIFY(child<QAction>(&w, "actionFormat94")->isChecked());
-    QVERIFY(child<QAction>(&w, "actionExactEnds")->isChecked());
-    QVERIFY(child<QAction>(&w, "actionSmoothEdges")->isChecked());
+    QCOMPARE(child<QAction>(&w, "actionExactEnds")->isChecked(), !alone);
+    QCOMPARE(child<QAction>(&w, "actionSmoothEdges")->isChecked(), !alone);
+    if (alone)
+        return;
     open(w, writePicture(redBlue(40, 20), QStringLiteral("remembered.png")));
     typeLineWidth(w, QStringLiteral("5"));
     QTRY_VERIFY(child<QLabel>(&w, "lbl_fabwarning")->isVisible());
@@ -864,20 +893,6 @@ void TestWindow::boardView()
                       Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(frame, &wheel);
     QCOMPARE(pixel(shot(), corner), kcore::boardColour);
-    // Dragging carries the board along with the mouse.
-    const QImage before = shot();
-    const QPoint by(60, 0);
-    QMouseEvent press(QEvent::MouseButtonPress, centre, frame->mapToGlobal(centre), Qt::LeftButton,
-                      Qt::LeftButton, Qt::NoModifier);
-    QMouseEvent move(QEvent::MouseMove, centre + by, frame->mapToGlobal(centre + by), Qt::NoButton,
-                     Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(frame, &press);
-    QApplication::sendEvent(frame, &move);
-    const QImage after = shot();
-    QVERIFY(before != after);
-    for (int x = 10; x < frame->width() - 80; x += 7)
-        QCOMPARE(pixel(after, QPoint(x + by.x(), centre.y())),
-                 pixel(before, QPoint(x, centre.y())));
     QTest::mouseDClick(frame, Qt::LeftButton, Qt::NoModifier, centre);
     QCOMPARE(pixel(shot(), corner), outside);
 
@@ -901,6 +916,62 @@ void TestWindow::boardView()
     next->trigger();
     QCOMPARE(pixel(shot(), corner), kcore::boardColour);
     QVERIFY(ringAround(QPointF(frame->width() / 2.0, frame->height() / 2.0)));
+}
+
+void TestWindow::boardPanAndZoom()
+{
+    // One white pixel right of the middle and near the top: every direction shows.
+    QImage picture(10, 6, QImage::Format_RGB32);
+    picture.fill(Qt::black);
+    picture.setPixel(7, 1, qRgb(255, 255, 255));
+    kestrel w;
+    w.show();
+    open(w, writePicture(picture, QStringLiteral("dot.png")));
+    typeLineWidth(w, QStringLiteral("10"));
+    QTest::mouseClick(child<QRadioButton>(&w, "rb_board"), Qt::LeftButton);
+    auto *frame = child<QFrame>(&w, "mainframe");
+    // The middle of the dot's copper, in the frame's own pixels.
+    const auto dot = [frame] {
+        const QImage image = frame->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QPointF sum;
+        int n = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (image.pixel(x, y) == kcore::copperColour) {
+                    sum += QPointF(x + 0.5, y + 0.5);
+                    ++n;
+                }
+        return n ? sum / n / image.devicePixelRatio() : QPointF(-1, -1);
+    };
+    const auto near = [](QPointF a, QPointF b) { return QLineF(a, b).length() < 1.5; };
+    const QPointF fitted = dot();
+    QVERIFY(fitted.x() > frame->width() / 2 && fitted.y() < frame->height() / 3);
+
+    // The wheel zooms by 1.25 a notch, keeping the board point under the mouse where it is.
+    const QPoint at(frame->width() * 2 / 5, frame->height() / 4);
+    QWheelEvent wheel(at, frame->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(frame, &wheel);
+    const QPointF zoomed = dot();
+    const QPointF expected = QPointF(at) + (fitted - QPointF(at)) * 1.25;
+    QVERIFY2(near(zoomed, expected),
+             qPrintable(QStringLiteral("at %1,%2, not %3,%4")
+                                .arg(zoomed.x())
+                                .arg(zoomed.y())
+                                .arg(expected.x())
+                                .arg(expected.y())));
+    // Dragging carries the board along with the mouse.
+    const QPoint by(-60, 40);
+    QTest::mousePress(frame, Qt::LeftButton, {}, at);
+    QMouseEvent move(QEvent::MouseMove, at + by, frame->mapToGlobal(at + by), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(frame, &move);
+    QTest::mouseRelease(frame, Qt::LeftButton, {}, at + by);
+    const QPointF dragged = dot();
+    QVERIFY2(near(dragged, zoomed + by),
+             qPrintable(QStringLiteral("at %1,%2").arg(dragged.x()).arg(dragged.y())));
+    QTest::mouseDClick(frame, Qt::LeftButton, Qt::NoModifier, at);
+    QVERIFY(near(dot(), fitted));
 }
 
 void TestWindow::fabWarning_data()
