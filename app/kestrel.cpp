@@ -5,6 +5,8 @@
 #include "export/layers.h"
 #include "geometry/fit.h"
 #include "geometry/units.h"
+#include "ui_fablimits.h"
+#include "ui_fittosize.h"
 #include "ui_help.h"
 
 #include <QAction>
@@ -14,7 +16,6 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
-#include <QFormLayout>
 #include <QIcon>
 #include <QLabel>
 #include <QSettings>
@@ -82,12 +83,11 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
                            "number documentation"));
     load_board_options();
 
-    ui.mainframe->installEventFilter(this);
     ui.lbl_status->setText(QString());
 
     unit_index = 0;
     in_unit_change = false;
-    view_mode = 2;
+    view_mode = ViewMode::Colour;
     img_width = 0;
     img_height = 0;
 
@@ -116,6 +116,9 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
     connect(ui.actionFabLimits, &QAction::triggered, this, &kestrel::choose_fab_limits);
     connect(ui.actionFitToSize, &QAction::triggered, this, &kestrel::fit_to_size);
     connect(ui.actionNextFinding, &QAction::triggered, this, &kestrel::next_finding);
+    // A child by name, so that a test can tell when a count is started.
+    budget_timer.setParent(this);
+    budget_timer.setObjectName(QStringLiteral("budget_timer"));
     budget_timer.setSingleShot(true);
     budget_timer.setInterval(60);
     connect(&budget_timer, &QTimer::timeout, this, &kestrel::count_budget);
@@ -133,10 +136,10 @@ QIcon kestrel::appIcon()
     return icon;
 }
 
-void kestrel::open_startup_arguments(const QStringList &arguments)
+void kestrel::open_startup_arguments(const QStringList &pictures)
 {
-    if (arguments.size() > 1 && !arguments.at(1).isEmpty())
-        open_picture(arguments.at(1));
+    if (!pictures.isEmpty() && !pictures.first().isEmpty())
+        open_picture(pictures.first());
 }
 
 void kestrel::quit_slot()
@@ -164,35 +167,19 @@ void kestrel::choose_fab_limits()
     const Preset presets[] = {{"Copper: 0.1 mm line and space", 0.1, 0.1},
                               {"Silkscreen: 0.15 mm line, 0.2 mm space", 0.15, 0.2}};
     QDialog dialog(this);
-    dialog.setWindowTitle(QStringLiteral("Fab Limits"));
-    auto *form = new QFormLayout(&dialog);
-    auto *preset = new QComboBox(&dialog);
-    preset->setObjectName(QStringLiteral("cb_preset"));
+    Ui_FabLimits form;
+    form.setupUi(&dialog);
+    QComboBox *preset = form.cb_preset;
+    QDoubleSpinBox *line = form.sb_minline;
+    QDoubleSpinBox *space = form.sb_minspace;
     for (const Preset &p : presets)
         preset->addItem(QLatin1String(p.name));
     preset->addItem(QStringLiteral("Custom"));
-    const auto spin = [&](const char *name, double mils) {
-        auto *box = new QDoubleSpinBox(&dialog);
-        box->setObjectName(QLatin1String(name));
-        box->setRange(0.1, 1000);
-        box->setDecimals(3);
-        box->setSuffix(QStringLiteral(" mil"));
-        box->setValue(mils);
-        return box;
-    };
-    QDoubleSpinBox *line = spin("sb_minline", min_line_mils);
-    QDoubleSpinBox *space = spin("sb_minspace", min_space_mils);
     space->setMaximum(kcore::maxMinSpaceMils);
-    form->addRow(QStringLiteral("Board maker:"), preset);
-    form->addRow(QStringLiteral("Finest line:"), line);
-    form->addRow(QStringLiteral("Narrowest space:"), space);
-    form->addRow(new QLabel(QStringLiteral("0.1 mm = 3.937 mil, 0.15 mm = 5.906 mil, "
-                                           "0.2 mm = 7.874 mil"),
-                            &dialog));
-    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-    form->addRow(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    line->setValue(min_line_mils);
+    space->setValue(min_space_mils);
+    connect(form.buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(form.buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
 
     const auto matching = [&] {
         for (int i = 0; i < int(std::size(presets)); ++i) {
@@ -241,27 +228,19 @@ void kestrel::fit_to_size()
             : unit_index == kcore::UnitInches                 ? QStringLiteral("inch")
                                                               : QStringLiteral("mils");
     QDialog dialog(this);
-    dialog.setWindowTitle(QStringLiteral("Fit to Size"));
-    auto *form = new QFormLayout(&dialog);
-    auto *side = new QComboBox(&dialog);
-    side->setObjectName(QStringLiteral("cb_side"));
-    side->addItems({QStringLiteral("Width"), QStringLiteral("Height")});
-    auto *size = new QDoubleSpinBox(&dialog);
-    size->setObjectName(QStringLiteral("sb_size"));
+    Ui_FitToSize form;
+    form.setupUi(&dialog);
+    QComboBox *side = form.cb_side;
+    QDoubleSpinBox *size = form.sb_size;
     size->setDecimals(unit_index == kcore::UnitMils ? 1 : unit_index == kcore::UnitInches ? 4 : 3);
-    size->setRange(0, 1e7);
     size->setSuffix(QLatin1Char(' ') + unit);
     const QSizeF now = kcore::actualSizeMils(img_bw.size(), pads);
     size->setValue(now.width() / kcore::mils_per_unit[unit_index]);
     connect(side, &QComboBox::currentIndexChanged, &dialog, [&](int i) {
         size->setValue((i ? now.height() : now.width()) / kcore::mils_per_unit[unit_index]);
     });
-    form->addRow(QStringLiteral("Fit the artwork's"), side);
-    form->addRow(QStringLiteral("to at most"), size);
-    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-    form->addRow(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    connect(form.buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(form.buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     if (dialog.exec() != QDialog::Accepted)
         return;
     const bool height = side->currentIndex() == 1;
@@ -283,7 +262,6 @@ void kestrel::board_options_changed()
     save_board_options();
     update_edge_grey();
     update_size_labels(); // the layout's rounding decides the size; refreshes the fab check too
-    ui.mainframe->repaint();
 }
 
 // The board options outlive the session: a user's board program and board maker stay the same.

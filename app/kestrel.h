@@ -4,7 +4,6 @@
 
 #include "board/spacecheck.h"
 #include "core/conversion.h"
-#include "export/boardimage.h"
 #include "export/fabcheck.h"
 #include "image/bwimage.h"
 #include "ui_kestrel.h"
@@ -16,22 +15,28 @@
 
 class QActionGroup;
 class QLabel;
-class QPainter;
 
 class kestrel : public QMainWindow
 {
     Q_OBJECT
 
 public:
+    // What the preview frame shows, one radio button each.
+    enum class ViewMode { BlackAndWhite, Grey, Colour, Board };
+
     explicit kestrel(QWidget *parent = nullptr, Qt::WindowFlags flags = {});
     ~kestrel() override;
 
     // The program's icon, for the window and the task bar.
     static QIcon appIcon();
 
-    // Opens the picture named on the command line (the first argument after the program's
-    // name), exactly as File, Open does once a file is chosen.
-    void open_startup_arguments(const QStringList &arguments);
+    // Opens the picture named on the command line (the first of pictures, the arguments left
+    // once the options are read), exactly as File, Open does once a file is chosen.
+    void open_startup_arguments(const QStringList &pictures);
+
+signals:
+    // A fab check's result is in the status bar (and its findings in the Board view).
+    void fabCheckShown();
 
 public slots:
     void file_open();
@@ -43,9 +48,6 @@ public slots:
     void make_asc_slot();
     void quit_slot();
     void help_slot();
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void open_picture(const QString &path);
@@ -62,17 +64,17 @@ private:
     void fit_to_size();
     void next_finding();
     void show_fab_result();
-    void draw_findings(QPainter &painter, const kcore::BoardViewport &viewport) const;
+    void update_view();
     void board_options_changed();
     void update_edge_grey();
     void load_board_options();
     void save_board_options() const;
     kcore::PadsSettings pads_settings() const;
-    bool board_mouse(QEvent *event);
 
     // The slots' names and order, and these members down to bw_builder, are the window's
     // documented interface (the tests and the design notes speak of them): keep them even where
-    // nothing reads one (img_width, img_height) and spellings look odd.
+    // nothing reads one (img_width, img_height, img_view: the preview frame draws its own image
+    // now) and spellings look odd.
     Ui_kestrelClass ui;
     QImage img_colour;
     QImage img_grey;
@@ -81,7 +83,7 @@ private:
     QLabel *lbl_freeware = nullptr;
     int img_width = 0;
     int img_height = 0;
-    int view_mode = 2;
+    ViewMode view_mode = ViewMode::Colour;
     int unit_index = 0;
     bool in_unit_change = false;
     kcore::BwBuilder bw_builder;
@@ -93,8 +95,6 @@ private:
     double min_line_mils = kcore::defaultMinLineMils;
     QActionGroup *format_group = nullptr;
     QActionGroup *kind_group = nullptr; // each action's data is a kcore::LayerKind
-    kcore::BoardZoom board_zoom;
-    QPoint drag_from;
     // Why there is no black-and-white image although there is a picture; empty otherwise.
     QString bw_problem;
     // Counting a big picture's items takes as long as a re-clip: done once the settings rest,
@@ -113,9 +113,7 @@ private:
     QLabel *lbl_gaps = nullptr;
     QFutureWatcher<FabResult> budget_watcher;
     quint64 budget_generation = 0;
-    kcore::SpaceReport space_report; // of the newest generation, when shown_generation is it
-    quint64 shown_generation = 0;
-    int finding_index = -1;
+    quint64 shown_generation = 0; // the findings in the Board view are its
     // The grey levels on the black-and-white grid, held only while Smooth Edges is on: at
     // 100 % the grey image itself, otherwise resampled (a byte a pixel).
     QImage img_edge;

@@ -1,4 +1,5 @@
 // Entry point of the kestrel window.
+#include "commandline.h"
 #include "kestrel.h"
 
 #include "image/picture.h"
@@ -10,6 +11,25 @@
 
 int main(int argc, char **argv)
 {
+    QCoreApplication::setApplicationName(QStringLiteral("kestrel"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KESTREL_VERSION));
+    {
+        // Before any application object, which would want a display: --help and --version
+        // answer in a terminal without one. Qt's own options (-platform, -style) are not known
+        // yet, so errors wait for the second reading.
+        QStringList raw;
+        for (int i = 0; i < argc; ++i)
+            raw << QString::fromLocal8Bit(argv[i]);
+        const CommandLine early = CommandLine::read(raw);
+        if (early.help) {
+            std::fputs(qPrintable(early.helpText), stdout);
+            return 0;
+        }
+        if (early.version) {
+            std::printf("kestrel %s\n", KESTREL_VERSION);
+            return 0;
+        }
+    }
 #ifdef Q_OS_LINUX
     // Without a display Qt aborts with a long plugin trace; say it in one line instead.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")
@@ -21,6 +41,13 @@ int main(int argc, char **argv)
     }
 #endif
     QApplication app(argc, argv);
+    // QApplication has taken its own options out of the arguments.
+    const CommandLine line = CommandLine::read(QApplication::arguments());
+    if (!line.error.isEmpty()) {
+        std::fprintf(stderr, "kestrel: %s\nTry kestrel --help for the options.\n",
+                     qPrintable(line.error));
+        return 2;
+    }
     // Lets desktops match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("example.marrowby.kestrel"));
     QApplication::setWindowIcon(kestrel::appIcon());
@@ -29,6 +56,6 @@ int main(int argc, char **argv)
     window.show();
     // From the event loop, so that a message about the picture appears over the window.
     QTimer::singleShot(0, &window,
-                       [&window] { window.open_startup_arguments(QApplication::arguments()); });
+                       [&window, &line] { window.open_startup_arguments(line.pictures); });
     return app.exec();
 }

@@ -388,10 +388,14 @@ QString gapSummary(const SpaceReport &report)
             + count(report.narrowGaps, "narrow");
 }
 
+QString coverageSummary(const SpaceReport &report)
+{
+    return QStringLiteral("coverage %1 %").arg(report.coveragePercent, 0, 'f', 1);
+}
+
 QString spaceSummary(const SpaceReport &report)
 {
-    return gapSummary(report)
-            + QStringLiteral(", coverage %1 %").arg(report.coveragePercent, 0, 'f', 1);
+    return gapSummary(report) + QStringLiteral(", ") + coverageSummary(report);
 }
 
 } // namespace kcore

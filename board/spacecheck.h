@@ -110,6 +110,8 @@ SpaceReport checkSpace(const QImage &bw, const PadsSettings &settings, double mi
 
 // "2 closed gaps, 5 narrow gaps".
 QString gapSummary(const SpaceReport &report);
+// "coverage 23.4 %", as the window's status bar and the converter's summary show it.
+QString coverageSummary(const SpaceReport &report);
 // The same and ", coverage 23.4 %".
 QString spaceSummary(const SpaceReport &report);
 

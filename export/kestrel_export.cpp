@@ -118,6 +118,9 @@ void kestrel::update_budget()
     ++budget_generation;
     lbl_budget->setText(img_bw.isNull() ? QString() : QStringLiteral("Checking\u2026"));
     lbl_gaps->clear();
+    ui.mainframe->setFindings({});
+    // Every change of the image or the settings comes through here, so the view follows them.
+    update_view();
     budget_timer.start();
 }
 
@@ -129,8 +132,6 @@ void kestrel::count_budget()
         lbl_fabwarning->hide();
         lbl_gaps->hide();
         shown_generation = 0;
-        if (view_mode == 3)
-            ui.mainframe->update(); // no rings without a check
     };
     if (source.isNull() || draw_watcher.isRunning()) {
         noCheck(QString()); // counted once the page is drawn
@@ -174,9 +175,8 @@ void kestrel::show_fab_result()
     const FabResult r = budget_watcher.result();
     if (r.generation != budget_generation)
         return; // a newer count is on its way
-    lbl_budget->setText(
-            kcore::fabSummary(r.fab)
-            + QStringLiteral(", coverage %1 %").arg(r.spaces.coveragePercent, 0, 'f', 1));
+    lbl_budget->setText(kcore::fabSummary(r.fab) + QStringLiteral(", ")
+                        + kcore::coverageSummary(r.spaces));
     lbl_budget->setToolTip(QStringLiteral("What Generate will write: ") + lbl_budget->text());
     const QString warning = kcore::fabWarning(r.fab);
     lbl_fabwarning->setVisible(!warning.isEmpty());
@@ -195,9 +195,7 @@ void kestrel::show_fab_result()
                            "Finding, F3)")
                     .arg(kcore::milsText(r.spaces.minSpaceMils)));
     lbl_gaps->show();
-    space_report = r.spaces;
     shown_generation = r.generation;
-    finding_index = -1;
-    if (view_mode == 3)
-        ui.mainframe->update();
+    ui.mainframe->setFindings(r.spaces.findings);
+    emit fabCheckShown();
 }

@@ -54,10 +54,8 @@ void kestrel::update_size_labels()
     if (source.isVector()) {
         const kcore::ConversionSettings c = conversion_settings();
         if (source.grid(c) != drawn_grid
-            || kcore::vectorPixelsPerMil(c.scalePercent, c.pads.pitch) != drawn_per_mil) {
-            build_bw_image();
-            ui.mainframe->repaint();
-        }
+            || kcore::vectorPixelsPerMil(c.scalePercent, c.pads.pitch) != drawn_per_mil)
+            build_bw_image(); // shown by update_budget() below
     }
     const kcore::SizeTexts texts = kcore::actualSizeTexts(img_bw.size(), pads_settings());
     ui.lbl_ascsizemm->setText(texts.mm);

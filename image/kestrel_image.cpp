@@ -1,5 +1,5 @@
 // The window's image pipeline: opening a picture, rebuilding the black-and-white image when its
-// settings change, and drawing the chosen image into the preview frame.
+// settings change, and handing the chosen image to the preview frame.
 #include "kestrel.h"
 
 #include "dialogs.h"
@@ -15,11 +15,8 @@
 #include <QActionGroup>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QMouseEvent>
-#include <QPainter>
 #include <QSignalBlocker>
 #include <QStatusBar>
-#include <QWheelEvent>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <cmath>
@@ -78,7 +75,7 @@ void kestrel::open_picture(const QString &path)
     source = kcore::Source::fromPicture(loaded, path);
     ++draw_generation; // a page still being drawn is no longer wanted
     vector_scale = 0;
-    board_zoom.fit();
+    ui.mainframe->fitBoard();
     asc_size_slot();
 }
 
@@ -110,7 +107,7 @@ void kestrel::open_document(const QString &path)
     ++draw_generation;
     drawn_grid = pending_grid = QSize();
     img_colour = img_grey = QImage();
-    board_zoom.fit();
+    ui.mainframe->fitBoard();
     asc_size_slot();
 }
 
@@ -183,8 +180,7 @@ void kestrel::show_drawn_page()
     drawn_per_mil = pending_per_mil;
     statusBar()->clearMessage();
     build_bw_image();
-    ui.mainframe->repaint();
-    update_size_labels();
+    update_size_labels(); // shows the new image too
 }
 
 void kestrel::build_bw_image()
@@ -253,8 +249,7 @@ void kestrel::update_edge_grey()
 void kestrel::threshold_slot()
 {
     build_bw_image();
-    ui.mainframe->repaint();
-    update_budget();
+    update_budget(); // shows the new image too
 }
 
 void kestrel::asc_size_slot()
@@ -275,8 +270,7 @@ void kestrel::asc_size_slot()
         ui.sb_scale->setValue(qMax(1, allowed));
     }
     build_bw_image();
-    ui.mainframe->repaint();
-    update_size_labels();
+    update_size_labels(); // shows the new image too
     if (allowed != asked && allowed > 0)
         Dialogs::warning(this,
                          kcore::tooManyPixelsMessage(asked, request)
@@ -285,16 +279,16 @@ void kestrel::asc_size_slot()
 
 void kestrel::display_what_slot()
 {
-    // 0 black-and-white, 1 grey, 2 colour, 3 board; the board follows the threshold too.
+    // The board follows the threshold too.
     const bool bwControls = !ui.rb_img->isChecked() && !ui.rb_grey->isChecked();
-    view_mode = ui.rb_img->isChecked() ? 2
-            : ui.rb_grey->isChecked()  ? 1
-            : ui.rb_board->isChecked() ? 3
-                                       : 0;
+    view_mode = ui.rb_img->isChecked() ? ViewMode::Colour
+            : ui.rb_grey->isChecked()  ? ViewMode::Grey
+            : ui.rb_board->isChecked() ? ViewMode::Board
+                                       : ViewMode::BlackAndWhite;
     ui.sl_threshold->setEnabled(bwControls);
     ui.sl_threstxt->setEnabled(bwControls);
     ui.cb_invert->setEnabled(bwControls);
-    ui.mainframe->repaint();
+    update_view();
 }
 
 kcore::PadsSettings kestrel::pads_settings() const
@@ -314,139 +308,44 @@ kcore::PadsSettings kestrel::pads_settings() const
     return pads;
 }
 
-bool kestrel::eventFilter(QObject *watched, QEvent *event)
+void kestrel::update_view()
 {
-    if (watched != ui.mainframe)
-        return QMainWindow::eventFilter(watched, event);
-    if (view_mode == 3 && board_mouse(event))
-        return true;
-    if (event->type() != QEvent::Paint)
-        return QMainWindow::eventFilter(watched, event);
-
-    QPainter painter(ui.mainframe);
-    img_view = view_mode == 2 ? img_colour : view_mode == 1 ? img_grey : img_bw;
-    if (img_view.isNull()) {
+    const QImage &shown = view_mode == ViewMode::Colour ? img_colour
+            : view_mode == ViewMode::Grey               ? img_grey
+                                                        : img_bw;
+    if (!shown.isNull()) {
+        // "Heigth" is the label's established text; tests and users' screenshots carry it.
+        ui.lbl_info->setText(
+                QString::asprintf("Width=%d Heigth=%d", shown.width(), shown.height()));
+    } else if (!img_colour.isNull()) {
         // A size left from an earlier image would describe what is no longer there.
-        if (!img_colour.isNull())
-            ui.lbl_info->setText(QString());
-        return false;
+        ui.lbl_info->setText(QString());
     }
-    // "Heigth" is the label's established text; tests and users' screenshots carry it.
-    ui.lbl_info->setText(
-            QString::asprintf("Width=%d Heigth=%d", img_view.width(), img_view.height()));
-    if (view_mode == 3) {
-        const kcore::PadsSettings pads = pads_settings();
-        if (!kcore::lineWidthProblem(ui.le_linewidth->text(), unit_index).isEmpty()) {
-            img_view = QImage();
-            return false; // no file could be written, so there is no board to show
-        }
-        const QRectF bounds = kcore::boardBounds(img_bw.size(), pads);
-        // Rendered in device pixels, so the copper's edges are sharp on a high-density screen.
-        const qreal ratio = ui.mainframe->devicePixelRatioF();
-        QSize size;
-        const kcore::BoardViewport viewport = board_zoom.viewport(
-                bounds, (QSizeF(ui.mainframe->size()) * ratio).toSize(), &size);
-        img_view = kcore::renderBoard(img_bw, pads, viewport, size, img_edge);
-        img_view.setDevicePixelRatio(ratio);
-        painter.drawImage(0, 0, img_view);
-        // The rings go on in the frame's own (logical) pixels.
-        kcore::BoardViewport logical = viewport;
-        logical.milsPerPixel *= ratio;
-        draw_findings(painter, logical);
-        return false;
-    }
-    img_view = img_view.scaled(ui.mainframe->width(), ui.mainframe->height(), Qt::KeepAspectRatio,
-                               Qt::FastTransformation);
-    painter.drawImage(0, 0, img_view);
-    return false;
-}
-
-void kestrel::draw_findings(QPainter &painter, const kcore::BoardViewport &viewport) const
-{
-    // Only the findings of the settings shown; rings of a fixed size on screen, so they stay
-    // visible however far the view is zoomed out.
-    if (shown_generation != budget_generation || space_report.findings.empty())
-        return;
-    constexpr double radius = 7;
-    const QRectF frame = QRectF(ui.mainframe->rect()).adjusted(-radius, -radius, radius, radius);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setBrush(Qt::NoBrush);
-    painter.setPen(QPen(QColor(0xe0, 0x10, 0x10), 2));
-    for (const kcore::SpaceFinding &f : space_report.findings) {
-        const QPointF at((f.mils.x() - viewport.left) / viewport.milsPerPixel,
-                         (viewport.top - f.mils.y()) / viewport.milsPerPixel);
-        if (frame.contains(at))
-            painter.drawEllipse(at, radius, radius);
-    }
-    if (finding_index >= 0 && finding_index < int(space_report.findings.size())) {
-        const kcore::SpaceFinding &f = space_report.findings[size_t(finding_index)];
-        const QPointF at((f.mils.x() - viewport.left) / viewport.milsPerPixel,
-                         (viewport.top - f.mils.y()) / viewport.milsPerPixel);
-        painter.setPen(QPen(QColor(0xff, 0xff, 0x40), 2));
-        painter.drawEllipse(at, radius + 3, radius + 3);
-    }
+    if (view_mode != ViewMode::Board)
+        ui.mainframe->showPicture(&shown);
+    else if (kcore::lineWidthProblem(ui.le_linewidth->text(), unit_index).isEmpty())
+        ui.mainframe->showBoard(&img_bw, &img_edge, pads_settings());
+    else
+        ui.mainframe->showPicture(nullptr); // no file could be written, so there is no board
 }
 
 void kestrel::next_finding()
 {
-    if (shown_generation != budget_generation || space_report.findings.empty()) {
+    if (shown_generation != budget_generation || ui.mainframe->findingCount() == 0) {
         statusBar()->showMessage(shown_generation == budget_generation && !img_bw.isNull()
                                          ? QStringLiteral("No closed or narrow gaps")
                                          : QStringLiteral("No fab check to step through yet"),
                                  4000);
         return;
     }
-    finding_index = (finding_index + 1) % int(space_report.findings.size());
-    const kcore::SpaceFinding &f = space_report.findings[size_t(finding_index)];
     if (!ui.rb_board->isChecked())
-        ui.rb_board->setChecked(true); // its slot repaints
-    // Close enough to see the pixels around the gap: about 24 pitches across the frame.
-    const kcore::PadsSettings pads = pads_settings();
-    const QSize frame = ui.mainframe->size();
-    board_zoom.showAt(kcore::boardBounds(img_bw.size(), pads), frame, f.mils,
-                      24 * pads.pitch / qMax(1, frame.width()));
-    ui.mainframe->repaint();
-    const int total = int(space_report.findings.size());
+        ui.rb_board->setChecked(true); // its slot shows the board
+    const kcore::SpaceFinding &f = *ui.mainframe->nextFinding();
     statusBar()->showMessage(
             QStringLiteral("Finding %1 of %2: %3 gap, %4 mil of copper space")
-                    .arg(finding_index + 1)
-                    .arg(total)
+                    .arg(ui.mainframe->findingIndex() + 1)
+                    .arg(ui.mainframe->findingCount())
                     .arg(f.closed ? QStringLiteral("closed") : QStringLiteral("narrow"),
                          kcore::milsText(qMax(0.0, f.gapMils))),
             6000);
-}
-
-bool kestrel::board_mouse(QEvent *event)
-{
-    if (img_bw.isNull())
-        return false;
-    const QRectF bounds = kcore::boardBounds(img_bw.size(), pads_settings());
-    const QSize frame = ui.mainframe->size();
-    switch (event->type()) {
-    case QEvent::Wheel: {
-        auto *wheel = static_cast<QWheelEvent *>(event);
-        const double steps = wheel->angleDelta().y() / 120.0;
-        board_zoom.zoomAt(bounds, frame, wheel->position(), std::pow(1.25, steps));
-        break;
-    }
-    case QEvent::MouseButtonPress:
-        drag_from = static_cast<QMouseEvent *>(event)->position().toPoint();
-        return true;
-    case QEvent::MouseMove: {
-        auto *mouse = static_cast<QMouseEvent *>(event);
-        if (!(mouse->buttons() & Qt::LeftButton))
-            return false;
-        const QPoint at = mouse->position().toPoint();
-        board_zoom.panBy(bounds, frame, at - drag_from);
-        drag_from = at;
-        break;
-    }
-    case QEvent::MouseButtonDblClick:
-        board_zoom.fit();
-        break;
-    default:
-        return false;
-    }
-    ui.mainframe->repaint();
-    return true;
 }

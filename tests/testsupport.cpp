@@ -3,12 +3,14 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPageSize>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPdfWriter>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 
@@ -154,6 +156,26 @@ QImage randomImage(QRandomGenerator &rng, const QSize &size, QImage::Format form
     return argb.convertToFormat(format);
 }
 
+void closeDialog(QWidget *modal)
+{
+    if (auto *dialog = qobject_cast<QDialog *>(modal))
+        dialog->reject();
+    else
+        modal->close();
+}
+
+bool closeOpenDialogs()
+{
+    bool closed = false;
+    for (QWidget *top : QApplication::topLevelWidgets()) {
+        if (qobject_cast<QDialog *>(top) && top->isVisible()) {
+            closeDialog(top);
+            closed = true;
+        }
+    }
+    return closed;
+}
+
 ModalWatch::~ModalWatch()
 {
     if (m_timer)
@@ -172,7 +194,12 @@ ModalWatch onNextModal(std::function<void(QWidget *)> action, int timeoutMs,
         if (modal && modal->isVisible() && (!filter || filter(modal))) {
             timer->stop();
             timer->deleteLater();
+            const QPointer<QWidget> shown = modal;
             action(modal);
+            // A failed check returns from the action before it answers: the dialog's exec()
+            // would then wait for the suite's time-out.
+            if (QTest::currentTestFailed() && shown && shown->isVisible())
+                closeDialog(shown);
         } else if (clock->elapsed() > timeoutMs) {
             timer->stop();
             timer->deleteLater();

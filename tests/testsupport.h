@@ -46,7 +46,8 @@ QImage randomImage(QRandomGenerator &rng, const QSize &size, QImage::Format form
 
 // Runs action on the next modal widget to appear, from the event loop the caller's exec() runs.
 // Gives up after timeoutMs. The watch ends when the returned handle is destroyed, so an action
-// never outlives what it refers to.
+// never outlives what it refers to. When a check in the action fails, the dialog is closed
+// after it, so the test goes on to report instead of hanging.
 class ModalWatch
 {
 public:
@@ -62,6 +63,11 @@ private:
 // With a filter, only a modal widget the filter accepts ends the watch; others are left alone.
 [[nodiscard]] ModalWatch onNextModal(std::function<void(QWidget *)> action, int timeoutMs = 10000,
                                      std::function<bool(QWidget *)> filter = {});
+
+// Rejects (or closes) a dialog, so that its exec() returns.
+void closeDialog(QWidget *modal);
+// Closes every dialog still shown; true if there was one.
+bool closeOpenDialogs();
 
 // Counts the paint events of the widget it watches, from construction on.
 class PaintCounter : public QObject

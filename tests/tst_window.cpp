@@ -1,5 +1,6 @@
 // Tests of the kestrel window driven as a user would: start state, wiring, dialogs, the whole
 // path from a picture file to the written PADS file, and the preview.
+#include "commandline.h"
 #include "dialogs.h"
 #include "kestrel.h"
 #include "literal.h"
@@ -23,13 +24,16 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSemaphore>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
+#include <QThreadPool>
 #include <QTimer>
 #include <QWheelEvent>
 
@@ -114,6 +118,7 @@ private slots:
     void init();
     void cleanup();
     void startState();
+    void boardOptionsAreRemembered_data();
     void boardOptionsAreRemembered();
     void layerRunsNothing();
     void quitEndsEventLoop_data();
@@ -136,9 +141,13 @@ private slots:
     void refusedLineWidths();
     void startupArgument_data();
     void startupArgument();
+    void commandLine_data();
+    void commandLine();
     void boardView();
+    void boardPanAndZoom();
     void fabWarning_data();
     void fabWarning();
+    void onlyNewestFabCheckShown();
     void fitToSize();
 
 private:
@@ -160,8 +169,9 @@ void TestWindow::init()
 void TestWindow::cleanup()
 {
     // A dialog left open would swallow the next test's input, an answer left over its dialog.
-    QVERIFY(!QApplication::activeModalWidget());
+    const bool leftOpen = testsupport::closeOpenDialogs();
     Dialogs::reset();
+    QVERIFY(!leftOpen);
 }
 
 QString TestWindow::writePicture(const QImage &img, const QString &name)
@@ -203,28 +213,55 @@ void TestWindow::startState()
     QVERIFY(child<QFrame>(&w, "mainframe")->width() > 700);
 }
 
+void TestWindow::boardOptionsAreRemembered_data()
+{
+    QTest::addColumn<bool>("alone"); // PADS 9.4 chosen alone, or after every other option
+    QTest::newRow("PADS 9.4 alone") << true;
+    QTest::newRow("every option") << false;
+}
+
 void TestWindow::boardOptionsAreRemembered()
 {
+    QFETCH(bool, alone);
     {
         kestrel w;
+        w.show();
+        open(w, writePicture(redBlue(40, 20), QStringLiteral("remembered.png")));
+        QSignalSpy shown(&w, &kestrel::fabCheckShown);
+        child<QSlider>(&w, "sl_threshold")->setValue(50); // the red half white
+        QVERIFY(shown.wait());
+        if (!alone) {
+            // The silkscreen preset sets both limits: 0.15 mm line, 0.2 mm space.
+            const auto watch = onNextModal([](QWidget *d) {
+                child<QComboBox>(d, "cb_preset")->setCurrentIndex(1);
+                static_cast<QDialog *>(d)->accept();
+            });
+            child<QAction>(&w, "actionFabLimits")->trigger();
+            child<QAction>(&w, "actionExactEnds")->trigger();
+            child<QAction>(&w, "actionSmoothEdges")->trigger();
+        }
         child<QAction>(&w, "actionFormat94")->trigger();
-        child<QAction>(&w, "actionExactEnds")->trigger();
-        child<QAction>(&w, "actionSmoothEdges")->trigger();
-        // The silkscreen preset sets both limits: 0.15 mm line, 0.2 mm space.
-        const auto watch = onNextModal([](QWidget *d) {
-            auto *preset = d->findChild<QComboBox *>("cb_preset");
-            QVERIFY(preset);
-            preset->setCurrentIndex(1);
-            static_cast<QDialog *>(d)->accept();
-        });
-        child<QAction>(&w, "actionFabLimits")->trigger();
+        // The status bar counts the bytes Generate now writes.
+        QVERIFY(shown.wait());
+        generate(w, m_dir.filePath(QStringLiteral("remembered.asc")));
+        const auto bytes = [](QString said) {
+            return said.remove(QLatin1Char(','))
+                    .section(QLatin1String(" bytes"), 0, 0)
+                    .section(' ', -1);
+        };
+        const QString counted = text(&w, "lbl_budget");
+        const QString wrote = w.statusBar()->currentMessage();
+        QVERIFY2(bytes(counted) == bytes(wrote) && !bytes(wrote).isEmpty(),
+                 qPrintable(counted + QLatin1String(" | ") + wrote));
     }
     // The next start has them, and the fab check measures against the remembered minimum.
     kestrel w;
     w.show();
     QVERIFY(child<QAction>(&w, "actionFormat94")->isChecked());
-    QVERIFY(child<QAction>(&w, "actionExactEnds")->isChecked());
-    QVERIFY(child<QAction>(&w, "actionSmoothEdges")->isChecked());
+    QCOMPARE(child<QAction>(&w, "actionExactEnds")->isChecked(), !alone);
+    QCOMPARE(child<QAction>(&w, "actionSmoothEdges")->isChecked(), !alone);
+    if (alone)
+        return;
     open(w, writePicture(redBlue(40, 20), QStringLiteral("remembered.png")));
     typeLineWidth(w, QStringLiteral("5"));
     QTRY_VERIFY(child<QLabel>(&w, "lbl_fabwarning")->isVisible());
@@ -278,26 +315,31 @@ void TestWindow::helpDialog()
     QVERIFY(help);
 
     for (int round = 0; round < 2; ++round) {
-        bool checked = false;
+        // Seen in the dialog, checked once it is closed.
+        QWidget *dialog = nullptr, *parent = nullptr;
+        QString title, about, before, after;
+        int scrolled = -1;
         const auto watch = onNextModal([&](QWidget *modal) {
-            auto *dialog = qobject_cast<QDialog *>(modal);
-            QVERIFY(dialog);
-            QCOMPARE(dialog->parentWidget(), &w);
-            QCOMPARE(dialog->windowTitle(), QStringLiteral("Voltmeld Help"));
-            auto *about = child<QTextEdit>(dialog, "textEdit");
-            auto *body = child<QTextEdit>(dialog, "help_window");
-            QVERIFY(about->toPlainText().startsWith(QLatin1String("KESTREL V1.0. ")));
-            // A fresh dialog every time: never scrolled, whatever happened to the last one.
-            QCOMPARE(body->verticalScrollBar()->value(), 0);
-            const QString plain = body->toPlainText();
+            dialog = qobject_cast<QDialog *>(modal);
+            parent = modal->parentWidget();
+            title = modal->windowTitle();
+            about = child<QTextEdit>(modal, "textEdit")->toPlainText();
+            auto *body = child<QTextEdit>(modal, "help_window");
+            scrolled = body->verticalScrollBar()->value();
+            before = body->toPlainText();
             QTest::keyClicks(body, QStringLiteral("typed"));
-            QCOMPARE(body->toPlainText(), plain);
+            after = body->toPlainText();
             body->verticalScrollBar()->setValue(body->verticalScrollBar()->maximum());
-            checked = true;
-            QTest::keyClick(dialog, Qt::Key_Escape);
+            QTest::keyClick(modal, Qt::Key_Escape);
         });
         help->trigger();
-        QVERIFY(checked);
+        QVERIFY(dialog);
+        QCOMPARE(parent, &w);
+        QCOMPARE(title, QStringLiteral("Voltmeld Help"));
+        QVERIFY(about.startsWith(QLatin1String("KESTREL V1.0. ")));
+        // A fresh dialog every time: never scrolled, whatever happened to the last one.
+        QCOMPARE(scrolled, 0);
+        QCOMPARE(after, before);
         QVERIFY(!w.findChild<QDialog *>());
     }
 }
@@ -556,15 +598,24 @@ void TestWindow::nothingToWrite_data()
     QTest::addColumn<int>("scale");
     QTest::addColumn<qsizetype>("memory"); // bytes an image may take, 0 for any
     QTest::addColumn<QString>("shown"); // when it happens; empty if nothing is shown then
-    QTest::addColumn<QString>("refusal");
+    QTest::addColumn<QString>("refusal"); // %1 the file chosen
+    QTest::addColumn<QString>("chosen");
     QTest::newRow("no picture") << false << 100 << qsizetype(0) << QString()
-                                << "Open a picture first.";
+                                << "Open a picture first."
+                                << "kept.asc";
     QTest::newRow("no memory for the black-and-white image")
             << true << 500 << qsizetype(10000)
             << "There is not enough memory for the black-and-white image (200 x 100 pixels)."
-            << "There is no black-and-white image to write.";
+            << "There is no black-and-white image to write."
+            << "kept.asc";
     QTest::newRow("no pixels left at 2 %") << true << 2 << qsizetype(0) << QString()
-                                           << "There is no black-and-white image to write.";
+                                           << "There is no black-and-white image to write."
+                                           << "kept.asc";
+    QTest::newRow("the picture itself chosen")
+            << true << 100 << qsizetype(0) << QString()
+            << "%1 is the picture being converted; writing the board file there would destroy "
+               "it.\nNothing was written."
+            << "nothing.png";
 }
 
 void TestWindow::nothingToWrite()
@@ -574,6 +625,7 @@ void TestWindow::nothingToWrite()
     QFETCH(qsizetype, memory);
     QFETCH(QString, shown);
     QFETCH(QString, refusal);
+    QFETCH(QString, chosen);
     kestrel w;
     w.show();
     if (picture)
@@ -585,9 +637,11 @@ void TestWindow::nothingToWrite()
     kcore::setAllocationLimit(0);
     QCOMPARE(Dialogs::last().informative, shown);
 
-    const QString out = m_dir.filePath(QStringLiteral("kept.asc"));
+    // (A picture is read once it is open, so what its file holds now does not matter.)
+    const QString out = m_dir.filePath(chosen);
     QVERIFY(testsupport::writeFile(out, "yesterday's board\n"));
-    QCOMPARE(messageOfNextBox([&] { generate(w, out); }), refusal);
+    QCOMPARE(messageOfNextBox([&] { generate(w, out); }),
+             refusal.contains(QLatin1String("%1")) ? refusal.arg(out) : refusal);
     QFile file(out);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("yesterday's board\n"));
@@ -688,19 +742,25 @@ void TestWindow::startupArgument()
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QString text, informative;
+    QWidget *parent = nullptr;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
     const auto watch = onNextModal(
             [&](QWidget *m) {
-                auto *box = qobject_cast<QMessageBox *>(m);
-                QVERIFY(box);
-                // Over the window, with a warning icon, as every message of kestrel's.
-                QCOMPARE(box->parentWidget(), &w);
-                QCOMPARE(box->icon(), QMessageBox::Warning);
-                text = box->text();
-                informative = box->informativeText();
-                box->accept();
+                parent = m->parentWidget();
+                if (auto *box = qobject_cast<QMessageBox *>(m)) {
+                    icon = box->icon();
+                    text = box->text();
+                    informative = box->informativeText();
+                }
+                testsupport::closeDialog(m);
             },
             2000);
-    w.open_startup_arguments({QStringLiteral("kestrel"), m_dir.filePath(name)});
+    w.open_startup_arguments({m_dir.filePath(name)});
+    if (!reason.isEmpty()) {
+        // Over the window, with a warning icon, as every message of kestrel's.
+        QCOMPARE(parent, &w);
+        QCOMPARE(icon, QMessageBox::Warning);
+    }
     if (reason.isEmpty()) {
         QCOMPARE(::text(&w, "lbl_info"), QStringLiteral("Width=30 Heigth=12"));
         QCOMPARE(text, QString());
@@ -709,6 +769,33 @@ void TestWindow::startupArgument()
         QVERIFY2(informative.startsWith(reason), qPrintable(informative));
         QCOMPARE(::text(&w, "lbl_info"), QStringLiteral("info"));
     }
+}
+
+void TestWindow::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("stop"); // the help's first line, "version" or the error; or empty
+    QTest::addColumn<QStringList>("pictures");
+    QTest::newRow("help") << QStringList{"--help"} << "Usage: kestrel [options] [picture]"
+                          << QStringList();
+    QTest::newRow("version") << QStringList{"-v"} << "version" << QStringList();
+    QTest::newRow("unknown option") << QStringList{"--hlep", "logo.png"} << "Unknown option 'hlep'."
+                                    << QStringList{"logo.png"};
+    QTest::newRow("a picture named like an option")
+            << QStringList{"--", "--help.png"} << QString() << QStringList{"--help.png"};
+}
+
+void TestWindow::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, stop);
+    QFETCH(QStringList, pictures);
+    const CommandLine line = CommandLine::read(QStringList{"kestrel"} + arguments);
+    const QString stopped = line.help ? line.helpText.section(QLatin1Char('\n'), 0, 0)
+            : line.version            ? QStringLiteral("version")
+                                      : line.error;
+    QCOMPARE(stopped, stop);
+    QCOMPARE(line.pictures, pictures);
 }
 
 void TestWindow::boardView()
@@ -806,20 +893,6 @@ void TestWindow::boardView()
                       Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(frame, &wheel);
     QCOMPARE(pixel(shot(), corner), kcore::boardColour);
-    // Dragging carries the board along with the mouse.
-    const QImage before = shot();
-    const QPoint by(60, 0);
-    QMouseEvent press(QEvent::MouseButtonPress, centre, frame->mapToGlobal(centre), Qt::LeftButton,
-                      Qt::LeftButton, Qt::NoModifier);
-    QMouseEvent move(QEvent::MouseMove, centre + by, frame->mapToGlobal(centre + by), Qt::NoButton,
-                     Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(frame, &press);
-    QApplication::sendEvent(frame, &move);
-    const QImage after = shot();
-    QVERIFY(before != after);
-    for (int x = 10; x < frame->width() - 80; x += 7)
-        QCOMPARE(pixel(after, QPoint(x + by.x(), centre.y())),
-                 pixel(before, QPoint(x, centre.y())));
     QTest::mouseDClick(frame, Qt::LeftButton, Qt::NoModifier, centre);
     QCOMPARE(pixel(shot(), corner), outside);
 
@@ -845,19 +918,78 @@ void TestWindow::boardView()
     QVERIFY(ringAround(QPointF(frame->width() / 2.0, frame->height() / 2.0)));
 }
 
+void TestWindow::boardPanAndZoom()
+{
+    // One white pixel right of the middle and near the top: every direction shows.
+    QImage picture(10, 6, QImage::Format_RGB32);
+    picture.fill(Qt::black);
+    picture.setPixel(7, 1, qRgb(255, 255, 255));
+    kestrel w;
+    w.show();
+    open(w, writePicture(picture, QStringLiteral("dot.png")));
+    typeLineWidth(w, QStringLiteral("10"));
+    QTest::mouseClick(child<QRadioButton>(&w, "rb_board"), Qt::LeftButton);
+    auto *frame = child<QFrame>(&w, "mainframe");
+    // The middle of the dot's copper, in the frame's own pixels.
+    const auto dot = [frame] {
+        const QImage image = frame->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QPointF sum;
+        int n = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (image.pixel(x, y) == kcore::copperColour) {
+                    sum += QPointF(x + 0.5, y + 0.5);
+                    ++n;
+                }
+        return n ? sum / n / image.devicePixelRatio() : QPointF(-1, -1);
+    };
+    // Empty when the dot is at (about) where it should be.
+    const auto misplaced = [](QPointF a, QPointF b) {
+        return QLineF(a, b).length() < 1.5
+                ? QString()
+                : QStringLiteral("at %1,%2, not %3,%4").arg(a.x()).arg(a.y()).arg(b.x()).arg(b.y());
+    };
+    const QPointF fitted = dot();
+    QVERIFY(fitted.x() > frame->width() / 2 && fitted.y() < frame->height() / 3);
+
+    // The wheel zooms by 1.25 a notch, keeping the board point under the mouse where it is.
+    const QPoint at(frame->width() * 2 / 5, frame->height() / 4);
+    QWheelEvent wheel(at, frame->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(frame, &wheel);
+    const QPointF zoomed = dot();
+    QCOMPARE(misplaced(zoomed, QPointF(at) + (fitted - QPointF(at)) * 1.25), QString());
+    // Dragging carries the board along with the mouse.
+    const QPoint by(-60, 40);
+    QTest::mousePress(frame, Qt::LeftButton, {}, at);
+    QMouseEvent move(QEvent::MouseMove, at + by, frame->mapToGlobal(at + by), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(frame, &move);
+    QTest::mouseRelease(frame, Qt::LeftButton, {}, at + by);
+    QCOMPARE(misplaced(dot(), zoomed + by), QString());
+    QTest::mouseDClick(frame, Qt::LeftButton, Qt::NoModifier, at);
+    QCOMPARE(misplaced(dot(), fitted), QString());
+}
+
 void TestWindow::fabWarning_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("line");
     QTest::addColumn<QString>("warning"); // the warning's tooltip, empty when there is none
+    QTest::addColumn<int>("preset"); // of Board, Fab Limits, chosen once the line is counted
     QTest::newRow("0.06 mm, 3 mil lines")
             << "0.06"
             << "line 3 mil"
-            << "The 3 mil line is finer than the 4 mil (0.102 mm) the board maker can make.";
+            << "The 3 mil line is finer than the 4 mil (0.102 mm) the board maker can make." << -1;
     QTest::newRow("0.1 mm, 4 mil lines") << "0.1"
-                                         << "line 4 mil" << QString();
+                                         << "line 4 mil" << QString() << -1;
     QTest::newRow("0.2 mm, 8 mil lines") << "0.2"
-                                         << "line 8 mil" << QString();
+                                         << "line 8 mil" << QString() << -1;
+    QTest::newRow("0.127 mm, 5 mil lines, then the silkscreen preset")
+            << "0.127"
+            << "line 5 mil"
+            << "The 5 mil line is finer than the 5.906 mil (0.150 mm) the board maker can make."
+            << 1;
 }
 
 void TestWindow::fabWarning()
@@ -865,6 +997,7 @@ void TestWindow::fabWarning()
     QFETCH(QString, typed);
     QFETCH(QString, line);
     QFETCH(QString, warning);
+    QFETCH(int, preset);
     kestrel w;
     w.show();
     open(w, writePicture(redBlue(40, 20), QStringLiteral("fab.png")));
@@ -873,6 +1006,16 @@ void TestWindow::fabWarning()
     auto *label = child<QLabel>(&w, "lbl_fabwarning");
     auto *budget = child<QLabel>(&w, "lbl_budget");
     QTRY_VERIFY(budget->text().contains(line));
+    if (preset >= 0) {
+        // New limits are checked at once, with nothing else changed.
+        QSignalSpy shown(&w, &kestrel::fabCheckShown);
+        const auto watch = onNextModal([preset](QWidget *d) {
+            child<QComboBox>(d, "cb_preset")->setCurrentIndex(preset);
+            static_cast<QDialog *>(d)->accept();
+        });
+        child<QAction>(&w, "actionFabLimits")->trigger();
+        QVERIFY(shown.wait());
+    }
     QCOMPARE(label->isVisible(), !warning.isEmpty());
     QCOMPARE(label->toolTip(), warning);
     // The count runs in the background: from the moment the settings change, the old result is
@@ -881,6 +1024,36 @@ void TestWindow::fabWarning()
     QVERIFY2(!budget->text().contains(line), qPrintable(budget->text()));
     QTRY_VERIFY(budget->text().contains(QLatin1String("line 12 mil")));
     QVERIFY(!label->isVisible());
+}
+
+void TestWindow::onlyNewestFabCheckShown()
+{
+    kestrel w;
+    w.show();
+    open(w, writePicture(redBlue(40, 20), QStringLiteral("newest.png")));
+    QSignalSpy shown(&w, &kestrel::fabCheckShown);
+    QVERIFY(shown.wait());
+    QSignalSpy started(w.findChild<QTimer *>("budget_timer"), &QTimer::timeout);
+    {
+        // Every thread of the pool held, so the count for 3 mil waits until 7 mil is typed.
+        QThreadPool *pool = QThreadPool::globalInstance();
+        QSemaphore held, gate;
+        for (int i = 0; i < pool->maxThreadCount(); ++i)
+            pool->start([&] {
+                held.release();
+                gate.acquire();
+            });
+        held.acquire(pool->maxThreadCount());
+        typeLineWidth(w, QStringLiteral("3"));
+        QVERIFY(started.wait());
+        typeLineWidth(w, QStringLiteral("7"));
+        gate.release(pool->maxThreadCount());
+        // The 3 mil count ends before the 7 mil one can start: that needs the event loop.
+        pool->waitForDone();
+    }
+    QVERIFY(shown.wait());
+    const QString said = text(&w, "lbl_budget");
+    QVERIFY2(said.contains(QLatin1String("line 7 mil")), qPrintable(said));
 }
 
 void TestWindow::fitToSize()
