@@ -2,9 +2,9 @@
 // them to the core (picture -> grey -> black-and-white -> PADS lines).
 #pragma once
 
+#include "board/boardimage.h"
+#include "board/fabcheck.h"
 #include "board/spacecheck.h"
-#include "export/boardimage.h"
-#include "export/fabcheck.h"
 #include "image/bwimage.h"
 #include "ui_kestrel.h"
 

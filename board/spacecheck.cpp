@@ -1,8 +1,6 @@
 // The space check and the copper's coverage, a row at a time over a window of recent rows.
 #include "spacecheck.h"
 
-#include "export/padswriter.h"
-
 #include <QLocale>
 
 #include <algorithm>

@@ -2,6 +2,7 @@
 #include "fit.h"
 
 #include "image/bwimage.h"
+#include "linegeometry.h"
 #include "units.h"
 
 namespace kcore {

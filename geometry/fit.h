@@ -2,7 +2,7 @@
 // without exceeding it.
 #pragma once
 
-#include "export/lineitems.h"
+#include "padssettings.h"
 
 #include <QSize>
 #include <QString>

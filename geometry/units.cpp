@@ -1,6 +1,8 @@
 // Unit arithmetic and the texts that show lengths to the user.
 #include "units.h"
 
+#include "linegeometry.h"
+
 #include <cmath>
 
 namespace kcore {

@@ -2,7 +2,7 @@
 // and which widths a board file can carry.
 #pragma once
 
-#include "export/lineitems.h"
+#include "padssettings.h"
 
 #include <QSize>
 #include <QString>

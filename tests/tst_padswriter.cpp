@@ -1,6 +1,7 @@
 // Tests of the PADS writer: exact bytes, rounding, wide numbers, refusal and write failures.
+#include "board/boardimage.h"
 #include "board/spacecheck.h"
-#include "export/boardimage.h"
+#include "export/itemtext.h"
 #include "export/padswriter.h"
 #include "image/bwimage.h"
 #include "literal.h"

@@ -1,5 +1,6 @@
 // Tests of the line-width arithmetic: what counts as a number, unit conversion, size texts.
 #include "geometry/fit.h"
+#include "geometry/linegeometry.h"
 #include "geometry/units.h"
 
 #include <QImage>
