@@ -3,6 +3,7 @@
 #pragma once
 
 #include "padssettings.h"
+#include "units.h" // actualSizeMils()
 
 #include <QSize>
 #include <QString>
@@ -15,10 +16,6 @@ struct FitResult
     int scale = 0; // the scale chosen, or on refusal the one giving the nearest size
     double mils = 0; // the width or height that scale gives
 };
-
-// The extent a black-and-white image of this size has on the board, in mils: its pixel edges,
-// as the Actual size labels show it.
-QSizeF actualSizeMils(const QSize &bw, const PadsSettings &settings);
 
 // The scale from 1 % up to the largest the pixel bound allows (at most 500 %) whose image's
 // width (or height) on the board is the largest not exceeding targetMils. Refused when even 1 %

@@ -42,6 +42,10 @@ QString convertLineWidth(double number, int oldUnit, int newUnit);
 // onto the same coordinate and the line width rounds to 0.
 QString lineWidthProblem(const QString &text, int unit);
 
+// The extent a black-and-white image of this size has on the board, in mils: its pixel edges,
+// as the Actual size labels show it.
+QSizeF actualSizeMils(const QSize &bw, const PadsSettings &settings);
+
 // What the three actual-size labels say for a black-and-white image of this size: the extent the
 // file gives its pixels, a pitch each, in the file's own rounding. "---" without a usable pitch.
 struct SizeTexts

@@ -12,13 +12,6 @@ namespace {
 
 constexpr qint64 one = 1 << 16; // the sum of each pixel's weights
 
-// floor(a / b) for b > 0.
-qint64 floorDiv(qint64 a, qint64 b)
-{
-    const qint64 q = a / b;
-    return q * b > a ? q - 1 : q;
-}
-
 } // namespace
 
 GridResampler::Taps GridResampler::taps(int from, int to)
