@@ -58,6 +58,7 @@ private:
     Taps m_columns, m_rows;
     std::vector<quint32> m_across[2];
     int m_acrossRow[2] = {-1, -1};
+    int m_newest = 1; // the slot filled last
     std::vector<quint64> m_sum;
 };
 
