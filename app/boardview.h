@@ -4,7 +4,7 @@
 #pragma once
 
 #include "board/spacecheck.h"
-#include "export/boardimage.h"
+#include "board/boardimage.h"
 
 #include <QFrame>
 #include <QImage>

@@ -2,9 +2,10 @@
 // them to the core (picture -> grey -> black-and-white -> PADS lines).
 #pragma once
 
+#include "board/boardimage.h"
+#include "board/fabcheck.h"
 #include "board/spacecheck.h"
 #include "core/conversion.h"
-#include "export/fabcheck.h"
 #include "image/bwimage.h"
 #include "ui_kestrel.h"
 

@@ -2,8 +2,8 @@
 // Board view on generated pictures against the literal per-pixel / fprintf code and against
 // memcpy of the same bytes, then kestrel-convert end to end against a program that only decodes;
 // checks that fast and literal results are identical, and prints medians and ratios.
+#include "board/boardimage.h"
 #include "board/spacecheck.h"
-#include "export/boardimage.h"
 #include "export/padswriter.h"
 #include "image/bwimage.h"
 #include "image/edgegrey.h"

@@ -1,7 +1,7 @@
 // The space check and the copper's coverage, a row at a time over a window of recent rows.
 #include "spacecheck.h"
 
-#include "export/padswriter.h"
+#include "image/edgegrey.h"
 
 #include <QLocale>
 
@@ -179,10 +179,6 @@ void SpaceCheck::pairRows(const Row &now, const Row &before)
         for (size_t j = first; j < strokes.size() && strokes[j].x0 < a.x1 + across; ++j) {
             const Stroke &b = strokes[j];
             const int lo = std::max(a.s, b.s), hi = std::min(a.e, b.e);
-            // Overlapping or meeting at a corner in the next row is touching: one shape (a
-            // one-pixel diagonal line is one line).
-            if (d == 1 && lo <= hi)
-                continue;
             const double dx = std::max(0.0, std::max(a.x0, b.x0) - std::min(a.x1, b.x1));
             const double dist2 = dx * dx + dy * dy;
             if (dist2 >= reach2)
@@ -249,16 +245,6 @@ bool SpaceCheck::clearColumn(int lo, int hi, int *column) const
     }
 }
 
-namespace {
-
-// Rounds down, also for negative numerators.
-int floorDiv(int a, int b)
-{
-    return a >= 0 ? a / b : -((-a + b - 1) / b);
-}
-
-} // namespace
-
 bool SpaceCheck::sightBlocked(const Row &rowL, size_t left, const Row &rowR, size_t right) const
 {
     // The straight line from the centre of the left run's last pixel to the centre of the right
@@ -272,7 +258,7 @@ bool SpaceCheck::sightBlocked(const Row &rowL, size_t left, const Row &rowR, siz
     // In the two runs' own rows only their neighbours can stand in the way.
     // Rows two apart, the usual case here, divide by 4: a shift, which rounds down (C++20 and
     // every compiler kestrel builds with shift negative numbers arithmetically).
-    const auto down = [d](int a) { return d == 2 ? a >> 2 : floorDiv(a, 2 * d); };
+    const auto down = [d](int a) { return d == 2 ? a >> 2 : int(floorDiv(a, 2 * d)); };
     const int lastL = endL + down(at(1) - 1);
     if (left + 1 < rowL.strokes.size() && rowL.strokes[left + 1].s <= lastL)
         return true;

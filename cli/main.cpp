@@ -1,7 +1,7 @@
 // kestrel-convert: the window's conversion from the command line, for scripts and batch work.
+#include "board/fabcheck.h"
 #include "board/spacecheck.h"
 #include "core/conversion.h"
-#include "export/fabcheck.h"
 #include "export/layers.h"
 #include "export/padswriter.h"
 #include "geometry/fit.h"

@@ -3,7 +3,7 @@
 // The window keeps the images it shows; kestrel-convert streams the rows into the writer.
 #pragma once
 
-#include "export/lineitems.h"
+#include "geometry/padssettings.h"
 #include "image/bwimage.h"
 #include "image/vectordocument.h"
 

@@ -1,10 +1,11 @@
-// Building blocks of the writers: the chunk buffer items are formatted into, item names counted
-// up in place, and number texts. Every item is a few copies of fixed size from padded slots,
-// whatever its real length: copies of a length known only at run time go through the C library's
-// memcpy, whose speed on short lengths differs tenfold from one CPU to the next.
+// Building blocks of the writers, private to their sources: the chunk buffer items are formatted
+// into, item names counted up in place, and number texts. Every item is a few copies of fixed
+// size from padded slots, whatever its real length: copies of a length known only at run time go
+// through the C library's memcpy, whose speed on short lengths differs tenfold from one CPU to
+// the next.
 #pragma once
 
-#include "lineitems.h"
+#include "geometry/lineitems.h"
 
 #include <QString>
 #include <QtEndian>

@@ -2,7 +2,7 @@
 // the command line.
 #pragma once
 
-#include "lineitems.h"
+#include "geometry/padssettings.h"
 
 #include <QString>
 #include <QStringList>

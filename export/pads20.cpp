@@ -1,6 +1,7 @@
 // The V20 layout: "!PADS-POWERPCB-V2.0-MILS!", whole mils, four-field pieces, no layer table.
 // Item numbers come from tables of their texts where the picture is narrow enough.
 #include "itemtext.h"
+#include "smoothrow.h"
 
 #include <charconv>
 

@@ -2,6 +2,7 @@
 // mils or millimetres, and a layer table that tells readers what kind of layer the artwork is on.
 #include "itemtext.h"
 #include "layers.h"
+#include "smoothrow.h"
 
 namespace kcore {
 

@@ -1,21 +1,10 @@
 // The writer's front: the chosen layout's items, row by row, into chunks for the device.
 #include "padswriter.h"
 
+#include "itemtext.h"
 #include "layers.h"
 
 namespace kcore {
-
-QImage pixelWords(const QImage &bw)
-{
-    if (bw.format() == QImage::Format_RGB32 || bw.format() == QImage::Format_ARGB32)
-        return bw;
-    return bw.convertToFormat(QImage::Format_ARGB32);
-}
-
-bool padsFits(const QSize &bw, const PadsSettings &settings)
-{
-    return LineGeometry(settings).fits(bw);
-}
 
 QString pitchTooLargeMessage()
 {
@@ -23,49 +12,36 @@ QString pitchTooLargeMessage()
                           "not fit in a PADS file.");
 }
 
-std::optional<EdgeRow> edgeRow(const QImage &edgeGrey, const QSize &bw, int y,
-                               const PadsSettings &settings)
-{
-    if (!settings.smoothEdges || edgeGrey.size() != bw)
-        return std::nullopt;
-    if (edgeGrey.format() == QImage::Format_Grayscale8)
-        return EdgeRow(edgeGrey.constScanLine(y), 1, bw.width(), settings.threshold);
-    if (edgeGrey.format() == QImage::Format_RGB32 || edgeGrey.format() == QImage::Format_ARGB32)
-        return EdgeRow(
-                EdgeRow::lowBytes(reinterpret_cast<const quint32 *>(edgeGrey.constScanLine(y))), 4,
-                bw.width(), settings.threshold);
-    return std::nullopt;
-}
-
 PadsWriter::PadsWriter(const QSize &bw, const PadsSettings &settings, QIODevice *out)
-    : m_out(out), m_format(settings.format == PadsFormat::V94 ? makeV94Writer(bw, settings)
-                                                              : makeV20Writer(bw, settings))
+    : m_out(std::make_unique<ChunkBuffer>(out)),
+      m_format(settings.format == PadsFormat::V94 ? makeV94Writer(bw, settings)
+                                                  : makeV20Writer(bw, settings))
 {
-    m_format->begin(m_out);
+    m_format->begin(*m_out);
 }
 
 PadsWriter::~PadsWriter() = default;
 
 bool PadsWriter::writeRow(const quint32 *row, int y, const EdgeRow *edges)
 {
-    if (m_out.failed())
+    if (m_out->failed())
         return false;
-    m_format->row(m_out, row, y, edges);
-    return !m_out.failed();
+    m_format->row(*m_out, row, y, edges);
+    return !m_out->failed();
 }
 
 PadsResult PadsWriter::finish()
 {
-    if (!m_out.failed())
-        m_format->end(m_out);
-    if (!m_out.flush()) {
-        PadsResult r = failure(m_out.errorString());
+    if (!m_out->failed())
+        m_format->end(*m_out);
+    if (!m_out->flush()) {
+        PadsResult r = failure(m_out->errorString());
         r.items = m_format->items();
         return r;
     }
     PadsResult r;
     r.items = m_format->items();
-    r.bytes = m_out.written();
+    r.bytes = m_out->written();
     return r;
 }
 

@@ -2,8 +2,7 @@
 // in the layout the settings choose (V20 or V94).
 #pragma once
 
-#include "itemtext.h"
-#include "lineitems.h"
+#include "geometry/lineitems.h"
 #include "savefile.h"
 
 #include <QImage>
@@ -11,19 +10,15 @@
 
 #include <functional>
 #include <memory>
-#include <optional>
 
 class QIODevice;
 
 namespace kcore {
 
-// The image with rows of the 32-bit words QImage::pixel() gives, whatever its format: shared,
-// not copied, for the black-and-white images kestrel builds.
-QImage pixelWords(const QImage &bw);
+class ChunkBuffer;
+class FormatWriter;
 
-// Whether every number the file would hold for an image of this size fits the file.
-bool padsFits(const QSize &bw, const PadsSettings &settings);
-// Why it does not.
+// Why the numbers do not fit the file (padsFits()).
 QString pitchTooLargeMessage();
 
 // Writes a PADS ASCII file of LINES items for a black-and-white image of a known size, handed
@@ -45,7 +40,7 @@ public:
     PadsResult finish();
 
 private:
-    ChunkBuffer m_out;
+    std::unique_ptr<ChunkBuffer> m_out;
     std::unique_ptr<FormatWriter> m_format;
 };
 
@@ -73,9 +68,5 @@ struct PadsBudget
 };
 PadsBudget countPads(const QImage &bw, const PadsSettings &settings,
                      const QImage &edgeGrey = QImage());
-
-// The grey levels of row y of edgeGrey, when smooth edges are on and it fits the image.
-std::optional<EdgeRow> edgeRow(const QImage &edgeGrey, const QSize &bw, int y,
-                               const PadsSettings &settings);
 
 } // namespace kcore

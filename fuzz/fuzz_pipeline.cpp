@@ -1,6 +1,6 @@
 // libFuzzer target: arbitrary bytes through picture loading, grey, black-and-white at a scale
 // taken from the input, and the PADS writer.
-#include "export/boardimage.h"
+#include "board/boardimage.h"
 #include "export/padswriter.h"
 #include "image/bwimage.h"
 #include "image/greyimage.h"

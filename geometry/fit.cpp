@@ -9,15 +9,6 @@
 
 namespace kcore {
 
-QSizeF actualSizeMils(const QSize &bw, const PadsSettings &settings)
-{
-    // Pixel edges, not centres: the extent is the same with or without exact ends.
-    PadsSettings edges = settings;
-    edges.exactEnds = false;
-    const LineGeometry g(edges);
-    return QSizeF(g.mils(g.x(bw.width())), g.mils(g.y(0, bw.height())));
-}
-
 FitResult fitScale(const QSize &picture, const PadsSettings &settings, double targetMils,
                    bool height)
 {

@@ -2,7 +2,8 @@
 // without exceeding it.
 #pragma once
 
-#include "export/lineitems.h"
+#include "padssettings.h"
+#include "units.h" // actualSizeMils()
 
 #include <QSize>
 #include <QString>
@@ -16,10 +17,6 @@ struct FitResult
     double mils = 0; // the width or height that scale gives
     double exactScale = 0; // a vector page's scale in percent, not whole; 0 for a picture
 };
-
-// The extent a black-and-white image of this size has on the board, in mils: its pixel edges,
-// as the Actual size labels show it.
-QSizeF actualSizeMils(const QSize &bw, const PadsSettings &settings);
 
 // The scale from 1 % up to the largest the pixel bound allows (at most 500 %) whose image's
 // width (or height) on the board is the largest not exceeding targetMils. Refused when even 1 %

@@ -1,6 +1,8 @@
 // Unit arithmetic and the texts that show lengths to the user.
 #include "units.h"
 
+#include "linegeometry.h"
+
 #include <cmath>
 
 namespace kcore {
@@ -63,16 +65,22 @@ QString lineWidthProblem(const QString &text, int unit)
     return QString();
 }
 
-SizeTexts actualSizeTexts(const QSize &bw, const PadsSettings &settings)
+QSizeF actualSizeMils(const QSize &bw, const PadsSettings &settings)
 {
-    if (!(settings.pitch > 0))
-        return {QStringLiteral("---"), QStringLiteral("---"), QStringLiteral("---")};
     // Pixel edges, not centres: the extent is the same with or without exact ends.
     PadsSettings edges = settings;
     edges.exactEnds = false;
     const LineGeometry g(edges);
-    const double wm = g.mils(g.x(bw.width()));
-    const double hm = g.mils(g.y(0, bw.height()));
+    return QSizeF(g.mils(g.x(bw.width())), g.mils(g.y(0, bw.height())));
+}
+
+SizeTexts actualSizeTexts(const QSize &bw, const PadsSettings &settings)
+{
+    if (!(settings.pitch > 0))
+        return {QStringLiteral("---"), QStringLiteral("---"), QStringLiteral("---")};
+    const QSizeF size = actualSizeMils(bw, settings);
+    const double wm = size.width();
+    const double hm = size.height();
     return {QString::asprintf("%4.0fx%4.0f mils", wm, hm),
             QString::asprintf("%4.1fx%4.1f mm", wm * mmPerMil, hm * mmPerMil),
             QString::asprintf("%4.3fx%4.3f \"", wm / 1000, hm / 1000)};

@@ -2,7 +2,7 @@
 // and which widths a board file can carry.
 #pragma once
 
-#include "export/lineitems.h"
+#include "padssettings.h"
 
 #include <QSize>
 #include <QString>
@@ -41,6 +41,10 @@ QString convertLineWidth(double number, int oldUnit, int newUnit);
 // when it can. A file in mils cannot place rows closer than 1 mil apart: below that, rows fall
 // onto the same coordinate and the line width rounds to 0.
 QString lineWidthProblem(const QString &text, int unit);
+
+// The extent a black-and-white image of this size has on the board, in mils: its pixel edges,
+// as the Actual size labels show it.
+QSizeF actualSizeMils(const QSize &bw, const PadsSettings &settings);
 
 // What the three actual-size labels say for a black-and-white image of this size: the extent the
 // file gives its pixels, a pitch each, in the file's own rounding. "---" without a usable pitch.

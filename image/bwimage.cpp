@@ -1,7 +1,7 @@
 // Scaling and clipping of the grey image into the black-and-white image.
 #include "bwimage.h"
 
-#include "export/lineitems.h"
+#include "edgerow.h"
 #include "imagealloc.h"
 #include "picture.h"
 #include "rowkernels.h"

@@ -12,13 +12,6 @@ namespace {
 
 constexpr qint64 one = 1 << 16; // the sum of each pixel's weights
 
-// floor(a / b) for b > 0.
-qint64 floorDiv(qint64 a, qint64 b)
-{
-    const qint64 q = a / b;
-    return q * b > a ? q - 1 : q;
-}
-
 } // namespace
 
 GridResampler::Taps GridResampler::taps(int from, int to)
@@ -96,8 +89,8 @@ const quint32 *GridResampler::across(int i, const SourceRow &source)
         if (m_acrossRow[s] == i)
             return m_across[s].data();
     }
-    // Rows come in order: the slot with the lower row is the one done with.
-    const int s = m_acrossRow[0] <= m_acrossRow[1] ? 0 : 1;
+    // The slot filled last may hold the row the next grid row starts with: the other goes.
+    const int s = 1 - m_newest;
     const quint32 *src = source(i);
     quint32 *out = m_across[s].data();
     const int n = m_columns.count;
@@ -110,6 +103,7 @@ const quint32 *GridResampler::across(int i, const SourceRow &source)
         out[j] = sum;
     }
     m_acrossRow[s] = i;
+    m_newest = s;
     return out;
 }
 

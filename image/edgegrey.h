@@ -10,6 +10,14 @@
 
 namespace kcore {
 
+// floor(a / b) for b > 0, also for negative a: where a grid position falls between two pixels,
+// and where the space check's line of sight crosses a row.
+inline qint64 floorDiv(qint64 a, qint64 b)
+{
+    const qint64 q = a / b;
+    return q * b > a ? q - 1 : q;
+}
+
 // One row of grey levels: the level of pixel i is levels[i * step].
 struct GreyLevels
 {
@@ -50,6 +58,7 @@ private:
     Taps m_columns, m_rows;
     std::vector<quint32> m_across[2];
     int m_acrossRow[2] = {-1, -1};
+    int m_newest = 1; // the slot filled last
     std::vector<quint64> m_sum;
 };
 

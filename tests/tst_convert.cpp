@@ -192,6 +192,9 @@ void TestConvert::sameBytesAsWindow_data()
     QTest::newRow("9.4, 0.0333 mm, bottom copper on 4") << 128 << false << 100 << "0.0333"
                                                         << "mm" << 4 << false << "9.4"
                                                         << "bottom-copper" << "photo" << false;
+    QTest::newRow("9.4, mils, 150 %") << 128 << false << 150 << "3"
+                                      << "mils" << 19 << false << "9.4"
+                                      << "auto" << "photo" << false;
     QTest::newRow("9.4, inches, exact ends, top silk") << 100 << true << 80 << "0.0045"
                                                        << "inch" << 26 << true << "9.4"
                                                        << "auto" << "photo" << false;
@@ -401,6 +404,13 @@ void TestConvert::errors_data()
     QTest::newRow("9.4 documentation on a copper layer")
             << QStringList{"--format",     "9.4",           "-l", "2",
                            "--layer-kind", "documentation", pic,  "@out"}
+            << 2 << "Layers 1 and 2 are the board's top and bottom copper";
+    QTest::newRow("9.4 bottom copper on layer 1")
+            << QStringList{"--format",     "9.4",           "-l", "1",
+                           "--layer-kind", "bottom-copper", pic,  "@out"}
+            << 2 << "Layer 1 is top copper in a 9.4 file";
+    QTest::newRow("9.4 silkscreen on layer 1")
+            << QStringList{"--format", "9.4", "-l", "1", "--layer-kind", "top-silk", pic, "@out"}
             << 2 << "Layers 1 and 2 are the board's top and bottom copper";
     QTest::newRow("unknown format")
             << QStringList{"--format", "5.0", pic, "@out"} << 2 << "--format takes 2.0 or 9.4";

@@ -258,6 +258,8 @@ class TestEdges : public QObject
 private slots:
     void runEndsFollowOutline_data();
     void runEndsFollowOutline();
+    void resampledLevels_data();
+    void resampledLevels();
 };
 
 void TestEdges::runEndsFollowOutline_data()
@@ -472,6 +474,52 @@ void TestEdges::runEndsFollowOutline()
         QVERIFY(smooth.max <= maxError);
     if (ofExact > 0)
         QVERIFY(smooth.mean <= ofExact * exact.mean);
+}
+
+void TestEdges::resampledLevels_data()
+{
+    QTest::addColumn<QList<int>>("levels");
+    QTest::addColumn<int>("to");
+    QTest::addColumn<bool>("down"); // a column of pixels resampled down, not a row across
+    QTest::addColumn<QList<int>>("expected");
+    // The outermost pixels hold beyond the outermost centres: the border keeps its own level.
+    QTest::newRow("bilinear at the border")
+            << QList<int>{100, 103} << 4 << false << QList<int>{100, 101, 102, 103};
+    // Grid rows 1 and 2 both lie between source rows 0 and 1: both are kept, not fetched again.
+    QTest::newRow("bilinear down the rows")
+            << QList<int>{10, 200, 30} << 7 << true << QList<int>{10, 37, 119, 200, 127, 54, 30};
+    // 127.5 is rounded, not truncated.
+    QTest::newRow("area average rounded")
+            << QList<int>{0, 255, 255, 0} << 2 << true << QList<int>{128, 128};
+    // Weights of 65536 / 12 rounded each would sum to 65532: the largest takes the rest.
+    QTest::newRow("area weights sum to one")
+            << QList<int>{255, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 255} << 1 << false << QList<int>{43};
+}
+
+void TestEdges::resampledLevels()
+{
+    QFETCH(QList<int>, levels);
+    QFETCH(int, to);
+    QFETCH(bool, down);
+    QFETCH(QList<int>, expected);
+    const int from = int(levels.size());
+    const QSize grid = down ? QSize(1, to) : QSize(to, 1);
+    kcore::GridResampler resampler(down ? QSize(1, from) : QSize(from, 1), grid);
+    const std::vector<quint32> words(levels.begin(), levels.end());
+    std::vector<int> asked;
+    QList<int> got;
+    std::vector<uchar> row(size_t(grid.width()));
+    for (int y = 0; y < grid.height(); ++y) {
+        resampler.row(y, row.data(), [&](int i) {
+            asked.push_back(i);
+            return down ? &words[size_t(i)] : words.data();
+        });
+        got += QList<int>(row.begin(), row.end());
+    }
+    QCOMPARE(got, expected);
+    // Each source row at most once, in order.
+    QVERIFY(std::is_sorted(asked.begin(), asked.end()));
+    QVERIFY(std::adjacent_find(asked.begin(), asked.end()) == asked.end());
 }
 
 QTEST_GUILESS_MAIN(TestEdges)

@@ -1,6 +1,8 @@
 // Tests of the PADS writer: exact bytes, rounding, wide numbers, refusal and write failures.
+#include "board/boardimage.h"
 #include "board/spacecheck.h"
-#include "export/boardimage.h"
+#include "export/itemtext.h"
+#include "export/layers.h"
 #include "export/padswriter.h"
 #include "image/bwimage.h"
 #include "literal.h"
@@ -119,6 +121,10 @@ private slots:
     void items();
     void itemNames_data();
     void itemNames();
+    void numberTexts_data();
+    void numberTexts();
+    void layerTable_data();
+    void layerTable();
     void wideImageWithoutTables();
     void rounding_data();
     void rounding();
@@ -129,6 +135,7 @@ private slots:
     void rowsTouch();
     void boardStrokeIsTheWrittenWidth_data();
     void boardStrokeIsTheWrittenWidth();
+    void boardViewDrawsWholeRuns();
     void spaceCheck_data();
     void spaceCheck();
     void smoothEnds_data();
@@ -284,6 +291,85 @@ void TestPadsWriter::itemNames()
         QCOMPARE(QByteArray(text, int(prefix.writeTo(text) - text)), name.toLatin1());
         prefix.next();
     }
+}
+
+void TestPadsWriter::numberTexts_data()
+{
+    // Numbers the eight-digit path cannot take: below zero (smooth ends at the left border).
+    QTest::addColumn<qint64>("value");
+    QTest::addColumn<int>("decimals");
+    QTest::addColumn<QByteArray>("text");
+    QTest::newRow("negative, five places") << qint64(-150000) << 5 << QByteArray("-1.5");
+    QTest::newRow("negative, six places") << qint64(-2030000) << 6 << QByteArray("-2.03");
+}
+
+void TestPadsWriter::numberTexts()
+{
+    QFETCH(qint64, value);
+    QFETCH(int, decimals);
+    QFETCH(QByteArray, text);
+    char out[kcore::numberSlot];
+    QCOMPARE(QByteArray(out, kcore::formatFixed(out, value, decimals)), text);
+}
+
+void TestPadsWriter::layerTable_data()
+{
+    // The header's layer count and the layer table of a 9.4 file for each kind, by PADS's usual
+    // numbers. Silkscreen and solder mask are named in the copper block of their own side.
+    QTest::addColumn<int>("layer");
+    QTest::addColumn<QString>("kind"); // as --layer-kind takes it
+    QTest::addColumn<QByteArray>("maximum"); // the header's line after UNITS
+    QTest::addColumn<QByteArray>("table");
+    const auto block = [](int n, const char *name, const char *type, const char *extra = "") {
+        return "LAYER " + QByteArray::number(n) + "\r\n{\r\nLAYER_NAME " + name + "\r\nLAYER_TYPE "
+                + type + "\r\n" + extra + "}\r\n";
+    };
+    const QByteArray top = block(1, "Top", "ROUTING"), bottom = block(2, "Bottom", "ROUTING");
+    QTest::newRow("top copper, 1") << 1 << "auto" << QByteArray() << top + bottom;
+    QTest::newRow("bottom copper, 2") << 2 << "auto" << QByteArray() << top + bottom;
+    // Readers take the highest copper layer as the bottom.
+    QTest::newRow("bottom copper, 4") << 4 << "bottom-copper" << QByteArray("MAXIMUMLAYER 4\r\n")
+                                      << top + block(4, "Bottom", "ROUTING");
+    QTest::newRow("top solder mask, 21")
+            << 21 << "auto" << QByteArray()
+            << block(1, "Top", "ROUTING", "ASSOCIATED_SOLDER_MASK Solder Mask Top\r\n") + bottom
+                    + block(21, "Solder Mask Top", "SOLDER_MASK");
+    QTest::newRow("top silkscreen, 26")
+            << 26 << "auto" << QByteArray()
+            << block(1, "Top", "ROUTING", "ASSOCIATED_SILK_SCREEN Silkscreen Top\r\n") + bottom
+                    + block(26, "Silkscreen Top", "SILK_SCREEN");
+    QTest::newRow("bottom solder mask, 28")
+            << 28 << "auto" << QByteArray()
+            << top + block(2, "Bottom", "ROUTING", "ASSOCIATED_SOLDER_MASK Solder Mask Bottom\r\n")
+                    + block(28, "Solder Mask Bottom", "SOLDER_MASK");
+    QTest::newRow("bottom silkscreen, 29")
+            << 29 << "auto" << QByteArray()
+            << top + block(2, "Bottom", "ROUTING", "ASSOCIATED_SILK_SCREEN Silkscreen Bottom\r\n")
+                    + block(29, "Silkscreen Bottom", "SILK_SCREEN");
+    QTest::newRow("documentation, 19")
+            << 19 << "auto" << QByteArray()
+            << top + bottom + block(19, "Documentation", "DOCUMENTATION");
+}
+
+void TestPadsWriter::layerTable()
+{
+    QFETCH(int, layer);
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, maximum);
+    QFETCH(QByteArray, table);
+    kcore::PadsSettings s{2, layer};
+    s.format = kcore::PadsFormat::V94;
+    QVERIFY(kcore::kindFromKey(kind, &s.kind));
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(kcore::writePads(bwFromRows({"#"}), s, &buffer).ok);
+    const QByteArray file = buffer.data();
+    const qsizetype units = file.indexOf("UNITS");
+    QCOMPARE(file.mid(units, file.indexOf("*LINES*") - units), "UNITS        0\r\n" + maximum);
+    const QByteArray start = "LAYER DATA\r\n{\r\n", end = "}\r\n*END*\r\n";
+    const qsizetype from = file.indexOf(start) + start.size();
+    QVERIFY(file.endsWith(end));
+    QCOMPARE(file.mid(from, file.size() - end.size() - from), table);
 }
 
 void TestPadsWriter::wideImageWithoutTables()
@@ -498,6 +584,23 @@ void TestPadsWriter::boardStrokeIsTheWrittenWidth()
         copper += board.pixel(0, y) == kcore::copperColour;
     QVERIFY2(qAbs(copper * view.milsPerPixel - width) <= 0.011,
              qPrintable(QStringLiteral("%1 mil of copper").arg(copper * view.milsPerPixel)));
+}
+
+void TestPadsWriter::boardViewDrawsWholeRuns()
+{
+    // Seven pixels of 1.3 mil end at 9 mil, each number rounded once as the file has it; the
+    // piece from pixel 2 on would end at 3 + 7 = 10. A view starting past the run's start must
+    // still draw the whole run's end.
+    const QImage bw = bwFromRows({"#######"});
+    const kcore::PadsSettings s{1.3};
+    kcore::BoardViewport zoomed;
+    zoomed.left = 5;
+    zoomed.top = 3;
+    zoomed.milsPerPixel = 0.125;
+    kcore::BoardViewport wide = zoomed;
+    wide.left = -3;
+    const QImage part = kcore::renderBoard(bw, s, zoomed, QSize(64, 24));
+    QCOMPARE(part, kcore::renderBoard(bw, s, wide, QSize(128, 24)).copy(64, 0, 64, 24));
 }
 
 void TestPadsWriter::spaceCheck_data()

@@ -1,5 +1,6 @@
 // Tests of the line-width arithmetic: what counts as a number, unit conversion, size texts.
 #include "geometry/fit.h"
+#include "geometry/linegeometry.h"
 #include "geometry/units.h"
 
 #include <QImage>
@@ -26,20 +27,23 @@ void TestUnits::pitch_data()
     QTest::addColumn<int>("unit");
     QTest::addColumn<bool>("isNumber");
     QTest::addColumn<double>("pitch");
-    QTest::newRow("2 mils") << "2" << 0 << true << 2.0;
-    QTest::newRow("padded mils text") << "   2.0" << 0 << true << 2.0;
-    QTest::newRow("0.2 mm") << "0.2" << 1 << true << 0.2 * 39.37007874015748;
-    QTest::newRow("1 inch") << "1" << 2 << true << 1000.0;
-    QTest::newRow("zero") << "0" << 0 << true << 0.0;
-    QTest::newRow("negative") << "-10" << 0 << true << -10.0;
-    QTest::newRow("exponent") << "1e1" << 0 << true << 10.0;
-    QTest::newRow("letters") << "abc" << 0 << false << 0.0;
-    QTest::newRow("empty") << "" << 1 << false << 0.0;
-    QTest::newRow("comma decimal") << "0,2" << 1 << false << 0.0;
-    QTest::newRow("nan") << "nan" << 0 << false << 0.0;
-    QTest::newRow("inf") << "inf" << 0 << false << 0.0;
-    QTest::newRow("-inf") << "-inf" << 1 << false << 0.0;
-    QTest::newRow("overflow") << "1e999" << 0 << false << 0.0;
+    QTest::addColumn<QString>("problem"); // what lineWidthProblem() says, in part; empty: none
+    QTest::newRow("2 mils") << "2" << 0 << true << 2.0 << "";
+    QTest::newRow("padded mils text") << "   2.0" << 0 << true << 2.0 << "";
+    QTest::newRow("0.2 mm") << "0.2" << 1 << true << 0.2 * 39.37007874015748 << "";
+    QTest::newRow("1 inch") << "1" << 2 << true << 1000.0 << "";
+    QTest::newRow("zero") << "0" << 0 << true << 0.0 << "greater than 0";
+    QTest::newRow("negative") << "-10" << 0 << true << -10.0 << "greater than 0";
+    QTest::newRow("exponent") << "1e1" << 0 << true << 10.0 << "";
+    QTest::newRow("letters") << "abc" << 0 << false << 0.0 << "not a number";
+    QTest::newRow("empty") << "" << 1 << false << 0.0 << "not a number";
+    QTest::newRow("comma decimal") << "0,2" << 1 << false << 0.0 << "not a number";
+    QTest::newRow("nan") << "nan" << 0 << false << 0.0 << "not a number";
+    QTest::newRow("inf") << "inf" << 0 << false << 0.0 << "not a number";
+    QTest::newRow("-inf") << "-inf" << 1 << false << 0.0 << "not a number";
+    // Just below the smallest width a file can carry.
+    QTest::newRow("just below 1 mil") << "0.999" << 0 << true << 0.999 << "below 1 mil";
+    QTest::newRow("overflow") << "1e999" << 0 << false << 0.0 << "not a number";
 }
 
 void TestUnits::pitch()
@@ -48,10 +52,13 @@ void TestUnits::pitch()
     QFETCH(int, unit);
     QFETCH(bool, isNumber);
     QFETCH(double, pitch);
+    QFETCH(QString, problem);
     bool ok = !isNumber;
     const double p = kcore::linePitch(text, unit, &ok);
     QCOMPARE(ok, isNumber);
     QCOMPARE(p, pitch);
+    const QString said = kcore::lineWidthProblem(text, unit);
+    QVERIFY2(problem.isEmpty() ? said.isEmpty() : said.contains(problem), qPrintable(said));
 }
 
 void TestUnits::conversionChain_data()
@@ -123,6 +130,9 @@ void TestUnits::fitToSize_data()
             << QSize(7, 61) << "0.003" << 2 << false << 0.5 << true << true;
     QTest::newRow("odd sizes to 133 mils wide, 2.36 mil")
             << QSize(23, 13) << "2.36" << 0 << false << 133.0 << false << true;
+    // 97 pixels of 0.1 mm are 9.7 mm, though the doubles differ in their last bit.
+    QTest::newRow("exactly what 100 % gives, 0.1 mm, 9.4")
+            << QSize(97, 10) << "0.1" << 1 << true << 9.7 << false << true;
     QTest::newRow("exactly what 50 % gives")
             << QSize(100, 10) << "2" << 0 << false << 100.0 << false << true;
     QTest::newRow("wider than 500 % gives")

@@ -6,7 +6,7 @@
 #include "literal.h"
 #include "testsupport.h"
 
-#include "export/boardimage.h"
+#include "board/boardimage.h"
 #include "export/padswriter.h"
 #include "image/greyimage.h"
 #include "image/imagealloc.h"

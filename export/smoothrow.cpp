@@ -1,6 +1,10 @@
 // Smooth items placed a row at a time, two at a time with SSE2: the scalar between()'s
 // operations in its order, so every CPU writes the same numbers.
-#include "lineitems.h"
+#include "smoothrow.h"
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace kcore {
 
@@ -63,16 +67,16 @@ size_t betweenSse2(const double *left, const double *right, qint64 *x, qint64 *l
 
 } // namespace
 
-void LineGeometry::between(const double *left, const double *right, qint64 *x, qint64 *length,
-                           size_t n) const
+void betweenAll(const LineGeometry &g, const double *left, const double *right, qint64 *x,
+                qint64 *length, size_t n)
 {
     size_t i = 0;
 #ifdef __SSE2__
     i = betweenSse2(left, right, x, length, n,
-                    Spans{m_pitchQuanta, double(m_width) / 2, double(m_minLength)});
+                    Spans{g.pitchQuanta(), double(g.width()) / 2, double(g.minLength())});
 #endif
     for (; i < n; ++i)
-        between(left[i], right[i], x + i, length + i);
+        g.between(left[i], right[i], x + i, length + i);
 }
 
 } // namespace kcore

@@ -1,11 +1,13 @@
 // The fab check: what Generate will write (items, bytes) and whether the board maker can make it.
 #pragma once
 
-#include "padswriter.h"
+#include "geometry/padssettings.h"
 
 #include <QString>
 
 namespace kcore {
+
+struct PadsBudget; // export/padswriter.h: what the file holds, counted by countPads()
 
 // The finest line most board makers print: 0.1 mm, taken as 4 mil.
 constexpr double defaultMinLineMils = 4;

@@ -2,7 +2,7 @@
 // written width with round ends, at its written coordinates.
 #pragma once
 
-#include "padswriter.h"
+#include "geometry/lineitems.h"
 
 #include <QImage>
 #include <QPointF>

@@ -1,8 +1,10 @@
 // Texts of the fab check, shared by the window's status bar and kestrel-convert's summary.
 #include "fabcheck.h"
 
+#include "export/layers.h"
+#include "export/padswriter.h"
+#include "geometry/linegeometry.h"
 #include "geometry/units.h"
-#include "layers.h"
 
 #include <QLocale>
 

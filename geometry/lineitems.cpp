@@ -1,0 +1,32 @@
+// The rows an image hands the writers, the space check and the Board view alike.
+#include "lineitems.h"
+
+namespace kcore {
+
+QImage pixelWords(const QImage &bw)
+{
+    if (bw.format() == QImage::Format_RGB32 || bw.format() == QImage::Format_ARGB32)
+        return bw;
+    return bw.convertToFormat(QImage::Format_ARGB32);
+}
+
+bool padsFits(const QSize &bw, const PadsSettings &settings)
+{
+    return LineGeometry(settings).fits(bw);
+}
+
+std::optional<EdgeRow> edgeRow(const QImage &edgeGrey, const QSize &bw, int y,
+                               const PadsSettings &settings)
+{
+    if (!settings.smoothEdges || edgeGrey.size() != bw)
+        return std::nullopt;
+    if (edgeGrey.format() == QImage::Format_Grayscale8)
+        return EdgeRow(edgeGrey.constScanLine(y), 1, bw.width(), settings.threshold);
+    if (edgeGrey.format() == QImage::Format_RGB32 || edgeGrey.format() == QImage::Format_ARGB32)
+        return EdgeRow(
+                EdgeRow::lowBytes(reinterpret_cast<const quint32 *>(edgeGrey.constScanLine(y))), 4,
+                bw.width(), settings.threshold);
+    return std::nullopt;
+}
+
+} // namespace kcore
