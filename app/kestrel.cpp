@@ -19,6 +19,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QSettings>
+#include <QSignalBlocker>
 #include <QStatusBar>
 
 kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, flags)
@@ -214,7 +215,7 @@ void kestrel::choose_fab_limits()
 
 void kestrel::fit_to_size()
 {
-    if (img_grey.isNull()) {
+    if (source.isNull()) {
         Dialogs::warning(this, QStringLiteral("Open a picture first."));
         return;
     }
@@ -245,7 +246,10 @@ void kestrel::fit_to_size()
         return;
     const bool height = side->currentIndex() == 1;
     const double target = size->value() * kcore::mils_per_unit[unit_index];
-    const kcore::FitResult fit = kcore::fitScale(img_grey.size(), pads, target, height);
+    // A page scales by any amount, so it reaches any whole number of pixels.
+    const kcore::FitResult fit = source.isVector()
+            ? kcore::fitPage(source.vector()->pageMils(), pads, target, height)
+            : kcore::fitScale(img_grey.size(), pads, target, height);
     const QString text = kcore::fitText(fit, target, height, unit_index);
     if (!fit.ok) {
         QString sentence = text;
@@ -253,7 +257,17 @@ void kestrel::fit_to_size()
         Dialogs::warning(this, sentence + QStringLiteral(".\nThe scale stays as it was."));
         return;
     }
-    ui.sb_scale->setValue(fit.scale);
+    if (source.isVector()) {
+        // The field shows the whole percent nearest; the page keeps the exact scale.
+        vector_scale = fit.exactScale;
+        {
+            const QSignalBlocker block(ui.sb_scale);
+            ui.sb_scale->setValue(qBound(1, fit.scale, 500));
+        }
+        asc_size_slot();
+    } else {
+        ui.sb_scale->setValue(fit.scale);
+    }
     statusBar()->showMessage(QStringLiteral("Fitted to ") + text, 6000);
 }
 

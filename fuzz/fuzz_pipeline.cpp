@@ -1,10 +1,12 @@
 // libFuzzer target: arbitrary bytes through picture loading, grey, black-and-white at a scale
-// taken from the input, and the PADS writer.
+// taken from the input, and the PADS writer; bytes that open like XML go through the SVG reader
+// and the banded page drawing instead.
 #include "board/boardimage.h"
 #include "export/padswriter.h"
 #include "image/bwimage.h"
 #include "image/greyimage.h"
 #include "image/picture.h"
+#include "image/vectordocument.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -45,6 +47,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const int scale = 1 + (data[0] | data[1] << 8) % 500;
     const int threshold = data[1];
     QByteArray bytes(reinterpret_cast<const char *>(data + 2), qsizetype(size - 2));
+    if (bytes.startsWith('<')) {
+        const std::unique_ptr<kcore::VectorDocument> document
+                = kcore::VectorDocument::fromData(bytes, kcore::VectorDocument::Svg);
+        if (!document)
+            return 0;
+        const double pitch = 1.0 + threshold / 7.0;
+        const QSize grid = kcore::vectorGrid(document->pageMils(), scale, pitch);
+        if (grid.isEmpty() || qint64(grid.width()) * grid.height() > maxFuzzPixels)
+            return 0;
+        kcore::PadsSettings pads{pitch, threshold, (data[0] & 1) != 0};
+        pads.smoothEdges = (data[0] & 2) != 0;
+        pads.threshold = threshold;
+        kcore::VectorRows rows(*document, scale, pitch, threshold, threshold & 1);
+        NullDevice out;
+        kcore::PadsWriter writer(rows.size(), pads, &out);
+        for (int y = 0; y < rows.size().height(); ++y) {
+            const quint32 *row = rows.row(y);
+            if (!row)
+                return 0;
+            const kcore::GreyLevels grey = rows.edgeLevels(y);
+            const kcore::EdgeRow edges(grey.levels, grey.step, grid.width(), threshold);
+            writer.writeRow(row, y, pads.smoothEdges ? &edges : nullptr);
+        }
+        writer.finish();
+        return 0;
+    }
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
     {

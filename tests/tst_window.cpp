@@ -21,6 +21,9 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -149,6 +152,7 @@ private slots:
     void fabWarning();
     void onlyNewestFabCheckShown();
     void fitToSize();
+    void vectorDocument();
 
 private:
     QString writePicture(const QImage &img, const QString &name);
@@ -1089,6 +1093,58 @@ void TestWindow::fitToSize()
     QVERIFY2(refusal.startsWith(QLatin1String("A width of 0.010 mm cannot be reached")),
              qPrintable(refusal));
     QCOMPARE(child<QSpinBox>(&w, "sb_scale")->value(), 45);
+}
+
+void TestWindow::vectorDocument()
+{
+    // The 40 x 16 mm logo is drawn onto the grid: at 2 mil, 787.4 x 315 pitches, rounded up.
+    const QString svg = m_dir.filePath(QStringLiteral("logo.svg"));
+    QVERIFY(testsupport::writeFile(svg, testsupport::logoSvg()));
+    kestrel w;
+    w.show();
+    open(w, svg);
+    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=788 Heigth=315"));
+    // A new pitch draws the page again, as do the unit and the scale.
+    QTest::mouseClick(child<QRadioButton>(&w, "rb_units_mm"), Qt::LeftButton);
+    typeLineWidth(w, QStringLiteral("0.1"));
+    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=400 Heigth=160"));
+    QCOMPARE(text(&w, "lbl_ascsizemm"), QStringLiteral("40.0x16.0 mm"));
+    child<QSpinBox>(&w, "sb_scale")->setValue(50);
+    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=200 Heigth=80"));
+    // Fit to Size reaches a size no whole percent gives: 77 pitches, at 19.25 %.
+    const auto watch = onNextModal([](QWidget *d) {
+        d->findChild<QDoubleSpinBox *>("sb_size")->setValue(7.77);
+        static_cast<QDialog *>(d)->accept();
+    });
+    child<QAction>(&w, "actionFitToSize")->trigger();
+    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=77 Heigth=31"));
+    QCOMPARE(child<QSpinBox>(&w, "sb_scale")->value(), 19);
+
+    // A grid this big is drawn off the GUI thread; a change meanwhile wins over that drawing.
+    child<QSpinBox>(&w, "sb_scale")->setValue(100);
+    typeLineWidth(w, QStringLiteral("0.008")); // 5000 x 2000 pixels
+    QVERIFY(w.statusBar()->currentMessage().startsWith(QLatin1String("Drawing the page")));
+    typeLineWidth(w, QStringLiteral("0.2"));
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=200 Heigth=80"));
+
+    // A PDF of two pages asks which; cancelling keeps what is open.
+    QPdfWriter two(m_dir.filePath(QStringLiteral("two.pdf")));
+    two.setPageSize(QPageSize(QSizeF(72, 36), QPageSize::Point));
+    two.setPageMargins(QMarginsF(0, 0, 0, 0));
+    {
+        QPainter painter(&two);
+        two.setPageSize(QPageSize(QSizeF(144, 36), QPageSize::Point));
+        two.newPage();
+    }
+    Dialogs::setNextPage(-1);
+    open(w, m_dir.filePath(QStringLiteral("two.pdf")));
+    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=200 Heigth=80"));
+    Dialogs::setNextPage(1);
+    open(w, m_dir.filePath(QStringLiteral("two.pdf")));
+    // Page 2 is 2 x 0.5 inch: 254 x 63.5 pitches of 0.2 mm, the half rounded up.
+    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=254 Heigth=64"));
 }
 
 QTEST_MAIN(TestWindow)
