@@ -127,7 +127,12 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
     connect(&draw_watcher, &QFutureWatcher<DrawnPage>::finished, this, &kestrel::show_drawn_page);
 }
 
-kestrel::~kestrel() = default;
+kestrel::~kestrel()
+{
+    // A check still running has nothing left to report to.
+    if (budget_cancel)
+        budget_cancel->store(true);
+}
 
 QIcon kestrel::appIcon()
 {

@@ -14,6 +14,9 @@
 #include <QMainWindow>
 #include <QTimer>
 
+#include <atomic>
+#include <memory>
+
 class QActionGroup;
 class QLabel;
 
@@ -114,6 +117,8 @@ private:
     QLabel *lbl_gaps = nullptr;
     QFutureWatcher<FabResult> budget_watcher;
     quint64 budget_generation = 0;
+    // Set when the settings of the running check no longer hold, so it stops early.
+    std::shared_ptr<std::atomic<bool>> budget_cancel;
     quint64 shown_generation = 0; // the findings in the Board view are its
     // The grey levels on the black-and-white grid, held only while Smooth Edges is on: at
     // 100 % the grey image itself, otherwise resampled (a byte a pixel).

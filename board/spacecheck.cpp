@@ -347,13 +347,15 @@ SpaceReport SpaceCheck::finish()
 }
 
 SpaceReport checkSpace(const QImage &bw, const PadsSettings &settings, double minSpaceMils,
-                       const QImage &edgeGrey)
+                       const QImage &edgeGrey, const std::atomic<bool> *cancel)
 {
     if (bw.isNull() || !(settings.pitch > 0) || !padsFits(bw.size(), settings))
         return SpaceCheck(QSize(), settings, minSpaceMils).finish();
     const QImage words = pixelWords(bw);
     SpaceCheck check(words.size(), settings, minSpaceMils);
     for (int y = 0; y < words.height(); ++y) {
+        if ((y & 63) == 0 && cancel && cancel->load(std::memory_order_relaxed))
+            break;
         const std::optional<EdgeRow> edges = edgeRow(edgeGrey, words.size(), y, settings);
         check.addRow(reinterpret_cast<const quint32 *>(words.constScanLine(y)), y,
                      edges ? &*edges : nullptr);

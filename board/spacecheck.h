@@ -9,6 +9,7 @@
 #include <QSize>
 #include <QString>
 
+#include <atomic>
 #include <limits>
 #include <vector>
 
@@ -104,9 +105,12 @@ private:
     std::vector<Stroke> m_spare;
 };
 
-// The whole check for an image, edgeGrey as for writePads().
+// The whole check for an image, edgeGrey as for writePads(). Once cancel is set it stops within
+// a few rows, and what it returns is to be thrown away: the window cancels a check whose
+// settings have changed.
 SpaceReport checkSpace(const QImage &bw, const PadsSettings &settings, double minSpaceMils,
-                       const QImage &edgeGrey = QImage());
+                       const QImage &edgeGrey = QImage(),
+                       const std::atomic<bool> *cancel = nullptr);
 
 // "2 closed gaps, 5 narrow gaps".
 QString gapSummary(const SpaceReport &report);

@@ -114,8 +114,10 @@ void kestrel::make_asc_slot()
 
 void kestrel::update_budget()
 {
-    // Whatever was shown belongs to settings that no longer hold.
+    // Whatever was shown, or is being counted, belongs to settings that no longer hold.
     ++budget_generation;
+    if (budget_cancel)
+        budget_cancel->store(true);
     lbl_budget->setText(img_bw.isNull() ? QString() : QStringLiteral("Checking\u2026"));
     lbl_gaps->clear();
     ui.mainframe->setFindings({});
@@ -159,13 +161,15 @@ void kestrel::count_budget()
     const kcore::PadsSettings pads = pads_settings();
     // Copies: the image is shared, and a re-clip on this thread detaches from it.
     const quint64 generation = budget_generation;
+    budget_cancel = std::make_shared<std::atomic<bool>>(false);
     budget_watcher.setFuture(
             QtConcurrent::run([bw = img_bw, edge = img_edge, pads, generation,
-                               minLine = min_line_mils, minSpace = min_space_mils] {
+                               minLine = min_line_mils, minSpace = min_space_mils,
+                               cancel = budget_cancel] {
                 FabResult r;
                 r.generation = generation;
                 r.fab = kcore::fabCheck(kcore::countPads(bw, pads, edge), pads, minLine);
-                r.spaces = kcore::checkSpace(bw, pads, minSpace, edge);
+                r.spaces = kcore::checkSpace(bw, pads, minSpace, edge, cancel.get());
                 return r;
             }));
 }

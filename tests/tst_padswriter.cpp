@@ -689,6 +689,11 @@ void TestPadsWriter::spaceCheck()
     settings.format = v94 ? kcore::PadsFormat::V94 : kcore::PadsFormat::V20;
     const QImage bw = bwFromRows(rows);
     const kcore::SpaceReport r = kcore::checkSpace(bw, settings, kcore::defaultMinSpaceMils);
+    // Cancelled before it starts, a check looks at no row.
+    const std::atomic<bool> cancelled{true};
+    QCOMPARE(kcore::checkSpace(bw, settings, kcore::defaultMinSpaceMils, {}, &cancelled)
+                     .findings.size(),
+             size_t(0));
     if (closed >= 0) {
         QCOMPARE(r.closedGaps, closed);
         QCOMPARE(r.narrowGaps, narrow);
