@@ -44,18 +44,88 @@ struct Settings
     QString output;
 };
 
-bool readInt(const QCommandLineParser &parser, const QString &name, int low, int high, int *value)
+// The options, each named once: parsed by name, spelled in messages from the same object.
+namespace Option {
+const QCommandLineOption threshold(QStringList{"t", "threshold"},
+                                   "Grey values above N are white (0-255, default 128).", "N");
+const QCommandLineOption invert(QStringList{"i", "invert"}, "Swap black and white.");
+const QCommandLineOption scale(QStringList{"s", "scale"}, "Scale in percent (1-500, default 100).",
+                               "PERCENT");
+const QCommandLineOption
+        lineWidth(QStringList{"w", "line-width"},
+                  "Line width, which is also the pixel pitch (default 2; at least 1 mil).", "TEXT");
+const QCommandLineOption unit(QStringList{"u", "unit"},
+                              "Unit of the line width: mils, mm or inch (default mils).", "UNIT");
+const QCommandLineOption layer(QStringList{"l", "layer"},
+                               "Layer written into every item (0-250, default 19).", "N");
+const QCommandLineOption page(QStringLiteral("page"),
+                              "The page of a PDF document to convert (default 1).", "N");
+const QCommandLineOption
+        format(QStringLiteral("format"),
+               "File layout: 2.0 (whole mils, the layout PADS Layout reads; the default) or 9.4 "
+               "(exact decimals and a layer table, for KiCad, pcb-rnd and newer PADS).",
+               "VERSION");
+const QCommandLineOption layerKind(
+        QStringLiteral("layer-kind"),
+        "What the layer is: top-copper, bottom-copper, top-silk, bottom-silk, top-mask, "
+        "bottom-mask or documentation (default: by the layer number, 1 top copper, 2 bottom "
+        "copper, 21 top mask, 26 top silk, 28 bottom mask, 29 bottom silk, others "
+        "documentation). Written into 9.4 files.",
+        "KIND");
+const QCommandLineOption
+        exactEnds(QStringLiteral("exact-ends"),
+                  "Run each item between the centres of its first and last pixel, so the round "
+                  "line ends stay inside the pixels.");
+const QCommandLineOption smoothEdges(
+        QStringLiteral("smooth-edges"),
+        "End each item where the grey picture's edge lies between two pixels, so the "
+        "copper follows curves and slants finer than the pixels (overrides --exact-ends).");
+const QCommandLineOption
+        minLine(QStringLiteral("min-line"),
+                "Finest line the board maker can make, in --unit (default 4 mil); a finer line "
+                "width gives a warning.",
+                "WIDTH");
+const QCommandLineOption
+        minSpace(QStringLiteral("min-space"),
+                 "Narrowest space the board maker can make, in --unit (default 4 mil); spaces the "
+                 "copper closes or narrows below it give a warning.",
+                 "WIDTH");
+const QCommandLineOption
+        fitWidth(QStringLiteral("fit-width"),
+                 "Choose the scale whose artwork is the widest not exceeding WIDTH, in --unit "
+                 "(not with --scale).",
+                 "WIDTH");
+const QCommandLineOption
+        fitHeight(QStringLiteral("fit-height"),
+                  "Choose the scale whose artwork is the tallest not exceeding HEIGHT, in --unit "
+                  "(not with --scale).",
+                  "HEIGHT");
+const QCommandLineOption
+        strict(QStringLiteral("strict"),
+               "Stop with exit code 3, writing nothing, when the line is finer than "
+               "--min-line, or a space is closed or narrower than --min-space.");
+const QCommandLineOption quiet(QStringList{"q", "quiet"}, "Print no summary and no warning.");
+} // namespace Option
+
+// The long name of an option, as messages spell it.
+QString nameOf(const QCommandLineOption &option)
 {
-    if (!parser.isSet(name))
+    return option.names().constLast();
+}
+
+bool readInt(const QCommandLineParser &parser, const QCommandLineOption &option, int low, int high,
+             int *value)
+{
+    if (!parser.isSet(option))
         return true;
     bool ok = false;
-    const int v = parser.value(name).trimmed().toInt(&ok);
+    const int v = parser.value(option).trimmed().toInt(&ok);
     if (!ok || v < low || v > high) {
         say(QStringLiteral("--%1 takes a whole number from %2 to %3, not \"%4\"")
-                    .arg(name)
+                    .arg(nameOf(option))
                     .arg(low)
                     .arg(high)
-                    .arg(parser.value(name)));
+                    .arg(parser.value(option)));
         return false;
     }
     *value = v;
@@ -104,11 +174,12 @@ private:
             m_pairing.get(); // the other block is free again
         if (m_filled == 0)
             return;
-        m_pairing = std::async(std::launch::async, [this, block = &m_blocks[m_filling],
-                                                    first = m_next, rows = m_filled] {
-            for (int i = 0; i < rows; ++i)
-                m_check.addStrokes(first + i, &(*block)[size_t(i)]);
-        });
+        m_pairing
+                = std::async(std::launch::async,
+                             [this, block = &m_blocks[m_filling], first = m_next, rows = m_filled] {
+                                 for (int i = 0; i < rows; ++i)
+                                     m_check.addStrokes(first + i, &(*block)[size_t(i)]);
+                             });
         m_next += m_filled;
         m_filled = 0;
         m_filling ^= 1;
@@ -125,59 +196,18 @@ int parseArguments(const QStringList &arguments, Settings *s)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-            QStringLiteral("Converts a picture into a PADS PowerPCB ASCII file: every horizontal "
+            QStringLiteral("Converts a picture, or a page of an SVG or PDF document, into a PADS "
+                           "PowerPCB ASCII file: every horizontal "
                            "run of white pixels of the black-and-white image becomes one LINES "
                            "item."));
-    parser.addOptions({
-            {{"t", "threshold"}, "Grey values above N are white (0-255, default 128).", "N"},
-            {{"i", "invert"}, "Swap black and white."},
-            {{"s", "scale"}, "Scale in percent (1-500, default 100).", "PERCENT"},
-            {{"w", "line-width"},
-             "Line width, which is also the pixel pitch (default 2; at least 1 mil).",
-             "TEXT"},
-            {{"u", "unit"}, "Unit of the line width: mils, mm or inch (default mils).", "UNIT"},
-            {{"l", "layer"}, "Layer written into every item (0-250, default 19).", "N"},
-            {"page", "The page of a PDF document to convert (default 1).", "N"},
-            {"format",
-             "File layout: 2.0 (whole mils, the layout PADS Layout reads; the default) or 9.4 "
-             "(exact decimals and a layer table, for KiCad, pcb-rnd and newer PADS).",
-             "VERSION"},
-            {"layer-kind",
-             "What the layer is: top-copper, bottom-copper, top-silk, bottom-silk, top-mask, "
-             "bottom-mask or documentation (default: by the layer number, 1 top copper, 2 bottom "
-             "copper, 21 top mask, 26 top silk, 28 bottom mask, 29 bottom silk, others "
-             "documentation). Written into 9.4 files.",
-             "KIND"},
-            {"exact-ends",
-             "Run each item between the centres of its first and last pixel, so the round "
-             "line ends stay inside the pixels."},
-            {"smooth-edges",
-             "End each item where the grey picture's edge lies between two pixels, so the "
-             "copper follows curves and slants finer than the pixels (overrides --exact-ends)."},
-            {"min-line",
-             "Finest line the board maker can make, in --unit (default 4 mil); a finer line "
-             "width gives a warning.",
-             "WIDTH"},
-            {"min-space",
-             "Narrowest space the board maker can make, in --unit (default 4 mil); spaces the "
-             "copper closes or narrows below it give a warning.",
-             "WIDTH"},
-            {"fit-width",
-             "Choose the scale whose artwork is the widest not exceeding WIDTH, in --unit "
-             "(not with --scale).",
-             "WIDTH"},
-            {"fit-height",
-             "Choose the scale whose artwork is the tallest not exceeding HEIGHT, in --unit "
-             "(not with --scale).",
-             "HEIGHT"},
-            {"strict",
-             "Stop with exit code 3, writing nothing, when the line is finer than "
-             "--min-line, or a space is closed or narrower than --min-space."},
-            {{"q", "quiet"}, "Print no summary and no warning."},
-    });
+    parser.addOptions({Option::threshold, Option::invert, Option::scale, Option::lineWidth,
+                       Option::unit, Option::layer, Option::page, Option::format, Option::layerKind,
+                       Option::exactEnds, Option::smoothEdges, Option::minLine, Option::minSpace,
+                       Option::fitWidth, Option::fitHeight, Option::strict, Option::quiet});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("INPUT"), QStringLiteral("The picture, SVG or PDF document to read."));
+    parser.addPositionalArgument(QStringLiteral("INPUT"),
+                                 QStringLiteral("The picture, SVG or PDF document to read."));
     parser.addPositionalArgument(QStringLiteral("OUTPUT"),
                                  QStringLiteral("The file to write, or - for standard output."));
 
@@ -200,25 +230,25 @@ int parseArguments(const QStringList &arguments, Settings *s)
     }
     s->input = files[0];
     s->output = files[1];
-    s->conversion.invert = parser.isSet(QStringLiteral("invert"));
-    s->quiet = parser.isSet(QStringLiteral("quiet"));
-    s->strict = parser.isSet(QStringLiteral("strict"));
-    s->conversion.pads.exactEnds = parser.isSet(QStringLiteral("exact-ends"));
-    s->conversion.pads.smoothEdges = parser.isSet(QStringLiteral("smooth-edges"));
+    s->conversion.invert = parser.isSet(Option::invert);
+    s->quiet = parser.isSet(Option::quiet);
+    s->strict = parser.isSet(Option::strict);
+    s->conversion.pads.exactEnds = parser.isSet(Option::exactEnds);
+    s->conversion.pads.smoothEdges = parser.isSet(Option::smoothEdges);
     int scale = 100;
     int page = 1;
-    if (!readInt(parser, QStringLiteral("threshold"), 0, 255, &s->conversion.threshold)
-        || !readInt(parser, QStringLiteral("scale"), 1, 500, &scale)
-        || !readInt(parser, QStringLiteral("layer"), 0, 250, &s->conversion.pads.layer)
-        || !readInt(parser, QStringLiteral("page"), 1, 1000000, &page))
+    if (!readInt(parser, Option::threshold, 0, 255, &s->conversion.threshold)
+        || !readInt(parser, Option::scale, 1, 500, &scale)
+        || !readInt(parser, Option::layer, 0, 250, &s->conversion.pads.layer)
+        || !readInt(parser, Option::page, 1, 1000000, &page))
         return ExitUsage;
     s->conversion.scalePercent = scale;
     s->page = page - 1;
     s->conversion.pads.threshold = s->conversion.threshold;
 
     int unit = kcore::UnitMils;
-    if (parser.isSet(QStringLiteral("unit"))) {
-        const QString u = parser.value(QStringLiteral("unit"));
+    if (parser.isSet(Option::unit)) {
+        const QString u = parser.value(Option::unit);
         const QStringList names
                 = {QStringLiteral("mils"), QStringLiteral("mm"), QStringLiteral("inch")};
         unit = names.indexOf(u);
@@ -227,13 +257,12 @@ int parseArguments(const QStringList &arguments, Settings *s)
             return ExitUsage;
         }
     }
-    const QString width = parser.isSet(QStringLiteral("line-width"))
-            ? parser.value(QStringLiteral("line-width"))
-            : QStringLiteral("2");
+    const QString width = parser.isSet(Option::lineWidth) ? parser.value(Option::lineWidth)
+                                                          : QStringLiteral("2");
     s->width = width;
     s->conversion.pads.pitch = kcore::linePitch(width, unit);
-    if (parser.isSet(QStringLiteral("format"))) {
-        const QString f = parser.value(QStringLiteral("format"));
+    if (parser.isSet(Option::format)) {
+        const QString f = parser.value(Option::format);
         if (f != QLatin1String("2.0") && f != QLatin1String("9.4")) {
             say(QStringLiteral("--format takes 2.0 or 9.4, not \"%1\"").arg(f));
             return ExitUsage;
@@ -243,8 +272,8 @@ int parseArguments(const QStringList &arguments, Settings *s)
     }
     // Inches are written in mils: readers lose short pieces in files whose unit is the inch.
     s->conversion.pads.metric = unit == kcore::UnitMillimetres;
-    if (parser.isSet(QStringLiteral("layer-kind"))) {
-        const QString k = parser.value(QStringLiteral("layer-kind"));
+    if (parser.isSet(Option::layerKind)) {
+        const QString k = parser.value(Option::layerKind);
         if (!kcore::kindFromKey(k, &s->conversion.pads.kind)) {
             QStringList keys;
             for (kcore::LayerKind kind : kcore::layerKinds())
@@ -263,22 +292,24 @@ int parseArguments(const QStringList &arguments, Settings *s)
         return ExitUsage;
     }
     s->unit = unit;
-    const auto readLength = [&](const char *name, double *mils) {
-        const QString option = QLatin1String(name);
+    const auto readLength = [&](const QCommandLineOption &option, double *mils) {
         if (!parser.isSet(option))
             return true;
         const QString text = parser.value(option);
         bool isNumber = false;
         const double v = kcore::linePitch(text, unit, &isNumber);
         if (!isNumber || !(v > 0)) {
-            say(QStringLiteral("--%1 takes a length greater than 0, not \"%2\"").arg(option, text));
+            say(QStringLiteral("--%1 takes a length greater than 0, not \"%2\"")
+                        .arg(nameOf(option), text));
             return false;
         }
         *mils = v;
         return true;
     };
-    if (!readLength("min-line", &s->minLineMils) || !readLength("min-space", &s->minSpaceMils)
-        || !readLength("fit-width", &s->fitMils) || !readLength("fit-height", &s->fitMils))
+    if (!readLength(Option::minLine, &s->minLineMils)
+        || !readLength(Option::minSpace, &s->minSpaceMils)
+        || !readLength(Option::fitWidth, &s->fitMils)
+        || !readLength(Option::fitHeight, &s->fitMils))
         return ExitUsage;
     // The check pairs every row with the rows a line and the space can reach across: a space of
     // metres would pair every row with every other.
@@ -286,18 +317,18 @@ int parseArguments(const QStringList &arguments, Settings *s)
         say(QStringLiteral("--min-space takes at most %1 mil (%2 mm), not \"%3\"")
                     .arg(kcore::maxMinSpaceMils)
                     .arg(kcore::maxMinSpaceMils * kcore::mmPerMil)
-                    .arg(parser.value(QStringLiteral("min-space"))));
+                    .arg(parser.value(Option::minSpace)));
         return ExitUsage;
     }
-    const bool fitWidth = parser.isSet(QStringLiteral("fit-width"));
-    s->fitHeight = parser.isSet(QStringLiteral("fit-height"));
+    const bool fitWidth = parser.isSet(Option::fitWidth);
+    s->fitHeight = parser.isSet(Option::fitHeight);
     if (fitWidth && s->fitHeight) {
         say(QStringLiteral("--fit-width and --fit-height cannot be used together"));
         return ExitUsage;
     }
-    if ((fitWidth || s->fitHeight) && parser.isSet(QStringLiteral("scale"))) {
+    if ((fitWidth || s->fitHeight) && parser.isSet(Option::scale)) {
         say(QStringLiteral("--%1 chooses the scale; it cannot be used with --scale")
-                    .arg(fitWidth ? QStringLiteral("fit-width") : QStringLiteral("fit-height")));
+                    .arg(nameOf(fitWidth ? Option::fitWidth : Option::fitHeight)));
         return ExitUsage;
     }
     if (s->output != QLatin1String("-") && kcore::isSameFile(s->input, s->output)) {
@@ -343,9 +374,7 @@ int convert(Settings s)
         const QString text = kcore::fitText(fit, s.fitMils, s.fitHeight, s.unit);
         if (!fit.ok) {
             say(QStringLiteral("--%1: %2")
-                        .arg(s.fitHeight ? QStringLiteral("fit-height")
-                                         : QStringLiteral("fit-width"),
-                             text));
+                        .arg(nameOf(s.fitHeight ? Option::fitHeight : Option::fitWidth), text));
             return ExitUsage;
         }
         c.scalePercent = source.isVector() ? fit.exactScale : fit.scale;
