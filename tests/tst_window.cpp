@@ -104,6 +104,16 @@ QString messageOfNextBox(const std::function<void()> &trigger)
     return Dialogs::last().text;
 }
 
+// The picture at path in the Board view, at 10 mil lines; the view's frame.
+QFrame *showBoard(kestrel &w, const QString &path)
+{
+    w.show();
+    open(w, path);
+    typeLineWidth(w, QStringLiteral("10"));
+    QTest::mouseClick(child<QRadioButton>(&w, "rb_board"), Qt::LeftButton);
+    return child<QFrame>(&w, "mainframe");
+}
+
 void generate(kestrel &w, const QString &name)
 {
     Dialogs::setNextFileName(name);
@@ -811,11 +821,7 @@ void TestWindow::boardView()
     picture.setPixel(1, 0, qRgb(100, 100, 100));
     picture.setPixel(2, 0, qRgb(255, 255, 255));
     kestrel w;
-    w.show();
-    open(w, writePicture(picture, QStringLiteral("gap.png")));
-    typeLineWidth(w, QStringLiteral("10"));
-    QTest::mouseClick(child<QRadioButton>(&w, "rb_board"), Qt::LeftButton);
-    auto *frame = child<QFrame>(&w, "mainframe");
+    QFrame *frame = showBoard(w, writePicture(picture, QStringLiteral("gap.png")));
     QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=3 Heigth=1"));
 
     // Drawn in the screen's own pixels (the run under QT_SCALE_FACTOR=2 checks it): on a
@@ -929,11 +935,7 @@ void TestWindow::boardPanAndZoom()
     picture.fill(Qt::black);
     picture.setPixel(7, 1, qRgb(255, 255, 255));
     kestrel w;
-    w.show();
-    open(w, writePicture(picture, QStringLiteral("dot.png")));
-    typeLineWidth(w, QStringLiteral("10"));
-    QTest::mouseClick(child<QRadioButton>(&w, "rb_board"), Qt::LeftButton);
-    auto *frame = child<QFrame>(&w, "mainframe");
+    QFrame *frame = showBoard(w, writePicture(picture, QStringLiteral("dot.png")));
     // The middle of the dot's copper, in the frame's own pixels.
     const auto dot = [frame] {
         const QImage image = frame->grab().toImage().convertToFormat(QImage::Format_RGB32);
