@@ -1,6 +1,7 @@
 // kestrel-bench: times grey, black-and-white, rethreshold, preview, export, the fab count and the
 // Board view on generated pictures against the literal per-pixel / fprintf code and against
-// memcpy of the same bytes, then kestrel-convert end to end against a program that only decodes;
+// memcpy of the same bytes, then kestrel-convert end to end against a program that only decodes
+// (and, on a vector logo, against librsvg drawing it once);
 // checks that fast and literal results are identical, and prints medians and ratios.
 #include "board/boardimage.h"
 #include "board/spacecheck.h"
@@ -27,6 +28,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -64,6 +66,45 @@ std::pair<double, double> medianPairMs(int runs, const std::function<void()> &fi
     std::sort(a.begin(), a.end());
     std::sort(b.begin(), b.end());
     return {a[a.size() / 2], b[b.size() / 2]};
+}
+
+// A vector logo of many small parts, widthMm x heightMm: discs, polygons and stroked curves
+// through CSS classes and transforms, the kind of detail a traced emblem has.
+QByteArray detailedSvg(int widthMm, int heightMm)
+{
+    QRandomGenerator rng(7);
+    const double w = widthMm, h = heightMm;
+    QString svg = QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' width='%1mm' "
+                                 "height='%2mm' viewBox='0 0 %1 %2'><style>.a { fill: #111 } "
+                                 ".b { fill: none; stroke: #222; stroke-width: 1.5 }</style>")
+                          .arg(widthMm)
+                          .arg(heightMm);
+    for (int i = 0; i < 1500; ++i) {
+        const double x = rng.bounded(w), y = rng.bounded(h), r = 2 + rng.bounded(12.0);
+        const double kind = rng.bounded(1.0);
+        if (kind < 0.3) {
+            svg += QStringLiteral("<circle class='a' cx='%1' cy='%2' r='%3'/>").arg(x).arg(y).arg(r);
+        } else if (kind < 0.6) {
+            QString points;
+            for (int j = 0; j < 7; ++j) {
+                const double t = j * 2 * M_PI / 7 + rng.bounded(0.5);
+                points += QStringLiteral("%1,%2 ").arg(x + r * std::cos(t)).arg(y + r * std::sin(t));
+            }
+            svg += QStringLiteral("<polygon class='a' points='%1'/>").arg(points);
+        } else {
+            svg += QStringLiteral("<path class='b' d='M %1 %2 C %3 %4 %5 %6 %7 %2' "
+                                  "transform='rotate(%8 %1 %2)'/>")
+                           .arg(x)
+                           .arg(y)
+                           .arg(x + r)
+                           .arg(y - 2 * r)
+                           .arg(x + 2 * r)
+                           .arg(y + 2 * r)
+                           .arg(x + 3 * r)
+                           .arg(rng.bounded(360.0));
+        }
+    }
+    return (svg + QStringLiteral("</svg>")).toUtf8();
 }
 
 // Something like a photograph: smooth shading, edges and a little noise.
@@ -317,6 +358,41 @@ int main(int argc, char **argv)
                                    plainConvert.ms),
                  run.peakKB <= 130 * 1024});
     }
+
+#ifdef KESTREL_RSVG
+    // A detailed vector logo drawn onto a 6000 x 4000 grid (600 x 400 mm at 0.1 mm), against
+    // librsvg drawing it once into an image of that size.
+    {
+        const QString svg = dir.filePath(QStringLiteral("detail.svg"));
+        QFile file(svg);
+        file.open(QIODevice::WriteOnly);
+        file.write(detailedSvg(600, 400));
+        file.close();
+        const std::vector<ProcessRun> medians = medianRuns(
+                5, {{QStringLiteral(KESTREL_RSVG), svg, QString::number(width),
+                     QString::number(height)},
+                    {QStringLiteral(KESTREL_CONVERT), QStringLiteral("-q"), QStringLiteral("-w"),
+                     QStringLiteral("0.1"), QStringLiteral("-u"), QStringLiteral("mm"), svg,
+                     QStringLiteral("/dev/null")},
+                    {QStringLiteral(KESTREL_CONVERT), QStringLiteral("-q"), QStringLiteral("-w"),
+                     QStringLiteral("0.1"), QStringLiteral("-u"), QStringLiteral("mm"),
+                     QStringLiteral("--format"), QStringLiteral("9.4"),
+                     QStringLiteral("--smooth-edges"), svg, QStringLiteral("/dev/null")}});
+        const ProcessRun &draw = medians[0];
+        allSame &= draw.ok && medians[1].ok && medians[2].ok;
+        for (int i : {1, 2}) {
+            const ProcessRun &run = medians[size_t(i)];
+            const double ratio = run.ms / draw.ms;
+            endToEnd.push_back({i == 1 ? "convert detailed SVG 6000x4000"
+                                       : "convert detailed SVG, 9.4, smooth edges",
+                                run.ms, 0, 0,
+                                QString::asprintf("<=1.5x librsvg drawing it once (%.0f ms: "
+                                                  "%.2fx), peak %.0f MB <= 130",
+                                                  draw.ms, ratio, run.peakKB / 1024.0),
+                                ratio <= 1.5 && run.peakKB <= 130 * 1024});
+        }
+    }
+#endif
 
     const QImage colour = photoLike(width, height);
     const qsizetype bytes = colour.sizeInBytes();
