@@ -59,7 +59,7 @@ int gridSide(double pixels)
     if (!std::isfinite(pixels) || !(pixels > 0))
         return 0;
     // A page that is a whole number of pitches, give or take rounding, is that many pixels.
-    const double side = std::ceil(pixels * (1 - 1e-12) - 1e-9);
+    const double side = std::ceil(pixels * (1 - 1e-9) - 1e-9);
     return side >= maxSide ? INT_MAX : qMax(1, int(side));
 }
 

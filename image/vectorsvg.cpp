@@ -64,6 +64,42 @@ private:
     mutable std::mutex m_mutex;
 };
 
+// librsvg reads lengths as single-precision floats, so 1638.4mm arrives as 1638.400024: enough
+// to make a page of exactly 16384 pitches one pixel wider. The shortest decimal that gives the
+// same float is the number the document wrote.
+double decimalOfFloat(double v)
+{
+    const float f = float(v);
+    for (int digits = 1; digits <= 9; ++digits) {
+        const double d = QByteArray::number(double(f), 'g', digits).toDouble();
+        if (float(d) == f)
+            return d;
+    }
+    return v;
+}
+
+// A length in an absolute unit in SVG pixels (96 to the inch); 0 for relative units.
+double absolutePixels(const RsvgLength &length)
+{
+    const double v = decimalOfFloat(length.length);
+    switch (length.unit) {
+    case RSVG_UNIT_PX:
+        return v;
+    case RSVG_UNIT_IN:
+        return v * svgDpi;
+    case RSVG_UNIT_CM:
+        return v / 2.54 * svgDpi;
+    case RSVG_UNIT_MM:
+        return v / 25.4 * svgDpi;
+    case RSVG_UNIT_PT:
+        return v / 72 * svgDpi;
+    case RSVG_UNIT_PC:
+        return v / 6 * svgDpi;
+    default:
+        return 0;
+    }
+}
+
 QString svgProblem(GError *error)
 {
     const QString detail = error && error->message ? QString::fromUtf8(error->message).trimmed()
@@ -114,14 +150,19 @@ std::unique_ptr<VectorDocument> openSvg(const QString &path, const QByteArray *d
     }
     rsvg_handle_set_dpi(handle, svgDpi);
     double w = 0, h = 0;
-    if (!rsvg_handle_get_intrinsic_size_in_pixels(handle, &w, &h)) {
+    gboolean hasWidth, hasHeight, hasViewBox;
+    RsvgLength width, height;
+    RsvgRectangle viewBox;
+    rsvg_handle_get_intrinsic_dimensions(handle, &hasWidth, &width, &hasHeight, &height,
+                                         &hasViewBox, &viewBox);
+    if (rsvg_handle_get_intrinsic_size_in_pixels(handle, &w, &h)) {
+        if (hasWidth && absolutePixels(width) > 0)
+            w = absolutePixels(width);
+        if (hasHeight && absolutePixels(height) > 0)
+            h = absolutePixels(height);
+    } else {
         // No width and height, or percentages of a viewport there is none of: the viewBox's
         // numbers are then pixels.
-        gboolean hasWidth, hasHeight, hasViewBox;
-        RsvgLength width, height;
-        RsvgRectangle viewBox;
-        rsvg_handle_get_intrinsic_dimensions(handle, &hasWidth, &width, &hasHeight, &height,
-                                             &hasViewBox, &viewBox);
         if (!hasViewBox) {
             g_object_unref(handle);
             return fail(QStringLiteral("The SVG document gives no size: it has neither a width "

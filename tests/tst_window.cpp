@@ -1113,6 +1113,15 @@ void TestWindow::vectorDocument()
     QCOMPARE(text(&w, "lbl_ascsizemm"), QStringLiteral("40.0x16.0 mm"));
     child<QSpinBox>(&w, "sb_scale")->setValue(50);
     QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=200 Heigth=80"));
+    child<QSpinBox>(&w, "sb_scale")->setValue(100);
+    // Exactly 161 x 81 pitches, though 16.1 and 8.1 read as floats are a little more.
+    const QString whole = m_dir.filePath(QStringLiteral("whole.svg"));
+    QVERIFY(testsupport::writeFile(whole, "<svg xmlns='http://www.w3.org/2000/svg' "
+                                          "width='16.1mm' height='8.1mm'/>"));
+    open(w, whole);
+    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=161 Heigth=81"));
+    open(w, svg);
+    child<QSpinBox>(&w, "sb_scale")->setValue(50);
     // Fit to Size reaches a size no whole percent gives: 77 pitches, at 19.25 %.
     const auto watch = onNextModal([](QWidget *d) {
         d->findChild<QDoubleSpinBox *>("sb_size")->setValue(7.77);
