@@ -6,12 +6,9 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 
-#ifdef KESTREL_VECTOR
-#include <QPdfDocument>
-#include <QPdfDocumentRenderOptions>
-#endif
+#include <QCoreApplication>
+#include <QLibrary>
 
 #include <cmath>
 #include <climits>
@@ -184,138 +181,67 @@ GreyLevels VectorRows::edgeLevels(int y)
 
 namespace {
 
-// Lays premultiplied ARGB rows over white paper, in place: c + (255 - a) per channel.
-void overWhitePaper(QImage &image)
+// The readers live in a module of their own, loaded when the first document is opened: linked
+// into the programs, librsvg, cairo, Qt PDF and theirs would double the start-up time of every
+// conversion of a picture.
+using OpenFunction = VectorDocument *(*)(const QString *path, const QByteArray *data, int kind,
+                                         int page, QString *why);
+
+OpenFunction readers(QString *why)
 {
-    for (int y = 0; y < image.height(); ++y) {
-        auto *p = reinterpret_cast<quint32 *>(image.scanLine(y));
-        for (int x = 0; x < image.width(); ++x) {
-            const quint32 c = p[x];
-            const quint32 paper = 255 - (c >> 24);
-            p[x] = 0xff000000u | ((c & 0x00ffffffu) + paper * 0x010101u);
+    static OpenFunction open = nullptr;
+    static QString problem;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        QStringList dirs;
+        // Installed, the module sits in the library folder beside the programs' folder;
+        // in a build tree, where CMake put it.
+        if (QCoreApplication::instance())
+            dirs << QCoreApplication::applicationDirPath() + QStringLiteral("/")
+                            + QStringLiteral(KESTREL_MODULE_INSTALLED);
+        dirs << QStringLiteral(KESTREL_MODULE_BUILT);
+        for (const QString &dir : dirs) {
+            QLibrary module(dir + QStringLiteral("/" KESTREL_MODULE_NAME));
+            if (module.load()) {
+                open = reinterpret_cast<OpenFunction>(module.resolve("kestrel_open_vector"));
+                if (open)
+                    return;
+            }
+            problem += (problem.isEmpty() ? QString() : QStringLiteral("; "))
+                    + module.errorString();
         }
-    }
-    image.reinterpretAsFormat(QImage::Format_RGB32);
+    });
+    if (!open && why)
+        *why = QStringLiteral("kestrel's reader of vector documents could not be loaded (%1).")
+                       .arg(problem);
+    return open;
 }
 
-QString pdfProblem(QPdfDocument::Error error)
+std::unique_ptr<VectorDocument> openWith(const QString *path, const QByteArray *data,
+                                         VectorDocument::Kind kind, int page, QString *why)
 {
-    switch (error) {
-    case QPdfDocument::Error::FileNotFound:
-        return QStringLiteral("The file does not exist.");
-    case QPdfDocument::Error::IncorrectPassword:
-    case QPdfDocument::Error::UnsupportedSecurityScheme:
-        return QStringLiteral("The PDF document is encrypted; kestrel reads only documents "
-                              "without a password.");
-    case QPdfDocument::Error::InvalidFileFormat:
-        return QStringLiteral("The PDF document is damaged or incomplete.");
-    default:
-        return QStringLiteral("The PDF document could not be read.");
-    }
-}
-
-class PdfDocument : public VectorDocument
-{
-public:
-    PdfDocument(std::unique_ptr<QPdfDocument> pdf, const QSizeF &points, int page)
-        : VectorDocument(Pdf, points * (1000.0 / 72), pdf->pageCount(), page),
-          m_pdf(std::move(pdf)), m_points(points)
-    { }
-
-    QImage renderRows(int width, int top, int rows, double pixelsPerMil) const override
-    {
-        if (width <= 0 || rows <= 0 || !fitsImage(width, rows, QImage::Format_RGB32))
-            return QImage();
-        const double perPoint = pixelsPerMil * (1000.0 / 72);
-        // Qt PDF scales the page to a whole number of pixels, scaledSize, then by (clip width -
-        // 1) / image width: with a clip 2 pixels wide, scaledSize = the exact scale times the
-        // image's size keeps the page's scale exact to the float the renderer takes, where a
-        // page scaled to a whole number of pixels would stretch by up to a pixel. The clip's
-        // corner moves the page up by the rows above the band. Rows are drawn pdfSubrows
-        // times as tall and averaged (see averageSubrows()).
-        constexpr int k = pdfSubrows;
-        const double sw = std::round(perPoint * m_points.width() * width);
-        const double sh = std::round(perPoint * k * m_points.height() * rows * k);
-        if (!(sw >= 1 && sh >= 1 && sw < INT_MAX && sh < INT_MAX))
-            return QImage();
-        QPdfDocumentRenderOptions options;
-        options.setScaledSize(QSize(int(sw), int(sh)));
-        options.setScaledClipRect(QRect(0, top * k, 2, 2));
-        QImage fine;
-        {
-            const std::lock_guard lock(m_mutex);
-            fine = m_pdf->render(page(), QSize(width, rows * k), options);
-        }
-        if (fine.isNull())
-            return fine;
-        fine.convertTo(QImage::Format_ARGB32_Premultiplied);
-        overWhitePaper(fine);
-        return averageSubrows(fine, k);
-    }
-
-private:
-    std::unique_ptr<QPdfDocument> m_pdf;
-    QSizeF m_points;
-    mutable std::mutex m_mutex;
-};
-
-std::unique_ptr<VectorDocument> openPdf(const QString &path, int page, QString *why)
-{
-    const auto fail = [why](const QString &text) {
-        if (why)
-            *why = text;
-        return std::unique_ptr<VectorDocument>();
-    };
-    QFileInfo info(path);
-    if (!info.exists())
-        return fail(QStringLiteral("The file does not exist."));
-    if (info.size() == 0)
-        return fail(QStringLiteral("The PDF document is empty (0 bytes)."));
-    auto pdf = std::make_unique<QPdfDocument>();
-    const QPdfDocument::Error error = pdf->load(path);
-    if (error != QPdfDocument::Error::None)
-        return fail(pdfProblem(error));
-    if (pdf->pageCount() <= 0)
-        return fail(QStringLiteral("The PDF document has no pages."));
-    if (page < 0 || page >= pdf->pageCount())
-        return fail(QStringLiteral("The PDF document has %1 page(s); there is no page %2.")
-                            .arg(pdf->pageCount())
-                            .arg(page + 1));
-    const QSizeF points = pdf->pagePointSize(page);
-    if (!(points.width() > 0 && points.height() > 0))
-        return fail(QStringLiteral("Page %1 of the PDF document has no size.").arg(page + 1));
-    return std::make_unique<PdfDocument>(std::move(pdf), points, page);
+    const OpenFunction open = readers(why);
+    if (!open)
+        return nullptr;
+    return std::unique_ptr<VectorDocument>(open(path, data, int(kind), page, why));
 }
 
 } // namespace
 
-std::unique_ptr<VectorDocument> openSvg(const QString &path, const QByteArray *data, int page,
-                                        QString *why);
-
 bool vectorSupport()
 {
-    return true;
+    return readers(nullptr) != nullptr;
 }
 
 std::unique_ptr<VectorDocument> VectorDocument::open(const QString &path, int page, QString *why)
 {
-    if (sniff(path) == Sniffed::Svg)
-        return openSvg(path, nullptr, page, why);
-    return openPdf(path, page, why);
+    return openWith(&path, nullptr, sniff(path) == Sniffed::Svg ? Svg : Pdf, page, why);
 }
 
 std::unique_ptr<VectorDocument> VectorDocument::fromData(const QByteArray &data, Kind kind,
                                                          int page, QString *why)
 {
-    if (kind == Svg)
-        return openSvg(QString(), &data, page, why);
-    QTemporaryFile file;
-    if (!file.open() || file.write(data) != data.size() || !file.flush()) {
-        if (why)
-            *why = QStringLiteral("The document could not be kept in a temporary file.");
-        return nullptr;
-    }
-    return openPdf(file.fileName(), page, why);
+    return openWith(nullptr, &data, kind, page, why);
 }
 
 #else
