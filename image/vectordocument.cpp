@@ -82,14 +82,28 @@ QImage renderVectorPage(const VectorDocument &document, const QSize &grid, doubl
     if (page.isNull())
         return page;
     const double f = vectorPixelsPerMil(scalePercent, pitch);
-    for (int top = 0; top < grid.height(); top += vectorBandRows) {
-        const int rows = qMin(vectorBandRows, grid.height() - top);
-        const QImage band = document.renderRows(grid.width(), top, rows, f);
-        if (band.isNull())
+    // Rows reached through the bits, once: scanLine() on two threads would race on the image.
+    uchar *const bits = page.bits();
+    const qsizetype stride = page.bytesPerLine();
+    const auto draw = [&](int top) {
+        const QImage band = document.renderRows(grid.width(), top,
+                                                qMin(vectorBandRows, grid.height() - top), f);
+        for (int y = 0; y < band.height(); ++y)
+            std::copy_n(band.constScanLine(y), size_t(stride), bits + (top + y) * stride);
+        return !band.isNull();
+    };
+    // Bands two at a time where the renderer draws two at once.
+    const int step = vectorBandRows * qMax(1, document.concurrentBands());
+    for (int top = 0; top < grid.height(); top += step) {
+        std::vector<std::future<bool>> others;
+        for (int t = top + vectorBandRows; t < qMin(grid.height(), top + step);
+             t += vectorBandRows)
+            others.push_back(std::async(std::launch::async, draw, t));
+        bool ok = draw(top);
+        for (std::future<bool> &other : others)
+            ok = other.get() && ok;
+        if (!ok)
             return QImage();
-        for (int y = 0; y < rows; ++y)
-            std::copy_n(band.constScanLine(y), size_t(band.bytesPerLine()),
-                        page.scanLine(top + y));
     }
     return page;
 }
@@ -131,7 +145,9 @@ VectorRows::VectorRows(const VectorDocument &document, double scalePercent, doub
     : m_document(document), m_size(vectorGrid(document.pageMils(), scalePercent, pitch)),
       m_pixelsPerMil(vectorPixelsPerMil(scalePercent, pitch)),
       m_threshold(quint32(qBound(0, threshold, 255))), m_flip(invert ? 0x00ffffffu : 0u),
-      m_greyRow(size_t(m_size.width())), m_bwRow(size_t(m_size.width()))
+      m_greyRow(size_t(m_size.width())), m_bwRow(size_t(m_size.width())),
+      // Wide pages draw one band ahead, to stay within memory.
+      m_bandsAhead(m_size.width() <= 8192 ? document.concurrentBands() : 1)
 { }
 
 const quint32 *VectorRows::row(int y)
@@ -141,18 +157,22 @@ const quint32 *VectorRows::row(int y)
     const int top = y / vectorBandRows * vectorBandRows;
     if (top != m_bandTop || m_band.isNull()) {
         m_band = QImage();
-        if (m_next.valid() && m_nextTop == top)
-            m_band = m_next.get();
-        else
+        while (!m_ahead.empty() && m_ahead.front().first < top)
+            m_ahead.pop_front(); // waits for it: bands come from the top down
+        if (!m_ahead.empty() && m_ahead.front().first == top) {
+            m_band = m_ahead.front().second.get();
+            m_ahead.pop_front();
+        } else {
             m_band = bandAt(top);
+        }
         m_bandTop = top;
         if (m_band.isNull())
             return nullptr;
-        const int next = top + vectorBandRows;
-        if (next < m_size.height() && !m_next.valid()) {
-            m_nextTop = next;
-            m_next = std::async(std::launch::async, [this, next] { return bandAt(next); });
-        }
+        int next = m_ahead.empty() ? top + vectorBandRows : m_ahead.back().first + vectorBandRows;
+        for (; int(m_ahead.size()) < m_bandsAhead && next < m_size.height();
+             next += vectorBandRows)
+            m_ahead.emplace_back(next, std::async(std::launch::async,
+                                                  [this, next] { return bandAt(next); }));
     }
     const int w = m_size.width();
     greyRow(reinterpret_cast<const quint32 *>(m_band.constScanLine(y - top)), m_greyRow.data(), w,

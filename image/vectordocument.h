@@ -10,6 +10,7 @@
 #include <QSizeF>
 #include <QString>
 
+#include <deque>
 #include <future>
 #include <memory>
 #include <vector>
@@ -52,6 +53,8 @@ public:
     // grid width pixels wide whose top-left corner is the page's: anti-aliased, over white
     // paper, as Format_RGB32. Null when memory runs out.
     virtual QImage renderRows(int width, int top, int rows, double pixelsPerMil) const = 0;
+    // How many bands renderRows() draws at the same time, on as many threads.
+    virtual int concurrentBands() const { return 1; }
 
 protected:
     VectorDocument(Kind kind, const QSizeF &pageMils, int pageCount, int page);
@@ -96,7 +99,7 @@ inline double vectorPixelsPerMil(double scalePercent, double pitch)
 
 // The black-and-white rows of a page drawn onto the grid, band by band as renderVectorPage()
 // draws it, equal row for row to clipping makeGrey() of that page at the threshold: the converter
-// holds a band or two of the page, never the whole. The next band is drawn on another thread
+// holds a few bands of the page, never the whole. The next bands are drawn on other threads
 // while this one's rows are used. The grey levels are the grey row itself.
 class VectorRows : public RowStream
 {
@@ -120,8 +123,9 @@ private:
     int m_bandTop = -1;
     int m_row = -1;
     std::vector<quint32> m_greyRow, m_bwRow;
-    std::future<QImage> m_next; // the band below, drawing
-    int m_nextTop = -1;
+    // The bands below, drawing, by their top row.
+    std::deque<std::pair<int, std::future<QImage>>> m_ahead;
+    int m_bandsAhead;
 };
 
 } // namespace kcore

@@ -8,6 +8,7 @@
 #include <QFile>
 
 #include <cmath>
+#include <functional>
 #include <mutex>
 
 namespace kcore {
@@ -21,10 +22,17 @@ constexpr double milsPerSvgPixel = 1000.0 / svgDpi;
 class SvgDocument : public VectorDocument
 {
 public:
-    SvgDocument(RsvgHandle *handle, const QSizeF &pixels)
-        : VectorDocument(Svg, pixels * milsPerSvgPixel, 1, 0), m_handle(handle), m_pixels(pixels)
+    // make parses the document again, for a second handle to draw with.
+    SvgDocument(RsvgHandle *handle, const QSizeF &pixels, std::function<RsvgHandle *()> make)
+        : VectorDocument(Svg, pixels * milsPerSvgPixel, 1, 0), m_handles{handle, nullptr},
+          m_make(std::move(make)), m_pixels(pixels)
     { }
-    ~SvgDocument() override { g_object_unref(m_handle); }
+    ~SvgDocument() override
+    {
+        for (RsvgHandle *h : m_handles)
+            if (h)
+                g_object_unref(h);
+    }
 
     QImage renderRows(int width, int top, int rows, double pixelsPerMil) const override
     {
@@ -44,11 +52,11 @@ public:
         const RsvgRectangle viewport{0, 0, m_pixels.width() * f, m_pixels.height() * f};
         GError *error = nullptr;
         {
-            // One handle is not to be drawn from two threads at once.
-            const std::lock_guard lock(m_mutex);
+            std::unique_lock<std::mutex> lock;
+            RsvgHandle *handle = acquire(lock);
             // What cannot be drawn stays paper: librsvg stops only at an element it cannot draw
             // at all, keeping what it drew before.
-            rsvg_handle_render_document(m_handle, cr, &viewport, &error);
+            rsvg_handle_render_document(handle, cr, &viewport, &error);
         }
         if (error)
             g_error_free(error);
@@ -57,11 +65,34 @@ public:
         cairo_surface_destroy(surface);
         return averageSubrows(fine, k); // over white, so every pixel is opaque
     }
+    int concurrentBands() const override { return 2; }
 
 private:
-    RsvgHandle *m_handle;
+    // A handle is not to be drawn from two threads at once: two bands drawn at the same time
+    // take one each, the second parsed when first wanted.
+    RsvgHandle *acquire(std::unique_lock<std::mutex> &lock) const
+    {
+        if (m_mutex[0].try_lock()) {
+            lock = std::unique_lock(m_mutex[0], std::adopt_lock);
+            return m_handles[0];
+        }
+        RsvgHandle *second;
+        {
+            const std::lock_guard made(m_making);
+            if (!m_handles[1] && m_make)
+                m_handles[1] = m_make();
+            m_make = nullptr; // once, whether it worked or not
+            second = m_handles[1];
+        }
+        const int i = second ? 1 : 0;
+        lock = std::unique_lock(m_mutex[i]);
+        return m_handles[i];
+    }
+
+    mutable RsvgHandle *m_handles[2];
+    mutable std::function<RsvgHandle *()> m_make;
     QSizeF m_pixels;
-    mutable std::mutex m_mutex;
+    mutable std::mutex m_mutex[2], m_making;
 };
 
 // librsvg reads lengths as single-precision floats, so 1638.4mm arrives as 1638.400024: enough
@@ -124,21 +155,28 @@ std::unique_ptr<VectorDocument> openSvg(const QString &path, const QByteArray *d
     if (page != 0)
         return fail(QStringLiteral("An SVG document has one page; there is no page %1.")
                             .arg(page + 1));
+    if (data && data->isEmpty())
+        return fail(QStringLiteral("The SVG document is empty (0 bytes)."));
+    const QByteArray bytes = data ? *data : QByteArray();
+    const QByteArray local = QFile::encodeName(path);
+    const auto make = [bytes, local, fromData = data != nullptr](GError **error) {
+        RsvgHandle *h = nullptr;
+        if (fromData) {
+            h = rsvg_handle_new_from_data(reinterpret_cast<const guint8 *>(bytes.constData()),
+                                          gsize(bytes.size()), error);
+        } else {
+            // From a GFile, so references resolve against the document's folder; librsvg reads
+            // no other file, and nothing from the network.
+            GFile *file = g_file_new_for_path(local.constData());
+            h = rsvg_handle_new_from_gfile_sync(file, RSVG_HANDLE_FLAGS_NONE, nullptr, error);
+            g_object_unref(file);
+        }
+        if (h)
+            rsvg_handle_set_dpi(h, svgDpi);
+        return h;
+    };
     GError *error = nullptr;
-    RsvgHandle *handle = nullptr;
-    if (data) {
-        if (data->isEmpty())
-            return fail(QStringLiteral("The SVG document is empty (0 bytes)."));
-        handle = rsvg_handle_new_from_data(reinterpret_cast<const guint8 *>(data->constData()),
-                                           gsize(data->size()), &error);
-    } else {
-        // From a GFile, so references resolve against the document's folder; librsvg reads no
-        // other file, and nothing from the network.
-        const QByteArray local = QFile::encodeName(path);
-        GFile *file = g_file_new_for_path(local.constData());
-        handle = rsvg_handle_new_from_gfile_sync(file, RSVG_HANDLE_FLAGS_NONE, nullptr, &error);
-        g_object_unref(file);
-    }
+    RsvgHandle *handle = make(&error);
     if (!handle) {
         QFile file(path);
         const bool empty = !data && file.size() == 0;
@@ -177,7 +215,13 @@ std::unique_ptr<VectorDocument> openSvg(const QString &path, const QByteArray *d
                             .arg(w)
                             .arg(h));
     }
-    return std::make_unique<SvgDocument>(handle, QSizeF(w, h));
+    return std::make_unique<SvgDocument>(handle, QSizeF(w, h), [make]() -> RsvgHandle * {
+        GError *again = nullptr;
+        RsvgHandle *second = make(&again);
+        if (again)
+            g_error_free(again);
+        return second;
+    });
 }
 
 } // namespace kcore
