@@ -15,6 +15,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QLabel>
@@ -656,7 +657,8 @@ void TestWindow::nothingToWrite()
     const QString out = m_dir.filePath(chosen);
     QVERIFY(testsupport::writeFile(out, "yesterday's board\n"));
     QCOMPARE(messageOfNextBox([&] { generate(w, out); }),
-             refusal.contains(QLatin1String("%1")) ? refusal.arg(out) : refusal);
+             refusal.contains(QLatin1String("%1")) ? refusal.arg(QDir::toNativeSeparators(out))
+                                                   : refusal);
     QFile file(out);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("yesterday's board\n"));
