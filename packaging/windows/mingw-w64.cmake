@@ -17,6 +17,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# pkg-config must not hand this machine's Linux libraries (librsvg and the like) to a Windows
+# link: it sees the MinGW sysroot's .pc files only, of which Debian ships none.
+set(ENV{PKG_CONFIG_LIBDIR} /usr/${MINGW_TRIPLE}/lib/pkgconfig)
+set(ENV{PKG_CONFIG_PATH} "")
+
 # Lets `cmake -DCMAKE_TOOLCHAIN_FILE=...` run the test programs under Wine (ctest, try_run).
 find_program(KESTREL_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
 if(KESTREL_WINE)
