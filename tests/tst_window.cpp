@@ -626,7 +626,8 @@ void TestWindow::exportFailureIsShown()
     const QString out = m_dir.filePath(QStringLiteral("no-such-folder/kestrel-test.asc"));
 #endif
     const QString message = messageOfNextBox([&] { generate(w, out); });
-    QVERIFY2(message.startsWith(QStringLiteral("Could not write the file ") + out),
+    QVERIFY2(message.startsWith(QStringLiteral("Could not write the file ")
+                                + QDir::toNativeSeparators(out)),
              qPrintable(message));
     QVERIFY(!QFile::exists(out));
 }
