@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build run test bench fuzz package clean
+.PHONY: all deps build run test bench fuzz package windows windows-test clean
 
 all: build
 
@@ -43,6 +43,14 @@ fuzz:
 package: build
 	@scripts/install-deps dpkg-dev file
 	cd $(BUILD) && cpack -G DEB
+
+# 64-bit Windows, cross-built with MinGW: Qt once into ~/.cache/kestrel-win (most of an hour),
+# then build-windows/kestrel-VERSION-win64.zip. windows-test checks it under Wine.
+windows:
+	@scripts/build-windows
+
+windows-test: build windows
+	@scripts/test-windows
 
 clean:
 	rm -rf $(BUILD)

@@ -286,6 +286,11 @@ void kestrel::board_options_changed()
 // The board options outlive the session: a user's board program and board maker stay the same.
 void kestrel::load_board_options()
 {
+#ifdef Q_OS_WIN
+    // The registry has no place for settings without an organization name, so nothing would
+    // be remembered; an INI file in %APPDATA% keeps them, as the file in ~/.config does here.
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+#endif
     const QSettings settings;
     const bool v94
             = settings.value(QStringLiteral("board/format")).toString() == QLatin1String("9.4");

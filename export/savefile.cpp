@@ -8,6 +8,11 @@
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
 #endif
+#ifdef Q_OS_WIN
+#include <cstdio>
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 namespace kcore {
 
@@ -70,6 +75,11 @@ bool isSameFile(const QString &a, const QString &b)
 
 PadsResult writeStandardOutput(const std::function<PadsResult(QIODevice *)> &write)
 {
+#ifdef Q_OS_WIN
+    // The C runtime starts stdout in text mode, which would write every "\r\n" as "\r\r\n".
+    std::fflush(stdout);
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
     QFile out;
     if (!out.open(stdout, QIODevice::WriteOnly))
         return failure(out.errorString());
