@@ -136,7 +136,10 @@ private:
         QImage colour;
         QImage grey;
         QString why; // when there is no grey image
+        QSize grid; // the settings it was drawn for
+        double perMil = 0;
     };
+    void take_page(const DrawnPage &page);
     QFutureWatcher<DrawnPage> draw_watcher;
     quint64 draw_generation = 0;
     QSize drawn_grid, pending_grid;

@@ -139,25 +139,23 @@ bool kestrel::draw_vector_page()
         drawn_per_mil = perMil;
         return true;
     }
-    const auto draw = [page = source, c, generation = draw_generation] {
+    const auto draw = [page = source, c, grid, perMil, generation = draw_generation] {
         DrawnPage d;
         d.generation = generation;
+        d.grid = grid;
+        d.perMil = perMil;
         d.colour = page.colour(c);
         d.grey = kcore::makeGrey(d.colour, &d.why);
         if (d.colour.isNull())
             d.why = kcore::allocationProblem(QStringLiteral("the drawn page"),
-                                             page.grid(c).width(), page.grid(c).height(),
+                                             grid.width(), grid.height(),
                                              QImage::Format_RGB32);
         return d;
     };
     if (pixels < bigPicturePixels) {
         WaitCursor wait;
         const DrawnPage d = draw();
-        img_colour = d.colour;
-        img_grey = d.grey;
-        bw_problem = d.why;
-        drawn_grid = grid;
-        drawn_per_mil = perMil;
+        take_page(d);
         return true;
     }
     pending_grid = grid;
@@ -168,16 +166,21 @@ bool kestrel::draw_vector_page()
     return false;
 }
 
+void kestrel::take_page(const DrawnPage &d)
+{
+    img_colour = d.colour;
+    img_grey = d.grey;
+    bw_problem = d.why;
+    drawn_grid = d.grid;
+    drawn_per_mil = d.perMil;
+}
+
 void kestrel::show_drawn_page()
 {
     const DrawnPage d = draw_watcher.result();
     if (d.generation != draw_generation)
         return; // settings changed meanwhile; a newer drawing is on its way
-    img_colour = d.colour;
-    img_grey = d.grey;
-    bw_problem = d.why;
-    drawn_grid = pending_grid;
-    drawn_per_mil = pending_per_mil;
+    take_page(d);
     statusBar()->clearMessage();
     build_bw_image();
     update_size_labels(); // shows the new image too
