@@ -38,10 +38,10 @@ public:
     // no such page or no size; why then says so in a sentence for the user. Never reads from the
     // network; an SVG may use files beside it.
     static std::unique_ptr<VectorDocument> open(const QString &path, int page = 0,
-                                                 QString *why = nullptr);
+                                                QString *why = nullptr);
     // The same for a document in memory, of a known kind.
-    static std::unique_ptr<VectorDocument> fromData(const QByteArray &data, Kind kind,
-                                                    int page = 0, QString *why = nullptr);
+    static std::unique_ptr<VectorDocument> fromData(const QByteArray &data, Kind kind, int page = 0,
+                                                    QString *why = nullptr);
 
     Kind kind() const { return m_kind; }
     int pageCount() const { return m_pageCount; }
@@ -78,7 +78,8 @@ constexpr int vectorBandRows = 128;
 constexpr int svgSubrows = 4;
 constexpr int pdfSubrows = 2;
 
-// fine's rows averaged k at a time, opaque, as Format_RGB32; null when memory runs out.
+// fine's rows (premultiplied ARGB32) laid over white paper and averaged k (2, 4 or 8) at a time,
+// as Format_RGB32; null when memory runs out.
 QImage averageSubrows(const QImage &fine, int k);
 
 // The grid a page covers at a scale and pitch (mils): every side rounded up to whole pixels, so

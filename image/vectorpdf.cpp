@@ -15,20 +15,6 @@ namespace kcore {
 
 namespace {
 
-// Lays premultiplied ARGB rows over white paper, in place: c + (255 - a) per channel.
-void overWhitePaper(QImage &image)
-{
-    for (int y = 0; y < image.height(); ++y) {
-        auto *p = reinterpret_cast<quint32 *>(image.scanLine(y));
-        for (int x = 0; x < image.width(); ++x) {
-            const quint32 c = p[x];
-            const quint32 paper = 255 - (c >> 24);
-            p[x] = 0xff000000u | ((c & 0x00ffffffu) + paper * 0x010101u);
-        }
-    }
-    image.reinterpretAsFormat(QImage::Format_RGB32);
-}
-
 QString pdfProblem(QPdfDocument::Error error)
 {
     switch (error) {
@@ -80,7 +66,6 @@ public:
         if (fine.isNull())
             return fine;
         fine.convertTo(QImage::Format_ARGB32_Premultiplied);
-        overWhitePaper(fine);
         return averageSubrows(fine, k);
     }
 

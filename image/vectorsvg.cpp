@@ -7,6 +7,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <mutex>
@@ -19,19 +20,79 @@ namespace {
 constexpr double svgDpi = 96;
 constexpr double milsPerSvgPixel = 1000.0 / svgDpi;
 
+// Whether drawing the document composites layers of its own (group opacity, masks, filters,
+// blend modes): librsvg then paints intermediate images the size of whatever it draws onto.
+// Drawn small, counted by the paints and masks it makes (an observer of a recording would replay
+// the recording at every operation).
+bool drawsLayers(RsvgHandle *handle)
+{
+    int composited = 0;
+    const auto count
+            = [](cairo_surface_t *, cairo_surface_t *, void *n) { ++*static_cast<int *>(n); };
+    constexpr int side = 64;
+    cairo_surface_t *image = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, side, side);
+    cairo_surface_t *observer = cairo_surface_create_observer(image, CAIRO_SURFACE_OBSERVER_NORMAL);
+    cairo_surface_observer_add_paint_callback(observer, count, &composited);
+    cairo_surface_observer_add_mask_callback(observer, count, &composited);
+    cairo_t *cr = cairo_create(observer);
+    const RsvgRectangle viewport{0, 0, side, side};
+    GError *error = nullptr;
+    rsvg_handle_render_document(handle, cr, &viewport, &error);
+    if (error)
+        g_error_free(error);
+    const bool fine = cairo_status(cr) == CAIRO_STATUS_SUCCESS;
+    cairo_destroy(cr);
+    cairo_surface_destroy(observer);
+    cairo_surface_destroy(image);
+    return composited > 0 || !fine;
+}
+
+// How a document's bands are drawn.
+enum class Drawing {
+    // Replayed from a recording of the page: no layers.
+    Recorded,
+    // With layers, which librsvg makes as large as the viewport it is given, and from a
+    // document wrapped by wrapForBands(): the viewport is then a piece of the band.
+    Pieces,
+    // With layers, from the document as it is: every layer is as large as the page. Only where
+    // the document could not be wrapped (its text is not in an ASCII-based encoding).
+    Whole,
+};
+
+// The ids wrapForBands() gives its elements, and the style that moves the page up by the
+// pixels above the band (an !important transform would keep its first value from band to band)
+// and lets the document's own root fill the page as if it were the root: its x and y count
+// only when it is nested, and only a nested svg clips to its viewport.
+constexpr char bandStyle[] = "#kestrel-band-0b7e { transform: translate(0px, %1px) } "
+                             "#kestrel-page-0b7e > svg { x: 0px !important; y: 0px !important; "
+                             "overflow: visible !important }";
+
+// Layers drawn in pieces of a band are kept to about this many bytes each: a blur filter makes
+// several images the size of its layer.
+constexpr qsizetype layerBytes = qsizetype(2) << 20;
+
+// The largest side of an image cairo makes.
+constexpr double cairoLargest = 32767;
+
 class SvgDocument : public VectorDocument
 {
 public:
     // make parses the document again, for a second handle to draw with.
-    SvgDocument(RsvgHandle *handle, const QSizeF &pixels, std::function<RsvgHandle *()> make)
-        : VectorDocument(Svg, pixels * milsPerSvgPixel, 1, 0), m_handles{handle, nullptr},
-          m_make(std::move(make)), m_pixels(pixels)
-    { }
+    SvgDocument(RsvgHandle *handle, const QSizeF &pixels, Drawing drawing,
+                std::function<RsvgHandle *()> make)
+        : VectorDocument(Svg, pixels * milsPerSvgPixel, 1, 0), m_make(std::move(make)),
+          m_pixels(pixels), m_drawing(drawing)
+    {
+        m_slots[0].handle = handle;
+    }
     ~SvgDocument() override
     {
-        for (RsvgHandle *h : m_handles)
-            if (h)
-                g_object_unref(h);
+        for (Slot &slot : m_slots) {
+            if (slot.recording)
+                cairo_surface_destroy(slot.recording);
+            if (slot.handle)
+                g_object_unref(slot.handle);
+        }
     }
 
     QImage renderRows(int width, int top, int rows, double pixelsPerMil) const override
@@ -39,61 +100,241 @@ public:
         if (width <= 0 || rows <= 0)
             return QImage();
         constexpr int k = svgSubrows;
-        QImage fine = allocateImage(width, rows * k, QImage::Format_ARGB32_Premultiplied);
-        if (fine.isNull())
-            return fine;
-        fine.fill(Qt::white);
+        const double f = pixelsPerMil * milsPerSvgPixel;
+        if (m_drawing == Drawing::Whole
+            && std::max(m_pixels.width() * f, m_pixels.height() * f * k) > cairoLargest)
+            return QImage(); // its layers could not be made: nothing of them would be drawn
+        std::unique_lock<std::mutex> lock;
+        Slot &slot = acquire(lock);
+        // The drawing rows are kept from band to band: fresh, their pages would cost the kernel
+        // as much to clear as cairo takes to draw them.
+        if (slot.fine.width() != width || slot.fine.height() < rows * k)
+            slot.fine = allocateImage(width, rows * k, QImage::Format_ARGB32_Premultiplied);
+        if (slot.fine.isNull())
+            return QImage();
+        QImage fine(slot.fine.bits(), width, rows * k, slot.fine.bytesPerLine(),
+                    QImage::Format_ARGB32_Premultiplied);
         cairo_surface_t *surface = cairo_image_surface_create_for_data(
                 fine.bits(), CAIRO_FORMAT_ARGB32, width, rows * k, int(fine.bytesPerLine()));
         cairo_t *cr = cairo_create(surface);
-        cairo_scale(cr, 1, k);
-        cairo_translate(cr, 0, -double(top));
-        const double f = pixelsPerMil * milsPerSvgPixel;
-        const RsvgRectangle viewport{0, 0, m_pixels.width() * f, m_pixels.height() * f};
-        GError *error = nullptr;
-        {
-            std::unique_lock<std::mutex> lock;
-            RsvgHandle *handle = acquire(lock);
-            // What cannot be drawn stays paper: librsvg stops only at an element it cannot draw
-            // at all, keeping what it drew before.
-            rsvg_handle_render_document(handle, cr, &viewport, &error);
+        // What cannot be drawn stays paper: librsvg stops only at an element it cannot draw at
+        // all, keeping what it drew before.
+        switch (m_drawing) {
+        case Drawing::Recorded:
+            // librsvg walks the whole document for every band, however little of it falls
+            // there; a recording of the page is walked once, and cairo replays only the shapes
+            // that reach the band, every pixel of which it sets.
+            if (!slot.recording || slot.recordedAt != pixelsPerMil)
+                record(slot, pixelsPerMil);
+            cairo_set_source_surface(cr, slot.recording, 0, -double(top) * k);
+            cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+            cairo_paint(cr);
+            break;
+        case Drawing::Pieces:
+            fine.fill(Qt::transparent);
+            drawPieces(slot.handle, cr, width, top * k, rows * k, pixelsPerMil);
+            break;
+        case Drawing::Whole:
+            fine.fill(Qt::transparent);
+            cairo_scale(cr, 1, k);
+            cairo_translate(cr, 0, -double(top));
+            draw(slot.handle, cr, pixelsPerMil);
+            break;
         }
-        if (error)
-            g_error_free(error);
         cairo_destroy(cr);
         cairo_surface_flush(surface);
         cairo_surface_destroy(surface);
-        return averageSubrows(fine, k); // over white, so every pixel is opaque
+        return averageSubrows(fine, k);
     }
     int concurrentBands() const override { return 2; }
 
 private:
-    // A handle is not to be drawn from two threads at once: two bands drawn at the same time
-    // take one each, the second parsed when first wanted.
-    RsvgHandle *acquire(std::unique_lock<std::mutex> &lock) const
+    struct Slot
+    {
+        RsvgHandle *handle = nullptr;
+        cairo_surface_t *recording = nullptr; // the page at recordedAt pixels to the mil
+        double recordedAt = 0;
+        QImage fine; // the rows a band is drawn in
+    };
+
+    void draw(RsvgHandle *handle, cairo_t *cr, double pixelsPerMil) const
+    {
+        const double f = pixelsPerMil * milsPerSvgPixel;
+        const RsvgRectangle viewport{0, 0, m_pixels.width() * f, m_pixels.height() * f};
+        GError *error = nullptr;
+        rsvg_handle_render_document(handle, cr, &viewport, &error);
+        if (error)
+            g_error_free(error);
+    }
+
+    // Drawing rows [first, first + count) of the page, svgSubrows to a row of the grid, into
+    // cr's rows from 0, a piece of at most layerBytes at a time: each piece is the viewport of
+    // the wrapped document, its page moved up by the rows above the piece.
+    void drawPieces(RsvgHandle *handle, cairo_t *cr, int width, int first, int count,
+                    double pixelsPerMil) const
+    {
+        const double fx = pixelsPerMil * milsPerSvgPixel, fy = fx * svgSubrows;
+        const int piece
+                = int(qBound(qsizetype(1), layerBytes / (4 * qsizetype(width)), qsizetype(count)));
+        for (int r = 0; r < count; r += piece) {
+            const int n = qMin(piece, count - r);
+            const QByteArray style
+                    = QString::fromLatin1(bandStyle).arg(-(first + r) / fy, 0, 'g', 17).toLatin1();
+            GError *error = nullptr;
+            if (!rsvg_handle_set_stylesheet(handle, reinterpret_cast<const guint8 *>(style.data()),
+                                            gsize(style.size()), &error)) {
+                g_clear_error(&error);
+                return;
+            }
+            cairo_save(cr);
+            // The root is not clipped to its viewport: what reaches past the piece is the next
+            // piece's to draw.
+            cairo_rectangle(cr, 0, r, width, n);
+            cairo_clip(cr);
+            cairo_translate(cr, 0, r);
+            cairo_scale(cr, fx, fy);
+            const RsvgRectangle viewport{0, 0, width / fx, n / fy};
+            rsvg_handle_render_document(handle, cr, &viewport, &error);
+            g_clear_error(&error);
+            cairo_restore(cr);
+        }
+    }
+
+    // The whole page as the bands see it, rows svgSubrows times as tall: geometry kept as
+    // paths, so replaying it into a band gives the pixels drawing it there would.
+    void record(Slot &slot, double pixelsPerMil) const
+    {
+        if (slot.recording)
+            cairo_surface_destroy(slot.recording);
+        slot.recording = cairo_recording_surface_create(CAIRO_CONTENT_COLOR_ALPHA, nullptr);
+        slot.recordedAt = pixelsPerMil;
+        cairo_t *cr = cairo_create(slot.recording);
+        cairo_scale(cr, 1, svgSubrows);
+        draw(slot.handle, cr, pixelsPerMil);
+        cairo_destroy(cr);
+    }
+
+    // A handle (and its recording) is not to be used from two threads at once: two bands drawn
+    // at the same time take a slot each, the second parsed when first wanted.
+    Slot &acquire(std::unique_lock<std::mutex> &lock) const
     {
         if (m_mutex[0].try_lock()) {
             lock = std::unique_lock(m_mutex[0], std::adopt_lock);
-            return m_handles[0];
+            return m_slots[0];
         }
-        RsvgHandle *second;
+        bool second;
         {
             const std::lock_guard made(m_making);
-            if (!m_handles[1] && m_make)
-                m_handles[1] = m_make();
+            if (!m_slots[1].handle && m_make)
+                m_slots[1].handle = m_make();
             m_make = nullptr; // once, whether it worked or not
-            second = m_handles[1];
+            second = m_slots[1].handle != nullptr;
         }
         const int i = second ? 1 : 0;
         lock = std::unique_lock(m_mutex[i]);
-        return m_handles[i];
+        return m_slots[i];
     }
 
-    mutable RsvgHandle *m_handles[2];
+    mutable Slot m_slots[2];
     mutable std::function<RsvgHandle *()> m_make;
     QSizeF m_pixels;
+    const Drawing m_drawing;
     mutable std::mutex m_mutex[2], m_making;
 };
+
+// The document's text, unpacked if it is gzipped (.svgz); null if it cannot be read.
+QByteArray svgText(const QString &path, const QByteArray *data)
+{
+    QByteArray text;
+    if (data) {
+        text = *data;
+    } else {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return QByteArray();
+        text = file.readAll();
+    }
+    if (!text.startsWith("\x1f\x8b"))
+        return text;
+    GConverter *gunzip = G_CONVERTER(g_zlib_decompressor_new(G_ZLIB_COMPRESSOR_FORMAT_GZIP));
+    GInputStream *packed
+            = g_memory_input_stream_new_from_data(text.constData(), text.size(), nullptr);
+    GInputStream *in = g_converter_input_stream_new(packed, gunzip);
+    QByteArray unpacked;
+    char chunk[65536];
+    gssize got;
+    while ((got = g_input_stream_read(in, chunk, sizeof chunk, nullptr, nullptr)) > 0)
+        unpacked.append(chunk, got);
+    g_object_unref(in);
+    g_object_unref(packed);
+    g_object_unref(gunzip);
+    return got < 0 ? QByteArray() : unpacked;
+}
+
+// Where the root element's start tag begins, past the XML declaration, processing
+// instructions, comments and the doctype with its internal subset; -1 where there is none, or
+// the text is not in an encoding that keeps ASCII as it is.
+qsizetype rootElementAt(const QByteArray &xml)
+{
+    const qsizetype n = xml.size();
+    qsizetype i = xml.startsWith("\xef\xbb\xbf") ? 3 : 0;
+    const auto skipPast = [&](const char *end, qsizetype from) {
+        const qsizetype at = xml.indexOf(end, from);
+        return at < 0 ? n : at + qsizetype(qstrlen(end));
+    };
+    while (i < n) {
+        const char c = xml[i];
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+            ++i;
+        } else if (c != '<' || i + 1 >= n) {
+            return -1; // UTF-16 and other encodings among them
+        } else if (xml.mid(i, 4) == "<!--") {
+            i = skipPast("-->", i + 4);
+        } else if (xml[i + 1] == '?') {
+            i = skipPast("?>", i + 2);
+        } else if (xml.mid(i, 9) == "<!DOCTYPE") {
+            char quote = 0;
+            int depth = 0;
+            for (i += 9; i < n; ++i) {
+                const char d = xml[i];
+                if (quote) {
+                    quote = d == quote ? 0 : quote;
+                } else if (xml.mid(i, 4) == "<!--") {
+                    i = skipPast("-->", i + 4) - 1;
+                } else if (d == '"' || d == '\'') {
+                    quote = d;
+                } else if (d == '[') {
+                    ++depth;
+                } else if (d == ']') {
+                    --depth;
+                } else if (d == '>' && depth <= 0) {
+                    break;
+                }
+            }
+            ++i;
+        } else {
+            return i;
+        }
+    }
+    return -1;
+}
+
+// The document with its root inside a page of its own size: drawn with a viewport one piece of a
+// band tall and bandStyle, the page is where it would be on the whole page, and every layer is
+// the size of the piece. Null where the root is not found.
+QByteArray wrapForBands(const QByteArray &xml, const QSizeF &pixels)
+{
+    const qsizetype root = rootElementAt(xml);
+    if (root < 0)
+        return QByteArray();
+    const QByteArray open = QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg'><g "
+                                           "id='kestrel-band-0b7e'><svg id='kestrel-page-0b7e' "
+                                           "width='%1' height='%2' overflow='visible'>")
+                                    .arg(pixels.width(), 0, 'g', 17)
+                                    .arg(pixels.height(), 0, 'g', 17)
+                                    .toLatin1();
+    return xml.left(root) + open + xml.mid(root) + "</svg></g></svg>";
+}
 
 // librsvg reads lengths as single-precision floats, so 1638.4mm arrives as 1638.400024: enough
 // to make a page of exactly 16384 pitches one pixel wider. The shortest decimal that gives the
@@ -133,8 +374,8 @@ double absolutePixels(const RsvgLength &length)
 
 QString svgProblem(GError *error)
 {
-    const QString detail = error && error->message ? QString::fromUtf8(error->message).trimmed()
-                                                   : QString();
+    const QString detail
+            = error && error->message ? QString::fromUtf8(error->message).trimmed() : QString();
     return detail.isEmpty()
             ? QStringLiteral("The SVG document is damaged or incomplete.")
             : QStringLiteral("The SVG document is damaged or incomplete (%1).").arg(detail);
@@ -153,30 +394,35 @@ std::unique_ptr<VectorDocument> openSvg(const QString &path, const QByteArray *d
     if (!data && !QFile::exists(path))
         return fail(QStringLiteral("The file does not exist."));
     if (page != 0)
-        return fail(QStringLiteral("An SVG document has one page; there is no page %1.")
-                            .arg(page + 1));
+        return fail(
+                QStringLiteral("An SVG document has one page; there is no page %1.").arg(page + 1));
     if (data && data->isEmpty())
         return fail(QStringLiteral("The SVG document is empty (0 bytes)."));
     const QByteArray bytes = data ? *data : QByteArray();
     const QByteArray local = QFile::encodeName(path);
-    const auto make = [bytes, local, fromData = data != nullptr](GError **error) {
+    // From the document's own file, references resolve against its folder; librsvg reads no
+    // other file, and nothing from the network.
+    const auto make = [local, fromFile = data == nullptr](const QByteArray &text, GError **error) {
         RsvgHandle *h = nullptr;
-        if (fromData) {
-            h = rsvg_handle_new_from_data(reinterpret_cast<const guint8 *>(bytes.constData()),
-                                          gsize(bytes.size()), error);
-        } else {
-            // From a GFile, so references resolve against the document's folder; librsvg reads
-            // no other file, and nothing from the network.
+        if (fromFile && text.isNull()) {
             GFile *file = g_file_new_for_path(local.constData());
             h = rsvg_handle_new_from_gfile_sync(file, RSVG_HANDLE_FLAGS_NONE, nullptr, error);
             g_object_unref(file);
+        } else {
+            GFile *base = fromFile ? g_file_new_for_path(local.constData()) : nullptr;
+            GInputStream *in
+                    = g_memory_input_stream_new_from_data(text.constData(), text.size(), nullptr);
+            h = rsvg_handle_new_from_stream_sync(in, base, RSVG_HANDLE_FLAGS_NONE, nullptr, error);
+            g_object_unref(in);
+            if (base)
+                g_object_unref(base);
         }
         if (h)
             rsvg_handle_set_dpi(h, svgDpi);
         return h;
     };
     GError *error = nullptr;
-    RsvgHandle *handle = make(&error);
+    RsvgHandle *handle = make(bytes, &error);
     if (!handle) {
         QFile file(path);
         const bool empty = !data && file.size() == 0;
@@ -211,17 +457,30 @@ std::unique_ptr<VectorDocument> openSvg(const QString &path, const QByteArray *d
     }
     if (!(w > 0 && h > 0 && std::isfinite(w) && std::isfinite(h))) {
         g_object_unref(handle);
-        return fail(QStringLiteral("The SVG document's page is empty (%1 x %2 pixels).")
-                            .arg(w)
-                            .arg(h));
+        return fail(
+                QStringLiteral("The SVG document's page is empty (%1 x %2 pixels).").arg(w).arg(h));
     }
-    return std::make_unique<SvgDocument>(handle, QSizeF(w, h), [make]() -> RsvgHandle * {
+    Drawing drawing = Drawing::Recorded;
+    QByteArray drawn = bytes; // what the handles to draw with are made from; null: the file
+    if (drawsLayers(handle)) {
+        drawing = Drawing::Whole;
+        const QByteArray wrapped = wrapForBands(svgText(path, data), QSizeF(w, h));
         GError *again = nullptr;
-        RsvgHandle *second = make(&again);
-        if (again)
-            g_error_free(again);
-        return second;
-    });
+        if (RsvgHandle *pieces = wrapped.isEmpty() ? nullptr : make(wrapped, &again)) {
+            g_object_unref(handle);
+            handle = pieces;
+            drawn = wrapped;
+            drawing = Drawing::Pieces;
+        }
+        g_clear_error(&again);
+    }
+    return std::make_unique<SvgDocument>(handle, QSizeF(w, h), drawing,
+                                         [make, drawn]() -> RsvgHandle * {
+                                             GError *again = nullptr;
+                                             RsvgHandle *second = make(drawn, &again);
+                                             g_clear_error(&again);
+                                             return second;
+                                         });
 }
 
 } // namespace kcore

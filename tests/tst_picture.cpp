@@ -1,11 +1,14 @@
-// Tests of picture loading: every promised format, and the size bound.
+// Tests of picture loading: every promised format, the size bound, and vector pages drawn onto
+// the grid.
 #include "image/bwimage.h"
 #include "image/greyimage.h"
 #include "image/picture.h"
+#include "image/vectordocument.h"
 #include "testsupport.h"
 
 #include <QFile>
 #include <QImageWriter>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -18,6 +21,10 @@ private slots:
     void everyFormatLoads();
     void unreadableFails_data();
     void unreadableFails();
+    void vectorPageOfAnyHeight_data();
+    void vectorPageOfAnyHeight();
+    void subrowsOverWhite_data();
+    void subrowsOverWhite();
 
 private:
     QTemporaryDir m_dir;
@@ -127,6 +134,117 @@ void TestPicture::unreadableFails()
     QString why;
     QVERIFY(kcore::loadPicture(path, &why).isNull());
     QVERIFY2(why.startsWith(reason), qPrintable(why));
+}
+
+void TestPicture::vectorPageOfAnyHeight_data()
+{
+    // The page's ink, all but a band across its middle (40 to 60 % of its height), drawn with
+    // or without layers of its own. Over 8192 rows, a page is drawn more than cairo's largest
+    // image tall; over 1024 columns, a band with layers is drawn in pieces.
+    QTest::addColumn<QString>("ink");
+    QTest::addColumn<QSizeF>("pageMm");
+    QTest::addColumn<QSize>("grid"); // at 1 mil
+    const QString rects = QStringLiteral("<rect width='{w}' height='{top}'/>"
+                                         "<rect y='{bottom}' width='{w}' height='{top}'/>");
+    const QString mask = QStringLiteral("<mask id='m'><rect width='{w}' height='{h}' fill='white'/>"
+                                        "<rect y='{top}' width='{w}' height='{band}' fill='black'/>"
+                                        "</mask><rect width='{w}' height='{h}' mask='url(#m)'/>");
+    const QString opacity = QStringLiteral("<g opacity='0.9'>") + rects + QStringLiteral("</g>");
+    const QString filter = QStringLiteral("<filter id='f'><feGaussianBlur stdDeviation='0.001'/>"
+                                          "</filter><g filter='url(#f)'>")
+            + rects + QStringLiteral("</g>");
+    QTest::newRow("no layers, 8662 rows") << rects << QSizeF(1, 220) << QSize(40, 8662);
+    QTest::newRow("mask, 8662 rows") << mask << QSizeF(1, 220) << QSize(40, 8662);
+    QTest::newRow("group opacity, 8662 rows") << opacity << QSizeF(1, 220) << QSize(40, 8662);
+    QTest::newRow("filter, 8662 rows") << filter << QSizeF(1, 220) << QSize(40, 8662);
+    QTest::newRow("mask, 1575 columns") << mask << QSizeF(40, 16) << QSize(1575, 630);
+}
+
+void TestPicture::vectorPageOfAnyHeight()
+{
+    QFETCH(QString, ink);
+    QFETCH(QSizeF, pageMm);
+    QFETCH(QSize, grid);
+    if (!kcore::vectorSupport())
+        QSKIP("this build reads no vector documents");
+    const double w = pageMm.width(), h = pageMm.height();
+    QString page = QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' width='{w}mm' "
+                                  "height='{h}mm' viewBox='0 0 {w} {h}'>")
+            + ink + QStringLiteral("</svg>");
+    for (const auto &[name, value] : {std::pair{"{w}", w},
+                                      {"{h}", h},
+                                      {"{top}", 0.4 * h},
+                                      {"{bottom}", 0.6 * h},
+                                      {"{band}", 0.2 * h}})
+        page.replace(QLatin1String(name), QString::number(value));
+    const QByteArray svg = page.toUtf8();
+    QString why;
+    const auto document = kcore::VectorDocument::fromData(svg, kcore::VectorDocument::Svg, 0, &why);
+    QVERIFY2(document, qPrintable(why));
+    QCOMPARE(kcore::vectorGrid(document->pageMils(), 100, 1), grid);
+    const QImage grey = kcore::makeGrey(kcore::renderVectorPage(*document, grid, 100, 1));
+    QVERIFY(!grey.isNull());
+    // Rows wholly inside the page's columns and clear of the band's edges by a row: all ink, or
+    // none in the band.
+    const double rowsPerMm = 1000 / 25.4;
+    const int columns = int(w * rowsPerMm);
+    for (int y = 0; y < int(h * rowsPerMm); ++y) {
+        const double top = y / rowsPerMm, bottom = (y + 1) / rowsPerMm;
+        const bool clear = top > 0.4 * h + 0.1 && bottom < 0.6 * h - 0.1;
+        if (!clear && !(bottom < 0.4 * h - 0.1 || top > 0.6 * h + 0.1))
+            continue;
+        const auto *row = reinterpret_cast<const QRgb *>(grey.constScanLine(y));
+        const int dark
+                = int(std::count_if(row, row + columns, [](QRgb v) { return qBlue(v) < 128; }));
+        QVERIFY2(dark == (clear ? 0 : columns),
+                 qPrintable(QStringLiteral("row %1: %2 of %3 columns inked")
+                                    .arg(y)
+                                    .arg(dark)
+                                    .arg(columns)));
+    }
+}
+
+void TestPicture::subrowsOverWhite_data()
+{
+    // Widths that leave columns beyond the last four-pixel step.
+    QTest::addColumn<int>("k");
+    QTest::addColumn<int>("width");
+    QTest::newRow("PDF's 2 rows") << 2 << 7;
+    QTest::newRow("SVG's 4 rows") << 4 << 9;
+    QTest::newRow("8 rows") << 8 << 5;
+}
+
+void TestPicture::subrowsOverWhite()
+{
+    QFETCH(int, k);
+    QFETCH(int, width);
+    QImage fine(width, 3 * k, QImage::Format_ARGB32_Premultiplied);
+    QRandomGenerator rng(k);
+    for (int y = 0; y < fine.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(fine.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const int a = y == 0 && x == 0 ? 255 : int(rng.bounded(256));
+            line[x] = qRgba(int(rng.bounded(a + 1)), int(rng.bounded(a + 1)),
+                            int(rng.bounded(a + 1)), a);
+        }
+    }
+    const QImage band = kcore::averageSubrows(fine, k);
+    QCOMPARE(band.size(), QSize(width, 3));
+    for (int y = 0; y < 3; ++y) {
+        for (int x = 0; x < width; ++x) {
+            int sum[3] = {};
+            for (int j = 0; j < k; ++j) {
+                const QRgb c = fine.pixel(x, y * k + j);
+                const int paper = 255 - qAlpha(c);
+                sum[0] += qRed(c) + paper;
+                sum[1] += qGreen(c) + paper;
+                sum[2] += qBlue(c) + paper;
+            }
+            const QRgb expected
+                    = qRgb((sum[0] + k / 2) / k, (sum[1] + k / 2) / k, (sum[2] + k / 2) / k);
+            QCOMPARE(band.pixel(x, y), expected);
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestPicture)
