@@ -69,8 +69,9 @@ std::pair<double, double> medianPairMs(int runs, const std::function<void()> &fi
 }
 
 // A vector logo of many small parts, widthMm x heightMm: discs, polygons and stroked curves
-// through CSS classes and transforms, the kind of detail a traced emblem has.
-QByteArray detailedSvg(int widthMm, int heightMm)
+// through CSS classes and transforms, the kind of detail a traced emblem has; layered, all of it
+// in a group of its own opacity, which is drawn as a layer.
+QByteArray detailedSvg(int widthMm, int heightMm, bool layered = false)
 {
     QRandomGenerator rng(7);
     const double w = widthMm, h = heightMm;
@@ -79,6 +80,8 @@ QByteArray detailedSvg(int widthMm, int heightMm)
                                  ".b { fill: none; stroke: #222; stroke-width: 1.5 }</style>")
                           .arg(widthMm)
                           .arg(heightMm);
+    if (layered)
+        svg += QStringLiteral("<g opacity='0.9'>");
     for (int i = 0; i < 1500; ++i) {
         const double x = rng.bounded(w), y = rng.bounded(h), r = 2 + rng.bounded(12.0);
         const double kind = rng.bounded(1.0);
@@ -104,7 +107,7 @@ QByteArray detailedSvg(int widthMm, int heightMm)
                            .arg(rng.bounded(360.0));
         }
     }
-    return (svg + QStringLiteral("</svg>")).toUtf8();
+    return (svg + QLatin1String(layered ? "</g></svg>" : "</svg>")).toUtf8();
 }
 
 // Something like a photograph: smooth shading, edges and a little noise.
@@ -391,6 +394,26 @@ int main(int argc, char **argv)
                                                   draw.ms, ratio, run.peakKB / 1024.0),
                                 ratio <= 1.5 && run.peakKB <= 130 * 1024});
         }
+        // The same in a layer: librsvg makes each layer as large as the page it draws, so this
+        // one is drawn in pieces of the bands, and the target is the memory bound.
+        const QString layered = dir.filePath(QStringLiteral("detail-layered.svg"));
+        QFile layeredFile(layered);
+        layeredFile.open(QIODevice::WriteOnly);
+        layeredFile.write(detailedSvg(600, 400, true));
+        layeredFile.close();
+        const std::vector<ProcessRun> inLayer = medianRuns(
+                3, {{QStringLiteral(KESTREL_RSVG), layered, QString::number(width),
+                     QString::number(height)},
+                    {QStringLiteral(KESTREL_CONVERT), QStringLiteral("-q"), QStringLiteral("-w"),
+                     QStringLiteral("0.1"), QStringLiteral("-u"), QStringLiteral("mm"), layered,
+                     QStringLiteral("/dev/null")}});
+        allSame &= inLayer[0].ok && inLayer[1].ok;
+        endToEnd.push_back({"convert detailed SVG in a layer", inLayer[1].ms, 0, 0,
+                            QString::asprintf("peak %.0f MB <= 130 (librsvg drawing it once: "
+                                              "%.0f ms, %.0f MB)",
+                                              inLayer[1].peakKB / 1024.0, inLayer[0].ms,
+                                              inLayer[0].peakKB / 1024.0),
+                            inLayer[1].peakKB <= 130 * 1024});
     }
 #endif
 
