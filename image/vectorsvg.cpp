@@ -6,6 +6,8 @@
 #include "vectordocument.h"
 
 #include <QFile>
+#include <QRegularExpression>
+#include <QStringDecoder>
 
 #include <algorithm>
 #include <cmath>
@@ -55,7 +57,8 @@ enum class Drawing {
     // document wrapped by wrapForBands(): the viewport is then a piece of the band.
     Pieces,
     // With layers, from the document as it is: every layer is as large as the page. Only where
-    // the document could not be wrapped (its text is not in an ASCII-based encoding).
+    // the document could not be wrapped (its text is in neither UTF-16 nor an encoding that keeps
+    // ASCII as it is).
     Whole,
 };
 
@@ -242,7 +245,23 @@ private:
     mutable std::mutex m_mutex[2], m_making;
 };
 
-// The document's text, unpacked if it is gzipped (.svgz); null if it cannot be read.
+// Text in UTF-16, as its byte-order mark tells, in UTF-8, its XML declaration saying so.
+QByteArray fromUtf16(const QByteArray &text)
+{
+    QStringDecoder decode(QStringDecoder::Utf16);
+    QByteArray utf8 = QString(decode(text)).toUtf8();
+    if (decode.hasError())
+        return QByteArray();
+    static const QRegularExpression declared(
+            QStringLiteral("^<\\?xml[^>]*?encoding\\s*=\\s*(\"[^\"]*\"|'[^']*')"));
+    const QRegularExpressionMatch m = declared.match(QString::fromLatin1(utf8.left(200)));
+    if (m.hasMatch())
+        utf8.replace(m.capturedStart(1), m.capturedLength(1), "\"UTF-8\"");
+    return utf8;
+}
+
+// The document's text, unpacked if it is gzipped (.svgz), in UTF-8 if it was in UTF-16; null
+// if it cannot be read.
 QByteArray svgText(const QString &path, const QByteArray *data)
 {
     QByteArray text;
@@ -254,21 +273,26 @@ QByteArray svgText(const QString &path, const QByteArray *data)
             return QByteArray();
         text = file.readAll();
     }
-    if (!text.startsWith("\x1f\x8b"))
-        return text;
-    GConverter *gunzip = G_CONVERTER(g_zlib_decompressor_new(G_ZLIB_COMPRESSOR_FORMAT_GZIP));
-    GInputStream *packed
-            = g_memory_input_stream_new_from_data(text.constData(), text.size(), nullptr);
-    GInputStream *in = g_converter_input_stream_new(packed, gunzip);
-    QByteArray unpacked;
-    char chunk[65536];
-    gssize got;
-    while ((got = g_input_stream_read(in, chunk, sizeof chunk, nullptr, nullptr)) > 0)
-        unpacked.append(chunk, got);
-    g_object_unref(in);
-    g_object_unref(packed);
-    g_object_unref(gunzip);
-    return got < 0 ? QByteArray() : unpacked;
+    if (text.startsWith("\x1f\x8b")) {
+        GConverter *gunzip = G_CONVERTER(g_zlib_decompressor_new(G_ZLIB_COMPRESSOR_FORMAT_GZIP));
+        GInputStream *packed
+                = g_memory_input_stream_new_from_data(text.constData(), text.size(), nullptr);
+        GInputStream *in = g_converter_input_stream_new(packed, gunzip);
+        QByteArray unpacked;
+        char chunk[65536];
+        gssize got;
+        while ((got = g_input_stream_read(in, chunk, sizeof chunk, nullptr, nullptr)) > 0)
+            unpacked.append(chunk, got);
+        g_object_unref(in);
+        g_object_unref(packed);
+        g_object_unref(gunzip);
+        if (got < 0)
+            return QByteArray();
+        text = unpacked;
+    }
+    if (text.startsWith("\xff\xfe") || text.startsWith("\xfe\xff"))
+        return fromUtf16(text);
+    return text;
 }
 
 // Where the root element's start tag begins, past the XML declaration, processing

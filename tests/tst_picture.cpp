@@ -144,6 +144,7 @@ void TestPicture::vectorPageOfAnyHeight_data()
     QTest::addColumn<QString>("ink");
     QTest::addColumn<QSizeF>("pageMm");
     QTest::addColumn<QSize>("grid"); // at 1 mil
+    QTest::addColumn<bool>("utf16");
     const QString rects = QStringLiteral("<rect width='{w}' height='{top}'/>"
                                          "<rect y='{bottom}' width='{w}' height='{top}'/>");
     const QString mask = QStringLiteral("<mask id='m'><rect width='{w}' height='{h}' fill='white'/>"
@@ -153,11 +154,13 @@ void TestPicture::vectorPageOfAnyHeight_data()
     const QString filter = QStringLiteral("<filter id='f'><feGaussianBlur stdDeviation='0.001'/>"
                                           "</filter><g filter='url(#f)'>")
             + rects + QStringLiteral("</g>");
-    QTest::newRow("no layers, 8662 rows") << rects << QSizeF(1, 220) << QSize(40, 8662);
-    QTest::newRow("mask, 8662 rows") << mask << QSizeF(1, 220) << QSize(40, 8662);
-    QTest::newRow("group opacity, 8662 rows") << opacity << QSizeF(1, 220) << QSize(40, 8662);
-    QTest::newRow("filter, 8662 rows") << filter << QSizeF(1, 220) << QSize(40, 8662);
-    QTest::newRow("mask, 1575 columns") << mask << QSizeF(40, 16) << QSize(1575, 630);
+    QTest::newRow("no layers, 8662 rows") << rects << QSizeF(1, 220) << QSize(40, 8662) << false;
+    QTest::newRow("mask, 8662 rows") << mask << QSizeF(1, 220) << QSize(40, 8662) << false;
+    QTest::newRow("group opacity, 8662 rows")
+            << opacity << QSizeF(1, 220) << QSize(40, 8662) << false;
+    QTest::newRow("filter, 8662 rows") << filter << QSizeF(1, 220) << QSize(40, 8662) << false;
+    QTest::newRow("mask, 1575 columns") << mask << QSizeF(40, 16) << QSize(1575, 630) << false;
+    QTest::newRow("mask, UTF-16, 8662 rows") << mask << QSizeF(1, 220) << QSize(40, 8662) << true;
 }
 
 void TestPicture::vectorPageOfAnyHeight()
@@ -165,6 +168,7 @@ void TestPicture::vectorPageOfAnyHeight()
     QFETCH(QString, ink);
     QFETCH(QSizeF, pageMm);
     QFETCH(QSize, grid);
+    QFETCH(bool, utf16);
     if (!kcore::vectorSupport())
         QSKIP("this build reads no vector documents");
     const double w = pageMm.width(), h = pageMm.height();
@@ -177,7 +181,11 @@ void TestPicture::vectorPageOfAnyHeight()
                                       {"{bottom}", 0.6 * h},
                                       {"{band}", 0.2 * h}})
         page.replace(QLatin1String(name), QString::number(value));
-    const QByteArray svg = page.toUtf8();
+    QByteArray svg = page.toUtf8();
+    if (utf16) {
+        page.prepend(QStringLiteral("\ufeff<?xml version='1.0' encoding='UTF-16'?>"));
+        svg = QByteArray(reinterpret_cast<const char *>(page.utf16()), page.size() * 2);
+    }
     QString why;
     const auto document = kcore::VectorDocument::fromData(svg, kcore::VectorDocument::Svg, 0, &why);
     QVERIFY2(document, qPrintable(why));
