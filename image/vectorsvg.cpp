@@ -13,6 +13,7 @@
 #include <cmath>
 #include <functional>
 #include <mutex>
+#include <thread>
 
 namespace kcore {
 
@@ -22,21 +23,31 @@ namespace {
 constexpr double svgDpi = 96;
 constexpr double milsPerSvgPixel = 1000.0 / svgDpi;
 
-// Whether drawing the document composites layers of its own (group opacity, masks, filters,
-// blend modes, images): librsvg then paints intermediate images the size of whatever viewport it
-// is given. Drawn small, through an observer that counts the paints and masks it makes, from the
-// statistics it prints (its callbacks are never freed); where they cannot be read, as if it did.
-// An observer of a recording would replay the recording at every operation.
-bool drawsLayers(RsvgHandle *handle)
+// Draws the document into cr's viewport. Pango (1.50) lays out text only in the first drawing a
+// thread makes and leaves it out of every later one ("failed to create cairo scaled font"), so
+// each drawing is made on a thread of its own: a few milliseconds where there is text.
+void renderDocument(RsvgHandle *handle, cairo_t *cr, const RsvgRectangle &viewport)
+{
+    std::thread([=] {
+        GError *error = nullptr;
+        rsvg_handle_render_document(handle, cr, &viewport, &error);
+        g_clear_error(&error);
+    }).join();
+}
+
+// Whether a recording of the page can stand for the document: none where drawing it composites
+// layers of its own (group opacity, masks, filters, blend modes, images), which librsvg makes as
+// large as the viewport it is given, nor where it draws text, whose glyphs a recording of a page
+// drawn large replays only in some bands. Drawn small, through an observer that counts the
+// operations, from the statistics it prints (its callbacks are never freed); where they cannot be
+// read, it cannot. An observer of a recording would replay the recording at every operation.
+bool recordable(RsvgHandle *handle)
 {
     constexpr int side = 64;
     cairo_surface_t *image = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, side, side);
     cairo_surface_t *observer = cairo_surface_create_observer(image, CAIRO_SURFACE_OBSERVER_NORMAL);
     cairo_t *cr = cairo_create(observer);
-    const RsvgRectangle viewport{0, 0, side, side};
-    GError *error = nullptr;
-    rsvg_handle_render_document(handle, cr, &viewport, &error);
-    g_clear_error(&error);
+    renderDocument(handle, cr, {0, 0, side, side});
     const bool drawn = cairo_status(cr) == CAIRO_STATUS_SUCCESS;
     cairo_destroy(cr);
     QByteArray report;
@@ -50,28 +61,28 @@ bool drawsLayers(RsvgHandle *handle)
             &report);
     cairo_surface_destroy(observer);
     cairo_surface_destroy(image);
-    int counted = 0, composited = 0;
+    int counted = 0, unrecordable = 0;
     for (const QByteArray &line : report.split('\n')) {
-        for (const char *op : {"paint: count ", "mask: count "}) {
+        for (const char *op : {"paint: count ", "mask: count ", "glyphs: count "}) {
             if (line.startsWith(op)) {
                 bool number = false;
-                composited += line.mid(qstrlen(op)).split(' ').value(0).toInt(&number);
+                unrecordable += line.mid(qstrlen(op)).split(' ').value(0).toInt(&number);
                 counted += number;
             }
         }
     }
-    return !drawn || counted != 2 || composited > 0;
+    return drawn && counted == 3 && unrecordable == 0;
 }
 
 // How a document's bands are drawn.
 enum class Drawing {
-    // Replayed from a recording of the page: no layers.
+    // Replayed from a recording of the page, where recordable().
     Recorded,
-    // With layers, which librsvg makes as large as the viewport it is given, and from a
-    // document wrapped by wrapForBands(): the viewport is then a piece of the band.
+    // Drawn band by band from a document wrapped by wrapForBands(), whose viewport is then a
+    // piece of the band: layers, which librsvg makes as large as the viewport, are that small.
     Pieces,
-    // With layers, from the document as it is: every layer is as large as the page. Only where
-    // the document could not be wrapped (its text is in neither UTF-16 nor an encoding that keeps
+    // Drawn from the document as it is: every layer is as large as the page. Only where the
+    // document could not be wrapped (its text is in neither UTF-16 nor an encoding that keeps
     // ASCII as it is).
     Whole,
 };
@@ -177,11 +188,7 @@ private:
     void draw(RsvgHandle *handle, cairo_t *cr, double pixelsPerMil) const
     {
         const double f = pixelsPerMil * milsPerSvgPixel;
-        const RsvgRectangle viewport{0, 0, m_pixels.width() * f, m_pixels.height() * f};
-        GError *error = nullptr;
-        rsvg_handle_render_document(handle, cr, &viewport, &error);
-        if (error)
-            g_error_free(error);
+        renderDocument(handle, cr, {0, 0, m_pixels.width() * f, m_pixels.height() * f});
     }
 
     // Drawing rows [first, first + count) of the page, svgSubrows to a row of the grid, into
@@ -210,9 +217,7 @@ private:
             cairo_clip(cr);
             cairo_translate(cr, 0, r);
             cairo_scale(cr, fx, fy);
-            const RsvgRectangle viewport{0, 0, width / fx, n / fy};
-            rsvg_handle_render_document(handle, cr, &viewport, &error);
-            g_clear_error(&error);
+            renderDocument(handle, cr, {0, 0, width / fx, n / fy});
             cairo_restore(cr);
         }
     }
@@ -500,7 +505,7 @@ std::unique_ptr<VectorDocument> openSvg(const QString &path, const QByteArray *d
     }
     Drawing drawing = Drawing::Recorded;
     QByteArray drawn = bytes; // what the handles to draw with are made from; null: the file
-    if (drawsLayers(handle)) {
+    if (!recordable(handle)) {
         drawing = Drawing::Whole;
         const QByteArray wrapped = wrapForBands(svgText(path, data), QSizeF(w, h));
         GError *again = nullptr;

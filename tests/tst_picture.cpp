@@ -23,6 +23,8 @@ private slots:
     void unreadableFails();
     void vectorPageOfAnyHeight_data();
     void vectorPageOfAnyHeight();
+    void vectorTextEveryDrawing_data();
+    void vectorTextEveryDrawing();
     void subrowsOverWhite_data();
     void subrowsOverWhite();
 
@@ -210,6 +212,45 @@ void TestPicture::vectorPageOfAnyHeight()
                                     .arg(dark)
                                     .arg(columns)));
     }
+}
+
+void TestPicture::vectorTextEveryDrawing_data()
+{
+    QTest::addColumn<QString>("text");
+    const QString letters = QStringLiteral("<text x='1' y='8' font-size='8'>Kg</text>");
+    QTest::newRow("recorded") << letters;
+    QTest::newRow("in pieces, in a layer")
+            << QStringLiteral("<g opacity='0.9'>") + letters + QStringLiteral("</g>");
+}
+
+void TestPicture::vectorTextEveryDrawing()
+{
+    // Text in a document is drawn each time the page is, as the window draws it again for new
+    // settings, and in every band.
+    QFETCH(QString, text);
+    if (!kcore::vectorSupport())
+        QSKIP("this build reads no vector documents");
+    const QByteArray svg = (QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' width='20mm' "
+                                           "height='10mm' viewBox='0 0 20 10'>")
+                            + text + QStringLiteral("</svg>"))
+                                   .toUtf8();
+    QString why;
+    const auto document = kcore::VectorDocument::fromData(svg, kcore::VectorDocument::Svg, 0, &why);
+    QVERIFY2(document, qPrintable(why));
+    const auto ink = [&](double pitch) {
+        const QSize grid = kcore::vectorGrid(document->pageMils(), 100, pitch);
+        const QImage page = kcore::renderVectorPage(*document, grid, 100, pitch);
+        double sum = 0;
+        for (int y = 0; y < page.height(); ++y)
+            for (int x = 0; x < page.width(); ++x)
+                sum += 255 - qGray(page.pixel(x, y));
+        return sum / 255 * pitch * pitch; // in square mils
+    };
+    const double first = ink(2);
+    QVERIFY2(first > 20000, qPrintable(QString::number(first)));
+    QCOMPARE(ink(2), first);
+    // Finer, over more bands: the same letters.
+    QVERIFY2(std::abs(ink(1) / first - 1) < 0.05, qPrintable(QString::number(ink(1) / first)));
 }
 
 void TestPicture::subrowsOverWhite_data()
