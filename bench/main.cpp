@@ -366,17 +366,25 @@ int main(int argc, char **argv)
     // A detailed vector logo drawn onto a 6000 x 4000 grid (600 x 400 mm at 0.1 mm), against
     // librsvg drawing it once into an image of that size.
     {
-        const QString svg = dir.filePath(QStringLiteral("detail.svg"));
-        QFile file(svg);
-        file.open(QIODevice::WriteOnly);
-        file.write(detailedSvg(600, 400));
-        file.close();
+        const auto written = [&dir](const char *name, const QByteArray &bytes) {
+            const QString path = dir.filePath(QLatin1String(name));
+            QFile file(path);
+            file.open(QIODevice::WriteOnly);
+            file.write(bytes);
+            return path;
+        };
+        const auto drawOnce = [&](const QString &svg) {
+            return QStringList{QStringLiteral(KESTREL_RSVG), svg, QString::number(width),
+                               QString::number(height)};
+        };
+        const auto convert = [](const QString &svg) {
+            return QStringList{QStringLiteral(KESTREL_CONVERT), QStringLiteral("-q"),
+                               QStringLiteral("-w"), QStringLiteral("0.1"), QStringLiteral("-u"),
+                               QStringLiteral("mm"), svg, QStringLiteral("/dev/null")};
+        };
+        const QString svg = written("detail.svg", detailedSvg(600, 400));
         const std::vector<ProcessRun> medians = medianRuns(
-                5, {{QStringLiteral(KESTREL_RSVG), svg, QString::number(width),
-                     QString::number(height)},
-                    {QStringLiteral(KESTREL_CONVERT), QStringLiteral("-q"), QStringLiteral("-w"),
-                     QStringLiteral("0.1"), QStringLiteral("-u"), QStringLiteral("mm"), svg,
-                     QStringLiteral("/dev/null")},
+                5, {drawOnce(svg), convert(svg),
                     {QStringLiteral(KESTREL_CONVERT), QStringLiteral("-q"), QStringLiteral("-w"),
                      QStringLiteral("0.1"), QStringLiteral("-u"), QStringLiteral("mm"),
                      QStringLiteral("--format"), QStringLiteral("9.4"),
@@ -396,17 +404,9 @@ int main(int argc, char **argv)
         }
         // The same in a layer: librsvg makes each layer as large as the page it draws, so this
         // one is drawn in pieces of the bands, and the target is the memory bound.
-        const QString layered = dir.filePath(QStringLiteral("detail-layered.svg"));
-        QFile layeredFile(layered);
-        layeredFile.open(QIODevice::WriteOnly);
-        layeredFile.write(detailedSvg(600, 400, true));
-        layeredFile.close();
-        const std::vector<ProcessRun> inLayer = medianRuns(
-                3, {{QStringLiteral(KESTREL_RSVG), layered, QString::number(width),
-                     QString::number(height)},
-                    {QStringLiteral(KESTREL_CONVERT), QStringLiteral("-q"), QStringLiteral("-w"),
-                     QStringLiteral("0.1"), QStringLiteral("-u"), QStringLiteral("mm"), layered,
-                     QStringLiteral("/dev/null")}});
+        const QString layered = written("detail-layered.svg", detailedSvg(600, 400, true));
+        const std::vector<ProcessRun> inLayer
+                = medianRuns(3, {drawOnce(layered), convert(layered)});
         allSame &= inLayer[0].ok && inLayer[1].ok;
         endToEnd.push_back({"convert detailed SVG in a layer", inLayer[1].ms, 0, 0,
                             QString::asprintf("peak %.0f MB <= 130 (librsvg drawing it once: "

@@ -321,6 +321,9 @@ qsizetype rootElementAt(const QByteArray &xml)
 {
     const qsizetype n = xml.size();
     qsizetype i = xml.startsWith("\xef\xbb\xbf") ? 3 : 0;
+    const auto opens = [&](qsizetype at, const char *what) {
+        return QByteArrayView(xml).sliced(at).startsWith(what);
+    };
     const auto skipPast = [&](const char *end, qsizetype from) {
         const qsizetype at = xml.indexOf(end, from);
         return at < 0 ? n : at + qsizetype(qstrlen(end));
@@ -331,18 +334,18 @@ qsizetype rootElementAt(const QByteArray &xml)
             ++i;
         } else if (c != '<' || i + 1 >= n) {
             return -1; // UTF-16 and other encodings among them
-        } else if (xml.mid(i, 4) == "<!--") {
+        } else if (opens(i, "<!--")) {
             i = skipPast("-->", i + 4);
         } else if (xml[i + 1] == '?') {
             i = skipPast("?>", i + 2);
-        } else if (xml.mid(i, 9) == "<!DOCTYPE") {
+        } else if (opens(i, "<!DOCTYPE")) {
             char quote = 0;
             int depth = 0;
             for (i += 9; i < n; ++i) {
                 const char d = xml[i];
                 if (quote) {
                     quote = d == quote ? 0 : quote;
-                } else if (xml.mid(i, 4) == "<!--") {
+                } else if (opens(i, "<!--")) {
                     i = skipPast("-->", i + 4) - 1;
                 } else if (d == '"' || d == '\'') {
                     quote = d;
