@@ -9,12 +9,18 @@ namespace kcore {
 
 bool ChunkBuffer::flush()
 {
-    if (!m_failed && m_used > 0) {
-        if (m_out && m_out->write(m_data.data(), m_used) != m_used)
+    // A device may take part of a chunk, as the system does at a size limit or on a full disk;
+    // the rest is offered again, and only a write that takes nothing is a failure, which then
+    // carries the system's reason.
+    for (qsizetype done = 0; !m_failed && m_out && done < m_used;) {
+        const qint64 n = m_out->write(m_data.data() + done, m_used - done);
+        if (n <= 0)
             m_failed = true;
         else
-            m_written += m_used;
+            done += qsizetype(n);
     }
+    if (!m_failed)
+        m_written += m_used;
     m_used = 0;
     return !m_failed;
 }

@@ -5,8 +5,12 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cerrno>
+#include <cstring>
+
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 #ifdef Q_OS_WIN
 #include <cstdio>
@@ -26,13 +30,51 @@ PadsResult failure(const QString &message)
 
 namespace {
 
+// Whether a write failure's text names no reason.
+bool saysNothing(const QString &message)
+{
+    return message.isEmpty() || message == QLatin1String("Unknown error");
+}
+
+// The reason a write to file failed. When the system takes only part of a block (the first write
+// that reaches a size limit or fills the disk), Qt keeps the rest and reports no reason at all;
+// offering the rest once more gets the system's own refusal, "File too large" or "No space left
+// on device". The file has failed either way.
+QString writeFailure(QFileDevice &file)
+{
+    QString why = file.errorString();
+    if (saysNothing(why)) {
+        file.flush();
+        why = file.errorString();
+    }
+    return saysNothing(why) ? QStringLiteral("the system took only part of the data") : why;
+}
+
+// Everything written reaches the file, or the reason why not. Qt's own close, and QSaveFile's
+// commit through it, drops the failure of the last buffered block: a small file that does not
+// fit would be committed empty. And the system may refuse data only when it is synced.
+PadsResult finishWriting(QFileDevice &file, PadsResult result)
+{
+    if (!result.ok)
+        return result;
+    if (file.error() != QFileDevice::NoError || !file.flush())
+        return failure(writeFailure(file));
+#ifdef Q_OS_UNIX
+    const int fd = file.handle();
+    // A pipe or a terminal cannot be synced, and need not be.
+    if (fd >= 0 && ::fsync(fd) != 0 && errno != EINVAL && errno != EROFS && errno != ENOTSUP)
+        return failure(QString::fromLocal8Bit(std::strerror(errno)));
+#endif
+    return result;
+}
+
 // Writes into a file opened already, in place; data the system cannot take is a failure.
 PadsResult writeInPlace(QFile &file, const std::function<PadsResult(QIODevice *)> &write)
 {
     PadsResult result = write(&file);
-    if (result.ok && !file.flush())
-        result = failure(file.errorString());
-    return result;
+    if (!result.ok && file.error() != QFileDevice::NoError)
+        result = failure(writeFailure(file));
+    return finishWriting(file, result);
 }
 
 } // namespace
@@ -52,6 +94,10 @@ PadsResult saveFile(const QString &path, const std::function<PadsResult(QIODevic
     if (!file.open(QIODevice::WriteOnly))
         return failure(file.errorString());
     PadsResult result = write(&file);
+    if (!result.ok && file.error() != QFileDevice::NoError)
+        result = failure(writeFailure(file));
+    result = finishWriting(file, result);
+    // Only a complete file replaces the old one; the rename's own failure is reported too.
     if (result.ok && !file.commit())
         result = failure(file.errorString());
     if (!result.ok)

@@ -32,6 +32,8 @@
 #include <QTest>
 
 #ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -45,9 +47,21 @@ struct Run
     QByteArray err;
 };
 
-Run convert(const QStringList &args)
+// Runs the converter; with a limit, the files it writes may grow to that many bytes only, as on
+// a nearly full disk (and the signal the system sends at the limit is ignored, so writes fail).
+Run convert(const QStringList &args, qint64 fileSizeLimit = -1)
 {
     QProcess p;
+#ifdef Q_OS_UNIX
+    if (fileSizeLimit >= 0)
+        p.setChildProcessModifier([fileSizeLimit] {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const struct rlimit limit = {rlim_t(fileSizeLimit), rlim_t(fileSizeLimit)};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        });
+#else
+    Q_UNUSED(fileSizeLimit);
+#endif
     p.start(QStringLiteral(KESTREL_CONVERT), args);
     Run r;
     if (!p.waitForFinished(60000))
@@ -60,6 +74,19 @@ Run convert(const QStringList &args)
     r.err.replace("\r\n", "\n");
 #endif
     return r;
+}
+
+// A copy of file in a new folder that takes new entries but lets none be replaced or removed, as
+// a shared folder may (root is bound by it too); empty where no folder can be made so.
+QString lockedFile(const QString &file)
+{
+    const QString dir = QFileInfo(file).path() + "/locked";
+    const QString copy = dir + "/" + QFileInfo(file).fileName();
+    QDir().mkpath(dir);
+    QFile::remove(copy);
+    if (!QFile::copy(file, copy) || QProcess::execute("chattr", {"+a", dir}) != 0)
+        return QString();
+    return copy;
 }
 
 QByteArray readFile(const QString &path)
@@ -150,6 +177,8 @@ void TestConvert::initTestCase()
                                    testsupport::logoPdf()));
     for (const testsupport::BadDocument &d : testsupport::badDocuments())
         QVERIFY(testsupport::writeFile(m_dir.filePath(QLatin1String(d.name)), d.bytes));
+    // One item for every other pixel: well over a megabyte of board file.
+    QVERIFY(testsupport::checkerboard(200, 200).save(m_dir.filePath(QStringLiteral("board.png"))));
     QImage one(1, 1, QImage::Format_RGB32);
     one.fill(Qt::white);
     QVERIFY(one.save(m_dir.filePath(QStringLiteral("one.pbm"))));
@@ -438,7 +467,27 @@ void TestConvert::errors_data()
         QTest::newRow("page beyond the document's")
                 << QStringList{"--page", "2", "@logo.pdf", "@out"} << 1
                 << "The PDF document has 1 page(s); there is no page 2.";
+#ifdef Q_OS_UNIX
+    // A disk that takes no byte, or only part of what is written: the old file stays as it was,
+    // nothing is left beside it, and the reason is the system's. A small file fits in the buffer
+    // that only the last flush writes; a large one fails while it is written.
+    const QString tooLarge = QStringLiteral("could not write %1: File too large");
+    QTest::newRow("full disk, small file, no byte fits")
+            << QStringList{"@fsize=0", "-s", "10", pic, "@out"} << 1 << tooLarge.arg("@out");
+    QTest::newRow("full disk, small file, part fits")
+            << QStringList{"@fsize=1024", "@gaps.png", "@out"} << 1 << tooLarge.arg("@out");
+    QTest::newRow("full disk, large file")
+            << QStringList{"@fsize=65536", "@board.png", "@out"} << 1 << tooLarge.arg("@out");
+    QTest::newRow("full disk, new file") << QStringList{"@fsize=4096", "@board.png", "@new.asc"}
+                                         << 1 << tooLarge.arg("@new.asc");
+#endif
 #ifdef Q_OS_LINUX
+    QTest::newRow("full device, small file")
+            << QStringList{"-s", "10", pic, "/dev/full"} << 1
+            << "could not write /dev/full: No space left on device";
+    // A folder whose entries may be added but not replaced: the rename at the end fails.
+    QTest::newRow("file may not be replaced")
+            << QStringList{"-s", "10", pic, "@locked"} << 1 << "Operation not permitted";
     // Nothing can be created in /proc, not even by root.
     QTest::newRow("output cannot be written")
             << QStringList{pic, "/proc/kestrel-convert-test.asc"} << 1
@@ -464,19 +513,33 @@ void TestConvert::errors()
     t.write("hello");
     t.close();
 
+    qint64 limit = -1;
+    QString locked;
     for (QString &a : args) {
-        if (a == "@picture")
+        if (a.startsWith("@fsize="))
+            limit = a.mid(7).toLongLong();
+        else if (a == "@picture")
             a = m_picture;
         else if (a == "@out")
             a = out;
         else if (a == "@notapicture")
             a = notPicture;
+        else if (a == "@locked")
+            a = locked = lockedFile(out);
         else if (a.startsWith('@'))
             a = m_dir.filePath(a.mid(1));
     }
+    args.removeIf([](const QString &a) { return a.startsWith("@fsize="); });
+    message.replace("@out", out).replace("@new.asc", m_dir.filePath("new.asc"));
+    if (args.contains(QString()))
+        QSKIP("no folder here can be made append-only");
     const QStringList before = QDir(m_dir.path()).entryList(QDir::Files);
     const QByteArray picture = readFile(m_picture);
-    const Run r = convert(args);
+    const Run r = convert(args, limit);
+    if (!locked.isEmpty()) {
+        QProcess::execute("chattr", {"-a", QFileInfo(locked).path()});
+        QCOMPARE(readFile(locked), old);
+    }
     QCOMPARE(r.code, code);
     QCOMPARE(r.out, QByteArray());
     QCOMPARE(r.err.count('\n'), 1);
@@ -511,6 +574,8 @@ void TestConvert::outputIsThePicture()
     kestrel w;
     w.show();
     Dialogs::setNextFileName(m_picture);
+    // Should an earlier row have destroyed the picture, its load error must not wait for a click.
+    Dialogs::setNextAnswer(QMessageBox::Ok);
     w.findChild<QAction *>("actionOpen")->trigger();
     Dialogs::reset();
     Dialogs::setNextFileName(output); // even where a hurried user confirmed the replacing

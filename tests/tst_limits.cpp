@@ -154,6 +154,7 @@ private slots:
     void bigPictureLoadsAndConverts();
     void rowsTooLongForAnImage();
     void scaleBeyondBoundIsSteppedBack();
+    void fullDiskKeepsTheOldFile_data();
     void fullDiskKeepsTheOldFile();
     void bigPictureShowsProgressAndCancels();
 
@@ -357,11 +358,23 @@ void TestLimits::scaleBeyondBoundIsSteppedBack()
     QCOMPARE(w.findChild<QLabel *>("lbl_ascsizemils")->text(), QStringLiteral("32736x32736 mils"));
 }
 
+void TestLimits::fullDiskKeepsTheOldFile_data()
+{
+    // A checkerboard: one item per white pixel. A small file stays in the buffer that only the
+    // last flush writes; a large one fails while it is written.
+    QTest::addColumn<int>("side");
+    QTest::addColumn<int>("limit");
+    QTest::newRow("small file, no byte fits") << 4 << 0;
+    QTest::newRow("small file, part fits") << 20 << 1024;
+    QTest::newRow("large file") << 200 << 64 * 1024;
+}
+
 void TestLimits::fullDiskKeepsTheOldFile()
 {
-    // A checkerboard: one item per white pixel, far more text than the "disk" takes.
+    QFETCH(int, side);
+    QFETCH(int, limit);
     const QString in = m_dir.filePath(QStringLiteral("board.png"));
-    QVERIFY(testsupport::checkerboard(200, 200).save(in));
+    QVERIFY(testsupport::checkerboard(side, side).save(in));
     QDir outDir(m_dir.filePath(QStringLiteral("full")));
     QVERIFY(outDir.mkpath(QStringLiteral(".")));
     const QString out = outDir.filePath(QStringLiteral("board.asc"));
@@ -377,11 +390,11 @@ void TestLimits::fullDiskKeepsTheOldFile()
 #ifndef Q_OS_UNIX
     QSKIP("a full disk is made with RLIMIT_FSIZE");
 #else
-    // Files may grow to 64 KiB only, as on a nearly full disk; this holds even for root.
+    // Files may grow to the limit only, as on a nearly full disk; this holds even for root.
     struct rlimit saved;
     QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
     struct rlimit small = saved;
-    small.rlim_cur = 64 * 1024;
+    small.rlim_cur = rlim_t(limit);
     signal(SIGXFSZ, SIG_IGN);
     QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
     Dialogs::reset();
@@ -391,7 +404,8 @@ void TestLimits::fullDiskKeepsTheOldFile()
     QCOMPARE(setrlimit(RLIMIT_FSIZE, &saved), 0);
     const QString message = Dialogs::last().text;
 
-    QVERIFY2(message.startsWith(QStringLiteral("Could not write the file ") + out),
+    QVERIFY2(message.startsWith(QStringLiteral("Could not write the file ") + out)
+                     && message.contains(QLatin1String("File too large")),
              qPrintable(message));
     QFile f(out);
     QVERIFY(f.open(QIODevice::ReadOnly));
