@@ -2,8 +2,8 @@
 #include "kestrel.h"
 
 #include "dialogs.h"
-#include "export/layers.h"
-#include "geometry/fit.h"
+#include "geometry/layers.h"
+#include "core/fit.h"
 #include "geometry/units.h"
 #include "ui_fablimits.h"
 #include "ui_fittosize.h"
@@ -78,10 +78,7 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
         if (kind == kcore::LayerKind::Auto)
             ui.menu_LayerKind->addSeparator();
     }
-    ui.menu_LayerKind->actions().first()->setToolTip(
-            QStringLiteral("1 top copper, 2 bottom copper, 21 top solder mask, 26 top "
-                           "silkscreen, 28 bottom solder mask, 29 bottom silkscreen, any other "
-                           "number documentation"));
+    ui.menu_LayerKind->actions().first()->setToolTip(kcore::layerNumbering());
     load_board_options();
 
     ui.lbl_status->setText(QString());

@@ -2,7 +2,7 @@
 // written width with round ends, at its written coordinates.
 #pragma once
 
-#include "geometry/lineitems.h"
+#include "board/lineitems.h"
 
 #include <QImage>
 #include <QPointF>

@@ -1,8 +1,7 @@
 // Texts of the fab check, shared by the window's status bar and kestrel-convert's summary.
 #include "fabcheck.h"
 
-#include "export/layers.h"
-#include "export/padswriter.h"
+#include "geometry/layers.h"
 #include "geometry/linegeometry.h"
 #include "geometry/units.h"
 
@@ -22,16 +21,6 @@ FabCheck fabCheck(const PadsBudget &budget, const PadsSettings &settings, double
     c.kind = effectiveKind(settings);
     c.layer = settings.layer;
     return c;
-}
-
-QString milsText(double mils)
-{
-    QString t = QString::number(mils, 'f', 3);
-    while (t.endsWith(QLatin1Char('0')))
-        t.chop(1);
-    if (t.endsWith(QLatin1Char('.')))
-        t.chop(1);
-    return t;
 }
 
 QString fabSummary(const FabCheck &c)

@@ -7,7 +7,12 @@
 
 namespace kcore {
 
-struct PadsBudget; // export/padswriter.h: what the file holds, counted by countPads()
+// What a file holds, or would hold: the number of items and its size in bytes.
+struct PadsBudget
+{
+    qint64 items = 0;
+    qint64 bytes = 0;
+};
 
 // The finest line most board makers print: 0.1 mm, taken as 4 mil.
 constexpr double defaultMinLineMils = 4;
@@ -27,8 +32,6 @@ struct FabCheck
 
 FabCheck fabCheck(const PadsBudget &budget, const PadsSettings &settings, double minLineMils);
 
-// A length in mils as the fab check shows it: up to three decimals, none when whole.
-QString milsText(double mils);
 // "top silkscreen, layer 26: 1,234 items, 56,789 bytes, line 8 mil (0.203 mm), 127 ppi".
 QString fabSummary(const FabCheck &check);
 // "finer than the 4 mil (0.102 mm) the board maker can make", or empty.

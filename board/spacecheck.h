@@ -2,7 +2,7 @@
 // the artwork's rectangle the copper covers, from the numbers the file holds.
 #pragma once
 
-#include "geometry/lineitems.h"
+#include "board/lineitems.h"
 
 #include <QImage>
 #include <QPointF>

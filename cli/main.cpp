@@ -2,9 +2,9 @@
 #include "board/fabcheck.h"
 #include "board/spacecheck.h"
 #include "core/conversion.h"
-#include "export/layers.h"
+#include "geometry/layers.h"
 #include "export/padswriter.h"
-#include "geometry/fit.h"
+#include "core/fit.h"
 #include "geometry/units.h"
 #include "image/bwimage.h"
 #include "image/picture.h"
@@ -44,6 +44,15 @@ struct Settings
     QString output;
 };
 
+// "top-copper, bottom-copper, …", as --layer-kind takes them.
+QString kindKeys()
+{
+    QStringList keys;
+    for (kcore::LayerKind kind : kcore::layerKinds())
+        keys << kcore::kindKey(kind);
+    return keys.join(QStringLiteral(", "));
+}
+
 // The options, each named once: parsed by name, spelled in messages from the same object.
 namespace Option {
 const QCommandLineOption threshold(QStringList{"t", "threshold"},
@@ -65,13 +74,12 @@ const QCommandLineOption
                "File layout: 2.0 (whole mils, the layout PADS Layout reads; the default) or 9.4 "
                "(exact decimals and a layer table, for KiCad, pcb-rnd and newer PADS).",
                "VERSION");
-const QCommandLineOption layerKind(
-        QStringLiteral("layer-kind"),
-        "What the layer is: top-copper, bottom-copper, top-silk, bottom-silk, top-mask, "
-        "bottom-mask or documentation (default: by the layer number, 1 top copper, 2 bottom "
-        "copper, 21 top mask, 26 top silk, 28 bottom mask, 29 bottom silk, others "
-        "documentation). Written into 9.4 files.",
-        "KIND");
+const QCommandLineOption
+        layerKind(QStringLiteral("layer-kind"),
+                  QStringLiteral("What the layer is: %1 (default: by the layer number, %2). "
+                                 "Written into 9.4 files.")
+                          .arg(kindKeys(), kcore::layerNumbering()),
+                  "KIND");
 const QCommandLineOption
         exactEnds(QStringLiteral("exact-ends"),
                   "Run each item between the centres of its first and last pixel, so the round "
@@ -275,11 +283,7 @@ int parseArguments(const QStringList &arguments, Settings *s)
     if (parser.isSet(Option::layerKind)) {
         const QString k = parser.value(Option::layerKind);
         if (!kcore::kindFromKey(k, &s->conversion.pads.kind)) {
-            QStringList keys;
-            for (kcore::LayerKind kind : kcore::layerKinds())
-                keys << kcore::kindKey(kind);
-            say(QStringLiteral("--layer-kind takes %1, not \"%2\"")
-                        .arg(keys.join(QStringLiteral(", ")), k));
+            say(QStringLiteral("--layer-kind takes %1, not \"%2\"").arg(kindKeys(), k));
             return ExitUsage;
         }
     }

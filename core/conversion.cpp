@@ -1,8 +1,8 @@
 // The conversion's source, its one check before writing, and its rows.
 #include "conversion.h"
 
-#include "export/layers.h"
 #include "export/padswriter.h"
+#include "geometry/layers.h"
 #include "geometry/units.h"
 #include "image/picture.h"
 
@@ -65,8 +65,7 @@ int Source::largestScale(const ConversionSettings &settings, int maxPercent) con
     ConversionSettings s = settings;
     for (int p = maxPercent; p > 0; --p) {
         s.scalePercent = p;
-        const QSize g = grid(s);
-        if (qint64(g.width()) * g.height() <= maxImagePixels)
+        if (!beyondPixelBound(grid(s)))
             return p;
     }
     return 0;
@@ -77,7 +76,7 @@ QImage Source::colour(const ConversionSettings &settings) const
     if (!m_vector)
         return m_picture;
     const QSize g = grid(settings);
-    if (g.isEmpty() || qint64(g.width()) * g.height() > maxImagePixels)
+    if (g.isEmpty() || beyondPixelBound(g))
         return QImage();
     return renderVectorPage(*m_vector, g, settings.scalePercent, settings.pads.pitch);
 }
@@ -85,9 +84,8 @@ QImage Source::colour(const ConversionSettings &settings) const
 std::unique_ptr<RowStream> Source::rows(const ConversionSettings &settings) const
 {
     if (m_vector)
-        return std::make_unique<VectorRows>(*m_vector, settings.scalePercent,
-                                            settings.pads.pitch, settings.threshold,
-                                            settings.invert);
+        return std::make_unique<VectorRows>(*m_vector, settings.scalePercent, settings.pads.pitch,
+                                            settings.threshold, settings.invert);
     return std::make_unique<BwRows>(m_picture, settings.threshold, settings.invert,
                                     wholePercent(settings.scalePercent));
 }
@@ -104,7 +102,7 @@ WriteCheck checkWrite(const QString &widthText, int unit, const ConversionSettin
     if (source.isNull())
         return {Refusal::NoSource, QString()};
     const QSize request = source.request(settings);
-    if (qint64(request.width()) * request.height() > maxImagePixels)
+    if (beyondPixelBound(request))
         return {Refusal::TooManyPixels, tooManyPixelsMessage(settings.scalePercent, request)};
     if (!notBuilt.isEmpty())
         return {Refusal::NotBuilt, notBuilt};

@@ -5,7 +5,7 @@
 // the next.
 #pragma once
 
-#include "geometry/lineitems.h"
+#include "board/lineitems.h"
 
 #include <QString>
 #include <QtEndian>

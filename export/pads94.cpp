@@ -1,7 +1,7 @@
 // The V94 layout: a "*PCB*" section with the unit, five-field pieces, exact decimal geometry in
 // mils or millimetres, and a layer table that tells readers what kind of layer the artwork is on.
+#include "geometry/layers.h"
 #include "itemtext.h"
-#include "layers.h"
 #include "smoothrow.h"
 
 namespace kcore {

@@ -1,8 +1,8 @@
 // The writer's front: the chosen layout's items, row by row, into chunks for the device.
 #include "padswriter.h"
 
+#include "geometry/layers.h"
 #include "itemtext.h"
-#include "layers.h"
 
 namespace kcore {
 

@@ -2,7 +2,8 @@
 // in the layout the settings choose (V20 or V94).
 #pragma once
 
-#include "geometry/lineitems.h"
+#include "board/fabcheck.h"
+#include "board/lineitems.h"
 #include "savefile.h"
 
 #include <QImage>
@@ -59,13 +60,7 @@ inline PadsResult writePads(const QImage &bw, double pitch, int layer, QIODevice
     return writePads(bw, PadsSettings{pitch, layer}, out);
 }
 
-// What writePads() would write, counted without writing: the number of items and the size of
-// the file in bytes.
-struct PadsBudget
-{
-    qint64 items = 0;
-    qint64 bytes = 0;
-};
+// What writePads() would write, counted without writing.
 PadsBudget countPads(const QImage &bw, const PadsSettings &settings,
                      const QImage &edgeGrey = QImage());
 

@@ -2,7 +2,7 @@
 // the writers, which place every item of a row before writing any.
 #pragma once
 
-#include "geometry/lineitems.h"
+#include "board/lineitems.h"
 
 #include <vector>
 

@@ -86,4 +86,14 @@ SizeTexts actualSizeTexts(const QSize &bw, const PadsSettings &settings)
             QString::asprintf("%4.3fx%4.3f \"", wm / 1000, hm / 1000)};
 }
 
+QString milsText(double mils)
+{
+    QString t = QString::number(mils, 'f', 3);
+    while (t.endsWith(QLatin1Char('0')))
+        t.chop(1);
+    if (t.endsWith(QLatin1Char('.')))
+        t.chop(1);
+    return t;
+}
+
 } // namespace kcore

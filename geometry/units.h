@@ -56,4 +56,8 @@ struct SizeTexts
 };
 SizeTexts actualSizeTexts(const QSize &bw, const PadsSettings &settings);
 
+// A length in mils as the fab check and the messages show it: up to three decimals, none when
+// whole.
+QString milsText(double mils);
+
 } // namespace kcore

@@ -26,7 +26,7 @@ QSize bwSize(const QSize &picture, int scalePercent)
 bool scaleWithinLimit(const QSize &grey, int scalePercent)
 {
     const QSize s = scaledRequest(grey, scalePercent);
-    return qint64(s.width()) * s.height() <= maxImagePixels;
+    return !beyondPixelBound(s);
 }
 
 int largestScaleWithinLimit(const QSize &grey, int maxPercent)

@@ -75,7 +75,7 @@ QImage read(QImageReader &reader, QString *why)
     const QSize declared = declaredSize(reader);
     const qint64 width = qAbs(qint64(declared.width()));
     const qint64 height = qAbs(qint64(declared.height()));
-    if (width * height > maxImagePixels) {
+    if (beyondPixelBound(width, height)) {
         if (why)
             *why = tooLarge(width, height);
         return QImage();
@@ -87,7 +87,7 @@ QImage read(QImageReader &reader, QString *why)
         return QImage();
     }
     // Some readers declare no size ahead.
-    if (qint64(image.width()) * image.height() > maxImagePixels) {
+    if (beyondPixelBound(image.size())) {
         if (why)
             *why = tooLarge(image.width(), image.height());
         return QImage();

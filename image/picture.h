@@ -12,6 +12,16 @@ namespace kcore {
 // pixels. Each such image takes 1 GiB in memory.
 constexpr qint64 maxImagePixels = qint64(16384) * 16384;
 
+// Whether an image of this size would pass that bound (a side given negative counts by its size).
+inline bool beyondPixelBound(qint64 width, qint64 height)
+{
+    return qAbs(width) * qAbs(height) > maxImagePixels;
+}
+inline bool beyondPixelBound(const QSize &size)
+{
+    return beyondPixelBound(size.width(), size.height());
+}
+
 // The file-name filter of the open dialog, and the formats kestrel promises to read.
 extern const char pictureFilter[];
 

@@ -1,6 +1,6 @@
 // Tests of the black-and-white image: the threshold table, scaled sizes, the size bound, and
 // the builder that reuses its scaled grey image.
-#include "geometry/lineitems.h"
+#include "board/lineitems.h"
 #include "image/bwimage.h"
 #include "image/edgegrey.h"
 #include "image/greyimage.h"

@@ -3,7 +3,7 @@
 // fails.
 #include "board/spacecheck.h"
 #include "dialogs.h"
-#include "export/layers.h"
+#include "geometry/layers.h"
 #include "image/greyimage.h"
 #include "image/vectordocument.h"
 #include "kestrel.h"

@@ -2,7 +2,7 @@
 #include "board/boardimage.h"
 #include "board/spacecheck.h"
 #include "export/itemtext.h"
-#include "export/layers.h"
+#include "geometry/layers.h"
 #include "export/padswriter.h"
 #include "image/bwimage.h"
 #include "literal.h"

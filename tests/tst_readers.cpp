@@ -1,6 +1,6 @@
 // Files read back by a real board program: pcb-rnd loads each 9.4 file kestrel writes and saves
 // its own board file, which says on which kind of layer every line landed and where.
-#include "export/layers.h"
+#include "geometry/layers.h"
 #include "export/padswriter.h"
 #include "testsupport.h"
 

@@ -1,5 +1,5 @@
 // Tests of the line-width arithmetic: what counts as a number, unit conversion, size texts.
-#include "geometry/fit.h"
+#include "core/fit.h"
 #include "geometry/linegeometry.h"
 #include "geometry/units.h"
 

@@ -1,4 +1,4 @@
-// The window's image pipeline: opening a picture, rebuilding the black-and-white image when its
+// The window: opening a picture or document, rebuilding the black-and-white image when its
 // settings change, and handing the chosen image to the preview frame.
 #include "kestrel.h"
 
@@ -56,7 +56,7 @@ void kestrel::open_picture(const QString &path)
         // the bound is refused from its header at once.
         const QSize declared = QImageReader(path).size();
         const qint64 pixels = qint64(declared.width()) * declared.height();
-        if (pixels < bigPicturePixels || pixels > kcore::maxImagePixels)
+        if (pixels < bigPicturePixels || kcore::beyondPixelBound(declared))
             load();
         else
             runOffGuiThread<bool>(this,
@@ -132,7 +132,7 @@ bool kestrel::draw_vector_page()
         return false;
     ++draw_generation;
     const qint64 pixels = qint64(grid.width()) * grid.height();
-    if (grid.isEmpty() || pixels > kcore::maxImagePixels) {
+    if (grid.isEmpty() || kcore::beyondPixelBound(grid)) {
         // Nothing to draw at these settings; Generate and the status bar say why.
         img_colour = img_grey = QImage();
         drawn_grid = grid;
@@ -198,7 +198,7 @@ void kestrel::build_bw_image()
     if (vector && img_grey.isNull()) {
         const kcore::ConversionSettings c = conversion_settings();
         const QSize request = source.request(c);
-        const bool tooMany = qint64(request.width()) * request.height() > kcore::maxImagePixels;
+        const bool tooMany = kcore::beyondPixelBound(request);
         const QString why = tooMany ? kcore::tooManyPixelsMessage(c.scalePercent, request)
                                     : bw_problem;
         const bool newProblem = !why.isEmpty() && bw_problem != why;
@@ -266,7 +266,7 @@ void kestrel::asc_size_slot()
     int allowed = asked;
     kcore::ConversionSettings c = conversion_settings();
     const QSize request = source.request(c);
-    if (qint64(request.width()) * request.height() > kcore::maxImagePixels) {
+    if (kcore::beyondPixelBound(request)) {
         allowed = source.largestScale(c, asked);
         vector_scale = 0;
         const QSignalBlocker block(ui.sb_scale);

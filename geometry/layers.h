@@ -15,6 +15,8 @@ namespace kcore {
 LayerKind kindOfLayer(int layer);
 // The kind the settings put the artwork on: the chosen one, or the one the number implies.
 LayerKind effectiveKind(const PadsSettings &settings);
+// That numbering for the user: "1 top copper, 2 bottom copper, …, any other number documentation".
+QString layerNumbering();
 
 // "top silkscreen"; for Auto, "by layer number".
 QString kindName(LayerKind kind);

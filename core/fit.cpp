@@ -1,8 +1,8 @@
 // Fit to size over every whole-percent scale: at most 500 cheap size computations.
 #include "fit.h"
 
+#include "geometry/units.h"
 #include "image/bwimage.h"
-#include "units.h"
 
 #include <climits>
 #include <cmath>
@@ -64,7 +64,8 @@ FitResult fitPage(const QSizeF &pageMils, const PadsSettings &settings, double t
         ++n;
     while (n > 0 && extent(n) > target)
         --n;
-    const auto scaleFor = [&](qint64 pixels) { return double(pixels) * settings.pitch / side * 100; };
+    const auto scaleFor
+            = [&](qint64 pixels) { return double(pixels) * settings.pitch / side * 100; };
     const auto within = [&](qint64 pixels) {
         const double across = std::ceil(other * scaleFor(pixels) / 100 / settings.pitch - 1e-9);
         return double(pixels) * std::max(1.0, across) <= double(maxImagePixels);

@@ -2,8 +2,8 @@
 // without exceeding it.
 #pragma once
 
-#include "padssettings.h"
-#include "units.h" // actualSizeMils()
+#include "geometry/padssettings.h"
+#include "geometry/units.h" // actualSizeMils()
 
 #include <QSize>
 #include <QString>

@@ -33,24 +33,37 @@ const KindName &entry(LayerKind kind)
 
 } // namespace
 
+namespace {
+
+// PADS's usual numbering, which a layer's kind follows when the user does not choose one.
+struct NumberedLayer
+{
+    int layer;
+    LayerKind kind;
+};
+
+constexpr NumberedLayer numberedLayers[] = {
+        {1, LayerKind::TopCopper}, {2, LayerKind::BottomCopper}, {21, LayerKind::TopMask},
+        {26, LayerKind::TopSilk},  {28, LayerKind::BottomMask},  {29, LayerKind::BottomSilk},
+};
+
+} // namespace
+
 LayerKind kindOfLayer(int layer)
 {
-    switch (layer) {
-    case 1:
-        return LayerKind::TopCopper;
-    case 2:
-        return LayerKind::BottomCopper;
-    case 21:
-        return LayerKind::TopMask;
-    case 26:
-        return LayerKind::TopSilk;
-    case 28:
-        return LayerKind::BottomMask;
-    case 29:
-        return LayerKind::BottomSilk;
-    default:
-        return LayerKind::Documentation;
-    }
+    for (const NumberedLayer &n : numberedLayers)
+        if (n.layer == layer)
+            return n.kind;
+    return LayerKind::Documentation;
+}
+
+QString layerNumbering()
+{
+    QStringList parts;
+    for (const NumberedLayer &n : numberedLayers)
+        parts << QStringLiteral("%1 %2").arg(n.layer).arg(kindName(n.kind));
+    return parts.join(QStringLiteral(", ")) + QStringLiteral(", any other number ")
+            + kindName(LayerKind::Documentation);
 }
 
 LayerKind effectiveKind(const PadsSettings &settings)

@@ -3,10 +3,10 @@
 // the space check and the Board view all take their items from here.
 #pragma once
 
+#include "geometry/linegeometry.h"
+#include "geometry/padssettings.h"
 #include "image/edgerow.h"
 #include "image/runs.h"
-#include "linegeometry.h"
-#include "padssettings.h"
 
 #include <QImage>
 #include <QSize>

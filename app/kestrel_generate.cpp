@@ -5,7 +5,7 @@
 #include "kestrel.h"
 
 #include "dialogs.h"
-#include "export/layers.h"
+#include "geometry/layers.h"
 #include "export/padswriter.h"
 #include "geometry/units.h"
 #include "offthread.h"
