@@ -369,6 +369,18 @@ void TestConvert::summary()
             + "documentation, layer 19: " + budgetText(bytes).toUtf8()
             + ", line 10 mil (0.254 mm), 100 ppi, " + kcore::spaceSummary(spaces).toUtf8() + "\n";
     QCOMPARE(r.err, expected);
+
+    if (!kcore::vectorSupport())
+        return;
+    // The 40 mm logo fitted into 1245 mils at 2 mil: 622 pixels, 1244 mils, at 78.994 % exactly;
+    // 16 mm at that scale are 248.8 pixels, so 249. A page is drawn at the exact scale reached:
+    // 79 %, as the window's scale field shows it, would be 623 pixels, wider than asked.
+    const Run fit = convert({"-i", "--fit-width", "1245", m_dir.filePath("logo.svg"), file});
+    QCOMPARE(fit.code, 0);
+    QVERIFY2(fit.err.startsWith("kestrel-convert: fitted to width 1244.0 mils at 78.994 %\n"
+                                "kestrel-convert: 622x249 pixels, "),
+             fit.err.constData());
+    QVERIFY2(fit.err.contains(" actual size 1244x 498 mils, "), fit.err.constData());
 }
 
 void TestConvert::errors_data()

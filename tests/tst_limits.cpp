@@ -4,6 +4,7 @@
 #include "kestrel.h"
 #include "testsupport.h"
 
+#include "core/conversion.h"
 #include "export/padswriter.h"
 #include "geometry/units.h"
 #include "image/bwimage.h"
@@ -154,6 +155,8 @@ private slots:
     void bigPictureLoadsAndConverts();
     void rowsTooLongForAnImage();
     void scaleBeyondBoundIsSteppedBack();
+    void largestScaleIsAccepted_data();
+    void largestScaleIsAccepted();
     void fullDiskKeepsTheOldFile_data();
     void fullDiskKeepsTheOldFile();
     void bigPictureShowsProgressAndCancels();
@@ -356,6 +359,48 @@ void TestLimits::scaleBeyondBoundIsSteppedBack()
     QCOMPARE(scale->value(), 496);
     QCOMPARE(w.findChild<QLabel *>("lbl_info")->text(), QStringLiteral("Width=16368 Heigth=16368"));
     QCOMPARE(w.findChild<QLabel *>("lbl_ascsizemils")->text(), QStringLiteral("32736x32736 mils"));
+}
+
+void TestLimits::largestScaleIsAccepted_data()
+{
+    QTest::addColumn<QString>("document"); // one of the bad documents; empty: a picture
+    QTest::addColumn<int>("asked");
+    QTest::addColumn<int>("largest");
+    // 400 % of 4096 x 4096 is 16384 x 16384, the bound itself.
+    QTest::newRow("4096 x 4096 picture") << QString() << 500 << 400;
+    // 14400 pt are 100000 pixels of 2 mil: 16000 x 16000 at 16 %, too many at 17 %.
+    QTest::newRow("14400 pt page") << "vast.pdf" << 100 << 16;
+}
+
+void TestLimits::largestScaleIsAccepted()
+{
+    // The scale a refusal advises ("At most N % fits") is accepted when followed, and one more
+    // percent is not. Nothing is drawn or built: the check goes by sizes.
+    QFETCH(QString, document);
+    QFETCH(int, asked);
+    QFETCH(int, largest);
+    kcore::Source source;
+    if (document.isEmpty()) {
+        source = kcore::Source::fromPicture(QImage(4096, 4096, QImage::Format_Mono));
+    } else {
+        if (!kcore::vectorSupport())
+            QSKIP("this build reads no vector documents");
+        for (const testsupport::BadDocument &d : testsupport::badDocuments())
+            if (document == QLatin1String(d.name))
+                source = kcore::Source::open(write(document, d.bytes));
+    }
+    QVERIFY(!source.isNull());
+    kcore::ConversionSettings settings;
+    settings.scalePercent = asked;
+    QCOMPARE(source.largestScale(settings, asked), largest);
+    for (const int scale : {largest, largest + 1}) {
+        settings.scalePercent = scale;
+        const kcore::WriteCheck check = kcore::checkWrite("2", kcore::UnitMils, settings, source);
+        QVERIFY2(int(check.refusal)
+                         == int(scale == largest ? kcore::Refusal::None
+                                                 : kcore::Refusal::TooManyPixels),
+                 qPrintable(QStringLiteral("at %1 %: %2").arg(scale).arg(check.why)));
+    }
 }
 
 void TestLimits::fullDiskKeepsTheOldFile_data()

@@ -195,6 +195,11 @@ void TestPadsWriter::items_data()
             << QByteArray("IMG00000000  LINES     0     5 1\r\nOPEN 2 3 19\r\n0 0\r\n2 0\r\n"
                           "IMG00000001  LINES     0     2 1\r\nOPEN 2 3 19\r\n0 0\r\n2 0\r\n")
             << false << "2.0";
+    // 0.1524 mm is 6 mils and a hair in doubles: still 6, not 7.
+    QTest::newRow("0.1524 mm is 6 mil wide")
+            << QStringList{"#"} << 0.1524 * 39.37007874015748 << 19
+            << QByteArray("IMG00000000  LINES     0     6 1\r\nOPEN 2 6 19\r\n0 0\r\n6 0\r\n")
+            << false << "2.0";
     // From the centre of the first pixel to the centre of the last; one pixel is 1 mil long.
     QTest::newRow("exact ends, worked example")
             << QStringList{"##.#", ".###"} << 10.0 << 19
@@ -512,6 +517,11 @@ void TestPadsWriter::smoothEnds_data()
     QTest::newRow("far and long, whole mils")
             << QList<int>(10001, 0) + QList<int>(500, 255) + QList<int>{0} << false << false
             << false << QStringList{"100015 4990"} << -1;
+    // 1.00392 to 411.6014 pixels (143 passes 128.5 at 0.1014 of the way to 0): from 15 to 4111
+    // mils, a length of 4096, the first past the table of length texts.
+    QTest::newRow("length 4096, whole mils")
+            << QList<int>{0} + QList<int>(410, 255) + QList<int>{143, 0} << false << false << false
+            << QStringList{"15 4096"} << -1;
     // Levels that do not pass 128.5 between two centres put the end on the pixels' boundary.
     QTest::newRow("no crossing") << QList<int>{0, 255, 255, 255} << false << false << true
                                  << QStringList{"15 20"} << 200;
@@ -560,9 +570,13 @@ void TestPadsWriter::boardStrokeIsTheWrittenWidth_data()
     QTest::addColumn<bool>("v94");
     QTest::addColumn<double>("pitch");
     QTest::addColumn<double>("width"); // mils, as written
-    QTest::newRow("2.0 rounds 2.36 mil up to 3") << false << 2.36 << 3.0;
-    QTest::newRow("9.4 keeps 2.36 mil") << true << 2.36 << 2.36;
-    QTest::newRow("9.4, 0.0333 mm") << true << 0.0333 / 0.0254 << 0.0333 / 0.0254;
+    QTest::addColumn<double>("milsPerPixel"); // of the view
+    QTest::newRow("2.0 rounds 2.36 mil up to 3") << false << 2.36 << 3.0 << 0.01;
+    QTest::newRow("9.4 keeps 2.36 mil") << true << 2.36 << 2.36 << 0.01;
+    QTest::newRow("9.4, 0.0333 mm") << true << 0.0333 / 0.0254 << 0.0333 / 0.0254 << 0.01;
+    // Screen rows sampled at their centres, half a mil either side of the line's centre: two
+    // rows of copper, where their top edges would give three.
+    QTest::newRow("2.0, 2 mil, a mil a screen pixel") << false << 2.0 << 2.0 << 1.0;
 }
 
 void TestPadsWriter::boardStrokeIsTheWrittenWidth()
@@ -571,11 +585,12 @@ void TestPadsWriter::boardStrokeIsTheWrittenWidth()
     QFETCH(bool, v94);
     QFETCH(double, pitch);
     QFETCH(double, width);
+    QFETCH(double, milsPerPixel);
     kcore::PadsSettings s{pitch};
     s.format = v94 ? kcore::PadsFormat::V94 : kcore::PadsFormat::V20;
     const QImage bw = bwFromRows({"###"});
     kcore::BoardViewport view;
-    view.milsPerPixel = 0.01;
+    view.milsPerPixel = milsPerPixel;
     view.left = kcore::LineGeometry(s).mils(kcore::LineGeometry(s).x(1)); // the middle pixel
     view.top = kcore::LineGeometry(s).mils(kcore::LineGeometry(s).y(0, 1)) + 5;
     const QImage board = kcore::renderBoard(bw, s, view, QSize(1, 1000));
@@ -671,6 +686,10 @@ void TestPadsWriter::spaceCheck_data()
     QTest::newRow("blob, 1.2 mil written 2")
             << QStringList{"..##..", ".####.", "######", ".####.", "..##.."} << 1.2 << false
             << false << 0 << 0 << 0.0;
+    // Across two rows the line from the top dot to the far dot passes beside the near dot, not
+    // through it: both face the top dot; the two below close their one-pixel gap.
+    QTest::newRow("dots two rows down, 2 mil")
+            << QStringList{"#....", ".....", ".#.#."} << 2.0 << false << false << 1 << 2 << 0.0;
     // A notch one row high reaching in from the side: the rows above and below face each other.
     QTest::newRow("notch, 2 mil") << QStringList{"#####", "##...", "#####"} << 2.0 << false << false
                                   << 0 << 1 << 2.0;

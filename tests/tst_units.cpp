@@ -94,12 +94,19 @@ void TestUnits::sizeTexts_data()
     QTest::addColumn<QSize>("bw");
     QTest::addColumn<double>("pitch");
     QTest::addColumn<QStringList>("texts"); // mm, mils, inch
+    QTest::addColumn<bool>("exactEnds");
     QTest::newRow("100x50 at 10 mils")
             << QSize(100, 50) << 10.0
-            << QStringList{"25.4x12.7 mm", "1000x 500 mils", "1.000x0.500 \""};
+            << QStringList{"25.4x12.7 mm", "1000x 500 mils", "1.000x0.500 \""} << false;
     QTest::newRow("no picture") << QSize(0, 0) << 2.0
-                                << QStringList{" 0.0x 0.0 mm", "   0x   0 mils", "0.000x0.000 \""};
-    QTest::newRow("zero pitch") << QSize(10, 10) << 0.0 << QStringList{"---", "---", "---"};
+                                << QStringList{" 0.0x 0.0 mm", "   0x   0 mils", "0.000x0.000 \""}
+                                << false;
+    QTest::newRow("zero pitch") << QSize(10, 10) << 0.0 << QStringList{"---", "---", "---"}
+                                << false;
+    // The extent is the pixels' edges, wherever the items' ends lie within them.
+    QTest::newRow("80x40 at 1 mil, exact ends")
+            << QSize(80, 40) << 1.0
+            << QStringList{" 2.0x 1.0 mm", "  80x  40 mils", "0.080x0.040 \""} << true;
 }
 
 void TestUnits::sizeTexts()
@@ -107,7 +114,9 @@ void TestUnits::sizeTexts()
     QFETCH(QSize, bw);
     QFETCH(double, pitch);
     QFETCH(QStringList, texts);
-    const kcore::SizeTexts t = kcore::actualSizeTexts(bw, kcore::PadsSettings{pitch});
+    QFETCH(bool, exactEnds);
+    const kcore::SizeTexts t
+            = kcore::actualSizeTexts(bw, kcore::PadsSettings{pitch, 19, exactEnds});
     QCOMPARE(t.mm, texts[0]);
     QCOMPARE(t.mils, texts[1]);
     QCOMPARE(t.inch, texts[2]);
