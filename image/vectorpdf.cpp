@@ -44,15 +44,19 @@ public:
         if (width <= 0 || rows <= 0 || !fitsImage(width, rows, QImage::Format_RGB32))
             return QImage();
         const double perPoint = pixelsPerMil * (1000.0 / 72);
-        // Qt PDF scales the page to a whole number of pixels, scaledSize, then by (clip width -
-        // 1) / image width: with a clip 2 pixels wide, scaledSize = the exact scale times the
-        // image's size keeps the page's scale exact to the float the renderer takes, where a
-        // page scaled to a whole number of pixels would stretch by up to a pixel. The clip's
-        // corner moves the page up by the rows above the band. Rows are drawn pdfSubrows
-        // times as tall and averaged (see averageSubrows()).
+        // Qt PDF (6.4) hands pdfium the matrix (clip width - 1) / image width * scaledSize /
+        // page size across, the same down with heights, after the page's own display matrix,
+        // which pdfium makes for the page truncated to whole points: an A4 page's 841.89 points
+        // are drawn 841 tall. With a clip 2 pixels wide, scaledSize = the exact scale times the
+        // image's size times size / whole points leaves the page at its exact size in points,
+        // to the float the renderer takes and 0.5 / scaledSize of rounding. The clip's corner
+        // moves the page up by the rows above the band. Rows are drawn pdfSubrows times as
+        // tall and averaged (see averageSubrows()). tst_edges and tst_documents fail if Qt
+        // or pdfium change this.
         constexpr int k = pdfSubrows;
-        const double sw = std::round(perPoint * m_points.width() * width);
-        const double sh = std::round(perPoint * k * m_points.height() * rows * k);
+        const double w = m_points.width(), h = m_points.height();
+        const double sw = std::round(perPoint * width * w * w / std::floor(w));
+        const double sh = std::round(perPoint * k * rows * k * h * h / std::floor(h));
         if (!(sw >= 1 && sh >= 1 && sw < INT_MAX && sh < INT_MAX))
             return QImage();
         QPdfDocumentRenderOptions options;
@@ -100,6 +104,10 @@ std::unique_ptr<VectorDocument> openPdfFile(const QString &path, int page, QStri
     const QSizeF points = pdf->pagePointSize(page);
     if (!(points.width() > 0 && points.height() > 0))
         return fail(QStringLiteral("Page %1 of the PDF document has no size.").arg(page + 1));
+    // The renderer draws a page of under a point as nothing.
+    if (!(points.width() >= 1 && points.height() >= 1))
+        return fail(QStringLiteral("Page %1 of the PDF document is smaller than a point.")
+                            .arg(page + 1));
     return std::make_unique<PdfDocument>(std::move(pdf), points, page);
 }
 
