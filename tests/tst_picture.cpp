@@ -143,7 +143,8 @@ void TestPicture::vectorPageOfAnyHeight_data()
     // The page's ink, all but a band across its middle (40 to 60 % of its height), drawn with
     // or without layers of its own. Over 8192 rows, a page is drawn more than cairo's largest
     // image tall; over 1024 columns, a band with layers is drawn in pieces. PDF pages of sizes
-    // that are not whole points, rotated or cropped, are drawn at their size to the row.
+    // that are not whole points, rotated or cropped, are drawn at their size to the row; over
+    // 32000 columns, in pieces.
     QTest::addColumn<QString>("ink");
     QTest::addColumn<QSizeF>("pageMm");
     QTest::addColumn<QSize>("grid");
@@ -184,6 +185,8 @@ void TestPicture::vectorPageOfAnyHeight_data()
             << QStringLiteral("1 0 0 1 10.5 20.25 cm ") + turnedRects
             << QSizeF(85.9, 56.9) * mmPerPoint << QSize(304, 201) << tenthMm << false
             << QByteArray("/MediaBox[0 0 300 300]/CropBox[10.5 20.25 67.4 106.15]/Rotate 90");
+    QTest::newRow("PDF, 50000 columns") << pdfRects << QSizeF(1270, 2) << QSize(50000, 79) << 1.0
+                                        << false << QByteArray("/MediaBox[0 0 3600 5.6693]");
     QTest::newRow("PDF, rotated 270")
             << turnedRects << QSizeF(85.9, 56.9) * mmPerPoint << QSize(304, 201) << tenthMm << false
             << QByteArray("/MediaBox[0 0 56.9 85.9]/Rotate 270");
