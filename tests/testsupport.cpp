@@ -183,6 +183,8 @@ QList<BadDocument> badDocuments()
             {"empty.pdf", QByteArray(), "The PDF document is empty (0 bytes).", 1},
             {"encrypted.pdf", encrypted, "The PDF document is encrypted", 1},
             {"vast.pdf", page, "At 100 % the black-and-white image would be 100000 x 100000", 2},
+            {"speck.pdf", pdfPage("/MediaBox[0 0 0.9 200]", "0 0 1 200 re f"),
+             "Page 1 of the PDF document is smaller than a point.", 1},
     };
 }
 

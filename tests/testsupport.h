@@ -35,8 +35,8 @@ QByteArray withXref(QByteArray pdf);
 // A PDF of one page: the page's entries (boxes, /Rotate) and its content stream.
 QByteArray pdfPage(const QByteArray &entries, const QByteArray &content);
 // Documents kestrel must refuse, each with how its reason for the user begins, and the
-// converter's exit code: damaged, empty, encrypted, an entity bomb, no size, pages beyond the
-// pixel bound at 2 mil.
+// converter's exit code: damaged, empty, encrypted, an entity bomb, no size, a page under a
+// point wide, pages beyond the pixel bound at 2 mil.
 struct BadDocument
 {
     const char *name;
