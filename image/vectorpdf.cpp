@@ -7,7 +7,7 @@
 #include <QPdfDocumentRenderOptions>
 #include <QTemporaryFile>
 
-#include <climits>
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 
@@ -31,6 +31,23 @@ QString pdfProblem(QPdfDocument::Error error)
     }
 }
 
+// A scaledSize side of Qt PDF's renderer for a clip side of 2, as a scaledSize within an int
+// and a clip side - 1 that divides it out; 0 when the side is not a size.
+struct Scaled
+{
+    int size;
+    int clip;
+};
+
+Scaled scaled(double size)
+{
+    constexpr double most = 1 << 30;
+    if (!(size >= 1 && size < most * most))
+        return {0, 1};
+    const double clip = std::ceil(size / most);
+    return {int(std::round(size / clip)), int(clip)};
+}
+
 class PdfDocument : public VectorDocument
 {
 public:
@@ -43,21 +60,48 @@ public:
     {
         if (width <= 0 || rows <= 0 || !fitsImage(width, rows, QImage::Format_RGB32))
             return QImage();
+        if (width <= maxTile)
+            return renderTile(0, width, top, rows, pixelsPerMil);
+        QImage band = allocateImage(width, rows, QImage::Format_RGB32);
+        for (int left = 0; left < width && !band.isNull(); left += maxTile) {
+            const QImage tile
+                    = renderTile(left, qMin(maxTile, width - left), top, rows, pixelsPerMil);
+            if (tile.isNull())
+                return tile;
+            for (int y = 0; y < rows; ++y)
+                std::copy_n(tile.constScanLine(y), size_t(tile.width()) * 4,
+                            band.scanLine(y) + size_t(left) * 4);
+        }
+        return band;
+    }
+
+private:
+    // pdfium draws nothing right of device column 32000: wider bands are drawn in tiles.
+    static constexpr int maxTile = 16384;
+
+    // Columns left to left + width - 1 of the rows.
+    QImage renderTile(int left, int width, int top, int rows, double pixelsPerMil) const
+    {
         const double perPoint = pixelsPerMil * (1000.0 / 72);
-        // Qt PDF scales the page to a whole number of pixels, scaledSize, then by (clip width -
-        // 1) / image width: with a clip 2 pixels wide, scaledSize = the exact scale times the
-        // image's size keeps the page's scale exact to the float the renderer takes, where a
-        // page scaled to a whole number of pixels would stretch by up to a pixel. The clip's
-        // corner moves the page up by the rows above the band. Rows are drawn pdfSubrows
-        // times as tall and averaged (see averageSubrows()).
+        // Qt PDF (6.4) hands pdfium the matrix (clip width - 1) / image width * scaledSize /
+        // page size across, the same down with heights, after the page's own display matrix,
+        // which pdfium makes for the page truncated to whole points: an A4 page's 841.89 points
+        // are drawn 841 tall. So scaledSize = the exact scale times the image's size times size /
+        // whole points / (clip side - 1) leaves the page at its exact size in points, to the
+        // float the renderer takes and 0.5 / scaledSize of rounding. The clip is 2 pixels, or
+        // as many more as keep scaledSize within an int on wide pages. Its corner moves the
+        // page left and up by the columns and rows before the tile. Rows are drawn pdfSubrows
+        // times as tall and averaged (see averageSubrows()). tst_picture, tst_edges and
+        // tst_documents fail if Qt or pdfium change this.
         constexpr int k = pdfSubrows;
-        const double sw = std::round(perPoint * m_points.width() * width);
-        const double sh = std::round(perPoint * k * m_points.height() * rows * k);
-        if (!(sw >= 1 && sh >= 1 && sw < INT_MAX && sh < INT_MAX))
+        const double w = m_points.width(), h = m_points.height();
+        const Scaled across = scaled(perPoint * width * w * w / std::floor(w));
+        const Scaled down = scaled(perPoint * k * rows * k * h * h / std::floor(h));
+        if (!across.size || !down.size)
             return QImage();
         QPdfDocumentRenderOptions options;
-        options.setScaledSize(QSize(int(sw), int(sh)));
-        options.setScaledClipRect(QRect(0, top * k, 2, 2));
+        options.setScaledSize(QSize(across.size, down.size));
+        options.setScaledClipRect(QRect(left, top * k, across.clip + 1, down.clip + 1));
         QImage fine;
         {
             const std::lock_guard lock(m_mutex);
@@ -69,7 +113,6 @@ public:
         return averageSubrows(fine, k);
     }
 
-private:
     std::unique_ptr<QPdfDocument> m_pdf;
     QSizeF m_points;
     mutable std::mutex m_mutex;
@@ -100,6 +143,10 @@ std::unique_ptr<VectorDocument> openPdfFile(const QString &path, int page, QStri
     const QSizeF points = pdf->pagePointSize(page);
     if (!(points.width() > 0 && points.height() > 0))
         return fail(QStringLiteral("Page %1 of the PDF document has no size.").arg(page + 1));
+    // The renderer draws a page of under a point as nothing.
+    if (!(points.width() >= 1 && points.height() >= 1))
+        return fail(QStringLiteral("Page %1 of the PDF document is smaller than a point.")
+                            .arg(page + 1));
     return std::make_unique<PdfDocument>(std::move(pdf), points, page);
 }
 

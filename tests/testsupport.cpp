@@ -10,9 +10,12 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPdfWriter>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
+
+#include <map>
 
 namespace testsupport {
 
@@ -76,6 +79,46 @@ QByteArray logoPdf()
     return buffer.data();
 }
 
+QByteArray withXref(QByteArray pdf)
+{
+    const QString text = QString::fromLatin1(pdf);
+    const QRegularExpressionMatch root
+            = QRegularExpression(QStringLiteral("/Root\\s*(\\d+)\\s+0\\s+R")).match(text);
+    const qsizetype xref = pdf.lastIndexOf("\nxref");
+    const qsizetype trailer = pdf.lastIndexOf("trailer");
+    if (xref >= 0 || trailer >= 0)
+        pdf.truncate((xref >= 0 && (trailer < 0 || xref < trailer) ? xref : trailer) + 1);
+    std::map<int, qsizetype> offsets;
+    QRegularExpressionMatchIterator objects
+            = QRegularExpression(QStringLiteral("[\\r\\n](\\d+) 0 obj")).globalMatch(text);
+    while (objects.hasNext()) {
+        const QRegularExpressionMatch m = objects.next();
+        if (m.capturedStart(1) < pdf.size())
+            offsets[m.captured(1).toInt()] = m.capturedStart(1);
+    }
+    const int size = offsets.empty() ? 1 : offsets.rbegin()->first + 1;
+    const qsizetype start = pdf.size();
+    pdf += "xref\n0 " + QByteArray::number(size) + "\n";
+    for (int i = 0; i < size; ++i)
+        pdf += offsets.count(i)
+                ? QByteArray::number(offsets[i]).rightJustified(10, '0') + " 00000 n \n"
+                : QByteArray("0000000000 65535 f \n");
+    pdf += "trailer<</Size " + QByteArray::number(size) + "/Root "
+            + (root.hasMatch() ? root.captured(1).toLatin1() : QByteArray("1"))
+            + " 0 R>>\nstartxref\n" + QByteArray::number(start) + "\n%%EOF\n";
+    return pdf;
+}
+
+QByteArray pdfPage(const QByteArray &entries, const QByteArray &content)
+{
+    return withXref("%PDF-1.4\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n"
+                    "2 0 obj<</Type/Pages/Kids[3 0 R]/Count 1>>endobj\n"
+                    "3 0 obj<</Type/Page/Parent 2 0 R"
+                    + entries + "/Contents 4 0 R>>endobj\n4 0 obj<</Length "
+                    + QByteArray::number(content.size()) + ">>stream\n" + content
+                    + "\nendstream\nendobj\n");
+}
+
 QList<BadDocument> badDocuments()
 {
     const QByteArray logo = logoSvg();
@@ -87,25 +130,42 @@ QList<BadDocument> badDocuments()
                             "trailer<</Root 1 0 R>>\n%%EOF\n";
     QByteArray bomb = "<?xml version='1.0'?><!DOCTYPE svg [<!ENTITY a 'aaaaaaaaaaaaaaaa'>";
     for (char e = 'b'; e <= 'k'; ++e)
-        bomb += QByteArray("<!ENTITY ") + e + " '" + QByteArray("&").append(char(e - 1)).append(';').repeated(16) + "'>";
-    bomb += "]><svg xmlns='http://www.w3.org/2000/svg' width='1in' height='1in'><text>&k;</text></svg>";
+        bomb += QByteArray("<!ENTITY ") + e + " '"
+                + QByteArray("&").append(char(e - 1)).append(';').repeated(16) + "'>";
+    bomb += "]><svg xmlns='http://www.w3.org/2000/svg' width='1in' "
+            "height='1in'><text>&k;</text></svg>";
     // Encrypted with a password (AES-256), as a protected export would be.
     const QByteArray encrypted = QByteArray::fromBase64(
-            "JVBERi0xLjcKJb/3ov4KMSAwIG9iago8PCAvRXh0ZW5zaW9ucyA8PCAvQURCRSA8PCAvQmFzZVZlcnNpb24gLzEu"
-            "NyAvRXh0ZW5zaW9uTGV2ZWwgOCA+PiA+PiAvUGFnZXMgMiAwIFIgL1R5cGUgL0NhdGFsb2cgPj4KZW5kb2JqCjIg"
-            "MCBvYmoKPDwgL0NvdW50IDEgL0tpZHMgWyAzIDAgUiBdIC9UeXBlIC9QYWdlcyA+PgplbmRvYmoKMyAwIG9iago8"
-            "PCAvTWVkaWFCb3ggWyAwIDAgNzIgNzIgXSAvUGFyZW50IDIgMCBSIC9UeXBlIC9QYWdlID4+CmVuZG9iago0IDAg"
-            "b2JqCjw8IC9DRiA8PCAvU3RkQ0YgPDwgL0F1dGhFdmVudCAvRG9jT3BlbiAvQ0ZNIC9BRVNWMyAvTGVuZ3RoIDMy"
-            "ID4+ID4+IC9GaWx0ZXIgL1N0YW5kYXJkIC9MZW5ndGggMjU2IC9PIDwwMWU4N2UyNDE4NzVhN2VhZDE1MDgwYTM4"
-            "OWY5NjNkNjVlNGQ2MGNmODk4N2Y2MjY3MTUwZTllNzIyNDc3MjE1ZTllNTFmMmYyYTYxMmJkMDQ3ZTE5OTM0MGM1"
-            "OGNhMzM+IC9PRSA8YjM0ZTI1NDM0NzBiN2QwMzE3MjQzYzZkMzFmOWU2Yjg2MGMxZDEyM2YzMWZhYmFjZDgxNWFi"
-            "MTJmNWUxNjUwND4gL1AgLTQgL1Blcm1zIDwyMTQ0NGJjODRmNTRkZTAwZDk5MWZlNDI2OTBjOWJkZD4gL1IgNiAv"
-            "U3RtRiAvU3RkQ0YgL1N0ckYgL1N0ZENGIC9VIDwwMjViODc5YzU1NzdhZWRmYzg4MWZjYjE0N2M0NWIyY2RjNGYw"
-            "NTIzZDUyYmJiYmIyZWRmYmExMWQxNjVkMDVmNmIyMzlkOGIwYzk3Yjk0Nzg1MDkwYWJhODk4MTEzZmU+IC9VRSA8"
-            "OThmNDAzYWUyZjFjYWQwMzQ3ZDA3NWYxYTRkNDZhNzRhNTM2NjZiYmZkNDZiOThlZjU3Y2JmMjU1NTU3YmY4YT4g"
-            "L1YgNSA+PgplbmRvYmoKeHJlZgowIDUKMDAwMDAwMDAwMCA2NTUzNSBmIAowMDAwMDAwMDE1IDAwMDAwIG4gCjAw"
-            "MDAwMDAxMzAgMDAwMDAgbiAKMDAwMDAwMDE4OSAwMDAwMCBuIAowMDAwMDAwMjYwIDAwMDAwIG4gCnRyYWlsZXIg"
-            "PDwgL1Jvb3QgMSAwIFIgL0lEIFs8NGI1ZjQ3ZDAxMGY4MDcyMDMzZDhmNTIzZmVkNzE4YzE+PDkwMGNiYzM4NDEw"
+            "JVBERi0xLjcKJb/"
+            "3ov4KMSAwIG9iago8PCAvRXh0ZW5zaW9ucyA8PCAvQURCRSA8PCAvQmFzZVZlcnNpb24gLzEu"
+            "NyAvRXh0ZW5zaW9uTGV2ZWwgOCA+PiA+"
+            "PiAvUGFnZXMgMiAwIFIgL1R5cGUgL0NhdGFsb2cgPj4KZW5kb2JqCjIg"
+            "MCBvYmoKPDwgL0NvdW50IDEgL0tpZHMgWyAzIDAgUiBdIC9UeXBlIC9QYWdlcyA+"
+            "PgplbmRvYmoKMyAwIG9iago8"
+            "PCAvTWVkaWFCb3ggWyAwIDAgNzIgNzIgXSAvUGFyZW50IDIgMCBSIC9UeXBlIC9QYWdlID4+"
+            "CmVuZG9iago0IDAg"
+            "b2JqCjw8IC9DRiA8PCAvU3RkQ0YgPDwgL0F1dGhFdmVudCAvRG9jT3BlbiAvQ0ZNIC9BRVNWMyAvTGVuZ3RoID"
+            "My"
+            "ID4+ID4+"
+            "IC9GaWx0ZXIgL1N0YW5kYXJkIC9MZW5ndGggMjU2IC9PIDwwMWU4N2UyNDE4NzVhN2VhZDE1MDgwYTM4"
+            "OWY5NjNkNjVlNGQ2MGNmODk4N2Y2MjY3MTUwZTllNzIyNDc3MjE1ZTllNTFmMmYyYTYxMmJkMDQ3ZTE5OTM0MG"
+            "M1"
+            "OGNhMzM+"
+            "IC9PRSA8YjM0ZTI1NDM0NzBiN2QwMzE3MjQzYzZkMzFmOWU2Yjg2MGMxZDEyM2YzMWZhYmFjZDgxNWFi"
+            "MTJmNWUxNjUwND4gL1AgLTQgL1Blcm1zIDwyMTQ0NGJjODRmNTRkZTAwZDk5MWZlNDI2OTBjOWJkZD4gL1IgNi"
+            "Av"
+            "U3RtRiAvU3RkQ0YgL1N0ckYgL1N0ZENGIC9VIDwwMjViODc5YzU1NzdhZWRmYzg4MWZjYjE0N2M0NWIyY2RjNG"
+            "Yw"
+            "NTIzZDUyYmJiYmIyZWRmYmExMWQxNjVkMDVmNmIyMzlkOGIwYzk3Yjk0Nzg1MDkwYWJhODk4MTEzZmU+"
+            "IC9VRSA8"
+            "OThmNDAzYWUyZjFjYWQwMzQ3ZDA3NWYxYTRkNDZhNzRhNTM2NjZiYmZkNDZiOThlZjU3Y2JmMjU1NTU3YmY4YT"
+            "4g"
+            "L1YgNSA+"
+            "PgplbmRvYmoKeHJlZgowIDUKMDAwMDAwMDAwMCA2NTUzNSBmIAowMDAwMDAwMDE1IDAwMDAwIG4gCjAw"
+            "MDAwMDAxMzAgMDAwMDAgbiAKMDAwMDAwMDE4OSAwMDAwMCBuIAowMDAwMDAwMjYwIDAwMDAwIG4gCnRyYWlsZX"
+            "Ig"
+            "PDwgL1Jvb3QgMSAwIFIgL0lEIFs8NGI1ZjQ3ZDAxMGY4MDcyMDMzZDhmNTIzZmVkNzE4YzE+"
+            "PDkwMGNiYzM4NDEw"
             "ODQxMjU5ODc0YjE5NDg0OWUzN2VkPl0gL0VuY3J5cHQgNCAwIFIgPj4Kc3RhcnR4cmVmCjgwNwolJUVPRgo=");
     return {
             {"cut.svg", logo.left(logo.size() / 2), "The SVG document is damaged or incomplete", 1},
@@ -123,6 +183,8 @@ QList<BadDocument> badDocuments()
             {"empty.pdf", QByteArray(), "The PDF document is empty (0 bytes).", 1},
             {"encrypted.pdf", encrypted, "The PDF document is encrypted", 1},
             {"vast.pdf", page, "At 100 % the black-and-white image would be 100000 x 100000", 2},
+            {"speck.pdf", pdfPage("/MediaBox[0 0 0.9 200]", "0 0 1 200 re f"),
+             "Page 1 of the PDF document is smaller than a point.", 1},
     };
 }
 

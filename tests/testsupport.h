@@ -29,9 +29,14 @@ bool writeFile(const QString &path, const QByteArray &bytes);
 QByteArray logoSvg();
 // Its shapes as a PDF page of 113 x 45 points, from Qt's PDF writer.
 QByteArray logoPdf();
+// pdf, objects "N 0 obj ... endobj" with the catalog named by its trailer (or object 1), with
+// a cross-reference table of its own in place of the one it had, so its objects may be edited.
+QByteArray withXref(QByteArray pdf);
+// A PDF of one page: the page's entries (boxes, /Rotate) and its content stream.
+QByteArray pdfPage(const QByteArray &entries, const QByteArray &content);
 // Documents kestrel must refuse, each with how its reason for the user begins, and the
-// converter's exit code: damaged, empty, encrypted, an entity bomb, no size, pages beyond the
-// pixel bound at 2 mil.
+// converter's exit code: damaged, empty, encrypted, an entity bomb, no size, a page under a
+// point wide, pages beyond the pixel bound at 2 mil.
 struct BadDocument
 {
     const char *name;

@@ -5,12 +5,14 @@
 #include "image/edgegrey.h"
 #include "image/greyimage.h"
 #include "image/vectordocument.h"
+#include "testsupport.h"
 
 #include <QBuffer>
 #include <QPageSize>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPdfWriter>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <algorithm>
@@ -151,15 +153,16 @@ QByteArray svgOf(const Shape &s, const QSizeF &page, double pitch, bool pxOnly)
     return (svg + QStringLiteral("</g></svg>")).toUtf8();
 }
 
-// The shape in black on a PDF page of whole points, drawn by Qt's PDF writer; the page is
-// pagePoints, its drawing pitch mils to a pixel of the grid.
+// The shape in black on a PDF page of pagePoints, its drawing pitch mils to a pixel of the grid:
+// drawn by Qt's PDF writer on a page of whole points, cut down to the page's top-left corner.
 QByteArray pdfOf(const Shape &s, const QSizeF &pagePoints, double pitch)
 {
+    const QSize whole(int(std::ceil(pagePoints.width())), int(std::ceil(pagePoints.height())));
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     {
         QPdfWriter writer(&buffer);
-        writer.setPageSize(QPageSize(pagePoints, QPageSize::Point));
+        writer.setPageSize(QPageSize(whole, QPageSize::Point));
         writer.setPageMargins(QMarginsF(0, 0, 0, 0));
         writer.setResolution(7200);
         QPainter painter(&writer);
@@ -185,7 +188,13 @@ QByteArray pdfOf(const Shape &s, const QSizeF &pagePoints, double pitch)
         }
         painter.drawPath(path);
     }
-    return buffer.data();
+    QString pdf = QString::fromLatin1(buffer.data());
+    const QString box = QStringLiteral("/MediaBox [0 %1 %2 %3]")
+                                .arg(whole.height() - pagePoints.height(), 0, 'f', 6)
+                                .arg(pagePoints.width(), 0, 'f', 6)
+                                .arg(whole.height());
+    pdf.replace(QRegularExpression(QStringLiteral("/MediaBox \\[0 0 [0-9.]+ [0-9.]+\\]")), box);
+    return pdf.contains(box) ? testsupport::withXref(pdf.toLatin1()) : QByteArray();
 }
 
 // The picture of an outline: each pixel's grey level is its covered area (white inside), or the
@@ -284,28 +293,28 @@ void TestEdges::runEndsFollowOutline_data()
                                << 0.0 << false << QString();
     QTest::newRow("ring, 9.4, 0.2 mm") << "ring" << 100 << false << "9.4" << 7.874015748031496
                                        << true << 0.08 << 0.2 << 0.0 << false << QString();
-    QTest::newRow("shallow slant, 9.4")
-            << "slant" << 100 << false << "9.4" << 10.0 << false << 0.08 << 0.2 << 0.0 << false << QString();
-    QTest::newRow("ring inverted, 9.4")
-            << "ring" << 100 << true << "9.4" << 10.0 << false << 0.08 << 0.2 << 0.0 << false << QString();
+    QTest::newRow("shallow slant, 9.4") << "slant" << 100 << false << "9.4" << 10.0 << false << 0.08
+                                        << 0.2 << 0.0 << false << QString();
+    QTest::newRow("ring inverted, 9.4") << "ring" << 100 << true << "9.4" << 10.0 << false << 0.08
+                                        << 0.2 << 0.0 << false << QString();
     // Scaled, the pixels set are still the nearest source pixels', which may lie up to half a
     // source pixel from the outline; the ends can only move between the two pixel centres around
     // a run's edge. Measured against the outline brought within that reach, the resampled
     // levels must place the ends as well as at 100 %.
-    QTest::newRow("steep slant, 9.4, 23 %")
-            << "steep" << 23 << false << "9.4" << 10.0 << false << 0.08 << 0.0 << 0.0 << true << QString();
-    QTest::newRow("disc, 9.4, 57 %")
-            << "disc" << 57 << false << "9.4" << 10.0 << false << 0.08 << 0.0 << 0.0 << true << QString();
-    QTest::newRow("disc, 9.4, 150 %")
-            << "disc" << 150 << false << "9.4" << 10.0 << false << 0.08 << 0.0 << 0.0 << true << QString();
-    QTest::newRow("steep slant, 9.4, 250 %")
-            << "steep" << 250 << false << "9.4" << 10.0 << false << 0.08 << 0.0 << 0.0 << true << QString();
-    QTest::newRow("disc, 2.0, 10 mil")
-            << "disc" << 100 << false << "2.0" << 10.0 << false << 0.0 << 0.0 << 1.0 / 3 << false << QString();
-    QTest::newRow("ring, 2.0, 10 mil")
-            << "ring" << 100 << false << "2.0" << 10.0 << false << 0.0 << 0.0 << 1.0 / 3 << false << QString();
-    QTest::newRow("shallow slant, 2.0, 10 mil")
-            << "slant" << 100 << false << "2.0" << 10.0 << false << 0.0 << 0.0 << 1.0 / 3 << false << QString();
+    QTest::newRow("steep slant, 9.4, 23 %") << "steep" << 23 << false << "9.4" << 10.0 << false
+                                            << 0.08 << 0.0 << 0.0 << true << QString();
+    QTest::newRow("disc, 9.4, 57 %") << "disc" << 57 << false << "9.4" << 10.0 << false << 0.08
+                                     << 0.0 << 0.0 << true << QString();
+    QTest::newRow("disc, 9.4, 150 %") << "disc" << 150 << false << "9.4" << 10.0 << false << 0.08
+                                      << 0.0 << 0.0 << true << QString();
+    QTest::newRow("steep slant, 9.4, 250 %") << "steep" << 250 << false << "9.4" << 10.0 << false
+                                             << 0.08 << 0.0 << 0.0 << true << QString();
+    QTest::newRow("disc, 2.0, 10 mil") << "disc" << 100 << false << "2.0" << 10.0 << false << 0.0
+                                       << 0.0 << 1.0 / 3 << false << QString();
+    QTest::newRow("ring, 2.0, 10 mil") << "ring" << 100 << false << "2.0" << 10.0 << false << 0.0
+                                       << 0.0 << 1.0 / 3 << false << QString();
+    QTest::newRow("shallow slant, 2.0, 10 mil") << "slant" << 100 << false << "2.0" << 10.0 << false
+                                                << 0.0 << 0.0 << 1.0 / 3 << false << QString();
     // Vector documents, dark shapes on white paper as logos come; the page is not a whole number
     // of pitches, so its last column and row reach past it.
     QTest::newRow("svg disc, 9.4") << "disc" << 100 << true << "9.4" << 10.0 << false << 0.06
@@ -323,6 +332,11 @@ void TestEdges::runEndsFollowOutline_data()
                                          << 0.25 << 0.0 << false << "svg";
     QTest::newRow("pdf ring, 9.4") << "ring" << 100 << true << "9.4" << 10.0 << false << 0.06
                                    << 0.25 << 0.0 << false << "pdf";
+    QTest::newRow("pdf disc, 9.4, 0.1 mm") << "disc" << 100 << true << "9.4" << 3.937007874015748
+                                           << true << 0.06 << 0.25 << 0.0 << false << "pdf";
+    QTest::newRow("pdf clip path, 9.4, 0.0833 mm")
+            << "clipped" << 100 << true << "9.4" << 3.2808398950131235 << true << 0.06 << 0.25
+            << 0.0 << false << "pdf";
     QTest::newRow("pdf slant, 9.4, 0.2 mm") << "slant" << 100 << true << "9.4" << 7.874015748031496
                                             << true << 0.06 << 0.25 << 0.0 << false << "pdf";
 }
@@ -354,10 +368,8 @@ void TestEdges::runEndsFollowOutline()
         QSizeF page(160.37, 120.2);
         QByteArray bytes;
         if (document == "pdf") {
-            const QSizeF points(std::round(page.width() * pitch * 0.072),
-                                std::round(page.height() * pitch * 0.072));
-            page = points / (0.072 * pitch);
-            bytes = pdfOf(shapeNamed(shape), points, pitch);
+            bytes = pdfOf(shapeNamed(shape), page * pitch * 0.072, pitch);
+            QVERIFY(!bytes.isEmpty());
         } else {
             bytes = svgOf(shapeNamed(shape), page, pitch, document.contains("px only"));
         }
@@ -367,8 +379,9 @@ void TestEdges::runEndsFollowOutline()
                 0, &why);
         QVERIFY2(vector, qPrintable(why));
         const QSize grid = kcore::vectorGrid(vector->pageMils(), scale, pitch);
-        QCOMPARE(grid, QSize(int(std::ceil(page.width() * scale / 100 - 1e-9)),
-                             int(std::ceil(page.height() * scale / 100 - 1e-9))));
+        QCOMPARE(grid,
+                 QSize(int(std::ceil(page.width() * scale / 100 - 1e-9)),
+                       int(std::ceil(page.height() * scale / 100 - 1e-9))));
         grey = kcore::makeGrey(kcore::renderVectorPage(*vector, grid, scale, pitch));
         sx = sy = scale / 100.0; // the page's scale is exact
     }

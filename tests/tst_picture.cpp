@@ -142,11 +142,15 @@ void TestPicture::vectorPageOfAnyHeight_data()
 {
     // The page's ink, all but a band across its middle (40 to 60 % of its height), drawn with
     // or without layers of its own. Over 8192 rows, a page is drawn more than cairo's largest
-    // image tall; over 1024 columns, a band with layers is drawn in pieces.
+    // image tall; over 1024 columns, a band with layers is drawn in pieces. PDF pages of sizes
+    // that are not whole points, rotated or cropped, are drawn at their size to the row; over
+    // 32000 columns, in pieces.
     QTest::addColumn<QString>("ink");
     QTest::addColumn<QSizeF>("pageMm");
-    QTest::addColumn<QSize>("grid"); // at 1 mil
+    QTest::addColumn<QSize>("grid");
+    QTest::addColumn<double>("pitch"); // mils
     QTest::addColumn<bool>("utf16");
+    QTest::addColumn<QByteArray>("pdf"); // the page's entries, in points; empty for SVG
     const QString rects = QStringLiteral("<rect width='{w}' height='{top}'/>"
                                          "<rect y='{bottom}' width='{w}' height='{top}'/>");
     const QString mask = QStringLiteral("<mask id='m'><rect width='{w}' height='{h}' fill='white'/>"
@@ -156,13 +160,36 @@ void TestPicture::vectorPageOfAnyHeight_data()
     const QString filter = QStringLiteral("<filter id='f'><feGaussianBlur stdDeviation='0.001'/>"
                                           "</filter><g filter='url(#f)'>")
             + rects + QStringLiteral("</g>");
-    QTest::newRow("no layers, 8662 rows") << rects << QSizeF(1, 220) << QSize(40, 8662) << false;
-    QTest::newRow("mask, 8662 rows") << mask << QSizeF(1, 220) << QSize(40, 8662) << false;
+    const QByteArray svg;
+    QTest::newRow("no layers, 8662 rows")
+            << rects << QSizeF(1, 220) << QSize(40, 8662) << 1.0 << false << svg;
+    QTest::newRow("mask, 8662 rows")
+            << mask << QSizeF(1, 220) << QSize(40, 8662) << 1.0 << false << svg;
     QTest::newRow("group opacity, 8662 rows")
-            << opacity << QSizeF(1, 220) << QSize(40, 8662) << false;
-    QTest::newRow("filter, 8662 rows") << filter << QSizeF(1, 220) << QSize(40, 8662) << false;
-    QTest::newRow("mask, 1575 columns") << mask << QSizeF(40, 16) << QSize(1575, 630) << false;
-    QTest::newRow("mask, UTF-16, 8662 rows") << mask << QSizeF(1, 220) << QSize(40, 8662) << true;
+            << opacity << QSizeF(1, 220) << QSize(40, 8662) << 1.0 << false << svg;
+    QTest::newRow("filter, 8662 rows")
+            << filter << QSizeF(1, 220) << QSize(40, 8662) << 1.0 << false << svg;
+    QTest::newRow("mask, 1575 columns")
+            << mask << QSizeF(40, 16) << QSize(1575, 630) << 1.0 << false << svg;
+    QTest::newRow("mask, UTF-16, 8662 rows")
+            << mask << QSizeF(1, 220) << QSize(40, 8662) << 1.0 << true << svg;
+    const double mmPerPoint = 25.4 / 72, tenthMm = 3.937007874015748;
+    // PDF's y runs up; turned a quarter, the page's top is the unturned page's left edge, so
+    // the ink runs across x.
+    const QString pdfRects = QStringLiteral("0 0 {w} {top} re 0 {bottom} {w} {top} re f");
+    const QString turnedRects = QStringLiteral("0 0 {top} {w} re {bottom} 0 {top} {w} re f");
+    QTest::newRow("PDF, A4") << pdfRects << QSizeF(595.276, 841.89) * mmPerPoint
+                             << QSize(2101, 2971) << tenthMm << false
+                             << QByteArray("/MediaBox[0 0 595.276 841.89]");
+    QTest::newRow("PDF, crop box, rotated 90")
+            << QStringLiteral("1 0 0 1 10.5 20.25 cm ") + turnedRects
+            << QSizeF(85.9, 56.9) * mmPerPoint << QSize(304, 201) << tenthMm << false
+            << QByteArray("/MediaBox[0 0 300 300]/CropBox[10.5 20.25 67.4 106.15]/Rotate 90");
+    QTest::newRow("PDF, 50000 columns") << pdfRects << QSizeF(1270, 2) << QSize(50000, 79) << 1.0
+                                        << false << QByteArray("/MediaBox[0 0 3600 5.6693]");
+    QTest::newRow("PDF, rotated 270")
+            << turnedRects << QSizeF(85.9, 56.9) * mmPerPoint << QSize(304, 201) << tenthMm << false
+            << QByteArray("/MediaBox[0 0 56.9 85.9]/Rotate 270");
 }
 
 void TestPicture::vectorPageOfAnyHeight()
@@ -170,33 +197,40 @@ void TestPicture::vectorPageOfAnyHeight()
     QFETCH(QString, ink);
     QFETCH(QSizeF, pageMm);
     QFETCH(QSize, grid);
+    QFETCH(double, pitch);
     QFETCH(bool, utf16);
+    QFETCH(QByteArray, pdf);
     if (!kcore::vectorSupport())
         QSKIP("this build reads no vector documents");
     const double w = pageMm.width(), h = pageMm.height();
-    QString page = QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' width='{w}mm' "
-                                  "height='{h}mm' viewBox='0 0 {w} {h}'>")
-            + ink + QStringLiteral("</svg>");
+    QString page = pdf.isEmpty() ? QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' "
+                                                  "width='{w}mm' height='{h}mm' "
+                                                  "viewBox='0 0 {w} {h}'>")
+                    + ink + QStringLiteral("</svg>")
+                                 : ink;
+    const double unit = pdf.isEmpty() ? 1 : 72 / 25.4; // the document's unit to the mm
     for (const auto &[name, value] : {std::pair{"{w}", w},
                                       {"{h}", h},
                                       {"{top}", 0.4 * h},
                                       {"{bottom}", 0.6 * h},
                                       {"{band}", 0.2 * h}})
-        page.replace(QLatin1String(name), QString::number(value));
-    QByteArray svg = page.toUtf8();
+        page.replace(QLatin1String(name), QString::number(value * unit, 'g', 8));
+    QByteArray bytes = pdf.isEmpty() ? page.toUtf8() : testsupport::pdfPage(pdf, page.toLatin1());
     if (utf16) {
         page.prepend(QStringLiteral("\ufeff<?xml version='1.0' encoding='UTF-16'?>"));
-        svg = QByteArray(reinterpret_cast<const char *>(page.utf16()), page.size() * 2);
+        bytes = QByteArray(reinterpret_cast<const char *>(page.utf16()), page.size() * 2);
     }
     QString why;
-    const auto document = kcore::VectorDocument::fromData(svg, kcore::VectorDocument::Svg, 0, &why);
+    const auto document = kcore::VectorDocument::fromData(
+            bytes, pdf.isEmpty() ? kcore::VectorDocument::Svg : kcore::VectorDocument::Pdf, 0,
+            &why);
     QVERIFY2(document, qPrintable(why));
-    QCOMPARE(kcore::vectorGrid(document->pageMils(), 100, 1), grid);
-    const QImage grey = kcore::makeGrey(kcore::renderVectorPage(*document, grid, 100, 1));
+    QCOMPARE(kcore::vectorGrid(document->pageMils(), 100, pitch), grid);
+    const QImage grey = kcore::makeGrey(kcore::renderVectorPage(*document, grid, 100, pitch));
     QVERIFY(!grey.isNull());
     // Rows wholly inside the page's columns and clear of the band's edges by a row: all ink, or
     // none in the band.
-    const double rowsPerMm = 1000 / 25.4;
+    const double rowsPerMm = 1000 / 25.4 / pitch;
     const int columns = int(w * rowsPerMm);
     for (int y = 0; y < int(h * rowsPerMm); ++y) {
         const double top = y / rowsPerMm, bottom = (y + 1) / rowsPerMm;
@@ -258,8 +292,8 @@ void TestPicture::subrowsOverWhite_data()
     // Widths that leave columns beyond the last four-pixel step.
     QTest::addColumn<int>("k");
     QTest::addColumn<int>("width");
-    QTest::newRow("PDF's 2 rows") << 2 << 7;
-    QTest::newRow("SVG's 4 rows") << 4 << 9;
+    QTest::newRow("2 rows") << 2 << 7;
+    QTest::newRow("SVG's and PDF's 4 rows") << 4 << 9;
     QTest::newRow("8 rows") << 8 << 5;
 }
 
