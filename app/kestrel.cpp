@@ -83,12 +83,6 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
 
     ui.lbl_status->setText(QString());
 
-    unit_index = 0;
-    in_unit_change = false;
-    view_mode = ViewMode::Colour;
-    img_width = 0;
-    img_height = 0;
-
     // Connected last, once every control holds its start value, so nothing runs while building.
     connect(ui.actionOpen, &QAction::triggered, this, &kestrel::file_open);
     connect(ui.actionQuit, &QAction::triggered, this, &kestrel::quit_slot);
@@ -120,7 +114,7 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
     budget_timer.setSingleShot(true);
     budget_timer.setInterval(60);
     connect(&budget_timer, &QTimer::timeout, this, &kestrel::count_budget);
-    connect(&budget_watcher, &QFutureWatcher<FabResult>::finished, this, &kestrel::show_fab_result);
+    connect(&budget_watcher, &QFutureWatcher<FabCount>::finished, this, &kestrel::show_fab_result);
     connect(&draw_watcher, &QFutureWatcher<DrawnPage>::finished, this, &kestrel::show_drawn_page);
 }
 
@@ -217,6 +211,7 @@ void kestrel::choose_fab_limits()
 
 void kestrel::fit_to_size()
 {
+    const kcore::Source &source = conversion.source();
     if (source.isNull()) {
         Dialogs::warning(this, QStringLiteral("Open a picture first."));
         return;
@@ -237,7 +232,7 @@ void kestrel::fit_to_size()
     QDoubleSpinBox *size = form.sb_size;
     size->setDecimals(unit_index == kcore::UnitMils ? 1 : unit_index == kcore::UnitInches ? 4 : 3);
     size->setSuffix(QLatin1Char(' ') + unit);
-    const QSizeF now = kcore::actualSizeMils(img_bw.size(), pads);
+    const QSizeF now = kcore::actualSizeMils(conversion.bw().size(), pads);
     size->setValue(now.width() / kcore::mils_per_unit[unit_index]);
     connect(side, &QComboBox::currentIndexChanged, &dialog, [&](int i) {
         size->setValue((i ? now.height() : now.width()) / kcore::mils_per_unit[unit_index]);
@@ -251,7 +246,7 @@ void kestrel::fit_to_size()
     // A page scales by any amount, so it reaches any whole number of pixels.
     const kcore::FitResult fit = source.isVector()
             ? kcore::fitPage(source.vector()->pageMils(), pads, target, height)
-            : kcore::fitScale(img_grey.size(), pads, target, height);
+            : kcore::fitScale(source.picture().size(), pads, target, height);
     const QString text = kcore::fitText(fit, target, height, unit_index);
     if (!fit.ok) {
         QString sentence = text;

@@ -1,5 +1,5 @@
-// The kestrel main window: the controls of the form, the three images, and the slots that tie
-// them to the core (picture -> grey -> black-and-white -> PADS lines).
+// The kestrel main window: the controls of the form and the slots that read them, set them on
+// the conversion (picture -> grey -> black-and-white -> PADS lines) and show what it returns.
 #pragma once
 
 #include "board/boardimage.h"
@@ -59,6 +59,7 @@ private:
     bool draw_vector_page();
     void show_drawn_page();
     kcore::ConversionSettings conversion_settings() const;
+    void take_settings();
     void build_bw_image();
     double line_pitch();
     void update_size_labels();
@@ -74,74 +75,57 @@ private:
     void load_board_options();
     void save_board_options() const;
     kcore::PadsSettings pads_settings() const;
+    struct RefusalText;
+    static RefusalText refusal_text(const kcore::WriteCheck &check, int scale);
 
-    // The slots' names and order, and these members down to bw_builder, are the window's
-    // documented interface (the tests and the design notes speak of them): keep them even where
-    // nothing reads one (img_width, img_height, img_view: the preview frame draws its own image
-    // now) and spellings look odd.
+    // The slots' names and order are the window's documented interface (the tests and the design
+    // notes speak of them): keep them even where spellings look odd.
     Ui_kestrelClass ui;
-    QImage img_colour;
-    QImage img_grey;
-    QImage img_bw;
-    QImage img_view;
     QLabel *lbl_freeware = nullptr;
-    int img_width = 0;
-    int img_height = 0;
     ViewMode view_mode = ViewMode::Colour;
     int unit_index = 0;
     bool in_unit_change = false;
-    kcore::BwBuilder bw_builder;
+
+    // What is open and its images: the picture, or a vector document whose page is drawn onto
+    // the grid again whenever the scale or the pitch changes.
+    kcore::Conversion conversion;
+    // The problem the user was last told of, so that a threshold drag tells it once.
+    QString told_problem;
 
     // Beyond the picture and the line width: the Board view and the fab check.
-    QString picture_path;
     QLabel *lbl_budget = nullptr;
     QLabel *lbl_fabwarning = nullptr;
     double min_line_mils = kcore::defaultMinLineMils;
     QActionGroup *format_group = nullptr;
     QActionGroup *kind_group = nullptr; // each action's data is a kcore::LayerKind
-    // Why there is no black-and-white image although there is a picture; empty otherwise.
-    QString bw_problem;
     // Counting a big picture's items takes as long as a re-clip: done once the settings rest,
     // not at every step of a threshold drag.
     QTimer budget_timer;
 
     // The fab check runs off the GUI thread on copies of the image and the settings; each
     // change of them starts a new generation, and only the newest one's result is shown.
-    struct FabResult
+    struct FabCount
     {
         quint64 generation = 0;
-        kcore::FabCheck fab;
-        kcore::SpaceReport spaces;
+        kcore::FabResult result;
     };
     double min_space_mils = kcore::defaultMinSpaceMils;
     QLabel *lbl_gaps = nullptr;
-    QFutureWatcher<FabResult> budget_watcher;
+    QFutureWatcher<FabCount> budget_watcher;
     quint64 budget_generation = 0;
     // Set when the settings of the running check no longer hold, so it stops early.
     std::shared_ptr<std::atomic<bool>> budget_cancel;
     quint64 shown_generation = 0; // the findings in the Board view are its
-    // The grey levels on the black-and-white grid, held only while Smooth Edges is on: at
-    // 100 % the grey image itself, otherwise resampled (a byte a pixel).
-    QImage img_edge;
-    qint64 edge_grey_key = 0;
 
-    // What is open: the picture, or a vector document whose page is drawn onto the grid again
-    // whenever the scale or the pitch changes, off the GUI thread when the grid is big; only
-    // the drawing for the newest settings is shown.
-    kcore::Source source;
+    // A big page is drawn off the GUI thread; only the drawing for the newest settings is shown.
     double vector_scale = 0; // a page's exact scale from Fit to Size; 0: the scale field's
     struct DrawnPage
     {
         quint64 generation = 0;
-        QImage colour;
-        QImage grey;
-        QString why; // when there is no grey image
-        QSize grid; // the settings it was drawn for
-        double perMil = 0;
+        kcore::Conversion::Page page;
     };
-    void take_page(const DrawnPage &page);
     QFutureWatcher<DrawnPage> draw_watcher;
     quint64 draw_generation = 0;
-    QSize drawn_grid, pending_grid;
-    double drawn_per_mil = 0, pending_per_mil = 0;
+    QSize pending_grid;
+    double pending_per_mil = 0;
 };

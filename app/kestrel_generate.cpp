@@ -17,6 +17,47 @@
 #include <QStyle>
 #include <QtConcurrent/QtConcurrentRun>
 
+// What the window says of a refusal: a message box's text and its detail for Generate, a line
+// for the status bar's fab check (empty: say nothing there).
+struct kestrel::RefusalText
+{
+    QString text;
+    QString detail;
+    QString status;
+};
+
+kestrel::RefusalText kestrel::refusal_text(const kcore::WriteCheck &check, int scale)
+{
+    const QString nothing = QStringLiteral("Nothing was written.");
+    switch (check.refusal) {
+    case kcore::Refusal::None:
+        return {};
+    case kcore::Refusal::NoSource:
+        return {QStringLiteral("Open a picture first."),
+                QStringLiteral("Generate writes the picture's black-and-white image; there is "
+                               "none yet. ")
+                        + nothing,
+                QString()};
+    case kcore::Refusal::TooManyPixels:
+    case kcore::Refusal::NotBuilt:
+    case kcore::Refusal::NoPixels: {
+        const QString why = !check.why.isEmpty()
+                ? check.why
+                : QStringLiteral("At %1 % the black-and-white image has no pixels.").arg(scale);
+        return {QStringLiteral("There is no black-and-white image to write."),
+                why + QLatin1Char(' ') + nothing, QString()};
+    }
+    case kcore::Refusal::LineWidth:
+        return {check.why + QLatin1Char('\n') + nothing, QString(),
+                QStringLiteral("No file: the line width is not usable")};
+    case kcore::Refusal::Layer:
+    case kcore::Refusal::TooLarge:
+        return {check.why + QLatin1Char('\n') + nothing, QString(),
+                QStringLiteral("No file: ") + check.why};
+    }
+    return {};
+}
+
 void kestrel::make_asc_slot()
 {
     if (draw_watcher.isRunning()) {
@@ -26,35 +67,14 @@ void kestrel::make_asc_slot()
         show_drawn_page();
     }
     line_pitch(); // refreshes the field's colour
-    const kcore::WriteCheck check
-            = kcore::checkWrite(ui.le_linewidth->text(), unit_index, conversion_settings(), source,
-                                img_bw.isNull() ? bw_problem : QString());
-    const QString nothing = QStringLiteral("Nothing was written.");
-    switch (check.refusal) {
-    case kcore::Refusal::None:
-        break;
-    case kcore::Refusal::NoSource:
-        Dialogs::warning(this, QStringLiteral("Open a picture first."),
-                         QStringLiteral("Generate writes the picture's black-and-white image; "
-                                        "there is none yet. ")
-                                 + nothing);
-        return;
-    case kcore::Refusal::TooManyPixels:
-    case kcore::Refusal::NotBuilt:
-    case kcore::Refusal::NoPixels: {
-        const QString why = !check.why.isEmpty()
-                ? check.why
-                : QStringLiteral("At %1 % the black-and-white image has no pixels.")
-                          .arg(ui.sb_scale->value());
-        Dialogs::warning(this, QStringLiteral("There is no black-and-white image to write."),
-                         why + QLatin1Char(' ') + nothing);
+    take_settings();
+    const kcore::WriteCheck check = conversion.check(ui.le_linewidth->text(), unit_index);
+    if (!check) {
+        const RefusalText t = refusal_text(check, ui.sb_scale->value());
+        Dialogs::warning(this, t.text, t.detail);
         return;
     }
-    default:
-        Dialogs::warning(this, check.why + QLatin1Char('\n') + nothing);
-        return;
-    }
-    const kcore::PadsSettings pads = pads_settings();
+    const QString picture_path = conversion.source().path();
 
     // Suggested: the picture's name with .asc, beside it. What the user types is used as typed.
     QString suggestion;
@@ -75,18 +95,17 @@ void kestrel::make_asc_slot()
     }
 
     // A big picture is written by a worker behind a progress dialog whose Cancel leaves any old
-    // file as it was; the image is shared with it, not copied.
-    const QImage bw = img_bw;
-    const QImage edge = img_edge;
+    // file as it was; the images are shared with it, not copied.
+    const kcore::Conversion snapshot = conversion;
     const auto write = [&](const kcore::RowProgress &progress) {
-        return kcore::saveFile(name, [&](QIODevice *out) {
-            return kcore::writePads(bw, pads, out, edge, progress);
-        });
+        return kcore::saveFile(name,
+                               [&](QIODevice *out) { return snapshot.write(out, progress); });
     };
-    const kcore::PadsResult result = qint64(bw.width()) * bw.height() < bigPicturePixels
+    const QSize grid = snapshot.bw().size();
+    const kcore::PadsResult result = qint64(grid.width()) * grid.height() < bigPicturePixels
             ? write({})
             : runOffGuiThread<kcore::PadsResult>(
-                    this, QStringLiteral("Writing %1").arg(QFileInfo(name).fileName()), bw.height(),
+                    this, QStringLiteral("Writing %1").arg(QFileInfo(name).fileName()), grid.height(),
                     true, [&](WorkProgress &work) {
                         return write([&work](int rows) {
                             work.done = rows;
@@ -118,7 +137,7 @@ void kestrel::update_budget()
     ++budget_generation;
     if (budget_cancel)
         budget_cancel->store(true);
-    lbl_budget->setText(img_bw.isNull() ? QString() : QStringLiteral("Checking\u2026"));
+    lbl_budget->setText(conversion.bw().isNull() ? QString() : QStringLiteral("Checking\u2026"));
     lbl_gaps->clear();
     ui.mainframe->setFindings({});
     // Every change of the image or the settings comes through here, so the view follows them.
@@ -135,49 +154,31 @@ void kestrel::count_budget()
         lbl_gaps->hide();
         shown_generation = 0;
     };
-    if (source.isNull() || draw_watcher.isRunning()) {
+    if (conversion.source().isNull() || draw_watcher.isRunning()) {
         noCheck(QString()); // counted once the page is drawn
         return;
     }
-    const kcore::WriteCheck check = kcore::checkWrite(ui.le_linewidth->text(), unit_index,
-                                                      conversion_settings(), source,
-                                                      img_bw.isNull() ? bw_problem : QString());
-    switch (check.refusal) {
-    case kcore::Refusal::LineWidth:
-        noCheck(QStringLiteral("No file: the line width is not usable"));
-        return;
-    case kcore::Refusal::Layer:
-    case kcore::Refusal::TooLarge:
-        noCheck(QStringLiteral("No file: ") + check.why);
-        return;
-    case kcore::Refusal::None:
-        if (!img_bw.isNull())
-            break;
-        [[fallthrough]];
-    default:
-        noCheck(QString());
+    take_settings();
+    const kcore::WriteCheck check = conversion.check(ui.le_linewidth->text(), unit_index);
+    if (!check || conversion.bw().isNull()) {
+        noCheck(refusal_text(check, ui.sb_scale->value()).status);
         return;
     }
-    const kcore::PadsSettings pads = pads_settings();
-    // Copies: the image is shared, and a re-clip on this thread detaches from it.
+    // A copy: the images are shared, and a re-clip on this thread detaches from them.
     const quint64 generation = budget_generation;
     budget_cancel = std::make_shared<std::atomic<bool>>(false);
-    budget_watcher.setFuture(
-            QtConcurrent::run([bw = img_bw, edge = img_edge, pads, generation,
-                               minLine = min_line_mils, minSpace = min_space_mils,
-                               cancel = budget_cancel] {
-                FabResult r;
-                r.generation = generation;
-                r.fab = kcore::fabCheck(kcore::countPads(bw, pads, edge), pads, minLine);
-                r.spaces = kcore::checkSpace(bw, pads, minSpace, edge, cancel.get());
-                return r;
-            }));
+    budget_watcher.setFuture(QtConcurrent::run([snapshot = conversion, generation,
+                                                minLine = min_line_mils, minSpace = min_space_mils,
+                                                cancel = budget_cancel] {
+        return FabCount{generation, snapshot.fabCheck(minLine, minSpace, cancel.get())};
+    }));
 }
 
 void kestrel::show_fab_result()
 {
-    const FabResult r = budget_watcher.result();
-    if (r.generation != budget_generation)
+    const FabCount count = budget_watcher.result();
+    const kcore::FabResult &r = count.result;
+    if (count.generation != budget_generation)
         return; // a newer count is on its way
     lbl_budget->setText(kcore::fabSummary(r.fab) + QStringLiteral(", ")
                         + kcore::coverageSummary(r.spaces));
@@ -199,7 +200,7 @@ void kestrel::show_fab_result()
                            "Finding, F3)")
                     .arg(kcore::milsText(r.spaces.minSpaceMils)));
     lbl_gaps->show();
-    shown_generation = r.generation;
+    shown_generation = count.generation;
     ui.mainframe->setFindings(r.spaces.findings);
     emit fabCheckShown();
 }

@@ -67,12 +67,7 @@ void kestrel::open_picture(const QString &path)
         Dialogs::warning(this, QStringLiteral("Could not load the file as image."), why);
         return;
     }
-    img_colour = loaded;
-    img_width = img_colour.width();
-    img_height = img_colour.height();
-    img_grey = grey;
-    picture_path = path;
-    source = kcore::Source::fromPicture(loaded, path);
+    conversion.setPicture(kcore::Source::fromPicture(loaded, path), grey);
     ++draw_generation; // a page still being drawn is no longer wanted
     vector_scale = 0;
     ui.mainframe->fitBoard();
@@ -101,12 +96,10 @@ void kestrel::open_document(const QString &path)
         Dialogs::warning(this, QStringLiteral("Could not load the file as image."), why);
         return;
     }
-    source = opened;
-    picture_path = path;
+    conversion.setSource(opened);
     vector_scale = 0;
     ++draw_generation;
-    drawn_grid = pending_grid = QSize();
-    img_colour = img_grey = QImage();
+    pending_grid = QSize();
     ui.mainframe->fitBoard();
     asc_size_slot();
 }
@@ -114,48 +107,35 @@ void kestrel::open_document(const QString &path)
 kcore::ConversionSettings kestrel::conversion_settings() const
 {
     kcore::ConversionSettings c;
-    c.threshold = ui.sl_threshold->value();
     c.invert = ui.cb_invert->isChecked();
     c.scalePercent = vector_scale > 0 ? vector_scale : ui.sb_scale->value();
     c.pads = pads_settings();
     return c;
 }
 
+void kestrel::take_settings()
+{
+    conversion.setSettings(conversion_settings());
+}
+
 bool kestrel::draw_vector_page()
 {
-    const kcore::ConversionSettings c = conversion_settings();
-    const QSize grid = source.grid(c);
-    const double perMil = kcore::vectorPixelsPerMil(c.scalePercent, c.pads.pitch);
-    if (grid == drawn_grid && perMil == drawn_per_mil)
+    if (conversion.pageIsCurrent())
         return true;
+    const kcore::ConversionSettings c = conversion.settings();
+    const QSize grid = conversion.grid();
+    const double perMil = kcore::vectorPixelsPerMil(c.scalePercent, c.pads.pitch);
     if (draw_watcher.isRunning() && grid == pending_grid && perMil == pending_per_mil)
         return false;
     ++draw_generation;
-    const qint64 pixels = qint64(grid.width()) * grid.height();
-    if (grid.isEmpty() || kcore::beyondPixelBound(grid)) {
-        // Nothing to draw at these settings; Generate and the status bar say why.
-        img_colour = img_grey = QImage();
-        drawn_grid = grid;
-        drawn_per_mil = perMil;
-        return true;
-    }
-    const auto draw = [page = source, c, grid, perMil, generation = draw_generation] {
-        DrawnPage d;
-        d.generation = generation;
-        d.grid = grid;
-        d.perMil = perMil;
-        d.colour = page.colour(c);
-        d.grey = kcore::makeGrey(d.colour, &d.why);
-        if (d.colour.isNull())
-            d.why = kcore::allocationProblem(QStringLiteral("the drawn page"),
-                                             grid.width(), grid.height(),
-                                             QImage::Format_RGB32);
-        return d;
+    const auto draw = [page = conversion.source(), c, generation = draw_generation] {
+        return DrawnPage{generation, kcore::Conversion::drawPage(page, c)};
     };
-    if (pixels < bigPicturePixels) {
+    // Nothing to draw at all takes no time; Generate and the status bar say why.
+    if (qint64(grid.width()) * grid.height() < bigPicturePixels || grid.isEmpty()
+        || kcore::beyondPixelBound(grid)) {
         WaitCursor wait;
-        const DrawnPage d = draw();
-        take_page(d);
+        conversion.takePage(draw().page);
         return true;
     }
     pending_grid = grid;
@@ -166,21 +146,17 @@ bool kestrel::draw_vector_page()
     return false;
 }
 
-void kestrel::take_page(const DrawnPage &d)
-{
-    img_colour = d.colour;
-    img_grey = d.grey;
-    bw_problem = d.why;
-    drawn_grid = d.grid;
-    drawn_per_mil = d.perMil;
-}
-
 void kestrel::show_drawn_page()
 {
     const DrawnPage d = draw_watcher.result();
-    if (d.generation != draw_generation)
-        return; // settings changed meanwhile; a newer drawing is on its way
-    take_page(d);
+    if (d.generation != draw_generation) {
+        // Settings changed meanwhile, and what they asked for was made on this thread: its
+        // fab check waited for this drawing, and the drawing's message is no longer true.
+        statusBar()->clearMessage();
+        update_budget();
+        return;
+    }
+    conversion.takePage(d.page);
     statusBar()->clearMessage();
     build_bw_image();
     update_size_labels(); // shows the new image too
@@ -188,22 +164,19 @@ void kestrel::show_drawn_page()
 
 void kestrel::build_bw_image()
 {
-    const int threshold = ui.sl_threshold->value();
-    const bool invert = ui.cb_invert->isChecked();
-    // A page is drawn onto the grid itself, so it is clipped as it is.
-    const bool vector = source.isVector();
+    take_settings();
+    const bool vector = conversion.source().isVector();
     if (vector && !draw_vector_page())
         return; // shown once drawn
-    const int scale = vector ? 100 : ui.sb_scale->value();
-    if (vector && img_grey.isNull()) {
-        const kcore::ConversionSettings c = conversion_settings();
-        const QSize request = source.request(c);
+    if (vector && conversion.grey().isNull()) {
+        const kcore::ConversionSettings &c = conversion.settings();
+        const QSize request = conversion.source().request(c);
         const bool tooMany = kcore::beyondPixelBound(request);
         const QString why = tooMany ? kcore::tooManyPixelsMessage(c.scalePercent, request)
-                                    : bw_problem;
-        const bool newProblem = !why.isEmpty() && bw_problem != why;
-        bw_problem = why;
-        img_bw = img_edge = QImage();
+                                    : conversion.problem();
+        const bool newProblem = !why.isEmpty() && told_problem != why;
+        told_problem = why;
+        conversion.setNoImage(why);
         if (newProblem && tooMany)
             Dialogs::warning(this, QStringLiteral("Could not build the black-and-white image."),
                              why);
@@ -212,37 +185,26 @@ void kestrel::build_bw_image()
     kcore::BwResult built;
     {
         WaitCursor wait;
-        built = bw_builder.build(img_grey, threshold, invert, scale, img_bw);
+        built = conversion.buildBw();
     }
-    const bool newProblem = !built && bw_problem.isEmpty();
-    bw_problem = built ? QString() : built.why;
-    if (!built)
-        img_bw = QImage();
     // Once, when it happens, not at every further step of a threshold drag.
+    const bool newProblem = !built && told_problem.isEmpty();
+    told_problem = built ? QString() : built.why;
     if (newProblem)
         Dialogs::warning(this, QStringLiteral("Could not build the black-and-white image."),
-                         bw_problem);
+                         built.why);
     update_edge_grey();
 }
 
 void kestrel::update_edge_grey()
 {
-    // A 16384 x 16384 picture's levels take 268 MB: kept only while they are used.
-    if (!ui.actionSmoothEdges->isChecked() || img_bw.isNull()) {
-        img_edge = QImage();
-        return;
-    }
-    if (!img_edge.isNull() && img_edge.size() == img_bw.size()
-        && edge_grey_key == img_grey.cacheKey())
-        return;
+    take_settings();
     WaitCursor wait;
-    img_edge = QImage();
-    img_edge = kcore::edgeGrey(img_grey, img_bw.size());
-    edge_grey_key = img_grey.cacheKey();
-    if (img_edge.isNull()) {
+    if (!conversion.buildEdges()) {
         // Without the levels the file would silently get pixel-grid ends.
         const QSignalBlocker block(ui.actionSmoothEdges);
         ui.actionSmoothEdges->setChecked(false);
+        take_settings();
         Dialogs::warning(this,
                          QStringLiteral("There is not enough memory for Smooth Edges at "
                                         "this scale. It has been turned off."));
@@ -264,10 +226,10 @@ void kestrel::asc_size_slot()
     if (vector_scale > 0 && asked != qBound(1, int(std::lround(vector_scale)), 500))
         vector_scale = 0;
     int allowed = asked;
-    kcore::ConversionSettings c = conversion_settings();
-    const QSize request = source.request(c);
+    take_settings();
+    const QSize request = conversion.source().request(conversion.settings());
     if (kcore::beyondPixelBound(request)) {
-        allowed = source.largestScale(c, asked);
+        allowed = conversion.source().largestScale(conversion.settings(), asked);
         vector_scale = 0;
         const QSignalBlocker block(ui.sb_scale);
         ui.sb_scale->setValue(qMax(1, allowed));
@@ -313,21 +275,21 @@ kcore::PadsSettings kestrel::pads_settings() const
 
 void kestrel::update_view()
 {
-    const QImage &shown = view_mode == ViewMode::Colour ? img_colour
-            : view_mode == ViewMode::Grey               ? img_grey
-                                                        : img_bw;
+    const QImage &shown = view_mode == ViewMode::Colour ? conversion.colour()
+            : view_mode == ViewMode::Grey               ? conversion.grey()
+                                                        : conversion.bw();
     if (!shown.isNull()) {
         // "Heigth" is the label's established text; tests and users' screenshots carry it.
         ui.lbl_info->setText(
                 QString::asprintf("Width=%d Heigth=%d", shown.width(), shown.height()));
-    } else if (!img_colour.isNull()) {
+    } else if (!conversion.colour().isNull()) {
         // A size left from an earlier image would describe what is no longer there.
         ui.lbl_info->setText(QString());
     }
     if (view_mode != ViewMode::Board)
         ui.mainframe->showPicture(&shown);
     else if (kcore::lineWidthProblem(ui.le_linewidth->text(), unit_index).isEmpty())
-        ui.mainframe->showBoard(&img_bw, &img_edge, pads_settings());
+        ui.mainframe->showBoard(&conversion.bw(), &conversion.edges(), pads_settings());
     else
         ui.mainframe->showPicture(nullptr); // no file could be written, so there is no board
 }
@@ -335,7 +297,7 @@ void kestrel::update_view()
 void kestrel::next_finding()
 {
     if (shown_generation != budget_generation || ui.mainframe->findingCount() == 0) {
-        statusBar()->showMessage(shown_generation == budget_generation && !img_bw.isNull()
+        statusBar()->showMessage(shown_generation == budget_generation && !conversion.bw().isNull()
                                          ? QStringLiteral("No closed or narrow gaps")
                                          : QStringLiteral("No fab check to step through yet"),
                                  4000);

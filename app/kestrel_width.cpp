@@ -51,13 +51,10 @@ void kestrel::update_size_labels()
 {
     line_pitch(); // refreshes the field's colour
     // A page is drawn at the pitch: a new width draws it again.
-    if (source.isVector()) {
-        const kcore::ConversionSettings c = conversion_settings();
-        if (source.grid(c) != drawn_grid
-            || kcore::vectorPixelsPerMil(c.scalePercent, c.pads.pitch) != drawn_per_mil)
-            build_bw_image(); // shown by update_budget() below
-    }
-    const kcore::SizeTexts texts = kcore::actualSizeTexts(img_bw.size(), pads_settings());
+    take_settings();
+    if (conversion.source().isVector() && !conversion.pageIsCurrent())
+        build_bw_image(); // shown by update_budget() below
+    const kcore::SizeTexts texts = kcore::actualSizeTexts(conversion.bw().size(), pads_settings());
     ui.lbl_ascsizemm->setText(texts.mm);
     ui.lbl_ascsizemils->setText(texts.mils);
     ui.lbl_ascsizeinch->setText(texts.inch);

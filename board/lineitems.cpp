@@ -29,4 +29,23 @@ std::optional<EdgeRow> edgeRow(const QImage &edgeGrey, const QSize &bw, int y,
     return std::nullopt;
 }
 
+ImageRows::ImageRows(const QImage &bw, const QImage &edgeGrey, const PadsSettings &settings)
+    : m_words(pixelWords(bw))
+{
+    const bool usable = edgeGrey.format() == QImage::Format_Grayscale8
+            || edgeGrey.format() == QImage::Format_RGB32
+            || edgeGrey.format() == QImage::Format_ARGB32;
+    if (settings.smoothEdges && usable && edgeGrey.size() == bw.size())
+        m_edges = edgeGrey;
+}
+
+GreyLevels ImageRows::edgeLevels(int y)
+{
+    if (m_edges.isNull())
+        return {};
+    if (m_edges.format() == QImage::Format_Grayscale8)
+        return {m_edges.constScanLine(y), 1};
+    return {EdgeRow::lowBytes(reinterpret_cast<const quint32 *>(m_edges.constScanLine(y))), 4};
+}
+
 } // namespace kcore

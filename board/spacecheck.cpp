@@ -346,21 +346,71 @@ SpaceReport SpaceCheck::finish()
     return m_report;
 }
 
+SpaceCheckBeside::SpaceCheckBeside(const QSize &bw, const PadsSettings &settings,
+                                   double minSpaceMils)
+    : m_check(bw, settings, minSpaceMils)
+{ }
+
+SpaceCheckBeside::~SpaceCheckBeside()
+{
+    if (m_pairing.valid())
+        m_pairing.wait();
+}
+
+void SpaceCheckBeside::addRow(const quint32 *row, const EdgeRow *edges)
+{
+    m_check.strokesOf(row, edges, &m_blocks[size_t(m_filling)][size_t(m_filled)]);
+    if (++m_filled == blockRows)
+        handOver();
+}
+
+SpaceReport SpaceCheckBeside::finish()
+{
+    handOver();
+    if (m_pairing.valid())
+        m_pairing.get();
+    return m_check.finish();
+}
+
+void SpaceCheckBeside::handOver()
+{
+    if (m_pairing.valid())
+        m_pairing.get(); // the other block is free again
+    if (m_filled == 0)
+        return;
+    m_pairing = std::async(std::launch::async,
+                           [this, block = &m_blocks[size_t(m_filling)], first = m_next,
+                            rows = m_filled] {
+                               for (int i = 0; i < rows; ++i)
+                                   m_check.addStrokes(first + i, &(*block)[size_t(i)]);
+                           });
+    m_next += m_filled;
+    m_filled = 0;
+    m_filling ^= 1;
+}
+
+SpaceReport checkSpace(RowStream &rows, const PadsSettings &settings, double minSpaceMils,
+                       const std::atomic<bool> *cancel, bool *complete)
+{
+    SpaceCheck check(rows.size(), settings, minSpaceMils);
+    const bool all = forEachRow(rows, settings, [&](const quint32 *row, int y, const EdgeRow *e) {
+        if ((y & 63) == 0 && cancel && cancel->load(std::memory_order_relaxed))
+            return false;
+        check.addRow(row, y, e);
+        return true;
+    });
+    if (complete)
+        *complete = all;
+    return check.finish();
+}
+
 SpaceReport checkSpace(const QImage &bw, const PadsSettings &settings, double minSpaceMils,
                        const QImage &edgeGrey, const std::atomic<bool> *cancel)
 {
     if (bw.isNull() || !(settings.pitch > 0) || !padsFits(bw.size(), settings))
         return SpaceCheck(QSize(), settings, minSpaceMils).finish();
-    const QImage words = pixelWords(bw);
-    SpaceCheck check(words.size(), settings, minSpaceMils);
-    for (int y = 0; y < words.height(); ++y) {
-        if ((y & 63) == 0 && cancel && cancel->load(std::memory_order_relaxed))
-            break;
-        const std::optional<EdgeRow> edges = edgeRow(edgeGrey, words.size(), y, settings);
-        check.addRow(reinterpret_cast<const quint32 *>(words.constScanLine(y)), y,
-                     edges ? &*edges : nullptr);
-    }
-    return check.finish();
+    ImageRows rows(bw, edgeGrey, settings);
+    return checkSpace(rows, settings, minSpaceMils, cancel);
 }
 
 QString gapSummary(const SpaceReport &report)

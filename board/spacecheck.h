@@ -9,7 +9,9 @@
 #include <QSize>
 #include <QString>
 
+#include <array>
 #include <atomic>
+#include <future>
 #include <limits>
 #include <vector>
 
@@ -103,6 +105,38 @@ private:
     mutable std::vector<std::pair<double, double>> m_mergedA, m_mergedB;
     std::vector<const Row *> m_between; // the rows between the two being paired
     std::vector<Stroke> m_spare;
+};
+
+// The whole check over a stream of rows. complete, if given, is false when a row could not be
+// had (memory ran out drawing a band).
+SpaceReport checkSpace(RowStream &rows, const PadsSettings &settings, double minSpaceMils,
+                       const std::atomic<bool> *cancel = nullptr, bool *complete = nullptr);
+
+// The check beside a writer that streams rows: the writer's thread finds each row's strokes, a
+// thread of this check's own pairs them with the rows above. Pairing costs about as much as
+// writing, so the two take turns on two cores instead of adding up. Rows go over a block at a
+// time: while one block is paired, the next is filled.
+class SpaceCheckBeside
+{
+public:
+    SpaceCheckBeside(const QSize &bw, const PadsSettings &settings, double minSpaceMils);
+    ~SpaceCheckBeside();
+    SpaceCheckBeside(const SpaceCheckBeside &) = delete;
+    SpaceCheckBeside &operator=(const SpaceCheckBeside &) = delete;
+
+    // The next row from the top, as SpaceCheck::addRow() takes it.
+    void addRow(const quint32 *row, const EdgeRow *edges = nullptr);
+    SpaceReport finish();
+
+private:
+    static constexpr int blockRows = 32;
+    using Block = std::array<std::vector<SpaceCheck::Stroke>, blockRows>;
+    void handOver();
+
+    SpaceCheck m_check;
+    std::array<Block, 2> m_blocks;
+    int m_filling = 0, m_filled = 0, m_next = 0;
+    std::future<void> m_pairing;
 };
 
 // The whole check for an image, edgeGrey as for writePads(). Once cancel is set it stops within

@@ -140,65 +140,6 @@ bool readInt(const QCommandLineParser &parser, const QCommandLineOption &option,
     return true;
 }
 
-// The space check beside the writer: this thread finds each row's strokes, another pairs them
-// with the rows above, which costs about as much as writing; the two then take turns on two
-// cores instead of adding up. Rows go over a block at a time: while one block is paired, the
-// next is filled.
-class CheckBeside
-{
-public:
-    CheckBeside(const QSize &size, const kcore::PadsSettings &pads, double minSpaceMils)
-        : m_check(size, pads, minSpaceMils)
-    { }
-    ~CheckBeside()
-    {
-        if (m_pairing.valid())
-            m_pairing.wait();
-    }
-    CheckBeside(const CheckBeside &) = delete;
-    CheckBeside &operator=(const CheckBeside &) = delete;
-
-    void addRow(const quint32 *row, const kcore::EdgeRow *edges = nullptr)
-    {
-        m_check.strokesOf(row, edges, &m_blocks[m_filling][size_t(m_filled)]);
-        if (++m_filled == blockRows)
-            handOver();
-    }
-    kcore::SpaceReport finish()
-    {
-        handOver();
-        if (m_pairing.valid())
-            m_pairing.get();
-        return m_check.finish();
-    }
-
-private:
-    static constexpr int blockRows = 32;
-    using Block = std::array<std::vector<kcore::SpaceCheck::Stroke>, blockRows>;
-
-    void handOver()
-    {
-        if (m_pairing.valid())
-            m_pairing.get(); // the other block is free again
-        if (m_filled == 0)
-            return;
-        m_pairing
-                = std::async(std::launch::async,
-                             [this, block = &m_blocks[m_filling], first = m_next, rows = m_filled] {
-                                 for (int i = 0; i < rows; ++i)
-                                     m_check.addStrokes(first + i, &(*block)[size_t(i)]);
-                             });
-        m_next += m_filled;
-        m_filled = 0;
-        m_filling ^= 1;
-    }
-
-    kcore::SpaceCheck m_check;
-    std::array<Block, 2> m_blocks;
-    int m_filling = 0, m_filled = 0, m_next = 0;
-    std::future<void> m_pairing;
-};
-
 // Fills settings from the command line; returns an exit code when the run should stop here.
 int parseArguments(const QStringList &arguments, Settings *s)
 {
@@ -245,14 +186,13 @@ int parseArguments(const QStringList &arguments, Settings *s)
     s->conversion.pads.smoothEdges = parser.isSet(Option::smoothEdges);
     int scale = 100;
     int page = 1;
-    if (!readInt(parser, Option::threshold, 0, 255, &s->conversion.threshold)
+    if (!readInt(parser, Option::threshold, 0, 255, &s->conversion.pads.threshold)
         || !readInt(parser, Option::scale, 1, 500, &scale)
         || !readInt(parser, Option::layer, 0, 250, &s->conversion.pads.layer)
         || !readInt(parser, Option::page, 1, 1000000, &page))
         return ExitUsage;
     s->conversion.scalePercent = scale;
     s->page = page - 1;
-    s->conversion.pads.threshold = s->conversion.threshold;
 
     int unit = kcore::UnitMils;
     if (parser.isSet(Option::unit)) {
@@ -344,16 +284,6 @@ int parseArguments(const QStringList &arguments, Settings *s)
     return -1;
 }
 
-// The grey levels of row y, after rows.row(y), when the run ends follow the picture's edges.
-std::optional<kcore::EdgeRow> edgeRowOf(kcore::RowStream &rows, int y,
-                                        const kcore::PadsSettings &pads)
-{
-    if (!pads.smoothEdges)
-        return std::nullopt;
-    const kcore::GreyLevels grey = rows.edgeLevels(y);
-    return kcore::EdgeRow(grey.levels, grey.step, rows.size().width(), pads.threshold);
-}
-
 QString noMemoryMessage(const QSize &size)
 {
     return QStringLiteral("there is not enough memory to draw the %1 x %2 pixel page")
@@ -361,35 +291,15 @@ QString noMemoryMessage(const QSize &size)
             .arg(size.height());
 }
 
-int convert(Settings s)
+// Why nothing can be written, for the command line: the option at fault and its exit code.
+int refuse(const kcore::WriteCheck &check, const kcore::Conversion &conversion)
 {
-    QString why;
-    const kcore::Source source = kcore::Source::open(s.input, s.page, &why);
-    if (source.isNull()) {
-        say(QStringLiteral("%1: Could not load the file as image. %2").arg(s.input, why));
-        return ExitFailed;
-    }
-    kcore::ConversionSettings &c = s.conversion;
-    QString fitted;
-    if (s.fitMils > 0) {
-        const kcore::FitResult fit = source.isVector()
-                ? kcore::fitPage(source.vector()->pageMils(), c.pads, s.fitMils, s.fitHeight)
-                : kcore::fitScale(source.picture().size(), c.pads, s.fitMils, s.fitHeight);
-        const QString text = kcore::fitText(fit, s.fitMils, s.fitHeight, s.unit);
-        if (!fit.ok) {
-            say(QStringLiteral("--%1: %2")
-                        .arg(nameOf(s.fitHeight ? Option::fitHeight : Option::fitWidth), text));
-            return ExitUsage;
-        }
-        c.scalePercent = source.isVector() ? fit.exactScale : fit.scale;
-        fitted = QStringLiteral("fitted to ") + text;
-    }
-    const kcore::WriteCheck check = kcore::checkWrite(s.width, s.unit, c, source);
+    const kcore::ConversionSettings &c = conversion.settings();
     switch (check.refusal) {
     case kcore::Refusal::None:
-        break;
+        return -1;
     case kcore::Refusal::TooManyPixels: {
-        const int largest = source.largestScale(c, int(c.scalePercent));
+        const int largest = conversion.source().largestScale(c, int(c.scalePercent));
         say(QStringLiteral("--scale: ") + check.why
             + (largest > 0 ? QStringLiteral(" At most %1 % fits.").arg(largest)
                            : QStringLiteral(" Not even 1 % fits at this line width.")));
@@ -400,94 +310,129 @@ int convert(Settings s)
                            "written")
                     .arg(c.scalePercent));
         return ExitUsage;
+    case kcore::Refusal::Layer:
+        say(QStringLiteral("--layer: ") + QString(check.why).replace('\n', ' '));
+        return ExitUsage;
     default:
         say(QStringLiteral("--line-width: ") + QString(check.why).replace('\n', ' '));
         return ExitUsage;
     }
-    // Rows go from the picture (or the page, a band at a time) through grey, scale and clip
-    // straight into the writer: neither the grey nor the black-and-white image is ever held whole.
-    const std::unique_ptr<kcore::RowStream> rows = source.rows(c);
-    const QSize size = rows->size();
-    const kcore::FabCheck before = kcore::fabCheck({}, c.pads, s.minLineMils);
-    if (s.strict && before.belowMinimum()) {
+}
+
+// Sets the scale --fit-width or --fit-height asks for; false when it cannot be reached.
+bool fitScale(Settings &s, const kcore::Source &source, QString *fitted)
+{
+    kcore::ConversionSettings &c = s.conversion;
+    const kcore::FitResult fit = source.isVector()
+            ? kcore::fitPage(source.vector()->pageMils(), c.pads, s.fitMils, s.fitHeight)
+            : kcore::fitScale(source.picture().size(), c.pads, s.fitMils, s.fitHeight);
+    const QString text = kcore::fitText(fit, s.fitMils, s.fitHeight, s.unit);
+    if (!fit.ok) {
+        say(QStringLiteral("--%1: %2")
+                    .arg(nameOf(s.fitHeight ? Option::fitHeight : Option::fitWidth), text));
+        return false;
+    }
+    // A page scales by any amount: the exact scale, or the artwork would miss the size asked.
+    c.scalePercent = source.isVector() ? fit.exactScale : fit.scale;
+    *fitted = QStringLiteral("fitted to ") + text;
+    return true;
+}
+
+// --strict: the line and the spaces are judged before anything is written, the spaces over the
+// rows once beforehand. Returns an exit code when the run stops here.
+int judgeStrictly(const Settings &s, const kcore::Conversion &conversion,
+                  std::optional<kcore::SpaceReport> *spaces)
+{
+    const kcore::FabCheck line = kcore::fabCheck({}, conversion.settings().pads, s.minLineMils);
+    if (line.belowMinimum()) {
         say(QStringLiteral("the %1 mil line is %2 (--strict); nothing written")
-                    .arg(kcore::milsText(before.lineMils), kcore::fabWarning(before)));
+                    .arg(kcore::milsText(line.lineMils), kcore::fabWarning(line)));
         return ExitFab;
     }
-
-    // The space check rides along with the writer, on the same rows; --strict must know its
-    // outcome before anything is written, so it runs over the rows once beforehand.
-    std::optional<kcore::SpaceReport> spaces;
-    if (s.strict) {
-        const std::unique_ptr<kcore::RowStream> again = source.rows(c);
-        kcore::SpaceCheck check(size, c.pads, s.minSpaceMils);
-        for (int y = 0; y < size.height(); ++y) {
-            const quint32 *row = again->row(y);
-            if (!row) {
-                say(noMemoryMessage(size));
-                return ExitFailed;
-            }
-            const std::optional<kcore::EdgeRow> edges = edgeRowOf(*again, y, c.pads);
-            check.addRow(row, y, edges ? &*edges : nullptr);
-        }
-        spaces = check.finish();
-        if (spaces->hasFindings()) {
-            say(QStringLiteral("%1 below the %2 mil (%3 mm) minimum space (--strict); nothing "
-                               "written")
-                        .arg(kcore::gapSummary(*spaces), kcore::milsText(s.minSpaceMils),
-                             QString::number(s.minSpaceMils * kcore::mmPerMil, 'f', 3)));
-            return ExitFab;
-        }
+    bool complete = true;
+    *spaces = conversion.checkSpaces(s.minSpaceMils, &complete);
+    if (!complete) {
+        say(noMemoryMessage(conversion.grid()));
+        return ExitFailed;
     }
-    std::unique_ptr<CheckBeside> beside;
-    if (!s.quiet && !spaces)
-        beside = std::make_unique<CheckBeside>(size, c.pads, s.minSpaceMils);
+    if ((*spaces)->hasFindings()) {
+        say(QStringLiteral("%1 below the %2 mil (%3 mm) minimum space (--strict); nothing "
+                           "written")
+                    .arg(kcore::gapSummary(**spaces), kcore::milsText(s.minSpaceMils),
+                         QString::number(s.minSpaceMils * kcore::mmPerMil, 'f', 3)));
+        return ExitFab;
+    }
+    return -1;
+}
 
-    bool drawn = true;
-    const auto write = [&](QIODevice *device) {
-        kcore::PadsWriter writer(size, c.pads, device);
-        for (int y = 0; y < size.height(); ++y) {
-            const quint32 *row = rows->row(y);
-            if (!row) {
-                drawn = false;
-                return kcore::PadsResult{false, noMemoryMessage(size)};
-            }
-            const std::optional<kcore::EdgeRow> edges = edgeRowOf(*rows, y, c.pads);
-            if (!writer.writeRow(row, y, edges ? &*edges : nullptr))
-                break;
-            if (beside)
-                beside->addRow(row, edges ? &*edges : nullptr);
-        }
-        return writer.finish();
-    };
+// The summary of a file written, and the warnings of its fab check.
+void report(const Settings &s, const kcore::Conversion &conversion,
+            const kcore::PadsResult &result, const kcore::SpaceReport &spaces)
+{
+    const kcore::PadsSettings &pads = conversion.settings().pads;
+    const QSize size = conversion.grid();
+    const kcore::SizeTexts actual = kcore::actualSizeTexts(size, pads);
+    const kcore::FabCheck fab = kcore::fabCheck({result.items, result.bytes}, pads, s.minLineMils);
+    say(QStringLiteral("%1x%2 pixels, %3 LINES items, actual size %4, %5, %6; %7, %8")
+                .arg(size.width())
+                .arg(size.height())
+                .arg(result.items)
+                .arg(actual.mils, actual.mm, actual.inch, kcore::fabSummary(fab),
+                     kcore::spaceSummary(spaces)));
+    if (fab.belowMinimum())
+        say(QStringLiteral("warning: the %1 mil line is %2")
+                    .arg(kcore::milsText(fab.lineMils), kcore::fabWarning(fab)));
+    if (spaces.hasFindings())
+        say(QStringLiteral("warning: %1 below the %2 mil minimum space")
+                    .arg(kcore::gapSummary(spaces), kcore::milsText(s.minSpaceMils)));
+}
+
+int convert(Settings s)
+{
+    QString why;
+    kcore::Conversion conversion;
+    conversion.setSource(kcore::Source::open(s.input, s.page, &why));
+    if (conversion.source().isNull()) {
+        say(QStringLiteral("%1: Could not load the file as image. %2").arg(s.input, why));
+        return ExitFailed;
+    }
+    QString fitted;
+    if (s.fitMils > 0 && !fitScale(s, conversion.source(), &fitted))
+        return ExitUsage;
+    conversion.setSettings(s.conversion);
+    if (const int stop = refuse(conversion.check(s.width, s.unit), conversion); stop >= 0)
+        return stop;
+    std::optional<kcore::SpaceReport> spaces;
+    if (s.strict)
+        if (const int stop = judgeStrictly(s, conversion, &spaces); stop >= 0)
+            return stop;
+
+    // Rows go from the picture (or the page, a band at a time) through grey, scale and clip
+    // straight into the writer, the space check riding along: neither the grey nor the
+    // black-and-white image is ever held whole.
+    std::unique_ptr<kcore::SpaceCheckBeside> beside;
+    kcore::RowSink alongside;
+    if (!s.quiet && !spaces) {
+        beside = std::make_unique<kcore::SpaceCheckBeside>(conversion.grid(), s.conversion.pads,
+                                                           s.minSpaceMils);
+        alongside = [&beside](const quint32 *row, int, const kcore::EdgeRow *edges) {
+            beside->addRow(row, edges);
+        };
+    }
+    const auto write = [&](QIODevice *device) { return conversion.write(device, {}, alongside); };
     const kcore::PadsResult result = s.output == QLatin1String("-")
             ? kcore::writeStandardOutput(write)
             : kcore::saveFile(s.output, write);
     if (!result.ok) {
-        say(drawn ? QStringLiteral("could not write %1: %2").arg(s.output, result.message)
-                  : result.message);
+        say(result.rowsFailed
+                    ? result.message
+                    : QStringLiteral("could not write %1: %2").arg(s.output, result.message));
         return ExitFailed;
     }
     if (!s.quiet) {
         if (!fitted.isEmpty())
             say(fitted);
-        if (beside)
-            spaces = beside->finish();
-        const kcore::SizeTexts actual = kcore::actualSizeTexts(size, c.pads);
-        const kcore::FabCheck fab
-                = kcore::fabCheck({result.items, result.bytes}, c.pads, s.minLineMils);
-        say(QStringLiteral("%1x%2 pixels, %3 LINES items, actual size %4, %5, %6; %7, %8")
-                    .arg(size.width())
-                    .arg(size.height())
-                    .arg(result.items)
-                    .arg(actual.mils, actual.mm, actual.inch, kcore::fabSummary(fab),
-                         kcore::spaceSummary(*spaces)));
-        if (fab.belowMinimum())
-            say(QStringLiteral("warning: the %1 mil line is %2")
-                        .arg(kcore::milsText(fab.lineMils), kcore::fabWarning(fab)));
-        if (spaces->hasFindings())
-            say(QStringLiteral("warning: %1 below the %2 mil minimum space")
-                        .arg(kcore::gapSummary(*spaces), kcore::milsText(s.minSpaceMils)));
+        report(s, conversion, result, beside ? beside->finish() : *spaces);
     }
     return ExitOk;
 }

@@ -1,9 +1,11 @@
-// The conversion's source, its one check before writing, and its rows.
+// The conversion's source, its one check before writing, its images, rows, file and fab check.
 #include "conversion.h"
 
-#include "export/padswriter.h"
 #include "geometry/layers.h"
 #include "geometry/units.h"
+#include "image/edgegrey.h"
+#include "image/greyimage.h"
+#include "image/imagealloc.h"
 #include "image/picture.h"
 
 #include <cmath>
@@ -85,8 +87,8 @@ std::unique_ptr<RowStream> Source::rows(const ConversionSettings &settings) cons
 {
     if (m_vector)
         return std::make_unique<VectorRows>(*m_vector, settings.scalePercent, settings.pads.pitch,
-                                            settings.threshold, settings.invert);
-    return std::make_unique<BwRows>(m_picture, settings.threshold, settings.invert,
+                                            settings.pads.threshold, settings.invert);
+    return std::make_unique<BwRows>(m_picture, settings.pads.threshold, settings.invert,
                                     wholePercent(settings.scalePercent));
 }
 
@@ -112,6 +114,139 @@ WriteCheck checkWrite(const QString &widthText, int unit, const ConversionSettin
     if (!padsFits(grid, settings.pads))
         return {Refusal::TooLarge, pitchTooLargeMessage()};
     return {};
+}
+
+void Conversion::setSource(const Source &source)
+{
+    m_source = source;
+    dropImages();
+    m_imagesHeld = false;
+}
+
+void Conversion::setPicture(const Source &picture, const QImage &grey)
+{
+    setSource(picture);
+    m_colour = picture.picture();
+    m_grey = grey;
+    m_imagesHeld = true;
+}
+
+WriteCheck Conversion::check(const QString &widthText, int unit) const
+{
+    return checkWrite(widthText, unit, m_settings, m_source,
+                      m_imagesHeld && m_bw.isNull() ? m_problem : QString());
+}
+
+bool Conversion::pageIsCurrent() const
+{
+    return m_pageGrid == grid()
+            && m_pagePerMil == vectorPixelsPerMil(m_settings.scalePercent, m_settings.pads.pitch);
+}
+
+Conversion::Page Conversion::drawPage(const Source &source, const ConversionSettings &settings)
+{
+    Page d;
+    d.grid = source.grid(settings);
+    d.perMil = vectorPixelsPerMil(settings.scalePercent, settings.pads.pitch);
+    if (d.grid.isEmpty() || beyondPixelBound(d.grid))
+        return d; // nothing to draw; the check says why
+    d.colour = source.colour(settings);
+    d.grey = makeGrey(d.colour, &d.why);
+    if (d.colour.isNull())
+        d.why = allocationProblem(QStringLiteral("the drawn page"), d.grid.width(),
+                                  d.grid.height(), QImage::Format_RGB32);
+    return d;
+}
+
+void Conversion::takePage(const Page &page)
+{
+    m_colour = page.colour;
+    m_grey = page.grey;
+    m_problem = page.why;
+    m_pageGrid = page.grid;
+    m_pagePerMil = page.perMil;
+    m_imagesHeld = true;
+}
+
+void Conversion::setNoImage(const QString &why)
+{
+    m_problem = why;
+    m_bw = m_edges = QImage();
+}
+
+BwResult Conversion::buildBw()
+{
+    // A page is drawn onto the grid itself, so it is clipped as it is.
+    const int scale = m_source.isVector() ? 100 : wholePercent(m_settings.scalePercent);
+    const BwResult built = m_builder->build(m_grey, m_settings.pads.threshold, m_settings.invert,
+                                            scale, m_bw);
+    m_problem = built ? QString() : built.why;
+    if (!built)
+        m_bw = QImage();
+    return built;
+}
+
+bool Conversion::buildEdges()
+{
+    // A 16384 x 16384 picture's levels take 268 MB: kept only while they are used.
+    if (!m_settings.pads.smoothEdges || m_bw.isNull()) {
+        m_edges = QImage();
+        return true;
+    }
+    if (!m_edges.isNull() && m_edges.size() == m_bw.size() && m_edgesKey == m_grey.cacheKey())
+        return true;
+    m_edges = QImage();
+    m_edges = edgeGrey(m_grey, m_bw.size());
+    m_edgesKey = m_grey.cacheKey();
+    return !m_edges.isNull();
+}
+
+void Conversion::dropImages()
+{
+    m_colour = m_grey = m_bw = m_edges = QImage();
+    m_edgesKey = 0;
+    m_problem.clear();
+    m_pageGrid = QSize();
+    m_pagePerMil = 0;
+}
+
+std::unique_ptr<RowStream> Conversion::rows() const
+{
+    if (m_imagesHeld)
+        return std::make_unique<ImageRows>(m_bw, m_edges, m_settings.pads);
+    return m_source.rows(m_settings);
+}
+
+PadsResult Conversion::write(QIODevice *out, const RowProgress &progress,
+                             const RowSink &alongside) const
+{
+    const std::unique_ptr<RowStream> r = rows();
+    if (!padsFits(r->size(), m_settings.pads))
+        return failure(pitchTooLargeMessage());
+    const QString layer = layerProblem(m_settings.pads);
+    if (!layer.isEmpty())
+        return failure(layer);
+    return writeRows(*r, m_settings.pads, out, progress, alongside);
+}
+
+FabResult Conversion::fabCheck(double minLineMils, double minSpaceMils,
+                               const std::atomic<bool> *cancel) const
+{
+    FabResult f;
+    // Formatting every item without a device: the count is the file's by construction.
+    const PadsResult counted = write(nullptr);
+    f.fab = kcore::fabCheck({counted.items, counted.bytes}, m_settings.pads, minLineMils);
+    f.spaces = checkSpaces(minSpaceMils, nullptr, cancel);
+    return f;
+}
+
+SpaceReport Conversion::checkSpaces(double minSpaceMils, bool *complete,
+                                    const std::atomic<bool> *cancel) const
+{
+    const std::unique_ptr<RowStream> r = rows();
+    if (!(m_settings.pads.pitch > 0) || !padsFits(r->size(), m_settings.pads))
+        return SpaceCheck(QSize(), m_settings.pads, minSpaceMils).finish();
+    return checkSpace(*r, m_settings.pads, minSpaceMils, cancel, complete);
 }
 
 } // namespace kcore

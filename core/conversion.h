@@ -1,8 +1,12 @@
-// The conversion both front ends drive: a source (a picture, or a page of a vector document),
-// the settings, the one check of whether a file can be written, and the black-and-white rows.
-// The window keeps the images it shows; kestrel-convert streams the rows into the writer.
+// The conversion both front ends drive: a source (a picture, or a page of a vector document) ->
+// grey -> black-and-white at the settings -> PADS lines, with the one check of whether a file can
+// be written and the fab check of what it holds. The window builds and shows the images;
+// kestrel-convert streams the rows straight into the writer.
 #pragma once
 
+#include "board/fabcheck.h"
+#include "board/spacecheck.h"
+#include "export/padswriter.h"
 #include "geometry/padssettings.h"
 #include "image/bwimage.h"
 #include "image/vectordocument.h"
@@ -11,13 +15,15 @@
 #include <QSize>
 #include <QString>
 
+#include <atomic>
 #include <memory>
 
 namespace kcore {
 
+// Every setting of a conversion. The threshold is pads.threshold: the clip and the smooth run
+// ends read the same one.
 struct ConversionSettings
 {
-    int threshold = 128;
     bool invert = false;
     // Pictures scale by whole percent; a vector page by any amount, exactly.
     double scalePercent = 100;
@@ -88,5 +94,99 @@ struct WriteCheck
 // settings allow one.
 WriteCheck checkWrite(const QString &widthText, int unit, const ConversionSettings &settings,
                       const Source &source, const QString &notBuilt = QString());
+
+// What the fab check finds: the file's budget and line against the board maker's limits, and the
+// spaces the copper closes or narrows.
+struct FabResult
+{
+    FabCheck fab;
+    SpaceReport spaces;
+};
+
+// One conversion: the source, its settings, and the images made from them, each kept while the
+// source and the settings it was made for hold. Copies share the images (the window hands a copy
+// to work off the GUI thread); only the original builds.
+class Conversion
+{
+public:
+    const Source &source() const { return m_source; }
+    // A new source: every image of the old one is dropped.
+    void setSource(const Source &source);
+    // A picture with the grey image made of it, which takes long enough for big pictures that
+    // the window makes it off the GUI thread.
+    void setPicture(const Source &picture, const QImage &grey);
+
+    const ConversionSettings &settings() const { return m_settings; }
+    void setSettings(const ConversionSettings &settings) { m_settings = settings; }
+    // The size of the black-and-white image at the settings.
+    QSize grid() const { return m_source.grid(m_settings); }
+
+    // The check before writing, for the width text as typed in its unit: the window's "no image"
+    // reason included once it has tried to build one.
+    WriteCheck check(const QString &widthText, int unit) const;
+
+    // A vector page drawn onto the grid at some settings: what drawPage() makes, anywhere.
+    struct Page
+    {
+        QImage colour;
+        QImage grey;
+        QString why; // when there is no grey image
+        QSize grid; // the settings it was drawn for
+        double perMil = 0;
+    };
+    // Whether the page drawn last is the one the settings ask for.
+    bool pageIsCurrent() const;
+    // The page at settings; safe on any thread.
+    static Page drawPage(const Source &source, const ConversionSettings &settings);
+    // Takes a drawing; one for other settings than the current ones is taken all the same, and
+    // drawn anew by the next pageIsCurrent() test.
+    void takePage(const Page &page);
+
+    // The images at the settings as last built: the picture or the drawn page, its grey image,
+    // the black-and-white image, and the grey levels on its grid for smooth edges.
+    const QImage &colour() const { return m_colour; }
+    const QImage &grey() const { return m_grey; }
+    const QImage &bw() const { return m_bw; }
+    const QImage &edges() const { return m_edges; }
+    // Why there is no black-and-white image although there is a source; empty otherwise.
+    const QString &problem() const { return m_problem; }
+    // No black-and-white image, for this reason.
+    void setNoImage(const QString &why);
+
+    // Clips the grey image at the settings (a page at 100 %, drawn at the scale already).
+    BwResult buildBw();
+    // The grey levels on the black-and-white grid while smooth edges are on; false when memory
+    // runs out for them, and the file would get pixel-grid ends.
+    bool buildEdges();
+    // Drops every image, keeping the source and the settings.
+    void dropImages();
+
+    // The black-and-white rows: those of the image built, else streamed from the source.
+    std::unique_ptr<RowStream> rows() const;
+    // The whole file; each row also goes to alongside. Stopped by progress, it fails with
+    // cancelledMessage().
+    PadsResult write(QIODevice *out, const RowProgress &progress = {},
+                     const RowSink &alongside = {}) const;
+    // What the file would hold, and the spaces: stops early, its result to be thrown away, once
+    // cancel is set.
+    FabResult fabCheck(double minLineMils, double minSpaceMils,
+                       const std::atomic<bool> *cancel = nullptr) const;
+    // The spaces alone, over the rows; complete is false when a row could not be had.
+    SpaceReport checkSpaces(double minSpaceMils, bool *complete = nullptr,
+                            const std::atomic<bool> *cancel = nullptr) const;
+
+private:
+    Source m_source;
+    ConversionSettings m_settings;
+    QImage m_colour, m_grey, m_bw, m_edges;
+    qint64 m_edgesKey = 0;
+    QString m_problem;
+    // The window's images are what is written, even when there is none; the converter holds no
+    // image and streams its rows from the source.
+    bool m_imagesHeld = false;
+    QSize m_pageGrid;
+    double m_pagePerMil = 0;
+    std::shared_ptr<BwBuilder> m_builder = std::make_shared<BwBuilder>();
+};
 
 } // namespace kcore

@@ -50,20 +50,40 @@ namespace {
 PadsResult writeImage(const QImage &bw, const PadsSettings &settings, QIODevice *out,
                       const QImage &edgeGrey, const RowProgress &progress = {})
 {
-    const QImage words = pixelWords(bw);
-    PadsWriter writer(words.size(), settings, out);
-    for (int y = 0; y < words.height(); ++y) {
-        if (progress && y % 64 == 0 && !progress(y))
-            return failure(cancelledMessage());
-        const std::optional<EdgeRow> edges = edgeRow(edgeGrey, words.size(), y, settings);
-        if (!writer.writeRow(reinterpret_cast<const quint32 *>(words.constScanLine(y)), y,
-                             edges ? &*edges : nullptr))
-            break;
-    }
-    return writer.finish();
+    ImageRows rows(bw, edgeGrey, settings);
+    return writeRows(rows, settings, out, progress);
 }
 
 } // namespace
+
+PadsResult writeRows(RowStream &rows, const PadsSettings &settings, QIODevice *out,
+                     const RowProgress &progress, const RowSink &alongside)
+{
+    PadsWriter writer(rows.size(), settings, out);
+    bool cancelled = false;
+    const bool all = forEachRow(rows, settings, [&](const quint32 *row, int y, const EdgeRow *e) {
+        if (progress && y % 64 == 0 && !progress(y)) {
+            cancelled = true;
+            return false;
+        }
+        if (!writer.writeRow(row, y, e))
+            return false;
+        if (alongside)
+            alongside(row, y, e);
+        return true;
+    });
+    if (cancelled)
+        return failure(cancelledMessage());
+    if (!all) {
+        PadsResult r = failure(QStringLiteral("there is not enough memory to draw the %1 x %2 "
+                                              "pixel page")
+                                       .arg(rows.size().width())
+                                       .arg(rows.size().height()));
+        r.rowsFailed = true;
+        return r;
+    }
+    return writer.finish();
+}
 
 QString cancelledMessage()
 {

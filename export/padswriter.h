@@ -55,6 +55,13 @@ using RowProgress = std::function<bool(int rows)>;
 PadsResult writePads(const QImage &bw, const PadsSettings &settings, QIODevice *out,
                      const QImage &edgeGrey = QImage(), const RowProgress &progress = {});
 QString cancelledMessage();
+
+// Each row as it is written, for work that rides along with the writer on the same rows.
+using RowSink = std::function<void(const quint32 *row, int y, const EdgeRow *edges)>;
+// The whole file from a stream of rows, as writePads() writes an image, each row also handed to
+// alongside. When a row cannot be had (memory for a drawn band), it fails with rowsFailed set.
+PadsResult writeRows(RowStream &rows, const PadsSettings &settings, QIODevice *out,
+                     const RowProgress &progress = {}, const RowSink &alongside = {});
 inline PadsResult writePads(const QImage &bw, double pitch, int layer, QIODevice *out)
 {
     return writePads(bw, PadsSettings{pitch, layer}, out);

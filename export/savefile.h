@@ -17,6 +17,9 @@ struct PadsResult
     QString message;
     qint64 items = 0;
     qint64 bytes = 0;
+    // The rows could not all be had (memory ran out drawing a band): the failure is the
+    // source's, not the device's.
+    bool rowsFailed = false;
 };
 
 // A failed result with its reason; never an empty message.
