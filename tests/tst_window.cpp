@@ -535,8 +535,12 @@ void TestWindow::unitChangeConvertsOnce()
     } steps[]
             = {{"rb_units_mm", "0.0508"}, {"rb_units_inch", "0.0020"}, {"rb_units_mils", "   2.0"}};
     for (const auto &s : steps) {
+        testsupport::PaintCounter counter(child<QFrame>(&w, "mainframe"));
         QTest::mouseClick(child<QRadioButton>(&w, s.button), Qt::LeftButton);
         QCOMPARE(width->text(), QString::fromLatin1(s.text));
+        // Each of the two buttons that toggle shows the new size; the converted text must not
+        // show it a third time.
+        QVERIFY2(counter.paints <= 2, qPrintable(QString::number(counter.paints)));
         QCOMPARE(text(&w, "lbl_ascsizemm"), mm);
         QCOMPARE(width->styleSheet(), QStringLiteral("background-color: white"));
         // Re-styling the field must not change its font.
