@@ -1154,6 +1154,17 @@ void TestWindow::vectorDocument()
     QThreadPool::globalInstance()->waitForDone();
     QCoreApplication::processEvents();
     QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=200 Heigth=80"));
+    // So does a picture opened meanwhile. Unlike new settings, it draws no page of its own that
+    // would replace the stale one, so that one must be dropped when it is done.
+    const QString picture = writePicture(redBlue(40, 20), QStringLiteral("meanwhile.png"));
+    typeLineWidth(w, QStringLiteral("0.008"));
+    Dialogs::setNextFileName(picture);
+    child<QAction>(&w, "actionOpen")->trigger();
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=40 Heigth=20"));
+    typeLineWidth(w, QStringLiteral("0.2"));
+    open(w, svg);
 
     // A PDF of two pages asks which; cancelling keeps what is open.
     QPdfWriter two(m_dir.filePath(QStringLiteral("two.pdf")));
