@@ -535,8 +535,12 @@ void TestWindow::unitChangeConvertsOnce()
     } steps[]
             = {{"rb_units_mm", "0.0508"}, {"rb_units_inch", "0.0020"}, {"rb_units_mils", "   2.0"}};
     for (const auto &s : steps) {
+        testsupport::PaintCounter counter(child<QFrame>(&w, "mainframe"));
         QTest::mouseClick(child<QRadioButton>(&w, s.button), Qt::LeftButton);
         QCOMPARE(width->text(), QString::fromLatin1(s.text));
+        // Each of the two buttons that toggle shows the new size; the converted text must not
+        // show it a third time.
+        QVERIFY2(counter.paints <= 2, qPrintable(QString::number(counter.paints)));
         QCOMPARE(text(&w, "lbl_ascsizemm"), mm);
         QCOMPARE(width->styleSheet(), QStringLiteral("background-color: white"));
         // Re-styling the field must not change its font.
@@ -1150,6 +1154,17 @@ void TestWindow::vectorDocument()
     QThreadPool::globalInstance()->waitForDone();
     QCoreApplication::processEvents();
     QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=200 Heigth=80"));
+    // So does a picture opened meanwhile. Unlike new settings, it draws no page of its own that
+    // would replace the stale one, so that one must be dropped when it is done.
+    const QString picture = writePicture(redBlue(40, 20), QStringLiteral("meanwhile.png"));
+    typeLineWidth(w, QStringLiteral("0.008"));
+    Dialogs::setNextFileName(picture);
+    child<QAction>(&w, "actionOpen")->trigger();
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=40 Heigth=20"));
+    typeLineWidth(w, QStringLiteral("0.2"));
+    open(w, svg);
 
     // A PDF of two pages asks which; cancelling keeps what is open.
     QPdfWriter two(m_dir.filePath(QStringLiteral("two.pdf")));
