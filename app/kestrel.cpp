@@ -114,16 +114,10 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
     budget_timer.setSingleShot(true);
     budget_timer.setInterval(60);
     connect(&budget_timer, &QTimer::timeout, this, &kestrel::count_budget);
-    connect(&budget_watcher, &QFutureWatcher<FabCount>::finished, this, &kestrel::show_fab_result);
-    connect(&draw_watcher, &QFutureWatcher<DrawnPage>::finished, this, &kestrel::show_drawn_page);
 }
 
-kestrel::~kestrel()
-{
-    // A check still running has nothing left to report to.
-    if (budget_cancel)
-        budget_cancel->store(true);
-}
+// Work still running off the GUI thread is abandoned by its job.
+kestrel::~kestrel() = default;
 
 QIcon kestrel::appIcon()
 {

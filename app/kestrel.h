@@ -7,15 +7,14 @@
 #include "board/spacecheck.h"
 #include "core/conversion.h"
 #include "image/bwimage.h"
+#include "job.h"
 #include "ui_kestrel.h"
 
-#include <QFutureWatcher>
 #include <QImage>
 #include <QMainWindow>
+#include <QPointer>
+#include <QProgressDialog>
 #include <QTimer>
-
-#include <atomic>
-#include <memory>
 
 class QActionGroup;
 class QLabel;
@@ -57,7 +56,7 @@ private:
     void open_picture(const QString &path);
     void open_document(const QString &path);
     bool draw_vector_page();
-    void show_drawn_page();
+    void show_drawn_page(const kcore::Conversion::Page &page);
     kcore::ConversionSettings conversion_settings() const;
     void take_settings();
     void build_bw_image();
@@ -68,7 +67,7 @@ private:
     void choose_fab_limits();
     void fit_to_size();
     void next_finding();
-    void show_fab_result();
+    void show_fab_result(const kcore::FabResult &r);
     void update_view();
     void board_options_changed();
     void update_edge_grey();
@@ -102,30 +101,39 @@ private:
     // not at every step of a threshold drag.
     QTimer budget_timer;
 
-    // The fab check runs off the GUI thread on copies of the image and the settings; each
-    // change of them starts a new generation, and only the newest one's result is shown.
-    struct FabCount
-    {
-        quint64 generation = 0;
-        kcore::FabResult result;
-    };
+    // Off the GUI thread, on copies of the images and the settings: the fab check, drawing a
+    // big page, opening and writing a big picture. Only the newest work's result is shown.
     double min_space_mils = kcore::defaultMinSpaceMils;
     QLabel *lbl_gaps = nullptr;
-    QFutureWatcher<FabCount> budget_watcher;
+    // Each change of the settings; the findings in the Board view are those of shown_generation.
     quint64 budget_generation = 0;
-    // Set when the settings of the running check no longer hold, so it stops early.
-    std::shared_ptr<std::atomic<bool>> budget_cancel;
-    quint64 shown_generation = 0; // the findings in the Board view are its
+    quint64 shown_generation = 0;
+    Job<kcore::FabResult> fab_job{this, [this](const kcore::FabResult &r) { show_fab_result(r); }};
 
-    // A big page is drawn off the GUI thread; only the drawing for the newest settings is shown.
     double vector_scale = 0; // a page's exact scale from Fit to Size; 0: the scale field's
-    struct DrawnPage
-    {
-        quint64 generation = 0;
-        kcore::Conversion::Page page;
-    };
-    QFutureWatcher<DrawnPage> draw_watcher;
-    quint64 draw_generation = 0;
-    QSize pending_grid;
+    Job<kcore::Conversion::Page> draw_job{
+            this, [this](const kcore::Conversion::Page &p) { show_drawn_page(p); }};
+    QSize pending_grid; // the drawing draw_job makes
     double pending_per_mil = 0;
+    // Generate pressed while the page was drawn: it writes the page once drawn.
+    bool generate_when_drawn = false;
+
+    struct Opened
+    {
+        QString path;
+        QImage picture;
+        QImage grey;
+        QString why;
+    };
+    void take_picture(const Opened &opened);
+    Job<Opened> open_job{this, [this](const Opened &o) { take_picture(o); }};
+    void write_file(const QString &name);
+    void show_written(const QString &name, const kcore::PadsResult &result);
+    Job<kcore::PadsResult> write_job{this, [this](const kcore::PadsResult &r) {
+                                         show_written(writing_to, r);
+                                     }};
+    QString writing_to;
+    // The progress of opening or writing a big picture, over the window.
+    QPointer<QProgressDialog> progress;
+    void show_progress(JobBase &job, const QString &label, qint64 maximum);
 };

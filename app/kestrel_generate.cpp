@@ -8,14 +8,12 @@
 #include "geometry/layers.h"
 #include "export/padswriter.h"
 #include "geometry/units.h"
-#include "offthread.h"
 #include "waitcursor.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QStatusBar>
 #include <QStyle>
-#include <QtConcurrent/QtConcurrentRun>
 
 // What the window says of a refusal: a message box's text and its detail for Generate, a line
 // for the status bar's fab check (empty: say nothing there).
@@ -60,11 +58,10 @@ kestrel::RefusalText kestrel::refusal_text(const kcore::WriteCheck &check, int s
 
 void kestrel::make_asc_slot()
 {
-    if (draw_watcher.isRunning()) {
-        // The page for the newest settings is still being drawn: write that one.
-        WaitCursor wait;
-        draw_watcher.waitForFinished();
-        show_drawn_page();
+    if (draw_job.isRunning()) {
+        // The page for the newest settings is still being drawn: that one is written, once drawn.
+        generate_when_drawn = true;
+        return;
     }
     line_pitch(); // refreshes the field's colour
     take_settings();
@@ -74,9 +71,8 @@ void kestrel::make_asc_slot()
         Dialogs::warning(this, t.text, t.detail);
         return;
     }
-    const QString picture_path = conversion.source().path();
-
     // Suggested: the picture's name with .asc, beside it. What the user types is used as typed.
+    const QString picture_path = conversion.source().path();
     QString suggestion;
     if (!picture_path.isEmpty()) {
         const QFileInfo picture(picture_path);
@@ -93,25 +89,38 @@ void kestrel::make_asc_slot()
                                  .arg(QDir::toNativeSeparators(name)));
         return;
     }
+    write_file(name);
+}
 
-    // A big picture is written by a worker behind a progress dialog whose Cancel leaves any old
-    // file as it was; the images are shared with it, not copied.
-    const kcore::Conversion snapshot = conversion;
-    const auto write = [&](const kcore::RowProgress &progress) {
-        return kcore::saveFile(name,
-                               [&](QIODevice *out) { return snapshot.write(out, progress); });
+void kestrel::write_file(const QString &name)
+{
+    // The images are shared with the work, not copied.
+    const auto write = [name, snapshot = conversion](JobControl &control) {
+        return kcore::saveFile(name, [&](QIODevice *out) {
+            return snapshot.write(out, [&control](int rows) {
+                control.report(rows);
+                return !control.stopped();
+            });
+        });
     };
-    const QSize grid = snapshot.bw().size();
-    const kcore::PadsResult result = qint64(grid.width()) * grid.height() < bigPicturePixels
-            ? write({})
-            : runOffGuiThread<kcore::PadsResult>(
-                    this, QStringLiteral("Writing %1").arg(QFileInfo(name).fileName()), grid.height(),
-                    true, [&](WorkProgress &work) {
-                        return write([&work](int rows) {
-                            work.done = rows;
-                            return !work.cancelled;
-                        });
-                    });
+    const QSize grid = conversion.bw().size();
+    if (qint64(grid.width()) * grid.height() < bigPicturePixels) {
+        JobControl here;
+        show_written(name, write(here));
+        return;
+    }
+    // A big picture is written behind a progress dialog whose Cancel leaves any old file as it
+    // was.
+    writing_to = name;
+    write_job.start(write);
+    show_progress(write_job, QStringLiteral("Writing %1").arg(QFileInfo(name).fileName()),
+                  grid.height());
+}
+
+void kestrel::show_written(const QString &name, const kcore::PadsResult &result)
+{
+    if (progress)
+        progress->close();
     if (!result.ok && result.message == kcore::cancelledMessage()) {
         statusBar()->showMessage(QStringLiteral("Cancelled: nothing was written to %1")
                                          .arg(QDir::toNativeSeparators(name)),
@@ -135,8 +144,7 @@ void kestrel::update_budget()
 {
     // Whatever was shown, or is being counted, belongs to settings that no longer hold.
     ++budget_generation;
-    if (budget_cancel)
-        budget_cancel->store(true);
+    fab_job.abandon();
     lbl_budget->setText(conversion.bw().isNull() ? QString() : QStringLiteral("Checking\u2026"));
     lbl_gaps->clear();
     ui.mainframe->setFindings({});
@@ -154,7 +162,7 @@ void kestrel::count_budget()
         lbl_gaps->hide();
         shown_generation = 0;
     };
-    if (conversion.source().isNull() || draw_watcher.isRunning()) {
+    if (conversion.source().isNull() || draw_job.isRunning()) {
         noCheck(QString()); // counted once the page is drawn
         return;
     }
@@ -164,22 +172,16 @@ void kestrel::count_budget()
         noCheck(refusal_text(check, ui.sb_scale->value()).status);
         return;
     }
-    // A copy: the images are shared, and a re-clip on this thread detaches from them.
-    const quint64 generation = budget_generation;
-    budget_cancel = std::make_shared<std::atomic<bool>>(false);
-    budget_watcher.setFuture(QtConcurrent::run([snapshot = conversion, generation,
-                                                minLine = min_line_mils, minSpace = min_space_mils,
-                                                cancel = budget_cancel] {
-        return FabCount{generation, snapshot.fabCheck(minLine, minSpace, cancel.get())};
-    }));
+    // A copy: the images are shared, and a re-clip on this thread detaches from them. A change
+    // of the settings abandons the check, which then stops within a few rows.
+    fab_job.start([snapshot = conversion, minLine = min_line_mils,
+                   minSpace = min_space_mils](JobControl &control) {
+        return snapshot.fabCheck(minLine, minSpace, control.stoppedFlag());
+    });
 }
 
-void kestrel::show_fab_result()
+void kestrel::show_fab_result(const kcore::FabResult &r)
 {
-    const FabCount count = budget_watcher.result();
-    const kcore::FabResult &r = count.result;
-    if (count.generation != budget_generation)
-        return; // a newer count is on its way
     lbl_budget->setText(kcore::fabSummary(r.fab) + QStringLiteral(", ")
                         + kcore::coverageSummary(r.spaces));
     lbl_budget->setToolTip(QStringLiteral("What Generate will write: ") + lbl_budget->text());
@@ -200,7 +202,7 @@ void kestrel::show_fab_result()
                            "Finding, F3)")
                     .arg(kcore::milsText(r.spaces.minSpaceMils)));
     lbl_gaps->show();
-    shown_generation = count.generation;
+    shown_generation = budget_generation;
     ui.mainframe->setFindings(r.spaces.findings);
     emit fabCheckShown();
 }

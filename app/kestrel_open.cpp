@@ -9,7 +9,6 @@
 #include "image/imagealloc.h"
 #include "image/picture.h"
 #include "image/vectordocument.h"
-#include "offthread.h"
 #include "waitcursor.h"
 
 #include <QActionGroup>
@@ -17,7 +16,6 @@
 #include <QImageReader>
 #include <QSignalBlocker>
 #include <QStatusBar>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <cmath>
 
@@ -41,37 +39,62 @@ void kestrel::open_picture(const QString &path)
         open_document(path);
         return;
     }
-    QImage loaded;
-    QImage grey;
-    QString why;
-    {
+    // Built before anything is replaced, so a failure keeps the previous picture whole.
+    const auto load = [path](JobControl &) {
+        Opened o;
+        o.path = path;
+        o.picture = kcore::loadPicture(path, &o.why);
+        o.grey = kcore::makeGrey(o.picture, &o.why);
+        return o;
+    };
+    // A big picture loads behind a busy dialog, so the window is seen to be at work. One past
+    // the bound is refused from its header at once.
+    const QSize declared = QImageReader(path).size();
+    const qint64 pixels = qint64(declared.width()) * declared.height();
+    if (pixels < bigPicturePixels || kcore::beyondPixelBound(declared)) {
+        JobControl here;
         WaitCursor wait;
-        // Built before anything is replaced, so a failure keeps the previous picture whole.
-        const auto load = [&] {
-            loaded = kcore::loadPicture(path, &why);
-            grey = kcore::makeGrey(loaded, &why);
-            return true;
-        };
-        // A big picture loads behind a busy dialog, so the window is seen to be at work. One past
-        // the bound is refused from its header at once.
-        const QSize declared = QImageReader(path).size();
-        const qint64 pixels = qint64(declared.width()) * declared.height();
-        if (pixels < bigPicturePixels || kcore::beyondPixelBound(declared))
-            load();
-        else
-            runOffGuiThread<bool>(this,
-                                  QStringLiteral("Opening %1").arg(QFileInfo(path).fileName()), 0,
-                                  false, [&](WorkProgress &) { return load(); });
-    }
-    if (grey.isNull()) {
-        Dialogs::warning(this, QStringLiteral("Could not load the file as image."), why);
+        take_picture(load(here));
         return;
     }
-    conversion.setPicture(kcore::Source::fromPicture(loaded, path), grey);
-    ++draw_generation; // a page still being drawn is no longer wanted
+    open_job.start(load);
+    show_progress(open_job, QStringLiteral("Opening %1").arg(QFileInfo(path).fileName()), 0);
+}
+
+void kestrel::take_picture(const Opened &o)
+{
+    if (progress)
+        progress->close();
+    if (o.grey.isNull()) {
+        Dialogs::warning(this, QStringLiteral("Could not load the file as image."), o.why);
+        return;
+    }
+    conversion.setPicture(kcore::Source::fromPicture(o.picture, o.path), o.grey);
+    draw_job.abandon(); // a page still being drawn is no longer wanted
+    generate_when_drawn = false;
     vector_scale = 0;
     ui.mainframe->fitBoard();
     asc_size_slot();
+}
+
+void kestrel::show_progress(JobBase &job, const QString &label, qint64 maximum)
+{
+    // Window-modal, so that nothing the work reads changes under it, and shown at once.
+    progress = new QProgressDialog(label, QCoreApplication::translate("kestrel", "Cancel"), 0,
+                                   maximum > 0 ? 1000 : 0, this);
+    progress->setAttribute(Qt::WA_DeleteOnClose);
+    progress->setWindowModality(Qt::WindowModal);
+    progress->setAutoClose(false);
+    progress->setAutoReset(false);
+    progress->setMinimumDuration(0);
+    if (maximum <= 0)
+        progress->setCancelButton(nullptr);
+    connect(progress, &QProgressDialog::canceled, &job, &JobBase::stop);
+    connect(&job, &JobBase::progressed, progress, [dialog = progress.data(), maximum](qint64 done) {
+        if (maximum > 0)
+            dialog->setValue(int(1000 * done / maximum));
+    });
+    progress->open();
 }
 
 void kestrel::open_document(const QString &path)
@@ -98,8 +121,8 @@ void kestrel::open_document(const QString &path)
     }
     conversion.setSource(opened);
     vector_scale = 0;
-    ++draw_generation;
-    pending_grid = QSize();
+    draw_job.abandon();
+    generate_when_drawn = false;
     ui.mainframe->fitBoard();
     asc_size_slot();
 }
@@ -125,41 +148,41 @@ bool kestrel::draw_vector_page()
     const kcore::ConversionSettings c = conversion.settings();
     const QSize grid = conversion.grid();
     const double perMil = kcore::vectorPixelsPerMil(c.scalePercent, c.pads.pitch);
-    if (draw_watcher.isRunning() && grid == pending_grid && perMil == pending_per_mil)
+    if (draw_job.isRunning() && grid == pending_grid && perMil == pending_per_mil)
         return false;
-    ++draw_generation;
-    const auto draw = [page = conversion.source(), c, generation = draw_generation] {
-        return DrawnPage{generation, kcore::Conversion::drawPage(page, c)};
+    const auto draw = [page = conversion.source(), c](JobControl &) {
+        return kcore::Conversion::drawPage(page, c);
     };
     // Nothing to draw at all takes no time; Generate and the status bar say why.
     if (qint64(grid.width()) * grid.height() < bigPicturePixels || grid.isEmpty()
         || kcore::beyondPixelBound(grid)) {
+        if (draw_job.isRunning()) {
+            draw_job.abandon();
+            statusBar()->clearMessage();
+        }
+        JobControl here;
         WaitCursor wait;
-        conversion.takePage(draw().page);
+        conversion.takePage(draw(here));
         return true;
     }
     pending_grid = grid;
     pending_per_mil = perMil;
-    draw_watcher.setFuture(QtConcurrent::run(draw));
+    draw_job.start(draw);
     statusBar()->showMessage(
             QStringLiteral("Drawing the page at %1 x %2 pixels\u2026").arg(grid.width()).arg(grid.height()));
     return false;
 }
 
-void kestrel::show_drawn_page()
+void kestrel::show_drawn_page(const kcore::Conversion::Page &page)
 {
-    const DrawnPage d = draw_watcher.result();
-    if (d.generation != draw_generation) {
-        // Settings changed meanwhile, and what they asked for was made on this thread: its
-        // fab check waited for this drawing, and the drawing's message is no longer true.
-        statusBar()->clearMessage();
-        update_budget();
-        return;
-    }
-    conversion.takePage(d.page);
+    conversion.takePage(page);
     statusBar()->clearMessage();
     build_bw_image();
     update_size_labels(); // shows the new image too
+    if (generate_when_drawn) {
+        generate_when_drawn = false;
+        make_asc_slot();
+    }
 }
 
 void kestrel::build_bw_image()
@@ -264,8 +287,7 @@ kcore::PadsSettings kestrel::pads_settings() const
     pads.layer = ui.sb_layer->value();
     pads.exactEnds = ui.actionExactEnds->isChecked();
     pads.format = ui.actionFormat94->isChecked() ? kcore::PadsFormat::V94 : kcore::PadsFormat::V20;
-    // Inches are written in mils: readers lose short pieces in files whose unit is the inch.
-    pads.metric = unit_index == kcore::UnitMillimetres;
+    pads.metric = kcore::writesMetric(unit_index);
     if (const QAction *kind = kind_group->checkedAction())
         pads.kind = kcore::LayerKind(kind->data().toInt());
     pads.smoothEdges = ui.actionSmoothEdges->isChecked();

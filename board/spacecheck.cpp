@@ -43,7 +43,7 @@ void mergeWidened(const Strokes &strokes, double h, std::vector<std::pair<double
 } // namespace
 
 SpaceCheck::SpaceCheck(const QSize &bw, const PadsSettings &settings, double minSpaceMils)
-    : m_g(settings), m_settings(settings), m_size(bw), m_pitch(settings.pitch * m_g.quantaPerMil()),
+    : m_g(settings), m_size(bw), m_pitch(settings.pitch * m_g.quantaPerMil()),
       m_width(double(m_g.width())), m_radius(m_width / 2),
       m_minSpace(minSpaceMils * m_g.quantaPerMil()), m_reach(m_width + m_minSpace)
 {

@@ -89,7 +89,6 @@ private:
     double crossArea(const Row &above, const Row &below) const;
 
     LineGeometry m_g;
-    PadsSettings m_settings;
     QSize m_size;
     double m_pitch; // quanta
     double m_width; // quanta

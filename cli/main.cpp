@@ -218,8 +218,7 @@ int parseArguments(const QStringList &arguments, Settings *s)
         s->conversion.pads.format
                 = f == QLatin1String("9.4") ? kcore::PadsFormat::V94 : kcore::PadsFormat::V20;
     }
-    // Inches are written in mils: readers lose short pieces in files whose unit is the inch.
-    s->conversion.pads.metric = unit == kcore::UnitMillimetres;
+    s->conversion.pads.metric = kcore::writesMetric(unit);
     if (parser.isSet(Option::layerKind)) {
         const QString k = parser.value(Option::layerKind);
         if (!kcore::kindFromKey(k, &s->conversion.pads.kind)) {

@@ -60,4 +60,11 @@ SizeTexts actualSizeTexts(const QSize &bw, const PadsSettings &settings);
 // whole.
 QString milsText(double mils);
 
+// Whether a 9.4 file for a width typed in unit is written in millimetres. Inches are written in
+// mils: readers lose short pieces in files whose unit is the inch.
+inline bool writesMetric(int unit)
+{
+    return unit == UnitMillimetres;
+}
+
 } // namespace kcore

@@ -342,7 +342,9 @@ void TestLimits::scaleBeyondBoundIsSteppedBack()
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     Dialogs::setNextFileName(path);
-    w.findChild<QAction *>("actionOpen")->trigger();
+    w.findChild<QAction *>("actionOpen")->trigger(); // 11 megapixels: opened off the GUI thread
+    QTRY_COMPARE(w.findChild<QLabel *>("lbl_info")->text(),
+                 QStringLiteral("Width=3300 Heigth=3300"));
     w.findChild<QRadioButton *>("rb_bandw")->click();
     auto *scale = w.findChild<QSpinBox *>("sb_scale");
     Dialogs::reset();
@@ -471,36 +473,33 @@ void TestLimits::bigPictureShowsProgressAndCancels()
     QVERIFY(testsupport::writeFile(out, old));
     const auto isProgress = [](QWidget *m) { return qobject_cast<QProgressDialog *>(m); };
 
+    // The window keeps handling events meanwhile: nothing waits on the GUI thread.
     kestrel w;
     w.show();
     QString opening;
-    {
-        const auto watch = testsupport::onNextModal(
-                [&opening](QWidget *m) {
-                    opening = static_cast<QProgressDialog *>(m)->labelText();
-                },
-                10000, isProgress);
-        Dialogs::setNextFileName(in);
-        w.findChild<QAction *>("actionOpen")->trigger();
-    }
-    QCOMPARE(opening, QStringLiteral("Opening big.png"));
-    QCOMPARE(w.findChild<QLabel *>("lbl_info")->text(), QStringLiteral("Width=3000 Heigth=3000"));
+    const auto openWatch = testsupport::onNextModal(
+            [&opening](QWidget *m) { opening = static_cast<QProgressDialog *>(m)->labelText(); },
+            10000, isProgress);
+    Dialogs::setNextFileName(in);
+    w.findChild<QAction *>("actionOpen")->trigger();
+    QTRY_COMPARE(opening, QStringLiteral("Opening big.png"));
+    QTRY_COMPARE(w.findChild<QLabel *>("lbl_info")->text(),
+                 QStringLiteral("Width=3000 Heigth=3000"));
+    QTRY_VERIFY(!QApplication::activeModalWidget());
 
     QString writing;
-    {
-        const auto watch = testsupport::onNextModal(
-                [&writing](QWidget *m) {
-                    auto *progress = static_cast<QProgressDialog *>(m);
-                    writing = progress->labelText();
-                    QTest::mouseClick(progress->findChild<QPushButton *>(), Qt::LeftButton);
-                },
-                10000, isProgress);
-        Dialogs::setNextFileName(out);
-        QTest::mouseClick(w.findChild<QPushButton *>("pb_generate"), Qt::LeftButton);
-    }
-    QCOMPARE(writing, QStringLiteral("Writing big.asc"));
-    QVERIFY2(w.statusBar()->currentMessage().startsWith(QLatin1String("Cancelled")),
-             qPrintable(w.statusBar()->currentMessage()));
+    const auto writeWatch = testsupport::onNextModal(
+            [&writing](QWidget *m) {
+                auto *progress = static_cast<QProgressDialog *>(m);
+                writing = progress->labelText();
+                QTest::mouseClick(progress->findChild<QPushButton *>(), Qt::LeftButton);
+            },
+            10000, isProgress);
+    Dialogs::setNextFileName(out);
+    QTest::mouseClick(w.findChild<QPushButton *>("pb_generate"), Qt::LeftButton);
+    QTRY_COMPARE(writing, QStringLiteral("Writing big.asc"));
+    QTRY_VERIFY2(w.statusBar()->currentMessage().startsWith(QLatin1String("Cancelled")),
+                 qPrintable(w.statusBar()->currentMessage()));
     QFile f(out);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), old);
