@@ -34,7 +34,15 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
     setWindowIcon(appIcon());
     // Re-polishing for its colour would otherwise give the field the application's font.
     ui.le_linewidth->setFont(compact);
+    build_status_bar(compact);
+    build_board_menu();
+    load_board_options();
+    ui.lbl_status->setText(QString());
+    connect_controls();
+}
 
+void kestrel::build_status_bar(const QFont &compact)
+{
     // The fab check sits left of the permanent label; the warning shows only when it applies.
     lbl_budget = new QLabel(this);
     lbl_budget->setObjectName(QStringLiteral("lbl_budget"));
@@ -55,11 +63,10 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
     lbl_gaps->hide();
     lbl_freeware = new QLabel(QStringLiteral("Freeware - www.marrowby.example"), this);
     statusBar()->addPermanentWidget(lbl_freeware);
+}
 
-    // A plain entry on the menu bar that acts at once, beside the File menu.
-    auto *helpAction = new QAction(tr("Help"), this);
-    ui.menubar->addAction(helpAction);
-
+void kestrel::build_board_menu()
+{
     // The file layout, and the kind of layer the artwork goes on, each one choice of several.
     format_group = new QActionGroup(this);
     format_group->addAction(ui.actionFormat20);
@@ -79,10 +86,13 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
             ui.menu_LayerKind->addSeparator();
     }
     ui.menu_LayerKind->actions().first()->setToolTip(kcore::layerNumbering());
-    load_board_options();
+}
 
-    ui.lbl_status->setText(QString());
-
+void kestrel::connect_controls()
+{
+    // A plain entry on the menu bar that acts at once, beside the File menu.
+    auto *helpAction = new QAction(tr("Help"), this);
+    ui.menubar->addAction(helpAction);
     // Connected last, once every control holds its start value, so nothing runs while building.
     connect(ui.actionOpen, &QAction::triggered, this, &kestrel::file_open);
     connect(ui.actionQuit, &QAction::triggered, this, &kestrel::quit_slot);

@@ -53,6 +53,9 @@ public slots:
     void help_slot();
 
 private:
+    void build_status_bar(const QFont &compact);
+    void build_board_menu();
+    void connect_controls();
     void open_picture(const QString &path);
     void open_document(const QString &path);
     bool draw_vector_page();

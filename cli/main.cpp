@@ -141,6 +141,120 @@ bool readInt(const QCommandLineParser &parser, const QCommandLineOption &option,
 }
 
 // Fills settings from the command line; returns an exit code when the run should stop here.
+// The conversion's settings: false, having said why, when one is refused.
+bool readConversion(const QCommandLineParser &parser, Settings *s)
+{
+    s->conversion.invert = parser.isSet(Option::invert);
+    s->quiet = parser.isSet(Option::quiet);
+    s->strict = parser.isSet(Option::strict);
+    s->conversion.pads.exactEnds = parser.isSet(Option::exactEnds);
+    s->conversion.pads.smoothEdges = parser.isSet(Option::smoothEdges);
+    int scale = 100;
+    int page = 1;
+    if (!readInt(parser, Option::threshold, 0, 255, &s->conversion.pads.threshold)
+        || !readInt(parser, Option::scale, 1, 500, &scale)
+        || !readInt(parser, Option::layer, 0, 250, &s->conversion.pads.layer)
+        || !readInt(parser, Option::page, 1, 1000000, &page))
+        return false;
+    s->conversion.scalePercent = scale;
+    s->page = page - 1;
+
+    int unit = kcore::UnitMils;
+    if (parser.isSet(Option::unit)) {
+        const QString u = parser.value(Option::unit);
+        const QStringList names
+                = {QStringLiteral("mils"), QStringLiteral("mm"), QStringLiteral("inch")};
+        unit = names.indexOf(u);
+        if (unit < 0) {
+            say(QStringLiteral("--unit takes mils, mm or inch, not \"%1\"").arg(u));
+            return false;
+        }
+    }
+    const QString width = parser.isSet(Option::lineWidth) ? parser.value(Option::lineWidth)
+                                                          : QStringLiteral("2");
+    s->width = width;
+    s->conversion.pads.pitch = kcore::linePitch(width, unit);
+    if (parser.isSet(Option::format)) {
+        const QString f = parser.value(Option::format);
+        if (f != QLatin1String("2.0") && f != QLatin1String("9.4")) {
+            say(QStringLiteral("--format takes 2.0 or 9.4, not \"%1\"").arg(f));
+            return false;
+        }
+        s->conversion.pads.format
+                = f == QLatin1String("9.4") ? kcore::PadsFormat::V94 : kcore::PadsFormat::V20;
+    }
+    s->conversion.pads.metric = kcore::writesMetric(unit);
+    if (parser.isSet(Option::layerKind)) {
+        const QString k = parser.value(Option::layerKind);
+        if (!kcore::kindFromKey(k, &s->conversion.pads.kind)) {
+            say(QStringLiteral("--layer-kind takes %1, not \"%2\"").arg(kindKeys(), k));
+            return false;
+        }
+    }
+    // The settings alone, before any file is read.
+    const kcore::WriteCheck check = kcore::checkWrite(width, unit, s->conversion, {});
+    if (check.refusal == kcore::Refusal::LineWidth || check.refusal == kcore::Refusal::Layer) {
+        say((check.refusal == kcore::Refusal::Layer ? QStringLiteral("--layer: ")
+                                                    : QStringLiteral("--line-width: "))
+            + QString(check.why).replace('\n', ' '));
+        return false;
+    }
+    s->unit = unit;
+    return true;
+}
+
+// The fab limits, the fit and the output: false, having said why, when one is refused.
+bool readLimits(const QCommandLineParser &parser, Settings *s)
+{
+    const int unit = s->unit;
+    const auto readLength = [&](const QCommandLineOption &option, double *mils) {
+        if (!parser.isSet(option))
+            return true;
+        const QString text = parser.value(option);
+        bool isNumber = false;
+        const double v = kcore::linePitch(text, unit, &isNumber);
+        if (!isNumber || !(v > 0)) {
+            say(QStringLiteral("--%1 takes a length greater than 0, not \"%2\"")
+                        .arg(nameOf(option), text));
+            return false;
+        }
+        *mils = v;
+        return true;
+    };
+    if (!readLength(Option::minLine, &s->minLineMils)
+        || !readLength(Option::minSpace, &s->minSpaceMils)
+        || !readLength(Option::fitWidth, &s->fitMils)
+        || !readLength(Option::fitHeight, &s->fitMils))
+        return false;
+    // The check pairs every row with the rows a line and the space can reach across: a space of
+    // metres would pair every row with every other.
+    if (s->minSpaceMils > kcore::maxMinSpaceMils) {
+        say(QStringLiteral("--min-space takes at most %1 mil (%2 mm), not \"%3\"")
+                    .arg(kcore::maxMinSpaceMils)
+                    .arg(kcore::maxMinSpaceMils * kcore::mmPerMil)
+                    .arg(parser.value(Option::minSpace)));
+        return false;
+    }
+    const bool fitWidth = parser.isSet(Option::fitWidth);
+    s->fitHeight = parser.isSet(Option::fitHeight);
+    if (fitWidth && s->fitHeight) {
+        say(QStringLiteral("--fit-width and --fit-height cannot be used together"));
+        return false;
+    }
+    if ((fitWidth || s->fitHeight) && parser.isSet(Option::scale)) {
+        say(QStringLiteral("--%1 chooses the scale; it cannot be used with --scale")
+                    .arg(nameOf(fitWidth ? Option::fitWidth : Option::fitHeight)));
+        return false;
+    }
+    if (s->output != QLatin1String("-") && kcore::isSameFile(s->input, s->output)) {
+        say(QStringLiteral("%1 is the input picture itself; writing it would destroy the "
+                           "picture")
+                    .arg(s->output));
+        return false;
+    }
+    return true;
+}
+
 int parseArguments(const QStringList &arguments, Settings *s)
 {
     QCommandLineParser parser;
@@ -179,107 +293,8 @@ int parseArguments(const QStringList &arguments, Settings *s)
     }
     s->input = files[0];
     s->output = files[1];
-    s->conversion.invert = parser.isSet(Option::invert);
-    s->quiet = parser.isSet(Option::quiet);
-    s->strict = parser.isSet(Option::strict);
-    s->conversion.pads.exactEnds = parser.isSet(Option::exactEnds);
-    s->conversion.pads.smoothEdges = parser.isSet(Option::smoothEdges);
-    int scale = 100;
-    int page = 1;
-    if (!readInt(parser, Option::threshold, 0, 255, &s->conversion.pads.threshold)
-        || !readInt(parser, Option::scale, 1, 500, &scale)
-        || !readInt(parser, Option::layer, 0, 250, &s->conversion.pads.layer)
-        || !readInt(parser, Option::page, 1, 1000000, &page))
+    if (!readConversion(parser, s) || !readLimits(parser, s))
         return ExitUsage;
-    s->conversion.scalePercent = scale;
-    s->page = page - 1;
-
-    int unit = kcore::UnitMils;
-    if (parser.isSet(Option::unit)) {
-        const QString u = parser.value(Option::unit);
-        const QStringList names
-                = {QStringLiteral("mils"), QStringLiteral("mm"), QStringLiteral("inch")};
-        unit = names.indexOf(u);
-        if (unit < 0) {
-            say(QStringLiteral("--unit takes mils, mm or inch, not \"%1\"").arg(u));
-            return ExitUsage;
-        }
-    }
-    const QString width = parser.isSet(Option::lineWidth) ? parser.value(Option::lineWidth)
-                                                          : QStringLiteral("2");
-    s->width = width;
-    s->conversion.pads.pitch = kcore::linePitch(width, unit);
-    if (parser.isSet(Option::format)) {
-        const QString f = parser.value(Option::format);
-        if (f != QLatin1String("2.0") && f != QLatin1String("9.4")) {
-            say(QStringLiteral("--format takes 2.0 or 9.4, not \"%1\"").arg(f));
-            return ExitUsage;
-        }
-        s->conversion.pads.format
-                = f == QLatin1String("9.4") ? kcore::PadsFormat::V94 : kcore::PadsFormat::V20;
-    }
-    s->conversion.pads.metric = kcore::writesMetric(unit);
-    if (parser.isSet(Option::layerKind)) {
-        const QString k = parser.value(Option::layerKind);
-        if (!kcore::kindFromKey(k, &s->conversion.pads.kind)) {
-            say(QStringLiteral("--layer-kind takes %1, not \"%2\"").arg(kindKeys(), k));
-            return ExitUsage;
-        }
-    }
-    // The settings alone, before any file is read.
-    const kcore::WriteCheck check = kcore::checkWrite(width, unit, s->conversion, {});
-    if (check.refusal == kcore::Refusal::LineWidth || check.refusal == kcore::Refusal::Layer) {
-        say((check.refusal == kcore::Refusal::Layer ? QStringLiteral("--layer: ")
-                                                    : QStringLiteral("--line-width: "))
-            + QString(check.why).replace('\n', ' '));
-        return ExitUsage;
-    }
-    s->unit = unit;
-    const auto readLength = [&](const QCommandLineOption &option, double *mils) {
-        if (!parser.isSet(option))
-            return true;
-        const QString text = parser.value(option);
-        bool isNumber = false;
-        const double v = kcore::linePitch(text, unit, &isNumber);
-        if (!isNumber || !(v > 0)) {
-            say(QStringLiteral("--%1 takes a length greater than 0, not \"%2\"")
-                        .arg(nameOf(option), text));
-            return false;
-        }
-        *mils = v;
-        return true;
-    };
-    if (!readLength(Option::minLine, &s->minLineMils)
-        || !readLength(Option::minSpace, &s->minSpaceMils)
-        || !readLength(Option::fitWidth, &s->fitMils)
-        || !readLength(Option::fitHeight, &s->fitMils))
-        return ExitUsage;
-    // The check pairs every row with the rows a line and the space can reach across: a space of
-    // metres would pair every row with every other.
-    if (s->minSpaceMils > kcore::maxMinSpaceMils) {
-        say(QStringLiteral("--min-space takes at most %1 mil (%2 mm), not \"%3\"")
-                    .arg(kcore::maxMinSpaceMils)
-                    .arg(kcore::maxMinSpaceMils * kcore::mmPerMil)
-                    .arg(parser.value(Option::minSpace)));
-        return ExitUsage;
-    }
-    const bool fitWidth = parser.isSet(Option::fitWidth);
-    s->fitHeight = parser.isSet(Option::fitHeight);
-    if (fitWidth && s->fitHeight) {
-        say(QStringLiteral("--fit-width and --fit-height cannot be used together"));
-        return ExitUsage;
-    }
-    if ((fitWidth || s->fitHeight) && parser.isSet(Option::scale)) {
-        say(QStringLiteral("--%1 chooses the scale; it cannot be used with --scale")
-                    .arg(nameOf(fitWidth ? Option::fitWidth : Option::fitHeight)));
-        return ExitUsage;
-    }
-    if (s->output != QLatin1String("-") && kcore::isSameFile(s->input, s->output)) {
-        say(QStringLiteral("%1 is the input picture itself; writing it would destroy the "
-                           "picture")
-                    .arg(s->output));
-        return ExitUsage;
-    }
     return -1;
 }
 
