@@ -3,8 +3,8 @@
 // findings ringed on it.
 #pragma once
 
-#include "board/spacecheck.h"
 #include "board/boardimage.h"
+#include "board/spacecheck.h"
 
 #include <QFrame>
 #include <QImage>

@@ -68,8 +68,8 @@ int pageNumber(QWidget *parent, const QString &document, int pages)
     bool ok = false;
     const int page = QInputDialog::getInt(
             parent, QStringLiteral("Choose a Page"),
-            QStringLiteral("%1 has %2 pages. Convert page:").arg(document).arg(pages), 1, 1,
-            pages, 1, &ok);
+            QStringLiteral("%1 has %2 pages. Convert page:").arg(document).arg(pages), 1, 1, pages,
+            1, &ok);
     return ok ? page - 1 : -1;
 }
 

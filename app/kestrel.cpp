@@ -1,9 +1,9 @@
 // The main window's shell: construction, wiring of the controls, quitting and the help dialog.
 #include "kestrel.h"
 
+#include "core/fit.h"
 #include "dialogs.h"
 #include "geometry/layers.h"
-#include "core/fit.h"
 #include "geometry/units.h"
 #include "ui_fablimits.h"
 #include "ui_fittosize.h"

@@ -5,8 +5,8 @@
 #include "kestrel.h"
 
 #include "dialogs.h"
-#include "geometry/layers.h"
 #include "export/padswriter.h"
+#include "geometry/layers.h"
 #include "geometry/units.h"
 #include "waitcursor.h"
 

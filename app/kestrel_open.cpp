@@ -168,8 +168,9 @@ bool kestrel::draw_vector_page()
     pending_grid = grid;
     pending_per_mil = perMil;
     draw_job.start(draw);
-    statusBar()->showMessage(
-            QStringLiteral("Drawing the page at %1 x %2 pixels\u2026").arg(grid.width()).arg(grid.height()));
+    statusBar()->showMessage(QStringLiteral("Drawing the page at %1 x %2 pixels\u2026")
+                                     .arg(grid.width())
+                                     .arg(grid.height()));
     return false;
 }
 
@@ -260,9 +261,10 @@ void kestrel::asc_size_slot()
     build_bw_image();
     update_size_labels(); // shows the new image too
     if (allowed != asked && allowed > 0)
-        Dialogs::warning(this,
-                         kcore::tooManyPixelsMessage(asked, request)
-                                 + QStringLiteral("\nThe scale has been set to %1 %.").arg(allowed));
+        Dialogs::warning(
+                this,
+                kcore::tooManyPixelsMessage(asked, request)
+                        + QStringLiteral("\nThe scale has been set to %1 %.").arg(allowed));
 }
 
 void kestrel::display_what_slot()

@@ -378,12 +378,12 @@ void SpaceCheckBeside::handOver()
         m_pairing.get(); // the other block is free again
     if (m_filled == 0)
         return;
-    m_pairing = std::async(std::launch::async,
-                           [this, block = &m_blocks[size_t(m_filling)], first = m_next,
-                            rows = m_filled] {
-                               for (int i = 0; i < rows; ++i)
-                                   m_check.addStrokes(first + i, &(*block)[size_t(i)]);
-                           });
+    m_pairing = std::async(
+            std::launch::async,
+            [this, block = &m_blocks[size_t(m_filling)], first = m_next, rows = m_filled] {
+                for (int i = 0; i < rows; ++i)
+                    m_check.addStrokes(first + i, &(*block)[size_t(i)]);
+            });
     m_next += m_filled;
     m_filled = 0;
     m_filling ^= 1;

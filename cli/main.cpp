@@ -2,9 +2,9 @@
 #include "board/fabcheck.h"
 #include "board/spacecheck.h"
 #include "core/conversion.h"
-#include "geometry/layers.h"
-#include "export/padswriter.h"
 #include "core/fit.h"
+#include "export/padswriter.h"
+#include "geometry/layers.h"
 #include "geometry/units.h"
 #include "image/bwimage.h"
 #include "image/picture.h"
@@ -380,8 +380,8 @@ int judgeStrictly(const Settings &s, const kcore::Conversion &conversion,
 }
 
 // The summary of a file written, and the warnings of its fab check.
-void report(const Settings &s, const kcore::Conversion &conversion,
-            const kcore::PadsResult &result, const kcore::SpaceReport &spaces)
+void report(const Settings &s, const kcore::Conversion &conversion, const kcore::PadsResult &result,
+            const kcore::SpaceReport &spaces)
 {
     const kcore::PadsSettings &pads = conversion.settings().pads;
     const QSize size = conversion.grid();

@@ -153,8 +153,8 @@ Conversion::Page Conversion::drawPage(const Source &source, const ConversionSett
     d.colour = source.colour(settings);
     d.grey = makeGrey(d.colour, &d.why);
     if (d.colour.isNull())
-        d.why = allocationProblem(QStringLiteral("the drawn page"), d.grid.width(),
-                                  d.grid.height(), QImage::Format_RGB32);
+        d.why = allocationProblem(QStringLiteral("the drawn page"), d.grid.width(), d.grid.height(),
+                                  QImage::Format_RGB32);
     return d;
 }
 
@@ -178,8 +178,8 @@ BwResult Conversion::buildBw()
 {
     // A page is drawn onto the grid itself, so it is clipped as it is.
     const int scale = m_source.isVector() ? 100 : wholePercent(m_settings.scalePercent);
-    const BwResult built = m_builder->build(m_grey, m_settings.pads.threshold, m_settings.invert,
-                                            scale, m_bw);
+    const BwResult built
+            = m_builder->build(m_grey, m_settings.pads.threshold, m_settings.invert, scale, m_bw);
     m_problem = built ? QString() : built.why;
     if (!built)
         m_bw = QImage();

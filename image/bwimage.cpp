@@ -100,7 +100,8 @@ BwResult BwBuilder::build(const QImage &grey, int threshold, bool invert, int sc
                           QImage &bw)
 {
     if (!scaleWithinLimit(grey.size(), scalePercent))
-        return {false, tooManyPixelsMessage(scalePercent, scaledRequest(grey.size(), scalePercent))};
+        return {false,
+                tooManyPixelsMessage(scalePercent, scaledRequest(grey.size(), scalePercent))};
     if (grey.isNull() || grey.cacheKey() != m_greyKey || scalePercent != m_scale) {
         m_scaled = scaleGrey(grey, scalePercent);
         m_greyKey = grey.cacheKey();

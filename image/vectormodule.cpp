@@ -17,8 +17,8 @@ extern "C" Q_DECL_EXPORT kcore::VectorDocument *
 kestrel_open_vector(const QString *path, const QByteArray *data, int kind, int page, QString *why)
 {
     const QString name = path ? *path : QString();
-    std::unique_ptr<kcore::VectorDocument> document
-            = kind == kcore::VectorDocument::Svg ? kcore::openSvg(name, data, page, why)
-                                                 : kcore::openPdf(name, data, page, why);
+    std::unique_ptr<kcore::VectorDocument> document = kind == kcore::VectorDocument::Svg
+            ? kcore::openSvg(name, data, page, why)
+            : kcore::openPdf(name, data, page, why);
     return document.release();
 }
