@@ -144,6 +144,10 @@ public:
                     QImage::Format_ARGB32_Premultiplied);
         cairo_surface_t *surface = cairo_image_surface_create_for_data(
                 fine.bits(), CAIRO_FORMAT_ARGB32, width, rows * k, int(fine.bytesPerLine()));
+        // The rows are made taller by the surface, not the drawing's transform: under a scale
+        // that is not the same both ways, librsvg measures text k times too wide, so centred
+        // and right-aligned text and every span after the first move right.
+        cairo_surface_set_device_scale(surface, 1, k);
         cairo_t *cr = cairo_create(surface);
         // What cannot be drawn stays paper: librsvg stops only at an element it cannot draw at
         // all, keeping what it drew before.
@@ -154,6 +158,7 @@ public:
             // that reach the band, every pixel of which it sets.
             if (!slot.recording || slot.recordedAt != pixelsPerMil)
                 record(slot, pixelsPerMil);
+            cairo_scale(cr, 1, 1.0 / k);
             cairo_set_source_surface(cr, slot.recording, 0, -double(top) * k);
             cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
             cairo_paint(cr);
@@ -164,7 +169,6 @@ public:
             break;
         case Drawing::Whole:
             fine.fill(Qt::transparent);
-            cairo_scale(cr, 1, k);
             cairo_translate(cr, 0, -double(top));
             draw(slot.handle, cr, pixelsPerMil);
             break;
@@ -192,12 +196,14 @@ private:
     }
 
     // Drawing rows [first, first + count) of the page, svgSubrows to a row of the grid, into
-    // cr's rows from 0, a piece of at most layerBytes at a time: each piece is the viewport of
-    // the wrapped document, its page moved up by the rows above the piece.
+    // cr's rows from 0 (its surface svgSubrows rows to a unit down), a piece of at most
+    // layerBytes at a time: each piece is the viewport of the wrapped document, its page moved
+    // up by the rows above the piece.
     void drawPieces(RsvgHandle *handle, cairo_t *cr, int width, int first, int count,
                     double pixelsPerMil) const
     {
         const double fx = pixelsPerMil * milsPerSvgPixel, fy = fx * svgSubrows;
+        constexpr double k = svgSubrows;
         const int piece
                 = int(qBound(qsizetype(1), layerBytes / (4 * qsizetype(width)), qsizetype(count)));
         for (int r = 0; r < count; r += piece) {
@@ -213,10 +219,10 @@ private:
             cairo_save(cr);
             // The root is not clipped to its viewport: what reaches past the piece is the next
             // piece's to draw.
-            cairo_rectangle(cr, 0, r, width, n);
+            cairo_rectangle(cr, 0, r / k, width, n / k);
             cairo_clip(cr);
-            cairo_translate(cr, 0, r);
-            cairo_scale(cr, fx, fy);
+            cairo_translate(cr, 0, r / k);
+            cairo_scale(cr, fx, fx);
             renderDocument(handle, cr, {0, 0, width / fx, n / fy});
             cairo_restore(cr);
         }
@@ -230,10 +236,11 @@ private:
             cairo_surface_destroy(slot.recording);
         slot.recording = cairo_recording_surface_create(CAIRO_CONTENT_COLOR_ALPHA, nullptr);
         slot.recordedAt = pixelsPerMil;
+        cairo_surface_set_device_scale(slot.recording, 1, svgSubrows);
         cairo_t *cr = cairo_create(slot.recording);
-        cairo_scale(cr, 1, svgSubrows);
         draw(slot.handle, cr, pixelsPerMil);
         cairo_destroy(cr);
+        cairo_surface_set_device_scale(slot.recording, 1, 1);
     }
 
     // A handle (and its recording) is not to be used from two threads at once: two bands drawn
@@ -490,16 +497,26 @@ std::unique_ptr<VectorDocument> openSvg(const QString &path, const QByteArray *d
             w = absolutePixels(width);
         if (hasHeight && absolutePixels(height) > 0)
             h = absolutePixels(height);
-    } else {
-        // No width and height, or percentages of a viewport there is none of: the viewBox's
-        // numbers are then pixels.
-        if (!hasViewBox) {
-            g_object_unref(handle);
-            return fail(QStringLiteral("The SVG document gives no size: it has neither a width "
-                                       "and height in absolute units nor a viewBox."));
+    } else if (hasViewBox && viewBox.width > 0 && viewBox.height > 0) {
+        // A side left out, or a percentage of a viewport there is none of, follows the other
+        // side by the viewBox's proportions, as librsvg sizes the page it draws; with neither
+        // side, the viewBox's numbers are pixels.
+        const double givenWidth = hasWidth ? absolutePixels(width) : 0;
+        const double givenHeight = hasHeight ? absolutePixels(height) : 0;
+        if (givenWidth > 0) {
+            w = givenWidth;
+            h = w * viewBox.height / viewBox.width;
+        } else if (givenHeight > 0) {
+            h = givenHeight;
+            w = h * viewBox.width / viewBox.height;
+        } else {
+            w = viewBox.width;
+            h = viewBox.height;
         }
-        w = viewBox.width;
-        h = viewBox.height;
+    } else {
+        g_object_unref(handle);
+        return fail(QStringLiteral("The SVG document gives no size: it has neither a width "
+                                   "and height in absolute units nor a viewBox."));
     }
     if (!(w > 0 && h > 0 && std::isfinite(w) && std::isfinite(h))) {
         g_object_unref(handle);
