@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QImageWriter>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -145,8 +146,12 @@ void TestPicture::vectorPageOfAnyHeight_data()
     // image tall; over 1024 columns, a band with layers is drawn in pieces.
     QTest::addColumn<QString>("ink");
     QTest::addColumn<QSizeF>("pageMm");
-    QTest::addColumn<QSize>("grid"); // at 1 mil
-    QTest::addColumn<bool>("utf16");
+    QTest::addColumn<QSize>("grid");
+    QTest::addColumn<double>("pitch"); // mils
+    // How the document is stored: "UTF-16", "gzip" (.svgz), or as UTF-8 text.
+    QTest::addColumn<QString>("encoding");
+    // The root element around {ink}, sized as the row says; empty: in mm, with a viewBox of mm.
+    QTest::addColumn<QString>("root");
     const QString rects = QStringLiteral("<rect width='{w}' height='{top}'/>"
                                          "<rect y='{bottom}' width='{w}' height='{top}'/>");
     const QString mask = QStringLiteral("<mask id='m'><rect width='{w}' height='{h}' fill='white'/>"
@@ -156,13 +161,48 @@ void TestPicture::vectorPageOfAnyHeight_data()
     const QString filter = QStringLiteral("<filter id='f'><feGaussianBlur stdDeviation='0.001'/>"
                                           "</filter><g filter='url(#f)'>")
             + rects + QStringLiteral("</g>");
-    QTest::newRow("no layers, 8662 rows") << rects << QSizeF(1, 220) << QSize(40, 8662) << false;
-    QTest::newRow("mask, 8662 rows") << mask << QSizeF(1, 220) << QSize(40, 8662) << false;
+    const QString none;
+    QTest::newRow("no layers, 8662 rows")
+            << rects << QSizeF(1, 220) << QSize(40, 8662) << 1.0 << none << none;
+    QTest::newRow("mask, 8662 rows")
+            << mask << QSizeF(1, 220) << QSize(40, 8662) << 1.0 << none << none;
     QTest::newRow("group opacity, 8662 rows")
-            << opacity << QSizeF(1, 220) << QSize(40, 8662) << false;
-    QTest::newRow("filter, 8662 rows") << filter << QSizeF(1, 220) << QSize(40, 8662) << false;
-    QTest::newRow("mask, 1575 columns") << mask << QSizeF(40, 16) << QSize(1575, 630) << false;
-    QTest::newRow("mask, UTF-16, 8662 rows") << mask << QSizeF(1, 220) << QSize(40, 8662) << true;
+            << opacity << QSizeF(1, 220) << QSize(40, 8662) << 1.0 << none << none;
+    QTest::newRow("filter, 8662 rows")
+            << filter << QSizeF(1, 220) << QSize(40, 8662) << 1.0 << none << none;
+    QTest::newRow("mask, 1575 columns")
+            << mask << QSizeF(40, 16) << QSize(1575, 630) << 1.0 << none << none;
+    QTest::newRow("mask, UTF-16, 8662 rows")
+            << mask << QSizeF(1, 220) << QSize(40, 8662) << 1.0 << QStringLiteral("UTF-16") << none;
+    QTest::newRow("mask, gzipped, 8662 rows")
+            << mask << QSizeF(1, 220) << QSize(40, 8662) << 1.0 << QStringLiteral("gzip") << none;
+    // A page of whole pitches is that many pixels, its rows where the page's are.
+    QTest::newRow("14 x 7 mm at 0.1 mm")
+            << rects << QSizeF(14, 7) << QSize(140, 70) << 100 / 25.4 << none << none;
+    const QString svg = QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' ");
+    QTest::newRow("centimetres") << rects << QSizeF(50, 20) << QSize(1969, 788) << 1.0 << none
+                                 << svg
+                    + QStringLiteral("width='5cm' height='2cm' viewBox='0 0 50 20'>{ink}</svg>");
+    QTest::newRow("picas")
+            << rects << QSizeF(25.4, 12.7) << QSize(1000, 500) << 1.0 << none
+            << svg + QStringLiteral("width='6pc' height='3pc' viewBox='0 0 25.4 12.7'>{ink}</svg>");
+    // A side left out, or a percentage, follows the other by the viewBox's proportions.
+    QTest::newRow("width only, mask")
+            << mask << QSizeF(40, 16) << QSize(1575, 630) << 1.0 << none
+            << svg + QStringLiteral("width='40mm' viewBox='0 0 {w} {h}'>{ink}</svg>");
+    QTest::newRow("height only") << rects << QSizeF(40, 16) << QSize(1575, 630) << 1.0 << none
+                                 << svg
+                    + QStringLiteral("height='16mm' viewBox='0 0 {w} {h}'>{ink}</svg>");
+    QTest::newRow("width 100 %, points")
+            << rects << QSizeF(25.4, 10.16) << QSize(1000, 400) << 1.0 << none
+            << svg
+                    + QStringLiteral(
+                            "width='100%' height='28.8pt' viewBox='0 0 {w} {h}'>{ink}</svg>");
+    QTest::newRow("viewBox origin, mask")
+            << mask << QSizeF(40, 16) << QSize(1575, 630) << 1.0 << none
+            << svg
+                    + QStringLiteral("width='40mm' height='16mm' viewBox='-7 12.5 {w} {h}'><g "
+                                     "transform='translate(-7 12.5)'>{ink}</g></svg>");
 }
 
 void TestPicture::vectorPageOfAnyHeight()
@@ -170,13 +210,17 @@ void TestPicture::vectorPageOfAnyHeight()
     QFETCH(QString, ink);
     QFETCH(QSizeF, pageMm);
     QFETCH(QSize, grid);
-    QFETCH(bool, utf16);
+    QFETCH(double, pitch);
+    QFETCH(QString, encoding);
+    QFETCH(QString, root);
     if (!kcore::vectorSupport())
         QSKIP("this build reads no vector documents");
     const double w = pageMm.width(), h = pageMm.height();
-    QString page = QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' width='{w}mm' "
-                                  "height='{h}mm' viewBox='0 0 {w} {h}'>")
-            + ink + QStringLiteral("</svg>");
+    QString page = root.isEmpty() ? QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' "
+                                                   "width='{w}mm' height='{h}mm' "
+                                                   "viewBox='0 0 {w} {h}'>{ink}</svg>")
+                                  : root;
+    page.replace(QLatin1String("{ink}"), ink);
     for (const auto &[name, value] : {std::pair{"{w}", w},
                                       {"{h}", h},
                                       {"{top}", 0.4 * h},
@@ -184,19 +228,27 @@ void TestPicture::vectorPageOfAnyHeight()
                                       {"{band}", 0.2 * h}})
         page.replace(QLatin1String(name), QString::number(value));
     QByteArray svg = page.toUtf8();
-    if (utf16) {
+    if (encoding == QLatin1String("UTF-16")) {
         page.prepend(QStringLiteral("\ufeff<?xml version='1.0' encoding='UTF-16'?>"));
         svg = QByteArray(reinterpret_cast<const char *>(page.utf16()), page.size() * 2);
+    } else if (encoding == QLatin1String("gzip")) {
+        QProcess gzip;
+        gzip.start(QStringLiteral("gzip"), {QStringLiteral("-c")});
+        gzip.write(svg);
+        gzip.closeWriteChannel();
+        QVERIFY(gzip.waitForFinished() && gzip.exitCode() == 0);
+        svg = gzip.readAllStandardOutput();
+        QVERIFY(svg.startsWith("\x1f\x8b"));
     }
     QString why;
     const auto document = kcore::VectorDocument::fromData(svg, kcore::VectorDocument::Svg, 0, &why);
     QVERIFY2(document, qPrintable(why));
-    QCOMPARE(kcore::vectorGrid(document->pageMils(), 100, 1), grid);
-    const QImage grey = kcore::makeGrey(kcore::renderVectorPage(*document, grid, 100, 1));
+    QCOMPARE(kcore::vectorGrid(document->pageMils(), 100, pitch), grid);
+    const QImage grey = kcore::makeGrey(kcore::renderVectorPage(*document, grid, 100, pitch));
     QVERIFY(!grey.isNull());
     // Rows wholly inside the page's columns and clear of the band's edges by a row: all ink, or
     // none in the band.
-    const double rowsPerMm = 1000 / 25.4;
+    const double rowsPerMm = 1000 / 25.4 / pitch;
     const int columns = int(w * rowsPerMm);
     for (int y = 0; y < int(h * rowsPerMm); ++y) {
         const double top = y / rowsPerMm, bottom = (y + 1) / rowsPerMm;
