@@ -35,9 +35,10 @@ void renderDocument(RsvgHandle *handle, cairo_t *cr, const RsvgRectangle &viewpo
     }).join();
 }
 
-// Whether a recording of the page can stand for the document: not where drawing it composites
-// layers of its own (group opacity, masks, filters, blend modes, images), which librsvg makes as
-// large as the viewport it is given, here the whole page. Drawn small, through an observer that
+// Whether a recording of the page can stand for the document as it is: not where drawing it
+// composites layers of its own (group opacity, masks, filters, blend modes, images), some of
+// which librsvg makes as large as the viewport it is given, here the whole page (but see
+// onlyGroupOpacity()). Drawn small, through an observer that
 // counts the paints and masks, from the statistics it prints (its callbacks are never freed);
 // where they cannot be read, it cannot. An observer of a recording would replay the recording at
 // every operation.
@@ -76,7 +77,7 @@ bool recordable(RsvgHandle *handle)
 
 // How a document's bands are drawn.
 enum class Drawing {
-    // Replayed from a recording of the page, where recordable().
+    // Replayed from a recording of the page, where recordable() or onlyGroupOpacity().
     Recorded,
     // Drawn band by band from a document wrapped by wrapForBands(), whose viewport is then a
     // piece of the band: layers, which librsvg makes as large as the viewport, are that small.
@@ -372,6 +373,21 @@ qsizetype rootElementAt(const QByteArray &xml)
     return -1;
 }
 
+// Whether the only layers the document can make are those of group opacity, which librsvg
+// makes, drawing into a recording, as groups of the recording: no larger than what they hold,
+// and replayed into each band as the rest is. Masks, filters, blend modes and embedded images
+// are made as images as large as the page even there (a mask of a 6000 x 4000 grid took
+// 210 MB, a filter 490 MB). Told by the words that could ask for them, wherever they are: a
+// word in a name or in text only costs the slower drawing in pieces.
+bool onlyGroupOpacity(const QByteArray &text)
+{
+    const QByteArray lower = text.toLower();
+    for (const char *word : {"mask", "filter", "blend", "isolation", "clip", "<image", ":image"})
+        if (lower.contains(word))
+            return false;
+    return true;
+}
+
 // The document with its root inside a page of its own size: drawn with a viewport one piece of a
 // band tall and bandStyle, the page is where it would be on the whole page, and every layer is
 // the size of the piece. Null where the root is not found.
@@ -525,9 +541,10 @@ std::unique_ptr<VectorDocument> openSvg(const QString &path, const QByteArray *d
     }
     Drawing drawing = Drawing::Recorded;
     QByteArray drawn = bytes; // what the handles to draw with are made from; null: the file
-    if (!recordable(handle)) {
+    const QByteArray text = recordable(handle) ? QByteArray() : svgText(path, data);
+    if (!text.isNull() && !onlyGroupOpacity(text)) {
         drawing = Drawing::Whole;
-        const QByteArray wrapped = wrapForBands(svgText(path, data), QSizeF(w, h));
+        const QByteArray wrapped = wrapForBands(text, QSizeF(w, h));
         GError *again = nullptr;
         if (RsvgHandle *pieces = wrapped.isEmpty() ? nullptr : make(wrapped, &again)) {
             g_object_unref(handle);

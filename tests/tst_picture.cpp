@@ -271,8 +271,12 @@ void TestPicture::vectorTextEveryDrawing_data()
     QTest::addColumn<QString>("text");
     const QString letters = QStringLiteral("<text x='1' y='8' font-size='8'>Kg</text>");
     QTest::newRow("recorded") << letters;
-    QTest::newRow("in pieces, in a layer")
+    QTest::newRow("recorded, in a layer")
             << QStringLiteral("<g opacity='0.9'>") + letters + QStringLiteral("</g>");
+    QTest::newRow("in pieces, masked")
+            << QStringLiteral("<mask id='m'><rect width='20' height='10' fill='white'/></mask>"
+                              "<g mask='url(#m)'>")
+                    + letters + QStringLiteral("</g>");
 }
 
 void TestPicture::vectorTextEveryDrawing()
