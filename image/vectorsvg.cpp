@@ -88,17 +88,26 @@ enum class Drawing {
     Whole,
 };
 
-// The ids wrapForBands() gives its elements, and the style that moves the page up by the
-// pixels above the band (an !important transform would keep its first value from band to band)
-// and lets the document's own root fill the page as if it were the root: its x and y count
-// only when it is nested, and only a nested svg clips to its viewport.
-constexpr char bandStyle[] = "#kestrel-band-0b7e { transform: translate(0px, %1px) } "
+// The id wrapForBands() gives the page, and the style that moves the page up by the pixels
+// above the band (an !important transform would keep its first value from band to band), keeps
+// the document's own rules for svg elements off the page, and lets the document's root fill the
+// page as if it were the root: its x and y count only when it is nested, and only a nested svg
+// clips to its viewport. The page is an svg, not a group, so that the document's rules for
+// groups ("g", "svg g") find only its own.
+constexpr char bandStyle[] = "#kestrel-page-0b7e { transform: translate(0px, %1px); "
+                             "display: inline !important; opacity: 1 !important; "
+                             "filter: none !important; mask: none !important; "
+                             "clip-path: none !important } "
                              "#kestrel-page-0b7e > svg { x: 0px !important; y: 0px !important; "
                              "overflow: visible !important }";
 
 // Layers drawn in pieces of a band are kept to about this many bytes each: a blur filter makes
 // several images the size of its layer.
 constexpr qsizetype layerBytes = qsizetype(2) << 20;
+
+// A document with filters is drawn whole, not in pieces, where a layer of the page takes no
+// more than this: a blur makes several images the size of its layer, on each of two threads.
+constexpr qsizetype wholeLayerBytes = qsizetype(8) << 20;
 
 // The largest side of an image cairo makes.
 constexpr double cairoLargest = 32767;
@@ -107,10 +116,11 @@ class SvgDocument : public VectorDocument
 {
 public:
     // make parses the document again, for a second handle to draw with.
-    SvgDocument(RsvgHandle *handle, const QSizeF &pixels, Drawing drawing,
+    // filters: whether the document may have filters (see renderRows()).
+    SvgDocument(RsvgHandle *handle, const QSizeF &pixels, Drawing drawing, bool filters,
                 std::function<RsvgHandle *()> make)
         : VectorDocument(Svg, pixels * milsPerSvgPixel, 1, 0), m_make(std::move(make)),
-          m_pixels(pixels), m_drawing(drawing)
+          m_pixels(pixels), m_drawing(drawing), m_filters(filters)
     {
         m_slots[0].handle = handle;
     }
@@ -166,7 +176,15 @@ public:
             break;
         case Drawing::Pieces:
             fine.fill(Qt::transparent);
-            drawPieces(slot.handle, cr, width, top * k, rows * k, pixelsPerMil);
+            if (m_filters && wholeFits(width, pixelsPerMil)) {
+                // A filter reaches across rows (a blur, an offset): drawn in pieces, it would
+                // miss what lies in the next. A page small enough is drawn whole, in one piece.
+                const int pageRows = int(std::ceil(m_pixels.height() * f * k));
+                cairo_translate(cr, 0, -double(top));
+                drawPieces(slot.handle, cr, width, 0, pageRows, pixelsPerMil, pageRows);
+            } else {
+                drawPieces(slot.handle, cr, width, top * k, rows * k, pixelsPerMil);
+            }
             break;
         case Drawing::Whole:
             fine.fill(Qt::transparent);
@@ -201,12 +219,13 @@ private:
     // layerBytes at a time: each piece is the viewport of the wrapped document, its page moved
     // up by the rows above the piece.
     void drawPieces(RsvgHandle *handle, cairo_t *cr, int width, int first, int count,
-                    double pixelsPerMil) const
+                    double pixelsPerMil, int piece = 0) const
     {
         const double fx = pixelsPerMil * milsPerSvgPixel, fy = fx * svgSubrows;
         constexpr double k = svgSubrows;
-        const int piece
-                = int(qBound(qsizetype(1), layerBytes / (4 * qsizetype(width)), qsizetype(count)));
+        if (piece <= 0)
+            piece = int(
+                    qBound(qsizetype(1), layerBytes / (4 * qsizetype(width)), qsizetype(count)));
         for (int r = 0; r < count; r += piece) {
             const int n = qMin(piece, count - r);
             const QByteArray style
@@ -227,6 +246,14 @@ private:
             renderDocument(handle, cr, {0, 0, width / fx, n / fy});
             cairo_restore(cr);
         }
+    }
+
+    // Whether a layer of the whole page, its rows svgSubrows times as tall, stays within
+    // wholeLayerBytes and the largest image cairo makes.
+    bool wholeFits(int width, double pixelsPerMil) const
+    {
+        const double rows = m_pixels.height() * pixelsPerMil * milsPerSvgPixel * svgSubrows;
+        return 4.0 * width * std::ceil(rows) <= double(wholeLayerBytes) && rows <= cairoLargest;
     }
 
     // The whole page as the bands see it, rows svgSubrows times as tall: geometry kept as
@@ -269,6 +296,7 @@ private:
     mutable std::function<RsvgHandle *()> m_make;
     QSizeF m_pixels;
     const Drawing m_drawing;
+    const bool m_filters;
     mutable std::mutex m_mutex[2], m_making;
 };
 
@@ -396,13 +424,13 @@ QByteArray wrapForBands(const QByteArray &xml, const QSizeF &pixels)
     const qsizetype root = rootElementAt(xml);
     if (root < 0)
         return QByteArray();
-    const QByteArray open = QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg'><g "
-                                           "id='kestrel-band-0b7e'><svg id='kestrel-page-0b7e' "
-                                           "width='%1' height='%2' overflow='visible'>")
+    const QByteArray open = QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg'><svg "
+                                           "id='kestrel-page-0b7e' width='%1' height='%2' "
+                                           "overflow='visible'>")
                                     .arg(pixels.width(), 0, 'g', 17)
                                     .arg(pixels.height(), 0, 'g', 17)
                                     .toLatin1();
-    return xml.left(root) + open + xml.mid(root) + "</svg></g></svg>";
+    return xml.left(root) + open + xml.mid(root) + "</svg></svg>";
 }
 
 // librsvg reads lengths as single-precision floats, so 1638.4mm arrives as 1638.400024: enough
@@ -554,7 +582,8 @@ std::unique_ptr<VectorDocument> openSvg(const QString &path, const QByteArray *d
         }
         g_clear_error(&again);
     }
-    return std::make_unique<SvgDocument>(handle, QSizeF(w, h), drawing,
+    const bool filters = text.toLower().contains("filter");
+    return std::make_unique<SvgDocument>(handle, QSizeF(w, h), drawing, filters,
                                          [make, drawn]() -> RsvgHandle * {
                                              GError *again = nullptr;
                                              RsvgHandle *second = make(drawn, &again);

@@ -162,6 +162,12 @@ void TestPicture::vectorPageOfAnyHeight_data()
                                           "</filter><g filter='url(#f)'>")
             + rects + QStringLiteral("</g>");
     const QString none;
+    // An offset reaches across bands: the ink a band gets from it lies in another.
+    const QString offset = QStringLiteral("<filter id='o' x='0' y='-0.5' width='1' height='2'>"
+                                          "<feOffset dy='{r}'/></filter><rect width='{w}' "
+                                          "height='{r}'/><g filter='url(#o)'><rect width='{w}' "
+                                          "height='{near}'/><rect y='{mid}' width='{w}' "
+                                          "height='{top}'/></g>");
     QTest::newRow("no layers, 8662 rows")
             << rects << QSizeF(1, 220) << QSize(40, 8662) << 1.0 << none << none;
     QTest::newRow("mask, 8662 rows")
@@ -170,6 +176,13 @@ void TestPicture::vectorPageOfAnyHeight_data()
             << opacity << QSizeF(1, 220) << QSize(40, 8662) << 1.0 << none << none;
     QTest::newRow("filter, 8662 rows")
             << filter << QSizeF(1, 220) << QSize(40, 8662) << 1.0 << none << none;
+    QTest::newRow("offset filter, 3938 rows")
+            << offset << QSizeF(1, 100) << QSize(40, 3938) << 1.0 << none << none;
+    // The document's rules for groups find only its own groups: 0.6 once is ink, twice not.
+    QTest::newRow("mask, a rule for groups, 1575 columns")
+            << QStringLiteral("<style>g { opacity: 0.6 }</style><g>") + mask
+                    + QStringLiteral("</g>")
+            << QSizeF(40, 16) << QSize(1575, 630) << 1.0 << none << none;
     QTest::newRow("mask, 1575 columns")
             << mask << QSizeF(40, 16) << QSize(1575, 630) << 1.0 << none << none;
     QTest::newRow("mask, UTF-16, 8662 rows")
@@ -225,7 +238,10 @@ void TestPicture::vectorPageOfAnyHeight()
                                       {"{h}", h},
                                       {"{top}", 0.4 * h},
                                       {"{bottom}", 0.6 * h},
-                                      {"{band}", 0.2 * h}})
+                                      {"{band}", 0.2 * h},
+                                      {"{r}", 0.1 * h},
+                                      {"{near}", 0.3 * h},
+                                      {"{mid}", 0.5 * h}})
         page.replace(QLatin1String(name), QString::number(value));
     QByteArray svg = page.toUtf8();
     if (encoding == QLatin1String("UTF-16")) {
