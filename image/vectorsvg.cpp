@@ -157,8 +157,10 @@ public:
                 fine.bits(), CAIRO_FORMAT_ARGB32, width, rows * k, int(fine.bytesPerLine()));
         // The rows are made taller by the surface, not the drawing's transform: under a scale
         // that is not the same both ways, librsvg measures text k times too wide, so centred
-        // and right-aligned text and every span after the first move right.
-        cairo_surface_set_device_scale(surface, 1, k);
+        // and right-aligned text and every span after the first move right. A recording is
+        // replayed pixel for pixel.
+        if (m_drawing != Drawing::Recorded)
+            cairo_surface_set_device_scale(surface, 1, k);
         cairo_t *cr = cairo_create(surface);
         // What cannot be drawn stays paper: librsvg stops only at an element it cannot draw at
         // all, keeping what it drew before.
@@ -169,7 +171,6 @@ public:
             // that reach the band, every pixel of which it sets.
             if (!slot.recording || slot.recordedAt != pixelsPerMil)
                 record(slot, pixelsPerMil);
-            cairo_scale(cr, 1, 1.0 / k);
             cairo_set_source_surface(cr, slot.recording, 0, -double(top) * k);
             cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
             cairo_paint(cr);

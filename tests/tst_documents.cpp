@@ -8,15 +8,13 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
-
 // 0.1 mm, the pitch every page is drawn at, in mils.
-constexpr double pitch = 100 / 25.4;
+static constexpr double pitch = 100 / 25.4;
 
+// How a page drawn by kestrel differs from a reference renderer's drawing of it.
 struct Difference
 {
     bool sizeMatches = false;
@@ -27,7 +25,7 @@ struct Difference
 // Both drawings black and white, all but the lightest grey inked, so that thin grey lines count. A
 // pixel counts as differing only where the reference's 3 x 3 neighbourhood around it is all ink or
 // all paper: along an edge, the two renderers' anti-aliasing may fall either side of the threshold.
-Difference compareDrawings(const QImage &ours, const QImage &reference)
+static Difference compareDrawings(const QImage &ours, const QImage &reference)
 {
     Difference d;
     d.sizeMatches = std::abs(ours.width() - reference.width()) <= 1
@@ -56,7 +54,7 @@ Difference compareDrawings(const QImage &ours, const QImage &reference)
 }
 
 // Runs a program, true if it exited with 0; its error output goes to why.
-bool run(const QString &program, const QStringList &arguments, QString *why)
+static bool run(const QString &program, const QStringList &arguments, QString *why)
 {
     QProcess p;
     p.start(program, arguments);
@@ -67,8 +65,6 @@ bool run(const QString &program, const QStringList &arguments, QString *why)
     }
     return true;
 }
-
-} // namespace
 
 class TestDocuments : public QObject
 {
