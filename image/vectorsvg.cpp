@@ -88,16 +88,16 @@ enum class Drawing {
     Whole,
 };
 
-// The id wrapForBands() gives the page, and the style that moves the page up by the pixels
-// above the band (an !important transform would keep its first value from band to band), keeps
-// the document's own rules for svg elements off the page, and lets the document's root fill the
-// page as if it were the root: its x and y count only when it is nested, and only a nested svg
+// The ids wrapForBands() gives its root and page, and the style that moves the page up by the
+// pixels above the band (an !important transform would keep its first value from band to band),
+// keeps the document's own rules for svg elements off the two, and lets the document's root fill
+// the page as if it were the root: its x and y count only when it is nested, and only a nested svg
 // clips to its viewport. The page is an svg, not a group, so that the document's rules for
 // groups ("g", "svg g") find only its own.
-constexpr char bandStyle[] = "#kestrel-page-0b7e { transform: translate(0px, %1px); "
-                             "display: inline !important; opacity: 1 !important; "
-                             "filter: none !important; mask: none !important; "
-                             "clip-path: none !important } "
+constexpr char bandStyle[] = "#kestrel-page-0b7e { transform: translate(0px, %1px) } "
+                             "#kestrel-root-0b7e, #kestrel-page-0b7e { display: inline !important; "
+                             "opacity: 1 !important; filter: none !important; "
+                             "mask: none !important; clip-path: none !important } "
                              "#kestrel-page-0b7e > svg { x: 0px !important; y: 0px !important; "
                              "overflow: visible !important }";
 
@@ -425,9 +425,9 @@ QByteArray wrapForBands(const QByteArray &xml, const QSizeF &pixels)
     const qsizetype root = rootElementAt(xml);
     if (root < 0)
         return QByteArray();
-    const QByteArray open = QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg'><svg "
-                                           "id='kestrel-page-0b7e' width='%1' height='%2' "
-                                           "overflow='visible'>")
+    const QByteArray open = QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' "
+                                           "id='kestrel-root-0b7e'><svg id='kestrel-page-0b7e' "
+                                           "width='%1' height='%2' overflow='visible'>")
                                     .arg(pixels.width(), 0, 'g', 17)
                                     .arg(pixels.height(), 0, 'g', 17)
                                     .toLatin1();

@@ -178,11 +178,15 @@ void TestPicture::vectorPageOfAnyHeight_data()
             << filter << QSizeF(1, 220) << QSize(40, 8662) << 1.0 << none << none;
     QTest::newRow("offset filter, 3938 rows")
             << offset << QSizeF(1, 100) << QSize(40, 3938) << 1.0 << none << none;
-    // The document's rules for groups find only its own groups: 0.6 once is ink, twice not.
+    // The document's rules for groups and svg elements find only its own: 0.6 once is ink,
+    // twice not.
     QTest::newRow("mask, a rule for groups, 1575 columns")
             << QStringLiteral("<style>g { opacity: 0.6 }</style><g>") + mask
                     + QStringLiteral("</g>")
             << QSizeF(40, 16) << QSize(1575, 630) << 1.0 << none << none;
+    QTest::newRow("mask, a rule for svg, 1575 columns")
+            << QStringLiteral("<style>svg { opacity: 0.6 }</style>") + mask << QSizeF(40, 16)
+            << QSize(1575, 630) << 1.0 << none << none;
     QTest::newRow("mask, 1575 columns")
             << mask << QSizeF(40, 16) << QSize(1575, 630) << 1.0 << none << none;
     QTest::newRow("mask, UTF-16, 8662 rows")
