@@ -116,11 +116,11 @@ class SvgDocument : public VectorDocument
 {
 public:
     // make parses the document again, for a second handle to draw with.
-    // filters: whether the document may have filters (see renderRows()).
-    SvgDocument(RsvgHandle *handle, const QSizeF &pixels, Drawing drawing, bool filters,
+    // filters, text: whether the document may have filters, text (see renderRows()).
+    SvgDocument(RsvgHandle *handle, const QSizeF &pixels, Drawing drawing, bool filters, bool text,
                 std::function<RsvgHandle *()> make)
         : VectorDocument(Svg, pixels * milsPerSvgPixel, 1, 0), m_make(std::move(make)),
-          m_pixels(pixels), m_drawing(drawing), m_filters(filters)
+          m_pixels(pixels), m_drawing(drawing), m_filters(filters), m_text(text)
     {
         m_slots[0].handle = handle;
     }
@@ -158,10 +158,14 @@ public:
         // The rows are made taller by the surface, not the drawing's transform: under a scale
         // that is not the same both ways, librsvg measures text k times too wide, so centred
         // and right-aligned text and every span after the first move right. A recording is
-        // replayed pixel for pixel.
-        if (m_drawing != Drawing::Recorded)
+        // replayed pixel for pixel; a document without text or filters is drawn as it always
+        // was, by the transform. Either way, the unit down is then a row of the grid.
+        const bool tallSurface = m_drawing != Drawing::Recorded && (m_text || m_filters);
+        if (tallSurface)
             cairo_surface_set_device_scale(surface, 1, k);
         cairo_t *cr = cairo_create(surface);
+        if (!tallSurface && m_drawing != Drawing::Recorded)
+            cairo_scale(cr, 1, k);
         // What cannot be drawn stays paper: librsvg stops only at an element it cannot draw at
         // all, keeping what it drew before.
         switch (m_drawing) {
@@ -297,7 +301,7 @@ private:
     mutable std::function<RsvgHandle *()> m_make;
     QSizeF m_pixels;
     const Drawing m_drawing;
-    const bool m_filters;
+    const bool m_filters, m_text;
     mutable std::mutex m_mutex[2], m_making;
 };
 
@@ -583,8 +587,9 @@ std::unique_ptr<VectorDocument> openSvg(const QString &path, const QByteArray *d
         }
         g_clear_error(&again);
     }
-    const bool filters = text.toLower().contains("filter");
-    return std::make_unique<SvgDocument>(handle, QSizeF(w, h), drawing, filters,
+    const QByteArray lower = text.toLower();
+    return std::make_unique<SvgDocument>(handle, QSizeF(w, h), drawing, lower.contains("filter"),
+                                         lower.contains("<text") || lower.contains(":text"),
                                          [make, drawn]() -> RsvgHandle * {
                                              GError *again = nullptr;
                                              RsvgHandle *second = make(drawn, &again);

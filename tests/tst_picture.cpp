@@ -293,10 +293,13 @@ void TestPicture::vectorTextEveryDrawing_data()
     QTest::newRow("recorded") << letters;
     QTest::newRow("recorded, in a layer")
             << QStringLiteral("<g opacity='0.9'>") + letters + QStringLiteral("</g>");
-    QTest::newRow("in pieces, masked")
-            << QStringLiteral("<mask id='m'><rect width='20' height='10' fill='white'/></mask>"
-                              "<g mask='url(#m)'>")
-                    + letters + QStringLiteral("</g>");
+    const QString masked = QStringLiteral("<mask id='m'><rect width='20' height='10' "
+                                          "fill='white'/></mask><g mask='url(#m)'>");
+    QTest::newRow("in pieces, masked") << masked + letters + QStringLiteral("</g>");
+    // Measured too wide, right-aligned letters would leave the page.
+    QTest::newRow("in pieces, masked, right-aligned") << masked
+                    + QStringLiteral("<text x='19' y='8' font-size='8' text-anchor='end'>Kg</text>"
+                                     "</g>");
 }
 
 void TestPicture::vectorTextEveryDrawing()
