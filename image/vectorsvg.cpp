@@ -220,9 +220,9 @@ private:
     }
 
     // Drawing rows [first, first + count) of the page, svgSubrows to a row of the grid, into
-    // cr's rows from 0 (its surface svgSubrows rows to a unit down), a piece of at most
-    // layerBytes at a time: each piece is the viewport of the wrapped document, its page moved
-    // up by the rows above the piece.
+    // cr's rows from 0 (a unit down of cr is a row of the grid), a piece of at most layerBytes
+    // (or of piece rows) at a time: each piece is the viewport of the wrapped document, its
+    // page moved up by the rows above the piece.
     void drawPieces(RsvgHandle *handle, cairo_t *cr, int width, int first, int count,
                     double pixelsPerMil, int piece = 0) const
     {
