@@ -35,9 +35,10 @@ void renderDocument(RsvgHandle *handle, cairo_t *cr, const RsvgRectangle &viewpo
     }).join();
 }
 
-// Whether a recording of the page can stand for the document: not where drawing it composites
-// layers of its own (group opacity, masks, filters, blend modes, images), which librsvg makes as
-// large as the viewport it is given, here the whole page. Drawn small, through an observer that
+// Whether a recording of the page can stand for the document as it is: not where drawing it
+// composites layers of its own (group opacity, masks, filters, blend modes, images), some of
+// which librsvg makes as large as the viewport it is given, here the whole page (but see
+// onlyGroupOpacity()). Drawn small, through an observer that
 // counts the paints and masks, from the statistics it prints (its callbacks are never freed);
 // where they cannot be read, it cannot. An observer of a recording would replay the recording at
 // every operation.
@@ -76,7 +77,7 @@ bool recordable(RsvgHandle *handle)
 
 // How a document's bands are drawn.
 enum class Drawing {
-    // Replayed from a recording of the page, where recordable().
+    // Replayed from a recording of the page, where recordable() or onlyGroupOpacity().
     Recorded,
     // Drawn band by band from a document wrapped by wrapForBands(), whose viewport is then a
     // piece of the band: layers, which librsvg makes as large as the viewport, are that small.
@@ -87,17 +88,26 @@ enum class Drawing {
     Whole,
 };
 
-// The ids wrapForBands() gives its elements, and the style that moves the page up by the
-// pixels above the band (an !important transform would keep its first value from band to band)
-// and lets the document's own root fill the page as if it were the root: its x and y count
-// only when it is nested, and only a nested svg clips to its viewport.
-constexpr char bandStyle[] = "#kestrel-band-0b7e { transform: translate(0px, %1px) } "
+// The ids wrapForBands() gives its root and page, and the style that moves the page up by the
+// pixels above the band (an !important transform would keep its first value from band to band),
+// keeps the document's own rules for svg elements off the two, and lets the document's root fill
+// the page as if it were the root: its x and y count only when it is nested, and only a nested svg
+// clips to its viewport. The page is an svg, not a group, so that the document's rules for
+// groups ("g", "svg g") find only its own.
+constexpr char bandStyle[] = "#kestrel-page-0b7e { transform: translate(0px, %1px) } "
+                             "#kestrel-root-0b7e, #kestrel-page-0b7e { display: inline !important; "
+                             "opacity: 1 !important; filter: none !important; "
+                             "mask: none !important; clip-path: none !important } "
                              "#kestrel-page-0b7e > svg { x: 0px !important; y: 0px !important; "
                              "overflow: visible !important }";
 
 // Layers drawn in pieces of a band are kept to about this many bytes each: a blur filter makes
 // several images the size of its layer.
 constexpr qsizetype layerBytes = qsizetype(2) << 20;
+
+// A document with filters is drawn whole, not in pieces, where a layer of the page takes no
+// more than this: a blur makes several images the size of its layer, on each of two threads.
+constexpr qsizetype wholeLayerBytes = qsizetype(8) << 20;
 
 // The largest side of an image cairo makes.
 constexpr double cairoLargest = 32767;
@@ -106,10 +116,11 @@ class SvgDocument : public VectorDocument
 {
 public:
     // make parses the document again, for a second handle to draw with.
-    SvgDocument(RsvgHandle *handle, const QSizeF &pixels, Drawing drawing,
+    // filters, text: whether the document may have filters, text (see renderRows()).
+    SvgDocument(RsvgHandle *handle, const QSizeF &pixels, Drawing drawing, bool filters, bool text,
                 std::function<RsvgHandle *()> make)
         : VectorDocument(Svg, pixels * milsPerSvgPixel, 1, 0), m_make(std::move(make)),
-          m_pixels(pixels), m_drawing(drawing)
+          m_pixels(pixels), m_drawing(drawing), m_filters(filters), m_text(text)
     {
         m_slots[0].handle = handle;
     }
@@ -144,7 +155,17 @@ public:
                     QImage::Format_ARGB32_Premultiplied);
         cairo_surface_t *surface = cairo_image_surface_create_for_data(
                 fine.bits(), CAIRO_FORMAT_ARGB32, width, rows * k, int(fine.bytesPerLine()));
+        // The rows are made taller by the surface, not the drawing's transform: under a scale
+        // that is not the same both ways, librsvg measures text k times too wide, so centred
+        // and right-aligned text and every span after the first move right. A recording is
+        // replayed pixel for pixel; a document without text or filters is drawn as it always
+        // was, by the transform. Either way, the unit down is then a row of the grid.
+        const bool tallSurface = m_drawing != Drawing::Recorded && (m_text || m_filters);
+        if (tallSurface)
+            cairo_surface_set_device_scale(surface, 1, k);
         cairo_t *cr = cairo_create(surface);
+        if (!tallSurface && m_drawing != Drawing::Recorded)
+            cairo_scale(cr, 1, k);
         // What cannot be drawn stays paper: librsvg stops only at an element it cannot draw at
         // all, keeping what it drew before.
         switch (m_drawing) {
@@ -160,11 +181,18 @@ public:
             break;
         case Drawing::Pieces:
             fine.fill(Qt::transparent);
-            drawPieces(slot.handle, cr, width, top * k, rows * k, pixelsPerMil);
+            if (m_filters && wholeFits(width, pixelsPerMil)) {
+                // A filter reaches across rows (a blur, an offset): drawn in pieces, it would
+                // miss what lies in the next. A page small enough is drawn whole, in one piece.
+                const int pageRows = int(std::ceil(m_pixels.height() * f * k));
+                cairo_translate(cr, 0, -double(top));
+                drawPieces(slot.handle, cr, width, 0, pageRows, pixelsPerMil, pageRows);
+            } else {
+                drawPieces(slot.handle, cr, width, top * k, rows * k, pixelsPerMil);
+            }
             break;
         case Drawing::Whole:
             fine.fill(Qt::transparent);
-            cairo_scale(cr, 1, k);
             cairo_translate(cr, 0, -double(top));
             draw(slot.handle, cr, pixelsPerMil);
             break;
@@ -192,14 +220,17 @@ private:
     }
 
     // Drawing rows [first, first + count) of the page, svgSubrows to a row of the grid, into
-    // cr's rows from 0, a piece of at most layerBytes at a time: each piece is the viewport of
-    // the wrapped document, its page moved up by the rows above the piece.
+    // cr's rows from 0 (a unit down of cr is a row of the grid), a piece of at most layerBytes
+    // (or of piece rows) at a time: each piece is the viewport of the wrapped document, its
+    // page moved up by the rows above the piece.
     void drawPieces(RsvgHandle *handle, cairo_t *cr, int width, int first, int count,
-                    double pixelsPerMil) const
+                    double pixelsPerMil, int piece = 0) const
     {
         const double fx = pixelsPerMil * milsPerSvgPixel, fy = fx * svgSubrows;
-        const int piece
-                = int(qBound(qsizetype(1), layerBytes / (4 * qsizetype(width)), qsizetype(count)));
+        constexpr double k = svgSubrows;
+        if (piece <= 0)
+            piece = int(
+                    qBound(qsizetype(1), layerBytes / (4 * qsizetype(width)), qsizetype(count)));
         for (int r = 0; r < count; r += piece) {
             const int n = qMin(piece, count - r);
             const QByteArray style
@@ -213,13 +244,21 @@ private:
             cairo_save(cr);
             // The root is not clipped to its viewport: what reaches past the piece is the next
             // piece's to draw.
-            cairo_rectangle(cr, 0, r, width, n);
+            cairo_rectangle(cr, 0, r / k, width, n / k);
             cairo_clip(cr);
-            cairo_translate(cr, 0, r);
-            cairo_scale(cr, fx, fy);
+            cairo_translate(cr, 0, r / k);
+            cairo_scale(cr, fx, fx);
             renderDocument(handle, cr, {0, 0, width / fx, n / fy});
             cairo_restore(cr);
         }
+    }
+
+    // Whether a layer of the whole page, its rows svgSubrows times as tall, stays within
+    // wholeLayerBytes and the largest image cairo makes.
+    bool wholeFits(int width, double pixelsPerMil) const
+    {
+        const double rows = m_pixels.height() * pixelsPerMil * milsPerSvgPixel * svgSubrows;
+        return 4.0 * width * std::ceil(rows) <= double(wholeLayerBytes) && rows <= cairoLargest;
     }
 
     // The whole page as the bands see it, rows svgSubrows times as tall: geometry kept as
@@ -230,10 +269,11 @@ private:
             cairo_surface_destroy(slot.recording);
         slot.recording = cairo_recording_surface_create(CAIRO_CONTENT_COLOR_ALPHA, nullptr);
         slot.recordedAt = pixelsPerMil;
+        cairo_surface_set_device_scale(slot.recording, 1, svgSubrows);
         cairo_t *cr = cairo_create(slot.recording);
-        cairo_scale(cr, 1, svgSubrows);
         draw(slot.handle, cr, pixelsPerMil);
         cairo_destroy(cr);
+        cairo_surface_set_device_scale(slot.recording, 1, 1);
     }
 
     // A handle (and its recording) is not to be used from two threads at once: two bands drawn
@@ -261,6 +301,7 @@ private:
     mutable std::function<RsvgHandle *()> m_make;
     QSizeF m_pixels;
     const Drawing m_drawing;
+    const bool m_filters, m_text;
     mutable std::mutex m_mutex[2], m_making;
 };
 
@@ -365,6 +406,21 @@ qsizetype rootElementAt(const QByteArray &xml)
     return -1;
 }
 
+// Whether the only layers the document can make are those of group opacity, which librsvg
+// makes, drawing into a recording, as groups of the recording: no larger than what they hold,
+// and replayed into each band as the rest is. Masks, filters, blend modes and embedded images
+// are made as images as large as the page even there (a mask of a 6000 x 4000 grid took
+// 210 MB, a filter 490 MB). Told by the words that could ask for them, wherever they are: a
+// word in a name or in text only costs the slower drawing in pieces.
+bool onlyGroupOpacity(const QByteArray &text)
+{
+    const QByteArray lower = text.toLower();
+    for (const char *word : {"mask", "filter", "blend", "isolation", "clip", "<image", ":image"})
+        if (lower.contains(word))
+            return false;
+    return true;
+}
+
 // The document with its root inside a page of its own size: drawn with a viewport one piece of a
 // band tall and bandStyle, the page is where it would be on the whole page, and every layer is
 // the size of the piece. Null where the root is not found.
@@ -373,13 +429,13 @@ QByteArray wrapForBands(const QByteArray &xml, const QSizeF &pixels)
     const qsizetype root = rootElementAt(xml);
     if (root < 0)
         return QByteArray();
-    const QByteArray open = QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg'><g "
-                                           "id='kestrel-band-0b7e'><svg id='kestrel-page-0b7e' "
+    const QByteArray open = QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' "
+                                           "id='kestrel-root-0b7e'><svg id='kestrel-page-0b7e' "
                                            "width='%1' height='%2' overflow='visible'>")
                                     .arg(pixels.width(), 0, 'g', 17)
                                     .arg(pixels.height(), 0, 'g', 17)
                                     .toLatin1();
-    return xml.left(root) + open + xml.mid(root) + "</svg></g></svg>";
+    return xml.left(root) + open + xml.mid(root) + "</svg></svg>";
 }
 
 // librsvg reads lengths as single-precision floats, so 1638.4mm arrives as 1638.400024: enough
@@ -490,16 +546,26 @@ std::unique_ptr<VectorDocument> openSvg(const QString &path, const QByteArray *d
             w = absolutePixels(width);
         if (hasHeight && absolutePixels(height) > 0)
             h = absolutePixels(height);
-    } else {
-        // No width and height, or percentages of a viewport there is none of: the viewBox's
-        // numbers are then pixels.
-        if (!hasViewBox) {
-            g_object_unref(handle);
-            return fail(QStringLiteral("The SVG document gives no size: it has neither a width "
-                                       "and height in absolute units nor a viewBox."));
+    } else if (hasViewBox && viewBox.width > 0 && viewBox.height > 0) {
+        // A side left out, or a percentage of a viewport there is none of, follows the other
+        // side by the viewBox's proportions, as librsvg sizes the page it draws; with neither
+        // side, the viewBox's numbers are pixels.
+        const double givenWidth = hasWidth ? absolutePixels(width) : 0;
+        const double givenHeight = hasHeight ? absolutePixels(height) : 0;
+        if (givenWidth > 0) {
+            w = givenWidth;
+            h = w * viewBox.height / viewBox.width;
+        } else if (givenHeight > 0) {
+            h = givenHeight;
+            w = h * viewBox.width / viewBox.height;
+        } else {
+            w = viewBox.width;
+            h = viewBox.height;
         }
-        w = viewBox.width;
-        h = viewBox.height;
+    } else {
+        g_object_unref(handle);
+        return fail(QStringLiteral("The SVG document gives no size: it has neither a width "
+                                   "and height in absolute units nor a viewBox."));
     }
     if (!(w > 0 && h > 0 && std::isfinite(w) && std::isfinite(h))) {
         g_object_unref(handle);
@@ -508,9 +574,10 @@ std::unique_ptr<VectorDocument> openSvg(const QString &path, const QByteArray *d
     }
     Drawing drawing = Drawing::Recorded;
     QByteArray drawn = bytes; // what the handles to draw with are made from; null: the file
-    if (!recordable(handle)) {
+    const QByteArray text = recordable(handle) ? QByteArray() : svgText(path, data);
+    if (!text.isNull() && !onlyGroupOpacity(text)) {
         drawing = Drawing::Whole;
-        const QByteArray wrapped = wrapForBands(svgText(path, data), QSizeF(w, h));
+        const QByteArray wrapped = wrapForBands(text, QSizeF(w, h));
         GError *again = nullptr;
         if (RsvgHandle *pieces = wrapped.isEmpty() ? nullptr : make(wrapped, &again)) {
             g_object_unref(handle);
@@ -520,7 +587,9 @@ std::unique_ptr<VectorDocument> openSvg(const QString &path, const QByteArray *d
         }
         g_clear_error(&again);
     }
-    return std::make_unique<SvgDocument>(handle, QSizeF(w, h), drawing,
+    const QByteArray lower = text.toLower();
+    return std::make_unique<SvgDocument>(handle, QSizeF(w, h), drawing, lower.contains("filter"),
+                                         lower.contains("<text") || lower.contains(":text"),
                                          [make, drawn]() -> RsvgHandle * {
                                              GError *again = nullptr;
                                              RsvgHandle *second = make(drawn, &again);

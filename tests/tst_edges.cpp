@@ -106,23 +106,30 @@ QString bandPoints(const Shape &s, double height)
     return points;
 }
 
-// The shape in black on an SVG page of page pixels at pitch mils, sized in inches, or by its
-// viewBox alone (pixels at 96 to the inch). The ring comes through a CSS class, a transform and
-// the even-odd rule; the clipped ring through a clip path and a mask.
-QByteArray svgOf(const Shape &s, const QSizeF &page, double pitch, bool pxOnly)
+// The shape in black on an SVG page of page pixels at pitch mils, sized in inches, by its
+// viewBox alone (pixels at 96 to the inch), or in millimetres with a viewBox of millimetres. The
+// ring comes through a CSS class, a transform and the even-odd rule; the clipped ring through a
+// clip path and a mask.
+QByteArray svgOf(const Shape &s, const QSizeF &page, double pitch, bool pxOnly, bool mm)
 {
     const double px = pitch * 96 / 1000; // SVG pixels to a pixel of the grid
+    const double mmPx = pitch * 0.0254; // millimetres to a pixel of the grid
     QString svg = pxOnly ? QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' "
                                           "viewBox='0 0 %1 %2'><g transform='scale(%3)'>")
                                    .arg(page.width() * px, 0, 'f', 9)
                                    .arg(page.height() * px, 0, 'f', 9)
                                    .arg(px, 0, 'f', 12)
-                         : QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' width='%1in' "
-                                          "height='%2in' viewBox='0 0 %3 %4'><g>")
-                                   .arg(page.width() * pitch / 1000, 0, 'f', 9)
-                                   .arg(page.height() * pitch / 1000, 0, 'f', 9)
-                                   .arg(page.width(), 0, 'f', 6)
-                                   .arg(page.height(), 0, 'f', 6);
+            : mm ? QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' width='%1mm' "
+                                  "height='%2mm' viewBox='0 0 %1 %2'><g transform='scale(%3)'>")
+                           .arg(page.width() * mmPx, 0, 'f', 9)
+                           .arg(page.height() * mmPx, 0, 'f', 9)
+                           .arg(mmPx, 0, 'f', 12)
+                 : QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' width='%1in' "
+                                  "height='%2in' viewBox='0 0 %3 %4'><g>")
+                           .arg(page.width() * pitch / 1000, 0, 'f', 9)
+                           .arg(page.height() * pitch / 1000, 0, 'f', 9)
+                           .arg(page.width(), 0, 'f', 6)
+                           .arg(page.height(), 0, 'f', 6);
     const auto circle = [](double r) {
         return QStringLiteral("M %1 0 A %1 %1 0 1 0 %2 0 A %1 %1 0 1 0 %1 0 Z ")
                 .arg(r, 0, 'f', 6)
@@ -324,6 +331,16 @@ void TestEdges::runEndsFollowOutline_data()
             << "svg";
     QTest::newRow("svg slant, 9.4, 0.2 mm") << "slant" << 100 << true << "9.4" << 7.874015748031496
                                             << true << 0.06 << 0.25 << 0.0 << false << "svg";
+    // At the pitches boards are made at, 0.1 mm and 0.0833 mm (3.28 mil), in a group scaled
+    // from the millimetres of the viewBox.
+    QTest::newRow("svg ring, mm, 9.4, 0.1 mm") << "ring" << 100 << true << "9.4" << 100 / 25.4
+                                               << true << 0.06 << 0.25 << 0.0 << false << "svg, mm";
+    QTest::newRow("svg ring, mm, 9.4, 0.0833 mm")
+            << "ring" << 100 << true << "9.4" << 0.0833 / 0.0254 << true << 0.06 << 0.25 << 0.0
+            << false << "svg, mm";
+    QTest::newRow("svg clip path and mask, mm, 9.4, 0.0833 mm")
+            << "clipped" << 100 << true << "9.4" << 0.0833 / 0.0254 << true << 0.06 << 0.25 << 0.0
+            << false << "svg, mm";
     QTest::newRow("svg clip path and mask, 9.4") << "clipped" << 100 << true << "9.4" << 10.0
                                                  << false << 0.06 << 0.25 << 0.0 << false << "svg";
     QTest::newRow("svg disc, px only, 9.4") << "disc" << 100 << true << "9.4" << 10.0 << false
@@ -371,7 +388,8 @@ void TestEdges::runEndsFollowOutline()
             bytes = pdfOf(shapeNamed(shape), page * pitch * 0.072, pitch);
             QVERIFY(!bytes.isEmpty());
         } else {
-            bytes = svgOf(shapeNamed(shape), page, pitch, document.contains("px only"));
+            bytes = svgOf(shapeNamed(shape), page, pitch, document.contains("px only"),
+                          document.contains("mm"));
         }
         QString why;
         const std::unique_ptr<kcore::VectorDocument> vector = kcore::VectorDocument::fromData(

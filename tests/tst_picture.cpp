@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QImageWriter>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -149,7 +150,10 @@ void TestPicture::vectorPageOfAnyHeight_data()
     QTest::addColumn<QSizeF>("pageMm");
     QTest::addColumn<QSize>("grid");
     QTest::addColumn<double>("pitch"); // mils
-    QTest::addColumn<bool>("utf16");
+    // How the document is stored: "UTF-16", "gzip" (.svgz), or as UTF-8 text.
+    QTest::addColumn<QString>("encoding");
+    // The root element around {ink}, sized as the row says; empty: in mm, with a viewBox of mm.
+    QTest::addColumn<QString>("root");
     QTest::addColumn<QByteArray>("pdf"); // the page's entries, in points; empty for SVG
     const QString rects = QStringLiteral("<rect width='{w}' height='{top}'/>"
                                          "<rect y='{bottom}' width='{w}' height='{top}'/>");
@@ -160,35 +164,82 @@ void TestPicture::vectorPageOfAnyHeight_data()
     const QString filter = QStringLiteral("<filter id='f'><feGaussianBlur stdDeviation='0.001'/>"
                                           "</filter><g filter='url(#f)'>")
             + rects + QStringLiteral("</g>");
-    const QByteArray svg;
+    const QString none;
+    const QByteArray nopdf;
+    // An offset reaches across bands: the ink a band gets from it lies in another.
+    const QString offset = QStringLiteral("<filter id='o' x='0' y='-0.5' width='1' height='2'>"
+                                          "<feOffset dy='{r}'/></filter><rect width='{w}' "
+                                          "height='{r}'/><g filter='url(#o)'><rect width='{w}' "
+                                          "height='{near}'/><rect y='{mid}' width='{w}' "
+                                          "height='{top}'/></g>");
     QTest::newRow("no layers, 8662 rows")
-            << rects << QSizeF(1, 220) << QSize(40, 8662) << 1.0 << false << svg;
+            << rects << QSizeF(1, 220) << QSize(40, 8662) << 1.0 << none << none << nopdf;
     QTest::newRow("mask, 8662 rows")
-            << mask << QSizeF(1, 220) << QSize(40, 8662) << 1.0 << false << svg;
+            << mask << QSizeF(1, 220) << QSize(40, 8662) << 1.0 << none << none << nopdf;
     QTest::newRow("group opacity, 8662 rows")
-            << opacity << QSizeF(1, 220) << QSize(40, 8662) << 1.0 << false << svg;
+            << opacity << QSizeF(1, 220) << QSize(40, 8662) << 1.0 << none << none << nopdf;
     QTest::newRow("filter, 8662 rows")
-            << filter << QSizeF(1, 220) << QSize(40, 8662) << 1.0 << false << svg;
+            << filter << QSizeF(1, 220) << QSize(40, 8662) << 1.0 << none << none << nopdf;
+    QTest::newRow("offset filter, 3938 rows")
+            << offset << QSizeF(1, 100) << QSize(40, 3938) << 1.0 << none << none << nopdf;
+    // The document's rules for groups and svg elements find only its own: 0.6 once is ink,
+    // twice not.
+    QTest::newRow("mask, a rule for groups, 1575 columns")
+            << QStringLiteral("<style>g { opacity: 0.6 }</style><g>") + mask
+                    + QStringLiteral("</g>")
+            << QSizeF(40, 16) << QSize(1575, 630) << 1.0 << none << none << nopdf;
+    QTest::newRow("mask, a rule for svg, 1575 columns")
+            << QStringLiteral("<style>svg { opacity: 0.6 }</style>") + mask << QSizeF(40, 16)
+            << QSize(1575, 630) << 1.0 << none << none << nopdf;
     QTest::newRow("mask, 1575 columns")
-            << mask << QSizeF(40, 16) << QSize(1575, 630) << 1.0 << false << svg;
+            << mask << QSizeF(40, 16) << QSize(1575, 630) << 1.0 << none << none << nopdf;
     QTest::newRow("mask, UTF-16, 8662 rows")
-            << mask << QSizeF(1, 220) << QSize(40, 8662) << 1.0 << true << svg;
+            << mask << QSizeF(1, 220) << QSize(40, 8662) << 1.0 << QStringLiteral("UTF-16") << none << nopdf;
+    QTest::newRow("mask, gzipped, 8662 rows")
+            << mask << QSizeF(1, 220) << QSize(40, 8662) << 1.0 << QStringLiteral("gzip") << none << nopdf;
+    // A page of whole pitches is that many pixels, its rows where the page's are.
+    QTest::newRow("14 x 7 mm at 0.1 mm")
+            << rects << QSizeF(14, 7) << QSize(140, 70) << 100 / 25.4 << none << none << nopdf;
+    const QString root = QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' ");
+    QTest::newRow("centimetres") << rects << QSizeF(50, 20) << QSize(1969, 788) << 1.0 << none
+                                 << root
+                    + QStringLiteral("width='5cm' height='2cm' viewBox='0 0 50 20'>{ink}</svg>") << nopdf;
+    QTest::newRow("picas")
+            << rects << QSizeF(25.4, 12.7) << QSize(1000, 500) << 1.0 << none
+            << root + QStringLiteral("width='6pc' height='3pc' viewBox='0 0 25.4 12.7'>{ink}</svg>") << nopdf;
+    // A side left out, or a percentage, follows the other by the viewBox's proportions.
+    QTest::newRow("width only, mask")
+            << mask << QSizeF(40, 16) << QSize(1575, 630) << 1.0 << none
+            << root + QStringLiteral("width='40mm' viewBox='0 0 {w} {h}'>{ink}</svg>") << nopdf;
+    QTest::newRow("height only") << rects << QSizeF(40, 16) << QSize(1575, 630) << 1.0 << none
+                                 << root
+                    + QStringLiteral("height='16mm' viewBox='0 0 {w} {h}'>{ink}</svg>") << nopdf;
+    QTest::newRow("width 100 %, points")
+            << rects << QSizeF(25.4, 10.16) << QSize(1000, 400) << 1.0 << none
+            << root
+                    + QStringLiteral(
+                            "width='100%' height='28.8pt' viewBox='0 0 {w} {h}'>{ink}</svg>") << nopdf;
+    QTest::newRow("viewBox origin, mask")
+            << mask << QSizeF(40, 16) << QSize(1575, 630) << 1.0 << none
+            << root
+                    + QStringLiteral("width='40mm' height='16mm' viewBox='-7 12.5 {w} {h}'><g "
+                                     "transform='translate(-7 12.5)'>{ink}</g></svg>") << nopdf;
     const double mmPerPoint = 25.4 / 72, tenthMm = 3.937007874015748;
     // PDF's y runs up; turned a quarter, the page's top is the unturned page's left edge, so
     // the ink runs across x.
     const QString pdfRects = QStringLiteral("0 0 {w} {top} re 0 {bottom} {w} {top} re f");
     const QString turnedRects = QStringLiteral("0 0 {top} {w} re {bottom} 0 {top} {w} re f");
     QTest::newRow("PDF, A4") << pdfRects << QSizeF(595.276, 841.89) * mmPerPoint
-                             << QSize(2101, 2971) << tenthMm << false
+                             << QSize(2101, 2971) << tenthMm << none << none
                              << QByteArray("/MediaBox[0 0 595.276 841.89]");
     QTest::newRow("PDF, crop box, rotated 90")
             << QStringLiteral("1 0 0 1 10.5 20.25 cm ") + turnedRects
-            << QSizeF(85.9, 56.9) * mmPerPoint << QSize(304, 201) << tenthMm << false
+            << QSizeF(85.9, 56.9) * mmPerPoint << QSize(304, 201) << tenthMm << none << none
             << QByteArray("/MediaBox[0 0 300 300]/CropBox[10.5 20.25 67.4 106.15]/Rotate 90");
     QTest::newRow("PDF, 50000 columns") << pdfRects << QSizeF(1270, 2) << QSize(50000, 79) << 1.0
-                                        << false << QByteArray("/MediaBox[0 0 3600 5.6693]");
+                                        << none << none << QByteArray("/MediaBox[0 0 3600 5.6693]");
     QTest::newRow("PDF, rotated 270")
-            << turnedRects << QSizeF(85.9, 56.9) * mmPerPoint << QSize(304, 201) << tenthMm << false
+            << turnedRects << QSizeF(85.9, 56.9) * mmPerPoint << QSize(304, 201) << tenthMm << none << none
             << QByteArray("/MediaBox[0 0 56.9 85.9]/Rotate 270");
 }
 
@@ -198,27 +249,40 @@ void TestPicture::vectorPageOfAnyHeight()
     QFETCH(QSizeF, pageMm);
     QFETCH(QSize, grid);
     QFETCH(double, pitch);
-    QFETCH(bool, utf16);
+    QFETCH(QString, encoding);
+    QFETCH(QString, root);
     QFETCH(QByteArray, pdf);
     if (!kcore::vectorSupport())
         QSKIP("this build reads no vector documents");
     const double w = pageMm.width(), h = pageMm.height();
-    QString page = pdf.isEmpty() ? QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' "
-                                                  "width='{w}mm' height='{h}mm' "
-                                                  "viewBox='0 0 {w} {h}'>")
-                    + ink + QStringLiteral("</svg>")
-                                 : ink;
+    QString page = !pdf.isEmpty() ? ink
+            : root.isEmpty()      ? QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' "
+                                                   "width='{w}mm' height='{h}mm' "
+                                                   "viewBox='0 0 {w} {h}'>{ink}</svg>")
+                                  : root;
+    page.replace(QLatin1String("{ink}"), ink);
     const double unit = pdf.isEmpty() ? 1 : 72 / 25.4; // the document's unit to the mm
     for (const auto &[name, value] : {std::pair{"{w}", w},
                                       {"{h}", h},
                                       {"{top}", 0.4 * h},
                                       {"{bottom}", 0.6 * h},
-                                      {"{band}", 0.2 * h}})
+                                      {"{band}", 0.2 * h},
+                                      {"{r}", 0.1 * h},
+                                      {"{near}", 0.3 * h},
+                                      {"{mid}", 0.5 * h}})
         page.replace(QLatin1String(name), QString::number(value * unit, 'g', 8));
     QByteArray bytes = pdf.isEmpty() ? page.toUtf8() : testsupport::pdfPage(pdf, page.toLatin1());
-    if (utf16) {
+    if (encoding == QLatin1String("UTF-16")) {
         page.prepend(QStringLiteral("\ufeff<?xml version='1.0' encoding='UTF-16'?>"));
         bytes = QByteArray(reinterpret_cast<const char *>(page.utf16()), page.size() * 2);
+    } else if (encoding == QLatin1String("gzip")) {
+        QProcess gzip;
+        gzip.start(QStringLiteral("gzip"), {QStringLiteral("-c")});
+        gzip.write(bytes);
+        gzip.closeWriteChannel();
+        QVERIFY(gzip.waitForFinished() && gzip.exitCode() == 0);
+        bytes = gzip.readAllStandardOutput();
+        QVERIFY(bytes.startsWith("\x1f\x8b"));
     }
     QString why;
     const auto document = kcore::VectorDocument::fromData(
@@ -253,8 +317,15 @@ void TestPicture::vectorTextEveryDrawing_data()
     QTest::addColumn<QString>("text");
     const QString letters = QStringLiteral("<text x='1' y='8' font-size='8'>Kg</text>");
     QTest::newRow("recorded") << letters;
-    QTest::newRow("in pieces, in a layer")
+    QTest::newRow("recorded, in a layer")
             << QStringLiteral("<g opacity='0.9'>") + letters + QStringLiteral("</g>");
+    const QString masked = QStringLiteral("<mask id='m'><rect width='20' height='10' "
+                                          "fill='white'/></mask><g mask='url(#m)'>");
+    QTest::newRow("in pieces, masked") << masked + letters + QStringLiteral("</g>");
+    // Measured too wide, right-aligned letters would leave the page.
+    QTest::newRow("in pieces, masked, right-aligned") << masked
+                    + QStringLiteral("<text x='19' y='8' font-size='8' text-anchor='end'>Kg</text>"
+                                     "</g>");
 }
 
 void TestPicture::vectorTextEveryDrawing()
