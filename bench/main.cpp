@@ -289,29 +289,35 @@ QByteArray hashOfFile(const QString &path)
     return h.result();
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+// What every row of the benchmark shares: its pictures, its temporary files and its findings.
+struct Bench
 {
-    QCoreApplication app(argc, argv);
     const int width = 6000, height = 4000;
     const int runs = 7, literalRuns = 3;
-    bool allSame = true;
-    std::vector<Row> rows;
     QTemporaryDir dir;
+    bool allSame = true;
+    std::vector<Row> rows; // in-process steps
+    std::vector<Row> endToEnd; // kestrel-convert as a whole, printed after them
+    QString photoBmp;
+    ProcessRun plainConvert;
+    QImage colour, grey, bw;
+    qsizetype bytes = 0;
+    double copyMs = 0, copyNewMs = 0;
+    QFile devnull{QStringLiteral("/dev/null")};
+};
 
-    std::printf("kestrel-bench on %s (grey kernel: %s), %d x %d photo-like picture, medians of "
-                "%d runs (literal: %d)\n",
-                qPrintable(cpuModel()), kcore::greyRowKernel(), width, height, runs, literalRuns);
-    kcore::allowLargePictures();
-
+// kestrel-convert on pictures: end to end against decoding alone, with and without its space
+// check.
+void convertPictureRows(Bench &b)
+{
+    auto &[width, height, runs, literalRuns, dir, allSame, rows, endToEnd, photoBmp, plainConvert,
+           colour, grey, bw, bytes, copyMs, copyNewMs, devnull]
+            = b;
     // kestrel-convert end to end on 24-bit BMPs, output to /dev/null, against a program that
     // only decodes the same file and against the literal pipeline in this process.
     // Measured first, while this process is small: a child's peak memory counts what it
     // shares with its parent between fork and exec.
-    std::vector<Row> endToEnd;
-    ProcessRun plainConvert;
-    const QString photoBmp = dir.filePath(QStringLiteral("photo.bmp"));
+    photoBmp = dir.filePath(QStringLiteral("photo.bmp"));
     const QString checkerBmp = dir.filePath(QStringLiteral("checker.bmp"));
     QImageWriter(photoBmp).write(photoLike(width, height));
     QImageWriter(checkerBmp).write(checkerboard(width, height));
@@ -357,7 +363,14 @@ int main(int argc, char **argv)
                                               literalMs / run.ms),
                             met});
     }
+}
 
+// kestrel-convert with smooth edges, at the picture's size and scaled.
+void convertSmoothRows(Bench &b)
+{
+    auto &[width, height, runs, literalRuns, dir, allSame, rows, endToEnd, photoBmp, plainConvert,
+           colour, grey, bw, bytes, copyMs, copyNewMs, devnull]
+            = b;
     // With smooth edges: at 100 % the grey row the converter makes anyway gives the levels; at
     // other scales a row or two of grey is resampled onto the grid.
     for (const auto &[name, scale] :
@@ -376,8 +389,15 @@ int main(int argc, char **argv)
                                    plainConvert.ms),
                  run.peakKB <= 130 * 1024});
     }
+}
 
 #ifdef KESTREL_RSVG
+// kestrel-convert on vector logos against librsvg drawing them once.
+void convertSvgRows(Bench &b)
+{
+    auto &[width, height, runs, literalRuns, dir, allSame, rows, endToEnd, photoBmp, plainConvert,
+           colour, grey, bw, bytes, copyMs, copyNewMs, devnull]
+            = b;
     // A detailed vector logo drawn onto a 6000 x 4000 grid (600 x 400 mm at 0.1 mm), against
     // librsvg drawing it once into an image of that size.
     {
@@ -446,10 +466,18 @@ int main(int argc, char **argv)
                      memory && (mask || ratio <= 2)});
         }
     }
+}
+
 #endif
 
-    const QImage colour = photoLike(width, height);
-    const qsizetype bytes = colour.sizeInBytes();
+// The in-process steps from a decoded picture to the black-and-white image and its preview.
+void pipelineRows(Bench &b)
+{
+    auto &[width, height, runs, literalRuns, dir, allSame, rows, endToEnd, photoBmp, plainConvert,
+           colour, grey, bw, bytes, copyMs, copyNewMs, devnull]
+            = b;
+    colour = photoLike(width, height);
+    bytes = colour.sizeInBytes();
 
     // Decoding, the yardstick for everything after it.
     const QString png = dir.filePath(QStringLiteral("photo.png"));
@@ -459,17 +487,17 @@ int main(int argc, char **argv)
     allSame &= decoded == colour;
 
     // Grey.
-    QImage grey, literalGrey;
+    QImage literalGrey;
     const double greyMs = medianMs(runs, [&] { grey = kcore::makeGrey(colour); });
     const double greyLit = medianMs(literalRuns, [&] { literalGrey = literal::grey(colour); });
-    const double copyMs = memcpyFreshMs(colour, runs);
-    const double copyNewMs = memcpyNewMs(bytes, colour.constBits(), runs);
+    copyMs = memcpyFreshMs(colour, runs);
+    copyNewMs = memcpyNewMs(bytes, colour.constBits(), runs);
     allSame &= grey == literalGrey;
     rows.push_back({"grey (fresh image)", greyMs, greyLit, copyMs, ">=7x literal, <=1.5x memcpy",
                     greyLit / greyMs >= 7 && greyMs / copyMs <= 1.5});
 
     // Black-and-white at 100 %.
-    QImage bw, literalBw;
+    QImage literalBw;
     const double bwMs = medianMs(runs, [&] { bw = kcore::makeBw(grey, 128, false, 100); });
     const double bwLit
             = medianMs(literalRuns, [&] { literalBw = literal::bw(grey, 128, false, 100); });
@@ -504,11 +532,16 @@ int main(int argc, char **argv)
     rows.push_back({"grey + b/w + preview vs PNG decode", after, 0, 0,
                     QString::asprintf("< decode/4 (decode %.0f ms)", decodeMs),
                     after < decodeMs / 4});
+}
 
+// Writing the file, in both layouts.
+void exportRows(Bench &b)
+{
+    auto &[width, height, runs, literalRuns, dir, allSame, rows, endToEnd, photoBmp, plainConvert,
+           colour, grey, bw, bytes, copyMs, copyNewMs, devnull]
+            = b;
     // Export, worst case: a checkerboard, one item per white pixel.
     const QImage board = checkerboard(4000, 4000);
-    QFile devnull(QStringLiteral("/dev/null"));
-    devnull.open(QIODevice::WriteOnly);
     qint64 items = 0;
     const double exportMs = medianMs(
             runs, [&] { items = kcore::writePads(board, 7.874015748031496, 26, &devnull).items; });
@@ -569,7 +602,14 @@ int main(int argc, char **argv)
                                           items / (v94Ms / 1000) / 1e6),
                         plainMs / v94Ms >= 5});
     }
+}
 
+// Writing with smooth edges against the plain export.
+void smoothExportRows(Bench &b)
+{
+    auto &[width, height, runs, literalRuns, dir, allSame, rows, endToEnd, photoBmp, plainConvert,
+           colour, grey, bw, bytes, copyMs, copyNewMs, devnull]
+            = b;
     // Smooth edges on the photo: the same items, each end placed from the grey levels the window
     // holds while Smooth Edges is on, against the plain export of the same picture. Making the
     // levels is timed on its own: the window does it once per picture and scale, not per export.
@@ -596,7 +636,14 @@ int main(int argc, char **argv)
                         QString::asprintf("<= 1.5x plain (%.2fx)", smoothMs / plainMs),
                         smoothMs / plainMs <= 1.5});
     }
+}
 
+// The fab check and the Board view.
+void boardRows(Bench &b)
+{
+    auto &[width, height, runs, literalRuns, dir, allSame, rows, endToEnd, photoBmp, plainConvert,
+           colour, grey, bw, bytes, copyMs, copyNewMs, devnull]
+            = b;
     // The fab check and the Board view, on the photo and on a one-pixel checkerboard of the same
     // size (12 million items), in a frame the size of the window's.
     const QSize frame(481, 463);
@@ -673,14 +720,41 @@ int main(int argc, char **argv)
                         QString::asprintf(">= 20 steps/s (%.0f)", 1000 / stepMs),
                         1000 / stepMs >= 20});
     }
+}
 
-    rows.insert(rows.end(), endToEnd.begin(), endToEnd.end());
-    printTable(rows);
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    Bench b;
+    b.devnull.open(QIODevice::WriteOnly);
+    std::printf("kestrel-bench on %s (grey kernel: %s), %d x %d photo-like picture, medians of "
+                "%d runs (literal: %d)\n",
+                qPrintable(cpuModel()), kcore::greyRowKernel(), b.width, b.height, b.runs,
+                b.literalRuns);
+    kcore::allowLargePictures();
+
+    // The converter first, while this process is small: a child's peak memory counts what it
+    // shares with its parent between fork and exec.
+    convertPictureRows(b);
+    convertSmoothRows(b);
+#ifdef KESTREL_RSVG
+    convertSvgRows(b);
+#endif
+    pipelineRows(b);
+    exportRows(b);
+    smoothExportRows(b);
+    boardRows(b);
+
+    b.rows.insert(b.rows.end(), b.endToEnd.begin(), b.endToEnd.end());
+    printTable(b.rows);
     std::printf("\nmemcpy of the %.0f MB picture into a fresh buffer: %.1f ms from the image "
                 "allocator (huge pages), %.1f ms from plain new[]\n",
-                bytes / 1e6, copyMs, copyNewMs);
-    std::printf("\nfast and literal outputs identical: %s\n", allSame ? "yes" : "NO");
-    const bool allMet = std::all_of(rows.begin(), rows.end(), [](const Row &r) { return r.met; });
+                b.bytes / 1e6, b.copyMs, b.copyNewMs);
+    std::printf("\nfast and literal outputs identical: %s\n", b.allSame ? "yes" : "NO");
+    const bool allMet
+            = std::all_of(b.rows.begin(), b.rows.end(), [](const Row &r) { return r.met; });
     std::printf("all targets met: %s\n", allMet ? "yes" : "no");
-    return allSame ? 0 : 1;
+    return b.allSame ? 0 : 1;
 }
