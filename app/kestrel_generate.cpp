@@ -6,6 +6,7 @@
 
 #include "dialogs.h"
 #include "export/padswriter.h"
+#include "export/savefile.h"
 #include "geometry/layers.h"
 #include "geometry/units.h"
 #include "waitcursor.h"

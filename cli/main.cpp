@@ -4,6 +4,7 @@
 #include "core/conversion.h"
 #include "core/fit.h"
 #include "export/padswriter.h"
+#include "export/savefile.h"
 #include "geometry/layers.h"
 #include "geometry/units.h"
 #include "image/bwimage.h"

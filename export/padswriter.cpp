@@ -85,6 +85,14 @@ PadsResult writeRows(RowStream &rows, const PadsSettings &settings, QIODevice *o
     return writer.finish();
 }
 
+PadsResult failure(const QString &message)
+{
+    PadsResult r;
+    r.ok = false;
+    r.message = message.isEmpty() ? QStringLiteral("unknown error") : message;
+    return r;
+}
+
 QString cancelledMessage()
 {
     return QStringLiteral("Cancelled.");

@@ -4,7 +4,7 @@
 
 #include "board/fabcheck.h"
 #include "board/lineitems.h"
-#include "savefile.h"
+#include "padsresult.h"
 
 #include <QImage>
 #include <QString>

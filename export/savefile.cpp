@@ -20,14 +20,6 @@
 
 namespace kcore {
 
-PadsResult failure(const QString &message)
-{
-    PadsResult r;
-    r.ok = false;
-    r.message = message.isEmpty() ? QStringLiteral("unknown error") : message;
-    return r;
-}
-
 namespace {
 
 // Whether a write failure's text names no reason.

@@ -2,6 +2,8 @@
 // and pipes in place, never write a picture onto itself.
 #pragma once
 
+#include "padsresult.h"
+
 #include <QString>
 
 #include <functional>
@@ -9,21 +11,6 @@
 class QIODevice;
 
 namespace kcore {
-
-// The outcome of writing a file: on failure, message always says what went wrong.
-struct PadsResult
-{
-    bool ok = true;
-    QString message;
-    qint64 items = 0;
-    qint64 bytes = 0;
-    // The rows could not all be had (memory ran out drawing a band): the failure is the
-    // source's, not the device's.
-    bool rowsFailed = false;
-};
-
-// A failed result with its reason; never an empty message.
-PadsResult failure(const QString &message);
 
 // Writes a file through QSaveFile: an existing file at path is replaced only once the new one is
 // complete, and is left as it was on any failure. write fills the device it is given.

@@ -209,6 +209,8 @@ const quint32 *VectorRows::row(int y)
         m_bandTop = top;
         if (m_band.isNull())
             return nullptr;
+        // The next bands draw on threads of their own while this one's rows are clipped and
+        // written: drawing costs more than the rest, and the two overlap on two cores.
         int next = m_ahead.empty() ? top + vectorBandRows : m_ahead.back().first + vectorBandRows;
         for (; int(m_ahead.size()) < m_bandsAhead && next < m_size.height(); next += vectorBandRows)
             m_ahead.emplace_back(

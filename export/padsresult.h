@@ -1,0 +1,23 @@
+// What writing a file gives back: its items and bytes, or the reason it failed.
+#pragma once
+
+#include <QString>
+
+namespace kcore {
+
+// The outcome of writing a file: on failure, message always says what went wrong.
+struct PadsResult
+{
+    bool ok = true;
+    QString message;
+    qint64 items = 0;
+    qint64 bytes = 0;
+    // The rows could not all be had (memory ran out drawing a band): the failure is the
+    // source's, not the device's.
+    bool rowsFailed = false;
+};
+
+// A failed result with its reason; never an empty message.
+PadsResult failure(const QString &message);
+
+} // namespace kcore
