@@ -12,22 +12,93 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
+#include <fcntl.h>
 #include <future>
 #include <memory>
 #include <optional>
 #include <vector>
 
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace {
 
+// Higher is worse: a batch exits with the highest code of its inputs.
 enum ExitCode { ExitOk = 0, ExitFailed = 1, ExitUsage = 2, ExitFab = 3 };
 
-void say(const QString &line)
+// The input a batch is converting, which every message about it names; empty for one file.
+QString about;
+
+void say(const QString &line, const QString &subject = about)
 {
-    std::fprintf(stderr, "kestrel-convert: %s\n", qPrintable(line));
+    if (subject.isEmpty())
+        std::fprintf(stderr, "kestrel-convert: %s\n", qPrintable(line));
+    else
+        std::fprintf(stderr, "kestrel-convert: %s: %s\n", qPrintable(subject), qPrintable(line));
 }
+
+// Whether a decoder is at work, whose complaints the message handler drops: the reason for a
+// picture that cannot be read is kestrel's own message.
+bool decoding = false;
+QtMessageHandler qtHandler = nullptr;
+
+void quietDecoders(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    const bool imageIo
+            = context.category && QByteArray(context.category).startsWith("qt.gui.imageio");
+    if (type != QtFatalMsg && (decoding || imageIo))
+        return;
+    if (qtHandler)
+        qtHandler(type, context, message);
+}
+
+// Keeps the decoders quiet while it lives: libpng prints its errors with fprintf(stderr)
+// itself, past Qt's message handler, so the standard error's descriptor is pointed at the null
+// device meanwhile.
+class Hush
+{
+public:
+    Hush()
+    {
+        decoding = true;
+        std::fflush(stderr);
+#ifdef Q_OS_WIN
+        const int null = ::open("NUL", O_WRONLY);
+#else
+        const int null = ::open("/dev/null", O_WRONLY);
+#endif
+        if (null < 0)
+            return;
+        m_saved = ::dup(2);
+        if (m_saved >= 0)
+            ::dup2(null, 2);
+        ::close(null);
+    }
+    ~Hush()
+    {
+        decoding = false;
+        if (m_saved < 0)
+            return;
+        std::fflush(stderr);
+        ::dup2(m_saved, 2);
+        ::close(m_saved);
+    }
+    Hush(const Hush &) = delete;
+    Hush &operator=(const Hush &) = delete;
+
+private:
+    int m_saved = -1;
+};
 
 struct Settings
 {
@@ -43,6 +114,9 @@ struct Settings
     bool quiet = false;
     QString input;
     QString output;
+    // With --output-dir: every input, each written to the folder under its own name.
+    QString outputDir;
+    QStringList inputs;
 };
 
 // "top-copper, bottom-copper, …", as --layer-kind takes them.
@@ -114,7 +188,18 @@ const QCommandLineOption
                "Stop with exit code 3, writing nothing, when the line is finer than "
                "--min-line, or a space is closed or narrower than --min-space.");
 const QCommandLineOption quiet(QStringList{"q", "quiet"}, "Print no summary and no warning.");
+const QCommandLineOption
+        outputDir(QStringLiteral("output-dir"),
+                  "Convert every INPUT, each into DIR/NAME.asc (NAME: the input's name without its "
+                  "last suffix), with the same options; one failing does not stop the others.",
+                  "DIR");
 } // namespace Option
+
+const char exitCodes[] = "Exit codes (of a batch, the highest of its inputs'):\n"
+                         "  0  written\n"
+                         "  1  could not read the input or write the output\n"
+                         "  2  bad arguments or settings\n"
+                         "  3  --strict: the line or a space is finer than the fab limits\n";
 
 // The long name of an option, as messages spell it.
 QString nameOf(const QCommandLineOption &option)
@@ -247,12 +332,45 @@ bool readLimits(const QCommandLineParser &parser, Settings *s)
                     .arg(nameOf(fitWidth ? Option::fitWidth : Option::fitHeight)));
         return false;
     }
-    if (s->output != QLatin1String("-") && kcore::isSameFile(s->input, s->output)) {
-        say(QStringLiteral("%1 is the input picture itself; writing it would destroy the "
-                           "picture")
-                    .arg(s->output));
+    return true;
+}
+
+// The inputs and outputs: one INPUT and its OUTPUT, or with --output-dir every INPUT, each
+// into the folder under a name of its own. False, having said why, when they are refused.
+bool readFiles(const QCommandLineParser &parser, Settings *s)
+{
+    const QStringList files = parser.positionalArguments();
+    if (!parser.isSet(Option::outputDir)) {
+        if (files.size() != 2) {
+            say(QStringLiteral("needs exactly two arguments, INPUT and OUTPUT (see --help)"));
+            return false;
+        }
+        s->input = files[0];
+        s->output = files[1];
+        return true;
+    }
+    s->outputDir = parser.value(Option::outputDir);
+    if (files.isEmpty()) {
+        say(QStringLiteral("--output-dir needs at least one INPUT (see --help)"));
         return false;
     }
+    QStringList names;
+    for (const QString &input : files) {
+        if (input == QLatin1String("-")) {
+            say(QStringLiteral("--output-dir names each file after its input; standard input "
+                               "(-) has no name, convert it with INPUT OUTPUT"));
+            return false;
+        }
+        // Two inputs of one name would write the same file, the second over the first.
+        const QString name = QFileInfo(input).completeBaseName();
+        if (const qsizetype earlier = names.indexOf(name); earlier >= 0) {
+            say(QStringLiteral("%1 and %2 would both be written to %3.asc")
+                        .arg(files[earlier], input, QDir(s->outputDir).filePath(name)));
+            return false;
+        }
+        names << name;
+    }
+    s->inputs = files;
     return true;
 }
 
@@ -263,15 +381,17 @@ int parseArguments(const QStringList &arguments, Settings *s)
             QStringLiteral("Converts a picture, or a page of an SVG or PDF document, into a PADS "
                            "PowerPCB ASCII file: every horizontal "
                            "run of white pixels of the black-and-white image becomes one LINES "
-                           "item."));
+                           "item. With --output-dir DIR, converts every INPUT into DIR."));
     parser.addOptions({Option::threshold, Option::invert, Option::scale, Option::lineWidth,
                        Option::unit, Option::layer, Option::page, Option::format, Option::layerKind,
                        Option::exactEnds, Option::smoothEdges, Option::minLine, Option::minSpace,
-                       Option::fitWidth, Option::fitHeight, Option::strict, Option::quiet});
+                       Option::fitWidth, Option::fitHeight, Option::strict, Option::quiet,
+                       Option::outputDir});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("INPUT"),
-                                 QStringLiteral("The picture, SVG or PDF document to read."));
+    parser.addPositionalArgument(
+            QStringLiteral("INPUT"),
+            QStringLiteral("The picture, SVG or PDF document to read, or - for standard input."));
     parser.addPositionalArgument(QStringLiteral("OUTPUT"),
                                  QStringLiteral("The file to write, or - for standard output."));
 
@@ -281,20 +401,14 @@ int parseArguments(const QStringList &arguments, Settings *s)
     }
     if (parser.isSet(help)) {
         std::fputs(qPrintable(parser.helpText()), stdout);
+        std::fputs(exitCodes, stdout);
         return ExitOk;
     }
     if (parser.isSet(version)) {
         std::printf("kestrel-convert %s\n", qPrintable(QCoreApplication::applicationVersion()));
         return ExitOk;
     }
-    const QStringList files = parser.positionalArguments();
-    if (files.size() != 2) {
-        say(QStringLiteral("needs exactly two arguments, INPUT and OUTPUT (see --help)"));
-        return ExitUsage;
-    }
-    s->input = files[0];
-    s->output = files[1];
-    if (!readConversion(parser, s) || !readLimits(parser, s))
+    if (!readFiles(parser, s) || !readConversion(parser, s) || !readLimits(parser, s))
         return ExitUsage;
     return -1;
 }
@@ -402,15 +516,57 @@ void report(const Settings &s, const kcore::Conversion &conversion, const kcore:
                     .arg(kcore::gapSummary(spaces), kcore::milsText(s.minSpaceMils)));
 }
 
+// The bytes of standard input, all of them: a picture's decoder needs the whole file.
+QByteArray readStandardInput()
+{
+#ifdef Q_OS_WIN
+    _setmode(_fileno(stdin), _O_BINARY);
+#endif
+    QFile in;
+    if (!in.open(stdin, QIODevice::ReadOnly))
+        return QByteArray();
+    return in.readAll();
+}
+
+// The picture or document at s.input ("-": standard input, a document told by its start); an
+// exit code when it cannot be had.
+int openInput(const Settings &s, kcore::Conversion *conversion)
+{
+    const bool standard = s.input == QLatin1String("-");
+    const QByteArray data = standard ? readStandardInput() : QByteArray();
+    const auto open = [&](int page, QString *why) {
+        Hush hush;
+        return standard ? kcore::Source::fromData(data, page, why)
+                        : kcore::Source::open(s.input, page, why);
+    };
+    QString why;
+    conversion->setSource(open(s.page, &why));
+    if (!conversion->source().isNull())
+        return -1;
+    // A page the document does not have is a bad --page, not a bad document.
+    if (s.page > 0) {
+        const kcore::Source first = open(0, nullptr);
+        if (first.isVector() && s.page >= first.vector()->pageCount()) {
+            say(QStringLiteral("--page: ") + why);
+            return ExitUsage;
+        }
+    }
+    say(QStringLiteral("Could not load the file as image. %1").arg(why), s.input);
+    return ExitFailed;
+}
+
 int convert(Settings s)
 {
-    QString why;
-    kcore::Conversion conversion;
-    conversion.setSource(kcore::Source::open(s.input, s.page, &why));
-    if (conversion.source().isNull()) {
-        say(QStringLiteral("%1: Could not load the file as image. %2").arg(s.input, why));
-        return ExitFailed;
+    if (s.input != QLatin1String("-") && s.output != QLatin1String("-")
+        && kcore::isSameFile(s.input, s.output)) {
+        say(QStringLiteral("%1 is the input picture itself; writing it would destroy the "
+                           "picture")
+                    .arg(s.output));
+        return ExitUsage;
     }
+    kcore::Conversion conversion;
+    if (const int stop = openInput(s, &conversion); stop >= 0)
+        return stop;
     QString fitted;
     if (s.fitMils > 0 && !fitScale(s, conversion.source(), &fitted))
         return ExitUsage;
@@ -452,6 +608,23 @@ int convert(Settings s)
     return ExitOk;
 }
 
+// Every input into the output folder, each on its own: one that fails does not stop the rest.
+int convertAll(Settings s)
+{
+    if (!QDir().mkpath(s.outputDir)) {
+        say(QStringLiteral("could not create the folder %1").arg(s.outputDir));
+        return ExitFailed;
+    }
+    int worst = ExitOk;
+    for (const QString &input : std::as_const(s.inputs)) {
+        s.input = about = input;
+        s.output = QDir(s.outputDir).filePath(QFileInfo(input).completeBaseName() + ".asc");
+        worst = std::max(worst, convert(s));
+    }
+    about.clear();
+    return worst;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -460,9 +633,12 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("kestrel-convert"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KESTREL_VERSION));
     kcore::allowLargePictures();
+    qtHandler = qInstallMessageHandler(quietDecoders);
     Settings settings;
     const int stop = parseArguments(QCoreApplication::arguments(), &settings);
     if (stop >= 0)
         return stop;
-    return convert(settings);
+    if (settings.outputDir.isEmpty())
+        return convert(settings);
+    return convertAll(settings);
 }

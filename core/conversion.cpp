@@ -8,6 +8,8 @@
 #include "image/imagealloc.h"
 #include "image/picture.h"
 
+#include <QBuffer>
+
 #include <cmath>
 
 namespace kcore {
@@ -35,6 +37,21 @@ Source Source::open(const QString &path, int page, QString *why)
             return s;
     }
     s.m_path = path;
+    return s;
+}
+
+Source Source::fromData(const QByteArray &data, int page, QString *why)
+{
+    Source s;
+    VectorDocument::Kind kind;
+    if (isVectorData(data, &kind)) {
+        s.m_vector = VectorDocument::fromData(data, kind, page, why);
+        return s;
+    }
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    s.m_picture = loadPicture(&buffer, why);
     return s;
 }
 

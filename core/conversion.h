@@ -39,6 +39,8 @@ public:
     // cannot be read; why then says so in a sentence for the user.
     static Source open(const QString &path, int page = 0, QString *why = nullptr);
     static Source fromPicture(const QImage &picture, const QString &path = QString());
+    // The same for a file's bytes read already (standard input), told apart by their start alone.
+    static Source fromData(const QByteArray &data, int page = 0, QString *why = nullptr);
 
     bool isNull() const { return m_picture.isNull() && !m_vector; }
     bool isVector() const { return bool(m_vector); }

@@ -38,14 +38,10 @@ Sniffed sniff(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return Sniffed::Picture;
-    const QByteArray head = file.read(1024);
-    if (head.startsWith("%PDF-"))
-        return Sniffed::Pdf;
-    // An XML declaration, comments or a doctype may come before the root element.
-    const qsizetype svg = head.indexOf("<svg");
-    if (svg >= 0 && head.left(svg).trimmed().startsWith('<'))
-        return Sniffed::Svg;
-    return Sniffed::Picture;
+    VectorDocument::Kind kind;
+    if (!isVectorData(file.read(1024), &kind))
+        return Sniffed::Picture;
+    return kind == VectorDocument::Svg ? Sniffed::Svg : Sniffed::Pdf;
 }
 
 // Above this many pixels a side a page could not be held by QImage, whatever the bound.
@@ -61,6 +57,23 @@ int gridSide(double pixels)
 }
 
 } // namespace
+
+bool isVectorData(const QByteArray &data, VectorDocument::Kind *kind)
+{
+    const QByteArray head = data.left(1024);
+    if (head.startsWith("%PDF-")) {
+        *kind = VectorDocument::Pdf;
+        return true;
+    }
+    // An XML declaration, comments or a doctype may come before the root element, or nothing.
+    const qsizetype svg = head.indexOf("<svg");
+    const QByteArray before = head.left(qMax<qsizetype>(svg, 0)).trimmed();
+    if (svg >= 0 && (before.isEmpty() || before.startsWith('<'))) {
+        *kind = VectorDocument::Svg;
+        return true;
+    }
+    return false;
+}
 
 bool isVectorFile(const QString &path)
 {

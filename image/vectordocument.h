@@ -66,6 +66,10 @@ private:
     int m_page;
 };
 
+// Whether bytes with no name are a vector document, by their start as isVectorFile() tells a file
+// whose name says nothing; kind then says which.
+bool isVectorData(const QByteArray &data, VectorDocument::Kind *kind);
+
 // Rows are drawn in bands of this many, whether the whole page is wanted or a stream of rows:
 // the renderers' anti-aliasing at a band's edge depends on where the band starts, so the window
 // and the converter must cut the page at the same rows to get the same bytes.

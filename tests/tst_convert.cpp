@@ -47,9 +47,10 @@ struct Run
     QByteArray err;
 };
 
-// Runs the converter; with a limit, the files it writes may grow to that many bytes only, as on
-// a nearly full disk (and the signal the system sends at the limit is ignored, so writes fail).
-Run convert(const QStringList &args, qint64 fileSizeLimit = -1)
+// Runs the converter with input on its standard input; with a limit, the files it writes may
+// grow to that many bytes only, as on a nearly full disk (and the signal the system sends at the
+// limit is ignored, so writes fail).
+Run convert(const QStringList &args, qint64 fileSizeLimit = -1, const QByteArray &input = {})
 {
     QProcess p;
 #ifdef Q_OS_UNIX
@@ -63,6 +64,8 @@ Run convert(const QStringList &args, qint64 fileSizeLimit = -1)
     Q_UNUSED(fileSizeLimit);
 #endif
     p.start(QStringLiteral(KESTREL_CONVERT), args);
+    p.write(input);
+    p.closeWriteChannel();
     Run r;
     if (!p.waitForFinished(60000))
         return r;
@@ -142,6 +145,8 @@ private slots:
     void sameBytesAsWindow_data();
     void sameBytesAsWindow();
     void standardOutput();
+    void batch_data();
+    void batch();
     void summary();
     void errors_data();
     void errors();
@@ -182,6 +187,9 @@ void TestConvert::initTestCase()
     QImage one(1, 1, QImage::Format_RGB32);
     one.fill(Qt::white);
     QVERIFY(one.save(m_dir.filePath(QStringLiteral("one.pbm"))));
+    const QByteArray png = readFile(m_picture);
+    QVERIFY(testsupport::writeFile(m_dir.filePath(QStringLiteral("cut.png")),
+                                   png.left(png.size() / 2)));
 #ifdef Q_OS_UNIX
     // On Windows QFile::link makes a shortcut (.lnk), which is a file of its own, not a link.
     QVERIFY(QFile::link(m_picture, m_dir.filePath(QStringLiteral("symlink.png"))));
@@ -350,6 +358,60 @@ void TestConvert::standardOutput()
     QCOMPARE(r.code, 0);
     QVERIFY(r.out == readFile(file));
     QVERIFY(r.out.endsWith("*END*\r\n"));
+
+    // Standard input: a picture, or a document told by its first bytes.
+    for (const char *name : {"photo.png", "logo.svg", "logo.pdf"}) {
+        const QString path = m_dir.filePath(QLatin1String(name));
+        if (path.endsWith(".png") || kcore::vectorSupport()) {
+            const Run in = convert({"-q", "-", "-"}, -1, readFile(path));
+            QCOMPARE(in.code, 0);
+            QVERIFY2(in.out == convert({"-q", path, "-"}).out, name);
+        }
+    }
+}
+
+void TestConvert::batch_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QStringList>("inputs");
+    QTest::addColumn<int>("code"); // the worst of the inputs'
+    QTest::newRow("a picture that cannot be read among good ones")
+            << QStringList{} << QStringList{"photo.png", "cut.png", "one.pbm"} << 1;
+    QTest::newRow("--strict, a fab failure is worse")
+            << QStringList{"--strict", "--min-line", "2", "-w", "2"}
+            << QStringList{"gaps.png", "cut.png", "one.pbm", "photo.png"} << 3;
+}
+
+void TestConvert::batch()
+{
+    // Each input gives the file and the messages it gives alone, each message naming it.
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, inputs);
+    QFETCH(int, code);
+    const QString dir = m_dir.filePath(QStringLiteral("batch"));
+    QDir(dir).removeRecursively();
+    QStringList args = options;
+    args << "--output-dir" << dir;
+    for (const QString &input : inputs)
+        args << m_dir.filePath(input);
+    const Run all = convert(args);
+    QCOMPARE(all.code, code);
+    QCOMPARE(all.out, QByteArray());
+
+    QByteArray err;
+    const QString single = m_dir.filePath(QStringLiteral("single.asc"));
+    for (const QString &input : inputs) {
+        QFile::remove(single);
+        const QString path = m_dir.filePath(input);
+        const Run one = convert(QStringList(options) << path << single);
+        const QString written = dir + "/" + QFileInfo(input).completeBaseName() + ".asc";
+        QCOMPARE(readFile(written), readFile(single));
+        const QByteArray prefix = "kestrel-convert: " + QFile::encodeName(path) + ": ";
+        for (const QByteArray &line : one.err.split('\n'))
+            if (!line.isEmpty())
+                err += (line.startsWith(prefix) ? line : prefix + line.mid(17)) + '\n';
+    }
+    QCOMPARE(all.err, err);
 }
 
 void TestConvert::summary()
@@ -475,10 +537,26 @@ void TestConvert::errors_data()
                               << (kcore::vectorSupport() ? d.exitCode : 1)
                               << (kcore::vectorSupport() ? QString::fromLatin1(d.reason)
                                                          : QStringLiteral("reads no vector"));
-    if (kcore::vectorSupport())
+    if (kcore::vectorSupport()) {
         QTest::newRow("page beyond the document's")
-                << QStringList{"--page", "2", "@logo.pdf", "@out"} << 1
-                << "The PDF document has 1 page(s); there is no page 2.";
+                << QStringList{"--page", "2", "@logo.pdf", "@out"} << 2
+                << "--page: The PDF document has 1 page(s); there is no page 2.";
+        QTest::newRow("page beyond an SVG's")
+                << QStringList{"--page", "2", "@logo.svg", "@out"} << 2
+                << "--page: An SVG document has one page; there is no page 2.";
+    }
+    // Said once, by kestrel: not by the picture's decoder too.
+    QTest::newRow("cut-off picture") << QStringList{"@cut.png", "@out"} << 1
+                                     << "cut.png: Could not load the file as image. The picture "
+                                        "is damaged or incomplete";
+    QTest::newRow("empty standard input")
+            << QStringList{"-", "@out"} << 1 << "kestrel-convert: -: Could not load the file";
+    QTest::newRow("--output-dir and standard input")
+            << QStringList{"--output-dir", "@batch", pic, "-"} << 2
+            << "standard input (-) has no name";
+    QTest::newRow("--output-dir, two inputs of one name")
+            << QStringList{"--output-dir", "@batch", pic, "@other/photo.jpg"} << 2
+            << "photo.jpg would both be written to";
 #ifdef Q_OS_UNIX
     // A disk that takes no byte, or only part of what is written: the old file stays as it was,
     // nothing is left beside it, and the reason is the system's. A small file fits in the buffer
@@ -603,6 +681,8 @@ void TestConvert::helpAndVersion()
     const Run help = convert({"--help"});
     QCOMPARE(help.code, 0);
     QVERIFY(help.out.contains("--line-width"));
+    for (const char *code : {"0  written", "1  could not read", "2  bad arguments", "3  --strict"})
+        QVERIFY2(help.out.contains(code), code);
     Run version = convert({"--version"});
     QCOMPARE(version.code, 0);
 #ifdef Q_OS_WIN
