@@ -58,6 +58,10 @@ private:
     void connect_controls();
     void open_picture(const QString &path);
     void open_document(const QString &path);
+    void show_title(const QString &path);
+    void tell_not_loaded(const QString &path, const QString &why);
+    // The picture being opened was named on the command line: a failure is told there too.
+    bool telling_terminal = false;
     bool draw_vector_page();
     void show_drawn_page(const kcore::Conversion::Page &page);
     kcore::ConversionSettings conversion_settings() const;
@@ -70,6 +74,9 @@ private:
     void choose_fab_limits();
     void fit_to_size();
     void next_finding();
+    void previous_finding();
+    void step_finding(bool back);
+    void add_keys();
     void show_fab_result(const kcore::FabResult &r);
     void update_view();
     void board_options_changed();
@@ -87,6 +94,11 @@ private:
     ViewMode view_mode = ViewMode::Colour;
     int unit_index = 0;
     bool in_unit_change = false;
+    // The width as the user typed it, in the unit it was typed in. A unit change shows it
+    // converted and rounded to the new unit's digits, but the pitch stays the one typed until
+    // the text is edited: mm to inch and back gives 0.15 mm again, not 0.1499.
+    QString typed_width;
+    int typed_unit = 0;
 
     // What is open and its images: the picture, or a vector document whose page is drawn onto
     // the grid again whenever the scale or the pitch changes.

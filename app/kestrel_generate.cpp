@@ -65,7 +65,7 @@ void kestrel::make_asc_slot()
     }
     line_pitch(); // refreshes the field's colour
     take_settings();
-    const kcore::WriteCheck check = conversion.check(ui.le_linewidth->text(), unit_index);
+    const kcore::WriteCheck check = conversion.check(typed_width, typed_unit);
     if (!check) {
         const RefusalText t = refusal_text(check, ui.sb_scale->value());
         Dialogs::warning(this, t.text, t.detail);
@@ -167,7 +167,7 @@ void kestrel::count_budget()
         return;
     }
     take_settings();
-    const kcore::WriteCheck check = conversion.check(ui.le_linewidth->text(), unit_index);
+    const kcore::WriteCheck check = conversion.check(typed_width, typed_unit);
     if (!check || conversion.bw().isNull()) {
         noCheck(refusal_text(check, ui.sb_scale->value()).status);
         return;

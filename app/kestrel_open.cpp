@@ -12,16 +12,18 @@
 #include "waitcursor.h"
 
 #include <QActionGroup>
+#include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QSignalBlocker>
 #include <QStatusBar>
 
 #include <cmath>
+#include <cstdio>
 
 void kestrel::file_open()
 {
-    // "All files" as well: pictures named .tif or without a suffix load too.
+    // "All files" as well: pictures without a suffix load too.
     QString filter = QString::fromLatin1(kcore::pictureFilter);
     if (kcore::vectorSupport())
         filter = QStringLiteral("Pictures and documents (%1 %2);;Pictures (%1);;Vector "
@@ -66,15 +68,34 @@ void kestrel::take_picture(const Opened &o)
     if (progress)
         progress->close();
     if (o.grey.isNull()) {
-        Dialogs::warning(this, QStringLiteral("Could not load the file as image."), o.why);
+        tell_not_loaded(o.path, o.why);
         return;
     }
+    telling_terminal = false;
     conversion.setPicture(kcore::Source::fromPicture(o.picture, o.path), o.grey);
+    show_title(o.path);
     draw_job.abandon(); // a page still being drawn is no longer wanted
     generate_when_drawn = false;
     vector_scale = 0;
     ui.mainframe->fitBoard();
     asc_size_slot();
+}
+
+void kestrel::tell_not_loaded(const QString &path, const QString &why)
+{
+    const QString text = QStringLiteral("Could not load the file as image.");
+    const QString detail = QDir::toNativeSeparators(path) + QStringLiteral(": ") + why;
+    // Started from a terminal, the reason stays there once the box is closed.
+    if (telling_terminal)
+        std::fprintf(stderr, "kestrel: %s %s\n", qPrintable(text), qPrintable(detail));
+    telling_terminal = false;
+    Dialogs::warning(this, text, detail);
+}
+
+void kestrel::show_title(const QString &path)
+{
+    // The file's own name, as the desktop's task list shows it, then the program's.
+    setWindowTitle(QFileInfo(path).fileName() + QStringLiteral(" \u2013 KESTREL"));
 }
 
 void kestrel::show_progress(JobBase &job, const QString &label, qint64 maximum)
@@ -108,18 +129,22 @@ void kestrel::open_document(const QString &path)
     if (!opened.isNull() && opened.vector()->pageCount() > 1) {
         const int page = Dialogs::pageNumber(this, QFileInfo(path).fileName(),
                                              opened.vector()->pageCount());
-        if (page < 0)
+        if (page < 0) {
+            telling_terminal = false;
             return; // the open picture stays
+        }
         if (page > 0) {
             WaitCursor wait;
             opened = kcore::Source::open(path, page, &why);
         }
     }
     if (opened.isNull()) {
-        Dialogs::warning(this, QStringLiteral("Could not load the file as image."), why);
+        tell_not_loaded(path, why);
         return;
     }
+    telling_terminal = false;
     conversion.setSource(opened);
+    show_title(path);
     vector_scale = 0;
     draw_job.abandon();
     generate_when_drawn = false;
@@ -285,7 +310,7 @@ kcore::PadsSettings kestrel::pads_settings() const
 {
     // Read without line_pitch(), which restyles the field: painting must not change widgets.
     kcore::PadsSettings pads;
-    pads.pitch = kcore::linePitch(ui.le_linewidth->text(), unit_index);
+    pads.pitch = kcore::linePitch(typed_width, typed_unit);
     pads.layer = ui.sb_layer->value();
     pads.exactEnds = ui.actionExactEnds->isChecked();
     pads.format = ui.actionFormat94->isChecked() ? kcore::PadsFormat::V94 : kcore::PadsFormat::V20;
@@ -312,13 +337,23 @@ void kestrel::update_view()
     }
     if (view_mode != ViewMode::Board)
         ui.mainframe->showPicture(&shown);
-    else if (kcore::lineWidthProblem(ui.le_linewidth->text(), unit_index).isEmpty())
+    else if (kcore::lineWidthProblem(typed_width, typed_unit).isEmpty())
         ui.mainframe->showBoard(&conversion.bw(), &conversion.edges(), pads_settings());
     else
         ui.mainframe->showPicture(nullptr); // no file could be written, so there is no board
 }
 
 void kestrel::next_finding()
+{
+    step_finding(false);
+}
+
+void kestrel::previous_finding()
+{
+    step_finding(true);
+}
+
+void kestrel::step_finding(bool back)
 {
     if (shown_generation != budget_generation || ui.mainframe->findingCount() == 0) {
         statusBar()->showMessage(shown_generation == budget_generation && !conversion.bw().isNull()
@@ -329,7 +364,8 @@ void kestrel::next_finding()
     }
     if (!ui.rb_board->isChecked())
         ui.rb_board->setChecked(true); // its slot shows the board
-    const kcore::SpaceFinding &f = *ui.mainframe->nextFinding();
+    const kcore::SpaceFinding &f
+            = back ? *ui.mainframe->previousFinding() : *ui.mainframe->nextFinding();
     statusBar()->showMessage(
             QStringLiteral("Finding %1 of %2: %3 gap, %4 mil of copper space")
                     .arg(ui.mainframe->findingIndex() + 1)

@@ -5,12 +5,38 @@
 #include "image/picture.h"
 
 #include <QApplication>
+#include <QSettings>
 #include <QTimer>
 
 #include <cstdio>
 
+namespace {
+
+// Earlier versions named no maker, so Qt kept their settings under "Unknown Organization".
+// A first start under the maker's name takes those over once.
+void adoptUnnamedSettings()
+{
+#ifdef Q_OS_WIN
+    // The registry has no place for settings without an organization name; an INI file in
+    // %APPDATA% keeps them, then and now.
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+#endif
+    QSettings settings;
+    if (!settings.allKeys().isEmpty())
+        return;
+    const QSettings old(QSettings::defaultFormat(), QSettings::UserScope,
+                        QStringLiteral("Unknown Organization"),
+                        QCoreApplication::applicationName());
+    for (const QString &key : old.allKeys())
+        settings.setValue(key, old.value(key));
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
+    QCoreApplication::setOrganizationName(QStringLiteral("Marrowby"));
+    QCoreApplication::setOrganizationDomain(QStringLiteral("marrowby.example"));
     QCoreApplication::setApplicationName(QStringLiteral("kestrel"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KESTREL_VERSION));
     {
@@ -52,6 +78,7 @@ int main(int argc, char **argv)
     QGuiApplication::setDesktopFileName(QStringLiteral("example.marrowby.kestrel"));
     QApplication::setWindowIcon(kestrel::appIcon());
     kcore::allowLargePictures();
+    adoptUnnamedSettings();
     kestrel window;
     window.show();
     // From the event loop, so that a message about the picture appears over the window.

@@ -20,6 +20,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -148,6 +149,8 @@ private slots:
     void notANumber_data();
     void notANumber();
     void unitFollowsButtonsWhileNotANumber();
+    void unitRoundTripKeepsWidth_data();
+    void unitRoundTripKeepsWidth();
     void nothingToWrite_data();
     void nothingToWrite();
     void exportReplacesAndKeepsName();
@@ -160,6 +163,8 @@ private slots:
     void commandLine();
     void boardView();
     void boardPanAndZoom();
+    void keys_data();
+    void keys();
     void fabWarning_data();
     void fabWarning();
     void onlyNewestFabCheckShown();
@@ -372,6 +377,7 @@ void TestWindow::pictureToFile()
     kestrel w;
     w.show();
     open(w, in);
+    QCOMPARE(w.windowTitle(), QStringLiteral("logo.png \u2013 KESTREL"));
     QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=37 Heigth=23"));
     QCOMPARE(text(&w, "lbl_ascsizemils"), QStringLiteral("  74x  46 mils"));
     QCOMPARE(text(&w, "lbl_ascsizemm"), QStringLiteral(" 1.9x 1.2 mm"));
@@ -557,22 +563,24 @@ void TestWindow::unitChangeConvertsOnce()
 void TestWindow::notANumber_data()
 {
     QTest::addColumn<QString>("typed");
-    QTest::addColumn<bool>("yellow");
+    QTest::addColumn<QString>("reason"); // in the yellow field's tooltip; empty: a white field
     QTest::addColumn<QString>("mils");
-    QTest::newRow("letters") << "abc" << true << "---";
-    QTest::newRow("empty") << "" << true << "---";
-    QTest::newRow("nan") << "nan" << true << "---";
-    QTest::newRow("inf") << "inf" << true << "---";
-    QTest::newRow("overflow") << "1e999" << true << "---";
-    QTest::newRow("zero") << "0" << false << "---";
-    QTest::newRow("blanks around") << "  5  " << false << " 500x 250 mils";
-    QTest::newRow("negative") << "-1" << false << "---";
+    const QString nan = QStringLiteral("is not a number");
+    QTest::newRow("letters") << "abc" << nan << "---";
+    QTest::newRow("empty") << "" << nan << "---";
+    QTest::newRow("nan") << "nan" << nan << "---";
+    QTest::newRow("inf") << "inf" << nan << "---";
+    QTest::newRow("overflow") << "1e999" << nan << "---";
+    QTest::newRow("zero") << "0" << "greater than 0" << "---";
+    QTest::newRow("blanks around") << "  5  " << QString() << " 500x 250 mils";
+    QTest::newRow("negative") << "-1" << "greater than 0" << "---";
+    QTest::newRow("below 1 mil") << "0.5" << "below 1 mil" << "---";
 }
 
 void TestWindow::notANumber()
 {
     QFETCH(QString, typed);
-    QFETCH(bool, yellow);
+    QFETCH(QString, reason);
     QFETCH(QString, mils);
     const QString in = writePicture(redBlue(100, 50), QStringLiteral("nan.png"));
     kestrel w;
@@ -582,8 +590,10 @@ void TestWindow::notANumber()
     width->clear();
     QTest::keyClicks(width, typed);
     QCOMPARE(width->styleSheet(),
-             yellow ? QStringLiteral("background-color: yellow")
-                    : QStringLiteral("background-color: white"));
+             !reason.isEmpty() ? QStringLiteral("background-color: yellow")
+                               : QStringLiteral("background-color: white"));
+    QVERIFY2(reason.isEmpty() ? width->toolTip().isEmpty() : width->toolTip().contains(reason),
+             qPrintable(width->toolTip()));
     QCOMPARE(text(&w, "lbl_ascsizemils"), mils);
     if (mils == QLatin1String("---"))
         QCOMPARE(text(&w, "lbl_ascsizemm"), mils);
@@ -591,7 +601,45 @@ void TestWindow::notANumber()
     width->selectAll();
     QTest::keyClicks(width, QStringLiteral("2"));
     QCOMPARE(width->styleSheet(), QStringLiteral("background-color: white"));
+    QVERIFY(width->toolTip().isEmpty());
     QCOMPARE(text(&w, "lbl_ascsizemils"), QStringLiteral(" 200x 100 mils"));
+}
+
+void TestWindow::unitRoundTripKeepsWidth_data()
+{
+    QTest::addColumn<QString>("through"); // the unit button clicked between two mm
+    QTest::addColumn<QString>("typed"); // in mm
+    QTest::addColumn<QString>("shown"); // in the unit passed through
+    QTest::newRow("mm, inch, mm") << "rb_units_inch" << "0.15" << "0.0059";
+    QTest::newRow("mm, mils, mm") << "rb_units_mils" << "0.1" << "   3.9";
+}
+
+void TestWindow::unitRoundTripKeepsWidth()
+{
+    QFETCH(QString, through);
+    QFETCH(QString, typed);
+    QFETCH(QString, shown);
+    // 200 pixels wide: a width off in its fourth decimal moves the run's end by a whole mil.
+    const QImage picture = redBlue(200, 4);
+    kestrel w;
+    w.show();
+    open(w, writePicture(picture, QStringLiteral("roundtrip.png")));
+    child<QSlider>(&w, "sl_threshold")->setValue(50);
+    QTest::mouseClick(child<QRadioButton>(&w, "rb_units_mm"), Qt::LeftButton);
+    typeLineWidth(w, typed);
+    auto *width = child<QLineEdit>(&w, "le_linewidth");
+    QTest::mouseClick(child<QRadioButton>(&w, qPrintable(through)), Qt::LeftButton);
+    QCOMPARE(width->text(), shown);
+    QTest::mouseClick(child<QRadioButton>(&w, "rb_units_mm"), Qt::LeftButton);
+    QCOMPARE(width->text().toDouble(), typed.toDouble());
+
+    const QString out = m_dir.filePath(QStringLiteral("roundtrip.asc"));
+    generate(w, out);
+    QFile file(out);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(),
+             literal::padsBytes(literal::bw(literal::grey(picture), 50, false, 100),
+                                typed.toDouble() * 39.37007874015748, 19));
 }
 
 void TestWindow::unitFollowsButtonsWhileNotANumber()
@@ -757,6 +805,10 @@ void TestWindow::startupArgument_data()
                                   << "The file does not exist.";
     QTest::newRow("not a picture") << "notes.txt"
                                    << "This is not a kind of picture";
+    QTest::newRow("empty file") << "empty.png"
+                                << "The file is empty.";
+    QTest::newRow("cut-off picture") << "cut.png"
+                                     << "The picture is damaged or incomplete";
 }
 
 void TestWindow::startupArgument()
@@ -765,6 +817,11 @@ void TestWindow::startupArgument()
     QFETCH(QString, reason);
     writePicture(redBlue(30, 12), QStringLiteral("start.png"));
     QVERIFY(testsupport::writeFile(m_dir.filePath(QStringLiteral("notes.txt")), "hello"));
+    QVERIFY(testsupport::writeFile(m_dir.filePath(QStringLiteral("empty.png")), ""));
+    QFile whole(m_dir.filePath(QStringLiteral("start.png")));
+    QVERIFY(whole.open(QIODevice::ReadOnly));
+    QVERIFY(testsupport::writeFile(m_dir.filePath(QStringLiteral("cut.png")),
+                                   whole.readAll().left(60)));
     kestrel w;
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -793,7 +850,10 @@ void TestWindow::startupArgument()
         QCOMPARE(text, QString());
     } else {
         QCOMPARE(text, QStringLiteral("Could not load the file as image."));
-        QVERIFY2(informative.startsWith(reason), qPrintable(informative));
+        QCOMPARE(informative.section(QLatin1String(": "), 0, 0),
+                 QDir::toNativeSeparators(m_dir.filePath(name)));
+        QVERIFY2(informative.section(QLatin1String(": "), 1).startsWith(reason),
+                 qPrintable(informative));
         QCOMPARE(::text(&w, "lbl_info"), QStringLiteral("info"));
     }
 }
@@ -988,6 +1048,82 @@ void TestWindow::boardPanAndZoom()
     QCOMPARE(misplaced(dot(), zoomed + by), QString());
     QTest::mouseDClick(frame, Qt::LeftButton, Qt::NoModifier, at);
     QCOMPARE(misplaced(dot(), fitted), QString());
+    // Board, Zoom In is a notch of the wheel at the frame's middle, Zoom Out its reverse; Whole
+    // Board fits again.
+    const QPoint middle(frame->width() / 2, frame->height() / 2);
+    QWheelEvent notch(middle, frame->mapToGlobal(middle), QPoint(), QPoint(0, 120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(frame, &notch);
+    const QPointF notched = dot();
+    QVERIFY(!misplaced(notched, fitted).isEmpty());
+    QTest::mouseDClick(frame, Qt::LeftButton, Qt::NoModifier, at);
+    child<QAction>(&w, "actionZoomIn")->trigger();
+    QCOMPARE(misplaced(dot(), notched), QString());
+    child<QAction>(&w, "actionZoomOut")->trigger();
+    QCOMPARE(misplaced(dot(), fitted), QString());
+    child<QAction>(&w, "actionZoomIn")->trigger();
+    child<QAction>(&w, "actionWholeBoard")->trigger();
+    QCOMPARE(misplaced(dot(), fitted), QString());
+}
+
+void TestWindow::keys_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("target"); // an action, a button clicked or a view button checked
+    QTest::newRow("open") << "Ctrl+O" << "actionOpen";
+    QTest::newRow("quit") << "Ctrl+Q" << "actionQuit";
+    QTest::newRow("help") << "F1" << "actionHelp";
+    QTest::newRow("generate") << "Ctrl+G" << "pb_generate";
+    QTest::newRow("colour view") << "Ctrl+1" << "rb_img";
+    QTest::newRow("grey view") << "Ctrl+2" << "rb_grey";
+    QTest::newRow("black-and-white view") << "Ctrl+3" << "rb_bandw";
+    QTest::newRow("board view") << "Ctrl+4" << "rb_board";
+    QTest::newRow("zoom in") << "Ctrl++" << "actionZoomIn";
+    QTest::newRow("zoom in, no shift") << "Ctrl+=" << "actionZoomIn";
+    QTest::newRow("zoom out") << "Ctrl+-" << "actionZoomOut";
+    QTest::newRow("whole board") << "Ctrl+0" << "actionWholeBoard";
+    QTest::newRow("next finding") << "F3" << "actionNextFinding";
+    QTest::newRow("previous finding") << "Shift+F3" << "actionPreviousFinding";
+}
+
+void TestWindow::keys()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, target);
+    kestrel w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QObject *object = w.findChild<QObject *>(target);
+    QVERIFY(object);
+    std::optional<QSignalSpy> spy;
+    if (auto *action = qobject_cast<QAction *>(object)) {
+        // Only the key is tested here: what each action does is tested on its own.
+        QObject::disconnect(action, &QAction::triggered, nullptr, nullptr);
+        spy.emplace(action, &QAction::triggered);
+    } else if (target == QLatin1String("pb_generate")) {
+        QObject::disconnect(static_cast<QPushButton *>(object), &QPushButton::clicked, nullptr,
+                            nullptr);
+        spy.emplace(static_cast<QPushButton *>(object), &QPushButton::clicked);
+    }
+    if (target == QLatin1String("rb_img"))
+        child<QRadioButton>(&w, "rb_grey")->setChecked(true);
+    QTest::keySequence(&w, QKeySequence(key));
+    if (spy)
+        QTRY_COMPARE(spy->count(), 1);
+    else
+        QTRY_VERIFY(static_cast<QRadioButton *>(object)->isChecked());
+    // No mnemonic is taken twice within a menu.
+    for (QMenu *menu : w.menuBar()->findChildren<QMenu *>()) {
+        QSet<QChar> taken;
+        for (QAction *a : menu->actions()) {
+            const qsizetype at = a->text().indexOf(QLatin1Char('&'));
+            if (at < 0 || at + 1 >= a->text().size())
+                continue;
+            const QChar m = a->text().at(at + 1).toLower();
+            QVERIFY2(!taken.contains(m), qPrintable(menu->title() + ": " + a->text()));
+            taken.insert(m);
+        }
+    }
 }
 
 void TestWindow::fabWarning_data()
