@@ -86,12 +86,17 @@ QByteArray detailedSvg(int widthMm, int heightMm, bool layered = false)
         const double x = rng.bounded(w), y = rng.bounded(h), r = 2 + rng.bounded(12.0);
         const double kind = rng.bounded(1.0);
         if (kind < 0.3) {
-            svg += QStringLiteral("<circle class='a' cx='%1' cy='%2' r='%3'/>").arg(x).arg(y).arg(r);
+            svg += QStringLiteral("<circle class='a' cx='%1' cy='%2' r='%3'/>")
+                           .arg(x)
+                           .arg(y)
+                           .arg(r);
         } else if (kind < 0.6) {
             QString points;
             for (int j = 0; j < 7; ++j) {
                 const double t = j * 2 * M_PI / 7 + rng.bounded(0.5);
-                points += QStringLiteral("%1,%2 ").arg(x + r * std::cos(t)).arg(y + r * std::sin(t));
+                points += QStringLiteral("%1,%2 ")
+                                  .arg(x + r * std::cos(t))
+                                  .arg(y + r * std::sin(t));
             }
             svg += QStringLiteral("<polygon class='a' points='%1'/>").arg(points);
         } else {
@@ -308,10 +313,11 @@ int main(int argc, char **argv)
           {"convert checkerboard BMP", checkerBmp, 1.5}}) {
         // With its summary the converter runs the space check beside the writer; -q skips it.
         const std::vector<ProcessRun> medians = medianRuns(
-                5, {{QStringLiteral(KESTREL_DECODE), file},
-                    {QStringLiteral(KESTREL_CONVERT), QStringLiteral("-q"), file,
-                     QStringLiteral("/dev/null")},
-                    {QStringLiteral(KESTREL_CONVERT), file, QStringLiteral("/dev/null")}});
+                5,
+                {{QStringLiteral(KESTREL_DECODE), file},
+                 {QStringLiteral(KESTREL_CONVERT), QStringLiteral("-q"), file,
+                  QStringLiteral("/dev/null")},
+                 {QStringLiteral(KESTREL_CONVERT), file, QStringLiteral("/dev/null")}});
         const ProcessRun &decode = medians[0], &run = medians[1], &checked = medians[2];
         std::FILE *nowhere = std::fopen("/dev/null", "w");
         const double literalMs = medianMs(1, [&] {
@@ -378,17 +384,24 @@ int main(int argc, char **argv)
                                QString::number(height)};
         };
         const auto convert = [](const QString &svg) {
-            return QStringList{QStringLiteral(KESTREL_CONVERT), QStringLiteral("-q"),
-                               QStringLiteral("-w"), QStringLiteral("0.1"), QStringLiteral("-u"),
-                               QStringLiteral("mm"), svg, QStringLiteral("/dev/null")};
+            return QStringList{QStringLiteral(KESTREL_CONVERT),
+                               QStringLiteral("-q"),
+                               QStringLiteral("-w"),
+                               QStringLiteral("0.1"),
+                               QStringLiteral("-u"),
+                               QStringLiteral("mm"),
+                               svg,
+                               QStringLiteral("/dev/null")};
         };
         const QString svg = written("detail.svg", detailedSvg(600, 400));
         const std::vector<ProcessRun> medians = medianRuns(
-                5, {drawOnce(svg), convert(svg),
-                    {QStringLiteral(KESTREL_CONVERT), QStringLiteral("-q"), QStringLiteral("-w"),
-                     QStringLiteral("0.1"), QStringLiteral("-u"), QStringLiteral("mm"),
-                     QStringLiteral("--format"), QStringLiteral("9.4"),
-                     QStringLiteral("--smooth-edges"), svg, QStringLiteral("/dev/null")}});
+                5,
+                {drawOnce(svg),
+                 convert(svg),
+                 {QStringLiteral(KESTREL_CONVERT), QStringLiteral("-q"), QStringLiteral("-w"),
+                  QStringLiteral("0.1"), QStringLiteral("-u"), QStringLiteral("mm"),
+                  QStringLiteral("--format"), QStringLiteral("9.4"),
+                  QStringLiteral("--smooth-edges"), svg, QStringLiteral("/dev/null")}});
         const ProcessRun &draw = medians[0];
         allSame &= draw.ok && medians[1].ok && medians[2].ok;
         for (int i : {1, 2}) {
