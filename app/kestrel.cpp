@@ -32,6 +32,7 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
 
     ui.setupUi(this);
     setWindowIcon(appIcon());
+    setAcceptDrops(true);
     // Re-polishing for its colour would otherwise give the field the application's font.
     ui.le_linewidth->setFont(compact);
     build_status_bar(compact);
@@ -146,6 +147,7 @@ void kestrel::add_keys()
     // Ctrl+= as well, where + needs Shift.
     ui.actionZoomIn->setShortcuts(
             {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+    connect(ui.actionPaste, &QAction::triggered, this, &kestrel::paste_picture);
     connect(ui.actionPreviousFinding, &QAction::triggered, this, &kestrel::previous_finding);
     connect(ui.actionZoomIn, &QAction::triggered, ui.mainframe,
             [this] { ui.mainframe->zoomBy(1.25); });

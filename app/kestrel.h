@@ -37,6 +37,10 @@ public:
     // once the options are read), exactly as File, Open does once a file is chosen.
     void open_startup_arguments(const QStringList &pictures);
 
+protected:
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
 signals:
     // A fab check's result is in the status bar (and its findings in the Board view).
     void fabCheckShown();
@@ -59,6 +63,7 @@ private:
     void open_picture(const QString &path);
     void open_document(const QString &path);
     void show_title(const QString &path);
+    void paste_picture();
     void tell_not_loaded(const QString &path, const QString &why);
     // The picture being opened was named on the command line: a failure is told there too.
     bool telling_terminal = false;

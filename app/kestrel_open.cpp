@@ -12,9 +12,13 @@
 #include "waitcursor.h"
 
 #include <QActionGroup>
+#include <QClipboard>
 #include <QDir>
+#include <QDropEvent>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QImageReader>
+#include <QMimeData>
 #include <QSignalBlocker>
 #include <QStatusBar>
 
@@ -33,6 +37,53 @@ void kestrel::file_open()
                                                filter + QStringLiteral(";;All files (*)"));
     if (!name.isEmpty())
         open_picture(name);
+}
+
+namespace {
+
+// The first local file of a drag that kestrel reads, told by its contents as opening tells it.
+QString droppedFile(const QMimeData *mime)
+{
+    if (!mime || !mime->hasUrls())
+        return QString();
+    for (const QUrl &url : mime->urls()) {
+        const QString path = url.toLocalFile();
+        if (!path.isEmpty()
+            && (!QImageReader::imageFormat(path).isEmpty() || kcore::isVectorFile(path)))
+            return path;
+    }
+    return QString();
+}
+
+} // namespace
+
+void kestrel::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!droppedFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void kestrel::dropEvent(QDropEvent *event)
+{
+    const QString path = droppedFile(event->mimeData());
+    if (path.isEmpty())
+        return;
+    event->acceptProposedAction();
+    open_picture(path);
+}
+
+void kestrel::paste_picture()
+{
+    const QImage image = QGuiApplication::clipboard()->image();
+    if (image.isNull()) {
+        statusBar()->showMessage(QStringLiteral("The clipboard holds no picture"), 4000);
+        return;
+    }
+    Opened o;
+    o.path = QStringLiteral("pasted");
+    o.picture = image;
+    o.grey = kcore::makeGrey(o.picture, &o.why);
+    take_picture(o);
 }
 
 void kestrel::open_picture(const QString &path)

@@ -14,6 +14,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QDoubleSpinBox>
@@ -23,6 +24,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPageSize>
 #include <QPainter>
@@ -165,6 +167,7 @@ private slots:
     void boardPanAndZoom();
     void keys_data();
     void keys();
+    void dropAndPaste();
     void fabWarning_data();
     void fabWarning();
     void onlyNewestFabCheckShown();
@@ -1066,12 +1069,54 @@ void TestWindow::boardPanAndZoom()
     QCOMPARE(misplaced(dot(), fitted), QString());
 }
 
+void TestWindow::dropAndPaste()
+{
+    kestrel w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const auto drop = [&w](const QString &path) {
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(path)});
+        QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QApplication::sendEvent(&w, &enter);
+        if (!enter.isAccepted())
+            return false;
+        QDropEvent dropped(QPointF(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QApplication::sendEvent(&w, &dropped);
+        return true;
+    };
+    // A picture named like nothing kestrel reads is still taken for its contents.
+    const QString dat = m_dir.filePath(QStringLiteral("dropped.dat"));
+    QVERIFY(QFile::rename(writePicture(redBlue(30, 12), QStringLiteral("dropped.png")), dat));
+    QVERIFY(drop(dat));
+    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=30 Heigth=12"));
+    QVERIFY(testsupport::writeFile(m_dir.filePath(QStringLiteral("notes.txt")), "hello"));
+    QVERIFY(!drop(m_dir.filePath(QStringLiteral("notes.txt"))));
+    if (kcore::vectorSupport()) {
+        const QString svg = m_dir.filePath(QStringLiteral("dropped.svg"));
+        QVERIFY(testsupport::writeFile(svg, "<svg xmlns='http://www.w3.org/2000/svg' "
+                                            "width='2mm' height='1mm'/>"));
+        QVERIFY(drop(svg));
+        QCOMPARE(w.windowTitle(), QStringLiteral("dropped.svg \u2013 KESTREL"));
+    }
+
+    QGuiApplication::clipboard()->setImage(redBlue(16, 6));
+    child<QAction>(&w, "actionPaste")->trigger();
+    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=16 Heigth=6"));
+    QCOMPARE(w.windowTitle(), QStringLiteral("pasted \u2013 KESTREL"));
+    // Text on the clipboard is no picture: what is open stays.
+    QGuiApplication::clipboard()->setText(QStringLiteral("hello"));
+    child<QAction>(&w, "actionPaste")->trigger();
+    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=16 Heigth=6"));
+}
+
 void TestWindow::keys_data()
 {
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("target"); // an action, a button clicked or a view button checked
     QTest::newRow("open") << "Ctrl+O" << "actionOpen";
     QTest::newRow("quit") << "Ctrl+Q" << "actionQuit";
+    QTest::newRow("paste") << "Ctrl+V" << "actionPaste";
     QTest::newRow("help") << "F1" << "actionHelp";
     QTest::newRow("generate") << "Ctrl+G" << "pb_generate";
     QTest::newRow("colour view") << "Ctrl+1" << "rb_img";
