@@ -38,6 +38,7 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
     build_status_bar(compact);
     build_board_menu();
     load_board_options();
+    fill_recent_menu();
     ui.lbl_status->setText(QString());
     typed_width = ui.le_linewidth->text();
     typed_unit = unit_index;

@@ -64,6 +64,9 @@ private:
     void open_document(const QString &path);
     void show_title(const QString &path);
     void paste_picture();
+    void remember_file(const QString &path);
+    void fill_recent_menu();
+    void open_recent(const QString &path);
     void tell_not_loaded(const QString &path, const QString &why);
     // The picture being opened was named on the command line: a failure is told there too.
     bool telling_terminal = false;
@@ -144,6 +147,7 @@ private:
         QImage picture;
         QImage grey;
         QString why;
+        bool remembered = true; // among the recent files; not what was pasted
     };
     void take_picture(const Opened &opened);
     Job<Opened> open_job{this, [this](const Opened &o) { take_picture(o); }};

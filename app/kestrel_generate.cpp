@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSettings>
 #include <QStatusBar>
 #include <QStyle>
 
@@ -75,8 +76,12 @@ void kestrel::make_asc_slot()
     const QString picture_path = conversion.source().path();
     QString suggestion;
     if (!picture_path.isEmpty()) {
+        // A pasted picture has a name but no folder: the one last used stands in.
         const QFileInfo picture(picture_path);
-        suggestion = picture.dir().filePath(picture.completeBaseName() + QStringLiteral(".asc"));
+        const QDir folder = picture.isAbsolute()
+                ? picture.dir()
+                : QDir(QSettings().value(QStringLiteral("recent/folder")).toString());
+        suggestion = folder.filePath(picture.completeBaseName() + QStringLiteral(".asc"));
     }
     const QString name
             = Dialogs::saveFileName(this, tr("Save File"), suggestion, tr("Files (*.*)"));
@@ -133,6 +138,7 @@ void kestrel::show_written(const QString &name, const kcore::PadsResult &result)
                                  .arg(QDir::toNativeSeparators(name), result.message));
         return;
     }
+    QSettings().setValue(QStringLiteral("recent/folder"), QFileInfo(name).absolutePath());
     statusBar()->showMessage(QStringLiteral("Wrote %1 LINES items, %2 bytes, to %3")
                                      .arg(result.items)
                                      .arg(result.bytes)

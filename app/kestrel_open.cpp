@@ -19,6 +19,7 @@
 #include <QGuiApplication>
 #include <QImageReader>
 #include <QMimeData>
+#include <QSettings>
 #include <QSignalBlocker>
 #include <QStatusBar>
 
@@ -33,8 +34,9 @@ void kestrel::file_open()
         filter = QStringLiteral("Pictures and documents (%1 %2);;Pictures (%1);;Vector "
                                 "documents (%2)")
                          .arg(filter, QString::fromLatin1(kcore::vectorFilter));
-    const QString name = Dialogs::openFileName(this, QStringLiteral("Open"),
-                                               filter + QStringLiteral(";;All files (*)"));
+    const QString name = Dialogs::openFileName(
+            this, QStringLiteral("Open"), filter + QStringLiteral(";;All files (*)"),
+            QSettings().value(QStringLiteral("recent/folder")).toString());
     if (!name.isEmpty())
         open_picture(name);
 }
@@ -81,6 +83,7 @@ void kestrel::paste_picture()
     }
     Opened o;
     o.path = QStringLiteral("pasted");
+    o.remembered = false;
     o.picture = image;
     o.grey = kcore::makeGrey(o.picture, &o.why);
     take_picture(o);
@@ -123,6 +126,8 @@ void kestrel::take_picture(const Opened &o)
         return;
     }
     telling_terminal = false;
+    if (o.remembered)
+        remember_file(o.path);
     conversion.setPicture(kcore::Source::fromPicture(o.picture, o.path), o.grey);
     show_title(o.path);
     draw_job.abandon(); // a page still being drawn is no longer wanted
@@ -141,6 +146,48 @@ void kestrel::tell_not_loaded(const QString &path, const QString &why)
         std::fprintf(stderr, "kestrel: %s %s\n", qPrintable(text), qPrintable(detail));
     telling_terminal = false;
     Dialogs::warning(this, text, detail);
+}
+
+void kestrel::remember_file(const QString &path)
+{
+    const QFileInfo file(path);
+    QSettings settings;
+    QStringList files = settings.value(QStringLiteral("recent/files")).toStringList();
+    files.removeAll(file.absoluteFilePath());
+    files.prepend(file.absoluteFilePath());
+    settings.setValue(QStringLiteral("recent/files"), files.mid(0, 8));
+    settings.setValue(QStringLiteral("recent/folder"), file.absolutePath());
+    fill_recent_menu();
+}
+
+void kestrel::fill_recent_menu()
+{
+    const QStringList files = QSettings().value(QStringLiteral("recent/files")).toStringList();
+    ui.menu_OpenRecent->clear();
+    for (int i = 0; i < files.size(); ++i) {
+        QAction *action = ui.menu_OpenRecent->addAction(
+                QStringLiteral("&%1 %2").arg(i + 1).arg(QFileInfo(files[i]).fileName()));
+        action->setToolTip(QDir::toNativeSeparators(files[i]));
+        connect(action, &QAction::triggered, this, [this, path = files[i]] { open_recent(path); });
+    }
+    ui.menu_OpenRecent->setEnabled(!files.isEmpty());
+}
+
+void kestrel::open_recent(const QString &path)
+{
+    if (QFileInfo::exists(path)) {
+        open_picture(path);
+        return;
+    }
+    QSettings settings;
+    QStringList files = settings.value(QStringLiteral("recent/files")).toStringList();
+    files.removeAll(path);
+    settings.setValue(QStringLiteral("recent/files"), files);
+    fill_recent_menu();
+    Dialogs::warning(this,
+                     QStringLiteral("%1 is no longer there; it has been taken off the recent "
+                                    "files.")
+                             .arg(QDir::toNativeSeparators(path)));
 }
 
 void kestrel::show_title(const QString &path)
@@ -194,6 +241,7 @@ void kestrel::open_document(const QString &path)
         return;
     }
     telling_terminal = false;
+    remember_file(path);
     conversion.setSource(opened);
     show_title(path);
     vector_scale = 0;

@@ -168,6 +168,7 @@ private slots:
     void keys_data();
     void keys();
     void dropAndPaste();
+    void recentFiles();
     void fabWarning_data();
     void fabWarning();
     void onlyNewestFabCheckShown();
@@ -1108,6 +1109,41 @@ void TestWindow::dropAndPaste()
     QGuiApplication::clipboard()->setText(QStringLiteral("hello"));
     child<QAction>(&w, "actionPaste")->trigger();
     QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=16 Heigth=6"));
+}
+
+void TestWindow::recentFiles()
+{
+    QTemporaryDir other;
+    const QString first = writePicture(redBlue(30, 12), QStringLiteral("first.png"));
+    const QString second = QDir(other.path()).filePath(QStringLiteral("second.png"));
+    QVERIFY(redBlue(16, 6).save(second));
+    {
+        kestrel w;
+        w.show();
+        open(w, first);
+        for (int i = 0; i < 9; ++i)
+            open(w, second); // once in the list, however often opened
+        // The next dialog starts where the last file was.
+        open(w, QString());
+        QCOMPARE(Dialogs::last().directory, other.path());
+    }
+    // The next run lists them, newest first, and opens them from the menu.
+    kestrel w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const auto recent = [&w] { return child<QMenu>(&w, "menu_OpenRecent")->actions(); };
+    QCOMPARE(recent().size(), 2);
+    QCOMPARE(recent()[0]->text(), QStringLiteral("&1 second.png"));
+    QCOMPARE(recent()[1]->text(), QStringLiteral("&2 first.png"));
+    recent()[1]->trigger();
+    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=30 Heigth=12"));
+    QCOMPARE(recent()[0]->text(), QStringLiteral("&1 first.png"));
+    // A file gone since is said so and dropped.
+    QVERIFY(QFile::remove(second));
+    const QString message = messageOfNextBox([&] { recent()[1]->trigger(); });
+    QVERIFY2(message.startsWith(QDir::toNativeSeparators(second)), qPrintable(message));
+    QCOMPARE(recent().size(), 1);
+    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=30 Heigth=12"));
 }
 
 void TestWindow::keys_data()
