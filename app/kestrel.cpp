@@ -148,6 +148,10 @@ void kestrel::add_keys()
     // Ctrl+= as well, where + needs Shift.
     ui.actionZoomIn->setShortcuts(
             {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+    // The number beside the slider, typed or shown: each follows the other, and only the
+    // slider's change runs the slot.
+    connect(ui.sl_threshold, &QSlider::valueChanged, ui.sb_threshold, &QSpinBox::setValue);
+    connect(ui.sb_threshold, &QSpinBox::valueChanged, ui.sl_threshold, &QSlider::setValue);
     connect(ui.actionPaste, &QAction::triggered, this, &kestrel::paste_picture);
     connect(ui.actionPreviousFinding, &QAction::triggered, this, &kestrel::previous_finding);
     connect(ui.actionZoomIn, &QAction::triggered, ui.mainframe,

@@ -400,6 +400,7 @@ void kestrel::display_what_slot()
             : ui.rb_board->isChecked() ? ViewMode::Board
                                        : ViewMode::BlackAndWhite;
     ui.sl_threshold->setEnabled(bwControls);
+    ui.sb_threshold->setEnabled(bwControls);
     ui.sl_threstxt->setEnabled(bwControls);
     ui.cb_invert->setEnabled(bwControls);
     update_view();

@@ -215,7 +215,7 @@ void TestWindow::startState()
     QCOMPARE(w.windowTitle(), QStringLiteral("KESTREL"));
     QCOMPARE(w.windowIcon().availableSizes().size(), 3);
     // The colour view is shown first, so the black-and-white controls wait.
-    for (const char *bwControl : {"sl_threshold", "sl_threstxt", "cb_invert"})
+    for (const char *bwControl : {"sl_threshold", "sb_threshold", "sl_threstxt", "cb_invert"})
         QVERIFY(!child<QWidget>(&w, bwControl)->isEnabled());
     // "Help" is a plain entry on the menu bar that acts at once, not a menu.
     QVERIFY(!helpAction(&w)->menu());
@@ -393,6 +393,7 @@ void TestWindow::pictureToFile()
     QTest::keyClick(threshold, Qt::Key_Down); // 127
     QTest::keyClick(threshold, Qt::Key_Down); // 126
     QCOMPARE(threshold->value(), 126);
+    QCOMPARE(child<QSpinBox>(&w, "sb_threshold")->value(), 126);
     QTest::mouseClick(child<QCheckBox>(&w, "cb_invert"), Qt::LeftButton);
     auto *scale = child<QSpinBox>(&w, "sb_scale");
     scale->setValue(57);
@@ -471,7 +472,12 @@ void TestWindow::previewShowsEachImage()
     const QImage empty = frame->grab().toImage();
 
     open(w, in);
-    child<QSlider>(&w, "sl_threshold")->setValue(50); // red (87) white, blue (39) black
+    // Typed beside the slider: red (87) white, blue (39) black.
+    QTest::mouseClick(child<QRadioButton>(&w, "rb_bandw"), Qt::LeftButton);
+    auto *threshold = child<QSpinBox>(&w, "sb_threshold");
+    threshold->selectAll();
+    QTest::keyClicks(threshold, QStringLiteral("50"));
+    QCOMPARE(child<QSlider>(&w, "sl_threshold")->value(), 50);
 
     struct View
     {
@@ -517,7 +523,7 @@ void TestWindow::viewButtonsEnableBwControls()
 {
     kestrel w;
     w.show();
-    const char *controls[] = {"sl_threshold", "sl_threstxt", "cb_invert"};
+    const char *controls[] = {"sl_threshold", "sb_threshold", "sl_threstxt", "cb_invert"};
     for (const char *view : {"rb_bandw", "rb_grey", "rb_board", "rb_img"}) {
         QTest::mouseClick(child<QRadioButton>(&w, view), Qt::LeftButton);
         const bool bw = qstrcmp(view, "rb_bandw") == 0 || qstrcmp(view, "rb_board") == 0;
