@@ -1,37 +1,14 @@
 // Entry point of the kestrel window.
 #include "commandline.h"
 #include "kestrel.h"
+#include "settings.h"
 
 #include "image/picture.h"
 
 #include <QApplication>
-#include <QSettings>
 #include <QTimer>
 
 #include <cstdio>
-
-namespace {
-
-// Earlier versions named no maker, so Qt kept their settings under "Unknown Organization".
-// A first start under the maker's name takes those over once.
-void adoptUnnamedSettings()
-{
-#ifdef Q_OS_WIN
-    // The registry has no place for settings without an organization name; an INI file in
-    // %APPDATA% keeps them, then and now.
-    QSettings::setDefaultFormat(QSettings::IniFormat);
-#endif
-    QSettings settings;
-    if (!settings.allKeys().isEmpty())
-        return;
-    const QSettings old(QSettings::defaultFormat(), QSettings::UserScope,
-                        QStringLiteral("Unknown Organization"),
-                        QCoreApplication::applicationName());
-    for (const QString &key : old.allKeys())
-        settings.setValue(key, old.value(key));
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {

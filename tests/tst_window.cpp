@@ -5,6 +5,7 @@
 #include "image/vectordocument.h"
 #include "kestrel.h"
 #include "literal.h"
+#include "settings.h"
 #include "testsupport.h"
 
 #include "board/boardimage.h"
@@ -31,6 +32,7 @@
 #include <QPdfWriter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QSemaphore>
 #include <QSettings>
@@ -169,6 +171,7 @@ private slots:
     void keys();
     void dropAndPaste();
     void recentFiles();
+    void unnamedSettingsAdopted();
     void fabWarning_data();
     void fabWarning();
     void onlyNewestFabCheckShown();
@@ -1150,6 +1153,26 @@ void TestWindow::recentFiles()
     QVERIFY2(message.startsWith(QDir::toNativeSeparators(second)), qPrintable(message));
     QCOMPARE(recent().size(), 1);
     QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=30 Heigth=12"));
+}
+
+void TestWindow::unnamedSettingsAdopted()
+{
+    // This suite's own settings are kept without a maker's name, as an earlier kestrel's were.
+    QSettings().setValue(QStringLiteral("board/format"), QStringLiteral("9.4"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Marrowby Test"));
+    const auto named = qScopeGuard([] {
+        QSettings().clear();
+        QCoreApplication::setOrganizationName(QString());
+    });
+    QSettings().clear();
+    adoptUnnamedSettings();
+    QCOMPARE(QSettings().value(QStringLiteral("board/format")).toString(),
+             QStringLiteral("9.4"));
+    // Only once: settings made under the name since are not replaced.
+    QSettings().setValue(QStringLiteral("board/format"), QStringLiteral("2.0"));
+    adoptUnnamedSettings();
+    QCOMPARE(QSettings().value(QStringLiteral("board/format")).toString(),
+             QStringLiteral("2.0"));
 }
 
 void TestWindow::keys_data()
