@@ -60,11 +60,31 @@ void BoardView::setFindings(std::vector<kcore::SpaceFinding> findings)
     update();
 }
 
+void BoardView::zoomBy(double factor)
+{
+    if (!hasBoard())
+        return;
+    m_zoom.zoomAt(boardBounds(), size(), QPointF(width() / 2.0, height() / 2.0), factor);
+    update();
+}
+
 const kcore::SpaceFinding *BoardView::nextFinding()
+{
+    return showFinding(1);
+}
+
+const kcore::SpaceFinding *BoardView::previousFinding()
+{
+    return showFinding(-1);
+}
+
+const kcore::SpaceFinding *BoardView::showFinding(int step)
 {
     if (m_findings.empty())
         return nullptr;
-    m_findingIndex = (m_findingIndex + 1) % findingCount();
+    // Backwards from none shown yet starts at the last.
+    const int from = m_findingIndex < 0 && step < 0 ? 0 : m_findingIndex;
+    m_findingIndex = (from + step + findingCount()) % findingCount();
     const kcore::SpaceFinding &f = m_findings[size_t(m_findingIndex)];
     // About 24 pitches across the frame.
     if (hasBoard())

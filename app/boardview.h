@@ -27,6 +27,8 @@ public:
     void showBoard(const QImage *bw, const QImage *edgeGrey, const kcore::PadsSettings &settings);
     // The whole board again, as for a new picture.
     void fitBoard();
+    // Zooms by factor (above 1 closer) around the frame's centre, as the wheel does.
+    void zoomBy(double factor);
 
     // The fab check's findings for the settings shown; none while a check is due.
     void setFindings(std::vector<kcore::SpaceFinding> findings);
@@ -35,6 +37,8 @@ public:
     // Steps to the next finding and centres the board on it, close enough to see its pixels;
     // null when there are no findings.
     const kcore::SpaceFinding *nextFinding();
+    // The same, stepping back.
+    const kcore::SpaceFinding *previousFinding();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -46,6 +50,7 @@ protected:
 private:
     bool hasBoard() const;
     QRectF boardBounds() const;
+    const kcore::SpaceFinding *showFinding(int step);
     void drawFindings(QPainter &painter, const kcore::BoardViewport &viewport) const;
 
     const QImage *m_image = nullptr; // the picture shown, or the board's black-and-white image

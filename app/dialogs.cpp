@@ -17,14 +17,16 @@ Record record;
 
 } // namespace
 
-QString openFileName(QWidget *parent, const QString &caption, const QString &filter)
+QString openFileName(QWidget *parent, const QString &caption, const QString &filter,
+                     const QString &directory)
 {
+    record.directory = directory;
     if (nextFileName) {
         const QString name = *nextFileName;
         nextFileName.reset();
         return name;
     }
-    return QFileDialog::getOpenFileName(parent, caption, QString(), filter);
+    return QFileDialog::getOpenFileName(parent, caption, directory, filter);
 }
 
 QString saveFileName(QWidget *parent, const QString &caption, const QString &suggestion,

@@ -9,8 +9,10 @@ class QWidget;
 
 namespace Dialogs {
 
-// The name of an existing file to open, or empty when the user cancels.
-QString openFileName(QWidget *parent, const QString &caption, const QString &filter);
+// The name of an existing file to open, or empty when the user cancels; the dialog starts in
+// directory (empty: the current one).
+QString openFileName(QWidget *parent, const QString &caption, const QString &filter,
+                     const QString &directory = QString());
 // A name to save under, starting from suggestion; empty when the user cancels. Asks before an
 // existing file is replaced.
 QString saveFileName(QWidget *parent, const QString &caption, const QString &suggestion,
@@ -35,6 +37,7 @@ void setNextPage(int page);
 struct Record
 {
     QString suggestion; // of the last save dialog
+    QString directory; // of the last open dialog
     QWidget *parent = nullptr; // of the last message box
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QString text;

@@ -32,12 +32,16 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
 
     ui.setupUi(this);
     setWindowIcon(appIcon());
+    setAcceptDrops(true);
     // Re-polishing for its colour would otherwise give the field the application's font.
     ui.le_linewidth->setFont(compact);
     build_status_bar(compact);
     build_board_menu();
     load_board_options();
+    fill_recent_menu();
     ui.lbl_status->setText(QString());
+    typed_width = ui.le_linewidth->text();
+    typed_unit = unit_index;
     connect_controls();
 }
 
@@ -92,6 +96,8 @@ void kestrel::connect_controls()
 {
     // A plain entry on the menu bar that acts at once, beside the File menu.
     auto *helpAction = new QAction(tr("Help"), this);
+    helpAction->setObjectName(QStringLiteral("actionHelp"));
+    helpAction->setShortcut(QKeySequence(Qt::Key_F1));
     ui.menubar->addAction(helpAction);
     // Connected last, once every control holds its start value, so nothing runs while building.
     connect(ui.actionOpen, &QAction::triggered, this, &kestrel::file_open);
@@ -118,12 +124,41 @@ void kestrel::connect_controls()
     connect(ui.actionFabLimits, &QAction::triggered, this, &kestrel::choose_fab_limits);
     connect(ui.actionFitToSize, &QAction::triggered, this, &kestrel::fit_to_size);
     connect(ui.actionNextFinding, &QAction::triggered, this, &kestrel::next_finding);
+    add_keys();
     // A child by name, so that a test can tell when a count is started.
     budget_timer.setParent(this);
     budget_timer.setObjectName(QStringLiteral("budget_timer"));
     budget_timer.setSingleShot(true);
     budget_timer.setInterval(60);
     connect(&budget_timer, &QTimer::timeout, this, &kestrel::count_budget);
+}
+
+void kestrel::add_keys()
+{
+    // Buttons take keys of their own; Ctrl+1 to Ctrl+4 follow the view buttons' order.
+    ui.pb_generate->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    ui.pb_generate->setToolTip(QStringLiteral("Write the board file (Ctrl+G)"));
+    const QList<QRadioButton *> views{ui.rb_img, ui.rb_grey, ui.rb_bandw, ui.rb_board};
+    for (int i = 0; i < views.size(); ++i) {
+        views[i]->setShortcut(QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_1 + i)));
+        const QString key = views[i]->shortcut().toString(QKeySequence::NativeText);
+        const QString tip = views[i]->toolTip();
+        views[i]->setToolTip(tip.isEmpty() ? key : tip + QStringLiteral(" (") + key + ')');
+    }
+    // Ctrl+= as well, where + needs Shift.
+    ui.actionZoomIn->setShortcuts(
+            {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+    // The number beside the slider, typed or shown: each follows the other, and only the
+    // slider's change runs the slot.
+    connect(ui.sl_threshold, &QSlider::valueChanged, ui.sb_threshold, &QSpinBox::setValue);
+    connect(ui.sb_threshold, &QSpinBox::valueChanged, ui.sl_threshold, &QSlider::setValue);
+    connect(ui.actionPaste, &QAction::triggered, this, &kestrel::paste_picture);
+    connect(ui.actionPreviousFinding, &QAction::triggered, this, &kestrel::previous_finding);
+    connect(ui.actionZoomIn, &QAction::triggered, ui.mainframe,
+            [this] { ui.mainframe->zoomBy(1.25); });
+    connect(ui.actionZoomOut, &QAction::triggered, ui.mainframe,
+            [this] { ui.mainframe->zoomBy(1 / 1.25); });
+    connect(ui.actionWholeBoard, &QAction::triggered, ui.mainframe, &BoardView::fitBoard);
 }
 
 // Work still running off the GUI thread is abandoned by its job.
@@ -139,8 +174,10 @@ QIcon kestrel::appIcon()
 
 void kestrel::open_startup_arguments(const QStringList &pictures)
 {
-    if (!pictures.isEmpty() && !pictures.first().isEmpty())
-        open_picture(pictures.first());
+    if (pictures.isEmpty() || pictures.first().isEmpty())
+        return;
+    telling_terminal = true;
+    open_picture(pictures.first());
 }
 
 void kestrel::quit_slot()
@@ -220,7 +257,7 @@ void kestrel::fit_to_size()
         Dialogs::warning(this, QStringLiteral("Open a picture first."));
         return;
     }
-    const QString problem = kcore::lineWidthProblem(ui.le_linewidth->text(), unit_index);
+    const QString problem = kcore::lineWidthProblem(typed_width, typed_unit);
     if (!problem.isEmpty()) {
         Dialogs::warning(this, problem);
         return;

@@ -37,6 +37,10 @@ public:
     // once the options are read), exactly as File, Open does once a file is chosen.
     void open_startup_arguments(const QStringList &pictures);
 
+protected:
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
 signals:
     // A fab check's result is in the status bar (and its findings in the Board view).
     void fabCheckShown();
@@ -58,6 +62,14 @@ private:
     void connect_controls();
     void open_picture(const QString &path);
     void open_document(const QString &path);
+    void show_title(const QString &path);
+    void paste_picture();
+    void remember_file(const QString &path);
+    void fill_recent_menu();
+    void open_recent(const QString &path);
+    void tell_not_loaded(const QString &path, const QString &why);
+    // The picture being opened was named on the command line: a failure is told there too.
+    bool telling_terminal = false;
     bool draw_vector_page();
     void show_drawn_page(const kcore::Conversion::Page &page);
     kcore::ConversionSettings conversion_settings() const;
@@ -70,6 +82,9 @@ private:
     void choose_fab_limits();
     void fit_to_size();
     void next_finding();
+    void previous_finding();
+    void step_finding(bool back);
+    void add_keys();
     void show_fab_result(const kcore::FabResult &r);
     void update_view();
     void board_options_changed();
@@ -87,6 +102,11 @@ private:
     ViewMode view_mode = ViewMode::Colour;
     int unit_index = 0;
     bool in_unit_change = false;
+    // The width as the user typed it, in the unit it was typed in. A unit change shows it
+    // converted and rounded to the new unit's digits, but the pitch stays the one typed until
+    // the text is edited: mm to inch and back gives 0.15 mm again, not 0.1499.
+    QString typed_width;
+    int typed_unit = 0;
 
     // What is open and its images: the picture, or a vector document whose page is drawn onto
     // the grid again whenever the scale or the pitch changes.
@@ -127,6 +147,7 @@ private:
         QImage picture;
         QImage grey;
         QString why;
+        bool remembered = true; // among the recent files; not what was pasted
     };
     void take_picture(const Opened &opened);
     Job<Opened> open_job{this, [this](const Opened &o) { take_picture(o); }};

@@ -13,6 +13,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSettings>
 #include <QStatusBar>
 #include <QStyle>
 
@@ -66,7 +67,7 @@ void kestrel::make_asc_slot()
     }
     line_pitch(); // refreshes the field's colour
     take_settings();
-    const kcore::WriteCheck check = conversion.check(ui.le_linewidth->text(), unit_index);
+    const kcore::WriteCheck check = conversion.check(typed_width, typed_unit);
     if (!check) {
         const RefusalText t = refusal_text(check, ui.sb_scale->value());
         Dialogs::warning(this, t.text, t.detail);
@@ -76,8 +77,12 @@ void kestrel::make_asc_slot()
     const QString picture_path = conversion.source().path();
     QString suggestion;
     if (!picture_path.isEmpty()) {
+        // A pasted picture has a name but no folder: the one last used stands in.
         const QFileInfo picture(picture_path);
-        suggestion = picture.dir().filePath(picture.completeBaseName() + QStringLiteral(".asc"));
+        const QDir folder = picture.isAbsolute()
+                ? picture.dir()
+                : QDir(QSettings().value(QStringLiteral("recent/folder")).toString());
+        suggestion = folder.filePath(picture.completeBaseName() + QStringLiteral(".asc"));
     }
     const QString name
             = Dialogs::saveFileName(this, tr("Save File"), suggestion, tr("Files (*.*)"));
@@ -134,6 +139,7 @@ void kestrel::show_written(const QString &name, const kcore::PadsResult &result)
                                  .arg(QDir::toNativeSeparators(name), result.message));
         return;
     }
+    QSettings().setValue(QStringLiteral("recent/folder"), QFileInfo(name).absolutePath());
     statusBar()->showMessage(QStringLiteral("Wrote %1 LINES items, %2 bytes, to %3")
                                      .arg(result.items)
                                      .arg(result.bytes)
@@ -168,7 +174,7 @@ void kestrel::count_budget()
         return;
     }
     take_settings();
-    const kcore::WriteCheck check = conversion.check(ui.le_linewidth->text(), unit_index);
+    const kcore::WriteCheck check = conversion.check(typed_width, typed_unit);
     if (!check || conversion.bw().isNull()) {
         noCheck(refusal_text(check, ui.sb_scale->value()).status);
         return;

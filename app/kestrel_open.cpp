@@ -12,25 +12,81 @@
 #include "waitcursor.h"
 
 #include <QActionGroup>
+#include <QClipboard>
+#include <QDir>
+#include <QDropEvent>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QImageReader>
+#include <QMimeData>
+#include <QSettings>
 #include <QSignalBlocker>
 #include <QStatusBar>
 
 #include <cmath>
+#include <cstdio>
 
 void kestrel::file_open()
 {
-    // "All files" as well: pictures named .tif or without a suffix load too.
+    // "All files" as well: pictures without a suffix load too.
     QString filter = QString::fromLatin1(kcore::pictureFilter);
     if (kcore::vectorSupport())
         filter = QStringLiteral("Pictures and documents (%1 %2);;Pictures (%1);;Vector "
                                 "documents (%2)")
                          .arg(filter, QString::fromLatin1(kcore::vectorFilter));
-    const QString name = Dialogs::openFileName(this, QStringLiteral("Open"),
-                                               filter + QStringLiteral(";;All files (*)"));
+    const QString name = Dialogs::openFileName(
+            this, QStringLiteral("Open"), filter + QStringLiteral(";;All files (*)"),
+            QSettings().value(QStringLiteral("recent/folder")).toString());
     if (!name.isEmpty())
         open_picture(name);
+}
+
+namespace {
+
+// The first local file of a drag that kestrel reads, told by its contents as opening tells it.
+QString droppedFile(const QMimeData *mime)
+{
+    if (!mime || !mime->hasUrls())
+        return QString();
+    for (const QUrl &url : mime->urls()) {
+        const QString path = url.toLocalFile();
+        if (!path.isEmpty()
+            && (!QImageReader::imageFormat(path).isEmpty() || kcore::isVectorFile(path)))
+            return path;
+    }
+    return QString();
+}
+
+} // namespace
+
+void kestrel::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!droppedFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void kestrel::dropEvent(QDropEvent *event)
+{
+    const QString path = droppedFile(event->mimeData());
+    if (path.isEmpty())
+        return;
+    event->acceptProposedAction();
+    open_picture(path);
+}
+
+void kestrel::paste_picture()
+{
+    const QImage image = QGuiApplication::clipboard()->image();
+    if (image.isNull()) {
+        statusBar()->showMessage(QStringLiteral("The clipboard holds no picture"), 4000);
+        return;
+    }
+    Opened o;
+    o.path = QStringLiteral("pasted");
+    o.remembered = false;
+    o.picture = image;
+    o.grey = kcore::makeGrey(o.picture, &o.why);
+    take_picture(o);
 }
 
 void kestrel::open_picture(const QString &path)
@@ -66,15 +122,78 @@ void kestrel::take_picture(const Opened &o)
     if (progress)
         progress->close();
     if (o.grey.isNull()) {
-        Dialogs::warning(this, QStringLiteral("Could not load the file as image."), o.why);
+        tell_not_loaded(o.path, o.why);
         return;
     }
+    telling_terminal = false;
+    if (o.remembered)
+        remember_file(o.path);
     conversion.setPicture(kcore::Source::fromPicture(o.picture, o.path), o.grey);
+    show_title(o.path);
     draw_job.abandon(); // a page still being drawn is no longer wanted
     generate_when_drawn = false;
     vector_scale = 0;
     ui.mainframe->fitBoard();
     asc_size_slot();
+}
+
+void kestrel::tell_not_loaded(const QString &path, const QString &why)
+{
+    const QString text = QStringLiteral("Could not load the file as image.");
+    const QString detail = QDir::toNativeSeparators(path) + QStringLiteral(": ") + why;
+    // Started from a terminal, the reason stays there once the box is closed.
+    if (telling_terminal)
+        std::fprintf(stderr, "kestrel: %s %s\n", qPrintable(text), qPrintable(detail));
+    telling_terminal = false;
+    Dialogs::warning(this, text, detail);
+}
+
+void kestrel::remember_file(const QString &path)
+{
+    const QFileInfo file(path);
+    QSettings settings;
+    QStringList files = settings.value(QStringLiteral("recent/files")).toStringList();
+    files.removeAll(file.absoluteFilePath());
+    files.prepend(file.absoluteFilePath());
+    settings.setValue(QStringLiteral("recent/files"), files.mid(0, 8));
+    settings.setValue(QStringLiteral("recent/folder"), file.absolutePath());
+    fill_recent_menu();
+}
+
+void kestrel::fill_recent_menu()
+{
+    const QStringList files = QSettings().value(QStringLiteral("recent/files")).toStringList();
+    ui.menu_OpenRecent->clear();
+    for (int i = 0; i < files.size(); ++i) {
+        QAction *action = ui.menu_OpenRecent->addAction(
+                QStringLiteral("&%1 %2").arg(i + 1).arg(QFileInfo(files[i]).fileName()));
+        action->setToolTip(QDir::toNativeSeparators(files[i]));
+        connect(action, &QAction::triggered, this, [this, path = files[i]] { open_recent(path); });
+    }
+    ui.menu_OpenRecent->setEnabled(!files.isEmpty());
+}
+
+void kestrel::open_recent(const QString &path)
+{
+    if (QFileInfo::exists(path)) {
+        open_picture(path);
+        return;
+    }
+    QSettings settings;
+    QStringList files = settings.value(QStringLiteral("recent/files")).toStringList();
+    files.removeAll(path);
+    settings.setValue(QStringLiteral("recent/files"), files);
+    fill_recent_menu();
+    Dialogs::warning(this,
+                     QStringLiteral("%1 is no longer there; it has been taken off the recent "
+                                    "files.")
+                             .arg(QDir::toNativeSeparators(path)));
+}
+
+void kestrel::show_title(const QString &path)
+{
+    // The file's own name, as the desktop's task list shows it, then the program's.
+    setWindowTitle(QFileInfo(path).fileName() + QStringLiteral(" \u2013 KESTREL"));
 }
 
 void kestrel::show_progress(JobBase &job, const QString &label, qint64 maximum)
@@ -108,18 +227,23 @@ void kestrel::open_document(const QString &path)
     if (!opened.isNull() && opened.vector()->pageCount() > 1) {
         const int page = Dialogs::pageNumber(this, QFileInfo(path).fileName(),
                                              opened.vector()->pageCount());
-        if (page < 0)
+        if (page < 0) {
+            telling_terminal = false;
             return; // the open picture stays
+        }
         if (page > 0) {
             WaitCursor wait;
             opened = kcore::Source::open(path, page, &why);
         }
     }
     if (opened.isNull()) {
-        Dialogs::warning(this, QStringLiteral("Could not load the file as image."), why);
+        tell_not_loaded(path, why);
         return;
     }
+    telling_terminal = false;
+    remember_file(path);
     conversion.setSource(opened);
+    show_title(path);
     vector_scale = 0;
     draw_job.abandon();
     generate_when_drawn = false;
@@ -276,6 +400,7 @@ void kestrel::display_what_slot()
             : ui.rb_board->isChecked() ? ViewMode::Board
                                        : ViewMode::BlackAndWhite;
     ui.sl_threshold->setEnabled(bwControls);
+    ui.sb_threshold->setEnabled(bwControls);
     ui.sl_threstxt->setEnabled(bwControls);
     ui.cb_invert->setEnabled(bwControls);
     update_view();
@@ -285,7 +410,7 @@ kcore::PadsSettings kestrel::pads_settings() const
 {
     // Read without line_pitch(), which restyles the field: painting must not change widgets.
     kcore::PadsSettings pads;
-    pads.pitch = kcore::linePitch(ui.le_linewidth->text(), unit_index);
+    pads.pitch = kcore::linePitch(typed_width, typed_unit);
     pads.layer = ui.sb_layer->value();
     pads.exactEnds = ui.actionExactEnds->isChecked();
     pads.format = ui.actionFormat94->isChecked() ? kcore::PadsFormat::V94 : kcore::PadsFormat::V20;
@@ -312,13 +437,23 @@ void kestrel::update_view()
     }
     if (view_mode != ViewMode::Board)
         ui.mainframe->showPicture(&shown);
-    else if (kcore::lineWidthProblem(ui.le_linewidth->text(), unit_index).isEmpty())
+    else if (kcore::lineWidthProblem(typed_width, typed_unit).isEmpty())
         ui.mainframe->showBoard(&conversion.bw(), &conversion.edges(), pads_settings());
     else
         ui.mainframe->showPicture(nullptr); // no file could be written, so there is no board
 }
 
 void kestrel::next_finding()
+{
+    step_finding(false);
+}
+
+void kestrel::previous_finding()
+{
+    step_finding(true);
+}
+
+void kestrel::step_finding(bool back)
 {
     if (shown_generation != budget_generation || ui.mainframe->findingCount() == 0) {
         statusBar()->showMessage(shown_generation == budget_generation && !conversion.bw().isNull()
@@ -329,7 +464,8 @@ void kestrel::next_finding()
     }
     if (!ui.rb_board->isChecked())
         ui.rb_board->setChecked(true); // its slot shows the board
-    const kcore::SpaceFinding &f = *ui.mainframe->nextFinding();
+    const kcore::SpaceFinding &f
+            = back ? *ui.mainframe->previousFinding() : *ui.mainframe->nextFinding();
     statusBar()->showMessage(
             QStringLiteral("Finding %1 of %2: %3 gap, %4 mil of copper space")
                     .arg(ui.mainframe->findingIndex() + 1)

@@ -12,10 +12,11 @@ const QString yellowField = QStringLiteral("background-color: yellow");
 
 double kestrel::line_pitch()
 {
-    bool isNumber = false;
-    const double pitch = kcore::linePitch(ui.le_linewidth->text(), unit_index, &isNumber);
-    ui.le_linewidth->setStyleSheet(isNumber ? whiteField : yellowField);
-    return pitch;
+    // A width no file can carry is marked where it is typed, with the reason Generate would give.
+    const QString problem = kcore::lineWidthProblem(typed_width, typed_unit);
+    ui.le_linewidth->setStyleSheet(problem.isEmpty() ? whiteField : yellowField);
+    ui.le_linewidth->setToolTip(problem);
+    return problem.isEmpty() ? kcore::linePitch(typed_width, typed_unit) : 0.0;
 }
 
 void kestrel::pix_usize_slot()
@@ -23,18 +24,20 @@ void kestrel::pix_usize_slot()
     const int checked = ui.rb_units_mils->isChecked() ? kcore::UnitMils
             : ui.rb_units_mm->isChecked()             ? kcore::UnitMillimetres
                                                       : kcore::UnitInches;
-    double number = 0;
-    if (!kcore::parseLineWidth(ui.le_linewidth->text(), &number)) {
+    double typed = 0;
+    if (!kcore::parseLineWidth(ui.le_linewidth->text(), &typed)) {
         // Nothing to convert, but the unit still follows the buttons: a number typed next is
         // read in the unit the user sees checked.
-        ui.le_linewidth->setStyleSheet(yellowField);
         unit_index = checked;
+        typed_unit = checked;
+        line_pitch(); // marks the field
         return;
     }
-    ui.le_linewidth->setStyleSheet(whiteField);
-    const int old = unit_index;
     unit_index = checked;
-    const QString text = kcore::convertLineWidth(number, old, checked);
+    // From the width as typed, not from the rounded text an earlier unit change showed; so the
+    // second run for the same change writes the same text again.
+    kcore::parseLineWidth(typed_width, &typed);
+    const QString text = kcore::convertLineWidth(typed, typed_unit, checked);
     in_unit_change = true;
     ui.le_linewidth->setText(text);
     in_unit_change = false;
@@ -43,18 +46,24 @@ void kestrel::pix_usize_slot()
 
 void kestrel::pix_lsize_slot()
 {
-    if (!in_unit_change)
-        update_size_labels();
+    if (in_unit_change)
+        return;
+    typed_width = ui.le_linewidth->text();
+    typed_unit = unit_index;
+    update_size_labels();
 }
 
 void kestrel::update_size_labels()
 {
-    line_pitch(); // refreshes the field's colour
+    const bool usable = line_pitch() > 0; // refreshes the field's colour too
     // A page is drawn at the pitch: a new width draws it again.
     take_settings();
     if (conversion.source().isVector() && !conversion.pageIsCurrent())
         build_bw_image(); // shown by update_budget() below
-    const kcore::SizeTexts texts = kcore::actualSizeTexts(conversion.bw().size(), pads_settings());
+    const QString none = QStringLiteral("---");
+    const kcore::SizeTexts texts = usable
+            ? kcore::actualSizeTexts(conversion.bw().size(), pads_settings())
+            : kcore::SizeTexts{none, none, none};
     ui.lbl_ascsizemm->setText(texts.mm);
     ui.lbl_ascsizemils->setText(texts.mils);
     ui.lbl_ascsizeinch->setText(texts.inch);

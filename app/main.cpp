@@ -1,6 +1,7 @@
 // Entry point of the kestrel window.
 #include "commandline.h"
 #include "kestrel.h"
+#include "settings.h"
 
 #include "image/picture.h"
 
@@ -11,6 +12,8 @@
 
 int main(int argc, char **argv)
 {
+    QCoreApplication::setOrganizationName(QStringLiteral("Marrowby"));
+    QCoreApplication::setOrganizationDomain(QStringLiteral("marrowby.example"));
     QCoreApplication::setApplicationName(QStringLiteral("kestrel"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KESTREL_VERSION));
     {
@@ -52,6 +55,7 @@ int main(int argc, char **argv)
     QGuiApplication::setDesktopFileName(QStringLiteral("example.marrowby.kestrel"));
     QApplication::setWindowIcon(kestrel::appIcon());
     kcore::allowLargePictures();
+    adoptUnnamedSettings();
     kestrel window;
     window.show();
     // From the event loop, so that a message about the picture appears over the window.

@@ -1,11 +1,14 @@
 // Picture loading with a deliberate size bound: big scans load, decompression bombs do not.
 #include "picture.h"
 
+#include "vectordocument.h"
+
 #include <QImageReader>
 
 namespace kcore {
 
-const char pictureFilter[] = "*.bmp *.gif *.jpg *.jpeg *.png *.pbm *.pgm *.ppm *.tiff *.xbm *.xpm";
+const char pictureFilter[]
+        = "*.bmp *.gif *.jpg *.jpeg *.png *.pbm *.pgm *.ppm *.tiff *.tif *.webp *.xbm *.xpm";
 
 void allowLargePictures()
 {
@@ -26,12 +29,18 @@ QString tooLarge(qint64 width, qint64 height)
 
 QString reasonOf(const QImageReader &reader)
 {
+    // An empty file has no kind at all; saying so beats listing the kinds it is not.
+    const QIODevice *device = reader.device();
+    if (reader.error() != QImageReader::FileNotFoundError && device && device->size() == 0)
+        return QStringLiteral("The file is empty.");
     switch (reader.error()) {
     case QImageReader::FileNotFoundError:
         return QStringLiteral("The file does not exist.");
     case QImageReader::UnsupportedFormatError:
         return QStringLiteral("This is not a kind of picture kestrel can read (BMP, GIF, JPEG, "
-                              "PNG, PBM, PGM, PPM, TIFF, XBM or XPM).");
+                              "PNG, PBM, PGM, PPM, TIFF, WebP, XBM or XPM%1).")
+                .arg(vectorSupport() ? QStringLiteral("; or a vector document, SVG or PDF")
+                                     : QString());
     case QImageReader::InvalidDataError:
         return QStringLiteral("The picture is damaged or incomplete (%1).")
                 .arg(reader.errorString());

@@ -114,7 +114,7 @@ void TestPicture::unreadableFails_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("reason"); // how the sentence for the user begins
-    QTest::newRow("empty") << QByteArray() << "This is not a kind of picture";
+    QTest::newRow("empty") << QByteArray() << "The file is empty.";
     QTest::newRow("text") << QByteArray("this is not a picture\n")
                           << "This is not a kind of picture";
     QTest::newRow("PNG signature only")

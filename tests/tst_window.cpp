@@ -5,6 +5,7 @@
 #include "image/vectordocument.h"
 #include "kestrel.h"
 #include "literal.h"
+#include "settings.h"
 #include "testsupport.h"
 
 #include "board/boardimage.h"
@@ -14,20 +15,24 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QSemaphore>
 #include <QSettings>
@@ -148,6 +153,8 @@ private slots:
     void notANumber_data();
     void notANumber();
     void unitFollowsButtonsWhileNotANumber();
+    void unitRoundTripKeepsWidth_data();
+    void unitRoundTripKeepsWidth();
     void nothingToWrite_data();
     void nothingToWrite();
     void exportReplacesAndKeepsName();
@@ -160,6 +167,11 @@ private slots:
     void commandLine();
     void boardView();
     void boardPanAndZoom();
+    void keys_data();
+    void keys();
+    void dropAndPaste();
+    void recentFiles();
+    void unnamedSettingsAdopted();
     void fabWarning_data();
     void fabWarning();
     void onlyNewestFabCheckShown();
@@ -206,7 +218,7 @@ void TestWindow::startState()
     QCOMPARE(w.windowTitle(), QStringLiteral("KESTREL"));
     QCOMPARE(w.windowIcon().availableSizes().size(), 3);
     // The colour view is shown first, so the black-and-white controls wait.
-    for (const char *bwControl : {"sl_threshold", "sl_threstxt", "cb_invert"})
+    for (const char *bwControl : {"sl_threshold", "sb_threshold", "sl_threstxt", "cb_invert"})
         QVERIFY(!child<QWidget>(&w, bwControl)->isEnabled());
     // "Help" is a plain entry on the menu bar that acts at once, not a menu.
     QVERIFY(!helpAction(&w)->menu());
@@ -372,6 +384,7 @@ void TestWindow::pictureToFile()
     kestrel w;
     w.show();
     open(w, in);
+    QCOMPARE(w.windowTitle(), QStringLiteral("logo.png \u2013 KESTREL"));
     QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=37 Heigth=23"));
     QCOMPARE(text(&w, "lbl_ascsizemils"), QStringLiteral("  74x  46 mils"));
     QCOMPARE(text(&w, "lbl_ascsizemm"), QStringLiteral(" 1.9x 1.2 mm"));
@@ -383,6 +396,7 @@ void TestWindow::pictureToFile()
     QTest::keyClick(threshold, Qt::Key_Down); // 127
     QTest::keyClick(threshold, Qt::Key_Down); // 126
     QCOMPARE(threshold->value(), 126);
+    QCOMPARE(child<QSpinBox>(&w, "sb_threshold")->value(), 126);
     QTest::mouseClick(child<QCheckBox>(&w, "cb_invert"), Qt::LeftButton);
     auto *scale = child<QSpinBox>(&w, "sb_scale");
     scale->setValue(57);
@@ -461,7 +475,12 @@ void TestWindow::previewShowsEachImage()
     const QImage empty = frame->grab().toImage();
 
     open(w, in);
-    child<QSlider>(&w, "sl_threshold")->setValue(50); // red (87) white, blue (39) black
+    // Typed beside the slider: red (87) white, blue (39) black.
+    QTest::mouseClick(child<QRadioButton>(&w, "rb_bandw"), Qt::LeftButton);
+    auto *threshold = child<QSpinBox>(&w, "sb_threshold");
+    threshold->selectAll();
+    QTest::keyClicks(threshold, QStringLiteral("50"));
+    QCOMPARE(child<QSlider>(&w, "sl_threshold")->value(), 50);
 
     struct View
     {
@@ -507,7 +526,7 @@ void TestWindow::viewButtonsEnableBwControls()
 {
     kestrel w;
     w.show();
-    const char *controls[] = {"sl_threshold", "sl_threstxt", "cb_invert"};
+    const char *controls[] = {"sl_threshold", "sb_threshold", "sl_threstxt", "cb_invert"};
     for (const char *view : {"rb_bandw", "rb_grey", "rb_board", "rb_img"}) {
         QTest::mouseClick(child<QRadioButton>(&w, view), Qt::LeftButton);
         const bool bw = qstrcmp(view, "rb_bandw") == 0 || qstrcmp(view, "rb_board") == 0;
@@ -557,22 +576,24 @@ void TestWindow::unitChangeConvertsOnce()
 void TestWindow::notANumber_data()
 {
     QTest::addColumn<QString>("typed");
-    QTest::addColumn<bool>("yellow");
+    QTest::addColumn<QString>("reason"); // in the yellow field's tooltip; empty: a white field
     QTest::addColumn<QString>("mils");
-    QTest::newRow("letters") << "abc" << true << "---";
-    QTest::newRow("empty") << "" << true << "---";
-    QTest::newRow("nan") << "nan" << true << "---";
-    QTest::newRow("inf") << "inf" << true << "---";
-    QTest::newRow("overflow") << "1e999" << true << "---";
-    QTest::newRow("zero") << "0" << false << "---";
-    QTest::newRow("blanks around") << "  5  " << false << " 500x 250 mils";
-    QTest::newRow("negative") << "-1" << false << "---";
+    const QString nan = QStringLiteral("is not a number");
+    QTest::newRow("letters") << "abc" << nan << "---";
+    QTest::newRow("empty") << "" << nan << "---";
+    QTest::newRow("nan") << "nan" << nan << "---";
+    QTest::newRow("inf") << "inf" << nan << "---";
+    QTest::newRow("overflow") << "1e999" << nan << "---";
+    QTest::newRow("zero") << "0" << "greater than 0" << "---";
+    QTest::newRow("blanks around") << "  5  " << QString() << " 500x 250 mils";
+    QTest::newRow("negative") << "-1" << "greater than 0" << "---";
+    QTest::newRow("below 1 mil") << "0.5" << "below 1 mil" << "---";
 }
 
 void TestWindow::notANumber()
 {
     QFETCH(QString, typed);
-    QFETCH(bool, yellow);
+    QFETCH(QString, reason);
     QFETCH(QString, mils);
     const QString in = writePicture(redBlue(100, 50), QStringLiteral("nan.png"));
     kestrel w;
@@ -582,8 +603,10 @@ void TestWindow::notANumber()
     width->clear();
     QTest::keyClicks(width, typed);
     QCOMPARE(width->styleSheet(),
-             yellow ? QStringLiteral("background-color: yellow")
-                    : QStringLiteral("background-color: white"));
+             !reason.isEmpty() ? QStringLiteral("background-color: yellow")
+                               : QStringLiteral("background-color: white"));
+    QVERIFY2(reason.isEmpty() ? width->toolTip().isEmpty() : width->toolTip().contains(reason),
+             qPrintable(width->toolTip()));
     QCOMPARE(text(&w, "lbl_ascsizemils"), mils);
     if (mils == QLatin1String("---"))
         QCOMPARE(text(&w, "lbl_ascsizemm"), mils);
@@ -591,7 +614,45 @@ void TestWindow::notANumber()
     width->selectAll();
     QTest::keyClicks(width, QStringLiteral("2"));
     QCOMPARE(width->styleSheet(), QStringLiteral("background-color: white"));
+    QVERIFY(width->toolTip().isEmpty());
     QCOMPARE(text(&w, "lbl_ascsizemils"), QStringLiteral(" 200x 100 mils"));
+}
+
+void TestWindow::unitRoundTripKeepsWidth_data()
+{
+    QTest::addColumn<QString>("through"); // the unit button clicked between two mm
+    QTest::addColumn<QString>("typed"); // in mm
+    QTest::addColumn<QString>("shown"); // in the unit passed through
+    QTest::newRow("mm, inch, mm") << "rb_units_inch" << "0.15" << "0.0059";
+    QTest::newRow("mm, mils, mm") << "rb_units_mils" << "0.1" << "   3.9";
+}
+
+void TestWindow::unitRoundTripKeepsWidth()
+{
+    QFETCH(QString, through);
+    QFETCH(QString, typed);
+    QFETCH(QString, shown);
+    // 200 pixels wide: a width off in its fourth decimal moves the run's end by a whole mil.
+    const QImage picture = redBlue(200, 4);
+    kestrel w;
+    w.show();
+    open(w, writePicture(picture, QStringLiteral("roundtrip.png")));
+    child<QSlider>(&w, "sl_threshold")->setValue(50);
+    QTest::mouseClick(child<QRadioButton>(&w, "rb_units_mm"), Qt::LeftButton);
+    typeLineWidth(w, typed);
+    auto *width = child<QLineEdit>(&w, "le_linewidth");
+    QTest::mouseClick(child<QRadioButton>(&w, qPrintable(through)), Qt::LeftButton);
+    QCOMPARE(width->text(), shown);
+    // Written with the width typed, not the rounded one shown.
+    const QString out = m_dir.filePath(QStringLiteral("roundtrip.asc"));
+    generate(w, out);
+    QFile file(out);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(),
+             literal::padsBytes(literal::bw(literal::grey(picture), 50, false, 100),
+                                typed.toDouble() * 39.37007874015748, 19));
+    QTest::mouseClick(child<QRadioButton>(&w, "rb_units_mm"), Qt::LeftButton);
+    QCOMPARE(width->text().toDouble(), typed.toDouble());
 }
 
 void TestWindow::unitFollowsButtonsWhileNotANumber()
@@ -757,6 +818,10 @@ void TestWindow::startupArgument_data()
                                   << "The file does not exist.";
     QTest::newRow("not a picture") << "notes.txt"
                                    << "This is not a kind of picture";
+    QTest::newRow("empty file") << "empty.png"
+                                << "The file is empty.";
+    QTest::newRow("cut-off picture") << "cut.png"
+                                     << "The picture is damaged or incomplete";
 }
 
 void TestWindow::startupArgument()
@@ -765,6 +830,11 @@ void TestWindow::startupArgument()
     QFETCH(QString, reason);
     writePicture(redBlue(30, 12), QStringLiteral("start.png"));
     QVERIFY(testsupport::writeFile(m_dir.filePath(QStringLiteral("notes.txt")), "hello"));
+    QVERIFY(testsupport::writeFile(m_dir.filePath(QStringLiteral("empty.png")), ""));
+    QFile whole(m_dir.filePath(QStringLiteral("start.png")));
+    QVERIFY(whole.open(QIODevice::ReadOnly));
+    QVERIFY(testsupport::writeFile(m_dir.filePath(QStringLiteral("cut.png")),
+                                   whole.readAll().left(60)));
     kestrel w;
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -793,7 +863,10 @@ void TestWindow::startupArgument()
         QCOMPARE(text, QString());
     } else {
         QCOMPARE(text, QStringLiteral("Could not load the file as image."));
-        QVERIFY2(informative.startsWith(reason), qPrintable(informative));
+        QCOMPARE(informative.section(QLatin1String(": "), 0, 0),
+                 QDir::toNativeSeparators(m_dir.filePath(name)));
+        QVERIFY2(informative.section(QLatin1String(": "), 1).startsWith(reason),
+                 qPrintable(informative));
         QCOMPARE(::text(&w, "lbl_info"), QStringLiteral("info"));
     }
 }
@@ -988,6 +1061,179 @@ void TestWindow::boardPanAndZoom()
     QCOMPARE(misplaced(dot(), zoomed + by), QString());
     QTest::mouseDClick(frame, Qt::LeftButton, Qt::NoModifier, at);
     QCOMPARE(misplaced(dot(), fitted), QString());
+    // Board, Zoom In is a notch of the wheel at the frame's middle, Zoom Out its reverse; Whole
+    // Board fits again.
+    const QPoint middle(frame->width() / 2, frame->height() / 2);
+    QWheelEvent notch(middle, frame->mapToGlobal(middle), QPoint(), QPoint(0, 120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(frame, &notch);
+    const QPointF notched = dot();
+    QVERIFY(!misplaced(notched, fitted).isEmpty());
+    QTest::mouseDClick(frame, Qt::LeftButton, Qt::NoModifier, at);
+    child<QAction>(&w, "actionZoomIn")->trigger();
+    QCOMPARE(misplaced(dot(), notched), QString());
+    child<QAction>(&w, "actionZoomOut")->trigger();
+    QCOMPARE(misplaced(dot(), fitted), QString());
+    child<QAction>(&w, "actionZoomIn")->trigger();
+    child<QAction>(&w, "actionWholeBoard")->trigger();
+    QCOMPARE(misplaced(dot(), fitted), QString());
+}
+
+void TestWindow::dropAndPaste()
+{
+    kestrel w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const auto drop = [&w](const QString &path) {
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(path)});
+        QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QApplication::sendEvent(&w, &enter);
+        if (!enter.isAccepted())
+            return false;
+        QDropEvent dropped(QPointF(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QApplication::sendEvent(&w, &dropped);
+        return true;
+    };
+    // A picture named like nothing kestrel reads is still taken for its contents.
+    const QString dat = m_dir.filePath(QStringLiteral("dropped.dat"));
+    QVERIFY(QFile::rename(writePicture(redBlue(30, 12), QStringLiteral("dropped.png")), dat));
+    QVERIFY(drop(dat));
+    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=30 Heigth=12"));
+    QVERIFY(testsupport::writeFile(m_dir.filePath(QStringLiteral("notes.txt")), "hello"));
+    QVERIFY(!drop(m_dir.filePath(QStringLiteral("notes.txt"))));
+    if (kcore::vectorSupport()) {
+        const QString svg = m_dir.filePath(QStringLiteral("dropped.svg"));
+        QVERIFY(testsupport::writeFile(svg, "<svg xmlns='http://www.w3.org/2000/svg' "
+                                            "width='2mm' height='1mm'/>"));
+        QVERIFY(drop(svg));
+        QCOMPARE(w.windowTitle(), QStringLiteral("dropped.svg \u2013 KESTREL"));
+    }
+
+    QGuiApplication::clipboard()->setImage(redBlue(16, 6));
+    child<QAction>(&w, "actionPaste")->trigger();
+    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=16 Heigth=6"));
+    QCOMPARE(w.windowTitle(), QStringLiteral("pasted \u2013 KESTREL"));
+    // Text on the clipboard is no picture: what is open stays.
+    QGuiApplication::clipboard()->setText(QStringLiteral("hello"));
+    child<QAction>(&w, "actionPaste")->trigger();
+    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=16 Heigth=6"));
+}
+
+void TestWindow::recentFiles()
+{
+    QTemporaryDir other;
+    const QString first = writePicture(redBlue(30, 12), QStringLiteral("first.png"));
+    const QString second = QDir(other.path()).filePath(QStringLiteral("second.png"));
+    QVERIFY(redBlue(16, 6).save(second));
+    {
+        kestrel w;
+        w.show();
+        open(w, first);
+        for (int i = 0; i < 9; ++i)
+            open(w, second); // once in the list, however often opened
+        // The next dialog starts where the last file was.
+        open(w, QString());
+        QCOMPARE(Dialogs::last().directory, other.path());
+    }
+    // The next run lists them, newest first, and opens them from the menu.
+    kestrel w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const auto recent = [&w] { return child<QMenu>(&w, "menu_OpenRecent")->actions(); };
+    QCOMPARE(recent().size(), 2);
+    QCOMPARE(recent()[0]->text(), QStringLiteral("&1 second.png"));
+    QCOMPARE(recent()[1]->text(), QStringLiteral("&2 first.png"));
+    recent()[1]->trigger();
+    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=30 Heigth=12"));
+    QCOMPARE(recent()[0]->text(), QStringLiteral("&1 first.png"));
+    // A file gone since is said so and dropped.
+    QVERIFY(QFile::remove(second));
+    const QString message = messageOfNextBox([&] { recent()[1]->trigger(); });
+    QVERIFY2(message.startsWith(QDir::toNativeSeparators(second)), qPrintable(message));
+    QCOMPARE(recent().size(), 1);
+    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=30 Heigth=12"));
+}
+
+void TestWindow::unnamedSettingsAdopted()
+{
+    // This suite's own settings are kept without a maker's name, as an earlier kestrel's were.
+    QSettings().setValue(QStringLiteral("board/format"), QStringLiteral("9.4"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Marrowby Test"));
+    const auto named = qScopeGuard([] {
+        QSettings().clear();
+        QCoreApplication::setOrganizationName(QString());
+    });
+    QSettings().clear();
+    adoptUnnamedSettings();
+    QCOMPARE(QSettings().value(QStringLiteral("board/format")).toString(),
+             QStringLiteral("9.4"));
+    // Only once: settings made under the name since are not replaced.
+    QSettings().setValue(QStringLiteral("board/format"), QStringLiteral("2.0"));
+    adoptUnnamedSettings();
+    QCOMPARE(QSettings().value(QStringLiteral("board/format")).toString(),
+             QStringLiteral("2.0"));
+}
+
+void TestWindow::keys_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("target"); // an action, a button clicked or a view button checked
+    QTest::newRow("open") << "Ctrl+O" << "actionOpen";
+    QTest::newRow("quit") << "Ctrl+Q" << "actionQuit";
+    QTest::newRow("paste") << "Ctrl+V" << "actionPaste";
+    QTest::newRow("help") << "F1" << "actionHelp";
+    QTest::newRow("generate") << "Ctrl+G" << "pb_generate";
+    QTest::newRow("colour view") << "Ctrl+1" << "rb_img";
+    QTest::newRow("grey view") << "Ctrl+2" << "rb_grey";
+    QTest::newRow("black-and-white view") << "Ctrl+3" << "rb_bandw";
+    QTest::newRow("board view") << "Ctrl+4" << "rb_board";
+    QTest::newRow("zoom in") << "Ctrl++" << "actionZoomIn";
+    QTest::newRow("zoom in, no shift") << "Ctrl+=" << "actionZoomIn";
+    QTest::newRow("zoom out") << "Ctrl+-" << "actionZoomOut";
+    QTest::newRow("whole board") << "Ctrl+0" << "actionWholeBoard";
+    QTest::newRow("next finding") << "F3" << "actionNextFinding";
+    QTest::newRow("previous finding") << "Shift+F3" << "actionPreviousFinding";
+}
+
+void TestWindow::keys()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, target);
+    kestrel w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QObject *object = w.findChild<QObject *>(target);
+    QVERIFY(object);
+    std::optional<QSignalSpy> spy;
+    if (auto *action = qobject_cast<QAction *>(object)) {
+        // Only the key is tested here: what each action does is tested on its own.
+        QObject::disconnect(action, &QAction::triggered, nullptr, nullptr);
+        spy.emplace(action, &QAction::triggered);
+    } else if (target == QLatin1String("pb_generate")) {
+        QObject::disconnect(static_cast<QPushButton *>(object), &QPushButton::clicked, nullptr,
+                            nullptr);
+        spy.emplace(static_cast<QPushButton *>(object), &QPushButton::clicked);
+    }
+    if (target == QLatin1String("rb_img"))
+        child<QRadioButton>(&w, "rb_grey")->setChecked(true);
+    QTest::keySequence(&w, QKeySequence(key));
+    if (spy)
+        QTRY_COMPARE(spy->count(), 1);
+    else
+        QTRY_VERIFY(static_cast<QRadioButton *>(object)->isChecked());
+    // No mnemonic is taken twice within a menu.
+    for (QMenu *menu : w.menuBar()->findChildren<QMenu *>()) {
+        QSet<QChar> taken;
+        for (QAction *a : menu->actions()) {
+            const qsizetype at = a->text().indexOf(QLatin1Char('&'));
+            if (at < 0 || at + 1 >= a->text().size())
+                continue;
+            const QChar m = a->text().at(at + 1).toLower();
+            QVERIFY2(!taken.contains(m), qPrintable(menu->title() + ": " + a->text()));
+            taken.insert(m);
+        }
+    }
 }
 
 void TestWindow::fabWarning_data()
