@@ -21,6 +21,7 @@
 #include <QSettings>
 #include <QSignalBlocker>
 #include <QStatusBar>
+#include <QVBoxLayout>
 
 kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, flags)
 {
@@ -47,26 +48,38 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
 
 void kestrel::build_status_bar(const QFont &compact)
 {
-    // The fab check sits left of the permanent label; the warning shows only when it applies.
-    lbl_budget = new QLabel(this);
+    // The fab check has a panel of its own under the preview, where its figures wrap whole at
+    // any window width and no passing message in the status bar covers its warnings.
+    auto *summary = new QWidget(this);
+    summary->setObjectName(QStringLiteral("summary"));
+    auto *lines = new QVBoxLayout(summary);
+    lines->setContentsMargins(4, 0, 4, 0);
+    lines->setSpacing(0);
+    auto *warnings = new QHBoxLayout;
+    warnings->setSpacing(12);
+    lbl_budget = new QLabel(summary);
     lbl_budget->setObjectName(QStringLiteral("lbl_budget"));
-    // Long texts are cut rather than widening the window past its fixed layout.
-    lbl_budget->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    statusBar()->addWidget(lbl_budget, 1);
-    lbl_fabwarning = new QLabel(this);
+    lbl_budget->setWordWrap(true);
+    lbl_fabwarning = new QLabel(summary);
     lbl_fabwarning->setObjectName(QStringLiteral("lbl_fabwarning"));
     lbl_fabwarning->setStyleSheet(QStringLiteral("color: #b00000"));
-    lbl_budget->setFont(compact);
-    lbl_fabwarning->setFont(compact);
-    statusBar()->addWidget(lbl_fabwarning);
-    lbl_fabwarning->hide();
-    lbl_gaps = new QLabel(this);
+    lbl_gaps = new QLabel(summary);
     lbl_gaps->setObjectName(QStringLiteral("lbl_gaps"));
-    lbl_gaps->setFont(compact);
-    statusBar()->addWidget(lbl_gaps);
+    lbl_gaps->setWordWrap(true);
+    for (QLabel *l : {lbl_budget, lbl_fabwarning, lbl_gaps})
+        l->setFont(compact);
+    lines->addWidget(lbl_budget);
+    warnings->addWidget(lbl_fabwarning);
+    warnings->addWidget(lbl_gaps, 1);
+    lines->addLayout(warnings);
+    lbl_fabwarning->hide();
     lbl_gaps->hide();
+    summary->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    ui.verticalLayout->addWidget(summary);
     lbl_freeware = new QLabel(QStringLiteral("Freeware - www.marrowby.example"), this);
     statusBar()->addPermanentWidget(lbl_freeware);
+    // Every control stays within reach: the form's columns do not shrink below their start.
+    setMinimumSize(589, 542);
 }
 
 void kestrel::build_board_menu()

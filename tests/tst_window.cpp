@@ -1271,6 +1271,13 @@ void TestWindow::fabWarning()
     auto *label = child<QLabel>(&w, "lbl_fabwarning");
     auto *budget = child<QLabel>(&w, "lbl_budget");
     QTRY_VERIFY(budget->text().contains(line));
+    // Every figure is shown whole, at the smallest size the window takes too.
+    w.resize(w.minimumSize());
+    QTRY_COMPARE(w.size(), w.minimumSize());
+    const QRect needed = budget->fontMetrics().boundingRect(
+            QRect(0, 0, budget->width(), 1000), Qt::TextWordWrap, budget->text());
+    QVERIFY2(needed.width() <= budget->width() && needed.height() <= budget->height(),
+             qPrintable(budget->text()));
     if (preset >= 0) {
         // New limits are checked at once, with nothing else changed.
         QSignalSpy shown(&w, &kestrel::fabCheckShown);
