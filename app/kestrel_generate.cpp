@@ -13,6 +13,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QSettings>
 #include <QStatusBar>
 #include <QStyle>
@@ -140,10 +141,17 @@ void kestrel::show_written(const QString &name, const kcore::PadsResult &result)
         return;
     }
     QSettings().setValue(QStringLiteral("recent/folder"), QFileInfo(name).absolutePath());
-    statusBar()->showMessage(QStringLiteral("Wrote %1 LINES items, %2 bytes, to %3")
-                                     .arg(result.items)
-                                     .arg(result.bytes)
-                                     .arg(QDir::toNativeSeparators(name)),
+    // The figures whole; a long path shortened in its middle to what the status bar has room
+    // for, the whole of it on hover.
+    const QString said = QStringLiteral("Wrote %1 LINES items, %2 bytes, to ")
+                                 .arg(result.items)
+                                 .arg(result.bytes);
+    const QFontMetrics metrics = statusBar()->fontMetrics();
+    const int room = statusBar()->width() - lbl_freeware->width() - metrics.horizontalAdvance(said)
+            - 3 * metrics.averageCharWidth();
+    const QString path = QDir::toNativeSeparators(name);
+    statusBar()->setToolTip(said + path);
+    statusBar()->showMessage(said + metrics.elidedText(path, Qt::ElideMiddle, qMax(room, 80)),
                              6000);
 }
 
