@@ -107,7 +107,7 @@ constexpr char bandStyle[] = "#kestrel-page-0b7e { transform: translate(0px, %1p
 // a 6000-pixel band of four rows to a row in three pieces instead of six, convert in about
 // half the time within the memory bound.
 constexpr qsizetype layerBytes = qsizetype(2) << 20;
-constexpr qsizetype unfilteredLayerBytes = qsizetype(5) << 20;
+constexpr qsizetype unfilteredLayerBytes = qsizetype(4) << 20;
 
 // A document with filters is drawn whole, not in pieces, where a layer of the page takes no
 // more than this: a blur makes several images the size of its layer, on each of two threads.
