@@ -36,7 +36,7 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
     setAcceptDrops(true);
     // Re-polishing for its colour would otherwise give the field the application's font.
     ui.le_linewidth->setFont(compact);
-    build_status_bar(compact);
+    build_summary(compact);
     build_board_menu();
     load_board_options();
     fill_recent_menu();
@@ -46,7 +46,7 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
     connect_controls();
 }
 
-void kestrel::build_status_bar(const QFont &compact)
+void kestrel::build_summary(const QFont &compact)
 {
     // The fab check has a panel of its own under the preview, where its figures wrap whole at
     // any window width and no passing message in the status bar covers its warnings.

@@ -42,7 +42,7 @@ protected:
     void dropEvent(QDropEvent *event) override;
 
 signals:
-    // A fab check's result is in the status bar (and its findings in the Board view).
+    // A fab check's result is in the summary under the preview (its findings in the Board view).
     void fabCheckShown();
 
 public slots:
@@ -57,7 +57,7 @@ public slots:
     void help_slot();
 
 private:
-    void build_status_bar(const QFont &compact);
+    void build_summary(const QFont &compact);
     void build_board_menu();
     void connect_controls();
     void open_picture(const QString &path);
@@ -117,7 +117,9 @@ private:
     // Beyond the picture and the line width: the Board view and the fab check.
     QLabel *lbl_budget = nullptr;
     QLabel *lbl_fabwarning = nullptr;
+    QLabel *lbl_gaps = nullptr;
     double min_line_mils = kcore::defaultMinLineMils;
+    double min_space_mils = kcore::defaultMinSpaceMils;
     QActionGroup *format_group = nullptr;
     QActionGroup *kind_group = nullptr; // each action's data is a kcore::LayerKind
     // Counting a big picture's items takes as long as a re-clip: done once the settings rest,
@@ -126,8 +128,6 @@ private:
 
     // Off the GUI thread, on copies of the images and the settings: the fab check, drawing a
     // big page, opening and writing a big picture. Only the newest work's result is shown.
-    double min_space_mils = kcore::defaultMinSpaceMils;
-    QLabel *lbl_gaps = nullptr;
     // Each change of the settings; the findings in the Board view are those of shown_generation.
     quint64 budget_generation = 0;
     quint64 shown_generation = 0;
