@@ -141,18 +141,21 @@ void kestrel::show_written(const QString &name, const kcore::PadsResult &result)
         return;
     }
     QSettings().setValue(QStringLiteral("recent/folder"), QFileInfo(name).absolutePath());
-    // The figures whole; a long path shortened in its middle to what the status bar has room
-    // for, the whole of it on hover.
+    // The figures and the file's name whole; a long folder shortened in its middle to what the
+    // status bar has room for, the whole path on hover.
     const QString said = QStringLiteral("Wrote %1 LINES items, %2 bytes, to ")
                                  .arg(result.items)
                                  .arg(result.bytes);
+    const QFileInfo file(name);
+    const QString folder = QDir::toNativeSeparators(file.absolutePath() + QLatin1Char('/'));
     const QFontMetrics metrics = statusBar()->fontMetrics();
-    const int room = statusBar()->width() - lbl_freeware->width() - metrics.horizontalAdvance(said)
-            - 3 * metrics.averageCharWidth();
-    const QString path = QDir::toNativeSeparators(name);
-    statusBar()->setToolTip(said + path);
-    statusBar()->showMessage(said + metrics.elidedText(path, Qt::ElideMiddle, qMax(room, 80)),
-                             6000);
+    const int room = statusBar()->width() - lbl_freeware->width()
+            - metrics.horizontalAdvance(said + file.fileName()) - 3 * metrics.averageCharWidth();
+    QString shown = room > 0 ? metrics.elidedText(folder, Qt::ElideMiddle, room) : QString();
+    if (shown.isEmpty())
+        shown = QStringLiteral("\u2026");
+    statusBar()->setToolTip(said + QDir::toNativeSeparators(name));
+    statusBar()->showMessage(said + shown + file.fileName(), 6000);
 }
 
 void kestrel::update_budget()
