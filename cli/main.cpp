@@ -187,6 +187,27 @@ const QCommandLineOption
         strict(QStringLiteral("strict"),
                "Stop with exit code 3, writing nothing, when the line is finer than "
                "--min-line, or a space is closed or narrower than --min-space.");
+const QCommandLineOption
+        stack(QStringLiteral("stack"),
+              "Write board art as a stack: copper, solder-mask openings and silkscreen of one "
+              "side in one file, each pixel read as a finish by its colour (see --finish), or "
+              "an SVG's layers named after board layers or finishes drawn each on its own. "
+              "--threshold, --invert, --layer and --layer-kind do not apply.");
+const QCommandLineOption
+        finish(QStringLiteral("finish"),
+               "With --stack: read colour #RRGGBB as FINISH (board, copper, gold, bare or silk); "
+               "repeatable. Default palette: board #0B3D1E and #000000, copper #3A8A4A, gold "
+               "#D4AF37, bare #C8B48C, silk #FFFFFF.",
+               "#RRGGBB=FINISH");
+const QCommandLineOption side(QStringLiteral("side"),
+                              "With --stack: top (layers 1, 21, 26; the default) or bottom "
+                              "(2, 28, 29, the art mirrored left to right).",
+                              "SIDE");
+const QCommandLineOption
+        maskExpansion(QStringLiteral("mask-expansion"),
+                      "With --stack: how far gold's mask openings reach past its copper, in "
+                      "--unit (default 2 mil; 0 or negative allowed).",
+                      "WIDTH");
 const QCommandLineOption quiet(QStringList{"q", "quiet"}, "Print no summary and no warning.");
 const QCommandLineOption
         outputDir(QStringLiteral("output-dir"),
@@ -223,6 +244,44 @@ bool readInt(const QCommandLineParser &parser, const QCommandLineOption &option,
         return false;
     }
     *value = v;
+    return true;
+}
+
+// The stack's options: false, having said why, when one is refused.
+bool readStack(const QCommandLineParser &parser, int unit, kcore::StackSettings *stack)
+{
+    stack->on = parser.isSet(Option::stack);
+    for (const QCommandLineOption *option :
+         {&Option::finish, &Option::side, &Option::maskExpansion})
+        if (!stack->on && parser.isSet(*option)) {
+            say(QStringLiteral("--%1 needs --stack").arg(nameOf(*option)));
+            return false;
+        }
+    for (const QString &rule : parser.values(Option::finish)) {
+        QString why;
+        if (!kcore::addFinishRule(rule, &stack->palette, &why)) {
+            say(QStringLiteral("--finish ") + why);
+            return false;
+        }
+    }
+    if (parser.isSet(Option::side)) {
+        const QString side = parser.value(Option::side);
+        if (side != QLatin1String("top") && side != QLatin1String("bottom")) {
+            say(QStringLiteral("--side takes top or bottom, not \"%1\"").arg(side));
+            return false;
+        }
+        stack->bottom = side == QLatin1String("bottom");
+    }
+    if (parser.isSet(Option::maskExpansion)) {
+        const QString text = parser.value(Option::maskExpansion);
+        bool isNumber = false;
+        const double mils = kcore::linePitch(text, unit, &isNumber);
+        if (!isNumber || !std::isfinite(mils)) {
+            say(QStringLiteral("--mask-expansion takes a length, not \"%1\"").arg(text));
+            return false;
+        }
+        stack->maskExpansionMils = mils;
+    }
     return true;
 }
 
@@ -277,11 +336,15 @@ bool readConversion(const QCommandLineParser &parser, Settings *s)
             return false;
         }
     }
+    if (!readStack(parser, unit, &s->conversion.stack))
+        return false;
     // The settings alone, before any file is read.
     const kcore::WriteCheck check = kcore::checkWrite(width, unit, s->conversion, {});
     if (check.refusal == kcore::Refusal::LineWidth || check.refusal == kcore::Refusal::Layer) {
-        say((check.refusal == kcore::Refusal::Layer ? QStringLiteral("--layer: ")
-                                                    : QStringLiteral("--line-width: "))
+        say((check.refusal == kcore::Refusal::Layer
+                     ? (s->conversion.stack.on ? QStringLiteral("--mask-expansion: ")
+                                               : QStringLiteral("--layer: "))
+                     : QStringLiteral("--line-width: "))
             + QString(check.why).replace('\n', ' '));
         return false;
     }
@@ -382,11 +445,13 @@ int parseArguments(const QStringList &arguments, Settings *s)
                            "PowerPCB ASCII file: every horizontal "
                            "run of white pixels of the black-and-white image becomes one LINES "
                            "item. With --output-dir DIR, converts every INPUT into DIR."));
-    parser.addOptions({Option::threshold, Option::invert, Option::scale, Option::lineWidth,
-                       Option::unit, Option::layer, Option::page, Option::format, Option::layerKind,
-                       Option::exactEnds, Option::smoothEdges, Option::minLine, Option::minSpace,
-                       Option::fitWidth, Option::fitHeight, Option::strict, Option::quiet,
-                       Option::outputDir});
+    parser.addOptions(
+            {Option::threshold, Option::invert,    Option::scale,         Option::lineWidth,
+             Option::unit,      Option::layer,     Option::page,          Option::format,
+             Option::layerKind, Option::exactEnds, Option::smoothEdges,   Option::stack,
+             Option::finish,    Option::side,      Option::maskExpansion, Option::minLine,
+             Option::minSpace,  Option::fitWidth,  Option::fitHeight,     Option::strict,
+             Option::quiet,     Option::outputDir});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     parser.addPositionalArgument(
@@ -555,6 +620,59 @@ int openInput(const Settings &s, kcore::Conversion *conversion)
     return ExitFailed;
 }
 
+// A stack: every layer of its side into the one file, and each layer's figures.
+int convertStack(const Settings &s, const kcore::Conversion &conversion, const QString &fitted)
+{
+    kcore::StackBudget budget;
+    const auto write
+            = [&](QIODevice *device) { return conversion.writeStack(device, {}, &budget); };
+    const kcore::PadsResult result = s.output == QLatin1String("-")
+            ? kcore::writeStandardOutput(write)
+            : kcore::saveFile(s.output, write);
+    if (!result.ok) {
+        say(result.rowsFailed
+                    ? result.message
+                    : QStringLiteral("could not write %1: %2").arg(s.output, result.message));
+        return ExitFailed;
+    }
+    if (s.quiet)
+        return ExitOk;
+    if (!fitted.isEmpty())
+        say(fitted);
+    const kcore::ConversionSettings &c = conversion.settings();
+    const QSize size = conversion.grid();
+    const kcore::SizeTexts actual = kcore::actualSizeTexts(size, c.pads);
+    say(QStringLiteral("%1x%2 pixels, %3 LINES items, %4 bytes, actual size %5, %6, %7; stack, "
+                       "mask expansion %8 mil")
+                .arg(size.width())
+                .arg(size.height())
+                .arg(result.items)
+                .arg(result.bytes)
+                .arg(actual.mils, actual.mm, actual.inch,
+                     kcore::milsText(c.stack.maskExpansionMils)));
+    const double pixels = double(size.width()) * size.height();
+    for (int side = 0; side < 2; ++side) {
+        if (!(budget.sides >> side & 1))
+            continue;
+        const kcore::StackCounts &counts = budget.counts[size_t(side)];
+        for (int l = 0; l < kcore::stackLayerCount; ++l) {
+            const auto layer = kcore::StackLayer(l);
+            const kcore::PadsBudget &b = budget.layers[size_t(side)][size_t(l)];
+            say(QStringLiteral("%1, layer %2: %3 items, %4 bytes, coverage %5 %")
+                        .arg(kcore::kindName(kcore::stackLayerKind(layer, side)))
+                        .arg(kcore::stackLayerNumber(layer, side))
+                        .arg(b.items)
+                        .arg(b.bytes)
+                        .arg(pixels > 0 ? 100.0 * double(counts.layers[size_t(l)]) / pixels : 0.0,
+                             0, 'f', 1));
+        }
+        if (counts.silkCleared)
+            say(QStringLiteral("%1 silkscreen pixels left off mask openings")
+                        .arg(counts.silkCleared));
+    }
+    return ExitOk;
+}
+
 int convert(Settings s)
 {
     if (s.input != QLatin1String("-") && s.output != QLatin1String("-")
@@ -573,6 +691,8 @@ int convert(Settings s)
     conversion.setSettings(s.conversion);
     if (const int stop = refuse(conversion.check(s.width, s.unit), conversion); stop >= 0)
         return stop;
+    if (s.conversion.stack.on)
+        return convertStack(s, conversion, fitted);
     std::optional<kcore::SpaceReport> spaces;
     if (s.strict)
         if (const int stop = judgeStrictly(s, conversion, &spaces); stop >= 0)

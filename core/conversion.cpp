@@ -7,8 +7,10 @@
 #include "image/greyimage.h"
 #include "image/imagealloc.h"
 #include "image/picture.h"
+#include "image/svglayers.h"
 
 #include <QBuffer>
+#include <QFile>
 
 #include <cmath>
 
@@ -30,6 +32,11 @@ Source Source::open(const QString &path, int page, QString *why)
         std::unique_ptr<VectorDocument> document = VectorDocument::open(path, page, why);
         if (!document)
             return s;
+        if (document->kind() == VectorDocument::Svg) {
+            QFile file(path);
+            if (file.open(QIODevice::ReadOnly))
+                s.m_svg = file.readAll();
+        }
         s.m_vector = std::move(document);
     } else {
         s.m_picture = loadPicture(path, why);
@@ -46,6 +53,8 @@ Source Source::fromData(const QByteArray &data, int page, QString *why)
     VectorDocument::Kind kind;
     if (isVectorData(data, &kind)) {
         s.m_vector = VectorDocument::fromData(data, kind, page, why);
+        if (kind == VectorDocument::Svg)
+            s.m_svg = data;
         return s;
     }
     QBuffer buffer;
@@ -109,13 +118,88 @@ std::unique_ptr<RowStream> Source::rows(const ConversionSettings &settings) cons
                                     wholePercent(settings.scalePercent));
 }
 
+QStringList Source::boardLayers() const
+{
+    QStringList labels;
+    if (m_svg.isEmpty())
+        return labels;
+    int side, plane;
+    bool mirrored;
+    for (const SvgLayer &layer : svgLayerLabels(m_svg))
+        if (planeOfLabel(layer.label, false, &side, &plane, &mirrored))
+            labels << layer.label;
+    return labels;
+}
+
+QImage Source::stackColour(const ConversionSettings &settings) const
+{
+    if (!m_vector)
+        return m_picture;
+    const QSize g = grid(settings);
+    if (g.isEmpty() || beyondPixelBound(g))
+        return QImage();
+    // Where the page is bare, the board is.
+    return renderVectorPage(*m_vector, g, settings.scalePercent, settings.pads.pitch,
+                            paletteBoard(settings.stack.palette));
+}
+
+std::unique_ptr<PlaneSource> Source::planes(const ConversionSettings &settings,
+                                            const QImage &colour) const
+{
+    const QSize g = grid(settings);
+    if (g.isEmpty() || isNull())
+        return nullptr;
+    const StackSettings &stack = settings.stack;
+    std::vector<DrawnLayer> drawn;
+    const QList<SvgLayer> layers = m_svg.isEmpty() ? QList<SvgLayer>() : svgLayerLabels(m_svg);
+    for (const SvgLayer &layer : layers) {
+        DrawnLayer d;
+        if (!planeOfLabel(layer.label, stack.bottom, &d.side, &d.plane, &d.mirrored))
+            continue;
+        if (d.plane < 0) {
+            drawn.push_back(d); // board: nothing drawn, but the colours are not read either
+            continue;
+        }
+        // The layer alone in black ink: its coverage is how dark the page is.
+        const std::unique_ptr<VectorDocument> alone = VectorDocument::fromData(
+                svgLayerAlone(m_svg, layer.index), VectorDocument::Svg, m_vector->page());
+        if (!alone)
+            return nullptr;
+        const QImage page = renderVectorPage(*alone, g, settings.scalePercent, settings.pads.pitch);
+        if (page.isNull())
+            return nullptr;
+        d.coverage = allocateImage(g.width(), g.height(), QImage::Format_Grayscale8);
+        if (d.coverage.isNull())
+            return nullptr;
+        for (int y = 0; y < g.height(); ++y) {
+            const auto *from = reinterpret_cast<const QRgb *>(page.constScanLine(y));
+            uchar *to = d.coverage.scanLine(y);
+            for (int x = 0; x < g.width(); ++x)
+                to[x] = uchar(255 - qGray(from[x]));
+        }
+        drawn.push_back(d);
+    }
+    drawn.erase(std::remove_if(drawn.begin(), drawn.end(),
+                               [](const DrawnLayer &d) { return d.plane < 0; }),
+                drawn.end());
+    if (!drawn.empty() || !boardLayers().isEmpty())
+        return layerSource(drawn, g);
+    const QImage image = colour.isNull() ? stackColour(settings) : colour;
+    if (image.isNull())
+        return nullptr;
+    return paletteSource(image, g, stack.palette, stack.bottom);
+}
+
 WriteCheck checkWrite(const QString &widthText, int unit, const ConversionSettings &settings,
                       const Source &source, const QString &notBuilt)
 {
     const QString width = lineWidthProblem(widthText, unit);
     if (!width.isEmpty())
         return {Refusal::LineWidth, width};
-    const QString layer = layerProblem(settings.pads);
+    // A stack's layers are its side's own; what it can refuse is its expansion.
+    const QString layer = settings.stack.on
+            ? stackExpansionProblem(settings.pads.pitch, settings.stack.maskExpansionMils)
+            : layerProblem(settings.pads);
     if (!layer.isEmpty())
         return {Refusal::Layer, layer};
     if (source.isNull())
@@ -244,6 +328,22 @@ PadsResult Conversion::write(QIODevice *out, const RowProgress &progress,
     if (!layer.isEmpty())
         return failure(layer);
     return writeRows(*r, m_settings.pads, out, progress, alongside);
+}
+
+PadsResult Conversion::writeStack(QIODevice *out, const RowProgress &progress,
+                                  StackBudget *budget) const
+{
+    // A page held is drawn over white paper: a stack draws it over the board.
+    std::unique_ptr<PlaneSource> planes
+            = m_source.planes(m_settings, m_source.isVector() ? QImage() : m_colour);
+    if (!planes)
+        return failure(QStringLiteral("there is not enough memory to draw the %1 x %2 pixel page")
+                               .arg(grid().width())
+                               .arg(grid().height()));
+    StackRows rows(std::move(planes), m_settings.pads.pitch, m_settings.stack.maskExpansionMils);
+    PadsSettings pads = m_settings.pads;
+    pads.threshold = stackThreshold;
+    return kcore::writeStack(rows, pads, m_settings.stack.maskExpansionMils, out, progress, budget);
 }
 
 FabResult Conversion::fabCheck(double minLineMils, double minSpaceMils,

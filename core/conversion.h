@@ -6,6 +6,7 @@
 
 #include "board/fabcheck.h"
 #include "board/spacecheck.h"
+#include "board/stack.h"
 #include "export/padswriter.h"
 #include "geometry/padssettings.h"
 #include "image/bwimage.h"
@@ -28,6 +29,9 @@ struct ConversionSettings
     // Pictures scale by whole percent; a vector page by any amount, exactly.
     double scalePercent = 100;
     PadsSettings pads;
+    // Board art as a stack of layers from the artwork's colours or its layers; the threshold,
+    // invert, layer and kind are not used then.
+    StackSettings stack;
 };
 
 // Where the artwork comes from. Copies share the picture or the document.
@@ -65,8 +69,20 @@ public:
     // The black-and-white rows at the settings, one at a time.
     std::unique_ptr<RowStream> rows(const ConversionSettings &settings) const;
 
+    // The labels of an SVG document's layers named after a board layer (see planeOfLabel()).
+    QStringList boardLayers() const;
+    // The artwork's planes for a stack at the settings: the document's board layers, each drawn
+    // alone, or the colours read through the palette. colour, when not null, is the picture or
+    // the page drawn already over the palette's board colour (stackColour()). Null when memory
+    // runs out.
+    std::unique_ptr<PlaneSource> planes(const ConversionSettings &settings,
+                                        const QImage &colour = QImage()) const;
+    // The page drawn onto the grid over the palette's board colour, or the picture itself.
+    QImage stackColour(const ConversionSettings &settings) const;
+
 private:
     QString m_path;
+    QByteArray m_svg; // an SVG document's own text, for its layers
     QImage m_picture;
     std::shared_ptr<const VectorDocument> m_vector;
 };
@@ -169,6 +185,9 @@ public:
     // cancelledMessage().
     PadsResult write(QIODevice *out, const RowProgress &progress = {},
                      const RowSink &alongside = {}) const;
+    // The whole file of the stack the settings ask for, each layer's figures in budget.
+    PadsResult writeStack(QIODevice *out, const RowProgress &progress = {},
+                          StackBudget *budget = nullptr) const;
     // What the file would hold, and the spaces: stops early, its result to be thrown away, once
     // cancel is set.
     FabResult fabCheck(double minLineMils, double minSpaceMils,

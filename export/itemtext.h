@@ -56,6 +56,8 @@ public:
     bool flush();
     bool failed() const { return m_failed; }
     qint64 written() const { return m_written; }
+    // Everything formatted so far, written or not.
+    qint64 total() const { return m_written + m_used; }
     QString errorString() const;
 
 private:
@@ -207,6 +209,11 @@ public:
     // Row y of the black-and-white image; edges, when given, place the run ends.
     virtual void row(ChunkBuffer &out, const quint32 *row, int y, const EdgeRow *edges) = 0;
     virtual void end(ChunkBuffer &out) = 0;
+    // The layer and width (in quanta of the geometry) of the items that follow.
+    virtual void setStyle(int layer, qint64 width) = 0;
+    // Items placed by the caller, on a line y quanta up, in the current style: slower than row().
+    virtual void items(ChunkBuffer &out, qint64 y, const qint64 *x, const qint64 *length, size_t n)
+            = 0;
     qint64 items() const { return m_items; }
 
 protected:
@@ -225,7 +232,16 @@ protected:
     qint64 m_items = 0;
 };
 
+// A layer of the V94 layer table.
+struct TableLayer
+{
+    int number;
+    LayerKind kind;
+};
+
 std::unique_ptr<FormatWriter> makeV20Writer(const QSize &bw, const PadsSettings &settings);
-std::unique_ptr<FormatWriter> makeV94Writer(const QSize &bw, const PadsSettings &settings);
+// table: the layers written, when more than the settings' own.
+std::unique_ptr<FormatWriter> makeV94Writer(const QSize &bw, const PadsSettings &settings,
+                                            const std::vector<TableLayer> &table = {});
 
 } // namespace kcore

@@ -134,10 +134,30 @@ public:
                     m_positionMils[v] = padded8(quint32(v));
             }
         }
-        const QByteArray afterY = " 1\r\nOPEN 2 " + QByteArray::number(m_geometry.width()) + ' '
-                + QByteArray::number(s.layer) + "\r\n0 0\r\n";
+        setStyle(s.layer, m_geometry.width());
+    }
+
+    void setStyle(int layer, qint64 width) override
+    {
+        const QByteArray afterY = " 1\r\nOPEN 2 " + QByteArray::number(width) + ' '
+                + QByteArray::number(layer) + "\r\n0 0\r\n";
         std::memcpy(m_afterY, afterY.constData(), size_t(afterY.size()));
         m_afterYSize = int(afterY.size());
+    }
+
+    void items(ChunkBuffer &out, qint64 y, const qint64 *x, const qint64 *length, size_t n) override
+    {
+        char tail[textSlot];
+        const int tailSize = tailAt(int(y), tail);
+        char *cursor = out.cursor();
+        bool ok = !out.failed();
+        for (size_t i = 0; ok && i < n; ++i) {
+            cursor = m_prefix.writeTo(cursor);
+            cursor = padded5Into(cursor, int(x[i]));
+            cursor = put<textSlot>(cursor, tail, tailSize);
+            cursor = lastLineInto(cursor, int(length[i]));
+            ok = endItem(out, cursor);
+        }
     }
 
     void begin(ChunkBuffer &out) override { out.append(header, sizeof(header) - 1); }
@@ -199,9 +219,10 @@ private:
     }
 
     // " Y 1\r\nOPEN 2 W L\r\n0 0\r\n" for a row, in a textSlot-sized buffer; returns its length.
-    int rowTail(int y, char *out) const
+    int rowTail(int y, char *out) const { return tailAt(int(m_geometry.y(y, m_height)), out); }
+    int tailAt(int y, char *out) const
     {
-        const NumberText rowY = padded5(int(m_geometry.y(y, m_height)));
+        const NumberText rowY = padded5(y);
         std::memset(out, ' ', textSlot);
         std::memcpy(out + 1, rowY.text, size_t(rowY.length));
         std::memcpy(out + 1 + rowY.length, m_afterY, size_t(m_afterYSize));

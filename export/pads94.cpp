@@ -34,57 +34,87 @@ QByteArray layerBlock(int number, const QByteArray &name, const char *type,
 }
 
 // The layer table: top and bottom copper always (readers take the first and the last routing
-// layer as the board's sides), then the artwork's layer. Silkscreen and solder mask belong to
+// layer as the board's sides), then the artwork's layers. Silkscreen and solder mask belong to
 // a side through a line in that side's copper block naming them; readers that go by the name
 // alone look for "Bottom" in it.
-QByteArray footerText(const PadsSettings &s)
+QByteArray footerText(const std::vector<TableLayer> &layers)
 {
-    const LayerKind kind = effectiveKind(s);
-    QByteArray name, association;
-    const char *type = nullptr;
-    switch (kind) {
-    case LayerKind::TopSilk:
-    case LayerKind::BottomSilk:
-        name = isTop(kind) ? "Silkscreen Top" : "Silkscreen Bottom";
-        type = "SILK_SCREEN";
-        association = "ASSOCIATED_SILK_SCREEN " + name + "\r\n";
-        break;
-    case LayerKind::TopMask:
-    case LayerKind::BottomMask:
-        name = isTop(kind) ? "Solder Mask Top" : "Solder Mask Bottom";
-        type = "SOLDER_MASK";
-        association = "ASSOCIATED_SOLDER_MASK " + name + "\r\n";
-        break;
-    case LayerKind::Documentation:
-        name = "Documentation";
-        type = "DOCUMENTATION";
-        break;
-    default:
-        break;
+    QByteArray associations[2], blocks;
+    int bottom = 2;
+    for (const TableLayer &layer : layers) {
+        QByteArray name;
+        const char *type = nullptr;
+        const bool top = isTop(layer.kind);
+        switch (layer.kind) {
+        case LayerKind::TopSilk:
+        case LayerKind::BottomSilk:
+            name = top ? "Silkscreen Top" : "Silkscreen Bottom";
+            type = "SILK_SCREEN";
+            associations[!top] += "ASSOCIATED_SILK_SCREEN " + name + "\r\n";
+            break;
+        case LayerKind::TopMask:
+        case LayerKind::BottomMask:
+            name = top ? "Solder Mask Top" : "Solder Mask Bottom";
+            type = "SOLDER_MASK";
+            associations[!top] += "ASSOCIATED_SOLDER_MASK " + name + "\r\n";
+            break;
+        case LayerKind::Documentation:
+            name = "Documentation";
+            type = "DOCUMENTATION";
+            break;
+        case LayerKind::BottomCopper:
+            bottom = layer.number;
+            break;
+        default:
+            break;
+        }
+        if (type)
+            blocks += layerBlock(layer.number, name, type);
     }
-    const bool top = isTop(kind);
-    const int bottom = kind == LayerKind::BottomCopper ? s.layer : 2;
     QByteArray table = "*MISC*      MISCELLANEOUS PARAMETERS\r\n\r\nLAYER DATA\r\n{\r\n";
-    table += layerBlock(1, "Top", "ROUTING", top ? association : QByteArray());
-    table += layerBlock(bottom, "Bottom", "ROUTING", top ? QByteArray() : association);
-    if (type)
-        table += layerBlock(s.layer, name, type);
-    return table + "}\r\n*END*\r\n";
+    table += layerBlock(1, "Top", "ROUTING", associations[0]);
+    table += layerBlock(bottom, "Bottom", "ROUTING", associations[1]);
+    return table + blocks + "}\r\n*END*\r\n";
 }
 
 class V94Writer : public FormatWriter
 {
 public:
-    V94Writer(const QSize &bw, const PadsSettings &s)
+    V94Writer(const QSize &bw, const PadsSettings &s, const std::vector<TableLayer> &table)
         : FormatWriter(" LINES "), m_geometry(s), m_height(bw.height()), m_width(bw.width()),
-          m_header(headerText(s)), m_footer(footerText(s))
+          m_header(headerText(s)),
+          m_footer(footerText(table.empty() ? std::vector<TableLayer>{{s.layer, effectiveKind(s)}}
+                                            : table))
     {
-        char width[numberSlot];
+        setStyle(s.layer, m_geometry.width());
+    }
+
+    void setStyle(int layer, qint64 width) override
+    {
+        char text[numberSlot];
         const QByteArray afterY = " 1 0 0\r\nOPEN 2 "
-                + QByteArray(width, formatFixed(width, m_geometry.width(), m_geometry.decimals()))
-                + " 0 " + QByteArray::number(s.layer) + "\r\n0 0\r\n";
+                + QByteArray(text, formatFixed(text, width, m_geometry.decimals())) + " 0 "
+                + QByteArray::number(layer) + "\r\n0 0\r\n";
         std::memcpy(m_afterY, afterY.constData(), size_t(afterY.size()));
         m_afterYSize = int(afterY.size());
+    }
+
+    void items(ChunkBuffer &out, qint64 y, const qint64 *x, const qint64 *length, size_t n) override
+    {
+        char tail[textSlot];
+        const int tailSize = tailAt(y, tail);
+        const int decimals = m_geometry.decimals();
+        char *cursor = out.cursor();
+        bool ok = !out.failed();
+        for (size_t i = 0; ok && i < n; ++i) {
+            cursor = m_prefix.writeTo(cursor);
+            cursor += formatFixed(cursor, x[i], decimals);
+            cursor = put<textSlot>(cursor, tail, tailSize);
+            cursor += formatFixed(cursor, length[i], decimals);
+            std::memcpy(cursor, " 0\r\n", 4);
+            cursor += 4;
+            ok = endItem(out, cursor);
+        }
     }
 
     void begin(ChunkBuffer &out) override { out.append(m_header.constData(), m_header.size()); }
@@ -94,10 +124,7 @@ public:
     {
         // " Y 1 0 0\r\nOPEN 2 W 0 L\r\n0 0\r\n": the same for every item of the row.
         char tail[textSlot];
-        std::memset(tail, ' ', sizeof tail);
-        const int ySize = formatFixed(tail + 1, m_geometry.y(y, m_height), m_geometry.decimals());
-        std::memcpy(tail + 1 + ySize, m_afterY, size_t(m_afterYSize));
-        const int tailSize = 1 + ySize + m_afterYSize;
+        const int tailSize = tailAt(m_geometry.y(y, m_height), tail);
         const int decimals = m_geometry.decimals();
 
         char *cursor = out.cursor();
@@ -124,6 +151,14 @@ public:
     }
 
 private:
+    int tailAt(qint64 y, char *tail) const
+    {
+        std::memset(tail, ' ', textSlot);
+        const int ySize = formatFixed(tail + 1, y, m_geometry.decimals());
+        std::memcpy(tail + 1 + ySize, m_afterY, size_t(m_afterYSize));
+        return 1 + ySize + m_afterYSize;
+    }
+
     LineGeometry m_geometry;
     int m_height;
     int m_width;
@@ -135,9 +170,10 @@ private:
 
 } // namespace
 
-std::unique_ptr<FormatWriter> makeV94Writer(const QSize &bw, const PadsSettings &settings)
+std::unique_ptr<FormatWriter> makeV94Writer(const QSize &bw, const PadsSettings &settings,
+                                            const std::vector<TableLayer> &table)
 {
-    return std::make_unique<V94Writer>(bw, settings);
+    return std::make_unique<V94Writer>(bw, settings, table);
 }
 
 } // namespace kcore

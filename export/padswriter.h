@@ -4,11 +4,13 @@
 
 #include "board/fabcheck.h"
 #include "board/lineitems.h"
+#include "board/stack.h"
 #include "padsresult.h"
 
 #include <QImage>
 #include <QString>
 
+#include <array>
 #include <functional>
 #include <memory>
 
@@ -66,6 +68,25 @@ inline PadsResult writePads(const QImage &bw, double pitch, int layer, QIODevice
 {
     return writePads(bw, PadsSettings{pitch, layer}, out);
 }
+
+// What a stack's file holds, layer by layer (indexed by side, then StackLayer), and the pixels
+// of each side.
+struct StackBudget
+{
+    std::array<std::array<PadsBudget, 3>, 2> layers{};
+    std::array<StackCounts, 2> counts{};
+    int sides = 0; // bit 0 top, bit 1 bottom
+};
+
+// Why a mask expansion cannot be written at a pitch (both in mils), or empty.
+QString stackExpansionProblem(double pitchMils, double maskExpansionMils);
+
+// The whole file of a stack: each row's copper, mask openings (gold's grown by the expansion,
+// then those drawn) and silkscreen on the side's layers, the layer table naming them all. The
+// settings give the layout, pitch, unit and ends; their layer is not used.
+PadsResult writeStack(StackRows &rows, const PadsSettings &settings, double maskExpansionMils,
+                      QIODevice *out, const RowProgress &progress = {},
+                      StackBudget *budget = nullptr);
 
 // What writePads() would write, counted without writing.
 PadsBudget countPads(const QImage &bw, const PadsSettings &settings,

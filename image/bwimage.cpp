@@ -116,10 +116,7 @@ BwResult BwBuilder::build(const QImage &grey, int threshold, bool invert, int sc
     return clipInto(m_scaled, threshold, invert, bw);
 }
 
-namespace {
-
-// The source index that each of the to pixels along one axis of QImage::scaled() comes from,
-// asked of Qt itself by scaling an image of indices, so the rows and columns picked can never
+// Asked of Qt itself by scaling an image of indices, so the rows and columns picked can never
 // drift from those the window's scaled image shows.
 std::vector<int> pickedIndices(int from, int to, bool horizontal)
 {
@@ -133,8 +130,6 @@ std::vector<int> pickedIndices(int from, int to, bool horizontal)
         map[size_t(i)] = int(picked.pixel(horizontal ? i : 0, horizontal ? 0 : i) & 0xffffffu);
     return map;
 }
-
-} // namespace
 
 BwRows::BwRows(const QImage &colour, int threshold, bool invert, int scalePercent)
     : m_grey(colour), m_threshold(quint32(qBound(0, threshold, 255))),

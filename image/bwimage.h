@@ -67,6 +67,9 @@ private:
     QImage m_scaled;
 };
 
+// The source index that each of the to pixels along one axis of QImage::scaled() comes from.
+std::vector<int> pickedIndices(int from, int to, bool horizontal);
+
 // The black-and-white image one row at a time, for work that never holds it whole: each row with
 // the grey levels on the same grid, for smooth edges.
 class RowStream

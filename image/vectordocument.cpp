@@ -89,7 +89,7 @@ QSize vectorGrid(const QSizeF &pageMils, double scalePercent, double pitch)
 }
 
 QImage renderVectorPage(const VectorDocument &document, const QSize &grid, double scalePercent,
-                        double pitch)
+                        double pitch, QRgb paper)
 {
     QImage page = allocateImage(grid.width(), grid.height(), QImage::Format_RGB32);
     if (page.isNull())
@@ -99,8 +99,8 @@ QImage renderVectorPage(const VectorDocument &document, const QSize &grid, doubl
     uchar *const bits = page.bits();
     const qsizetype stride = page.bytesPerLine();
     const auto draw = [&](int top) {
-        const QImage band = document.renderRows(grid.width(), top,
-                                                qMin(vectorBandRows, grid.height() - top), f);
+        const QImage band = document.renderRows(
+                grid.width(), top, qMin(vectorBandRows, grid.height() - top), f, paper);
         for (int y = 0; y < band.height(); ++y)
             std::copy_n(band.constScanLine(y), size_t(stride), bits + (top + y) * stride);
         return !band.isNull();
@@ -175,11 +175,34 @@ void averageRows(const QImage &fine, QImage &band)
 
 } // namespace
 
-QImage averageSubrows(const QImage &fine, int k)
+QImage averageSubrows(const QImage &fine, int k, QRgb paper)
 {
     QImage band = allocateImage(fine.width(), fine.height() / k, QImage::Format_RGB32);
     if (band.isNull())
         return band;
+    if (paper != whitePaper) {
+        // Paper of another colour shows through in its own share: seldom asked, so plainly.
+        for (int y = 0; y < band.height(); ++y) {
+            auto *out = reinterpret_cast<quint32 *>(band.scanLine(y));
+            for (int x = 0; x < band.width(); ++x) {
+                int sum[4] = {};
+                for (int j = 0; j < k; ++j) {
+                    const QRgb c = reinterpret_cast<const QRgb *>(fine.constScanLine(y * k + j))[x];
+                    sum[0] += qRed(c);
+                    sum[1] += qGreen(c);
+                    sum[2] += qBlue(c);
+                    sum[3] += qAlpha(c);
+                }
+                const int bare = 255 * k - sum[3];
+                const auto channel = [&](int s, int p) {
+                    return qBound(0, (s * 255 + bare * p + 255 * k / 2) / (255 * k), 255);
+                };
+                out[x] = qRgb(channel(sum[0], qRed(paper)), channel(sum[1], qGreen(paper)),
+                              channel(sum[2], qBlue(paper)));
+            }
+        }
+        return band;
+    }
     switch (k) {
     case 2:
         averageRows<2>(fine, band);

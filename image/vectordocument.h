@@ -27,6 +27,8 @@ bool vectorSupport();
 // name, by its first bytes (a PDF header, or an SVG root element).
 bool isVectorFile(const QString &path);
 
+constexpr QRgb whitePaper = 0xffffffffu;
+
 class VectorDocument
 {
 public:
@@ -50,9 +52,11 @@ public:
     QSizeF pageMils() const { return m_pageMils; }
 
     // Rows top to top + rows - 1 of the page drawn with pixelsPerMil pixels to the mil onto a
-    // grid width pixels wide whose top-left corner is the page's: anti-aliased, over white
-    // paper, as Format_RGB32. Null when memory runs out.
-    virtual QImage renderRows(int width, int top, int rows, double pixelsPerMil) const = 0;
+    // grid width pixels wide whose top-left corner is the page's: anti-aliased, over paper of an
+    // opaque colour (white unless a stack reads the page), as Format_RGB32. Null when memory
+    // runs out.
+    virtual QImage renderRows(int width, int top, int rows, double pixelsPerMil,
+                              QRgb paper = whitePaper) const = 0;
     // How many bands renderRows() draws at the same time, on as many threads.
     virtual int concurrentBands() const { return 1; }
 
@@ -83,9 +87,9 @@ constexpr int vectorBandRows = 128;
 constexpr int svgSubrows = 4;
 constexpr int pdfSubrows = 4;
 
-// fine's rows (premultiplied ARGB32) laid over white paper and averaged k (2, 4 or 8) at a time,
-// as Format_RGB32; null when memory runs out.
-QImage averageSubrows(const QImage &fine, int k);
+// fine's rows (premultiplied ARGB32) laid over paper and averaged k (2, 4 or 8) at a time, as
+// Format_RGB32; null when memory runs out.
+QImage averageSubrows(const QImage &fine, int k, QRgb paper = whitePaper);
 
 // The grid a page covers at a scale and pitch (mils): every side rounded up to whole pixels, so
 // the page's scale stays exact and the last column and row may reach past the page, as white
@@ -95,7 +99,7 @@ QSize vectorGrid(const QSizeF &pageMils, double scalePercent, double pitch);
 // The whole grid of vectorGrid(), drawn band by band as a stream of rows draws it. Null when
 // memory runs out.
 QImage renderVectorPage(const VectorDocument &document, const QSize &grid, double scalePercent,
-                        double pitch);
+                        double pitch, QRgb paper = whitePaper);
 
 // The pixels to the mil of a page drawn at a scale and pitch.
 inline double vectorPixelsPerMil(double scalePercent, double pitch)

@@ -56,16 +56,17 @@ public:
           m_pdf(std::move(pdf)), m_points(points)
     { }
 
-    QImage renderRows(int width, int top, int rows, double pixelsPerMil) const override
+    QImage renderRows(int width, int top, int rows, double pixelsPerMil,
+                      QRgb paper = whitePaper) const override
     {
         if (width <= 0 || rows <= 0 || !fitsImage(width, rows, QImage::Format_RGB32))
             return QImage();
         if (width <= maxTile)
-            return renderTile(0, width, top, rows, pixelsPerMil);
+            return renderTile(0, width, top, rows, pixelsPerMil, paper);
         QImage band = allocateImage(width, rows, QImage::Format_RGB32);
         for (int left = 0; left < width && !band.isNull(); left += maxTile) {
             const QImage tile
-                    = renderTile(left, qMin(maxTile, width - left), top, rows, pixelsPerMil);
+                    = renderTile(left, qMin(maxTile, width - left), top, rows, pixelsPerMil, paper);
             if (tile.isNull())
                 return tile;
             for (int y = 0; y < rows; ++y)
@@ -80,7 +81,7 @@ private:
     static constexpr int maxTile = 16384;
 
     // Columns left to left + width - 1 of the rows.
-    QImage renderTile(int left, int width, int top, int rows, double pixelsPerMil) const
+    QImage renderTile(int left, int width, int top, int rows, double pixelsPerMil, QRgb paper) const
     {
         const double perPoint = pixelsPerMil * (1000.0 / 72);
         // Qt PDF (6.4) hands pdfium the matrix (clip width - 1) / image width * scaledSize /
@@ -110,7 +111,7 @@ private:
         if (fine.isNull())
             return fine;
         fine.convertTo(QImage::Format_ARGB32_Premultiplied);
-        return averageSubrows(fine, k);
+        return averageSubrows(fine, k, paper);
     }
 
     std::unique_ptr<QPdfDocument> m_pdf;

@@ -138,7 +138,8 @@ public:
         }
     }
 
-    QImage renderRows(int width, int top, int rows, double pixelsPerMil) const override
+    QImage renderRows(int width, int top, int rows, double pixelsPerMil,
+                      QRgb paper = whitePaper) const override
     {
         if (width <= 0 || rows <= 0)
             return QImage();
@@ -204,7 +205,7 @@ public:
         cairo_destroy(cr);
         cairo_surface_flush(surface);
         cairo_surface_destroy(surface);
-        return averageSubrows(fine, k);
+        return averageSubrows(fine, k, paper);
     }
     int concurrentBands() const override { return 2; }
 

@@ -1,0 +1,338 @@
+// The rows of a stack's layers, a few rows of the artwork held at a time.
+#include "stack.h"
+
+#include "image/bwimage.h"
+
+#include <QImage>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace kcore {
+
+int stackLayerNumber(StackLayer layer, bool bottom)
+{
+    static constexpr int numbers[2][stackLayerCount] = {{1, 21, 26}, {2, 28, 29}};
+    return numbers[bottom][int(layer)];
+}
+
+LayerKind stackLayerKind(StackLayer layer, bool bottom)
+{
+    switch (layer) {
+    case StackLayer::Copper:
+        return bottom ? LayerKind::BottomCopper : LayerKind::TopCopper;
+    case StackLayer::Mask:
+        return bottom ? LayerKind::BottomMask : LayerKind::TopMask;
+    default:
+        return bottom ? LayerKind::BottomSilk : LayerKind::TopSilk;
+    }
+}
+
+QString stackLayerKey(StackLayer layer)
+{
+    static const char *const keys[stackLayerCount] = {"copper", "mask", "silk"};
+    return QString::fromLatin1(keys[int(layer)]);
+}
+
+namespace {
+
+class PaletteSource : public PlaneSource
+{
+public:
+    PaletteSource(const QImage &colour, const QSize &grid, const Palette &palette, bool bottom)
+        : m_colour(colour), m_size(grid), m_reader(palette), m_bottom(bottom),
+          m_columns(pickedIndices(colour.width(), grid.width(), true)),
+          m_rows(pickedIndices(colour.height(), grid.height(), false)),
+          m_line(size_t(colour.width()))
+    { }
+    QSize size() const override { return m_size; }
+    int sides() const override { return m_bottom ? 2 : 1; }
+    bool row(int y, uchar *const *planes) override
+    {
+        // Any format, as QImage::pixel() reads it, a row at a time.
+        const int from = m_rows[size_t(y)];
+        const QImage::Format format = m_colour.format();
+        if (format == QImage::Format_ARGB32 || format == QImage::Format_RGB32) {
+            std::memcpy(m_line.data(), m_colour.constScanLine(from), m_line.size() * 4);
+            if (format == QImage::Format_RGB32)
+                for (QRgb &p : m_line)
+                    p |= 0xff000000u;
+        } else {
+            const QImage line = m_colour.copy(0, from, m_colour.width(), 1)
+                                        .convertToFormat(QImage::Format_ARGB32);
+            if (line.isNull())
+                return false;
+            std::memcpy(m_line.data(), line.constScanLine(0), m_line.size() * 4);
+        }
+        uchar *const *side = planes + (m_bottom ? planeCount : 0);
+        const int width = m_size.width();
+        for (int x = 0; x < width; ++x) {
+            const FinishShares &s = m_reader.read(m_line[size_t(m_columns[size_t(x)])]);
+            // The bottom's art mirrored: it is seen through the board.
+            const int at = m_bottom ? width - 1 - x : x;
+            side[CopperPlane][at] = s[int(Finish::Copper)];
+            side[GoldPlane][at] = s[int(Finish::Gold)];
+            side[OpeningPlane][at] = s[int(Finish::Bare)];
+            side[SilkPlane][at] = s[int(Finish::Silk)];
+        }
+        return true;
+    }
+
+private:
+    QImage m_colour;
+    QSize m_size;
+    FinishReader m_reader;
+    bool m_bottom;
+    std::vector<int> m_columns, m_rows;
+    std::vector<QRgb> m_line;
+};
+
+class LayerSource : public PlaneSource
+{
+public:
+    LayerSource(const std::vector<DrawnLayer> &layers, const QSize &grid)
+        : m_layers(layers), m_size(grid)
+    {
+        for (const DrawnLayer &layer : layers)
+            m_sides |= 1 << layer.side;
+    }
+    QSize size() const override { return m_size; }
+    int sides() const override { return m_sides ? m_sides : 1; }
+    bool row(int y, uchar *const *planes) override
+    {
+        const int width = m_size.width();
+        for (const DrawnLayer &layer : m_layers) {
+            uchar *to = planes[layer.side * planeCount + layer.plane];
+            const uchar *from = layer.coverage.constScanLine(y);
+            for (int x = 0; x < width; ++x) {
+                const uchar c = from[layer.mirrored ? width - 1 - x : x];
+                to[x] = std::max(to[x], c);
+            }
+        }
+        return true;
+    }
+
+private:
+    std::vector<DrawnLayer> m_layers;
+    QSize m_size;
+    int m_sides = 0;
+};
+
+constexpr uchar coveredAbove = stackThreshold;
+
+} // namespace
+
+bool planeOfLabel(const QString &label, bool bottom, int *side, int *plane, bool *mirrored)
+{
+    const QString l = label.trimmed();
+    struct Name
+    {
+        const char *name;
+        int side, plane;
+    };
+    static constexpr Name names[] = {
+            {"F.Cu", 0, CopperPlane},       {"B.Cu", 1, CopperPlane},
+            {"F.Mask", 0, OpeningPlane},    {"B.Mask", 1, OpeningPlane},
+            {"F.SilkS", 0, SilkPlane},      {"B.SilkS", 1, SilkPlane},
+            {"F.Silkscreen", 0, SilkPlane}, {"B.Silkscreen", 1, SilkPlane},
+            {"top-copper", 0, CopperPlane}, {"bottom-copper", 1, CopperPlane},
+            {"top-mask", 0, OpeningPlane},  {"bottom-mask", 1, OpeningPlane},
+            {"top-silk", 0, SilkPlane},     {"bottom-silk", 1, SilkPlane},
+    };
+    *mirrored = false;
+    for (const Name &n : names) {
+        if (l.compare(QLatin1String(n.name), Qt::CaseInsensitive) == 0) {
+            *side = n.side;
+            *plane = n.plane;
+            return true;
+        }
+    }
+    Finish finish;
+    if (!finishFromKey(l, &finish))
+        return false;
+    static constexpr int planes[finishCount]
+            = {-1, CopperPlane, GoldPlane, OpeningPlane, SilkPlane};
+    *side = bottom ? 1 : 0;
+    *plane = planes[int(finish)];
+    *mirrored = bottom;
+    return true;
+}
+
+std::unique_ptr<PlaneSource> layerSource(const std::vector<DrawnLayer> &layers, const QSize &grid)
+{
+    return std::make_unique<LayerSource>(layers, grid);
+}
+
+std::unique_ptr<PlaneSource> paletteSource(const QImage &colour, const QSize &grid,
+                                           const Palette &palette, bool bottom)
+{
+    return std::make_unique<PaletteSource>(colour, grid, palette, bottom);
+}
+
+// One side's rows: the planes of the rows around the current one, and the current row's layers.
+struct StackRows::Side
+{
+    explicit Side(int width, int ring)
+        : planes(size_t(ring) * planeCount, std::vector<uchar>(size_t(width))),
+          copperLevels(size_t(width)), silkLevels(size_t(width)), blocked(size_t(width)),
+          copperBits(size_t(width)), goldBits(size_t(width)), openingBits(size_t(width)),
+          silkBits(size_t(width)), belowBits(size_t(width))
+    { }
+    std::vector<uchar> &plane(int slot, int p) { return planes[size_t(slot * planeCount + p)]; }
+    std::vector<std::vector<uchar>> planes;
+    std::vector<uchar> copperLevels, silkLevels, blocked;
+    std::vector<quint32> copperBits, goldBits, openingBits, silkBits, belowBits;
+    const uchar *gold = nullptr, *opening = nullptr;
+    bool hasBelow = false;
+};
+
+namespace {
+
+void bitsOf(const uchar *levels, quint32 *bits, int width)
+{
+    for (int x = 0; x < width; ++x)
+        bits[x] = levels[x] > coveredAbove ? 0xffffffffu : 0xff000000u;
+}
+
+} // namespace
+
+StackRows::StackRows(std::unique_ptr<PlaneSource> source, double pitchMils,
+                     double maskExpansionMils)
+    : m_source(std::move(source)), m_size(m_source->size()), m_sides(m_source->sides())
+{
+    // Silkscreen and a gold opening, each a line of one pitch around its pixels' centres, overlap
+    // when the centres come nearer than a pitch and the expansion. An opening that shrinks keeps
+    // the silkscreen off its copper all the same.
+    const double reach = std::max(1.0, (pitchMils + maskExpansionMils) / pitchMils);
+    m_reach2 = reach * reach;
+    m_reachRows = int(std::ceil(reach)) - 1;
+    const int ring = 2 * std::max(m_reachRows, 1) + 2;
+    for (int s = 0; s < 2; ++s)
+        m_side.push_back((m_sides >> s & 1) ? std::make_unique<Side>(m_size.width(), ring)
+                                            : nullptr);
+}
+
+StackRows::~StackRows() = default;
+
+bool StackRows::fetch(int y)
+{
+    const int ring = 2 * std::max(m_reachRows, 1) + 2;
+    uchar *planes[2 * planeCount];
+    std::vector<uchar> spare;
+    for (int s = 0; s < 2; ++s) {
+        for (int p = 0; p < planeCount; ++p) {
+            if (m_side[size_t(s)]) {
+                std::vector<uchar> &row = m_side[size_t(s)]->plane(y % ring, p);
+                std::fill(row.begin(), row.end(), uchar(0));
+                planes[s * planeCount + p] = row.data();
+            } else {
+                planes[s * planeCount + p] = nullptr;
+            }
+        }
+    }
+    return m_source->row(y, planes);
+}
+
+bool StackRows::advance(int y)
+{
+    const int height = m_size.height(), width = m_size.width();
+    const int ahead = std::max(m_reachRows, 1);
+    const int ring = 2 * ahead + 2;
+    for (int want = std::min(height - 1, y + ahead); m_fetched < want;)
+        if (!fetch(++m_fetched))
+            return false;
+    for (int s = 0; s < 2; ++s) {
+        Side *side = m_side[size_t(s)].get();
+        if (!side)
+            continue;
+        StackCounts &counts = m_counts[size_t(s)];
+        const int slot = y % ring;
+        const uchar *copper = side->plane(slot, CopperPlane).data();
+        side->gold = side->plane(slot, GoldPlane).data();
+        side->opening = side->plane(slot, OpeningPlane).data();
+        const uchar *silk = side->plane(slot, SilkPlane).data();
+        for (int x = 0; x < width; ++x)
+            side->copperLevels[size_t(x)] = uchar(std::min(255, copper[x] + side->gold[x]));
+        bitsOf(side->copperLevels.data(), side->copperBits.data(), width);
+        bitsOf(side->gold, side->goldBits.data(), width);
+        bitsOf(side->opening, side->openingBits.data(), width);
+        for (int p = 0; p < planeCount; ++p) {
+            const uchar *levels = side->plane(slot, p).data();
+            for (int x = 0; x < width; ++x)
+                counts.planes[size_t(p)] += levels[x] > coveredAbove;
+        }
+
+        // Where the silkscreen would touch an opening: gold's grown by the reach, row by row of
+        // the rows within it, and the openings as drawn.
+        uchar *blocked = side->blocked.data();
+        for (int x = 0; x < width; ++x)
+            blocked[x] = side->opening[x] > coveredAbove;
+        for (int dy = -m_reachRows; dy <= m_reachRows; ++dy) {
+            if (y + dy < 0 || y + dy >= height)
+                continue;
+            const int across = int(std::ceil(std::sqrt(m_reach2 - double(dy) * dy))) - 1;
+            const uchar *gold = side->plane((y + dy) % ring, GoldPlane).data();
+            for (int x = 0; x < width;) {
+                if (gold[x] <= coveredAbove) {
+                    ++x;
+                    continue;
+                }
+                int end = x;
+                while (end < width && gold[end] > coveredAbove)
+                    ++end;
+                std::fill(blocked + std::max(0, x - across),
+                          blocked + std::min(width, end + across), uchar(1));
+                x = end;
+            }
+        }
+        uchar *silkLevels = side->silkLevels.data();
+        for (int x = 0; x < width; ++x) {
+            const bool off = blocked[x] && silk[x] > coveredAbove;
+            counts.silkCleared += off;
+            silkLevels[x] = blocked[x] ? 0 : silk[x];
+        }
+        bitsOf(silkLevels, side->silkBits.data(), width);
+        for (int x = 0; x < width; ++x) {
+            counts.layers[0] += side->copperLevels[size_t(x)] > coveredAbove;
+            counts.layers[1] += side->gold[x] > coveredAbove || side->opening[x] > coveredAbove;
+            counts.layers[2] += silkLevels[x] > coveredAbove;
+        }
+        side->hasBelow = y + 1 < height;
+        if (side->hasBelow)
+            bitsOf(side->plane((y + 1) % ring, GoldPlane).data(), side->belowBits.data(), width);
+    }
+    return true;
+}
+
+LayerRow StackRows::copper(int side) const
+{
+    const Side &s = *m_side[size_t(side)];
+    return {s.copperBits.data(), s.copperLevels.data()};
+}
+
+LayerRow StackRows::gold(int side) const
+{
+    const Side &s = *m_side[size_t(side)];
+    return {s.goldBits.data(), s.gold};
+}
+
+LayerRow StackRows::opening(int side) const
+{
+    const Side &s = *m_side[size_t(side)];
+    return {s.openingBits.data(), s.opening};
+}
+
+LayerRow StackRows::silk(int side) const
+{
+    const Side &s = *m_side[size_t(side)];
+    return {s.silkBits.data(), s.silkLevels.data()};
+}
+
+LayerRow StackRows::goldBelow(int side) const
+{
+    const Side &s = *m_side[size_t(side)];
+    return s.hasBelow ? LayerRow{s.belowBits.data(), nullptr} : LayerRow{};
+}
+
+} // namespace kcore

@@ -1,0 +1,153 @@
+// Board finishes read from a colour picture through a palette.
+#include "finishes.h"
+
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <cmath>
+
+namespace kcore {
+
+namespace {
+
+const char *const finishKeys[finishCount] = {"board", "copper", "gold", "bare", "silk"};
+
+// How much nearer, in RGB levels, the line between two colours must be than the nearest colour
+// itself for a pixel to be read as a mix: a flat area's noise stays its own colour.
+constexpr double mixMargin = 4;
+
+} // namespace
+
+QString finishKey(Finish finish)
+{
+    return QString::fromLatin1(finishKeys[int(finish)]);
+}
+
+bool finishFromKey(const QString &key, Finish *finish)
+{
+    for (int i = 0; i < finishCount; ++i) {
+        if (key.compare(QLatin1String(finishKeys[i]), Qt::CaseInsensitive) == 0) {
+            *finish = Finish(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+QList<Finish> finishes()
+{
+    return {Finish::Board, Finish::Copper, Finish::Gold, Finish::Bare, Finish::Silk};
+}
+
+Palette defaultPalette()
+{
+    return {{0xff0b3d1e, Finish::Board}, {0xff000000, Finish::Board}, {0xff3a8a4a, Finish::Copper},
+            {0xffd4af37, Finish::Gold},  {0xffc8b48c, Finish::Bare},  {0xffffffff, Finish::Silk}};
+}
+
+bool addFinishRule(const QString &rule, Palette *palette, QString *why)
+{
+    const qsizetype equals = rule.indexOf('=');
+    const QString colour = rule.left(equals).trimmed();
+    const QString key = equals < 0 ? QString() : rule.mid(equals + 1).trimmed();
+    static const QRegularExpression hex(QStringLiteral("^#[0-9A-Fa-f]{6}$"));
+    if (equals < 0 || !hex.match(colour).hasMatch()) {
+        *why = QStringLiteral("takes #RRGGBB=FINISH, not \"%1\"").arg(rule);
+        return false;
+    }
+    Finish finish;
+    if (!finishFromKey(key, &finish)) {
+        QStringList keys;
+        for (const char *k : finishKeys)
+            keys << QString::fromLatin1(k);
+        *why = QStringLiteral("\"%1\" is not a finish: %2").arg(key, keys.join(", "));
+        return false;
+    }
+    const QRgb rgb = 0xff000000u | colour.mid(1).toUInt(nullptr, 16);
+    for (PaletteEntry &entry : *palette) {
+        if (entry.colour == rgb) {
+            entry.finish = finish;
+            return true;
+        }
+    }
+    palette->append({rgb, finish});
+    return true;
+}
+
+QRgb paletteBoard(const Palette &palette)
+{
+    for (const PaletteEntry &entry : palette)
+        if (entry.finish == Finish::Board)
+            return entry.colour;
+    return 0xff000000;
+}
+
+FinishReader::FinishReader(const Palette &palette) : m_cache(size_t(1) << cacheBits)
+{
+    for (const PaletteEntry &entry : palette)
+        m_colours.push_back({double(qRed(entry.colour)), double(qGreen(entry.colour)),
+                             double(qBlue(entry.colour)), entry.finish});
+    const QRgb board = paletteBoard(palette);
+    m_board = {double(qRed(board)), double(qGreen(board)), double(qBlue(board)), Finish::Board};
+    // Every slot starts as the transparent pixel, whose key is 0, read right.
+    const FinishShares transparent = compute(0);
+    for (Slot &slot : m_cache)
+        slot = {0, transparent};
+}
+
+FinishShares FinishReader::compute(QRgb pixel) const
+{
+    FinishShares shares{};
+    if (m_colours.empty()) {
+        shares[int(Finish::Board)] = 255;
+        return shares;
+    }
+    const double a = qAlpha(pixel) / 255.0;
+    const double r = a * qRed(pixel) + (1 - a) * m_board.r;
+    const double g = a * qGreen(pixel) + (1 - a) * m_board.g;
+    const double b = a * qBlue(pixel) + (1 - a) * m_board.b;
+    const auto distance = [&](double pr, double pg, double pb) {
+        return std::sqrt((r - pr) * (r - pr) + (g - pg) * (g - pg) + (b - pb) * (b - pb));
+    };
+    size_t nearest = 0;
+    double single = INFINITY;
+    for (size_t i = 0; i < m_colours.size(); ++i) {
+        const Colour &c = m_colours[i];
+        const double d = distance(c.r, c.g, c.b);
+        if (d < single) {
+            single = d;
+            nearest = i;
+        }
+    }
+    // The nearest point of each line between two colours, as a share t of the first.
+    size_t first = 0, second = 0;
+    double mixed = INFINITY, share = 1;
+    for (size_t i = 0; i < m_colours.size(); ++i) {
+        for (size_t j = i + 1; j < m_colours.size(); ++j) {
+            const Colour &p = m_colours[i], &q = m_colours[j];
+            const double dr = p.r - q.r, dg = p.g - q.g, db = p.b - q.b;
+            const double length2 = dr * dr + dg * dg + db * db;
+            if (length2 == 0)
+                continue;
+            const double t = std::clamp(
+                    ((r - q.r) * dr + (g - q.g) * dg + (b - q.b) * db) / length2, 0.0, 1.0);
+            const double d = distance(q.r + t * dr, q.g + t * dg, q.b + t * db);
+            if (d < mixed) {
+                mixed = d;
+                first = i;
+                second = j;
+                share = t;
+            }
+        }
+    }
+    if (single <= mixed + mixMargin) {
+        shares[int(m_colours[nearest].finish)] = 255;
+        return shares;
+    }
+    const int firstShare = int(std::lround(share * 255));
+    shares[int(m_colours[first].finish)] += uchar(firstShare);
+    shares[int(m_colours[second].finish)] += uchar(255 - firstShare);
+    return shares;
+}
+
+} // namespace kcore
