@@ -177,12 +177,12 @@ struct StackRows::Side
         : planes(size_t(ring) * planeCount, std::vector<uchar>(size_t(width))),
           copperLevels(size_t(width)), silkLevels(size_t(width)), blocked(size_t(width)),
           copperBits(size_t(width)), goldBits(size_t(width)), openingBits(size_t(width)),
-          silkBits(size_t(width)), belowBits(size_t(width))
+          silkBits(size_t(width)), belowBits(size_t(width)), openingsBits(size_t(width))
     { }
     std::vector<uchar> &plane(int slot, int p) { return planes[size_t(slot * planeCount + p)]; }
     std::vector<std::vector<uchar>> planes;
     std::vector<uchar> copperLevels, silkLevels, blocked;
-    std::vector<quint32> copperBits, goldBits, openingBits, silkBits, belowBits;
+    std::vector<quint32> copperBits, goldBits, openingBits, silkBits, belowBits, openingsBits;
     const uchar *gold = nullptr, *opening = nullptr;
     bool hasBelow = false;
 };
@@ -293,6 +293,9 @@ bool StackRows::advance(int y)
             silkLevels[x] = blocked[x] ? 0 : silk[x];
         }
         bitsOf(silkLevels, side->silkBits.data(), width);
+        for (int x = 0; x < width; ++x)
+            side->openingsBits[size_t(x)]
+                    = side->goldBits[size_t(x)] | side->openingBits[size_t(x)];
         for (int x = 0; x < width; ++x) {
             counts.layers[0] += side->copperLevels[size_t(x)] > coveredAbove;
             counts.layers[1] += side->gold[x] > coveredAbove || side->opening[x] > coveredAbove;
@@ -327,6 +330,11 @@ LayerRow StackRows::silk(int side) const
 {
     const Side &s = *m_side[size_t(side)];
     return {s.silkBits.data(), s.silkLevels.data()};
+}
+
+LayerRow StackRows::openings(int side) const
+{
+    return {m_side[size_t(side)]->openingsBits.data(), nullptr};
 }
 
 LayerRow StackRows::goldBelow(int side) const

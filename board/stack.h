@@ -87,6 +87,15 @@ struct LayerRow
     const uchar *levels = nullptr;
 };
 
+// The board maker's limits for each layer of a stack, in mils: copper and silkscreen each a
+// finest line and narrowest space; the mask the narrowest web left between two openings.
+struct StackLimits
+{
+    double copperLine = 5, copperSpace = 5; // 0.127 mm
+    double silkLine = 5.9055, silkSpace = 5.9055; // 0.15 mm
+    double maskWeb = 3.937; // 0.1 mm
+};
+
 // Counts of a stack's pixels: each plane's, each layer's (by StackLayer: the mask's are its
 // openings as drawn), and the silkscreen left off openings.
 struct StackCounts
@@ -112,6 +121,8 @@ public:
     LayerRow gold(int side) const;
     LayerRow opening(int side) const;
     LayerRow silk(int side) const;
+    // Every opening of the mask as drawn, gold's and the others (bits only).
+    LayerRow openings(int side) const;
     // Gold of the row below, for the mask between two rows an opening that shrinks would leave;
     // null on the last row.
     LayerRow goldBelow(int side) const;

@@ -12,6 +12,7 @@
 #include <QBuffer>
 #include <QFile>
 
+#include <algorithm>
 #include <cmath>
 
 namespace kcore {
@@ -330,8 +331,8 @@ PadsResult Conversion::write(QIODevice *out, const RowProgress &progress,
     return writeRows(*r, m_settings.pads, out, progress, alongside);
 }
 
-PadsResult Conversion::writeStack(QIODevice *out, const RowProgress &progress,
-                                  StackBudget *budget) const
+PadsResult Conversion::writeStack(QIODevice *out, const RowProgress &progress, StackBudget *budget,
+                                  const StackSink &alongside) const
 {
     // A page held is drawn over white paper: a stack draws it over the board.
     std::unique_ptr<PlaneSource> planes
@@ -343,7 +344,48 @@ PadsResult Conversion::writeStack(QIODevice *out, const RowProgress &progress,
     StackRows rows(std::move(planes), m_settings.pads.pitch, m_settings.stack.maskExpansionMils);
     PadsSettings pads = m_settings.pads;
     pads.threshold = stackThreshold;
-    return kcore::writeStack(rows, pads, m_settings.stack.maskExpansionMils, out, progress, budget);
+    return kcore::writeStack(rows, pads, m_settings.stack.maskExpansionMils, out, progress, budget,
+                             alongside);
+}
+
+StackFab Conversion::stackFabCheck(const StackLimits &limits, const std::atomic<bool> *cancel) const
+{
+    StackFab f;
+    const StackSettings &stack = m_settings.stack;
+    const QSize size = grid();
+    // Two openings grown toward each other leave a web two expansions narrower than the gap
+    // between their drawings.
+    const double grown = std::max(0.0, stack.maskExpansionMils);
+    const double spaces[stackLayerCount]
+            = {limits.copperSpace, limits.maskWeb + 2 * grown, limits.silkSpace};
+    const double lines[stackLayerCount] = {limits.copperLine, 0, limits.silkLine};
+    PadsSettings pads = m_settings.pads;
+    pads.threshold = stackThreshold;
+    std::unique_ptr<SpaceCheck> checks[2][stackLayerCount];
+    for (int side = 0; side < 2; ++side)
+        for (int l = 0; l < stackLayerCount; ++l) {
+            PadsSettings layer = pads;
+            // The mask's openings are checked at the pixels, without smooth ends.
+            layer.smoothEdges = pads.smoothEdges && l != int(StackLayer::Mask);
+            checks[side][l] = std::make_unique<SpaceCheck>(size, layer, spaces[l]);
+        }
+    writeStack(
+            nullptr, [cancel](int) { return !(cancel && cancel->load()); }, &f.budget,
+            [&](int side, StackLayer l, const quint32 *row, int y, const EdgeRow *edges) {
+                checks[side][int(l)]->addRow(row, y, edges);
+            });
+    for (int side = 0; side < 2; ++side) {
+        for (int l = 0; l < stackLayerCount; ++l) {
+            StackFab::Layer &layer = f.layers[size_t(side)][size_t(l)];
+            PadsSettings p = pads;
+            p.layer = stackLayerNumber(StackLayer(l), side);
+            p.kind = stackLayerKind(StackLayer(l), side);
+            layer.fab = kcore::fabCheck(f.budget.layers[size_t(side)][size_t(l)], p, lines[l]);
+            layer.spaces = checks[side][l]->finish();
+            layer.written = f.budget.sides >> side & 1;
+        }
+    }
+    return f;
 }
 
 FabResult Conversion::fabCheck(double minLineMils, double minSpaceMils,

@@ -121,6 +121,20 @@ struct FabResult
     SpaceReport spaces;
 };
 
+// The fab check of a stack, layer by layer (indexed by side, then StackLayer): each layer's
+// line against its limit and its spaces (the mask's: the webs between openings).
+struct StackFab
+{
+    struct Layer
+    {
+        FabCheck fab;
+        SpaceReport spaces;
+        bool written = false;
+    };
+    std::array<std::array<Layer, stackLayerCount>, 2> layers;
+    StackBudget budget;
+};
+
 // One conversion: the source, its settings, and the images made from them, each kept while the
 // source and the settings it was made for hold. Copies share the images (the window hands a copy
 // to work off the GUI thread); only the original builds.
@@ -187,11 +201,15 @@ public:
                      const RowSink &alongside = {}) const;
     // The whole file of the stack the settings ask for, each layer's figures in budget.
     PadsResult writeStack(QIODevice *out, const RowProgress &progress = {},
-                          StackBudget *budget = nullptr) const;
+                          StackBudget *budget = nullptr, const StackSink &alongside = {}) const;
     // What the file would hold, and the spaces: stops early, its result to be thrown away, once
     // cancel is set.
     FabResult fabCheck(double minLineMils, double minSpaceMils,
                        const std::atomic<bool> *cancel = nullptr) const;
+    // The same for a stack, each layer against its own limits; stops early, its result to be
+    // thrown away, once cancel is set.
+    StackFab stackFabCheck(const StackLimits &limits,
+                           const std::atomic<bool> *cancel = nullptr) const;
     // The spaces alone, over the rows; complete is false when a row could not be had.
     SpaceReport checkSpaces(double minSpaceMils, bool *complete = nullptr,
                             const std::atomic<bool> *cancel = nullptr) const;

@@ -64,7 +64,8 @@ QString stackExpansionProblem(double pitchMils, double maskExpansionMils)
 }
 
 PadsResult writeStack(StackRows &rows, const PadsSettings &settings, double maskExpansionMils,
-                      QIODevice *out, const RowProgress &progress, StackBudget *budget)
+                      QIODevice *out, const RowProgress &progress, StackBudget *budget,
+                      const StackSink &alongside)
 {
     const QSize size = rows.size();
     if (!padsFits(size, settings))
@@ -137,6 +138,8 @@ PadsResult writeStack(StackRows &rows, const PadsSettings &settings, double mask
                 const std::optional<EdgeRow> e = edges(copper);
                 format->setStyle(number, lineWidth);
                 format->row(buffer, copper.bits, y, e ? &*e : nullptr);
+                if (alongside)
+                    alongside(side, StackLayer::Copper, copper.bits, y, e ? &*e : nullptr);
             });
             layer(side, StackLayer::Mask, [&](int number) {
                 // Gold's openings on its copper's own centre lines, one expansion wider each side.
@@ -168,12 +171,16 @@ PadsResult writeStack(StackRows &rows, const PadsSettings &settings, double mask
                 const std::optional<EdgeRow> e = edges(opening);
                 format->setStyle(number, lineWidth);
                 format->row(buffer, opening.bits, y, e ? &*e : nullptr);
+                if (alongside)
+                    alongside(side, StackLayer::Mask, rows.openings(side).bits, y, nullptr);
             });
             layer(side, StackLayer::Silk, [&](int number) {
                 const LayerRow silk = rows.silk(side);
                 const std::optional<EdgeRow> e = edges(silk);
                 format->setStyle(number, lineWidth);
                 format->row(buffer, silk.bits, y, e ? &*e : nullptr);
+                if (alongside)
+                    alongside(side, StackLayer::Silk, silk.bits, y, e ? &*e : nullptr);
             });
         }
     }
