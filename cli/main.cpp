@@ -107,6 +107,7 @@ struct Settings
     int page = 0; // of a vector document, from 0
     double minLineMils = kcore::defaultMinLineMils;
     double minSpaceMils = kcore::defaultMinSpaceMils;
+    bool minLineSet = false, minSpaceSet = false;
     double fitMils = 0; // 0: no fit, the scale as given
     bool fitHeight = false;
     int unit = kcore::UnitMils;
@@ -370,6 +371,8 @@ bool readLimits(const QCommandLineParser &parser, Settings *s)
         *mils = v;
         return true;
     };
+    s->minLineSet = parser.isSet(Option::minLine);
+    s->minSpaceSet = parser.isSet(Option::minSpace);
     if (!readLength(Option::minLine, &s->minLineMils)
         || !readLength(Option::minSpace, &s->minSpaceMils)
         || !readLength(Option::fitWidth, &s->fitMils)
@@ -620,12 +623,52 @@ int openInput(const Settings &s, kcore::Conversion *conversion)
     return ExitFailed;
 }
 
+// Each layer's line and spaces found finer than its limits, the layer named.
+void reportStackFindings(const kcore::StackFab &fab)
+{
+    for (int side = 0; side < 2; ++side) {
+        for (int l = 0; l < kcore::stackLayerCount; ++l) {
+            const kcore::StackFab::Layer &layer = fab.layers[size_t(side)][size_t(l)];
+            if (!layer.written)
+                continue;
+            const QString name = kcore::kindName(layer.fab.kind);
+            if (layer.fab.belowMinimum())
+                say(QStringLiteral("warning: %1: the %2 mil line is %3")
+                            .arg(name, kcore::milsText(layer.fab.lineMils),
+                                 kcore::fabWarning(layer.fab)));
+            if (layer.spaces.hasFindings())
+                say(QStringLiteral("warning: %1: %2 below the %3 mil minimum %4")
+                            .arg(name, kcore::gapSummary(layer.spaces),
+                                 kcore::milsText(layer.spaces.minSpaceMils),
+                                 l == int(kcore::StackLayer::Mask)
+                                         ? QStringLiteral("mask web (grown openings included)")
+                                         : QStringLiteral("space")));
+        }
+    }
+}
+
 // A stack: every layer of its side into the one file, and each layer's figures.
 int convertStack(const Settings &s, const kcore::Conversion &conversion, const QString &fitted)
 {
-    kcore::StackBudget budget;
-    const auto write
-            = [&](QIODevice *device) { return conversion.writeStack(device, {}, &budget); };
+    // Copper's limits are the ones given; the others the board makers' usual.
+    kcore::StackLimits limits;
+    limits.copperLine = s.minLineSet ? s.minLineMils : limits.copperLine;
+    limits.copperSpace = s.minSpaceSet ? s.minSpaceMils : limits.copperSpace;
+    if (s.strict) {
+        const kcore::StackFab judged = conversion.stackFabCheck(limits);
+        if (judged.hasFindings()) {
+            reportStackFindings(judged);
+            say(QStringLiteral("the stack is finer than the fab limits (--strict); nothing "
+                               "written"));
+            return ExitFab;
+        }
+    }
+    kcore::StackFab fab;
+    const auto write = [&](QIODevice *device) {
+        fab = conversion.stackFabCheck(limits, nullptr, device);
+        return fab.written;
+    };
+    const kcore::StackBudget &budget = fab.budget;
     const kcore::PadsResult result = s.output == QLatin1String("-")
             ? kcore::writeStandardOutput(write)
             : kcore::saveFile(s.output, write);
@@ -670,6 +713,7 @@ int convertStack(const Settings &s, const kcore::Conversion &conversion, const Q
             say(QStringLiteral("%1 silkscreen pixels left off mask openings")
                         .arg(counts.silkCleared));
     }
+    reportStackFindings(fab);
     return ExitOk;
 }
 

@@ -348,7 +348,8 @@ PadsResult Conversion::writeStack(QIODevice *out, const RowProgress &progress, S
                              alongside);
 }
 
-StackFab Conversion::stackFabCheck(const StackLimits &limits, const std::atomic<bool> *cancel) const
+StackFab Conversion::stackFabCheck(const StackLimits &limits, const std::atomic<bool> *cancel,
+                                   QIODevice *out) const
 {
     StackFab f;
     const StackSettings &stack = m_settings.stack;
@@ -369,8 +370,8 @@ StackFab Conversion::stackFabCheck(const StackLimits &limits, const std::atomic<
             layer.smoothEdges = pads.smoothEdges && l != int(StackLayer::Mask);
             checks[side][l] = std::make_unique<SpaceCheck>(size, layer, spaces[l]);
         }
-    writeStack(
-            nullptr, [cancel](int) { return !(cancel && cancel->load()); }, &f.budget,
+    f.written = writeStack(
+            out, [cancel](int) { return !(cancel && cancel->load()); }, &f.budget,
             [&](int side, StackLayer l, const quint32 *row, int y, const EdgeRow *edges) {
                 checks[side][int(l)]->addRow(row, y, edges);
             });

@@ -133,6 +133,15 @@ struct StackFab
     };
     std::array<std::array<Layer, stackLayerCount>, 2> layers;
     StackBudget budget;
+    PadsResult written; // the file's, or the count's without a device
+    bool hasFindings() const
+    {
+        for (const auto &side : layers)
+            for (const Layer &layer : side)
+                if (layer.written && (layer.spaces.hasFindings() || layer.fab.belowMinimum()))
+                    return true;
+        return false;
+    }
 };
 
 // One conversion: the source, its settings, and the images made from them, each kept while the
@@ -206,10 +215,11 @@ public:
     // cancel is set.
     FabResult fabCheck(double minLineMils, double minSpaceMils,
                        const std::atomic<bool> *cancel = nullptr) const;
-    // The same for a stack, each layer against its own limits; stops early, its result to be
-    // thrown away, once cancel is set.
-    StackFab stackFabCheck(const StackLimits &limits,
-                           const std::atomic<bool> *cancel = nullptr) const;
+    // The same for a stack, each layer against its own limits, riding along with the file
+    // written to out when there is one; stops early, its result to be thrown away, once cancel
+    // is set.
+    StackFab stackFabCheck(const StackLimits &limits, const std::atomic<bool> *cancel = nullptr,
+                           QIODevice *out = nullptr) const;
     // The spaces alone, over the rows; complete is false when a row could not be had.
     SpaceReport checkSpaces(double minSpaceMils, bool *complete = nullptr,
                             const std::atomic<bool> *cancel = nullptr) const;
