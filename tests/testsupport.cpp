@@ -30,6 +30,20 @@ QImage bwFromRows(const QStringList &rows)
     return img;
 }
 
+QImage finishPicture(const QStringList &rows)
+{
+    // The default palette's colours: board green, copper, gold, bare, silk.
+    const QHash<QChar, QRgb> colours = {{'.', 0xff0b3d1e}, {'c', 0xff3a8a4a}, {'g', 0xffd4af37},
+                                        {'b', 0xffc8b48c}, {'s', 0xffffffff}};
+    const int h = int(rows.size());
+    const int w = h ? int(rows.first().size()) : 0;
+    QImage img(w, h, QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img.setPixel(x, y, colours.value(rows[y][x]));
+    return img;
+}
+
 QImage checkerboard(int width, int height)
 {
     QImage img(width, height, QImage::Format_RGB32);

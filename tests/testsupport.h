@@ -17,6 +17,8 @@ namespace testsupport {
 
 // A black-and-white RGB32 image from rows of text: '#' white, anything else black.
 QImage bwFromRows(const QStringList &rows);
+// A picture of the default palette's finishes: . board, c copper, g gold, b bare, s silk.
+QImage finishPicture(const QStringList &rows);
 
 // Alternating black and white pixels: one LINES item per white pixel, the export's worst case.
 QImage checkerboard(int width, int height);

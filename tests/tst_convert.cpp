@@ -467,6 +467,23 @@ void TestConvert::errors_data()
     QTest::newRow("scale zero") << QStringList{"-s", "0", pic, "@out"} << 2
                                 << "--scale takes a whole number from 1 to 500";
     QTest::newRow("layer too big") << QStringList{"-l", "251", pic, "@out"} << 2 << "--layer";
+    QTest::newRow("finish without a stack")
+            << QStringList{"--finish", "#FF0000=gold", pic, "@out"} << 2 << "--finish needs --stack";
+    QTest::newRow("finish not a colour")
+            << QStringList{"--stack", "--finish", "red=gold", pic, "@out"} << 2
+            << "--finish takes #RRGGBB=FINISH, not \"red=gold\"";
+    QTest::newRow("unknown finish")
+            << QStringList{"--stack", "--finish", "#FF0000=platinum", pic, "@out"} << 2
+            << "\"platinum\" is not a finish: board, copper, gold, bare, silk";
+    QTest::newRow("unknown side") << QStringList{"--stack", "--side", "left", pic, "@out"} << 2
+                                  << "--side takes top or bottom, not \"left\"";
+    QTest::newRow("expansion not a length")
+            << QStringList{"--stack", "--mask-expansion", "2x", pic, "@out"} << 2
+            << "--mask-expansion takes a length, not \"2x\"";
+    QTest::newRow("expansion shrinks by half the line")
+            << QStringList{"--stack", "--mask-expansion", "-1", pic, "@out"} << 2
+            << "--mask-expansion: A negative mask expansion must shrink the openings by less "
+               "than half the line width (1 mil).";
     QTest::newRow("unknown unit") << QStringList{"-u", "cm", pic, "@out"} << 2
                                   << "--unit takes mils, mm or inch";
     const QString smallest = QStringLiteral("smallest line width a board file can carry is 1 mil");

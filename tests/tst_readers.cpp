@@ -1,7 +1,8 @@
 // Files read back by a real board program: pcb-rnd loads each 9.4 file kestrel writes and saves
 // its own board file, which says on which kind of layer every line landed and where.
-#include "geometry/layers.h"
+#include "core/conversion.h"
 #include "export/padswriter.h"
+#include "geometry/layers.h"
 #include "testsupport.h"
 
 #include <QBuffer>
@@ -14,6 +15,7 @@
 #include <algorithm>
 
 using testsupport::bwFromRows;
+using testsupport::finishPicture;
 
 namespace {
 
@@ -82,6 +84,55 @@ QList<BoardLine> boardLines(const QString &lht)
     return lines;
 }
 
+// pcb-rnd's reading of a file: it loads the file and saves it as lihata, whose lines are read.
+QList<BoardLine> readBack(const QString &asc, const QString &lht)
+{
+    QFile::remove(lht);
+    QProcess pcbRnd;
+    pcbRnd.start(QStringLiteral("pcb-rnd"), {QStringLiteral("--gui"), QStringLiteral("batch")});
+    pcbRnd.write(QStringLiteral("LoadFrom(Layout, \"%1\")\nSaveTo(LayoutAs, \"%2\", lihata)\n")
+                         .arg(asc, lht)
+                         .toUtf8());
+    pcbRnd.closeWriteChannel();
+    if (!pcbRnd.waitForFinished(60000))
+        return {};
+    const QByteArray said = pcbRnd.readAllStandardOutput();
+    QFile saved(lht);
+    if (said.contains("IO error during load") || !saved.open(QIODevice::ReadOnly)) {
+        qWarning("%s", said.constData());
+        return {};
+    }
+    return boardLines(QString::fromUtf8(saved.readAll()));
+}
+
+// The lines found against those meant, in any order, each end and width to a nanometre: the
+// reader rounds the item's origin and each corner to nanometres on its own.
+void compareLines(QList<BoardLine> found, QList<BoardLine> expected)
+{
+    QCOMPARE(found.size(), expected.size());
+    const auto byPlace = [](const BoardLine &a, const BoardLine &b) {
+        return std::tie(a.group, a.y1, a.x1) > std::tie(b.group, b.y1, b.x1);
+    };
+    std::sort(expected.begin(), expected.end(), byPlace);
+    std::sort(found.begin(), found.end(), byPlace);
+    for (qsizetype i = 0; i < found.size(); ++i) {
+        const BoardLine &f = found[i], &e = expected[i];
+        QCOMPARE(f.group, e.group);
+        for (const auto &[got, want] : {std::pair{f.x1, e.x1},
+                                        {f.y1, e.y1},
+                                        {f.x2, e.x2},
+                                        {f.y2, e.y2},
+                                        {f.thickness, e.thickness}})
+            QVERIFY2(qAbs(got - want) <= 1,
+                     qPrintable(QStringLiteral("line %1 (%2): pcb-rnd read %3 nm, the file meant "
+                                               "%4 nm")
+                                        .arg(i)
+                                        .arg(f.group)
+                                        .arg(got)
+                                        .arg(want)));
+    }
+}
+
 } // namespace
 
 class TestReaders : public QObject
@@ -92,6 +143,8 @@ private slots:
     void initTestCase();
     void pcbRndPlacesEveryKind_data();
     void pcbRndPlacesEveryKind();
+    void pcbRndPlacesAStack_data();
+    void pcbRndPlacesAStack();
 
 private:
     QTemporaryDir m_dir;
@@ -163,18 +216,8 @@ void TestReaders::pcbRndPlacesEveryKind()
     QVERIFY2(written.ok, qPrintable(written.message));
     file.close();
 
-    QProcess pcbRnd;
-    pcbRnd.start(QStringLiteral("pcb-rnd"), {QStringLiteral("--gui"), QStringLiteral("batch")});
-    pcbRnd.write(QStringLiteral("LoadFrom(Layout, \"%1\")\nSaveTo(LayoutAs, \"%2\", lihata)\n")
-                         .arg(asc, lht)
-                         .toUtf8());
-    pcbRnd.closeWriteChannel();
-    QVERIFY(pcbRnd.waitForFinished(60000));
-    const QByteArray said = pcbRnd.readAllStandardOutput();
-    QVERIFY2(!said.contains("IO error during load"), said.constData());
-    QFile saved(lht);
-    QVERIFY2(saved.open(QIODevice::ReadOnly), said.constData());
-    const QList<BoardLine> lines = boardLines(QString::fromUtf8(saved.readAll()));
+    const QList<BoardLine> lines = readBack(asc, lht);
+    QVERIFY(!lines.isEmpty());
 
     // Every run is one line on a group of the kind asked for: from s·P, n·P long, at
     // (h - row)·P; with exact ends from (s + ½)·P, (n - 1)·P long but at least 1 mil.
@@ -191,28 +234,73 @@ void TestReaders::pcbRndPlacesEveryKind()
                                                qRound64(nmPerPixel)});
                           });
     }
-    QCOMPARE(lines.size(), expected.size());
-    const auto byPlace = [](const BoardLine &a, const BoardLine &b) {
-        return std::tie(a.y1, a.x1) > std::tie(b.y1, b.x1);
+    compareLines(lines, expected);
+}
+
+void TestReaders::pcbRndPlacesAStack_data()
+{
+    QTest::addColumn<bool>("bottom");
+    QTest::addColumn<bool>("metric");
+    QTest::addColumn<double>("expansion"); // mils
+    QTest::newRow("top, mm, grown") << false << true << 2.0;
+    QTest::newRow("bottom, mils, mirrored") << true << false << 0.0;
+}
+
+void TestReaders::pcbRndPlacesAStack()
+{
+    QFETCH(bool, bottom);
+    QFETCH(bool, metric);
+    QFETCH(double, expansion);
+
+    // Copper under the mask, gold, bare substrate and silkscreen, apart enough that no
+    // silkscreen is left off an opening.
+    const QStringList rows = {"gg..cc....ss", "ggb.cccc....", "..b.......ss", "ssss......s."};
+    kcore::Conversion conversion;
+    conversion.setSource(kcore::Source::fromPicture(finishPicture(rows)));
+    kcore::ConversionSettings c;
+    c.pads.pitch = metric ? 0.1 / 0.0254 : 3;
+    c.pads.format = kcore::PadsFormat::V94;
+    c.pads.metric = metric;
+    c.stack.on = true;
+    c.stack.bottom = bottom;
+    c.stack.maskExpansionMils = expansion;
+    conversion.setSettings(c);
+    const QString asc = m_dir.filePath(QStringLiteral("stack.asc"));
+    const QString lht = m_dir.filePath(QStringLiteral("stack.lht"));
+    QFile file(asc);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    const kcore::PadsResult written = conversion.writeStack(&file);
+    QVERIFY2(written.ok, qPrintable(written.message));
+    file.close();
+
+    // Each finish's runs on its layers: copper under copper and gold, gold's openings a line
+    // two expansions wider, the bottom's seen through the board.
+    const double nm = c.pads.pitch * 25400;
+    const qint64 mask = qRound64((c.pads.pitch + 2 * expansion) * 25400);
+    const int w = int(rows[0].size());
+    QList<BoardLine> expected;
+    const auto runs = [&](const QString &chars, const QString &group, qint64 thickness) {
+        for (int y = 0; y < rows.size(); ++y) {
+            QString row = rows[y];
+            if (bottom)
+                std::reverse(row.begin(), row.end());
+            for (int x = 0; x < w;) {
+                int end = x;
+                while (end < w && chars.contains(row[end]))
+                    ++end;
+                const qint64 at = qRound64((rows.size() - y) * nm);
+                if (end > x)
+                    expected.append({group, qRound64(x * nm), at, qRound64(end * nm), at,
+                                     thickness});
+                x = std::max(end, x + 1);
+            }
+        }
     };
-    std::sort(expected.begin(), expected.end(), byPlace);
-    QList<BoardLine> found = lines;
-    std::sort(found.begin(), found.end(), byPlace);
-    for (qsizetype i = 0; i < found.size(); ++i) {
-        const BoardLine &f = found[i], &e = expected[i];
-        QCOMPARE(f.group, e.group);
-        // The reader rounds the item's origin and each corner to nanometres on its own.
-        for (const auto &[got, want] : {std::pair{f.x1, e.x1},
-                                        {f.y1, e.y1},
-                                        {f.x2, e.x2},
-                                        {f.y2, e.y2},
-                                        {f.thickness, e.thickness}})
-            QVERIFY2(qAbs(got - want) <= 1,
-                     qPrintable(QStringLiteral("line %1: pcb-rnd read %2 nm, the file meant %3 nm")
-                                        .arg(i)
-                                        .arg(got)
-                                        .arg(want)));
-    }
+    runs(QStringLiteral("cg"), bottom ? "bottom copper" : "copper top", qRound64(nm));
+    runs(QStringLiteral("g"), bottom ? "bottom mask" : "mask top", mask);
+    runs(QStringLiteral("b"), bottom ? "bottom mask" : "mask top", qRound64(nm));
+    runs(QStringLiteral("s"), bottom ? "bottom silk" : "silk top", qRound64(nm));
+    compareLines(readBack(asc, lht), expected);
 }
 
 QTEST_GUILESS_MAIN(TestReaders)
