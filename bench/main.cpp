@@ -20,6 +20,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageWriter>
+#include <QPainter>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
@@ -363,6 +364,51 @@ void convertPictureRows(Bench &b)
                                               literalMs / run.ms),
                             met});
     }
+}
+
+// Colour board art, anti-aliased: a gold logo with copper, bare substrate and silkscreen on
+// board green.
+QImage colourArt(int w, int h)
+{
+    QImage art(w, h, QImage::Format_RGB32);
+    art.fill(QColor(0x0b3d1e));
+    QPainter p(&art);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    for (int i = 0; i < 12; ++i) {
+        const double x = w * (0.1 + 0.07 * i), y = h * (0.2 + 0.05 * (i % 5));
+        p.setBrush(QColor(i % 3 ? 0xd4af37 : 0x3a8a4a));
+        p.drawEllipse(QPointF(x, y), w * 0.03, w * 0.03);
+        p.setBrush(QColor(0xc8b48c));
+        p.drawRect(QRectF(x - w * 0.01, y + h * 0.3, w * 0.02, h * 0.2));
+    }
+    p.setPen(QPen(QColor(0xffffff), h * 0.004));
+    p.setBrush(Qt::NoBrush);
+    p.drawEllipse(QRectF(w * 0.05, h * 0.05, w * 0.9, h * 0.9));
+    for (int i = 0; i < 40; ++i)
+        p.drawLine(QPointF(w * (0.15 + 0.0175 * i), h * 0.8),
+                   QPointF(w * (0.2 + 0.0175 * i), h * 0.9));
+    return art;
+}
+
+// kestrel-convert writing colour art as a stack of layers against one layer of the same art.
+void convertStackRows(Bench &b)
+{
+    const QString art = b.dir.filePath(QStringLiteral("art.bmp"));
+    QImageWriter(art).write(colourArt(b.width, b.height));
+    const QString convert = QStringLiteral(KESTREL_CONVERT), quiet = QStringLiteral("-q"),
+                  nowhere = QStringLiteral("/dev/null");
+    const std::vector<ProcessRun> medians
+            = medianRuns(5,
+                         {{convert, quiet, art, nowhere},
+                          {convert, quiet, QStringLiteral("--stack"), art, nowhere}});
+    const ProcessRun &single = medians[0], &stack = medians[1];
+    b.allSame &= single.ok && stack.ok;
+    const double ratio = stack.ms / single.ms;
+    b.endToEnd.push_back({"convert colour art as a stack", stack.ms, 0, 0,
+                          QString::asprintf("<=2x one layer (%.0f ms: %.2fx), peak %.0f MB <= 130",
+                                            single.ms, ratio, stack.peakKB / 1024.0),
+                          ratio <= 2 && stack.peakKB <= 130 * 1024});
 }
 
 // kestrel-convert with smooth edges, at the picture's size and scaled.
@@ -738,6 +784,7 @@ int main(int argc, char **argv)
     // The converter first, while this process is small: a child's peak memory counts what it
     // shares with its parent between fork and exec.
     convertPictureRows(b);
+    convertStackRows(b);
     convertSmoothRows(b);
 #ifdef KESTREL_RSVG
     convertSvgRows(b);
