@@ -2,6 +2,7 @@
 #include "stack.h"
 
 #include "image/bwimage.h"
+#include "image/runs.h"
 
 #include <QImage>
 
@@ -50,31 +51,43 @@ public:
     int sides() const override { return m_bottom ? 2 : 1; }
     bool row(int y, uchar *const *planes) override
     {
-        // Any format, as QImage::pixel() reads it, a row at a time.
+        // ARGB32 and RGB32 read in place; any other format as QImage::pixel() reads it.
         const int from = m_rows[size_t(y)];
         const QImage::Format format = m_colour.format();
-        if (format == QImage::Format_ARGB32 || format == QImage::Format_RGB32) {
-            std::memcpy(m_line.data(), m_colour.constScanLine(from), m_line.size() * 4);
-            if (format == QImage::Format_RGB32)
-                for (QRgb &p : m_line)
-                    p |= 0xff000000u;
-        } else {
-            const QImage line = m_colour.copy(0, from, m_colour.width(), 1)
-                                        .convertToFormat(QImage::Format_ARGB32);
-            if (line.isNull())
+        const QRgb *line = reinterpret_cast<const QRgb *>(m_colour.constScanLine(from));
+        const QRgb opaque = format == QImage::Format_RGB32 ? 0xff000000u : 0;
+        if (format != QImage::Format_ARGB32 && format != QImage::Format_RGB32) {
+            const QImage converted = m_colour.copy(0, from, m_colour.width(), 1)
+                                             .convertToFormat(QImage::Format_ARGB32);
+            if (converted.isNull())
                 return false;
-            std::memcpy(m_line.data(), line.constScanLine(0), m_line.size() * 4);
+            std::copy_n(reinterpret_cast<const QRgb *>(converted.constScanLine(0)), m_line.size(),
+                        m_line.begin());
+            line = m_line.data();
         }
         uchar *const *side = planes + (m_bottom ? planeCount : 0);
         const int width = m_size.width();
+        const bool picked = width != m_colour.width();
+        // The bottom's art mirrored: it is seen through the board.
+        const int step = m_bottom ? -1 : 1;
+        uchar *copper = side[CopperPlane] + (m_bottom ? width - 1 : 0);
+        uchar *gold = side[GoldPlane] + (m_bottom ? width - 1 : 0);
+        uchar *bare = side[OpeningPlane] + (m_bottom ? width - 1 : 0);
+        uchar *silk = side[SilkPlane] + (m_bottom ? width - 1 : 0);
+        // Art comes in areas of one colour: a pixel like the last is read as it was.
+        QRgb last = ~(line[picked ? m_columns[0] : 0] | opaque);
+        FinishShares shares{};
         for (int x = 0; x < width; ++x) {
-            const FinishShares &s = m_reader.read(m_line[size_t(m_columns[size_t(x)])]);
-            // The bottom's art mirrored: it is seen through the board.
-            const int at = m_bottom ? width - 1 - x : x;
-            side[CopperPlane][at] = s[int(Finish::Copper)];
-            side[GoldPlane][at] = s[int(Finish::Gold)];
-            side[OpeningPlane][at] = s[int(Finish::Bare)];
-            side[SilkPlane][at] = s[int(Finish::Silk)];
+            const QRgb pixel = line[picked ? m_columns[size_t(x)] : x] | opaque;
+            if (pixel != last) {
+                shares = m_reader.read(pixel);
+                last = pixel;
+            }
+            const qsizetype at = qsizetype(x) * step;
+            copper[at] = shares[int(Finish::Copper)];
+            gold[at] = shares[int(Finish::Gold)];
+            bare[at] = shares[int(Finish::Bare)];
+            silk[at] = shares[int(Finish::Silk)];
         }
         return true;
     }
@@ -170,29 +183,31 @@ std::unique_ptr<PlaneSource> paletteSource(const QImage &colour, const QSize &gr
     return std::make_unique<PaletteSource>(colour, grid, palette, bottom);
 }
 
-// One side's rows: the planes of the rows around the current one, and the current row's layers.
+// One side's rows: the planes of the rows around the current one (and their gold as words),
+// and the current row's layers.
 struct StackRows::Side
 {
     explicit Side(int width, int ring)
         : planes(size_t(ring) * planeCount, std::vector<uchar>(size_t(width))),
-          copperLevels(size_t(width)), silkLevels(size_t(width)), blocked(size_t(width)),
-          copperBits(size_t(width)), goldBits(size_t(width)), openingBits(size_t(width)),
-          silkBits(size_t(width)), belowBits(size_t(width)), openingsBits(size_t(width))
+          goldBits(size_t(ring), std::vector<quint32>(size_t(width))), copperLevels(size_t(width)),
+          silkLevels(size_t(width)), blocked(size_t(width)), copperBits(size_t(width)),
+          openingBits(size_t(width)), silkBits(size_t(width)), openingsBits(size_t(width))
     { }
     std::vector<uchar> &plane(int slot, int p) { return planes[size_t(slot * planeCount + p)]; }
     std::vector<std::vector<uchar>> planes;
+    std::vector<std::vector<quint32>> goldBits;
     std::vector<uchar> copperLevels, silkLevels, blocked;
-    std::vector<quint32> copperBits, goldBits, openingBits, silkBits, belowBits, openingsBits;
+    std::vector<quint32> copperBits, openingBits, silkBits, openingsBits;
     const uchar *gold = nullptr, *opening = nullptr;
-    bool hasBelow = false;
+    const quint32 *goldRow = nullptr, *goldBelow = nullptr;
 };
 
 namespace {
 
-void bitsOf(const uchar *levels, quint32 *bits, int width)
+// White words where the level passes the threshold: a loop the compiler makes vector code of.
+inline quint32 word(uchar level)
 {
-    for (int x = 0; x < width; ++x)
-        bits[x] = levels[x] > coveredAbove ? 0xffffffffu : 0xff000000u;
+    return level > coveredAbove ? 0xffffffffu : 0xff000000u;
 }
 
 } // namespace
@@ -218,20 +233,28 @@ StackRows::~StackRows() = default;
 bool StackRows::fetch(int y)
 {
     const int ring = 2 * std::max(m_reachRows, 1) + 2;
-    uchar *planes[2 * planeCount];
-    std::vector<uchar> spare;
+    uchar *planes[2 * planeCount] = {};
     for (int s = 0; s < 2; ++s) {
+        if (!m_side[size_t(s)])
+            continue;
         for (int p = 0; p < planeCount; ++p) {
-            if (m_side[size_t(s)]) {
-                std::vector<uchar> &row = m_side[size_t(s)]->plane(y % ring, p);
-                std::fill(row.begin(), row.end(), uchar(0));
-                planes[s * planeCount + p] = row.data();
-            } else {
-                planes[s * planeCount + p] = nullptr;
-            }
+            std::vector<uchar> &row = m_side[size_t(s)]->plane(y % ring, p);
+            std::fill(row.begin(), row.end(), uchar(0));
+            planes[s * planeCount + p] = row.data();
         }
     }
-    return m_source->row(y, planes);
+    if (!m_source->row(y, planes))
+        return false;
+    const int width = m_size.width();
+    for (int s = 0; s < 2; ++s) {
+        if (!m_side[size_t(s)])
+            continue;
+        const uchar *gold = planes[s * planeCount + GoldPlane];
+        quint32 *bits = m_side[size_t(s)]->goldBits[size_t(y % ring)].data();
+        for (int x = 0; x < width; ++x)
+            bits[x] = word(gold[x]);
+    }
+    return true;
 }
 
 bool StackRows::advance(int y)
@@ -249,61 +272,73 @@ bool StackRows::advance(int y)
         StackCounts &counts = m_counts[size_t(s)];
         const int slot = y % ring;
         const uchar *copper = side->plane(slot, CopperPlane).data();
-        side->gold = side->plane(slot, GoldPlane).data();
-        side->opening = side->plane(slot, OpeningPlane).data();
+        const uchar *gold = side->gold = side->plane(slot, GoldPlane).data();
+        const uchar *opening = side->opening = side->plane(slot, OpeningPlane).data();
         const uchar *silk = side->plane(slot, SilkPlane).data();
-        for (int x = 0; x < width; ++x)
-            side->copperLevels[size_t(x)] = uchar(std::min(255, copper[x] + side->gold[x]));
-        bitsOf(side->copperLevels.data(), side->copperBits.data(), width);
-        bitsOf(side->gold, side->goldBits.data(), width);
-        bitsOf(side->opening, side->openingBits.data(), width);
-        for (int p = 0; p < planeCount; ++p) {
-            const uchar *levels = side->plane(slot, p).data();
+        const quint32 *goldBits = side->goldRow = side->goldBits[size_t(slot)].data();
+        side->goldBelow = y + 1 < height ? side->goldBits[size_t((y + 1) % ring)].data() : nullptr;
+        uchar *copperLevels = side->copperLevels.data(), *blocked = side->blocked.data();
+        quint32 *copperBits = side->copperBits.data(), *openingBits = side->openingBits.data(),
+                *openingsBits = side->openingsBits.data();
+        // Loops of one thing each, over pointers that share nothing: each becomes vector code.
+        const auto covered = [width](const uchar *__restrict levels) {
+            int n = 0;
             for (int x = 0; x < width; ++x)
-                counts.planes[size_t(p)] += levels[x] > coveredAbove;
-        }
+                n += levels[x] > coveredAbove;
+            return n;
+        };
+        const auto words = [width](const uchar *__restrict levels, quint32 *__restrict to) {
+            for (int x = 0; x < width; ++x)
+                to[x] = word(levels[x]);
+        };
+        [](const uchar *__restrict a, const uchar *__restrict b, uchar *__restrict sum, int n) {
+            for (int x = 0; x < n; ++x)
+                sum[x] = uchar(std::min(255, a[x] + b[x]));
+        }(copper, gold, copperLevels, width);
+        words(copperLevels, copperBits);
+        words(opening, openingBits);
+        [](const quint32 *__restrict a, const quint32 *__restrict b, quint32 *__restrict both,
+           int n) {
+            for (int x = 0; x < n; ++x)
+                both[x] = a[x] | b[x];
+        }(openingBits, goldBits, openingsBits, width);
+        [](const uchar *__restrict levels, uchar *__restrict to, int n) {
+            for (int x = 0; x < n; ++x)
+                to[x] = levels[x] > coveredAbove;
+        }(opening, blocked, width);
+        int openingsCount = 0;
+        for (int x = 0; x < width; ++x)
+            openingsCount += openingsBits[x] & 1;
+        counts.planes[CopperPlane] += covered(copper);
+        counts.planes[GoldPlane] += covered(gold);
+        counts.planes[OpeningPlane] += covered(opening);
+        counts.planes[SilkPlane] += covered(silk);
+        counts.layers[0] += covered(copperLevels);
+        counts.layers[1] += openingsCount;
 
         // Where the silkscreen would touch an opening: gold's grown by the reach, row by row of
         // the rows within it, and the openings as drawn.
-        uchar *blocked = side->blocked.data();
-        for (int x = 0; x < width; ++x)
-            blocked[x] = side->opening[x] > coveredAbove;
         for (int dy = -m_reachRows; dy <= m_reachRows; ++dy) {
             if (y + dy < 0 || y + dy >= height)
                 continue;
             const int across = int(std::ceil(std::sqrt(m_reach2 - double(dy) * dy))) - 1;
-            const uchar *gold = side->plane((y + dy) % ring, GoldPlane).data();
-            for (int x = 0; x < width;) {
-                if (gold[x] <= coveredAbove) {
-                    ++x;
-                    continue;
-                }
-                int end = x;
-                while (end < width && gold[end] > coveredAbove)
-                    ++end;
+            forEachRun(side->goldBits[size_t((y + dy) % ring)].data(), width, [&](int x, int n) {
                 std::fill(blocked + std::max(0, x - across),
-                          blocked + std::min(width, end + across), uchar(1));
-                x = end;
-            }
+                          blocked + std::min(width, x + n + across), uchar(1));
+            });
         }
         uchar *silkLevels = side->silkLevels.data();
-        for (int x = 0; x < width; ++x) {
-            const bool off = blocked[x] && silk[x] > coveredAbove;
-            counts.silkCleared += off;
-            silkLevels[x] = blocked[x] ? 0 : silk[x];
-        }
-        bitsOf(silkLevels, side->silkBits.data(), width);
+        int cleared = 0;
         for (int x = 0; x < width; ++x)
-            side->openingsBits[size_t(x)]
-                    = side->goldBits[size_t(x)] | side->openingBits[size_t(x)];
-        for (int x = 0; x < width; ++x) {
-            counts.layers[0] += side->copperLevels[size_t(x)] > coveredAbove;
-            counts.layers[1] += side->gold[x] > coveredAbove || side->opening[x] > coveredAbove;
-            counts.layers[2] += silkLevels[x] > coveredAbove;
-        }
-        side->hasBelow = y + 1 < height;
-        if (side->hasBelow)
-            bitsOf(side->plane((y + 1) % ring, GoldPlane).data(), side->belowBits.data(), width);
+            cleared += blocked[x] & (silk[x] > coveredAbove);
+        [](const uchar *__restrict off, const uchar *__restrict levels, uchar *__restrict kept,
+           int n) {
+            for (int x = 0; x < n; ++x)
+                kept[x] = off[x] ? 0 : levels[x];
+        }(blocked, silk, silkLevels, width);
+        words(silkLevels, side->silkBits.data());
+        counts.layers[2] += covered(silkLevels);
+        counts.silkCleared += cleared;
     }
     return true;
 }
@@ -317,7 +352,7 @@ LayerRow StackRows::copper(int side) const
 LayerRow StackRows::gold(int side) const
 {
     const Side &s = *m_side[size_t(side)];
-    return {s.goldBits.data(), s.gold};
+    return {s.goldRow, s.gold};
 }
 
 LayerRow StackRows::opening(int side) const
@@ -339,8 +374,7 @@ LayerRow StackRows::openings(int side) const
 
 LayerRow StackRows::goldBelow(int side) const
 {
-    const Side &s = *m_side[size_t(side)];
-    return s.hasBelow ? LayerRow{s.belowBits.data(), nullptr} : LayerRow{};
+    return {m_side[size_t(side)]->goldBelow, nullptr};
 }
 
 } // namespace kcore

@@ -665,6 +665,9 @@ int convertStack(const Settings &s, const kcore::Conversion &conversion, const Q
     }
     kcore::StackFab fab;
     const auto write = [&](QIODevice *device) {
+        // Quiet, nothing is reported: no layer's check is made.
+        if (s.quiet)
+            return conversion.writeStack(device, {}, &fab.budget);
         fab = conversion.stackFabCheck(limits, nullptr, device);
         return fab.written;
     };

@@ -87,6 +87,15 @@ FinishReader::FinishReader(const Palette &palette) : m_cache(size_t(1) << cacheB
     for (const PaletteEntry &entry : palette)
         m_colours.push_back({double(qRed(entry.colour)), double(qGreen(entry.colour)),
                              double(qBlue(entry.colour)), entry.finish});
+    for (size_t i = 0; i < m_colours.size(); ++i) {
+        for (size_t j = i + 1; j < m_colours.size(); ++j) {
+            const Colour &p = m_colours[i], &q = m_colours[j];
+            const double dr = p.r - q.r, dg = p.g - q.g, db = p.b - q.b;
+            const double length2 = dr * dr + dg * dg + db * db;
+            if (length2 > 0)
+                m_pairs.push_back({i, j, dr, dg, db, 1 / length2});
+        }
+    }
     const QRgb board = paletteBoard(palette);
     m_board = {double(qRed(board)), double(qGreen(board)), double(qBlue(board)), Finish::Board};
     // Every slot starts as the transparent pixel, whose key is 0, read right.
@@ -106,14 +115,15 @@ FinishShares FinishReader::compute(QRgb pixel) const
     const double r = a * qRed(pixel) + (1 - a) * m_board.r;
     const double g = a * qGreen(pixel) + (1 - a) * m_board.g;
     const double b = a * qBlue(pixel) + (1 - a) * m_board.b;
-    const auto distance = [&](double pr, double pg, double pb) {
-        return std::sqrt((r - pr) * (r - pr) + (g - pg) * (g - pg) + (b - pb) * (b - pb));
+    // Squared distances throughout: the one root taken is the two nearest's, to compare them.
+    const auto distance2 = [&](double pr, double pg, double pb) {
+        return (r - pr) * (r - pr) + (g - pg) * (g - pg) + (b - pb) * (b - pb);
     };
     size_t nearest = 0;
     double single = INFINITY;
     for (size_t i = 0; i < m_colours.size(); ++i) {
         const Colour &c = m_colours[i];
-        const double d = distance(c.r, c.g, c.b);
+        const double d = distance2(c.r, c.g, c.b);
         if (d < single) {
             single = d;
             nearest = i;
@@ -122,24 +132,21 @@ FinishShares FinishReader::compute(QRgb pixel) const
     // The nearest point of each line between two colours, as a share t of the first.
     size_t first = 0, second = 0;
     double mixed = INFINITY, share = 1;
-    for (size_t i = 0; i < m_colours.size(); ++i) {
-        for (size_t j = i + 1; j < m_colours.size(); ++j) {
-            const Colour &p = m_colours[i], &q = m_colours[j];
-            const double dr = p.r - q.r, dg = p.g - q.g, db = p.b - q.b;
-            const double length2 = dr * dr + dg * dg + db * db;
-            if (length2 == 0)
-                continue;
-            const double t = std::clamp(
-                    ((r - q.r) * dr + (g - q.g) * dg + (b - q.b) * db) / length2, 0.0, 1.0);
-            const double d = distance(q.r + t * dr, q.g + t * dg, q.b + t * db);
-            if (d < mixed) {
-                mixed = d;
-                first = i;
-                second = j;
-                share = t;
-            }
+    for (const Pair &pair : m_pairs) {
+        const Colour &q = m_colours[pair.q];
+        const double t = std::clamp(
+                ((r - q.r) * pair.dr + (g - q.g) * pair.dg + (b - q.b) * pair.db) * pair.inverse,
+                0.0, 1.0);
+        const double d = distance2(q.r + t * pair.dr, q.g + t * pair.dg, q.b + t * pair.db);
+        if (d < mixed) {
+            mixed = d;
+            first = pair.p;
+            second = pair.q;
+            share = t;
         }
     }
+    single = std::sqrt(single);
+    mixed = std::sqrt(mixed);
     if (single <= mixed + mixMargin) {
         shares[int(m_colours[nearest].finish)] = 255;
         return shares;

@@ -77,7 +77,14 @@ private:
         double r, g, b;
         Finish finish;
     };
+    // The line between two palette colours: from q along d, 1 / |d|^2.
+    struct Pair
+    {
+        size_t p, q;
+        double dr, dg, db, inverse;
+    };
     std::vector<Colour> m_colours;
+    std::vector<Pair> m_pairs;
     Colour m_board;
     std::vector<Slot> m_cache;
 };
