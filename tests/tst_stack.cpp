@@ -122,6 +122,22 @@ void TestStack::edgesAreMixesOfTheirSides()
         }
     }
     QVERIFY(mixed > 100);
+
+    // Gold on the board: its copper and its opening are one shape, edge pixels and all.
+    if (finish != int(kcore::Finish::Gold) || around != int(kcore::Finish::Board))
+        return;
+    kcore::ConversionSettings c;
+    c.pads.format = kcore::PadsFormat::V94;
+    c.pads.smoothEdges = true;
+    c.stack.on = true;
+    c.stack.maskExpansionMils = 0;
+    QMap<int, QList<Item>> layers;
+    for (Item item : itemsOf(stackFile(kcore::Source::fromPicture(picture), c))) {
+        const int layer = std::exchange(item.layer, 0);
+        layers[layer].append(item);
+    }
+    QCOMPARE(layers.keys(), (QList<int>{1, 21}));
+    QCOMPARE(layers[1], layers[21]);
 }
 
 void TestStack::layersOfFinishes_data()
