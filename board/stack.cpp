@@ -3,6 +3,7 @@
 
 #include "image/bwimage.h"
 #include "image/runs.h"
+#include "image/vectordocument.h"
 
 #include <QImage>
 
@@ -49,7 +50,35 @@ public:
     { }
     QSize size() const override { return m_size; }
     int sides() const override { return m_bottom ? 2 : 1; }
+    // A page drawn band by band as renderVectorPage() draws it, over paper of the board's
+    // colour: never held whole.
+    PaletteSource(const VectorDocument &document, const QSize &grid, double pixelsPerMil,
+                  const Palette &palette, bool bottom)
+        : m_size(grid), m_reader(palette), m_bottom(bottom), m_document(&document),
+          m_pixelsPerMil(pixelsPerMil), m_paper(paletteBoard(palette))
+    { }
     bool row(int y, uchar *const *planes) override
+    {
+        if (m_document) {
+            const int top = y / vectorBandRows * vectorBandRows;
+            if (top != m_bandTop) {
+                m_band = m_document->renderRows(m_size.width(), top,
+                                                std::min(vectorBandRows, m_size.height() - top),
+                                                m_pixelsPerMil, m_paper);
+                m_bandTop = top;
+            }
+            if (m_band.isNull())
+                return false;
+            m_colour = m_band;
+            m_rows.assign(1, y - top);
+            m_columns.clear();
+            return readRow(0, planes);
+        }
+        return readRow(y, planes);
+    }
+
+private:
+    bool readRow(int y, uchar *const *planes)
     {
         // ARGB32 and RGB32 read in place; any other format as QImage::pixel() reads it.
         const int from = m_rows[size_t(y)];
@@ -92,13 +121,17 @@ public:
         return true;
     }
 
-private:
     QImage m_colour;
     QSize m_size;
     FinishReader m_reader;
     bool m_bottom;
     std::vector<int> m_columns, m_rows;
     std::vector<QRgb> m_line;
+    const VectorDocument *m_document = nullptr;
+    double m_pixelsPerMil = 0;
+    QRgb m_paper = 0;
+    QImage m_band;
+    int m_bandTop = -1;
 };
 
 class LayerSource : public PlaneSource
@@ -175,6 +208,12 @@ bool planeOfLabel(const QString &label, bool bottom, int *side, int *plane, bool
 std::unique_ptr<PlaneSource> layerSource(const std::vector<DrawnLayer> &layers, const QSize &grid)
 {
     return std::make_unique<LayerSource>(layers, grid);
+}
+
+std::unique_ptr<PlaneSource> paletteSource(const VectorDocument &document, const QSize &grid,
+                                           double pixelsPerMil, const Palette &palette, bool bottom)
+{
+    return std::make_unique<PaletteSource>(document, grid, pixelsPerMil, palette, bottom);
 }
 
 std::unique_ptr<PlaneSource> paletteSource(const QImage &colour, const QSize &grid,

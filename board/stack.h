@@ -58,6 +58,12 @@ public:
 // to the grid as QImage::scaled() picks (the picture itself when the grid is its size).
 std::unique_ptr<PlaneSource> paletteSource(const QImage &colour, const QSize &grid,
                                            const Palette &palette, bool bottom);
+// The same for a vector page drawn onto the grid, a band at a time, over the palette's board
+// colour; the document must outlive the source.
+class VectorDocument;
+std::unique_ptr<PlaneSource> paletteSource(const VectorDocument &document, const QSize &grid,
+                                           double pixelsPerMil, const Palette &palette,
+                                           bool bottom);
 
 // A layer has art where its coverage passes this level.
 constexpr int stackThreshold = 127;

@@ -185,6 +185,10 @@ std::unique_ptr<PlaneSource> Source::planes(const ConversionSettings &settings,
                 drawn.end());
     if (!drawn.empty() || !boardLayers().isEmpty())
         return layerSource(drawn, g);
+    if (m_vector && colour.isNull())
+        return paletteSource(*m_vector, g,
+                             vectorPixelsPerMil(settings.scalePercent, settings.pads.pitch),
+                             stack.palette, stack.bottom);
     const QImage image = colour.isNull() ? stackColour(settings) : colour;
     if (image.isNull())
         return nullptr;
