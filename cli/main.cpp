@@ -623,6 +623,20 @@ int openInput(const Settings &s, kcore::Conversion *conversion)
     return ExitFailed;
 }
 
+// OUTPUT, or standard output, written by write: false, having said why, when it fails.
+bool writeOutput(const Settings &s, const std::function<kcore::PadsResult(QIODevice *)> &write,
+                 kcore::PadsResult *result)
+{
+    *result = s.output == QLatin1String("-") ? kcore::writeStandardOutput(write)
+                                             : kcore::saveFile(s.output, write);
+    if (result->ok)
+        return true;
+    say(result->rowsFailed
+                ? result->message
+                : QStringLiteral("could not write %1: %2").arg(s.output, result->message));
+    return false;
+}
+
 // Each layer's line and spaces found finer than its limits, the layer named.
 void reportStackFindings(const kcore::StackFab &fab)
 {
@@ -672,15 +686,9 @@ int convertStack(const Settings &s, const kcore::Conversion &conversion, const Q
         return fab.written;
     };
     const kcore::StackBudget &budget = fab.budget;
-    const kcore::PadsResult result = s.output == QLatin1String("-")
-            ? kcore::writeStandardOutput(write)
-            : kcore::saveFile(s.output, write);
-    if (!result.ok) {
-        say(result.rowsFailed
-                    ? result.message
-                    : QStringLiteral("could not write %1: %2").arg(s.output, result.message));
+    kcore::PadsResult result;
+    if (!writeOutput(s, write, &result))
         return ExitFailed;
-    }
     if (s.quiet)
         return ExitOk;
     if (!fitted.isEmpty())
@@ -758,15 +766,9 @@ int convert(Settings s)
         };
     }
     const auto write = [&](QIODevice *device) { return conversion.write(device, {}, alongside); };
-    const kcore::PadsResult result = s.output == QLatin1String("-")
-            ? kcore::writeStandardOutput(write)
-            : kcore::saveFile(s.output, write);
-    if (!result.ok) {
-        say(result.rowsFailed
-                    ? result.message
-                    : QStringLiteral("could not write %1: %2").arg(s.output, result.message));
+    kcore::PadsResult result;
+    if (!writeOutput(s, write, &result))
         return ExitFailed;
-    }
     if (!s.quiet) {
         if (!fitted.isEmpty())
             say(fitted);

@@ -133,14 +133,16 @@ PadsResult writeStack(StackRows &rows, const PadsSettings &settings, double mask
         for (int side = 0; side < 2; ++side) {
             if (!(rows.sides() >> side & 1))
                 continue;
-            layer(side, StackLayer::Copper, [&](int number) {
-                const LayerRow copper = rows.copper(side);
-                const std::optional<EdgeRow> e = edges(copper);
+            // A layer's row of one pitch wide lines, handed alongside as written.
+            const auto plain = [&](int number, StackLayer l, const LayerRow &row) {
+                const std::optional<EdgeRow> e = edges(row);
                 format->setStyle(number, lineWidth);
-                format->row(buffer, copper.bits, y, e ? &*e : nullptr);
-                if (alongside)
-                    alongside(side, StackLayer::Copper, copper.bits, y, e ? &*e : nullptr);
-            });
+                format->row(buffer, row.bits, y, e ? &*e : nullptr);
+                if (alongside && l != StackLayer::Mask)
+                    alongside(side, l, row.bits, y, e ? &*e : nullptr);
+            };
+            layer(side, StackLayer::Copper,
+                  [&](int number) { plain(number, StackLayer::Copper, rows.copper(side)); });
             layer(side, StackLayer::Mask, [&](int number) {
                 // Gold's openings on its copper's own centre lines, one expansion wider each side.
                 placed.place(g, rows.gold(side), w, s.smoothEdges);
@@ -167,21 +169,12 @@ PadsResult writeStack(StackRows &rows, const PadsSettings &settings, double mask
                     format->setStyle(number, fillWidth);
                     format->items(buffer, between, below.x(), below.length(), below.count());
                 }
-                const LayerRow opening = rows.opening(side);
-                const std::optional<EdgeRow> e = edges(opening);
-                format->setStyle(number, lineWidth);
-                format->row(buffer, opening.bits, y, e ? &*e : nullptr);
+                plain(number, StackLayer::Mask, rows.opening(side));
                 if (alongside)
                     alongside(side, StackLayer::Mask, rows.openings(side).bits, y, nullptr);
             });
-            layer(side, StackLayer::Silk, [&](int number) {
-                const LayerRow silk = rows.silk(side);
-                const std::optional<EdgeRow> e = edges(silk);
-                format->setStyle(number, lineWidth);
-                format->row(buffer, silk.bits, y, e ? &*e : nullptr);
-                if (alongside)
-                    alongside(side, StackLayer::Silk, silk.bits, y, e ? &*e : nullptr);
-            });
+            layer(side, StackLayer::Silk,
+                  [&](int number) { plain(number, StackLayer::Silk, rows.silk(side)); });
         }
     }
     if (cancelled)
