@@ -369,11 +369,12 @@ StackFab Conversion::stackFabCheck(const StackLimits &limits, const std::atomic<
             layer.smoothEdges = pads.smoothEdges && l != int(StackLayer::Mask);
             checks[side][l] = std::make_unique<SpaceCheck>(size, layer, spaces[l]);
         }
-    writeStack(
+    const PadsResult written = writeStack(
             nullptr, [cancel](int) { return !(cancel && cancel->load()); }, &f.budget,
             [&](int side, StackLayer l, const quint32 *row, int y, const EdgeRow *edges) {
                 checks[side][int(l)]->addRow(row, y, edges);
             });
+    f.file = {written.items, written.bytes};
     for (int side = 0; side < 2; ++side) {
         for (int l = 0; l < stackLayerCount; ++l) {
             StackFab::Layer &layer = f.layers[size_t(side)][size_t(l)];

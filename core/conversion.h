@@ -133,6 +133,7 @@ struct StackFab
     };
     std::array<std::array<Layer, stackLayerCount>, 2> layers;
     StackBudget budget;
+    PadsBudget file; // the whole file: every layer's items, and its bytes with the header
 };
 
 // One conversion: the source, its settings, and the images made from them, each kept while the
