@@ -1,6 +1,8 @@
 // The preview frame's painting and mouse handling, and the cache of the board last rendered.
 #include "boardview.h"
 
+#include "stackboard.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
@@ -20,7 +22,8 @@ auto settingsTie(const kcore::PadsSettings &s)
 
 bool BoardView::CacheKey::operator==(const CacheKey &o) const
 {
-    return board == o.board && image == o.image && edge == o.edge
+    return board == o.board && stack == o.stack && mirrored == o.mirrored && colours == o.colours
+            && image == o.image && edge == o.edge
             && settingsTie(settings) == settingsTie(o.settings) && viewport.left == o.viewport.left
             && viewport.top == o.viewport.top && viewport.milsPerPixel == o.viewport.milsPerPixel
             && size == o.size && ratio == o.ratio;
@@ -33,6 +36,7 @@ void BoardView::showPicture(const QImage *image)
     m_image = image;
     m_edge = nullptr;
     m_board = false;
+    m_stack = false;
     // At once, as the preview always was: each step of a threshold drag is seen.
     repaint();
 }
@@ -43,6 +47,20 @@ void BoardView::showBoard(const QImage *bw, const QImage *edgeGrey,
     m_image = bw;
     m_edge = edgeGrey;
     m_board = true;
+    m_stack = false;
+    m_settings = settings;
+    repaint();
+}
+
+void BoardView::showStack(const QImage *plan, const QList<QRgb> &colours,
+                          const kcore::PadsSettings &settings, bool mirrored)
+{
+    m_image = plan;
+    m_edge = nullptr;
+    m_board = true;
+    m_stack = true;
+    m_mirrored = mirrored;
+    m_colours = colours;
     m_settings = settings;
     repaint();
 }
@@ -88,7 +106,8 @@ const kcore::SpaceFinding *BoardView::showFinding(int step)
     const kcore::SpaceFinding &f = m_findings[size_t(m_findingIndex)];
     // About 24 pitches across the frame.
     if (hasBoard())
-        m_zoom.showAt(boardBounds(), size(), f.mils, 24 * m_settings.pitch / qMax(1, width()));
+        m_zoom.showAt(boardBounds(), size(), shown(f.mils),
+                      24 * m_settings.pitch / qMax(1, width()));
     update();
     return &f;
 }
@@ -101,6 +120,14 @@ bool BoardView::hasBoard() const
 QRectF BoardView::boardBounds() const
 {
     return kcore::boardBounds(m_image->size(), m_settings);
+}
+
+QPointF BoardView::shown(const QPointF &mils) const
+{
+    if (!(m_stack && m_mirrored && hasBoard()))
+        return mils;
+    const QRectF bounds = boardBounds();
+    return QPointF(bounds.left() + bounds.right() - mils.x(), mils.y());
 }
 
 void BoardView::paintEvent(QPaintEvent *event)
@@ -116,6 +143,10 @@ void BoardView::paintEvent(QPaintEvent *event)
             // screen.
             key.ratio = devicePixelRatioF();
             key.edge = m_edge ? m_edge->cacheKey() : 0;
+            key.stack = m_stack;
+            key.mirrored = m_mirrored;
+            if (m_stack)
+                key.colours = m_colours;
             key.settings = m_settings;
             viewport = m_zoom.viewport(boardBounds(), (QSizeF(size()) * key.ratio).toSize(),
                                        &key.size);
@@ -124,7 +155,12 @@ void BoardView::paintEvent(QPaintEvent *event)
             key.size = size();
         }
         if (!(key == m_key) || m_cache.isNull()) {
-            if (m_board) {
+            if (m_stack) {
+                const QRectF bounds = boardBounds();
+                m_cache = renderStack(*m_image, m_colours, m_settings, viewport, key.size,
+                                      m_mirrored, bounds.left() + bounds.right());
+                m_cache.setDevicePixelRatio(key.ratio);
+            } else if (m_board) {
                 m_cache = kcore::renderBoard(*m_image, m_settings, viewport, key.size,
                                              m_edge ? *m_edge : QImage());
                 m_cache.setDevicePixelRatio(key.ratio);
@@ -155,8 +191,9 @@ void BoardView::drawFindings(QPainter &painter, const kcore::BoardViewport &view
     painter.setBrush(Qt::NoBrush);
     painter.setPen(QPen(QColor(0xe0, 0x10, 0x10), 2));
     const auto onScreen = [&](const kcore::SpaceFinding &f) {
-        return QPointF((f.mils.x() - viewport.left) / viewport.milsPerPixel,
-                       (viewport.top - f.mils.y()) / viewport.milsPerPixel);
+        const QPointF at = shown(f.mils);
+        return QPointF((at.x() - viewport.left) / viewport.milsPerPixel,
+                       (viewport.top - at.y()) / viewport.milsPerPixel);
     };
     for (const kcore::SpaceFinding &f : m_findings) {
         const QPointF at = onScreen(f);

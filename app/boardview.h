@@ -1,6 +1,6 @@
 // The window's preview frame: the picture or one of its images fitted into the frame, or the
-// board as a PADS reader draws the file, zoomed and panned with the mouse, with the fab check's
-// findings ringed on it.
+// board as a PADS reader draws the file (or a stack as the finished board), zoomed and panned
+// with the mouse, with the fab check's findings ringed on it.
 #pragma once
 
 #include "board/boardimage.h"
@@ -25,6 +25,11 @@ public:
     void showPicture(const QImage *image);
     // The board drawn from bw as writePads() would write it with settings (and edgeGrey).
     void showBoard(const QImage *bw, const QImage *edgeGrey, const kcore::PadsSettings &settings);
+    // A stack's side as the finished board: plan's pixels (see planStack()) in colours, at
+    // settings' pitch; mirrored shows the board turned over, as its bottom side is seen, the
+    // findings with it.
+    void showStack(const QImage *plan, const QList<QRgb> &colours,
+                   const kcore::PadsSettings &settings, bool mirrored);
     // The whole board again, as for a new picture.
     void fitBoard();
     // Zooms by factor (above 1 closer) around the frame's centre, as the wheel does.
@@ -34,6 +39,10 @@ public:
     void setFindings(std::vector<kcore::SpaceFinding> findings);
     int findingCount() const { return int(m_findings.size()); }
     int findingIndex() const { return m_findingIndex; }
+    const kcore::SpaceFinding *finding(int index) const
+    {
+        return index >= 0 && index < findingCount() ? &m_findings[size_t(index)] : nullptr;
+    }
     // Steps to the next finding and centres the board on it, close enough to see its pixels;
     // null when there are no findings.
     const kcore::SpaceFinding *nextFinding();
@@ -50,12 +59,16 @@ protected:
 private:
     bool hasBoard() const;
     QRectF boardBounds() const;
+    // Where a point of the file shows on the board: turned over with a mirrored stack.
+    QPointF shown(const QPointF &mils) const;
     const kcore::SpaceFinding *showFinding(int step);
     void drawFindings(QPainter &painter, const kcore::BoardViewport &viewport) const;
 
     const QImage *m_image = nullptr; // the picture shown, or the board's black-and-white image
     const QImage *m_edge = nullptr;
     bool m_board = false;
+    bool m_stack = false, m_mirrored = false;
+    QList<QRgb> m_colours;
     kcore::PadsSettings m_settings;
     kcore::BoardZoom m_zoom;
     QPoint m_dragFrom;
@@ -66,6 +79,8 @@ private:
     struct CacheKey
     {
         bool board = false;
+        bool stack = false, mirrored = false;
+        QList<QRgb> colours;
         qint64 image = 0;
         qint64 edge = 0;
         kcore::PadsSettings settings;

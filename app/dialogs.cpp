@@ -1,6 +1,7 @@
 // The window's dialogs, each run for real unless a test has given its answer beforehand.
 #include "dialogs.h"
 
+#include <QColorDialog>
 #include <QFileDialog>
 #include <QInputDialog>
 
@@ -13,6 +14,7 @@ namespace {
 std::optional<QString> nextFileName;
 std::optional<QMessageBox::StandardButton> nextAnswer;
 std::optional<int> nextPage;
+std::optional<QColor> nextColour;
 Record record;
 
 } // namespace
@@ -75,6 +77,21 @@ int pageNumber(QWidget *parent, const QString &document, int pages)
     return ok ? page - 1 : -1;
 }
 
+QColor colour(QWidget *parent, const QColor &initial, const QString &title)
+{
+    if (nextColour) {
+        const QColor chosen = *nextColour;
+        nextColour.reset();
+        return chosen;
+    }
+    return QColorDialog::getColor(initial, parent, title);
+}
+
+void setNextColour(const QColor &colour)
+{
+    nextColour = colour;
+}
+
 void setNextPage(int page)
 {
     nextPage = page;
@@ -101,6 +118,7 @@ void reset()
     nextFileName.reset();
     nextAnswer.reset();
     nextPage.reset();
+    nextColour.reset();
 }
 
 } // namespace Dialogs

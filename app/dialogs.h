@@ -2,6 +2,7 @@
 // action instead of driving the real dialog.
 #pragma once
 
+#include <QColor>
 #include <QMessageBox>
 #include <QString>
 
@@ -22,6 +23,9 @@ QMessageBox::StandardButton warning(QWidget *parent, const QString &text,
                                     const QString &informative = QString(),
                                     QMessageBox::StandardButtons buttons = QMessageBox::Ok);
 
+// A colour, starting from initial; invalid when the user cancels.
+QColor colour(QWidget *parent, const QColor &initial, const QString &title);
+
 // Which page of a document of pages pages to open, from 0; -1 when the user cancels.
 int pageNumber(QWidget *parent, const QString &document, int pages);
 
@@ -32,6 +36,9 @@ void setNextAnswer(QMessageBox::StandardButton answer);
 
 // For tests: the next page question returns page (from 0; -1 cancels) at once, unshown.
 void setNextPage(int page);
+
+// For tests: the next colour dialog returns colour (invalid cancels) at once, unshown.
+void setNextColour(const QColor &colour);
 
 // What the last dialog was given, whether it was shown or answered beforehand.
 struct Record

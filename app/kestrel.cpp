@@ -38,6 +38,7 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
     ui.le_linewidth->setFont(compact);
     build_summary(compact);
     build_board_menu();
+    build_stack_panel();
     load_board_options();
     fill_recent_menu();
     ui.lbl_status->setText(QString());
@@ -137,6 +138,7 @@ void kestrel::connect_controls()
     connect(ui.actionFabLimits, &QAction::triggered, this, &kestrel::choose_fab_limits);
     connect(ui.actionFitToSize, &QAction::triggered, this, &kestrel::fit_to_size);
     connect(ui.actionNextFinding, &QAction::triggered, this, &kestrel::next_finding);
+    connect_stack_controls();
     add_keys();
     // A child by name, so that a test can tell when a count is started.
     budget_timer.setParent(this);
@@ -229,6 +231,24 @@ void kestrel::choose_fab_limits()
     space->setMaximum(kcore::maxMinSpaceMils);
     line->setValue(min_line_mils);
     space->setValue(min_space_mils);
+    // A stack's layers each have limits of their own, apart from the presets.
+    struct StackLimit
+    {
+        QDoubleSpinBox *box;
+        double *mils;
+    };
+    kcore::StackLimits stack = stack_limits;
+    const StackLimit stackLimits[] = {{form.sb_copperline, &stack.copperLine},
+                                      {form.sb_copperspace, &stack.copperSpace},
+                                      {form.sb_silkline, &stack.silkLine},
+                                      {form.sb_silkspace, &stack.silkSpace},
+                                      {form.sb_maskweb, &stack.maskWeb}};
+    for (const StackLimit &l : stackLimits)
+        l.box->setValue(*l.mils);
+    // What each box shows at first, rounded to its decimals: a limit left alone stays exact.
+    std::vector<double> shown;
+    for (const StackLimit &l : stackLimits)
+        shown.push_back(l.box->value());
     connect(form.buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     connect(form.buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
 
@@ -259,7 +279,12 @@ void kestrel::choose_fab_limits()
         return;
     min_line_mils = line->value();
     min_space_mils = space->value();
+    for (size_t i = 0; i < std::size(stackLimits); ++i)
+        if (stackLimits[i].box->value() != shown[i])
+            *stackLimits[i].mils = stackLimits[i].box->value();
+    stack_limits = stack;
     save_board_options();
+    save_stack_options();
     update_budget();
 }
 

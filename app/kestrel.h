@@ -8,7 +8,9 @@
 #include "core/conversion.h"
 #include "image/bwimage.h"
 #include "job.h"
+#include "stackboard.h"
 #include "ui_kestrel.h"
+#include "ui_stackpanel.h"
 
 #include <QImage>
 #include <QMainWindow>
@@ -18,6 +20,7 @@
 
 class QActionGroup;
 class QLabel;
+class QScrollArea;
 
 class kestrel : public QMainWindow
 {
@@ -92,6 +95,29 @@ private:
     void load_board_options();
     void save_board_options() const;
     kcore::PadsSettings pads_settings() const;
+    // The stack of layers: a mode of its own, with a panel under the preview.
+    bool stacking() const;
+    void build_stack_panel();
+    void connect_stack_controls();
+    void stack_mode_changed();
+    void fill_palette_table();
+    void palette_cell_clicked(int row, int column);
+    void palette_finish_changed();
+    void add_colour();
+    void remove_colour();
+    void reset_palette();
+    void stack_settings_changed();
+    void expansion_edited();
+    void show_expansion();
+    void mark_expansion();
+    void look_changed();
+    void save_stack_options() const;
+    void refresh_stack_plan();
+    void take_stack_plan(const StackPlan &plan);
+    void show_stack_board();
+    void count_stack();
+    void show_stack_fab(const kcore::StackFab &f);
+    QString stack_finding_text(int index) const;
     struct RefusalText;
     static RefusalText refusal_text(const kcore::WriteCheck &check, int scale);
 
@@ -159,4 +185,39 @@ private:
     // The progress of opening or writing a big picture, over the window.
     QPointer<QProgressDialog> progress;
     void show_progress(JobBase &job, const QString &label, qint64 maximum);
+
+    // The stack's panel and what it sets: the palette, the mask expansion (exact as typed, in
+    // mils; NaN while the text is no number), the Board view's look and the fab limits of each
+    // layer.
+    Ui_StackPanel stack_ui;
+    QScrollArea *stack_box = nullptr;
+    kcore::Palette stack_palette;
+    double expansion_mils = 2;
+    bool in_expansion_change = false;
+    StackLook stack_look;
+    kcore::StackLimits stack_limits;
+    // The finished board of the side shown, and what it was planned from: planned again only
+    // when one of these changes.
+    struct PlanKey
+    {
+        qint64 colour = 0;
+        QSize grid;
+        double scale = 0, pitch = 0, expansion = 0;
+        kcore::Palette palette;
+        bool bottom = false;
+        bool operator==(const PlanKey &o) const;
+    };
+    PlanKey plan_key;
+    StackPlan stack_plan;
+    Job<StackPlan> plan_job{this, [this](const StackPlan &p) { take_stack_plan(p); }};
+    Job<kcore::StackFab> stack_fab_job{this,
+                                       [this](const kcore::StackFab &f) { show_stack_fab(f); }};
+    // The layer of each finding shown, in the order the Board view steps through them.
+    struct FindingLayer
+    {
+        int side = 0;
+        kcore::StackLayer layer = kcore::StackLayer::Copper;
+    };
+    std::vector<FindingLayer> finding_layers;
+    double findings_grown = 0; // the mask expansion the findings were checked at
 };

@@ -104,13 +104,15 @@ void kestrel::write_file(const QString &name)
     // The images are shared with the work, not copied.
     const auto write = [name, snapshot = conversion](JobControl &control) {
         return kcore::saveFile(name, [&](QIODevice *out) {
-            return snapshot.write(out, [&control](int rows) {
+            const auto progress = [&control](int rows) {
                 control.report(rows);
                 return !control.stopped();
-            });
+            };
+            return snapshot.settings().stack.on ? snapshot.writeStack(out, progress)
+                                                : snapshot.write(out, progress);
         });
     };
-    const QSize grid = conversion.bw().size();
+    const QSize grid = stacking() ? conversion.grid() : conversion.bw().size();
     if (qint64(grid.width()) * grid.height() < bigPicturePixels) {
         JobControl here;
         show_written(name, write(here));
@@ -163,9 +165,13 @@ void kestrel::update_budget()
     // Whatever was shown, or is being counted, belongs to settings that no longer hold.
     ++budget_generation;
     fab_job.abandon();
+    stack_fab_job.abandon();
     lbl_budget->setText(conversion.bw().isNull() ? QString() : QStringLiteral("Checking\u2026"));
     lbl_gaps->clear();
     ui.mainframe->setFindings({});
+    finding_layers.clear();
+    if (stacking())
+        refresh_stack_plan();
     // Every change of the image or the settings comes through here, so the view follows them.
     update_view();
     budget_timer.start();
@@ -188,6 +194,10 @@ void kestrel::count_budget()
     const kcore::WriteCheck check = conversion.check(typed_width, typed_unit);
     if (!check || conversion.bw().isNull()) {
         noCheck(refusal_text(check, ui.sb_scale->value()).status);
+        return;
+    }
+    if (stacking()) {
+        count_stack();
         return;
     }
     // A copy: the images are shared, and a re-clip on this thread detaches from them. A change

@@ -257,6 +257,10 @@ kcore::ConversionSettings kestrel::conversion_settings() const
     c.invert = ui.cb_invert->isChecked();
     c.scalePercent = vector_scale > 0 ? vector_scale : ui.sb_scale->value();
     c.pads = pads_settings();
+    c.stack.on = stacking();
+    c.stack.palette = stack_palette;
+    c.stack.bottom = stack_ui.cb_side->currentIndex() == 1;
+    c.stack.maskExpansionMils = expansion_mils;
     return c;
 }
 
@@ -393,8 +397,8 @@ void kestrel::asc_size_slot()
 
 void kestrel::display_what_slot()
 {
-    // The board follows the threshold too.
-    const bool bwControls = !ui.rb_img->isChecked() && !ui.rb_grey->isChecked();
+    // The board follows the threshold too; a stack reads the colours, not the threshold.
+    const bool bwControls = !ui.rb_img->isChecked() && !ui.rb_grey->isChecked() && !stacking();
     view_mode = ui.rb_img->isChecked() ? ViewMode::Colour
             : ui.rb_grey->isChecked()  ? ViewMode::Grey
             : ui.rb_board->isChecked() ? ViewMode::Board
@@ -437,6 +441,8 @@ void kestrel::update_view()
     }
     if (view_mode != ViewMode::Board)
         ui.mainframe->showPicture(&shown);
+    else if (stacking())
+        show_stack_board();
     else if (kcore::lineWidthProblem(typed_width, typed_unit).isEmpty())
         ui.mainframe->showBoard(&conversion.bw(), &conversion.edges(), pads_settings());
     else
@@ -466,6 +472,14 @@ void kestrel::step_finding(bool back)
         ui.rb_board->setChecked(true); // its slot shows the board
     const kcore::SpaceFinding &f
             = back ? *ui.mainframe->previousFinding() : *ui.mainframe->nextFinding();
+    if (stacking()) {
+        statusBar()->showMessage(QStringLiteral("Finding %1 of %2: %3")
+                                         .arg(ui.mainframe->findingIndex() + 1)
+                                         .arg(ui.mainframe->findingCount())
+                                         .arg(stack_finding_text(ui.mainframe->findingIndex())),
+                                 6000);
+        return;
+    }
     statusBar()->showMessage(
             QStringLiteral("Finding %1 of %2: %3 gap, %4 mil of copper space")
                     .arg(ui.mainframe->findingIndex() + 1)

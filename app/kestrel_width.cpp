@@ -16,6 +16,7 @@ double kestrel::line_pitch()
     const QString problem = kcore::lineWidthProblem(typed_width, typed_unit);
     ui.le_linewidth->setStyleSheet(problem.isEmpty() ? whiteField : yellowField);
     ui.le_linewidth->setToolTip(problem);
+    mark_expansion(); // its bound is half the width
     return problem.isEmpty() ? kcore::linePitch(typed_width, typed_unit) : 0.0;
 }
 
@@ -30,10 +31,12 @@ void kestrel::pix_usize_slot()
         // read in the unit the user sees checked.
         unit_index = checked;
         typed_unit = checked;
+        show_expansion();
         line_pitch(); // marks the field
         return;
     }
     unit_index = checked;
+    show_expansion();
     // From the width as typed, not from the rounded text an earlier unit change showed; so the
     // second run for the same change writes the same text again.
     kcore::parseLineWidth(typed_width, &typed);

@@ -14,6 +14,7 @@
 #include "image/imagealloc.h"
 
 #include <QAction>
+#include <QBuffer>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
@@ -31,6 +32,7 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QRadioButton>
 #include <QScopeGuard>
 #include <QScrollBar>
@@ -40,6 +42,7 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
@@ -177,6 +180,8 @@ private slots:
     void onlyNewestFabCheckShown();
     void fitToSize();
     void vectorDocument();
+    void stackMode_data();
+    void stackMode();
 
 private:
     QString writePicture(const QImage &img, const QString &name);
@@ -1435,6 +1440,154 @@ void TestWindow::vectorDocument()
     open(w, m_dir.filePath(QStringLiteral("two.pdf")));
     // Page 2 is 2 x 0.5 inch: 254 x 63.5 pitches of 0.2 mm, the half rounded up.
     QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=254 Heigth=64"));
+}
+
+void TestWindow::stackMode_data()
+{
+    QTest::addColumn<bool>("bottom");
+    QTest::addColumn<QString>("goldAs"); // the gold colour's finish, chosen in the palette table
+    QTest::addColumn<QString>("mask"); // the mask colour chosen for the Board view
+    QTest::addColumn<int>("maskHue");
+    QTest::newRow("top, green mask") << false << "gold" << "Green mask" << 140;
+    QTest::newRow("gold read as copper, blue mask") << false << "copper" << "Blue mask" << 220;
+    QTest::newRow("bottom, red mask") << true << "gold" << "Red mask" << 0;
+}
+
+void TestWindow::stackMode()
+{
+    QFETCH(bool, bottom);
+    QFETCH(QString, goldAs);
+    QFETCH(QString, mask);
+    QFETCH(int, maskHue);
+    // Board green with a gold square, copper one pixel right of it, and two silkscreen bars a
+    // pixel apart below: each layer has a closed gap.
+    QImage picture(40, 24, QImage::Format_RGB32);
+    picture.fill(qRgb(0x0b, 0x3d, 0x1e));
+    const auto fill = [&](int x0, int y0, int x1, int y1, QRgb c) {
+        for (int y = y0; y <= y1; ++y)
+            for (int x = x0; x <= x1; ++x)
+                picture.setPixel(x, y, c);
+    };
+    fill(4, 4, 11, 11, qRgb(0xd4, 0xaf, 0x37));
+    fill(13, 4, 22, 11, qRgb(0x3a, 0x8a, 0x4a));
+    fill(4, 16, 15, 19, qRgb(255, 255, 255));
+    fill(17, 16, 30, 19, qRgb(255, 255, 255));
+    const QString in = writePicture(picture, QStringLiteral("finishes.png"));
+
+    kestrel w;
+    QFrame *frame = showBoard(w, in);
+    child<QAction>(&w, "actionStack")->trigger();
+    for (const char *unused : {"sl_threshold", "cb_invert", "sb_layer"})
+        QVERIFY(!child<QWidget>(&w, unused)->isEnabled());
+    auto *table = child<QTableWidget>(&w, "tw_palette");
+    int goldRow = -1;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        auto *finish = qobject_cast<QComboBox *>(table->cellWidget(row, 1));
+        if (finish->currentText() == QLatin1String("gold")) {
+            finish->setCurrentText(goldAs);
+            goldRow = row;
+        }
+    }
+    child<QComboBox>(&w, "cb_side")->setCurrentIndex(bottom ? 1 : 0);
+    child<QComboBox>(&w, "cb_maskcolour")->setCurrentText(mask);
+
+    // The same conversion run directly.
+    kcore::ConversionSettings settings;
+    settings.pads.pitch = 10;
+    settings.stack.on = true;
+    settings.stack.bottom = bottom;
+    QString why;
+    QVERIFY(kcore::addFinishRule(QStringLiteral("#D4AF37=") + goldAs, &settings.stack.palette,
+                                 &why));
+    kcore::Conversion direct;
+    direct.setSource(kcore::Source::fromPicture(picture, in));
+    direct.setSettings(settings);
+    QBuffer expected;
+    expected.open(QIODevice::WriteOnly);
+    kcore::StackBudget budget;
+    QVERIFY(direct.writeStack(&expected, {}, &budget).ok);
+    // The gold colour's share of the artwork is that of the finish it is read as.
+    const int plane = goldAs == QLatin1String("gold") ? kcore::GoldPlane : kcore::CopperPlane;
+    QCOMPARE(table->item(goldRow, 2)->text(),
+             QStringLiteral("%1 %").arg(100.0 * double(budget.counts[bottom].planes[plane]) / 960, 0,
+                                        'f', 1));
+
+    // The finished board, seen from its side (the bottom's art, mirrored in the file, reads as
+    // the picture): gold where gold is, silkscreen white, and the mask's colour over the board
+    // and, lighter, over the copper.
+    const qreal ratio = frame->devicePixelRatioF();
+    const QRectF bounds = kcore::boardBounds(picture.size(), settings.pads);
+    QSize size;
+    const kcore::BoardViewport view = kcore::BoardZoom().viewport(
+            bounds, (QSizeF(frame->size()) * ratio).toSize(), &size);
+    const QImage shot = frame->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const auto at = [&](int x, int y) {
+        return QColor(shot.pixel(int(((x + 0.5) * 10 - view.left) / view.milsPerPixel),
+                                 int((view.top - (picture.height() - y) * 10) / view.milsPerPixel)));
+    };
+    const auto isMask = [maskHue](const QColor &c) {
+        const int off = qAbs(c.hsvHue() - maskHue) % 360;
+        return qMin(off, 360 - off) < 30 && c.hsvSaturation() > 80;
+    };
+    const QColor gold = at(7, 7);
+    if (goldAs == QLatin1String("gold"))
+        QVERIFY2(gold.hsvHue() > 35 && gold.hsvHue() < 60 && gold.hsvSaturation() > 128,
+                 qPrintable(gold.name()));
+    else
+        QVERIFY2(isMask(gold), qPrintable(gold.name()));
+    QVERIFY2(isMask(at(35, 22)), qPrintable(at(35, 22).name()));
+    QVERIFY2(isMask(at(17, 8)), qPrintable(at(17, 8).name()));
+    QVERIFY2(at(8, 17).lightness() > 220, qPrintable(at(8, 17).name()));
+
+    // The fab check names each finding's layer, and F3 steps through every layer's.
+    const kcore::StackFab fab = direct.stackFabCheck(kcore::StackLimits());
+    int findings = 0;
+    for (const auto &side : fab.layers)
+        for (const kcore::StackFab::Layer &layer : side)
+            findings += int(layer.spaces.findings.size());
+    QTRY_VERIFY(child<QLabel>(&w, "lbl_gaps")->isVisible());
+    QCOMPARE(w.findChild<BoardView *>("mainframe")->findingCount(), findings);
+    QStringList named;
+    for (int i = 0; i < findings; ++i) {
+        child<QAction>(&w, "actionNextFinding")->trigger();
+        named << w.statusBar()->currentMessage().section(QLatin1String(": "), 1, 1);
+    }
+    named.removeDuplicates();
+    named.sort();
+    const QString side = bottom ? QStringLiteral("bottom ") : QStringLiteral("top ");
+    QCOMPARE(named, QStringList({side + "copper", side + "silkscreen"}));
+
+    // Generate writes the stack the conversion writes, item for item on each layer.
+    const QString out = m_dir.filePath(QStringLiteral("finishes.asc"));
+    generate(w, out);
+    QFile file(out);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray written = file.readAll();
+    QCOMPARE(written, expected.data());
+    // The fab check counted the file whole beforehand.
+    QLocale grouped = QLocale::c();
+    grouped.setNumberOptions({});
+    QVERIFY2(text(&w, "lbl_budget").contains(grouped.toString(written.size()) + " bytes"),
+             qPrintable(text(&w, "lbl_budget")));
+    QMap<int, qint64> items;
+    static const QRegularExpression open(QStringLiteral("\\nOPEN \\d+ \\d+ (\\d+)"));
+    for (const QRegularExpressionMatch &m : open.globalMatch(QString::fromLatin1(written)))
+        ++items[m.captured(1).toInt()];
+    for (int l = 0; l < kcore::stackLayerCount; ++l) {
+        const int layer = kcore::stackLayerNumber(kcore::StackLayer(l), bottom);
+        QCOMPARE(items.value(layer), budget.layers[bottom][size_t(l)].items);
+    }
+    QCOMPARE(items.value(kcore::stackLayerNumber(kcore::StackLayer::Copper, !bottom)), 0);
+    QCOMPARE(items.value(kcore::stackLayerNumber(kcore::StackLayer::Mask, bottom)) > 0,
+             goldAs == QLatin1String("gold"));
+
+    // An expansion that would close gold's openings is marked where it is typed, and refused.
+    auto *expansion = child<QLineEdit>(&w, "le_expansion");
+    expansion->selectAll();
+    QTest::keyClicks(expansion, QStringLiteral("-5"));
+    QCOMPARE(expansion->toolTip(), kcore::stackExpansionProblem(10, -5));
+    QCOMPARE(messageOfNextBox([&] { generate(w, out); }),
+             kcore::stackExpansionProblem(10, -5) + QStringLiteral("\nNothing was written."));
 }
 
 QTEST_MAIN(TestWindow)

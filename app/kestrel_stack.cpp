@@ -1,0 +1,523 @@
+// The window's stack of layers: its panel (palette, side, mask expansion, the Board view's look),
+// the finished board it plans, and its fab check layer by layer.
+#include "kestrel.h"
+
+#include "dialogs.h"
+#include "geometry/layers.h"
+#include "geometry/units.h"
+#include "settings.h"
+#include "waitcursor.h"
+
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLocale>
+#include <QScrollArea>
+#include <QStatusBar>
+
+#include <cmath>
+
+namespace {
+
+// A plan of up to this many pixels is drawn at once, as the other views are; a bigger one off the
+// GUI thread.
+constexpr qint64 stackPlannedAtOnce = 1000000;
+
+const QString unitNames[3] = {QStringLiteral("mils"), QStringLiteral("mm"), QStringLiteral("inch")};
+
+// "top silkscreen", as the fab check names layers.
+QString layerName(int side, kcore::StackLayer layer)
+{
+    return kcore::kindName(kcore::stackLayerKind(layer, side));
+}
+
+QString grouped(qint64 n)
+{
+    QLocale c = QLocale::c();
+    c.setNumberOptions({});
+    return c.toString(n);
+}
+
+} // namespace
+
+bool kestrel::PlanKey::operator==(const PlanKey &o) const
+{
+    return colour == o.colour && grid == o.grid && scale == o.scale && pitch == o.pitch
+            && expansion == o.expansion && palette == o.palette && bottom == o.bottom;
+}
+
+bool kestrel::stacking() const
+{
+    return ui.actionStack->isChecked();
+}
+
+void kestrel::build_stack_panel()
+{
+    // Under the preview, where the window's smallest size leaves room for it; scrolled, so that
+    // every control stays in reach however little.
+    auto *panel = new QWidget;
+    stack_ui.setupUi(panel);
+    stack_box = new QScrollArea(this);
+    stack_box->setObjectName(QStringLiteral("stack_box"));
+    stack_box->setWidget(panel);
+    stack_box->setWidgetResizable(true);
+    stack_box->setFrameShape(QFrame::NoFrame);
+    stack_box->setMinimumHeight(60);
+    // The preview grows first; the panel up to the height of the whole palette.
+    ui.verticalLayout->addWidget(stack_box, 1);
+    ui.verticalLayout->setStretchFactor(ui.mainframe, 2);
+    // The view buttons' bar keeps its height when the panel takes the room under the preview.
+    ui.frame_3->setMinimumHeight(ui.frame_3->maximumHeight());
+    stack_box->hide();
+
+    // The palette takes what room there is; the combo boxes give way to it.
+    for (QComboBox *box :
+         {stack_ui.cb_side, stack_ui.cb_maskcolour, stack_ui.cb_plating, stack_ui.cb_silkcolour}) {
+        box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        box->setMinimumContentsLength(8);
+    }
+    stack_ui.cb_maskcolour->addItems(StackLook::maskNames());
+    stack_ui.cb_plating->addItems(StackLook::platingNames());
+    stack_ui.cb_silkcolour->addItems(StackLook::silkNames());
+    QHeaderView *header = stack_ui.tw_palette->horizontalHeader();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(0, QHeaderView::Fixed);
+    header->setSectionResizeMode(1, QHeaderView::Stretch);
+    header->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+    header->resizeSection(0,
+                          header->fontMetrics().horizontalAdvance(
+                                  stack_ui.tw_palette->horizontalHeaderItem(0)->text())
+                                  + 12);
+    stack_ui.tw_palette->verticalHeader()->setDefaultSectionSize(
+            stack_ui.cb_side->sizeHint().height());
+    // Re-polishing for its colour would otherwise give the field the application's font.
+    stack_ui.le_expansion->setFont(font());
+
+    const StackOptions o = loadStackOptions();
+    stack_palette = o.palette;
+    expansion_mils = o.maskExpansionMils;
+    stack_look = o.look;
+    stack_limits = o.limits;
+    stack_ui.cb_side->setCurrentIndex(o.bottom ? 1 : 0);
+    stack_ui.cb_maskcolour->setCurrentIndex(o.look.mask);
+    stack_ui.cb_plating->setCurrentIndex(o.look.hasl ? 1 : 0);
+    stack_ui.cb_silkcolour->setCurrentIndex(o.look.blackSilk ? 1 : 0);
+    fill_palette_table();
+    show_expansion();
+}
+
+void kestrel::connect_stack_controls()
+{
+    connect(ui.actionStack, &QAction::toggled, this, &kestrel::stack_mode_changed);
+    connect(stack_ui.tw_palette, &QTableWidget::cellDoubleClicked, this,
+            &kestrel::palette_cell_clicked);
+    connect(stack_ui.pb_addcolour, &QPushButton::clicked, this, &kestrel::add_colour);
+    connect(stack_ui.pb_removecolour, &QPushButton::clicked, this, &kestrel::remove_colour);
+    connect(stack_ui.pb_resetpalette, &QPushButton::clicked, this, &kestrel::reset_palette);
+    connect(stack_ui.cb_side, &QComboBox::currentIndexChanged, this,
+            &kestrel::stack_settings_changed);
+    connect(stack_ui.le_expansion, &QLineEdit::textChanged, this, &kestrel::expansion_edited);
+    for (QComboBox *look : {stack_ui.cb_maskcolour, stack_ui.cb_plating, stack_ui.cb_silkcolour})
+        connect(look, &QComboBox::currentIndexChanged, this, &kestrel::look_changed);
+    for (QCheckBox *shown : {stack_ui.cb_showcopper, stack_ui.cb_showmask, stack_ui.cb_showsilk})
+        connect(shown, &QCheckBox::toggled, this, &kestrel::look_changed);
+}
+
+void kestrel::stack_mode_changed()
+{
+    const bool on = stacking();
+    stack_box->setVisible(on);
+    // A stack's layers are its side's own; the threshold and invert do not read its colours.
+    ui.sb_layer->setEnabled(!on);
+    ui.sl_layer->setEnabled(!on);
+    ui.menu_LayerKind->setEnabled(!on);
+    display_what_slot();
+    plan_job.abandon();
+    stack_plan = StackPlan();
+    plan_key = PlanKey();
+    update_size_labels();
+}
+
+void kestrel::fill_palette_table()
+{
+    QTableWidget *table = stack_ui.tw_palette;
+    const int current = table->currentRow();
+    table->setRowCount(int(stack_palette.size()));
+    for (int row = 0; row < table->rowCount(); ++row) {
+        const kcore::PaletteEntry &entry = stack_palette[row];
+        auto *swatch = new QTableWidgetItem;
+        swatch->setBackground(QColor(entry.colour));
+        swatch->setToolTip(QColor(entry.colour).name().toUpper()
+                           + QStringLiteral(": double-click to change"));
+        table->setItem(row, 0, swatch);
+        auto *finish = new QComboBox;
+        for (kcore::Finish f : kcore::finishes())
+            finish->addItem(kcore::finishKey(f));
+        finish->setCurrentIndex(int(entry.finish));
+        finish->setToolTip(QStringLiteral("What %1 stands for on the board")
+                                   .arg(QColor(entry.colour).name().toUpper()));
+        connect(finish, &QComboBox::currentIndexChanged, this, &kestrel::palette_finish_changed);
+        table->setCellWidget(row, 1, finish);
+        auto *share = new QTableWidgetItem;
+        share->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        table->setItem(row, 2, share);
+    }
+    table->setCurrentCell(qBound(-1, current, table->rowCount() - 1), 0);
+    const QMargins margins = stack_ui.panelLayout->contentsMargins();
+    stack_box->setMaximumHeight(margins.top() + margins.bottom()
+                                + stack_ui.lbl_palette->sizeHint().height()
+                                + stack_ui.panelLayout->verticalSpacing()
+                                + table->horizontalHeader()->sizeHint().height()
+                                + table->rowCount() * table->verticalHeader()->defaultSectionSize()
+                                + 2 * table->frameWidth());
+    take_stack_plan(stack_plan); // the shares
+}
+
+void kestrel::palette_cell_clicked(int row, int column)
+{
+    if (column == 1 || row < 0 || row >= stack_palette.size())
+        return;
+    const QColor chosen = Dialogs::colour(this, QColor(stack_palette[row].colour),
+                                          QStringLiteral("Colour of a Finish"));
+    if (!chosen.isValid())
+        return;
+    for (int other = 0; other < stack_palette.size(); ++other) {
+        if (other != row && stack_palette[other].colour == chosen.rgb()) {
+            statusBar()->showMessage(
+                    QStringLiteral("%1 is on the palette already").arg(chosen.name().toUpper()),
+                    4000);
+            return;
+        }
+    }
+    stack_palette[row].colour = chosen.rgb();
+    fill_palette_table();
+    stack_settings_changed();
+}
+
+void kestrel::palette_finish_changed()
+{
+    for (int row = 0; row < stack_palette.size(); ++row)
+        if (auto *finish = qobject_cast<QComboBox *>(stack_ui.tw_palette->cellWidget(row, 1)))
+            stack_palette[row].finish = kcore::Finish(finish->currentIndex());
+    stack_settings_changed();
+}
+
+void kestrel::add_colour()
+{
+    const QColor chosen
+            = Dialogs::colour(this, Qt::white, QStringLiteral("Add a Colour of the Picture"));
+    if (!chosen.isValid())
+        return;
+    for (int row = 0; row < stack_palette.size(); ++row) {
+        if (stack_palette[row].colour == chosen.rgb()) {
+            stack_ui.tw_palette->setCurrentCell(row, 0);
+            statusBar()->showMessage(
+                    QStringLiteral("%1 is on the palette already").arg(chosen.name().toUpper()),
+                    4000);
+            return;
+        }
+    }
+    // The finish it reads as now, so that adding a colour alone changes nothing.
+    const kcore::FinishShares shares = kcore::FinishReader(stack_palette).compute(chosen.rgb());
+    const auto most = std::max_element(shares.begin(), shares.end());
+    stack_palette.append({chosen.rgb(), kcore::Finish(most - shares.begin())});
+    fill_palette_table();
+    stack_ui.tw_palette->setCurrentCell(int(stack_palette.size()) - 1, 0);
+    stack_settings_changed();
+}
+
+void kestrel::remove_colour()
+{
+    const int row = stack_ui.tw_palette->currentRow();
+    if (row < 0 || row >= stack_palette.size())
+        return;
+    if (stack_palette.size() == 1) {
+        statusBar()->showMessage(QStringLiteral("The palette keeps at least one colour"), 4000);
+        return;
+    }
+    stack_palette.removeAt(row);
+    fill_palette_table();
+    stack_settings_changed();
+}
+
+void kestrel::reset_palette()
+{
+    stack_palette = kcore::defaultPalette();
+    fill_palette_table();
+    stack_settings_changed();
+}
+
+void kestrel::stack_settings_changed()
+{
+    save_stack_options();
+    update_budget(); // plans the board again, and checks it
+}
+
+void kestrel::expansion_edited()
+{
+    if (in_expansion_change)
+        return;
+    bool isNumber = false;
+    const double mils = kcore::linePitch(stack_ui.le_expansion->text(), unit_index, &isNumber);
+    expansion_mils = isNumber ? mils : std::nan("");
+    mark_expansion();
+    save_stack_options();
+    update_budget();
+}
+
+void kestrel::show_expansion()
+{
+    // The expansion stays exactly the one typed; the field shows it in the unit checked.
+    stack_ui.lbl_expansionunit->setText(unitNames[unit_index]);
+    if (std::isfinite(expansion_mils)) {
+        in_expansion_change = true;
+        stack_ui.le_expansion->setText(
+                QString::number(expansion_mils / kcore::mils_per_unit[unit_index], 'g', 6));
+        in_expansion_change = false;
+    } else {
+        // No number to convert: the text is read again in the unit now checked.
+        expansion_edited();
+    }
+    mark_expansion();
+}
+
+void kestrel::mark_expansion()
+{
+    // As the line width is marked: yellow with the reason Generate would give.
+    const double pitch = kcore::linePitch(typed_width, typed_unit);
+    QString problem;
+    if (!std::isfinite(expansion_mils))
+        problem = QStringLiteral("The mask expansion is not a number.");
+    else if (pitch > 0)
+        problem = kcore::stackExpansionProblem(pitch, expansion_mils);
+    stack_ui.le_expansion->setStyleSheet(problem.isEmpty()
+                                                 ? QStringLiteral("background-color: white")
+                                                 : QStringLiteral("background-color: yellow"));
+    stack_ui.le_expansion->setToolTip(
+            problem.isEmpty() ? QStringLiteral("Mask expansion: how far the mask openings over "
+                                               "gold reach past its copper; 0 or negative "
+                                               "allowed")
+                              : problem);
+}
+
+void kestrel::look_changed()
+{
+    stack_look.mask = stack_ui.cb_maskcolour->currentIndex();
+    stack_look.hasl = stack_ui.cb_plating->currentIndex() == 1;
+    stack_look.blackSilk = stack_ui.cb_silkcolour->currentIndex() == 1;
+    stack_look.copper = stack_ui.cb_showcopper->isChecked();
+    stack_look.maskShown = stack_ui.cb_showmask->isChecked();
+    stack_look.silk = stack_ui.cb_showsilk->isChecked();
+    save_stack_options();
+    update_view();
+}
+
+void kestrel::save_stack_options() const
+{
+    StackOptions o;
+    o.palette = stack_palette;
+    o.bottom = stack_ui.cb_side->currentIndex() == 1;
+    o.maskExpansionMils = expansion_mils;
+    o.look = stack_look;
+    o.limits = stack_limits;
+    saveStackOptions(o);
+}
+
+void kestrel::refresh_stack_plan()
+{
+    take_settings();
+    const kcore::ConversionSettings &c = conversion.settings();
+    PlanKey key;
+    key.colour = conversion.colour().cacheKey();
+    key.grid = conversion.grid();
+    key.scale = c.scalePercent;
+    key.pitch = c.pads.pitch;
+    key.expansion = c.stack.maskExpansionMils;
+    key.palette = c.stack.palette;
+    key.bottom = c.stack.bottom;
+    if (key == plan_key)
+        return; // planned, or being planned
+    plan_key = key;
+    const auto plan = [snapshot = conversion](JobControl &control) {
+        return planStack(snapshot, control.stoppedFlag());
+    };
+    const QSize grid = conversion.grid();
+    if (qint64(grid.width()) * grid.height() <= stackPlannedAtOnce
+        || kcore::beyondPixelBound(grid)) {
+        plan_job.abandon();
+        JobControl here;
+        WaitCursor wait;
+        take_stack_plan(plan(here));
+        return;
+    }
+    plan_job.start(plan);
+}
+
+void kestrel::take_stack_plan(const StackPlan &plan)
+{
+    stack_plan = plan;
+    // Each colour's share is its finish's: board is what no other finish covers.
+    const kcore::StackCounts &counts = plan.counts;
+    const double pixels = plan.bits.isNull() ? 0 : double(plan.bits.width()) * plan.bits.height();
+    qint64 finishes[kcore::finishCount]
+            = {0, counts.planes[kcore::CopperPlane], counts.planes[kcore::GoldPlane],
+               counts.planes[kcore::OpeningPlane], counts.planes[kcore::SilkPlane]};
+    finishes[0] = std::max<qint64>(
+            0, qint64(pixels) - finishes[1] - finishes[2] - finishes[3] - finishes[4]);
+    QTableWidget *table = stack_ui.tw_palette;
+    for (int row = 0; row < stack_palette.size() && row < table->rowCount(); ++row) {
+        QTableWidgetItem *share = table->item(row, 2);
+        if (!share)
+            continue;
+        const bool known = pixels > 0 && !plan.layered;
+        const kcore::Finish finish = stack_palette[row].finish;
+        share->setText(known ? QStringLiteral("%1 %").arg(
+                               100.0 * double(finishes[int(finish)]) / pixels, 0, 'f', 1)
+                             : QString());
+        share->setToolTip(known ? QStringLiteral("%1 of the artwork reads as %2")
+                                          .arg(share->text(), kcore::finishKey(finish))
+                                : QString());
+    }
+    // A document whose layers are named after board layers gives its planes by name.
+    const QStringList layers = conversion.source().boardLayers();
+    stack_ui.lbl_palette->setText(layers.isEmpty()
+                                          ? QStringLiteral("Finishes by colour:")
+                                          : QStringLiteral("Finishes by the document's layers:"));
+    stack_ui.lbl_palette->setToolTip(
+            layers.isEmpty() ? QString()
+                             : layers.join(QStringLiteral(", "))
+                            + QStringLiteral(": each layer is read as its name says; the "
+                                             "palette does not apply."));
+    for (QWidget *palette : std::initializer_list<QWidget *>{
+                 table, stack_ui.pb_addcolour, stack_ui.pb_removecolour, stack_ui.pb_resetpalette})
+        palette->setEnabled(layers.isEmpty());
+    if (!plan.why.isEmpty() && plan.why != told_problem) {
+        told_problem = plan.why;
+        Dialogs::warning(this, QStringLiteral("Could not draw the finished board."), plan.why);
+    }
+    if (view_mode == ViewMode::Board)
+        update_view();
+}
+
+void kestrel::show_stack_board()
+{
+    // A plan for another grid than the settings' would stand in the wrong place: only the frame
+    // then, until the new one is drawn.
+    if (stack_plan.bits.isNull() || stack_plan.bits.size() != conversion.grid()
+        || !kcore::lineWidthProblem(typed_width, typed_unit).isEmpty()) {
+        ui.mainframe->showPicture(nullptr);
+        return;
+    }
+    ui.mainframe->showStack(&stack_plan.bits, stackColours(stack_look), pads_settings(),
+                            stack_plan.side == 1);
+}
+
+void kestrel::count_stack()
+{
+    // Every layer against its own limits, on a copy; a change of the settings abandons it.
+    stack_fab_job.start([snapshot = conversion, limits = stack_limits](JobControl &control) {
+        return snapshot.stackFabCheck(limits, control.stoppedFlag());
+    });
+}
+
+void kestrel::show_stack_fab(const kcore::StackFab &f)
+{
+    const kcore::StackBudget &budget = f.budget;
+    QStringList sides, details, below, belowTips, withFindings;
+    qint64 closed = 0, narrow = 0;
+    std::vector<kcore::SpaceFinding> findings;
+    finding_layers.clear();
+    findings_grown = std::max(0.0, conversion.settings().stack.maskExpansionMils);
+    double line = 0, ppi = 0;
+    for (int side = 0; side < 2; ++side) {
+        if (!(budget.sides >> side & 1))
+            continue;
+        QStringList perLayer;
+        for (int l = 0; l < kcore::stackLayerCount; ++l) {
+            const auto layer = kcore::StackLayer(l);
+            const kcore::StackFab::Layer &checked = f.layers[size_t(side)][size_t(l)];
+            line = checked.fab.lineMils;
+            ppi = checked.fab.pixelsPerInch;
+            perLayer << QStringLiteral("%1 %2").arg(kcore::stackLayerKey(layer),
+                                                    grouped(checked.fab.items));
+            details << kcore::fabSummary(checked.fab) + QStringLiteral(", ")
+                            + kcore::spaceSummary(checked.spaces);
+            // The side is named only where the stack has both.
+            const QString shortName
+                    = budget.sides == 3 ? layerName(side, layer) : kcore::stackLayerKey(layer);
+            // A layer without items asks nothing of the board maker.
+            if (checked.fab.items > 0 && checked.fab.belowMinimum()) {
+                below << QStringLiteral("%1 mil %2")
+                                 .arg(kcore::milsText(checked.fab.minLineMils), shortName);
+                belowTips << QStringLiteral("On %1 the %2 mil line is %3.")
+                                     .arg(layerName(side, layer),
+                                          kcore::milsText(checked.fab.lineMils),
+                                          kcore::fabWarning(checked.fab));
+            }
+            closed += checked.spaces.closedGaps;
+            narrow += checked.spaces.narrowGaps;
+            if (checked.spaces.hasFindings())
+                withFindings << shortName;
+            for (const kcore::SpaceFinding &finding : checked.spaces.findings) {
+                findings.push_back(finding);
+                finding_layers.push_back({side, layer});
+            }
+        }
+        sides << QStringLiteral("%1 (%2)").arg(side ? QStringLiteral("bottom")
+                                                    : QStringLiteral("top"),
+                                               perLayer.join(QStringLiteral(", ")));
+    }
+    lbl_budget->setText(QStringLiteral("Stack, %1: %2 items, %3 bytes, line %4 mil (%5 mm), %6 ppi")
+                                .arg(sides.join(QStringLiteral("; ")), grouped(f.written.items),
+                                     grouped(f.written.bytes), kcore::milsText(line))
+                                .arg(QString::number(line * kcore::mmPerMil, 'f', 3))
+                                .arg(qRound(ppi)));
+    lbl_budget->setToolTip(QStringLiteral("What Generate will write, layer by layer:\n")
+                           + details.join(QLatin1Char('\n')));
+    lbl_fabwarning->setVisible(!below.isEmpty());
+    if (!below.isEmpty()) {
+        lbl_fabwarning->setText(
+                QStringLiteral("\u26a0 below %1 minimum").arg(below.join(QStringLiteral(", "))));
+        lbl_fabwarning->setToolTip(belowTips.join(QLatin1Char('\n')));
+    }
+    kcore::SpaceReport sum;
+    sum.closedGaps = closed;
+    sum.narrowGaps = narrow;
+    const bool gaps = sum.hasFindings();
+    lbl_gaps->setText(gaps ? QStringLiteral("\u26a0 ") + kcore::gapSummary(sum)
+                                      + QStringLiteral(": ")
+                                      + withFindings.join(QStringLiteral(", "))
+                           : kcore::gapSummary(sum));
+    lbl_gaps->setStyleSheet(gaps ? QStringLiteral("color: #b00000") : QString());
+    lbl_gaps->setToolTip(QStringLiteral(
+            "Spaces of each layer that its lines close or narrow below that layer's minimum (of "
+            "the mask: the webs between its openings); marked in red in the Board view (Board, "
+            "Next Finding, F3)"));
+    lbl_gaps->show();
+    shown_generation = budget_generation;
+    ui.mainframe->setFindings(std::move(findings));
+    emit fabCheckShown();
+}
+
+QString kestrel::stack_finding_text(int index) const
+{
+    if (index < 0 || size_t(index) >= finding_layers.size())
+        return QString();
+    const FindingLayer &at = finding_layers[size_t(index)];
+    const kcore::SpaceFinding *f = ui.mainframe->finding(index);
+    if (!f)
+        return QString();
+    const QString layer = layerName(at.side, at.layer);
+    if (at.layer == kcore::StackLayer::Mask) {
+        // The check measured between the openings as drawn; each grows toward the other.
+        const double web = f->gapMils - 2 * findings_grown;
+        return web <= 0 || f->closed
+                ? QStringLiteral("%1: openings meet, no mask between them").arg(layer)
+                : QStringLiteral("%1: narrow web, %2 mil of mask between openings")
+                          .arg(layer, kcore::milsText(web));
+    }
+    return QStringLiteral("%1: %2 gap, %3 mil of %4 space")
+            .arg(layer, f->closed ? QStringLiteral("closed") : QStringLiteral("narrow"),
+                 kcore::milsText(qMax(0.0, f->gapMils)),
+                 at.layer == kcore::StackLayer::Copper ? QStringLiteral("copper")
+                                                       : QStringLiteral("silkscreen"));
+}
