@@ -14,10 +14,27 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 
 namespace kcore {
 
 namespace {
+
+// The webs of the mask from its two checks: every opening as drawn, and gold's grown; one found
+// by both, at the same place, once.
+SpaceReport mergedWebs(SpaceReport drawn, const SpaceReport &gold)
+{
+    std::set<std::pair<double, double>> known;
+    for (const SpaceFinding &d : drawn.findings)
+        known.insert({d.mils.x(), d.mils.y()});
+    for (const SpaceFinding &g : gold.findings) {
+        if (known.count({g.mils.x(), g.mils.y()}))
+            continue;
+        drawn.findings.push_back(g);
+        ++(g.closed ? drawn.closedGaps : drawn.narrowGaps);
+    }
+    return drawn;
+}
 
 int wholePercent(double scalePercent)
 {
@@ -356,37 +373,54 @@ StackFab Conversion::stackFabCheck(const StackLimits &limits, const std::atomic<
                                    QIODevice *out) const
 {
     StackFab f;
-    const StackSettings &stack = m_settings.stack;
     const QSize size = grid();
-    // Two openings grown toward each other leave a web two expansions narrower than the gap
-    // between their drawings.
-    const double grown = std::max(0.0, stack.maskExpansionMils);
-    const double spaces[stackLayerCount]
-            = {limits.copperSpace, limits.maskWeb + 2 * grown, limits.silkSpace};
-    const double lines[stackLayerCount] = {limits.copperLine, 0, limits.silkLine};
+    const int width = size.width();
     PadsSettings pads = m_settings.pads;
     pads.threshold = stackThreshold;
-    std::unique_ptr<SpaceCheck> checks[2][stackLayerCount];
-    for (int side = 0; side < 2; ++side)
-        for (int l = 0; l < stackLayerCount; ++l) {
-            PadsSettings layer = pads;
-            // The mask's openings are checked at the pixels, without smooth ends.
-            layer.smoothEdges = pads.smoothEdges && l != int(StackLayer::Mask);
-            checks[side][l] = std::make_unique<SpaceCheck>(size, layer, spaces[l]);
-        }
+    PadsSettings atPixels = pads;
+    atPixels.smoothEdges = false;
+    // The mask twice: every opening as drawn against the web, which is exact between openings
+    // that are not grown; and gold's openings alone against the web and the two expansions that
+    // grow them toward each other. A web both find is counted once.
+    const double grown = std::max(0.0, m_settings.stack.maskExpansionMils);
+    struct Side
+    {
+        std::unique_ptr<SpaceCheck> copper, mask, gold, silk;
+    } checks[2];
+    for (Side &c : checks) {
+        c.copper = std::make_unique<SpaceCheck>(size, pads, limits.copperSpace);
+        c.mask = std::make_unique<SpaceCheck>(size, atPixels, limits.maskWeb);
+        c.gold = std::make_unique<SpaceCheck>(size, atPixels, limits.maskWeb + 2 * grown);
+        c.silk = std::make_unique<SpaceCheck>(size, pads, limits.silkSpace);
+    }
+    const auto add = [&](SpaceCheck &check, const LayerRow &row, int y) {
+        std::optional<EdgeRow> edges;
+        if (pads.smoothEdges && row.levels)
+            edges.emplace(row.levels, 1, width, stackThreshold);
+        check.addRow(row.bits, y, edges ? &*edges : nullptr);
+    };
     f.written = writeStack(
             out, [cancel](int) { return !(cancel && cancel->load()); }, &f.budget,
-            [&](int side, StackLayer l, const quint32 *row, int y, const EdgeRow *edges) {
-                checks[side][int(l)]->addRow(row, y, edges);
+            [&](const StackRows &rows, int side, int y) {
+                Side &c = checks[side];
+                add(*c.copper, rows.copper(side), y);
+                add(*c.mask, rows.openings(side), y);
+                add(*c.gold, {rows.gold(side).bits, nullptr}, y);
+                add(*c.silk, rows.silk(side), y);
             });
+    const double lines[stackLayerCount] = {limits.copperLine, 0, limits.silkLine};
     for (int side = 0; side < 2; ++side) {
+        Side &c = checks[side];
+        SpaceReport spaces[stackLayerCount]
+                = {c.copper->finish(), mergedWebs(c.mask->finish(), c.gold->finish()),
+                   c.silk->finish()};
         for (int l = 0; l < stackLayerCount; ++l) {
             StackFab::Layer &layer = f.layers[size_t(side)][size_t(l)];
             PadsSettings p = pads;
             p.layer = stackLayerNumber(StackLayer(l), side);
             p.kind = stackLayerKind(StackLayer(l), side);
             layer.fab = kcore::fabCheck(f.budget.layers[size_t(side)][size_t(l)], p, lines[l]);
-            layer.spaces = checks[side][l]->finish();
+            layer.spaces = std::move(spaces[l]);
             layer.written = f.budget.sides >> side & 1;
         }
     }

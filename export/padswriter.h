@@ -84,10 +84,8 @@ QString stackExpansionProblem(double pitchMils, double maskExpansionMils);
 // The whole file of a stack: each row's copper, mask openings (gold's grown by the expansion,
 // then those drawn) and silkscreen on the side's layers, the layer table naming them all. The
 // settings give the layout, pitch, unit and ends; their layer is not used.
-// Each layer's row as it is written, for work riding along: the mask's are all its openings as
-// drawn, without smooth ends.
-using StackSink = std::function<void(int side, StackLayer layer, const quint32 *row, int y,
-                                     const EdgeRow *edges)>;
+// Each row of a stack once written, for work riding along on every layer's rows.
+using StackSink = std::function<void(const StackRows &rows, int side, int y)>;
 PadsResult writeStack(StackRows &rows, const PadsSettings &settings, double maskExpansionMils,
                       QIODevice *out, const RowProgress &progress = {},
                       StackBudget *budget = nullptr, const StackSink &alongside = {});

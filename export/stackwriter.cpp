@@ -133,16 +133,14 @@ PadsResult writeStack(StackRows &rows, const PadsSettings &settings, double mask
         for (int side = 0; side < 2; ++side) {
             if (!(rows.sides() >> side & 1))
                 continue;
-            // A layer's row of one pitch wide lines, handed alongside as written.
-            const auto plain = [&](int number, StackLayer l, const LayerRow &row) {
+            // A layer's row of one pitch wide lines.
+            const auto plain = [&](int number, const LayerRow &row) {
                 const std::optional<EdgeRow> e = edges(row);
                 format->setStyle(number, lineWidth);
                 format->row(buffer, row.bits, y, e ? &*e : nullptr);
-                if (alongside && l != StackLayer::Mask)
-                    alongside(side, l, row.bits, y, e ? &*e : nullptr);
             };
             layer(side, StackLayer::Copper,
-                  [&](int number) { plain(number, StackLayer::Copper, rows.copper(side)); });
+                  [&](int number) { plain(number, rows.copper(side)); });
             layer(side, StackLayer::Mask, [&](int number) {
                 // Gold's openings on its copper's own centre lines, one expansion wider each side.
                 placed.place(g, rows.gold(side), w, s.smoothEdges);
@@ -169,12 +167,12 @@ PadsResult writeStack(StackRows &rows, const PadsSettings &settings, double mask
                     format->setStyle(number, fillWidth);
                     format->items(buffer, between, below.x(), below.length(), below.count());
                 }
-                plain(number, StackLayer::Mask, rows.opening(side));
-                if (alongside)
-                    alongside(side, StackLayer::Mask, rows.openings(side).bits, y, nullptr);
+                plain(number, rows.opening(side));
             });
             layer(side, StackLayer::Silk,
-                  [&](int number) { plain(number, StackLayer::Silk, rows.silk(side)); });
+                  [&](int number) { plain(number, rows.silk(side)); });
+            if (alongside)
+                alongside(rows, side, y);
         }
     }
     if (cancelled)
