@@ -9,8 +9,13 @@
 #include <QRegularExpression>
 #include <QStringDecoder>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -23,16 +28,100 @@ namespace {
 constexpr double svgDpi = 96;
 constexpr double milsPerSvgPixel = 1000.0 / svgDpi;
 
-// Draws the document into cr's viewport. Pango (1.50) lays out text only in the first drawing a
-// thread makes and leaves it out of every later one ("failed to create cairo scaled font"), so
-// each drawing is made on a thread of its own: a few milliseconds where there is text.
-void renderDocument(RsvgHandle *handle, cairo_t *cr, const RsvgRectangle &viewport)
+// A thread of its own that draws what it is given, one drawing at a time, for as long as it
+// lives: the layers librsvg makes for each piece of a band, freed after it, are then made again
+// from the memory one malloc arena keeps (see keepLayerMemory()).
+class DrawingThread
 {
-    std::thread([=] {
+public:
+    DrawingThread() = default;
+    DrawingThread(const DrawingThread &) = delete;
+    DrawingThread &operator=(const DrawingThread &) = delete;
+    ~DrawingThread()
+    {
+        if (!m_thread.joinable())
+            return;
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_change.notify_all();
+        m_thread.join();
+    }
+
+    // Runs work on the thread, and returns when it is done.
+    void run(const std::function<void()> &work)
+    {
+        std::unique_lock lock(m_mutex);
+        if (!m_thread.joinable())
+            m_thread = std::thread([this] { serve(); });
+        m_work = &work;
+        m_change.notify_all();
+        m_change.wait(lock, [this] { return !m_work; });
+    }
+
+private:
+    void serve()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_change.wait(lock, [this] { return m_stop || m_work; });
+            if (!m_work)
+                return;
+            lock.unlock();
+            (*m_work)();
+            lock.lock();
+            m_work = nullptr;
+            m_change.notify_all();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_change;
+    std::thread m_thread;
+    const std::function<void()> *m_work = nullptr;
+    bool m_stop = false;
+};
+
+// librsvg makes the layers of each piece of a band afresh and frees them after it, and malloc
+// would give memory that large back to the kernel, to be faulted in and cleared again for the
+// next piece: a fifth of the drawing's time. These are the largest thresholds malloc's own
+// adjustment reaches (after freeing a 32 MB block); set once, they stay for the process.
+void keepLayerMemory()
+{
+#ifdef __GLIBC__
+    static std::once_flag once;
+    std::call_once(once, [] {
+        mallopt(M_MMAP_THRESHOLD, 32 << 20);
+        mallopt(M_TRIM_THRESHOLD, 64 << 20);
+    });
+#endif
+}
+
+// Gives what malloc keeps free back to the kernel.
+void releaseFreeMemory()
+{
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
+
+// Draws the document into cr's viewport, on thread where one is given. Pango (1.50) lays out
+// text only in the first drawing a thread makes and leaves it out of every later one ("failed to
+// create cairo scaled font"), so otherwise each drawing is made on a thread of its own: a few
+// milliseconds where there is text.
+void renderDocument(RsvgHandle *handle, cairo_t *cr, const RsvgRectangle &viewport,
+                    DrawingThread *thread = nullptr)
+{
+    const std::function<void()> draw = [=] {
         GError *error = nullptr;
         rsvg_handle_render_document(handle, cr, &viewport, &error);
         g_clear_error(&error);
-    }).join();
+    };
+    if (thread)
+        thread->run(draw);
+    else
+        std::thread(draw).join();
 }
 
 // Whether a recording of the page can stand for the document as it is: not where drawing it
@@ -103,11 +192,12 @@ constexpr char bandStyle[] = "#kestrel-page-0b7e { transform: translate(0px, %1p
 
 // Layers drawn in pieces of a band are kept to about this many bytes each: a blur filter makes
 // several images the size of its layer. Without filters (masks, blend modes, images) a layer
-// is a few images at most, and each piece costs a walk of the whole document: larger pieces,
-// a 6000-pixel band of four rows to a row in three pieces instead of six, convert in about
-// half the time within the memory bound.
+// is a few images at most: under a mask, three at once beside the piece's own rows. Each piece
+// costs a walk of the whole document and a cascade of its style, so pieces are as large as the
+// memory bound allows: a 6000-pixel band of four rows to a row in two pieces, each drawn into
+// rows of its own, holds what three did drawn into the band's.
 constexpr qsizetype layerBytes = qsizetype(2) << 20;
-constexpr qsizetype unfilteredLayerBytes = qsizetype(4) << 20;
+constexpr qsizetype unfilteredLayerBytes = qsizetype(6) << 20;
 
 // A document with filters is drawn whole, not in pieces, where a layer of the page takes no
 // more than this: a blur makes several images the size of its layer, on each of two threads.
@@ -127,6 +217,8 @@ public:
           m_pixels(pixels), m_drawing(drawing), m_filters(filters), m_text(text)
     {
         m_slots[0].handle = handle;
+        if (piecesOnThreads())
+            keepLayerMemory();
     }
     ~SvgDocument() override
     {
@@ -136,6 +228,8 @@ public:
             if (slot.handle)
                 g_object_unref(slot.handle);
         }
+        if (piecesOnThreads())
+            releaseFreeMemory(); // what the drawing threads' arenas kept
     }
 
     QImage renderRows(int width, int top, int rows, double pixelsPerMil) const override
@@ -149,27 +243,18 @@ public:
             return QImage(); // its layers could not be made: nothing of them would be drawn
         std::unique_lock<std::mutex> lock;
         Slot &slot = acquire(lock);
-        // The drawing rows are kept from band to band: fresh, their pages would cost the kernel
-        // as much to clear as cairo takes to draw them.
-        if (slot.fine.width() != width || slot.fine.height() < rows * k)
-            slot.fine = allocateImage(width, rows * k, QImage::Format_ARGB32_Premultiplied);
-        if (slot.fine.isNull())
+        // A filter reaches across rows (a blur, an offset): drawn in pieces, it would miss what
+        // lies in the next. A page small enough is drawn whole, in one piece, into the band.
+        const bool wholePage
+                = m_drawing == Drawing::Pieces && m_filters && wholeFits(width, pixelsPerMil);
+        if (m_drawing == Drawing::Pieces && !wholePage)
+            return drawPieces(slot, width, top * k, rows * k, pixelsPerMil);
+        QImage fine = fineRows(slot, width, rows * k);
+        if (fine.isNull())
             return QImage();
-        QImage fine(slot.fine.bits(), width, rows * k, slot.fine.bytesPerLine(),
-                    QImage::Format_ARGB32_Premultiplied);
         cairo_surface_t *surface = cairo_image_surface_create_for_data(
                 fine.bits(), CAIRO_FORMAT_ARGB32, width, rows * k, int(fine.bytesPerLine()));
-        // The rows are made taller by the surface, not the drawing's transform: under a scale
-        // that is not the same both ways, librsvg measures text k times too wide, so centred
-        // and right-aligned text and every span after the first move right. A recording is
-        // replayed pixel for pixel; a document without text or filters is drawn as it always
-        // was, by the transform. Either way, the unit down is then a row of the grid.
-        const bool tallSurface = m_drawing != Drawing::Recorded && (m_text || m_filters);
-        if (tallSurface)
-            cairo_surface_set_device_scale(surface, 1, k);
-        cairo_t *cr = cairo_create(surface);
-        if (!tallSurface && m_drawing != Drawing::Recorded)
-            cairo_scale(cr, 1, k);
+        cairo_t *cr = gridContext(surface);
         // What cannot be drawn stays paper: librsvg stops only at an element it cannot draw at
         // all, keeping what it drew before.
         switch (m_drawing) {
@@ -183,18 +268,16 @@ public:
             cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
             cairo_paint(cr);
             break;
-        case Drawing::Pieces:
+        case Drawing::Pieces: {
             fine.fill(Qt::transparent);
-            if (m_filters && wholeFits(width, pixelsPerMil)) {
-                // A filter reaches across rows (a blur, an offset): drawn in pieces, it would
-                // miss what lies in the next. A page small enough is drawn whole, in one piece.
-                const int pageRows = int(std::ceil(m_pixels.height() * f * k));
-                cairo_translate(cr, 0, -double(top));
-                drawPieces(slot.handle, cr, width, 0, pageRows, pixelsPerMil, pageRows);
-            } else {
-                drawPieces(slot.handle, cr, width, top * k, rows * k, pixelsPerMil);
-            }
+            const int pageRows = int(std::ceil(m_pixels.height() * f * k));
+            cairo_translate(cr, 0, -double(top));
+            // The page's own rows only: the grid's last row may reach past it, as paper.
+            cairo_rectangle(cr, 0, 0, width, double(pageRows) / k);
+            cairo_clip(cr);
+            drawPiece(slot, cr, width, 0, pageRows, pixelsPerMil);
             break;
+        }
         case Drawing::Whole:
             fine.fill(Qt::transparent);
             cairo_translate(cr, 0, -double(top));
@@ -214,8 +297,12 @@ private:
         RsvgHandle *handle = nullptr;
         cairo_surface_t *recording = nullptr; // the page at recordedAt pixels to the mil
         double recordedAt = 0;
-        QImage fine; // the rows a band is drawn in
+        QImage fine; // the rows a band, or a piece of it, is drawn in
+        DrawingThread thread; // where pieces of a document without text are drawn
     };
+
+    // Whether pieces are drawn on the slots' own threads: not where Pango lays out text.
+    bool piecesOnThreads() const { return m_drawing == Drawing::Pieces && !m_text; }
 
     void draw(RsvgHandle *handle, cairo_t *cr, double pixelsPerMil) const
     {
@@ -223,40 +310,97 @@ private:
         renderDocument(handle, cr, {0, 0, m_pixels.width() * f, m_pixels.height() * f});
     }
 
-    // Drawing rows [first, first + count) of the page, svgSubrows to a row of the grid, into
-    // cr's rows from 0 (a unit down of cr is a row of the grid), a piece of at most layerBytes
-    // (or of piece rows) at a time: each piece is the viewport of the wrapped document, its
-    // page moved up by the rows above the piece.
-    void drawPieces(RsvgHandle *handle, cairo_t *cr, int width, int first, int count,
-                    double pixelsPerMil, int piece = 0) const
+    // count rows of the slot's drawing rows, width wide, kept from band to band: fresh, their
+    // pages would cost the kernel as much to clear as cairo takes to draw them. Null when
+    // memory runs out.
+    static QImage fineRows(Slot &slot, int width, int count)
     {
-        const double fx = pixelsPerMil * milsPerSvgPixel, fy = fx * svgSubrows;
-        constexpr double k = svgSubrows;
-        if (piece <= 0)
-            piece = int(
-                    qBound(qsizetype(1),
-                           (m_filters ? layerBytes : unfilteredLayerBytes) / (4 * qsizetype(width)),
-                           qsizetype(count)));
+        if (slot.fine.width() != width || slot.fine.height() < count)
+            slot.fine = allocateImage(width, count, QImage::Format_ARGB32_Premultiplied);
+        if (slot.fine.isNull())
+            return QImage();
+        return QImage(slot.fine.bits(), width, count, slot.fine.bytesPerLine(),
+                      QImage::Format_ARGB32_Premultiplied);
+    }
+
+    // A context on surface, svgSubrows rows of it to a row of the grid, whose unit down is a
+    // row of the grid.
+    cairo_t *gridContext(cairo_surface_t *surface) const
+    {
+        // The rows are made taller by the surface, not the drawing's transform: under a scale
+        // that is not the same both ways, librsvg measures text k times too wide, so centred
+        // and right-aligned text and every span after the first move right. A recording is
+        // replayed pixel for pixel; a document without text or filters is drawn as it always
+        // was, by the transform.
+        const bool tallSurface = m_drawing != Drawing::Recorded && (m_text || m_filters);
+        if (tallSurface)
+            cairo_surface_set_device_scale(surface, 1, svgSubrows);
+        cairo_t *cr = cairo_create(surface);
+        if (!tallSurface && m_drawing != Drawing::Recorded)
+            cairo_scale(cr, 1, svgSubrows);
+        return cr;
+    }
+
+    // Rows [first, first + count) of the page, svgSubrows to a row of the grid, averaged into a
+    // band; null when memory runs out. Drawn a piece of at most layerBytes (unfilteredLayerBytes)
+    // at a time into rows of its own, as large as each of the layers librsvg makes for it.
+    QImage drawPieces(Slot &slot, int width, int first, int count, double pixelsPerMil) const
+    {
+        constexpr int k = svgSubrows;
+        QImage band = allocateImage(width, count / k, QImage::Format_RGB32);
+        if (band.isNull())
+            return band;
+        const qsizetype budget = m_filters ? layerBytes : unfilteredLayerBytes;
+        const int most = int(
+                qBound(qsizetype(1), budget / (4 * qsizetype(width)) / k, qsizetype(count / k)));
+        const int pieces = (count / k + most - 1) / most;
+        const int piece = (count / k + pieces - 1) / pieces * k; // as even as whole rows allow
         for (int r = 0; r < count; r += piece) {
             const int n = qMin(piece, count - r);
-            const QByteArray style
-                    = QString::fromLatin1(bandStyle).arg(-(first + r) / fy, 0, 'g', 17).toLatin1();
-            GError *error = nullptr;
-            if (!rsvg_handle_set_stylesheet(handle, reinterpret_cast<const guint8 *>(style.data()),
-                                            gsize(style.size()), &error)) {
-                g_clear_error(&error);
-                return;
+            QImage fine = fineRows(slot, width, n);
+            if (fine.isNull())
+                return QImage();
+            fine.fill(Qt::transparent);
+            cairo_surface_t *surface = cairo_image_surface_create_for_data(
+                    fine.bits(), CAIRO_FORMAT_ARGB32, width, n, int(fine.bytesPerLine()));
+            cairo_t *cr = gridContext(surface);
+            const bool drawn = drawPiece(slot, cr, width, first + r, n, pixelsPerMil);
+            cairo_destroy(cr);
+            cairo_surface_flush(surface);
+            cairo_surface_destroy(surface);
+            averageSubrows(fine, k, band, r / k);
+            if (!drawn) {
+                // The rest stays paper, as what librsvg cannot draw does.
+                for (int y = (r + n) / k; y < band.height(); ++y)
+                    std::fill_n(reinterpret_cast<quint32 *>(band.scanLine(y)), width, 0xffffffffu);
+                break;
             }
-            cairo_save(cr);
-            // The root is not clipped to its viewport: what reaches past the piece is the next
-            // piece's to draw.
-            cairo_rectangle(cr, 0, r / k, width, n / k);
-            cairo_clip(cr);
-            cairo_translate(cr, 0, r / k);
-            cairo_scale(cr, fx, fx);
-            renderDocument(handle, cr, {0, 0, width / fx, n / fy});
-            cairo_restore(cr);
         }
+        return band;
+    }
+
+    // Rows [first, first + count) of the page, svgSubrows to a row of the grid, into cr's rows
+    // from 0 (a unit down of cr is a row of the grid): the viewport of the wrapped document, its
+    // page moved up by the rows above. The root is not clipped to its viewport: what reaches
+    // past the rows is another piece's to draw. False where the style could not be set.
+    bool drawPiece(Slot &slot, cairo_t *cr, int width, int first, int count,
+                   double pixelsPerMil) const
+    {
+        const double fx = pixelsPerMil * milsPerSvgPixel, fy = fx * svgSubrows;
+        const QByteArray style
+                = QString::fromLatin1(bandStyle).arg(-first / fy, 0, 'g', 17).toLatin1();
+        GError *error = nullptr;
+        if (!rsvg_handle_set_stylesheet(slot.handle, reinterpret_cast<const guint8 *>(style.data()),
+                                        gsize(style.size()), &error)) {
+            g_clear_error(&error);
+            return false;
+        }
+        cairo_save(cr);
+        cairo_scale(cr, fx, fx);
+        renderDocument(slot.handle, cr, {0, 0, width / fx, count / fy},
+                       piecesOnThreads() ? &slot.thread : nullptr);
+        cairo_restore(cr);
+        return true;
     }
 
     // Whether a layer of the whole page, its rows svgSubrows times as tall, stays within

@@ -143,9 +143,9 @@ void TestPicture::vectorPageOfAnyHeight_data()
 {
     // The page's ink, all but a band across its middle (40 to 60 % of its height), drawn with
     // or without layers of its own. Over 8192 rows, a page is drawn more than cairo's largest
-    // image tall; over 1024 columns, a band with layers is drawn in pieces. PDF pages of sizes
-    // that are not whole points, rotated or cropped, are drawn at their size to the row; over
-    // 32000 columns, in pieces.
+    // image tall; over 3072 columns (1024 with filters), a band with layers is drawn in pieces.
+    // PDF pages of sizes that are not whole points, rotated or cropped, are drawn at their size
+    // to the row; over 32000 columns, in pieces.
     QTest::addColumn<QString>("ink");
     QTest::addColumn<QSizeF>("pageMm");
     QTest::addColumn<QSize>("grid");
@@ -193,6 +193,8 @@ void TestPicture::vectorPageOfAnyHeight_data()
             << QSize(1575, 630) << 1.0 << none << none << nopdf;
     QTest::newRow("mask, 1575 columns")
             << mask << QSizeF(40, 16) << QSize(1575, 630) << 1.0 << none << none << nopdf;
+    QTest::newRow("mask, 3938 columns")
+            << mask << QSizeF(100, 16) << QSize(3938, 630) << 1.0 << none << none << nopdf;
     QTest::newRow("mask, UTF-16, 8662 rows")
             << mask << QSizeF(1, 220) << QSize(40, 8662) << 1.0 << QStringLiteral("UTF-16") << none << nopdf;
     QTest::newRow("mask, gzipped, 8662 rows")
