@@ -124,6 +124,17 @@ void renderDocument(RsvgHandle *handle, cairo_t *cr, const RsvgRectangle &viewpo
         std::thread(draw).join();
 }
 
+// Sets the handle's style; false where librsvg refuses it.
+bool setStyle(RsvgHandle *handle, const QString &style)
+{
+    const QByteArray css = style.toLatin1();
+    GError *error = nullptr;
+    const bool set = rsvg_handle_set_stylesheet(
+            handle, reinterpret_cast<const guint8 *>(css.data()), gsize(css.size()), &error);
+    g_clear_error(&error);
+    return set;
+}
+
 // Whether a recording of the page can stand for the document as it is: not where drawing it
 // composites layers of its own (group opacity, masks, filters, blend modes, images), some of
 // which librsvg makes as large as the viewport it is given, here the whole page (but see
@@ -178,17 +189,17 @@ enum class Drawing {
 };
 
 // The ids wrapForBands() gives its root and page, and the style that moves the page up by the
-// pixels above the band (an !important transform would keep its first value from band to band),
-// keeps the document's own rules for svg elements off the two, and lets the document's root fill
-// the page as if it were the root: its x and y count only when it is nested, and only a nested svg
-// clips to its viewport. The page is an svg, not a group, so that the document's rules for
-// groups ("g", "svg g") find only its own.
-constexpr char bandStyle[] = "#kestrel-page-0b7e { transform: translate(0px, %1px) } "
+// pixels above the band (%1; librsvg does not apply an !important transform), keeps the document's
+// own rules for svg elements off the two, and lets the document's root fill the page as if it were
+// the root: its x and y count only when it is nested, and only a nested svg clips to its viewport
+// (%2: more for the root). The page is an svg, not a group, so that the document's rules for groups
+// ("g", "svg g") find only its own.
+constexpr char bandStyle[] = "#kestrel-page-0b7e { %1 } "
                              "#kestrel-root-0b7e, #kestrel-page-0b7e { display: inline !important; "
                              "opacity: 1 !important; filter: none !important; "
                              "mask: none !important; clip-path: none !important } "
                              "#kestrel-page-0b7e > svg { x: 0px !important; y: 0px !important; "
-                             "overflow: visible !important }";
+                             "overflow: visible !important%2 }";
 
 // Layers drawn in pieces of a band are kept to about this many bytes each: a blur filter makes
 // several images the size of its layer. Without filters (masks, blend modes, images) a layer
@@ -211,10 +222,13 @@ class SvgDocument : public VectorDocument
 public:
     // make parses the document again, for a second handle to draw with.
     // filters, text: whether the document may have filters, text (see renderRows()).
+    // dpiStyle: the style of a document drawn in pieces whose page the DPI moves, if it can
+    // be (see dpiStyleFor()).
     SvgDocument(RsvgHandle *handle, const QSizeF &pixels, Drawing drawing, bool filters, bool text,
-                std::function<RsvgHandle *()> make)
+                const QString &dpiStyle, std::function<RsvgHandle *()> make)
         : VectorDocument(Svg, pixels * milsPerSvgPixel, 1, 0), m_make(std::move(make)),
-          m_pixels(pixels), m_drawing(drawing), m_filters(filters), m_text(text)
+          m_pixels(pixels), m_drawing(drawing), m_filters(filters), m_text(text),
+          m_dpiStyle(dpiStyle)
     {
         m_slots[0].handle = handle;
         if (piecesOnThreads())
@@ -299,6 +313,7 @@ private:
         double recordedAt = 0;
         QImage fine; // the rows a band, or a piece of it, is drawn in
         DrawingThread thread; // where pieces of a document without text are drawn
+        bool styled = false; // with the document's dpiStyle
     };
 
     // Whether pieces are drawn on the slots' own threads: not where Pango lays out text.
@@ -387,13 +402,18 @@ private:
                    double pixelsPerMil) const
     {
         const double fx = pixelsPerMil * milsPerSvgPixel, fy = fx * svgSubrows;
-        const QByteArray style
-                = QString::fromLatin1(bandStyle).arg(-first / fy, 0, 'g', 17).toLatin1();
-        GError *error = nullptr;
-        if (!rsvg_handle_set_stylesheet(slot.handle, reinterpret_cast<const guint8 *>(style.data()),
-                                        gsize(style.size()), &error)) {
-            g_clear_error(&error);
-            return false;
+        if (!m_dpiStyle.isEmpty()) {
+            // A new style is cascaded through the whole document again, as long as a fifth of a
+            // piece's drawing; the DPI is only read while drawing.
+            if (!slot.styled && !setStyle(slot.handle, m_dpiStyle))
+                return false;
+            slot.styled = true;
+            rsvg_handle_set_dpi_x_y(slot.handle, svgDpi, 1 + first / fy);
+        } else {
+            const QString move = QStringLiteral("transform: translate(0px, %1px)")
+                                         .arg(-first / fy, 0, 'g', 17);
+            if (!setStyle(slot.handle, QString::fromLatin1(bandStyle).arg(move, QString())))
+                return false;
         }
         cairo_save(cr);
         cairo_scale(cr, fx, fx);
@@ -452,6 +472,7 @@ private:
     QSizeF m_pixels;
     const Drawing m_drawing;
     const bool m_filters, m_text;
+    const QString m_dpiStyle;
     mutable std::mutex m_mutex[2], m_making;
 };
 
@@ -624,6 +645,69 @@ double absolutePixels(const RsvgLength &length)
     }
 }
 
+// A length in an absolute unit other than pixels, in pixels as librsvg reckons it at 96 to the
+// inch from the single-precision number it read; 0 for pixels and relative units.
+double librsvgPixels(const RsvgLength &length)
+{
+    switch (length.unit) {
+    case RSVG_UNIT_IN:
+        return length.length * svgDpi;
+    case RSVG_UNIT_CM:
+        return length.length * svgDpi / 2.54;
+    case RSVG_UNIT_MM:
+        return length.length * svgDpi / 25.4;
+    case RSVG_UNIT_PT:
+        return length.length * svgDpi / 72;
+    case RSVG_UNIT_PC:
+        return length.length * svgDpi / 6;
+    default:
+        return 0;
+    }
+}
+
+// The style of the wrapped document (see bandStyle) that lets the DPI move its page: a DPI of 1 +
+// the pixels above a piece moves it up by those, as its y is -1 inch and its transform 1 pixel
+// down. Only where no length but the root's width and height depends on the DPI, as the text
+// tells cautiously: where it has a number in an absolute unit, a font size by keyword (in
+// points), the font shorthand, character references or entities, or another file's style or
+// elements, the style is empty and each piece moves the page by a style of its own. The root's
+// width and height in absolute units are given in pixels instead, as many as librsvg makes of
+// them at 96 to the inch.
+QString dpiStyleFor(const QByteArray &text, const RsvgLength *width, const RsvgLength *height)
+{
+    const qsizetype root = rootElementAt(text);
+    if (root < 0)
+        return QString();
+    qsizetype end = root;
+    for (char quote = 0; end < text.size() && (quote || text[end] != '>'); ++end) {
+        if (text[end] == quote)
+            quote = 0;
+        else if (!quote && (text[end] == '"' || text[end] == '\''))
+            quote = text[end];
+    }
+    static const QRegularExpression size(
+            QStringLiteral("\\s(width|height)\\s*=\\s*(\"[^\"]*\"|'[^']*')"));
+    const QString rest = (QString::fromUtf8(text.left(root))
+                          + QString::fromUtf8(text.mid(root, end - root)).remove(size)
+                          + QString::fromUtf8(text.mid(end)))
+                                 .toLower();
+    static const QRegularExpression dpi(
+            QStringLiteral("[0-9.]\\s*(in|cm|mm|pt|pc)|small|medium|large|font\\s*[:=]|&#|<!entity|"
+                           "xml-stylesheet|@import|include|href\\s*=\\s*[\"']\\s*(?!#|data:)|"
+                           "url\\(\\s*[\"']?\\s*(?!#)"));
+    if (rest.contains(dpi))
+        return QString();
+    QString rootSize;
+    for (const auto &[name, length] : {std::pair{"width", width}, std::pair{"height", height}}) {
+        if (length && librsvgPixels(*length) > 0)
+            rootSize += QStringLiteral("; %1: %2px !important")
+                                .arg(QLatin1String(name))
+                                .arg(librsvgPixels(*length), 0, 'g', 17);
+    }
+    return QString::fromLatin1(bandStyle).arg(
+            QStringLiteral("transform: translate(0px, 1px); y: -1in !important"), rootSize);
+}
+
 QString svgProblem(GError *error)
 {
     const QString detail
@@ -738,9 +822,12 @@ std::unique_ptr<VectorDocument> openSvg(const QString &path, const QByteArray *d
         g_clear_error(&again);
     }
     const QByteArray lower = text.toLower();
+    const QString dpiStyle = drawing == Drawing::Pieces
+            ? dpiStyleFor(text, hasWidth ? &width : nullptr, hasHeight ? &height : nullptr)
+            : QString();
     return std::make_unique<SvgDocument>(handle, QSizeF(w, h), drawing, lower.contains("filter"),
                                          lower.contains("<text") || lower.contains(":text"),
-                                         [make, drawn]() -> RsvgHandle * {
+                                         dpiStyle, [make, drawn]() -> RsvgHandle * {
                                              GError *again = nullptr;
                                              RsvgHandle *second = make(drawn, &again);
                                              g_clear_error(&again);

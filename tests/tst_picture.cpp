@@ -191,10 +191,15 @@ void TestPicture::vectorPageOfAnyHeight_data()
     QTest::newRow("mask, a rule for svg, 1575 columns")
             << QStringLiteral("<style>svg { opacity: 0.6 }</style>") + mask << QSizeF(40, 16)
             << QSize(1575, 630) << 1.0 << none << none << nopdf;
-    QTest::newRow("mask, 1575 columns")
-            << mask << QSizeF(40, 16) << QSize(1575, 630) << 1.0 << none << none << nopdf;
     QTest::newRow("mask, 3938 columns")
             << mask << QSizeF(100, 16) << QSize(3938, 630) << 1.0 << none << none << nopdf;
+    // Lengths in millimetres, which the DPI would change: each piece moved by a style.
+    QTest::newRow("mask in mm, 3938 columns")
+            << QString(mask).replace(QLatin1String("}'"), QLatin1String("}mm'")) << QSizeF(100, 16)
+            << QSize(3938, 630) << 1.0 << none
+            << QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' width='{w}mm' "
+                              "height='{h}mm'>{ink}</svg>")
+            << nopdf;
     QTest::newRow("mask, UTF-16, 8662 rows")
             << mask << QSizeF(1, 220) << QSize(40, 8662) << 1.0 << QStringLiteral("UTF-16") << none << nopdf;
     QTest::newRow("mask, gzipped, 8662 rows")
