@@ -204,9 +204,9 @@ constexpr char bandStyle[] = "#kestrel-page-0b7e { %1 } "
 // Layers drawn in pieces of a band are kept to about this many bytes each: a blur filter makes
 // several images the size of its layer. Without filters (masks, blend modes, images) a layer
 // is a few images at most: under a mask, three at once beside the piece's own rows. Each piece
-// costs a walk of the whole document and a cascade of its style, so pieces are as large as the
-// memory bound allows: a 6000-pixel band of four rows to a row in two pieces, each drawn into
-// rows of its own, holds what three did drawn into the band's.
+// costs a walk of the whole document, so pieces are as large as the memory bound allows: a
+// 6000-pixel band of four rows to a row in two pieces, each drawn into rows of its own, holds
+// what three did drawn into the band's.
 constexpr qsizetype layerBytes = qsizetype(2) << 20;
 constexpr qsizetype unfilteredLayerBytes = qsizetype(6) << 20;
 
@@ -257,11 +257,7 @@ public:
             return QImage(); // its layers could not be made: nothing of them would be drawn
         std::unique_lock<std::mutex> lock;
         Slot &slot = acquire(lock);
-        // A filter reaches across rows (a blur, an offset): drawn in pieces, it would miss what
-        // lies in the next. A page small enough is drawn whole, in one piece, into the band.
-        const bool wholePage
-                = m_drawing == Drawing::Pieces && m_filters && wholeFits(width, pixelsPerMil);
-        if (m_drawing == Drawing::Pieces && !wholePage)
+        if (m_drawing == Drawing::Pieces && !m_filters)
             return drawPieces(slot, width, top * k, rows * k, pixelsPerMil);
         QImage fine = fineRows(slot, width, rows * k);
         if (fine.isNull())
@@ -282,16 +278,36 @@ public:
             cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
             cairo_paint(cr);
             break;
-        case Drawing::Pieces: {
+        case Drawing::Pieces:
             fine.fill(Qt::transparent);
-            const int pageRows = int(std::ceil(m_pixels.height() * f * k));
-            cairo_translate(cr, 0, -double(top));
-            // The page's own rows only: the grid's last row may reach past it, as paper.
-            cairo_rectangle(cr, 0, 0, width, double(pageRows) / k);
-            cairo_clip(cr);
-            drawPiece(slot, cr, width, 0, pageRows, pixelsPerMil);
+            if (wholeFits(width, pixelsPerMil)) {
+                // A filter reaches across rows (a blur, an offset): drawn in pieces, it would
+                // miss what lies in the next. A page small enough is drawn whole, in one piece.
+                const int pageRows = int(std::ceil(m_pixels.height() * f * k));
+                cairo_translate(cr, 0, -double(top));
+                // The page's own rows only: the grid's last row may reach past it, as paper.
+                cairo_rectangle(cr, 0, 0, width, double(pageRows) / k);
+                cairo_clip(cr);
+                drawPiece(slot, cr, width, 0, pageRows, pixelsPerMil);
+                break;
+            }
+            // Pieces of layerBytes, each clipped to its rows of the band: a blur is cut at their
+            // edges, less so where they split a row of the grid.
+            for (int r = 0,
+                     piece = int(qBound(qsizetype(1), layerBytes / (4 * qsizetype(width)),
+                                        qsizetype(rows * k)));
+                 r < rows * k; r += piece) {
+                const int n = qMin(piece, rows * k - r);
+                cairo_save(cr);
+                cairo_rectangle(cr, 0, double(r) / k, width, double(n) / k);
+                cairo_clip(cr);
+                cairo_translate(cr, 0, double(r) / k);
+                const bool drawn = drawPiece(slot, cr, width, top * k + r, n, pixelsPerMil);
+                cairo_restore(cr);
+                if (!drawn)
+                    break;
+            }
             break;
-        }
         case Drawing::Whole:
             fine.fill(Qt::transparent);
             cairo_translate(cr, 0, -double(top));
@@ -357,17 +373,16 @@ private:
     }
 
     // Rows [first, first + count) of the page, svgSubrows to a row of the grid, averaged into a
-    // band; null when memory runs out. Drawn a piece of at most layerBytes (unfilteredLayerBytes)
-    // at a time into rows of its own, as large as each of the layers librsvg makes for it.
+    // band; null when memory runs out. Drawn a piece of at most unfilteredLayerBytes at a time
+    // into rows of its own, as large as each of the layers librsvg makes for it.
     QImage drawPieces(Slot &slot, int width, int first, int count, double pixelsPerMil) const
     {
         constexpr int k = svgSubrows;
         QImage band = allocateImage(width, count / k, QImage::Format_RGB32);
         if (band.isNull())
             return band;
-        const qsizetype budget = m_filters ? layerBytes : unfilteredLayerBytes;
-        const int most = int(
-                qBound(qsizetype(1), budget / (4 * qsizetype(width)) / k, qsizetype(count / k)));
+        const int most = int(qBound(qsizetype(1), unfilteredLayerBytes / (4 * qsizetype(width)) / k,
+                                    qsizetype(count / k)));
         const int pieces = (count / k + most - 1) / most;
         const int piece = (count / k + pieces - 1) / pieces * k; // as even as whole rows allow
         for (int r = 0; r < count; r += piece) {
