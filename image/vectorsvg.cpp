@@ -17,6 +17,8 @@
 #include <cmath>
 #include <condition_variable>
 #include <functional>
+#include <future>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -189,17 +191,24 @@ enum class Drawing {
 };
 
 // The ids wrapForBands() gives its root and page, and the style that moves the page up by the
-// pixels above the band (%1; librsvg does not apply an !important transform), keeps the document's
-// own rules for svg elements off the two, and lets the document's root fill the page as if it were
-// the root: its x and y count only when it is nested, and only a nested svg clips to its viewport
-// (%2: more for the root). The page is an svg, not a group, so that the document's rules for groups
-// ("g", "svg g") find only its own.
-constexpr char bandStyle[] = "#kestrel-page-0b7e { %1 } "
+// pixels above the band (%1; librsvg does not apply an !important transform), sizes it as the
+// document (%3 x %4 pixels), keeps the document's own rules for svg elements off the two, and lets
+// the document's root fill the page as if it were the root: its x and y count only when it is
+// nested, and only a nested svg clips to its viewport (%2: more for the root). The page is an
+// svg, not a group, so that the document's rules for groups ("g", "svg g") find only its own.
+constexpr char bandStyle[] = "#kestrel-page-0b7e { %1; width: %3px; height: %4px } "
                              "#kestrel-root-0b7e, #kestrel-page-0b7e { display: inline !important; "
                              "opacity: 1 !important; filter: none !important; "
                              "mask: none !important; clip-path: none !important } "
                              "#kestrel-page-0b7e > svg { x: 0px !important; y: 0px !important; "
                              "overflow: visible !important%2 }";
+
+// bandStyle for a page of pixels.
+QString pageStyle(const QString &move, const QString &root, const QSizeF &pixels)
+{
+    return QString::fromLatin1(bandStyle).arg(move, root, QString::number(pixels.width(), 'g', 17),
+                                              QString::number(pixels.height(), 'g', 17));
+}
 
 // Layers drawn in pieces of a band are kept to about this many bytes each: a blur filter makes
 // several images the size of its layer. Without filters (masks, blend modes, images) a layer
@@ -427,7 +436,7 @@ private:
         } else {
             const QString move = QStringLiteral("transform: translate(0px, %1px)")
                                          .arg(-first / fy, 0, 'g', 17);
-            if (!setStyle(slot.handle, QString::fromLatin1(bandStyle).arg(move, QString())))
+            if (!setStyle(slot.handle, pageStyle(move, QString(), m_pixels)))
                 return false;
         }
         cairo_save(cr);
@@ -607,22 +616,48 @@ bool onlyGroupOpacity(const QByteArray &text)
     return true;
 }
 
-// The document with its root inside a page of its own size: drawn with a viewport one piece of a
-// band tall and bandStyle, the page is where it would be on the whole page, and every layer is
-// the size of the piece. Null where the root is not found.
-QByteArray wrapForBands(const QByteArray &xml, const QSizeF &pixels)
+// The document with its root inside a page, which bandStyle gives the document's size: drawn
+// with a viewport one piece of a band tall, the page is where it would be on the whole page, and
+// every layer is the size of the piece. Null where the root is not found.
+QByteArray wrapForBands(const QByteArray &xml)
 {
     const qsizetype root = rootElementAt(xml);
     if (root < 0)
         return QByteArray();
-    const QByteArray open = QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' "
-                                           "id='kestrel-root-0b7e'><svg id='kestrel-page-0b7e' "
-                                           "width='%1' height='%2' overflow='visible'>")
-                                    .arg(pixels.width(), 0, 'g', 17)
-                                    .arg(pixels.height(), 0, 'g', 17)
-                                    .toLatin1();
-    return xml.left(root) + open + xml.mid(root) + "</svg></svg>";
+    return xml.left(root)
+            + "<svg xmlns='http://www.w3.org/2000/svg' id='kestrel-root-0b7e'><svg "
+              "id='kestrel-page-0b7e' overflow='visible'>"
+            + xml.mid(root) + "</svg></svg>";
 }
+
+// A copy of the document parsed on a thread of its own while the caller goes on; the handle,
+// where it is not taken, is freed.
+class Parsing
+{
+public:
+    template<typename Make>
+    Parsing(const Make &make, const QByteArray &text)
+        : m_handle(std::async(std::launch::async, [make, text] {
+              GError *error = nullptr;
+              RsvgHandle *handle = make(text, &error);
+              g_clear_error(&error);
+              return handle;
+          }))
+    { }
+    Parsing(const Parsing &) = delete;
+    Parsing &operator=(const Parsing &) = delete;
+    ~Parsing()
+    {
+        if (RsvgHandle *handle = take())
+            g_object_unref(handle);
+    }
+
+    // The handle once parsed; null where the copy could not be parsed, or was taken before.
+    RsvgHandle *take() { return m_handle.valid() ? m_handle.get() : nullptr; }
+
+private:
+    std::future<RsvgHandle *> m_handle;
+};
 
 // librsvg reads lengths as single-precision floats, so 1638.4mm arrives as 1638.400024: enough
 // to make a page of exactly 16384 pitches one pixel wider. The shortest decimal that gives the
@@ -688,7 +723,8 @@ double librsvgPixels(const RsvgLength &length)
 // elements, the style is empty and each piece moves the page by a style of its own. The root's
 // width and height in absolute units are given in pixels instead, as many as librsvg makes of
 // them at 96 to the inch.
-QString dpiStyleFor(const QByteArray &text, const RsvgLength *width, const RsvgLength *height)
+QString dpiStyleFor(const QByteArray &text, const QSizeF &pixels, const RsvgLength *width,
+                    const RsvgLength *height)
 {
     const qsizetype root = rootElementAt(text);
     if (root < 0)
@@ -719,8 +755,8 @@ QString dpiStyleFor(const QByteArray &text, const RsvgLength *width, const RsvgL
                                 .arg(QLatin1String(name))
                                 .arg(librsvgPixels(*length), 0, 'g', 17);
     }
-    return QString::fromLatin1(bandStyle).arg(
-            QStringLiteral("transform: translate(0px, 1px); y: -1in !important"), rootSize);
+    return pageStyle(QStringLiteral("transform: translate(0px, 1px); y: -1in !important"), rootSize,
+                     pixels);
 }
 
 QString svgProblem(GError *error)
@@ -772,6 +808,14 @@ std::unique_ptr<VectorDocument> openSvg(const QString &path, const QByteArray *d
             rsvg_handle_set_dpi(h, svgDpi);
         return h;
     };
+    // Where the text may ask for layers (see onlyGroupOpacity()), the copy wrapped for drawing in
+    // pieces is parsed while the document is, and looked at; the second handle to draw with is
+    // parsed later, once the document's own is freed: two copies at most at once.
+    const QByteArray text = svgText(path, data);
+    const QByteArray wrapped
+            = text.isNull() || onlyGroupOpacity(text) ? QByteArray() : wrapForBands(text);
+    const std::unique_ptr<Parsing> inPieces
+            = wrapped.isEmpty() ? nullptr : std::make_unique<Parsing>(make, wrapped);
     GError *error = nullptr;
     RsvgHandle *handle = make(bytes, &error);
     if (!handle) {
@@ -823,22 +867,19 @@ std::unique_ptr<VectorDocument> openSvg(const QString &path, const QByteArray *d
     }
     Drawing drawing = Drawing::Recorded;
     QByteArray drawn = bytes; // what the handles to draw with are made from; null: the file
-    const QByteArray text = recordable(handle) ? QByteArray() : svgText(path, data);
-    if (!text.isNull() && !onlyGroupOpacity(text)) {
+    if (!text.isNull() && !onlyGroupOpacity(text) && !recordable(handle)) {
         drawing = Drawing::Whole;
-        const QByteArray wrapped = wrapForBands(text, QSizeF(w, h));
-        GError *again = nullptr;
-        if (RsvgHandle *pieces = wrapped.isEmpty() ? nullptr : make(wrapped, &again)) {
+        if (RsvgHandle *pieces = inPieces ? inPieces->take() : nullptr) {
             g_object_unref(handle);
             handle = pieces;
             drawn = wrapped;
             drawing = Drawing::Pieces;
         }
-        g_clear_error(&again);
     }
-    const QByteArray lower = text.toLower();
+    const QByteArray lower = drawing == Drawing::Recorded ? QByteArray() : text.toLower();
     const QString dpiStyle = drawing == Drawing::Pieces
-            ? dpiStyleFor(text, hasWidth ? &width : nullptr, hasHeight ? &height : nullptr)
+            ? dpiStyleFor(text, QSizeF(w, h), hasWidth ? &width : nullptr,
+                          hasHeight ? &height : nullptr)
             : QString();
     return std::make_unique<SvgDocument>(handle, QSizeF(w, h), drawing, lower.contains("filter"),
                                          lower.contains("<text") || lower.contains(":text"),
