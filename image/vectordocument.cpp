@@ -178,13 +178,21 @@ void averageRows(const QImage &fine, QImage &band)
 QImage averageSubrows(const QImage &fine, int k, QRgb paper)
 {
     QImage band = allocateImage(fine.width(), fine.height() / k, QImage::Format_RGB32);
-    if (band.isNull())
-        return band;
+    if (!band.isNull())
+        averageSubrows(fine, k, band, 0, paper);
+    return band;
+}
+
+void averageSubrows(const QImage &fine, int k, QImage &band, int at, QRgb paper)
+{
+    // The rows from at, as an image of their own, so that averageRows() fills just those.
+    QImage rows(band.scanLine(at), band.width(), fine.height() / k, band.bytesPerLine(),
+                QImage::Format_RGB32);
     if (paper != whitePaper) {
         // Paper of another colour shows through in its own share: seldom asked, so plainly.
-        for (int y = 0; y < band.height(); ++y) {
-            auto *out = reinterpret_cast<quint32 *>(band.scanLine(y));
-            for (int x = 0; x < band.width(); ++x) {
+        for (int y = 0; y < rows.height(); ++y) {
+            auto *out = reinterpret_cast<quint32 *>(rows.scanLine(y));
+            for (int x = 0; x < rows.width(); ++x) {
                 int sum[4] = {};
                 for (int j = 0; j < k; ++j) {
                     const QRgb c = reinterpret_cast<const QRgb *>(fine.constScanLine(y * k + j))[x];
@@ -201,20 +209,19 @@ QImage averageSubrows(const QImage &fine, int k, QRgb paper)
                               channel(sum[2], qBlue(paper)));
             }
         }
-        return band;
+        return;
     }
     switch (k) {
     case 2:
-        averageRows<2>(fine, band);
+        averageRows<2>(fine, rows);
         break;
     case 4:
-        averageRows<4>(fine, band);
+        averageRows<4>(fine, rows);
         break;
     default:
         Q_ASSERT(k == 8);
-        averageRows<8>(fine, band);
+        averageRows<8>(fine, rows);
     }
-    return band;
 }
 
 VectorRows::VectorRows(const VectorDocument &document, double scalePercent, double pitch,
@@ -236,21 +243,29 @@ const quint32 *VectorRows::row(int y)
         m_band = QImage();
         while (!m_ahead.empty() && m_ahead.front().first < top)
             m_ahead.pop_front(); // waits for it: bands come from the top down
+        // The next bands draw on threads of their own while this one's rows are clipped and
+        // written: drawing costs more than the rest, and the two overlap on two cores.
+        const auto drawAhead = [this, top](int bands) {
+            int next = m_ahead.empty() ? top + vectorBandRows
+                                       : m_ahead.back().first + vectorBandRows;
+            for (; int(m_ahead.size()) < bands && next < m_size.height(); next += vectorBandRows)
+                m_ahead.emplace_back(next, std::async(std::launch::async, [this, next] {
+                                         return bandAt(next);
+                                     }));
+        };
         if (!m_ahead.empty() && m_ahead.front().first == top) {
             m_band = m_ahead.front().second.get();
             m_ahead.pop_front();
         } else {
+            // The first band, drawn here with the next ones already started beside it: as many
+            // at once as the document draws.
+            drawAhead(m_bandsAhead - 1);
             m_band = bandAt(top);
         }
         m_bandTop = top;
         if (m_band.isNull())
             return nullptr;
-        // The next bands draw on threads of their own while this one's rows are clipped and
-        // written: drawing costs more than the rest, and the two overlap on two cores.
-        int next = m_ahead.empty() ? top + vectorBandRows : m_ahead.back().first + vectorBandRows;
-        for (; int(m_ahead.size()) < m_bandsAhead && next < m_size.height(); next += vectorBandRows)
-            m_ahead.emplace_back(
-                    next, std::async(std::launch::async, [this, next] { return bandAt(next); }));
+        drawAhead(m_bandsAhead);
     }
     const int w = m_size.width();
     greyRow(reinterpret_cast<const quint32 *>(m_band.constScanLine(y - top)), m_greyRow.data(), w,

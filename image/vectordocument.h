@@ -90,6 +90,8 @@ constexpr int pdfSubrows = 4;
 // fine's rows (premultiplied ARGB32) laid over paper and averaged k (2, 4 or 8) at a time, as
 // Format_RGB32; null when memory runs out.
 QImage averageSubrows(const QImage &fine, int k, QRgb paper = whitePaper);
+// The same into band's rows from at on, which must be there (Format_RGB32, fine's width).
+void averageSubrows(const QImage &fine, int k, QImage &band, int at, QRgb paper = whitePaper);
 
 // The grid a page covers at a scale and pitch (mils): every side rounded up to whole pixels, so
 // the page's scale stays exact and the last column and row may reach past the page, as white

@@ -9,9 +9,16 @@
 #include <QRegularExpression>
 #include <QStringDecoder>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <functional>
+#include <future>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -23,16 +30,111 @@ namespace {
 constexpr double svgDpi = 96;
 constexpr double milsPerSvgPixel = 1000.0 / svgDpi;
 
-// Draws the document into cr's viewport. Pango (1.50) lays out text only in the first drawing a
-// thread makes and leaves it out of every later one ("failed to create cairo scaled font"), so
-// each drawing is made on a thread of its own: a few milliseconds where there is text.
-void renderDocument(RsvgHandle *handle, cairo_t *cr, const RsvgRectangle &viewport)
+// A thread of its own that draws what it is given, one drawing at a time, for as long as it
+// lives: the layers librsvg makes for each piece of a band, freed after it, are then made again
+// from the memory one malloc arena keeps (see keepLayerMemory()).
+class DrawingThread
 {
-    std::thread([=] {
+public:
+    DrawingThread() = default;
+    DrawingThread(const DrawingThread &) = delete;
+    DrawingThread &operator=(const DrawingThread &) = delete;
+    ~DrawingThread()
+    {
+        if (!m_thread.joinable())
+            return;
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_change.notify_all();
+        m_thread.join();
+    }
+
+    // Runs work on the thread, and returns when it is done.
+    void run(const std::function<void()> &work)
+    {
+        std::unique_lock lock(m_mutex);
+        if (!m_thread.joinable())
+            m_thread = std::thread([this] { serve(); });
+        m_work = &work;
+        m_change.notify_all();
+        m_change.wait(lock, [this] { return !m_work; });
+    }
+
+private:
+    void serve()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_change.wait(lock, [this] { return m_stop || m_work; });
+            if (!m_work)
+                return;
+            lock.unlock();
+            (*m_work)();
+            lock.lock();
+            m_work = nullptr;
+            m_change.notify_all();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_change;
+    std::thread m_thread;
+    const std::function<void()> *m_work = nullptr;
+    bool m_stop = false;
+};
+
+// librsvg makes the layers of each piece of a band afresh and frees them after it, and malloc
+// would give memory that large back to the kernel, to be faulted in and cleared again for the
+// next piece: a fifth of the drawing's time. These are the largest thresholds malloc's own
+// adjustment reaches (after freeing a 32 MB block); set once, they stay for the process.
+void keepLayerMemory()
+{
+#ifdef __GLIBC__
+    static std::once_flag once;
+    std::call_once(once, [] {
+        mallopt(M_MMAP_THRESHOLD, 32 << 20);
+        mallopt(M_TRIM_THRESHOLD, 64 << 20);
+    });
+#endif
+}
+
+// Gives what malloc keeps free back to the kernel.
+void releaseFreeMemory()
+{
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
+
+// Draws the document into cr's viewport, on thread where one is given. Pango (1.50) lays out
+// text only in the first drawing a thread makes and leaves it out of every later one ("failed to
+// create cairo scaled font"), so otherwise each drawing is made on a thread of its own: a few
+// milliseconds where there is text.
+void renderDocument(RsvgHandle *handle, cairo_t *cr, const RsvgRectangle &viewport,
+                    DrawingThread *thread = nullptr)
+{
+    const std::function<void()> draw = [=] {
         GError *error = nullptr;
         rsvg_handle_render_document(handle, cr, &viewport, &error);
         g_clear_error(&error);
-    }).join();
+    };
+    if (thread)
+        thread->run(draw);
+    else
+        std::thread(draw).join();
+}
+
+// Sets the handle's style; false where librsvg refuses it.
+bool setStyle(RsvgHandle *handle, const QString &style)
+{
+    const QByteArray css = style.toLatin1();
+    GError *error = nullptr;
+    const bool set = rsvg_handle_set_stylesheet(
+            handle, reinterpret_cast<const guint8 *>(css.data()), gsize(css.size()), &error);
+    g_clear_error(&error);
+    return set;
 }
 
 // Whether a recording of the page can stand for the document as it is: not where drawing it
@@ -89,25 +191,33 @@ enum class Drawing {
 };
 
 // The ids wrapForBands() gives its root and page, and the style that moves the page up by the
-// pixels above the band (an !important transform would keep its first value from band to band),
-// keeps the document's own rules for svg elements off the two, and lets the document's root fill
-// the page as if it were the root: its x and y count only when it is nested, and only a nested svg
-// clips to its viewport. The page is an svg, not a group, so that the document's rules for
-// groups ("g", "svg g") find only its own.
-constexpr char bandStyle[] = "#kestrel-page-0b7e { transform: translate(0px, %1px) } "
+// pixels above the band (%1; librsvg does not apply an !important transform), sizes it as the
+// document (%3 x %4 pixels), keeps the document's own rules for svg elements off the two, and lets
+// the document's root fill the page as if it were the root: its x and y count only when it is
+// nested, and only a nested svg clips to its viewport (%2: more for the root). The page is an
+// svg, not a group, so that the document's rules for groups ("g", "svg g") find only its own.
+constexpr char bandStyle[] = "#kestrel-page-0b7e { %1; width: %3px; height: %4px } "
                              "#kestrel-root-0b7e, #kestrel-page-0b7e { display: inline !important; "
                              "opacity: 1 !important; filter: none !important; "
                              "mask: none !important; clip-path: none !important } "
                              "#kestrel-page-0b7e > svg { x: 0px !important; y: 0px !important; "
-                             "overflow: visible !important }";
+                             "overflow: visible !important%2 }";
+
+// bandStyle for a page of pixels.
+QString pageStyle(const QString &move, const QString &root, const QSizeF &pixels)
+{
+    return QString::fromLatin1(bandStyle).arg(move, root, QString::number(pixels.width(), 'g', 17),
+                                              QString::number(pixels.height(), 'g', 17));
+}
 
 // Layers drawn in pieces of a band are kept to about this many bytes each: a blur filter makes
 // several images the size of its layer. Without filters (masks, blend modes, images) a layer
-// is a few images at most, and each piece costs a walk of the whole document: larger pieces,
-// a 6000-pixel band of four rows to a row in three pieces instead of six, convert in about
-// half the time within the memory bound.
+// is a few images at most: under a mask, three at once beside the piece's own rows. Each piece
+// costs a walk of the whole document, so pieces are as large as the memory bound allows: a
+// 6000-pixel band of four rows to a row in two pieces, each drawn into rows of its own, holds
+// what three did drawn into the band's.
 constexpr qsizetype layerBytes = qsizetype(2) << 20;
-constexpr qsizetype unfilteredLayerBytes = qsizetype(4) << 20;
+constexpr qsizetype unfilteredLayerBytes = qsizetype(6) << 20;
 
 // A document with filters is drawn whole, not in pieces, where a layer of the page takes no
 // more than this: a blur makes several images the size of its layer, on each of two threads.
@@ -121,12 +231,17 @@ class SvgDocument : public VectorDocument
 public:
     // make parses the document again, for a second handle to draw with.
     // filters, text: whether the document may have filters, text (see renderRows()).
+    // dpiStyle: the style of a document drawn in pieces whose page the DPI moves, if it can
+    // be (see dpiStyleFor()).
     SvgDocument(RsvgHandle *handle, const QSizeF &pixels, Drawing drawing, bool filters, bool text,
-                std::function<RsvgHandle *()> make)
+                const QString &dpiStyle, std::function<RsvgHandle *()> make)
         : VectorDocument(Svg, pixels * milsPerSvgPixel, 1, 0), m_make(std::move(make)),
-          m_pixels(pixels), m_drawing(drawing), m_filters(filters), m_text(text)
+          m_pixels(pixels), m_drawing(drawing), m_filters(filters), m_text(text),
+          m_dpiStyle(dpiStyle)
     {
         m_slots[0].handle = handle;
+        if (piecesOnThreads())
+            keepLayerMemory();
     }
     ~SvgDocument() override
     {
@@ -136,6 +251,8 @@ public:
             if (slot.handle)
                 g_object_unref(slot.handle);
         }
+        if (piecesOnThreads())
+            releaseFreeMemory(); // what the drawing threads' arenas kept
     }
 
     QImage renderRows(int width, int top, int rows, double pixelsPerMil,
@@ -150,27 +267,14 @@ public:
             return QImage(); // its layers could not be made: nothing of them would be drawn
         std::unique_lock<std::mutex> lock;
         Slot &slot = acquire(lock);
-        // The drawing rows are kept from band to band: fresh, their pages would cost the kernel
-        // as much to clear as cairo takes to draw them.
-        if (slot.fine.width() != width || slot.fine.height() < rows * k)
-            slot.fine = allocateImage(width, rows * k, QImage::Format_ARGB32_Premultiplied);
-        if (slot.fine.isNull())
+        if (m_drawing == Drawing::Pieces && !m_filters)
+            return drawPieces(slot, width, top * k, rows * k, pixelsPerMil, paper);
+        QImage fine = fineRows(slot, width, rows * k);
+        if (fine.isNull())
             return QImage();
-        QImage fine(slot.fine.bits(), width, rows * k, slot.fine.bytesPerLine(),
-                    QImage::Format_ARGB32_Premultiplied);
         cairo_surface_t *surface = cairo_image_surface_create_for_data(
                 fine.bits(), CAIRO_FORMAT_ARGB32, width, rows * k, int(fine.bytesPerLine()));
-        // The rows are made taller by the surface, not the drawing's transform: under a scale
-        // that is not the same both ways, librsvg measures text k times too wide, so centred
-        // and right-aligned text and every span after the first move right. A recording is
-        // replayed pixel for pixel; a document without text or filters is drawn as it always
-        // was, by the transform. Either way, the unit down is then a row of the grid.
-        const bool tallSurface = m_drawing != Drawing::Recorded && (m_text || m_filters);
-        if (tallSurface)
-            cairo_surface_set_device_scale(surface, 1, k);
-        cairo_t *cr = cairo_create(surface);
-        if (!tallSurface && m_drawing != Drawing::Recorded)
-            cairo_scale(cr, 1, k);
+        cairo_t *cr = gridContext(surface);
         // What cannot be drawn stays paper: librsvg stops only at an element it cannot draw at
         // all, keeping what it drew before.
         switch (m_drawing) {
@@ -186,14 +290,32 @@ public:
             break;
         case Drawing::Pieces:
             fine.fill(Qt::transparent);
-            if (m_filters && wholeFits(width, pixelsPerMil)) {
+            if (wholeFits(width, pixelsPerMil)) {
                 // A filter reaches across rows (a blur, an offset): drawn in pieces, it would
                 // miss what lies in the next. A page small enough is drawn whole, in one piece.
                 const int pageRows = int(std::ceil(m_pixels.height() * f * k));
                 cairo_translate(cr, 0, -double(top));
-                drawPieces(slot.handle, cr, width, 0, pageRows, pixelsPerMil, pageRows);
-            } else {
-                drawPieces(slot.handle, cr, width, top * k, rows * k, pixelsPerMil);
+                // The page's own rows only: the grid's last row may reach past it, as paper.
+                cairo_rectangle(cr, 0, 0, width, double(pageRows) / k);
+                cairo_clip(cr);
+                drawPiece(slot, cr, width, 0, pageRows, pixelsPerMil);
+                break;
+            }
+            // Pieces of layerBytes, each clipped to its rows of the band: a blur is cut at their
+            // edges, less so where they split a row of the grid.
+            for (int r = 0,
+                     piece = int(qBound(qsizetype(1), layerBytes / (4 * qsizetype(width)),
+                                        qsizetype(rows * k)));
+                 r < rows * k; r += piece) {
+                const int n = qMin(piece, rows * k - r);
+                cairo_save(cr);
+                cairo_rectangle(cr, 0, double(r) / k, width, double(n) / k);
+                cairo_clip(cr);
+                cairo_translate(cr, 0, double(r) / k);
+                const bool drawn = drawPiece(slot, cr, width, top * k + r, n, pixelsPerMil);
+                cairo_restore(cr);
+                if (!drawn)
+                    break;
             }
             break;
         case Drawing::Whole:
@@ -215,8 +337,13 @@ private:
         RsvgHandle *handle = nullptr;
         cairo_surface_t *recording = nullptr; // the page at recordedAt pixels to the mil
         double recordedAt = 0;
-        QImage fine; // the rows a band is drawn in
+        QImage fine; // the rows a band, or a piece of it, is drawn in
+        DrawingThread thread; // where pieces of a document without text are drawn
+        bool styled = false; // with the document's dpiStyle
     };
+
+    // Whether pieces are drawn on the slots' own threads: not where Pango lays out text.
+    bool piecesOnThreads() const { return m_drawing == Drawing::Pieces && !m_text; }
 
     void draw(RsvgHandle *handle, cairo_t *cr, double pixelsPerMil) const
     {
@@ -224,40 +351,102 @@ private:
         renderDocument(handle, cr, {0, 0, m_pixels.width() * f, m_pixels.height() * f});
     }
 
-    // Drawing rows [first, first + count) of the page, svgSubrows to a row of the grid, into
-    // cr's rows from 0 (a unit down of cr is a row of the grid), a piece of at most layerBytes
-    // (or of piece rows) at a time: each piece is the viewport of the wrapped document, its
-    // page moved up by the rows above the piece.
-    void drawPieces(RsvgHandle *handle, cairo_t *cr, int width, int first, int count,
-                    double pixelsPerMil, int piece = 0) const
+    // count rows of the slot's drawing rows, width wide, kept from band to band: fresh, their
+    // pages would cost the kernel as much to clear as cairo takes to draw them. Null when
+    // memory runs out.
+    static QImage fineRows(Slot &slot, int width, int count)
     {
-        const double fx = pixelsPerMil * milsPerSvgPixel, fy = fx * svgSubrows;
-        constexpr double k = svgSubrows;
-        if (piece <= 0)
-            piece = int(
-                    qBound(qsizetype(1),
-                           (m_filters ? layerBytes : unfilteredLayerBytes) / (4 * qsizetype(width)),
-                           qsizetype(count)));
+        if (slot.fine.width() != width || slot.fine.height() < count)
+            slot.fine = allocateImage(width, count, QImage::Format_ARGB32_Premultiplied);
+        if (slot.fine.isNull())
+            return QImage();
+        return QImage(slot.fine.bits(), width, count, slot.fine.bytesPerLine(),
+                      QImage::Format_ARGB32_Premultiplied);
+    }
+
+    // A context on surface, svgSubrows rows of it to a row of the grid, whose unit down is a
+    // row of the grid.
+    cairo_t *gridContext(cairo_surface_t *surface) const
+    {
+        // The rows are made taller by the surface, not the drawing's transform: under a scale
+        // that is not the same both ways, librsvg measures text k times too wide, so centred
+        // and right-aligned text and every span after the first move right. A recording is
+        // replayed pixel for pixel; a document without text or filters is drawn as it always
+        // was, by the transform.
+        const bool tallSurface = m_drawing != Drawing::Recorded && (m_text || m_filters);
+        if (tallSurface)
+            cairo_surface_set_device_scale(surface, 1, svgSubrows);
+        cairo_t *cr = cairo_create(surface);
+        if (!tallSurface && m_drawing != Drawing::Recorded)
+            cairo_scale(cr, 1, svgSubrows);
+        return cr;
+    }
+
+    // Rows [first, first + count) of the page, svgSubrows to a row of the grid, averaged into a
+    // band; null when memory runs out. Drawn a piece of at most unfilteredLayerBytes at a time
+    // into rows of its own, as large as each of the layers librsvg makes for it.
+    QImage drawPieces(Slot &slot, int width, int first, int count, double pixelsPerMil,
+                      QRgb paper) const
+    {
+        constexpr int k = svgSubrows;
+        QImage band = allocateImage(width, count / k, QImage::Format_RGB32);
+        if (band.isNull())
+            return band;
+        const int most = int(qBound(qsizetype(1), unfilteredLayerBytes / (4 * qsizetype(width)) / k,
+                                    qsizetype(count / k)));
+        const int pieces = (count / k + most - 1) / most;
+        const int piece = (count / k + pieces - 1) / pieces * k; // as even as whole rows allow
         for (int r = 0; r < count; r += piece) {
             const int n = qMin(piece, count - r);
-            const QByteArray style
-                    = QString::fromLatin1(bandStyle).arg(-(first + r) / fy, 0, 'g', 17).toLatin1();
-            GError *error = nullptr;
-            if (!rsvg_handle_set_stylesheet(handle, reinterpret_cast<const guint8 *>(style.data()),
-                                            gsize(style.size()), &error)) {
-                g_clear_error(&error);
-                return;
+            QImage fine = fineRows(slot, width, n);
+            if (fine.isNull())
+                return QImage();
+            fine.fill(Qt::transparent);
+            cairo_surface_t *surface = cairo_image_surface_create_for_data(
+                    fine.bits(), CAIRO_FORMAT_ARGB32, width, n, int(fine.bytesPerLine()));
+            cairo_t *cr = gridContext(surface);
+            const bool drawn = drawPiece(slot, cr, width, first + r, n, pixelsPerMil);
+            cairo_destroy(cr);
+            cairo_surface_flush(surface);
+            cairo_surface_destroy(surface);
+            averageSubrows(fine, k, band, r / k, paper);
+            if (!drawn) {
+                // The rest stays paper, as what librsvg cannot draw does.
+                for (int y = (r + n) / k; y < band.height(); ++y)
+                    std::fill_n(reinterpret_cast<quint32 *>(band.scanLine(y)), width, paper);
+                break;
             }
-            cairo_save(cr);
-            // The root is not clipped to its viewport: what reaches past the piece is the next
-            // piece's to draw.
-            cairo_rectangle(cr, 0, r / k, width, n / k);
-            cairo_clip(cr);
-            cairo_translate(cr, 0, r / k);
-            cairo_scale(cr, fx, fx);
-            renderDocument(handle, cr, {0, 0, width / fx, n / fy});
-            cairo_restore(cr);
         }
+        return band;
+    }
+
+    // Rows [first, first + count) of the page, svgSubrows to a row of the grid, into cr's rows
+    // from 0 (a unit down of cr is a row of the grid): the viewport of the wrapped document, its
+    // page moved up by the rows above. The root is not clipped to its viewport: what reaches
+    // past the rows is another piece's to draw. False where the style could not be set.
+    bool drawPiece(Slot &slot, cairo_t *cr, int width, int first, int count,
+                   double pixelsPerMil) const
+    {
+        const double fx = pixelsPerMil * milsPerSvgPixel, fy = fx * svgSubrows;
+        if (!m_dpiStyle.isEmpty()) {
+            // A new style is cascaded through the whole document again, as long as a fifth of a
+            // piece's drawing; the DPI is only read while drawing.
+            if (!slot.styled && !setStyle(slot.handle, m_dpiStyle))
+                return false;
+            slot.styled = true;
+            rsvg_handle_set_dpi_x_y(slot.handle, svgDpi, 1 + first / fy);
+        } else {
+            const QString move = QStringLiteral("transform: translate(0px, %1px)")
+                                         .arg(-first / fy, 0, 'g', 17);
+            if (!setStyle(slot.handle, pageStyle(move, QString(), m_pixels)))
+                return false;
+        }
+        cairo_save(cr);
+        cairo_scale(cr, fx, fx);
+        renderDocument(slot.handle, cr, {0, 0, width / fx, count / fy},
+                       piecesOnThreads() ? &slot.thread : nullptr);
+        cairo_restore(cr);
+        return true;
     }
 
     // Whether a layer of the whole page, its rows svgSubrows times as tall, stays within
@@ -309,6 +498,7 @@ private:
     QSizeF m_pixels;
     const Drawing m_drawing;
     const bool m_filters, m_text;
+    const QString m_dpiStyle;
     mutable std::mutex m_mutex[2], m_making;
 };
 
@@ -428,22 +618,48 @@ bool onlyGroupOpacity(const QByteArray &text)
     return true;
 }
 
-// The document with its root inside a page of its own size: drawn with a viewport one piece of a
-// band tall and bandStyle, the page is where it would be on the whole page, and every layer is
-// the size of the piece. Null where the root is not found.
-QByteArray wrapForBands(const QByteArray &xml, const QSizeF &pixels)
+// The document with its root inside a page, which bandStyle gives the document's size: drawn
+// with a viewport one piece of a band tall, the page is where it would be on the whole page, and
+// every layer is the size of the piece. Null where the root is not found.
+QByteArray wrapForBands(const QByteArray &xml)
 {
     const qsizetype root = rootElementAt(xml);
     if (root < 0)
         return QByteArray();
-    const QByteArray open = QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' "
-                                           "id='kestrel-root-0b7e'><svg id='kestrel-page-0b7e' "
-                                           "width='%1' height='%2' overflow='visible'>")
-                                    .arg(pixels.width(), 0, 'g', 17)
-                                    .arg(pixels.height(), 0, 'g', 17)
-                                    .toLatin1();
-    return xml.left(root) + open + xml.mid(root) + "</svg></svg>";
+    return xml.left(root)
+            + "<svg xmlns='http://www.w3.org/2000/svg' id='kestrel-root-0b7e'><svg "
+              "id='kestrel-page-0b7e' overflow='visible'>"
+            + xml.mid(root) + "</svg></svg>";
 }
+
+// A copy of the document parsed on a thread of its own while the caller goes on; the handle,
+// where it is not taken, is freed.
+class Parsing
+{
+public:
+    template<typename Make>
+    Parsing(const Make &make, const QByteArray &text)
+        : m_handle(std::async(std::launch::async, [make, text] {
+              GError *error = nullptr;
+              RsvgHandle *handle = make(text, &error);
+              g_clear_error(&error);
+              return handle;
+          }))
+    { }
+    Parsing(const Parsing &) = delete;
+    Parsing &operator=(const Parsing &) = delete;
+    ~Parsing()
+    {
+        if (RsvgHandle *handle = take())
+            g_object_unref(handle);
+    }
+
+    // The handle once parsed; null where the copy could not be parsed, or was taken before.
+    RsvgHandle *take() { return m_handle.valid() ? m_handle.get() : nullptr; }
+
+private:
+    std::future<RsvgHandle *> m_handle;
+};
 
 // librsvg reads lengths as single-precision floats, so 1638.4mm arrives as 1638.400024: enough
 // to make a page of exactly 16384 pitches one pixel wider. The shortest decimal that gives the
@@ -479,6 +695,70 @@ double absolutePixels(const RsvgLength &length)
     default:
         return 0;
     }
+}
+
+// A length in an absolute unit other than pixels, in pixels as librsvg reckons it at 96 to the
+// inch from the single-precision number it read; 0 for pixels and relative units.
+double librsvgPixels(const RsvgLength &length)
+{
+    switch (length.unit) {
+    case RSVG_UNIT_IN:
+        return length.length * svgDpi;
+    case RSVG_UNIT_CM:
+        return length.length * svgDpi / 2.54;
+    case RSVG_UNIT_MM:
+        return length.length * svgDpi / 25.4;
+    case RSVG_UNIT_PT:
+        return length.length * svgDpi / 72;
+    case RSVG_UNIT_PC:
+        return length.length * svgDpi / 6;
+    default:
+        return 0;
+    }
+}
+
+// The style of the wrapped document (see bandStyle) that lets the DPI move its page: a DPI of 1 +
+// the pixels above a piece moves it up by those, as its y is -1 inch and its transform 1 pixel
+// down. Only where no length but the root's width and height depends on the DPI, as the text
+// tells cautiously: where it has a number in an absolute unit, a font size by keyword (in
+// points), the font shorthand, character references or entities, or another file's style or
+// elements, the style is empty and each piece moves the page by a style of its own. The root's
+// width and height in absolute units are given in pixels instead, as many as librsvg makes of
+// them at 96 to the inch.
+QString dpiStyleFor(const QByteArray &text, const QSizeF &pixels, const RsvgLength *width,
+                    const RsvgLength *height)
+{
+    const qsizetype root = rootElementAt(text);
+    if (root < 0)
+        return QString();
+    qsizetype end = root;
+    for (char quote = 0; end < text.size() && (quote || text[end] != '>'); ++end) {
+        if (text[end] == quote)
+            quote = 0;
+        else if (!quote && (text[end] == '"' || text[end] == '\''))
+            quote = text[end];
+    }
+    static const QRegularExpression size(
+            QStringLiteral("\\s(width|height)\\s*=\\s*(\"[^\"]*\"|'[^']*')"));
+    const QString rest = (QString::fromUtf8(text.left(root))
+                          + QString::fromUtf8(text.mid(root, end - root)).remove(size)
+                          + QString::fromUtf8(text.mid(end)))
+                                 .toLower();
+    static const QRegularExpression dpi(
+            QStringLiteral("[0-9.]\\s*(in|cm|mm|pt|pc)|small|medium|large|font\\s*[:=]|&#|<!entity|"
+                           "xml-stylesheet|@import|include|href\\s*=\\s*[\"']\\s*(?!#|data:)|"
+                           "url\\(\\s*[\"']?\\s*(?!#)"));
+    if (rest.contains(dpi))
+        return QString();
+    QString rootSize;
+    for (const auto &[name, length] : {std::pair{"width", width}, std::pair{"height", height}}) {
+        if (length && librsvgPixels(*length) > 0)
+            rootSize += QStringLiteral("; %1: %2px !important")
+                                .arg(QLatin1String(name))
+                                .arg(librsvgPixels(*length), 0, 'g', 17);
+    }
+    return pageStyle(QStringLiteral("transform: translate(0px, 1px); y: -1in !important"), rootSize,
+                     pixels);
 }
 
 QString svgProblem(GError *error)
@@ -530,6 +810,14 @@ std::unique_ptr<VectorDocument> openSvg(const QString &path, const QByteArray *d
             rsvg_handle_set_dpi(h, svgDpi);
         return h;
     };
+    // Where the text may ask for layers (see onlyGroupOpacity()), the copy wrapped for drawing in
+    // pieces is parsed while the document is, and looked at; the second handle to draw with is
+    // parsed later, once the document's own is freed: two copies at most at once.
+    const QByteArray text = svgText(path, data);
+    const QByteArray wrapped
+            = text.isNull() || onlyGroupOpacity(text) ? QByteArray() : wrapForBands(text);
+    const std::unique_ptr<Parsing> inPieces
+            = wrapped.isEmpty() ? nullptr : std::make_unique<Parsing>(make, wrapped);
     GError *error = nullptr;
     RsvgHandle *handle = make(bytes, &error);
     if (!handle) {
@@ -581,23 +869,23 @@ std::unique_ptr<VectorDocument> openSvg(const QString &path, const QByteArray *d
     }
     Drawing drawing = Drawing::Recorded;
     QByteArray drawn = bytes; // what the handles to draw with are made from; null: the file
-    const QByteArray text = recordable(handle) ? QByteArray() : svgText(path, data);
-    if (!text.isNull() && !onlyGroupOpacity(text)) {
+    if (!text.isNull() && !onlyGroupOpacity(text) && !recordable(handle)) {
         drawing = Drawing::Whole;
-        const QByteArray wrapped = wrapForBands(text, QSizeF(w, h));
-        GError *again = nullptr;
-        if (RsvgHandle *pieces = wrapped.isEmpty() ? nullptr : make(wrapped, &again)) {
+        if (RsvgHandle *pieces = inPieces ? inPieces->take() : nullptr) {
             g_object_unref(handle);
             handle = pieces;
             drawn = wrapped;
             drawing = Drawing::Pieces;
         }
-        g_clear_error(&again);
     }
-    const QByteArray lower = text.toLower();
+    const QByteArray lower = drawing == Drawing::Recorded ? QByteArray() : text.toLower();
+    const QString dpiStyle = drawing == Drawing::Pieces
+            ? dpiStyleFor(text, QSizeF(w, h), hasWidth ? &width : nullptr,
+                          hasHeight ? &height : nullptr)
+            : QString();
     return std::make_unique<SvgDocument>(handle, QSizeF(w, h), drawing, lower.contains("filter"),
                                          lower.contains("<text") || lower.contains(":text"),
-                                         [make, drawn]() -> RsvgHandle * {
+                                         dpiStyle, [make, drawn]() -> RsvgHandle * {
                                              GError *again = nullptr;
                                              RsvgHandle *second = make(drawn, &again);
                                              g_clear_error(&again);

@@ -143,9 +143,9 @@ void TestPicture::vectorPageOfAnyHeight_data()
 {
     // The page's ink, all but a band across its middle (40 to 60 % of its height), drawn with
     // or without layers of its own. Over 8192 rows, a page is drawn more than cairo's largest
-    // image tall; over 1024 columns, a band with layers is drawn in pieces. PDF pages of sizes
-    // that are not whole points, rotated or cropped, are drawn at their size to the row; over
-    // 32000 columns, in pieces.
+    // image tall; over 3072 columns (1024 with filters), a band with layers is drawn in pieces.
+    // PDF pages of sizes that are not whole points, rotated or cropped, are drawn at their size
+    // to the row; over 32000 columns, in pieces.
     QTest::addColumn<QString>("ink");
     QTest::addColumn<QSizeF>("pageMm");
     QTest::addColumn<QSize>("grid");
@@ -191,8 +191,15 @@ void TestPicture::vectorPageOfAnyHeight_data()
     QTest::newRow("mask, a rule for svg, 1575 columns")
             << QStringLiteral("<style>svg { opacity: 0.6 }</style>") + mask << QSizeF(40, 16)
             << QSize(1575, 630) << 1.0 << none << none << nopdf;
-    QTest::newRow("mask, 1575 columns")
-            << mask << QSizeF(40, 16) << QSize(1575, 630) << 1.0 << none << none << nopdf;
+    QTest::newRow("mask, 3938 columns")
+            << mask << QSizeF(100, 16) << QSize(3938, 630) << 1.0 << none << none << nopdf;
+    // Lengths in millimetres, which the DPI would change: each piece moved by a style.
+    QTest::newRow("mask in mm, 3938 columns")
+            << QString(mask).replace(QLatin1String("}'"), QLatin1String("}mm'")) << QSizeF(100, 16)
+            << QSize(3938, 630) << 1.0 << none
+            << QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' width='{w}mm' "
+                              "height='{h}mm'>{ink}</svg>")
+            << nopdf;
     QTest::newRow("mask, UTF-16, 8662 rows")
             << mask << QSizeF(1, 220) << QSize(40, 8662) << 1.0 << QStringLiteral("UTF-16") << none << nopdf;
     QTest::newRow("mask, gzipped, 8662 rows")
