@@ -139,8 +139,7 @@ PadsResult writeStack(StackRows &rows, const PadsSettings &settings, double mask
                 format->setStyle(number, lineWidth);
                 format->row(buffer, row.bits, y, e ? &*e : nullptr);
             };
-            layer(side, StackLayer::Copper,
-                  [&](int number) { plain(number, rows.copper(side)); });
+            layer(side, StackLayer::Copper, [&](int number) { plain(number, rows.copper(side)); });
             layer(side, StackLayer::Mask, [&](int number) {
                 // Gold's openings on its copper's own centre lines, one expansion wider each side.
                 placed.place(g, rows.gold(side), w, s.smoothEdges);
@@ -169,8 +168,7 @@ PadsResult writeStack(StackRows &rows, const PadsSettings &settings, double mask
                 }
                 plain(number, rows.opening(side));
             });
-            layer(side, StackLayer::Silk,
-                  [&](int number) { plain(number, rows.silk(side)); });
+            layer(side, StackLayer::Silk, [&](int number) { plain(number, rows.silk(side)); });
             if (alongside)
                 alongside(rows, side, y);
         }
