@@ -498,7 +498,7 @@ void convertSvgRows(Bench &b)
             const QString layered = written(mask ? "detail-masked.svg" : "detail-layered.svg",
                                             detailedSvg(600, 400, layer));
             const std::vector<ProcessRun> inLayer
-                    = medianRuns(3, {drawOnce(layered), convert(layered)});
+                    = medianRuns(5, {drawOnce(layered), convert(layered)});
             allSame &= inLayer[0].ok && inLayer[1].ok;
             const double ratio = inLayer[1].ms / inLayer[0].ms;
             const bool memory = inLayer[1].peakKB <= 130 * 1024;
