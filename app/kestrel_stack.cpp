@@ -130,6 +130,12 @@ void kestrel::stack_mode_changed()
     ui.sb_layer->setEnabled(!on);
     ui.sl_layer->setEnabled(!on);
     ui.menu_LayerKind->setEnabled(!on);
+    // The grey and black-and-white images are the single layer's: a stack shows as the picture
+    // and as the finished board.
+    ui.rb_grey->setEnabled(!on);
+    ui.rb_bandw->setEnabled(!on);
+    if (on && (ui.rb_grey->isChecked() || ui.rb_bandw->isChecked()))
+        ui.rb_board->setChecked(true);
     display_what_slot();
     plan_job.abandon();
     stack_plan = StackPlan();

@@ -1477,7 +1477,7 @@ void TestWindow::stackMode()
     kestrel w;
     QFrame *frame = showBoard(w, in);
     child<QAction>(&w, "actionStack")->trigger();
-    for (const char *unused : {"sl_threshold", "cb_invert", "sb_layer"})
+    for (const char *unused : {"sl_threshold", "cb_invert", "sb_layer", "rb_grey", "rb_bandw"})
         QVERIFY(!child<QWidget>(&w, unused)->isEnabled());
     auto *table = child<QTableWidget>(&w, "tw_palette");
     int goldRow = -1;
