@@ -169,15 +169,15 @@ std::unique_ptr<PlaneSource> Source::planes(const ConversionSettings &settings,
         return nullptr;
     const StackSettings &stack = settings.stack;
     std::vector<DrawnLayer> drawn;
+    bool layered = false; // a board layer named, drawn or not: the colours are not read
     const QList<SvgLayer> layers = m_svg.isEmpty() ? QList<SvgLayer>() : svgLayerLabels(m_svg);
     for (const SvgLayer &layer : layers) {
         DrawnLayer d;
         if (!planeOfLabel(layer.label, stack.bottom, &d.side, &d.plane, &d.mirrored))
             continue;
-        if (d.plane < 0) {
-            drawn.push_back(d); // board: nothing drawn, but the colours are not read either
-            continue;
-        }
+        layered = true;
+        if (d.plane < 0)
+            continue; // board: nothing drawn
         // The layer alone in black ink: its coverage is how dark the page is.
         const std::unique_ptr<VectorDocument> alone = VectorDocument::fromData(
                 svgLayerAlone(m_svg, layer.index), VectorDocument::Svg, m_vector->page());
@@ -197,10 +197,7 @@ std::unique_ptr<PlaneSource> Source::planes(const ConversionSettings &settings,
         }
         drawn.push_back(d);
     }
-    drawn.erase(std::remove_if(drawn.begin(), drawn.end(),
-                               [](const DrawnLayer &d) { return d.plane < 0; }),
-                drawn.end());
-    if (!drawn.empty() || !boardLayers().isEmpty())
+    if (layered)
         return layerSource(drawn, g);
     if (m_vector && colour.isNull())
         return paletteSource(*m_vector, g,
