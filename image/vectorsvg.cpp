@@ -7,8 +7,8 @@
 
 #include <QFile>
 #include <QRegularExpression>
-#include <QXmlStreamReader>
 #include <QStringDecoder>
+#include <QXmlStreamReader>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -225,9 +225,8 @@ double largest(const std::vector<double> &v, double otherwise = 0)
 // infinite where it may read from anywhere in the filter's region (a tile).
 double primitiveReach(QStringView name, const QXmlStreamAttributes &a)
 {
-    const auto value = [&](const char *attribute) {
-        return numbers(a.value(QLatin1String(attribute)));
-    };
+    const auto value
+            = [&](const char *attribute) { return numbers(a.value(QLatin1String(attribute))); };
     // librsvg blurs with three boxes of about 1.88 standard deviations each.
     if (name == QLatin1String("feGaussianBlur"))
         return 3 * largest(value("stdDeviation"));
@@ -282,8 +281,9 @@ double filterReach(const QByteArray &text, double rootScale)
             scale *= transformScale(css.capturedView(1));
         const std::vector<double> box = numbers(a.value(QLatin1String("viewBox")));
         if (!scales.empty() && box.size() == 4 && box[2] > 0 && box[3] > 0)
-            scale *= qMax(1.0, qMax(largest(numbers(a.value(QLatin1String("width")))) / box[2],
-                                    largest(numbers(a.value(QLatin1String("height")))) / box[3]));
+            scale *= qMax(1.0,
+                          qMax(largest(numbers(a.value(QLatin1String("width")))) / box[2],
+                               largest(numbers(a.value(QLatin1String("height")))) / box[3]));
         scales.push_back(scale);
         mostScale = qMax(mostScale, scale);
         if (name == QLatin1String("use"))
@@ -297,8 +297,7 @@ double filterReach(const QByteArray &text, double rootScale)
     }
     // Filter functions in a style ("filter: blur(4px) drop-shadow(...)"): everything they are
     // given, three times over.
-    static const QRegularExpression function(
-            QStringLiteral("(blur|drop-shadow)\\s*\\(([^)]*)\\)"));
+    static const QRegularExpression function(QStringLiteral("(blur|drop-shadow)\\s*\\(([^)]*)\\)"));
     static const QRegularExpression number(QStringLiteral("[-+]?[0-9]*\\.?[0-9]+"));
     for (const QRegularExpressionMatch &m : function.globalMatch(QString::fromUtf8(text))) {
         double sum = 0;
@@ -403,8 +402,8 @@ public:
                 bool filters, double reach, bool text, const QString &dpiStyle,
                 std::function<RsvgHandle *()> make)
         : VectorDocument(Svg, pixels * milsPerSvgPixel, 1, 0), m_make(std::move(make)),
-          m_pixels(pixels), m_drawing(drawing), m_scale(layers && !filters ? 2 : 1), m_filters(filters),
-          m_reach(reach), m_text(text), m_dpiStyle(dpiStyle)
+          m_pixels(pixels), m_drawing(drawing), m_scale(layers && !filters ? 2 : 1),
+          m_filters(filters), m_reach(reach), m_text(text), m_dpiStyle(dpiStyle)
     {
         m_slots[0].handle = handle;
         if (piecesOnThreads())
@@ -425,11 +424,11 @@ public:
     QImage renderRows(int width, int top, int rows, double pixelsPerMil,
                       QRgb paper = whitePaper) const override
     {
-        if (width <= 0 || rows <= 0 || width > cairoLargest)
+        if (width <= 0 || rows <= 0)
             return QImage();
         const double f = pixelsPerMil * milsPerSvgPixel;
         if (m_drawing == Drawing::Whole
-            && std::max(m_pixels.width() * f, m_pixels.height() * f) > cairoLargest)
+            && std::max(m_pixels.width(), m_pixels.height()) * f * m_scale > cairoLargest)
             return QImage(); // its layers could not be made: nothing of them would be drawn
         QImage band = allocateImage(width, rows, QImage::Format_RGB32);
         if (band.isNull())
@@ -442,9 +441,9 @@ public:
         QImage columns = transposedRows(slot, rows * s, width * s);
         if (columns.isNull())
             return QImage();
-        cairo_surface_t *surface = cairo_image_surface_create_for_data(
-                columns.bits(), CAIRO_FORMAT_ARGB32, rows * s, width * s,
-                int(columns.bytesPerLine()));
+        cairo_surface_t *surface
+                = cairo_image_surface_create_for_data(columns.bits(), CAIRO_FORMAT_ARGB32, rows * s,
+                                                      width * s, int(columns.bytesPerLine()));
         cairo_t *cr = cairo_create(surface);
         // What cannot be drawn stays paper: librsvg stops only at an element it cannot draw at
         // all, keeping what it drew before.
@@ -520,9 +519,8 @@ private:
         const qsizetype rowBytes = 4 * qsizetype(width) * s * s;
         // Below the page's last row, the grid's last row may reach past it, as paper; nothing
         // past the page is drawn into a layer, as it is not into the page's own.
-        const int pageRows = int(qMin(std::ceil(m_pixels.height() * pixelsPerMil
-                                                * milsPerSvgPixel),
-                                      cairoLargest));
+        const int pageRows = int(
+                qMin(std::ceil(m_pixels.height() * pixelsPerMil * milsPerSvgPixel), cairoLargest));
         // The rows a filter reaches from beyond a piece are drawn with it, up to a quarter of
         // the rows its layers may have each way; where they cover the page, every layer is
         // the page's. A filter that reaches further is cut where its layers end.
@@ -569,8 +567,9 @@ private:
 
     // Rows [first, first + count) of the page, drawn transposed into cr's columns from 0 (a
     // unit of cr a pixel of the grid): the viewport of the wrapped document, whose style draws
-    // the page transposed and moves it up by the rows above. The root is not clipped to its viewport: what reaches
-    // past the rows is another piece's to draw. False where the style could not be set.
+    // the page transposed and moves it up by the rows above. The root is not clipped to its
+    // viewport: what reaches past the rows is another piece's to draw. False where the style
+    // could not be set.
     bool drawPiece(Slot &slot, cairo_t *cr, int width, int first, int count,
                    double pixelsPerMil) const
     {
@@ -912,8 +911,7 @@ QString dpiStyleFor(const QByteArray &text, const QSizeF &pixels, const RsvgLeng
     }
     return pageStyle(QStringLiteral("transform: %1 translate(0px, 1px); y: -1in !important")
                              .arg(QLatin1String(transposed)),
-                     rootSize,
-                     pixels);
+                     rootSize, pixels);
 }
 
 QString svgProblem(GError *error)
@@ -1045,8 +1043,7 @@ std::unique_ptr<VectorDocument> openSvg(const QString &path, const QByteArray *d
     return std::make_unique<SvgDocument>(handle, QSizeF(w, h), drawing,
                                          drawing != Drawing::Recorded || text.isNull()
                                                  || text.contains("opacity"),
-                                         filters,
-                                         filters ? filterReach(text, rootScale) : 0,
+                                         filters, filters ? filterReach(text, rootScale) : 0,
                                          lower.contains("<text") || lower.contains(":text"),
                                          dpiStyle, [make, drawn]() -> RsvgHandle * {
                                              GError *again = nullptr;
