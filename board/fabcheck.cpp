@@ -23,6 +23,20 @@ FabCheck fabCheck(const PadsBudget &budget, const PadsSettings &settings, double
     return c;
 }
 
+void CoverageCount::addRow(const quint32 *row, int width)
+{
+    for (int x = 0; x < width; ++x)
+        m_white += (row[x] & 0xffu) != 0;
+    m_pixels += width;
+}
+
+Coverage CoverageCount::coverage() const
+{
+    if (m_pixels == 0 || (m_white > 0 && m_white < m_pixels))
+        return Coverage::Part;
+    return m_white == 0 ? Coverage::Nothing : Coverage::Everything;
+}
+
 QString fabSummary(const FabCheck &c)
 {
     QLocale grouped = QLocale::c(); // digit groups with commas, whatever the user's locale
@@ -43,6 +57,14 @@ QString fabWarning(const FabCheck &c)
     return QStringLiteral("finer than the %1 mil (%2 mm) the board maker can make")
             .arg(milsText(c.minLineMils))
             .arg(QString::number(c.minLineMils * mmPerMil, 'f', 3));
+}
+
+QString lineWarning(const FabCheck &c, int unit)
+{
+    if (!c.belowMinimum())
+        return QString();
+    return QStringLiteral("the %1 line is finer than the %2 the board maker can make")
+            .arg(lengthText(c.lineMils, unit), lengthText(c.minLineMils, unit));
 }
 
 } // namespace kcore
