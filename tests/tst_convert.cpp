@@ -313,14 +313,16 @@ void TestConvert::sameBytesAsWindow()
                                       : "rb_units_mils";
     w.findChild<QRadioButton *>(button)->click();
     w.findChild<QLineEdit *>("le_linewidth")->setText(width);
-    w.findChild<QSpinBox *>("sb_layer")->setValue(layer);
-    w.findChild<QAction *>("actionExactEnds")->setChecked(exactEnds);
-    w.findChild<QAction *>(format == "9.4" ? "actionFormat94" : "actionFormat20")->trigger();
+    // The kind first: choosing one sets its usual layer, which the number typed then replaces
+    // (bottom copper on layer 4 of a four-layer board).
     for (QAction *a : w.findChild<QMenu *>("menu_LayerKind")->actions()) {
         kcore::LayerKind k;
         if (a->isCheckable() && kcore::kindFromKey(kind, &k) && a->data().toInt() == int(k))
             a->trigger();
     }
+    w.findChild<QSpinBox *>("sb_layer")->setValue(layer);
+    w.findChild<QAction *>("actionExactEnds")->setChecked(exactEnds);
+    w.findChild<QAction *>(format == "9.4" ? "actionFormat94" : "actionFormat20")->trigger();
     // Counted once the settings rest.
     auto *budget = w.findChild<QLabel *>("lbl_budget");
     QTRY_VERIFY(budget->text().contains(QLatin1String(" items, ")));
