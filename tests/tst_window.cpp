@@ -1247,10 +1247,11 @@ void TestWindow::fabWarning_data()
     QTest::addColumn<QString>("line");
     QTest::addColumn<QString>("warning"); // the warning's tooltip, empty when there is none
     QTest::addColumn<int>("preset"); // of Board, Fab Limits, chosen once the line is counted
+    // Said in the window's unit, as Fab Limits shows it: 3 mil is 0.0762 mm.
     QTest::newRow("0.06 mm, 3 mil lines")
             << "0.06"
             << "line 3 mil"
-            << "The 3 mil line is finer than the 4 mil (0.102 mm) the board maker can make." << -1;
+            << "The 0.0762 mm line is finer than the 0.1016 mm the board maker can make." << -1;
     QTest::newRow("0.1 mm, 4 mil lines") << "0.1"
                                          << "line 4 mil" << QString() << -1;
     QTest::newRow("0.2 mm, 8 mil lines") << "0.2"
@@ -1258,8 +1259,7 @@ void TestWindow::fabWarning_data()
     QTest::newRow("0.127 mm, 5 mil lines, then the silkscreen preset")
             << "0.127"
             << "line 5 mil"
-            << "The 5 mil line is finer than the 5.906 mil (0.150 mm) the board maker can make."
-            << 1;
+            << "The 0.127 mm line is finer than the 0.15 mm the board maker can make." << 1;
 }
 
 void TestWindow::fabWarning()
@@ -1405,23 +1405,24 @@ void TestWindow::vectorDocument()
     QCOMPARE(child<QSpinBox>(&w, "sb_scale")->value(), 19);
 
     // A grid this big is drawn off the GUI thread; a change meanwhile wins over that drawing.
-    child<QSpinBox>(&w, "sb_scale")->setValue(100);
-    typeLineWidth(w, QStringLiteral("0.008")); // 5000 x 2000 pixels
+    child<QSpinBox>(&w, "sb_scale")->setValue(400);
+    typeLineWidth(w, QStringLiteral("0.03")); // 5334 x 2134 pixels
     QVERIFY(w.statusBar()->currentMessage().startsWith(QLatin1String("Drawing the page")));
     typeLineWidth(w, QStringLiteral("0.2"));
     QThreadPool::globalInstance()->waitForDone();
     QCoreApplication::processEvents();
-    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=200 Heigth=80"));
+    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=800 Heigth=320"));
     // So does a picture opened meanwhile. Unlike new settings, it draws no page of its own that
     // would replace the stale one, so that one must be dropped when it is done.
     const QString picture = writePicture(redBlue(40, 20), QStringLiteral("meanwhile.png"));
-    typeLineWidth(w, QStringLiteral("0.008"));
+    typeLineWidth(w, QStringLiteral("0.03"));
     Dialogs::setNextFileName(picture);
     child<QAction>(&w, "actionOpen")->trigger();
     QThreadPool::globalInstance()->waitForDone();
     QCoreApplication::processEvents();
     QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=40 Heigth=20"));
     typeLineWidth(w, QStringLiteral("0.2"));
+    child<QSpinBox>(&w, "sb_scale")->setValue(100);
     open(w, svg);
 
     // A PDF of two pages asks which; cancelling keeps what is open.
@@ -1506,11 +1507,13 @@ void TestWindow::stackMode()
     expected.open(QIODevice::WriteOnly);
     kcore::StackBudget budget;
     QVERIFY(direct.writeStack(&expected, {}, &budget).ok);
-    // The gold colour's share of the artwork is that of the finish it is read as.
-    const int plane = goldAs == QLatin1String("gold") ? kcore::GoldPlane : kcore::CopperPlane;
-    QCOMPARE(table->item(goldRow, 2)->text(),
-             QStringLiteral("%1 %").arg(100.0 * double(budget.counts[bottom].planes[plane]) / 960, 0,
-                                        'f', 1));
+    // Each colour's share is of the pixels nearest it, whatever it is read as: the gold square's
+    // 64 of 960, and the shares add up to 100 %, though two colours are board.
+    QCOMPARE(table->item(goldRow, 2)->text(), QStringLiteral("6.7 %"));
+    double shares = 0;
+    for (int row = 0; row < table->rowCount(); ++row)
+        shares += table->item(row, 2)->text().section(' ', 0, 0).toDouble();
+    QCOMPARE(shares, 100.0);
 
     // The finished board, seen from its side (the bottom's art, mirrored in the file, reads as
     // the picture): gold where gold is, silkscreen white, and the mask's colour over the board
