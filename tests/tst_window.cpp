@@ -1743,6 +1743,8 @@ void TestWindow::layerAndKindAgree_data()
     QTest::newRow("bottom copper of a four-layer board")
             << "bottom-copper" << 2 << 4 << "bottom-copper";
     QTest::newRow("top solder mask, then 5") << "top-mask" << 21 << 5 << "documentation";
+    // A 9.4 file has no layer 0: the box does not go there.
+    QTest::newRow("top solder mask, then 0") << "top-mask" << 21 << 0 << "top-copper";
 }
 
 void TestWindow::layerAndKindAgree()
