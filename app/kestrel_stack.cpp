@@ -295,7 +295,7 @@ void kestrel::colour_picked(const QPoint &pixel)
                     kcore::pickedIndices(colour.height(), grid.height(), false)[size_t(pixel.y())]);
     }
     if (colour.rect().contains(at))
-        add_palette_colour(QColor(colour.pixel(at)).rgb());
+        add_palette_colour(kcore::commonColour(colour, at, 2));
 }
 
 void kestrel::remove_colour()

@@ -1,6 +1,7 @@
 // Board finishes read from a colour picture through a palette.
 #include "finishes.h"
 
+#include <QImage>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -158,6 +159,30 @@ FinishReading FinishReader::classify(QRgb pixel) const
     shares[int(m_colours[first].finish)] += uchar(firstShare);
     shares[int(m_colours[second].finish)] += uchar(255 - firstShare);
     return reading;
+}
+
+QRgb commonColour(const QImage &image, const QPoint &at, int radius)
+{
+    if (!image.rect().contains(at))
+        return 0;
+    // Few pixels: counted by a plain search, first seen wins a tie.
+    std::vector<std::pair<QRgb, int>> counts;
+    const QRect around = QRect(at - QPoint(radius, radius), at + QPoint(radius, radius))
+                                 .intersected(image.rect());
+    for (int y = around.top(); y <= around.bottom(); ++y) {
+        for (int x = around.left(); x <= around.right(); ++x) {
+            const QRgb c = image.pixel(x, y) | 0xff000000u;
+            const auto seen = std::find_if(counts.begin(), counts.end(),
+                                           [c](const auto &p) { return p.first == c; });
+            if (seen == counts.end())
+                counts.push_back({c, 1});
+            else
+                ++seen->second;
+        }
+    }
+    return std::max_element(counts.begin(), counts.end(),
+                            [](const auto &p, const auto &q) { return p.second < q.second; })
+            ->first;
 }
 
 void PaletteTally::add(const FinishReading &reading, QRgb pixel, qint64 count)

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <QColor>
+#include <QImage>
 #include <QList>
+#include <QPoint>
 #include <QString>
 
 #include <algorithm>
@@ -90,6 +92,10 @@ private:
     };
     std::vector<Bin> m_bins; // made at the first unmatched pixel
 };
+
+// The commonest colour of image within radius pixels of at (alpha dropped): what a click near an
+// anti-aliased edge means is the area's colour, not the blend at its edge. 0 off the image.
+QRgb commonColour(const QImage &image, const QPoint &at, int radius);
 
 // Reads pixels as finishes. A pixel is the palette colour nearest to it, unless it lies clearly
 // nearer the line between two palette colours, as an anti-aliased edge between them does: then it
