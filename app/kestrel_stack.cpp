@@ -585,10 +585,10 @@ kestrel::StackReport kestrel::stack_report(const kcore::StackFab &f, int unit)
 void kestrel::show_stack_fab(const kcore::StackFab &f)
 {
     const StackReport r = stack_report(f, unit_index);
-    lbl_budget->setText(QStringLiteral("Stack, %1: %2 items, %3 bytes, line %4 mil (%5 mm), %6 ppi")
+    lbl_budget->setText(QStringLiteral("Stack, %1: %2 items, %3 bytes, line %4 mil (%5), %6 ppi")
                                 .arg(r.sides.join(QStringLiteral("; ")), grouped(f.written.items),
-                                     grouped(f.written.bytes), kcore::milsText(r.line))
-                                .arg(QString::number(r.line * kcore::mmPerMil, 'f', 3))
+                                     grouped(f.written.bytes), kcore::milsText(r.line),
+                                     kcore::lengthText(r.line, kcore::UnitMillimetres))
                                 .arg(qRound(r.ppi)));
     lbl_budget->setToolTip(QStringLiteral("What Generate will write, layer by layer:\n")
                            + r.details.join(QLatin1Char('\n')));

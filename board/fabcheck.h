@@ -48,9 +48,9 @@ private:
     qint64 m_pixels = 0;
 };
 
-// "top silkscreen, layer 26: 1,234 items, 56,789 bytes, line 8 mil (0.203 mm), 127 ppi".
+// "top silkscreen, layer 26: 1,234 items, 56,789 bytes, line 8 mil (0.2032 mm), 127 ppi".
 QString fabSummary(const FabCheck &check);
-// "finer than the 4 mil (0.102 mm) the board maker can make", or empty.
+// "finer than the 4 mil (0.1016 mm) the board maker can make", or empty.
 QString fabWarning(const FabCheck &check);
 // The same with both lengths in unit (a kcore::Unit), as the window says it: "the 0.0762 mm line
 // is finer than the 0.1016 mm the board maker can make", or empty.

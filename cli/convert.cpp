@@ -100,10 +100,9 @@ int judgeStrictly(const Settings &s, const kcore::Conversion &conversion,
         return ExitFailed;
     }
     if ((*spaces)->hasFindings()) {
-        say(QStringLiteral("%1 below the %2 mil (%3 mm) minimum space (--strict); nothing "
-                           "written")
+        say(QStringLiteral("%1 below the %2 mil (%3) minimum space (--strict); nothing written")
                     .arg(kcore::gapSummary(**spaces), kcore::milsText(s.minSpaceMils),
-                         QString::number(s.minSpaceMils * kcore::mmPerMil, 'f', 3)));
+                         kcore::lengthText(s.minSpaceMils, kcore::UnitMillimetres)));
         return ExitFab;
     }
     return -1;

@@ -556,7 +556,7 @@ void TestConvert::errors_data()
             << QStringList{"-w", "0.005", "-u", "mm", pic, "@out"} << 2 << "below 1 mil";
     QTest::newRow("finer than --min-line, --strict")
             << QStringList{"--strict", "--min-line", "0.15", "-u", "mm", "-w", "0.1", pic, "@out"}
-            << 3 << "the 4 mil line is finer than the 5.906 mil (0.150 mm)";
+            << 3 << "the 4 mil line is finer than the 5.906 mil (0.15 mm)";
     QTest::newRow("closed and narrow gaps, --strict")
             << QStringList{"--strict", "--min-line", "2", "@gaps.png", "@out"} << 3
             << "kestrel-convert: 14 closed gaps, "; // two in each row of boxes, four in 0 and 1
