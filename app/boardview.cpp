@@ -87,8 +87,7 @@ void BoardView::zoomBy(double factor)
 {
     if (!hasImage())
         return;
-    m_zoom.zoomAt(zoomBounds(), size(), QPointF(width() / 2.0, height() / 2.0), factor);
-    zoomed();
+    zoomAt(QPointF(width() / 2.0, height() / 2.0), factor);
 }
 
 double BoardView::zoomPercent() const
@@ -176,6 +175,7 @@ const kcore::SpaceFinding *BoardView::showFinding(int step)
         const QRectF bounds = boardBounds();
         const double span
                 = std::max(60 * m_settings.pitch, std::max(bounds.width(), bounds.height()) / 3);
+        m_zoom.setFinest(0.05);
         m_zoom.showAt(bounds, size(), shown(f.mils), span / qMax(1, width()));
     }
     zoomed();
@@ -195,6 +195,14 @@ QRectF BoardView::boardBounds() const
 QRectF BoardView::zoomBounds() const
 {
     return m_board ? boardBounds() : QRectF(0, 0, m_image->width(), m_image->height());
+}
+
+void BoardView::zoomAt(const QPointF &pos, double factor)
+{
+    // A board down to a twentieth of a mil a pixel; a picture until a pixel of it is 100.
+    m_zoom.setFinest(m_board ? 0.05 : 0.01);
+    m_zoom.zoomAt(zoomBounds(), size(), pos, factor);
+    zoomed();
 }
 
 void BoardView::zoomed()
@@ -343,8 +351,7 @@ void BoardView::wheelEvent(QWheelEvent *event)
     if (!hasImage())
         return QFrame::wheelEvent(event);
     const double steps = event->angleDelta().y() / 120.0;
-    m_zoom.zoomAt(zoomBounds(), size(), event->position(), std::pow(1.25, steps));
-    zoomed();
+    zoomAt(event->position(), std::pow(1.25, steps));
 }
 
 void BoardView::mousePressEvent(QMouseEvent *event)

@@ -85,6 +85,7 @@ private:
     // The extent zoomed over: the board in mils, or the picture in its pixels, y up as on the
     // board (so one zoom serves both, on the same part of the picture).
     QRectF zoomBounds() const;
+    void zoomAt(const QPointF &pos, double factor);
     void zoomed();
     void paintPicture(QPainter &painter);
     void paintBoard(QPainter &painter);
