@@ -86,7 +86,7 @@ constexpr int vectorBandRows = 128;
 // fills a rectangle parallel to the page's edges without anti-aliasing, grown to whole pixels,
 // so that two that touch inside a pixel both cover it: the seam between two semi-transparent
 // bars of a histogram came out darker than either, as ink. Drawn twice as wide, that column is
-// half covered twice, and no darker than the bars where they are lighter than the middle grey.
+// half covered twice: between bars of opacity 0.7, it is 0.805 opaque instead of 0.91.
 constexpr int pdfSubrows = 8;
 constexpr int pdfSubcolumns = 2;
 

@@ -372,7 +372,7 @@ constexpr double cairoLargest = 32767;
 // How finely curves are cut into lines, in pixels of the grid: cairo's own 0.1 moves a logo's
 // run ends along a circle's flat top and bottom by up to a third of a pixel. Layers librsvg
 // makes for group opacity, masks and filters keep cairo's own.
-constexpr double curveTolerance = 0.01;
+constexpr double curveTolerance = 0.02;
 
 // Replays a recording of the page into an image of a band's rows drawn transposed, from the
 // page's pixel row first (see transposed): paths are transformed and drawn again, not their
