@@ -69,7 +69,7 @@ bool fitScale(Settings &s, const kcore::Source &source, QString *fitted)
     kcore::ConversionSettings &c = s.conversion;
     const kcore::FitResult fit = source.isVector()
             ? kcore::fitPage(source.vector()->pageMils(), c.pads, s.fitMils, s.fitHeight)
-            : kcore::fitScale(source.picture().size(), c.pads, s.fitMils, s.fitHeight);
+            : kcore::fitScale(source.pictureSize(), c.pads, s.fitMils, s.fitHeight);
     const QString text = kcore::fitText(fit, s.fitMils, s.fitHeight, s.unit);
     if (!fit.ok) {
         say(QStringLiteral("--%1: %2")
@@ -81,6 +81,10 @@ bool fitScale(Settings &s, const kcore::Source &source, QString *fitted)
     *fitted = QStringLiteral("fitted to ") + text;
     return true;
 }
+
+// A picture read row by row turned out damaged: it is read whole again, which says why (or, should
+// the whole read succeed, converts it).
+constexpr int readAgain = 100;
 
 // --strict: the line and the spaces are judged before anything is written, the spaces over the
 // rows once beforehand. Returns an exit code when the run stops here.
@@ -96,6 +100,8 @@ int judgeStrictly(const Settings &s, const kcore::Conversion &conversion,
     bool complete = true;
     *spaces = conversion.checkSpaces(s.minSpaceMils, &complete);
     if (!complete) {
+        if (conversion.source().isStreamed())
+            return readAgain;
         say(noMemoryMessage(conversion.grid()));
         return ExitFailed;
     }
@@ -147,15 +153,19 @@ QByteArray readStandardInput()
 }
 
 // The picture or document at s.input ("-": standard input, a document told by its start); an
-// exit code when it cannot be had.
-int openInput(const Settings &s, kcore::Conversion *conversion)
+// exit code when it cannot be had. A picture is read row by row as it is written where its
+// decoder can, read whole otherwise.
+int openInput(Settings &s, kcore::Conversion *conversion)
 {
     const bool standard = s.input == QLatin1String("-");
-    const QByteArray data = standard ? readStandardInput() : QByteArray();
+    if (standard && s.standardInput.isNull())
+        s.standardInput = readStandardInput();
+    const QByteArray &data = s.standardInput;
+    const bool streamed = !s.readWhole && !s.conversion.stack.on;
     const auto open = [&](int page, QString *why) {
         Hush hush;
-        return standard ? kcore::Source::fromData(data, page, why)
-                        : kcore::Source::open(s.input, page, why);
+        return standard ? kcore::Source::fromData(data, page, why, streamed)
+                        : kcore::Source::open(s.input, page, why, streamed);
     };
     QString why;
     conversion->setSource(open(s.page, &why));
@@ -173,14 +183,15 @@ int openInput(const Settings &s, kcore::Conversion *conversion)
     return ExitFailed;
 }
 
-// OUTPUT, or standard output, written by write: false, having said why, when it fails.
+// OUTPUT, or standard output, written by write: false, having said why, when it fails; the
+// rows of a picture read as it goes found damaged are left to be read again, unsaid.
 bool writeOutput(const Settings &s, const std::function<kcore::PadsResult(QIODevice *)> &write,
-                 kcore::PadsResult *result)
+                 kcore::PadsResult *result, bool streamed = false)
 {
     *result = s.output == QLatin1String("-") ? kcore::writeStandardOutput(write)
                                              : kcore::saveFile(s.output, write);
-    if (result->ok)
-        return true;
+    if (result->ok || (streamed && result->rowsFailed))
+        return result->ok;
     say(result->rowsFailed
                 ? result->message
                 : QStringLiteral("could not write %1: %2").arg(s.output, result->message));
@@ -315,9 +326,15 @@ int convert(Settings s)
     if (s.conversion.stack.on)
         return convertStack(s, conversion, fitted);
     std::optional<kcore::SpaceReport> spaces;
-    if (s.strict)
-        if (const int stop = judgeStrictly(s, conversion, &spaces); stop >= 0)
+    if (s.strict) {
+        const int stop = judgeStrictly(s, conversion, &spaces);
+        if (stop == readAgain) {
+            s.readWhole = true;
+            return convert(s);
+        }
+        if (stop >= 0)
             return stop;
+    }
 
     // Rows go from the picture (or the page, a band at a time) through grey, scale and clip
     // straight into the writer, the space check riding along: neither the grey nor the
@@ -338,8 +355,13 @@ int convert(Settings s)
     }
     const auto write = [&](QIODevice *device) { return conversion.write(device, {}, alongside); };
     kcore::PadsResult result;
-    if (!writeOutput(s, write, &result))
-        return ExitFailed;
+    const bool streamed = conversion.source().isStreamed();
+    if (!writeOutput(s, write, &result, streamed)) {
+        if (!streamed || !result.rowsFailed)
+            return ExitFailed;
+        s.readWhole = true;
+        return convert(s);
+    }
     if (!s.quiet) {
         if (!fitted.isEmpty())
             say(fitted);

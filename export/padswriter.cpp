@@ -75,10 +75,12 @@ PadsResult writeRows(RowStream &rows, const PadsSettings &settings, QIODevice *o
     if (cancelled)
         return failure(cancelledMessage());
     if (!all) {
-        PadsResult r = failure(QStringLiteral("there is not enough memory to draw the %1 x %2 "
-                                              "pixel page")
-                                       .arg(rows.size().width())
-                                       .arg(rows.size().height()));
+        const QString why = rows.failure();
+        PadsResult r = failure(!why.isEmpty() ? why
+                                              : QStringLiteral("there is not enough memory to "
+                                                               "draw the %1 x %2 pixel page")
+                                                        .arg(rows.size().width())
+                                                        .arg(rows.size().height()));
         r.rowsFailed = true;
         return r;
     }
