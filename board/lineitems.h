@@ -65,7 +65,6 @@ bool forEachRow(RowStream &rows, const PadsSettings &settings, Visit &&visit)
                 edges.emplace(grey.levels, grey.step, size.width(), settings.threshold);
             else if (!rows.failure().isEmpty())
                 return false; // the picture's levels could not be read
-
         }
         if (!visit(row, y, edges ? &*edges : nullptr))
             break;

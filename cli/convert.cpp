@@ -303,6 +303,45 @@ int convertStack(const Settings &s, const kcore::Conversion &conversion, const Q
     return ExitOk;
 }
 
+// One layer: checked with --strict, written with the space check riding along, and reported.
+// readAgain when the picture's rows turn out damaged.
+int convertLayer(const Settings &s, const kcore::Conversion &conversion, const QString &fitted)
+{
+    std::optional<kcore::SpaceReport> spaces;
+    if (s.strict)
+        if (const int stop = judgeStrictly(s, conversion, &spaces); stop >= 0)
+            return stop;
+
+    // Rows go from the picture (or the page, a band at a time) through grey, scale and clip
+    // straight into the writer, the space check riding along: neither the grey nor the
+    // black-and-white image is ever held whole, nor, for most files, the picture.
+    std::unique_ptr<kcore::SpaceCheckBeside> beside;
+    kcore::CoverageCount cover;
+    kcore::RowSink alongside;
+    if (!s.quiet) {
+        if (!spaces)
+            beside = std::make_unique<kcore::SpaceCheckBeside>(conversion.grid(), s.conversion.pads,
+                                                               s.minSpaceMils);
+        alongside = [&beside, &cover, width = conversion.grid().width()](
+                            const quint32 *row, int, const kcore::EdgeRow *edges) {
+            cover.addRow(row, width);
+            if (beside)
+                beside->addRow(row, edges);
+        };
+    }
+    const auto write = [&](QIODevice *device) { return conversion.write(device, {}, alongside); };
+    kcore::PadsResult result;
+    const bool streamed = conversion.source().isStreamed();
+    if (!writeOutput(s, write, &result, streamed))
+        return streamed && result.rowsFailed ? readAgain : ExitFailed;
+    if (!s.quiet) {
+        if (!fitted.isEmpty())
+            say(fitted);
+        report(s, conversion, result, beside ? beside->finish() : *spaces, cover.coverage());
+    }
+    return ExitOk;
+}
+
 } // namespace
 
 int convert(Settings s)
@@ -325,49 +364,11 @@ int convert(Settings s)
         return stop;
     if (s.conversion.stack.on)
         return convertStack(s, conversion, fitted);
-    std::optional<kcore::SpaceReport> spaces;
-    if (s.strict) {
-        const int stop = judgeStrictly(s, conversion, &spaces);
-        if (stop == readAgain) {
-            s.readWhole = true;
-            return convert(s);
-        }
-        if (stop >= 0)
-            return stop;
-    }
-
-    // Rows go from the picture (or the page, a band at a time) through grey, scale and clip
-    // straight into the writer, the space check riding along: neither the grey nor the
-    // black-and-white image is ever held whole.
-    std::unique_ptr<kcore::SpaceCheckBeside> beside;
-    kcore::CoverageCount cover;
-    kcore::RowSink alongside;
-    if (!s.quiet) {
-        if (!spaces)
-            beside = std::make_unique<kcore::SpaceCheckBeside>(conversion.grid(), s.conversion.pads,
-                                                               s.minSpaceMils);
-        alongside = [&beside, &cover, width = conversion.grid().width()](
-                            const quint32 *row, int, const kcore::EdgeRow *edges) {
-            cover.addRow(row, width);
-            if (beside)
-                beside->addRow(row, edges);
-        };
-    }
-    const auto write = [&](QIODevice *device) { return conversion.write(device, {}, alongside); };
-    kcore::PadsResult result;
-    const bool streamed = conversion.source().isStreamed();
-    if (!writeOutput(s, write, &result, streamed)) {
-        if (!streamed || !result.rowsFailed)
-            return ExitFailed;
-        s.readWhole = true;
-        return convert(s);
-    }
-    if (!s.quiet) {
-        if (!fitted.isEmpty())
-            say(fitted);
-        report(s, conversion, result, beside ? beside->finish() : *spaces, cover.coverage());
-    }
-    return ExitOk;
+    const int done = convertLayer(s, conversion, fitted);
+    if (done != readAgain)
+        return done;
+    s.readWhole = true;
+    return convert(s);
 }
 
 } // namespace kcli

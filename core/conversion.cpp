@@ -119,14 +119,14 @@ GreyRange Source::greyRange() const
     const std::unique_ptr<GreySource> rows = pictureRows(m_file)();
     if (!rows)
         return GreyRange();
-    std::vector<quint32> row(size_t(m_streamedSize.width()));
     int low = 255, high = 0;
     for (int y = 0; y < m_streamedSize.height() && (low > 0 || high < 255); ++y) {
-        if (!rows->row(y, row.data()))
+        const quint32 *row = rows->row(y);
+        if (!row)
             return GreyRange();
-        for (const quint32 p : row) {
-            low = std::min(low, int(p & 0xff));
-            high = std::max(high, int(p & 0xff));
+        for (int x = 0; x < m_streamedSize.width(); ++x) {
+            low = std::min(low, int(row[x] & 0xff));
+            high = std::max(high, int(row[x] & 0xff));
         }
     }
     return {low, high, true};

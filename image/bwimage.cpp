@@ -137,17 +137,20 @@ namespace {
 class HeldGrey : public GreySource
 {
 public:
-    explicit HeldGrey(const QImage &colour) : m_size(colour.size()), m_rows(colour) { }
+    explicit HeldGrey(const QImage &colour)
+        : m_size(colour.size()), m_rows(colour), m_row(size_t(qMax(0, colour.width())))
+    { }
     QSize size() const override { return m_size; }
-    bool row(int y, quint32 *dst) override
+    const quint32 *row(int y) override
     {
-        m_rows.row(y, dst);
-        return true;
+        m_rows.row(y, m_row.data());
+        return m_row.data();
     }
 
 private:
     QSize m_size;
     GreyRows m_rows;
+    std::vector<quint32> m_row;
 };
 
 } // namespace
@@ -155,8 +158,7 @@ private:
 BwRows::BwRows(const QImage &colour, int threshold, bool invert, int scalePercent)
     : BwRows([colour] { return std::make_unique<HeldGrey>(colour); }, threshold, invert,
              scalePercent)
-{
-}
+{ }
 
 BwRows::BwRows(const GreySourceOpener &open, int threshold, bool invert, int scalePercent)
     : m_open(open), m_grey(open()), m_threshold(quint32(qBound(0, threshold, 255))),
@@ -171,7 +173,6 @@ BwRows::BwRows(const GreySourceOpener &open, int threshold, bool invert, int sca
         m_columns = pickedIndices(picture.width(), m_size.width(), true);
     if (m_size.height() != picture.height())
         m_rows = pickedIndices(picture.height(), m_size.height(), false);
-    m_greyRow.resize(size_t(picture.width()));
     m_pickedRow.resize(m_columns.size());
     m_bwRow.resize(size_t(m_size.width()));
 }
@@ -193,12 +194,13 @@ const quint32 *BwRows::row(int y)
     if (source == m_lastSource)
         return m_bwRow.data(); // enlarging repeats rows
     // A picture read as it goes passes over the rows the scale leaves out, in order.
-    if (!m_grey->row(source, m_greyRow.data())) {
+    m_greyRow = m_grey->row(source);
+    if (!m_greyRow) {
         m_lastSource = -1;
         return nullptr;
     }
     m_lastSource = source;
-    const quint32 *grey = m_greyRow.data();
+    const quint32 *grey = m_greyRow;
     if (!m_columns.empty()) {
         for (size_t x = 0; x < m_columns.size(); ++x)
             m_pickedRow[x] = grey[m_columns[x]];
@@ -214,20 +216,25 @@ GreyLevels BwRows::edgeLevels(int y)
         // The grid is the picture's: the grey row itself, made once for both.
         if (m_lastSource != y && !row(y))
             return {};
-        return {EdgeRow::lowBytes(m_greyRow.data()), 4};
+        return {EdgeRow::lowBytes(m_greyRow), 4};
     }
     if (!m_edges) {
         // A pass of its own: the levels want rows the scale leaves out.
         m_edgeGrey = m_open();
         m_edges = std::make_unique<GridResampler>(m_pictureSize, m_size);
-        m_edgeSource.resize(size_t(m_pictureSize.width()));
         m_edgeRow.resize(size_t(m_size.width()));
     }
     if (m_edgeFailed || !m_edgeGrey)
         return {};
+    // A row that cannot be had reads as black; the levels of this row are not used then.
     m_edges->row(y, m_edgeRow.data(), [this](int i) {
-        m_edgeFailed = m_edgeFailed || !m_edgeGrey->row(i, m_edgeSource.data());
-        return static_cast<const quint32 *>(m_edgeSource.data());
+        const quint32 *grey = m_edgeFailed ? nullptr : m_edgeGrey->row(i);
+        m_edgeFailed = !grey;
+        if (!grey) {
+            m_edgeBlack.resize(size_t(m_pictureSize.width()));
+            return static_cast<const quint32 *>(m_edgeBlack.data());
+        }
+        return grey;
     });
     if (m_edgeFailed)
         return {};

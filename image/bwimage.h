@@ -93,8 +93,9 @@ class GreySource
 public:
     virtual ~GreySource() = default;
     virtual QSize size() const = 0;
-    // Writes grey row y; rows are asked in order, none twice. False when it cannot be had.
-    virtual bool row(int y, quint32 *dst) = 0;
+    // Grey row y, valid until the next call; rows are asked in order, none twice. Null when it
+    // cannot be had.
+    virtual const quint32 *row(int y) = 0;
     // Why a row could not be had.
     virtual QString failure() const { return QString(); }
 };
@@ -130,14 +131,15 @@ private:
     quint32 m_flip;
     std::vector<int> m_columns; // empty when the scale keeps the width
     std::vector<int> m_rows;
-    std::vector<quint32> m_greyRow, m_pickedRow, m_bwRow;
+    const quint32 *m_greyRow = nullptr;
+    std::vector<quint32> m_pickedRow, m_bwRow;
     int m_lastSource = -1;
     // Resampled edge levels, when the grid is not the picture's; made at the first call.
     QSize m_pictureSize;
     std::unique_ptr<GridResampler> m_edges;
     std::unique_ptr<GreySource> m_edgeGrey;
     bool m_edgeFailed = false;
-    std::vector<quint32> m_edgeSource;
+    std::vector<quint32> m_edgeBlack;
     std::vector<uchar> m_edgeRow;
 };
 

@@ -82,11 +82,19 @@ bool readHeader(JpegState *s)
     return true;
 }
 
-bool startDecoding(JpegState *s, J_COLOR_SPACE out)
+bool sizeOutput(JpegState *s, J_COLOR_SPACE out)
 {
     if (setjmp(s->jump))
         return false;
     s->info.out_color_space = out;
+    jpeg_calc_output_dimensions(&s->info);
+    return true;
+}
+
+bool startDecoding(JpegState *s)
+{
+    if (setjmp(s->jump))
+        return false;
     jpeg_start_decompress(&s->info);
     return true;
 }
@@ -136,6 +144,7 @@ public:
 private:
     JpegState m_state = {};
     bool m_cmyk = false;
+    bool m_started = false;
     std::vector<uchar> m_cmykRow;
 };
 
@@ -171,7 +180,8 @@ bool JpegRows::open(QString *fallback)
         return false;
     }
     toolkitFormat = format;
-    if (!startDecoding(s, out))
+    // Decoding starts with the first row: a progressive file is read whole by then.
+    if (!sizeOutput(s, out))
         return false;
     size = QSize(int(info.output_width), int(info.output_height));
     if (m_cmyk)
@@ -181,6 +191,8 @@ bool JpegRows::open(QString *fallback)
 
 bool JpegRows::next(uchar *row)
 {
+    if (!m_started && !(m_started = startDecoding(&m_state)))
+        return false;
     if (!m_cmyk)
         return readRow(&m_state, row);
     if (!readRow(&m_state, m_cmykRow.data()))

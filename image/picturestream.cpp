@@ -12,6 +12,10 @@
 #include <QImageReader>
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <thread>
 
 namespace kcore {
 
@@ -23,8 +27,7 @@ struct PictureStream::Grey
     GreyRows rows;
     Grey(const RowDecoder &d, int bytesPerLine)
         : row(size_t(bytesPerLine)), image(wrap(d, row.data(), bytesPerLine)), rows(image)
-    {
-    }
+    { }
     static QImage wrap(const RowDecoder &d, uchar *row, int bytesPerLine)
     {
         QImage image(row, d.size.width(), 1, bytesPerLine, d.format);
@@ -116,10 +119,9 @@ std::unique_ptr<PictureStream> PictureStream::open(const PictureFile &file, QStr
     const QSize stored = decoder->size;
     s->m_size = s->m_transform & QImageIOHandler::TransformationRotate90 ? stored.transposed()
                                                                          : stored;
-    const int bytesPerLine
-            = int((qint64(stored.width()) * QImage::toPixelFormat(decoder->format).bitsPerPixel()
-                   + 31)
-                  / 32 * 4);
+    const int bytesPerLine = int(
+            (qint64(stored.width()) * QImage::toPixelFormat(decoder->format).bitsPerPixel() + 31)
+            / 32 * 4);
     s->m_grey = std::make_unique<Grey>(*decoder, bytesPerLine);
     s->m_device = std::move(device);
     s->m_decoder = std::move(decoder);
@@ -191,24 +193,82 @@ bool PictureStream::greyRow(int y, quint32 *dst)
 
 namespace {
 
-class StreamGrey : public GreySource
+// The decoder a few rows ahead on a thread of its own, so that decoding overlaps the clip and
+// the writer: each grey row is made into a ring of rows the reader hands out in turn.
+class AheadGrey : public GreySource
 {
 public:
-    explicit StreamGrey(std::unique_ptr<PictureStream> stream) : m_stream(std::move(stream)) { }
-    QSize size() const override { return m_stream->size(); }
-    bool row(int y, quint32 *dst) override
+    explicit AheadGrey(std::unique_ptr<PictureStream> stream)
+        : m_stream(std::move(stream)), m_width(size_t(m_stream->size().width())),
+          m_ring(m_width * ringRows)
     {
-        m_failed = m_failed || !m_stream->greyRow(y, dst);
-        return !m_failed;
+        m_thread = std::thread([this] { decode(); });
+    }
+    ~AheadGrey() override
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_stop = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+    }
+    QSize size() const override { return m_stream->size(); }
+    const quint32 *row(int y) override
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_released = y; // the rows above are done with
+        m_changed.notify_all();
+        m_changed.wait(lock, [&] { return m_made > y || m_failed; });
+        if (m_made <= y)
+            return nullptr;
+        return m_ring.data() + size_t(y % ringRows) * m_width;
     }
     QString failure() const override
     {
+        const std::lock_guard<std::mutex> lock(m_mutex);
         return m_failed ? QStringLiteral("The picture is damaged or incomplete.") : QString();
     }
 
 private:
+    static constexpr int ringRows = 16;
+
+    void decode()
+    {
+        const int h = m_stream->size().height();
+        for (int y = 0; y < h; ++y) {
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_changed.wait(lock, [&] { return m_stop || y - m_released < ringRows; });
+                if (m_stop)
+                    return;
+            }
+            // The slot is the reader's no longer; a picture too large for memory to turn fails
+            // like a damaged one.
+            bool made = false;
+            try {
+                made = m_stream->greyRow(y, m_ring.data() + size_t(y % ringRows) * m_width);
+            } catch (const std::bad_alloc &) { }
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            if (made)
+                m_made = y + 1;
+            else
+                m_failed = true;
+            m_changed.notify_all();
+            if (!made)
+                return;
+        }
+    }
+
     std::unique_ptr<PictureStream> m_stream;
-    bool m_failed = false;
+    size_t m_width;
+    std::vector<quint32> m_ring;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_made = 0; // rows made
+    int m_released = 0; // the row the reader holds; those above it are free
+    bool m_failed = false, m_stop = false;
+    std::thread m_thread;
 };
 
 } // namespace
@@ -219,7 +279,7 @@ GreySourceOpener pictureRows(const PictureFile &file)
         std::unique_ptr<PictureStream> stream = PictureStream::open(file);
         if (!stream)
             return nullptr;
-        return std::make_unique<StreamGrey>(std::move(stream));
+        return std::make_unique<AheadGrey>(std::move(stream));
     };
 }
 

@@ -18,7 +18,6 @@ namespace kcore {
 
 class RowDecoder;
 
-
 // Where a picture's bytes are: a file, or bytes read already (data, when path is empty).
 struct PictureFile
 {
@@ -36,7 +35,8 @@ public:
     // The picture streamed, or null when it is to be read whole: a format, or a variant of one,
     // not streamed (fallback then names it), or a header that does not read (the whole read then
     // says why).
-    static std::unique_ptr<PictureStream> open(const PictureFile &file, QString *fallback = nullptr);
+    static std::unique_ptr<PictureStream> open(const PictureFile &file,
+                                               QString *fallback = nullptr);
 
     // The upright picture's size.
     QSize size() const { return m_size; }

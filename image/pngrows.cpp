@@ -105,6 +105,9 @@ public:
 
 private:
     bool setUp(QString *fallback);
+    bool setUpGrey(int depth, bool trns);
+    bool setUpColour(int type, int depth, bool trns);
+    bool layOut(int depth, QString *fallback);
     void greyTable(int bitDepth);
     void paletteTable(bool mono);
 
@@ -184,10 +187,37 @@ bool PngRows::setUp(QString *fallback)
     size = QSize(int(width), int(height));
     png_set_interlace_handling(png);
     const bool trns = png_get_valid(png, info, PNG_INFO_tRNS);
-    const bool littleEndian = QSysInfo::ByteOrder == QSysInfo::LittleEndian;
     png_colorp palette = nullptr;
     int paletteSize = 0;
-    if (type == PNG_COLOR_TYPE_GRAY && depth == 1 && png_get_channels(png, info) == 1) {
+    bool known = true;
+    if (type == PNG_COLOR_TYPE_GRAY && (depth != 16 || !trns)) {
+        known = setUpGrey(depth, trns);
+    } else if (type == PNG_COLOR_TYPE_PALETTE && png_get_PLTE(png, info, &palette, &paletteSize)
+               && paletteSize <= 256) {
+        if (depth != 1)
+            png_set_packing(png);
+        known = updateInfo(&m_state);
+        png_get_IHDR(png, info, &width, &height, &depth, &type, nullptr, nullptr, nullptr);
+        toolkitFormat = depth == 1 ? QImage::Format_Mono : QImage::Format_Indexed8;
+        paletteTable(depth == 1);
+        m_checkIndices = toolkitFormat == QImage::Format_Indexed8;
+        if (QSysInfo::ByteOrder == QSysInfo::LittleEndian)
+            png_set_bgr(png);
+    } else if (type == PNG_COLOR_TYPE_PALETTE || (type == PNG_COLOR_TYPE_RGB && depth == 16 && trns)
+               || QSysInfo::ByteOrder != QSysInfo::LittleEndian) {
+        // Layouts the toolkit's reader does not fill as it says, or a byte order not tried.
+        *fallback = QStringLiteral("PNG of this colour type");
+        return false;
+    } else {
+        known = setUpColour(type, depth, trns);
+    }
+    return known && layOut(depth, fallback);
+}
+
+bool PngRows::setUpGrey(int depth, bool trns)
+{
+    png_structp png = m_state.png;
+    if (depth == 1 && png_get_channels(png, m_state.info) == 1) {
         png_set_invert_mono(png);
         if (!updateInfo(&m_state))
             return false;
@@ -196,49 +226,44 @@ bool PngRows::setUp(QString *fallback)
         png_bytep alpha = nullptr;
         int transparent = 0;
         png_color_16p colour = nullptr;
-        if (png_get_tRNS(png, info, &alpha, &transparent, &colour) && colour) {
+        if (png_get_tRNS(png, m_state.info, &alpha, &transparent, &colour) && colour) {
             if (colour->gray == 0)
                 colours[1] = qRgba(0, 0, 0, 0);
             else if (colour->gray == 1)
                 colours[0] = qRgba(255, 255, 255, 0);
         }
-    } else if (type == PNG_COLOR_TYPE_GRAY && depth == 16 && !trns) {
+        return true;
+    }
+    if (depth == 16) {
         toolkitFormat = QImage::Format_Grayscale16;
         if (!updateInfo(&m_state))
             return false;
-        if (littleEndian)
-            png_set_swap(png);
-    } else if (type == PNG_COLOR_TYPE_GRAY && depth == 8 && !trns) {
+        png_set_swap(png);
+        return true;
+    }
+    if (depth == 8 && !trns) {
         png_set_expand(png);
         toolkitFormat = QImage::Format_Grayscale8;
-        if (!updateInfo(&m_state))
-            return false;
-    } else if (type == PNG_COLOR_TYPE_GRAY && depth != 16) {
-        if (depth < 8)
-            png_set_packing(png);
-        if (!updateInfo(&m_state))
-            return false;
-        toolkitFormat = QImage::Format_Indexed8;
-        greyTable(depth);
-    } else if (type == PNG_COLOR_TYPE_PALETTE && png_get_PLTE(png, info, &palette, &paletteSize)
-               && paletteSize <= 256) {
-        if (depth != 1)
-            png_set_packing(png);
-        if (!updateInfo(&m_state))
-            return false;
-        png_get_IHDR(png, info, &width, &height, &depth, &type, nullptr, nullptr, nullptr);
-        toolkitFormat = depth == 1 ? QImage::Format_Mono : QImage::Format_Indexed8;
-        paletteTable(depth == 1);
-        m_checkIndices = toolkitFormat == QImage::Format_Indexed8;
-        if (littleEndian)
-            png_set_bgr(png);
-    } else if (depth == 16 && !(type & PNG_COLOR_MASK_PALETTE)
-               && !(type == PNG_COLOR_TYPE_RGB && trns)) {
-        // Grey with a transparent level, colour, or either with alpha, at 16 bits.
+        return updateInfo(&m_state);
+    }
+    if (depth < 8)
+        png_set_packing(png);
+    if (!updateInfo(&m_state))
+        return false;
+    toolkitFormat = QImage::Format_Indexed8;
+    greyTable(depth);
+    return true;
+}
+
+// Colour, and grey with alpha or (at 16 bits) with a transparent level.
+bool PngRows::setUpColour(int type, int depth, bool trns)
+{
+    png_structp png = m_state.png;
+    if (depth == 16) {
         toolkitFormat = QImage::Format_RGBA64;
-        if (type == PNG_COLOR_TYPE_GRAY)
+        if (type == PNG_COLOR_TYPE_GRAY) {
             png_set_expand(png);
-        else if (!(type & PNG_COLOR_MASK_ALPHA) && !trns) {
+        } else if (!(type & PNG_COLOR_MASK_ALPHA) && !trns) {
             png_set_filler(png, 0xffff, PNG_FILLER_AFTER);
             toolkitFormat = QImage::Format_RGBX64;
         }
@@ -246,31 +271,25 @@ bool PngRows::setUp(QString *fallback)
             png_set_gray_to_rgb(png);
         if (!updateInfo(&m_state))
             return false;
-        if (littleEndian)
-            png_set_swap(png);
-    } else if (type != PNG_COLOR_TYPE_PALETTE && littleEndian) {
-        png_set_expand(png);
-        if (type == PNG_COLOR_TYPE_GRAY_ALPHA)
-            png_set_gray_to_rgb(png);
-        toolkitFormat = QImage::Format_ARGB32;
-        if (!(type & PNG_COLOR_MASK_ALPHA) && !trns) {
-            png_set_filler(png, 0xff, PNG_FILLER_AFTER);
-            toolkitFormat = QImage::Format_RGB32;
-        }
-        png_set_bgr(png);
-        if (!updateInfo(&m_state))
-            return false;
-    } else {
-        *fallback = QStringLiteral("PNG of this colour type");
-        return false;
+        png_set_swap(png);
+        return true;
     }
+    png_set_expand(png);
+    if (type == PNG_COLOR_TYPE_GRAY_ALPHA)
+        png_set_gray_to_rgb(png);
+    toolkitFormat = QImage::Format_ARGB32;
+    if (!(type & PNG_COLOR_MASK_ALPHA) && !trns) {
+        png_set_filler(png, 0xff, PNG_FILLER_AFTER);
+        toolkitFormat = QImage::Format_RGB32;
+    }
+    png_set_bgr(png);
+    return updateInfo(&m_state);
+}
+
+// The rows given: 16-bit images' as the 8-bit ones QImage::pixel() gives of them.
+bool PngRows::layOut(int depth, QString *fallback)
+{
     m_sixteen = depth == 16;
-    // The rows the library gives must fill the toolkit's layout exactly.
-    const qint64 bits = qint64(QImage::toPixelFormat(toolkitFormat).bitsPerPixel()) * size.width();
-    if (qint64(png_get_rowbytes(png, info)) != (bits + 7) / 8) {
-        *fallback = QStringLiteral("PNG of this colour type");
-        return false;
-    }
     switch (toolkitFormat) {
     case QImage::Format_Grayscale16:
         format = QImage::Format_Grayscale8;
@@ -285,7 +304,13 @@ bool PngRows::setUp(QString *fallback)
         format = toolkitFormat;
         break;
     }
-    m_wide.resize(png_get_rowbytes(png, info));
+    // The rows the library gives must fill the toolkit's layout exactly.
+    const qint64 bits = qint64(QImage::toPixelFormat(toolkitFormat).bitsPerPixel()) * size.width();
+    if (qint64(png_get_rowbytes(m_state.png, m_state.info)) != (bits + 7) / 8) {
+        *fallback = QStringLiteral("PNG of this colour type");
+        return false;
+    }
+    m_wide.resize(png_get_rowbytes(m_state.png, m_state.info));
     return true;
 }
 

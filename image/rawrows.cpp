@@ -20,8 +20,7 @@ public:
     Blocks(QIODevice *device, qint64 offset, qint64 stride, int rows)
         : m_device(device), m_offset(offset), m_stride(stride), m_rows(rows),
           m_count(int(qBound(qint64(1), (qint64(1) << 20) / qMax(stride, qint64(1)), qint64(rows))))
-    {
-    }
+    { }
     // The file's row r, from the top of the data.
     const uchar *row(int r)
     {
@@ -168,7 +167,8 @@ bool BmpRows::readMasks(const uchar *info, quint32 infoSize, QString *)
         alpha = le32(info + 52);
     } else if (bitfields) {
         uchar masks[12];
-        if (!m_device->seek(m_position) || m_device->read(reinterpret_cast<char *>(masks), 12) != 12)
+        if (!m_device->seek(m_position)
+            || m_device->read(reinterpret_cast<char *>(masks), 12) != 12)
             return false;
         red = le32(masks);
         green = le32(masks + 4);
@@ -254,8 +254,7 @@ int headerNumber(QIODevice *d, bool *ok)
 {
     const auto skipLine = [d] {
         char c;
-        while (d->getChar(&c) && c != '\n') {
-        }
+        while (d->getChar(&c) && c != '\n') { }
     };
     int value = -1;
     bool overflow = false;
@@ -328,7 +327,8 @@ bool PnmRows::open(QString *fallback)
     }
     size = QSize(w, h);
     const int sample = m_most < 256 ? 1 : 2;
-    const qint64 stride = m_type == '4' ? (w + 7) / 8 : qint64(w) * sample * (m_type == '6' ? 3 : 1);
+    const qint64 stride
+            = m_type == '4' ? (w + 7) / 8 : qint64(w) * sample * (m_type == '6' ? 3 : 1);
     const qint64 start = m_device->pos();
     if (m_device->size() - start < stride * h) {
         *fallback = QStringLiteral("PBM, PGM or PPM cut short");
@@ -356,7 +356,7 @@ bool PnmRows::next(uchar *row)
     } else if (m_type == '5') {
         // Levels scaled to 0..255 as the reader scales them, overflow and all.
         for (int x = 0; x < w; ++x)
-            row[x] = m_most > 255 ? uchar((in[2 * x] << 8 | in[2 * x + 1]) * 255 / m_most)
+            row[x] = m_most > 255  ? uchar((in[2 * x] << 8 | in[2 * x + 1]) * 255 / m_most)
                     : m_most < 255 ? uchar(in[x] * 255 / m_most)
                                    : in[x];
     } else {

@@ -4,8 +4,10 @@
 #include "image/bwimage.h"
 #include "image/edgegrey.h"
 #include "image/greyimage.h"
+#include "image/picturestream.h"
 #include "testsupport.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cstring>
@@ -114,10 +116,17 @@ void TestBwImage::rowsMatchScaledImage_data()
 {
     QTest::addColumn<QSize>("size");
     QTest::addColumn<int>("scale");
+    QTest::addColumn<QString>("file"); // empty: the picture held; else read row by row from it
     // Larger than the differential test's pictures, where rounding in Qt's sampling could drift.
     for (const QSize size : {QSize(4001, 3), QSize(3, 3999), QSize(997, 1003)})
         for (int scale : {1, 7, 33, 57, 99, 100, 101, 150, 333, 500})
-            QTest::addRow("%dx%d at %d %%", size.width(), size.height(), scale) << size << scale;
+            QTest::addRow("%dx%d at %d %%", size.width(), size.height(), scale)
+                    << size << scale << QString();
+    // Bitmaps are read bottom-up, from the end of the file; PNG from its start.
+    for (const char *file : {"bmp", "png"})
+        for (int scale : {7, 57, 100, 101, 333})
+            QTest::addRow("997x1003 at %d %%, %s read row by row", scale, file)
+                    << QSize(997, 1003) << scale << QString::fromLatin1(file);
 }
 
 void TestBwImage::rowsMatchScaledImage()
@@ -126,6 +135,7 @@ void TestBwImage::rowsMatchScaledImage()
     // and its edge levels, from a row or two of grey, are the window's from the whole image.
     QFETCH(QSize, size);
     QFETCH(int, scale);
+    QFETCH(QString, file);
     QImage colour(size, QImage::Format_RGB32);
     QRandomGenerator rng(uint(size.width() + scale));
     for (int y = 0; y < size.height(); ++y)
@@ -136,7 +146,14 @@ void TestBwImage::rowsMatchScaledImage()
     const QImage levels = kcore::edgeGrey(grey, whole.size());
     QCOMPARE(levels.size(), whole.size());
     const int step = levels.depth() / 8;
-    kcore::BwRows rows(colour, 128, false, scale);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("picture.") + file);
+    QVERIFY(file.isEmpty() || colour.save(path));
+    const std::unique_ptr<kcore::BwRows> stream
+            = file.isEmpty()
+            ? std::make_unique<kcore::BwRows>(colour, 128, false, scale)
+            : std::make_unique<kcore::BwRows>(kcore::pictureRows({path, {}}), 128, false, scale);
+    kcore::BwRows &rows = *stream;
     QCOMPARE(rows.size(), whole.size());
     for (int y = 0; y < whole.height(); ++y) {
         if (std::memcmp(rows.row(y), whole.constScanLine(y), size_t(whole.width()) * 4) != 0)
