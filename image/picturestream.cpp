@@ -12,10 +12,6 @@
 #include <QImageReader>
 
 #include <algorithm>
-#include <condition_variable>
-#include <mutex>
-#include <new>
-#include <thread>
 
 namespace kcore {
 
@@ -193,82 +189,27 @@ bool PictureStream::greyRow(int y, quint32 *dst)
 
 namespace {
 
-// The decoder a few rows ahead on a thread of its own, so that decoding overlaps the clip and
-// the writer: each grey row is made into a ring of rows the reader hands out in turn.
-class AheadGrey : public GreySource
+class StreamGrey : public GreySource
 {
 public:
-    explicit AheadGrey(std::unique_ptr<PictureStream> stream)
-        : m_stream(std::move(stream)), m_width(size_t(m_stream->size().width())),
-          m_ring(m_width * ringRows)
-    {
-        m_thread = std::thread([this] { decode(); });
-    }
-    ~AheadGrey() override
-    {
-        {
-            const std::lock_guard<std::mutex> lock(m_mutex);
-            m_stop = true;
-        }
-        m_changed.notify_all();
-        m_thread.join();
-    }
+    explicit StreamGrey(std::unique_ptr<PictureStream> stream)
+        : m_stream(std::move(stream)), m_row(size_t(m_stream->size().width()))
+    { }
     QSize size() const override { return m_stream->size(); }
     const quint32 *row(int y) override
     {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_released = y; // the rows above are done with
-        m_changed.notify_all();
-        m_changed.wait(lock, [&] { return m_made > y || m_failed; });
-        if (m_made <= y)
-            return nullptr;
-        return m_ring.data() + size_t(y % ringRows) * m_width;
+        m_failed = m_failed || !m_stream->greyRow(y, m_row.data());
+        return m_failed ? nullptr : m_row.data();
     }
     QString failure() const override
     {
-        const std::lock_guard<std::mutex> lock(m_mutex);
         return m_failed ? QStringLiteral("The picture is damaged or incomplete.") : QString();
     }
 
 private:
-    static constexpr int ringRows = 16;
-
-    void decode()
-    {
-        const int h = m_stream->size().height();
-        for (int y = 0; y < h; ++y) {
-            {
-                std::unique_lock<std::mutex> lock(m_mutex);
-                m_changed.wait(lock, [&] { return m_stop || y - m_released < ringRows; });
-                if (m_stop)
-                    return;
-            }
-            // The slot is the reader's no longer; a picture too large for memory to turn fails
-            // like a damaged one.
-            bool made = false;
-            try {
-                made = m_stream->greyRow(y, m_ring.data() + size_t(y % ringRows) * m_width);
-            } catch (const std::bad_alloc &) { }
-            const std::lock_guard<std::mutex> lock(m_mutex);
-            if (made)
-                m_made = y + 1;
-            else
-                m_failed = true;
-            m_changed.notify_all();
-            if (!made)
-                return;
-        }
-    }
-
     std::unique_ptr<PictureStream> m_stream;
-    size_t m_width;
-    std::vector<quint32> m_ring;
-    mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
-    int m_made = 0; // rows made
-    int m_released = 0; // the row the reader holds; those above it are free
-    bool m_failed = false, m_stop = false;
-    std::thread m_thread;
+    std::vector<quint32> m_row;
+    bool m_failed = false;
 };
 
 } // namespace
@@ -279,7 +220,7 @@ GreySourceOpener pictureRows(const PictureFile &file)
         std::unique_ptr<PictureStream> stream = PictureStream::open(file);
         if (!stream)
             return nullptr;
-        return std::make_unique<AheadGrey>(std::move(stream));
+        return std::make_unique<StreamGrey>(std::move(stream));
     };
 }
 

@@ -123,10 +123,11 @@ void TestBwImage::rowsMatchScaledImage_data()
             QTest::addRow("%dx%d at %d %%", size.width(), size.height(), scale)
                     << size << scale << QString();
     // Bitmaps are read bottom-up, from the end of the file; PNG from its start.
-    for (const char *file : {"bmp", "png"})
+    for (const QString &file : {QStringLiteral("bmp"), QStringLiteral("png")})
         for (int scale : {7, 57, 100, 101, 333})
-            QTest::addRow("997x1003 at %d %%, %s read row by row", scale, file)
-                    << QSize(997, 1003) << scale << QString::fromLatin1(file);
+            QTest::newRow(qPrintable(
+                    QStringLiteral("997x1003 at %1 %, %2 read row by row").arg(scale).arg(file)))
+                    << QSize(997, 1003) << scale << file;
 }
 
 void TestBwImage::rowsMatchScaledImage()
