@@ -178,9 +178,9 @@ private:
     void take_picture(const Opened &opened);
     Job<Opened> open_job{this, [this](const Opened &o) { take_picture(o); }};
     void write_file(const QString &name);
-    void show_written(const QString &name, const kcore::PadsResult &result);
-    Job<kcore::PadsResult> write_job{
-            this, [this](const kcore::PadsResult &r) { show_written(writing_to, r); }};
+    void show_written(const QString &name, const kcore::WriteResult &result);
+    Job<kcore::WriteResult> write_job{
+            this, [this](const kcore::WriteResult &r) { show_written(writing_to, r); }};
     QString writing_to;
     // The progress of opening or writing a big picture, over the window.
     QPointer<QProgressDialog> progress;

@@ -5,7 +5,7 @@
 #include "kestrel.h"
 
 #include "dialogs.h"
-#include "export/padswriter.h"
+#include "export/artworkwriter.h"
 #include "export/savefile.h"
 #include "geometry/layers.h"
 #include "geometry/units.h"
@@ -126,7 +126,7 @@ void kestrel::write_file(const QString &name)
                   grid.height());
 }
 
-void kestrel::show_written(const QString &name, const kcore::PadsResult &result)
+void kestrel::show_written(const QString &name, const kcore::WriteResult &result)
 {
     if (progress)
         progress->close();

@@ -5,7 +5,7 @@
 // checks that fast and literal results are identical, and prints medians and ratios.
 #include "board/boardimage.h"
 #include "board/spacecheck.h"
-#include "export/padswriter.h"
+#include "export/artworkwriter.h"
 #include "image/bwimage.h"
 #include "image/edgegrey.h"
 #include "image/greyimage.h"
@@ -589,8 +589,9 @@ void exportRows(Bench &b)
     // Export, worst case: a checkerboard, one item per white pixel.
     const QImage board = checkerboard(4000, 4000);
     qint64 items = 0;
-    const double exportMs = medianMs(
-            runs, [&] { items = kcore::writePads(board, 7.874015748031496, 26, &devnull).items; });
+    const double exportMs = medianMs(runs, [&] {
+        items = kcore::writeArtwork(board, 7.874015748031496, 26, &devnull).items;
+    });
     std::FILE *null = std::fopen("/dev/null", "w");
     const double exportLit = medianMs(
             literalRuns, [&] { literal::writePads(board, 7.874015748031496, 26, null); });
@@ -598,7 +599,7 @@ void exportRows(Bench &b)
     {
         QFile fastFile(dir.filePath(QStringLiteral("fast.asc")));
         fastFile.open(QIODevice::WriteOnly);
-        kcore::writePads(board, 7.874015748031496, 26, &fastFile);
+        kcore::writeArtwork(board, 7.874015748031496, 26, &fastFile);
         fastFile.close();
         std::FILE *lit = std::fopen(qPrintable(dir.filePath(QStringLiteral("literal.asc"))), "w");
         literal::writePads(board, 7.874015748031496, 26, lit);
@@ -619,7 +620,7 @@ void exportRows(Bench &b)
         v94.format = kcore::PadsFormat::V94;
         v94.metric = true;
         const double v94Ms
-                = medianMs(runs, [&] { items = kcore::writePads(board, v94, &devnull).items; });
+                = medianMs(runs, [&] { items = kcore::writeArtwork(board, v94, &devnull).items; });
         std::FILE *plain = std::fopen("/dev/null", "w");
         const double plainMs = medianMs(literalRuns, [&] {
             const double p = 0.2;
@@ -671,8 +672,8 @@ void smoothExportRows(Bench &b)
         smooth.threshold = 128;
         qint64 photoItems = 0, smoothItems = 0;
         const auto [plainMs, smoothMs] = medianPairMs(
-                runs, [&] { photoItems = kcore::writePads(bw, plain, &devnull).items; },
-                [&] { smoothItems = kcore::writePads(bw, smooth, &devnull, levels).items; });
+                runs, [&] { photoItems = kcore::writeArtwork(bw, plain, &devnull).items; },
+                [&] { smoothItems = kcore::writeArtwork(bw, smooth, &devnull, levels).items; });
         allSame &= photoItems == smoothItems;
         const bool v94 = format == kcore::PadsFormat::V94;
         rows.push_back({v94 ? "export photo 9.4" : "export photo 2.0", plainMs, 0, 0,
@@ -714,7 +715,7 @@ void boardRows(Bench &b)
                 spaces = kcore::checkSpace(c.image, pads, kcore::defaultMinSpaceMils);
             });
             const double jobMs = medianMs(3, [&] {
-                kcore::countPads(c.image, pads);
+                kcore::countArtwork(c.image, pads);
                 kcore::checkSpace(c.image, pads, kcore::defaultMinSpaceMils);
             });
             static std::string names[4];
@@ -730,9 +731,9 @@ void boardRows(Bench &b)
                                               spaces.coveragePercent),
                             true});
         }
-        kcore::PadsBudget budget;
+        kcore::FileBudget budget;
         const double countMs
-                = medianMs(runs, [&] { budget = kcore::countPads(c.image, boardPads); });
+                = medianMs(runs, [&] { budget = kcore::countArtwork(c.image, boardPads); });
         rows.push_back({c.count, countMs, 0, 0,
                         QString::asprintf("%lld items, %.0f MB", budget.items, budget.bytes / 1e6),
                         true});
@@ -759,7 +760,7 @@ void boardRows(Bench &b)
         int step = 0;
         const double stepMs = medianMs(runs, [&] {
             boardBuilder.build(grey, 60 + (step++ % 100), false, 100, dragBw);
-            kcore::countPads(dragBw, boardPads);
+            kcore::countArtwork(dragBw, boardPads);
             kcore::renderBoard(dragBw, boardPads, fitted, size);
         });
         rows.push_back({"board view threshold step, photo", stepMs, 0, 0,

@@ -9,7 +9,7 @@
 
 namespace kcore {
 
-FabCheck fabCheck(const PadsBudget &budget, const PadsSettings &settings, double minLineMils)
+FabCheck fabCheck(const FileBudget &budget, const PadsSettings &settings, double minLineMils)
 {
     const LineGeometry g(settings);
     FabCheck c;

@@ -8,7 +8,7 @@
 namespace kcore {
 
 // What a file holds, or would hold: the number of items and its size in bytes.
-struct PadsBudget
+struct FileBudget
 {
     qint64 items = 0;
     qint64 bytes = 0;
@@ -30,7 +30,7 @@ struct FabCheck
     bool belowMinimum() const { return lineMils < minLineMils - 1e-6; }
 };
 
-FabCheck fabCheck(const PadsBudget &budget, const PadsSettings &settings, double minLineMils);
+FabCheck fabCheck(const FileBudget &budget, const PadsSettings &settings, double minLineMils);
 
 // "top silkscreen, layer 26: 1,234 items, 56,789 bytes, line 8 mil (0.203 mm), 127 ppi".
 QString fabSummary(const FabCheck &check);

@@ -7,7 +7,7 @@
 #include "board/fabcheck.h"
 #include "board/spacecheck.h"
 #include "core/fit.h"
-#include "export/padswriter.h"
+#include "export/artworkwriter.h"
 #include "export/savefile.h"
 #include "geometry/layers.h"
 #include "image/picture.h"
@@ -108,8 +108,8 @@ int judgeStrictly(const Settings &s, const kcore::Conversion &conversion,
 }
 
 // The summary of a file written, and the warnings of its fab check.
-void report(const Settings &s, const kcore::Conversion &conversion, const kcore::PadsResult &result,
-            const kcore::SpaceReport &spaces)
+void report(const Settings &s, const kcore::Conversion &conversion,
+            const kcore::WriteResult &result, const kcore::SpaceReport &spaces)
 {
     const kcore::PadsSettings &pads = conversion.settings().pads;
     const QSize size = conversion.grid();
@@ -169,8 +169,8 @@ int openInput(const Settings &s, kcore::Conversion *conversion)
 }
 
 // OUTPUT, or standard output, written by write: false, having said why, when it fails.
-bool writeOutput(const Settings &s, const std::function<kcore::PadsResult(QIODevice *)> &write,
-                 kcore::PadsResult *result)
+bool writeOutput(const Settings &s, const std::function<kcore::WriteResult(QIODevice *)> &write,
+                 kcore::WriteResult *result)
 {
     *result = s.output == QLatin1String("-") ? kcore::writeStandardOutput(write)
                                              : kcore::saveFile(s.output, write);
@@ -231,7 +231,7 @@ int convertStack(const Settings &s, const kcore::Conversion &conversion, const Q
         return fab.written;
     };
     const kcore::StackBudget &budget = fab.budget;
-    kcore::PadsResult result;
+    kcore::WriteResult result;
     if (!writeOutput(s, write, &result))
         return ExitFailed;
     if (s.quiet)
@@ -256,7 +256,7 @@ int convertStack(const Settings &s, const kcore::Conversion &conversion, const Q
         const kcore::StackCounts &counts = budget.counts[size_t(side)];
         for (int l = 0; l < kcore::stackLayerCount; ++l) {
             const auto layer = kcore::StackLayer(l);
-            const kcore::PadsBudget &b = budget.layers[size_t(side)][size_t(l)];
+            const kcore::FileBudget &b = budget.layers[size_t(side)][size_t(l)];
             say(QStringLiteral("%1, layer %2: %3 items, %4 bytes, coverage %5 %")
                         .arg(kcore::kindName(kcore::stackLayerKind(layer, side)))
                         .arg(kcore::stackLayerNumber(layer, side))
@@ -313,7 +313,7 @@ int convert(Settings s)
         };
     }
     const auto write = [&](QIODevice *device) { return conversion.write(device, {}, alongside); };
-    kcore::PadsResult result;
+    kcore::WriteResult result;
     if (!writeOutput(s, write, &result))
         return ExitFailed;
     if (!s.quiet) {

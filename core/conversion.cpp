@@ -337,8 +337,8 @@ std::unique_ptr<RowStream> Conversion::rows() const
     return m_source.rows(m_settings);
 }
 
-PadsResult Conversion::write(QIODevice *out, const RowProgress &progress,
-                             const RowSink &alongside) const
+WriteResult Conversion::write(QIODevice *out, const RowProgress &progress,
+                              const RowSink &alongside) const
 {
     const std::unique_ptr<RowStream> r = rows();
     if (!padsFits(r->size(), m_settings.pads))
@@ -349,8 +349,8 @@ PadsResult Conversion::write(QIODevice *out, const RowProgress &progress,
     return writeRows(*r, m_settings.pads, out, progress, alongside);
 }
 
-PadsResult Conversion::writeStack(QIODevice *out, const RowProgress &progress, StackBudget *budget,
-                                  const StackSink &alongside) const
+WriteResult Conversion::writeStack(QIODevice *out, const RowProgress &progress, StackBudget *budget,
+                                   const StackSink &alongside) const
 {
     // A page held is drawn over white paper: a stack draws it over the board.
     std::unique_ptr<PlaneSource> planes
@@ -429,7 +429,7 @@ FabResult Conversion::fabCheck(double minLineMils, double minSpaceMils,
 {
     FabResult f;
     // Formatting every item without a device: the count is the file's by construction.
-    const PadsResult counted = write(nullptr);
+    const WriteResult counted = write(nullptr);
     f.fab = kcore::fabCheck({counted.items, counted.bytes}, m_settings.pads, minLineMils);
     f.spaces = checkSpaces(minSpaceMils, nullptr, cancel);
     return f;

@@ -7,7 +7,7 @@
 #include "board/fabcheck.h"
 #include "board/spacecheck.h"
 #include "board/stack.h"
-#include "export/padswriter.h"
+#include "export/artworkwriter.h"
 #include "geometry/padssettings.h"
 #include "image/bwimage.h"
 #include "image/vectordocument.h"
@@ -133,7 +133,7 @@ struct StackFab
     };
     std::array<std::array<Layer, stackLayerCount>, 2> layers;
     StackBudget budget;
-    PadsResult written; // the file's, or the count's without a device
+    WriteResult written; // the file's, or the count's without a device
     bool hasFindings() const
     {
         for (const auto &side : layers)
@@ -206,11 +206,11 @@ public:
     std::unique_ptr<RowStream> rows() const;
     // The whole file; each row also goes to alongside. Stopped by progress, it fails with
     // cancelledMessage().
-    PadsResult write(QIODevice *out, const RowProgress &progress = {},
-                     const RowSink &alongside = {}) const;
+    WriteResult write(QIODevice *out, const RowProgress &progress = {},
+                      const RowSink &alongside = {}) const;
     // The whole file of the stack the settings ask for, each layer's figures in budget.
-    PadsResult writeStack(QIODevice *out, const RowProgress &progress = {},
-                          StackBudget *budget = nullptr, const StackSink &alongside = {}) const;
+    WriteResult writeStack(QIODevice *out, const RowProgress &progress = {},
+                           StackBudget *budget = nullptr, const StackSink &alongside = {}) const;
     // What the file would hold, and the spaces: stops early, its result to be thrown away, once
     // cancel is set.
     FabResult fabCheck(double minLineMils, double minSpaceMils,

@@ -45,7 +45,7 @@ QString writeFailure(QFileDevice &file)
 // Everything written reaches the file, or the reason why not. Qt's own close, and QSaveFile's
 // commit through it, drops the failure of the last buffered block: a small file that does not
 // fit would be committed empty. And the system may refuse data only when it is synced.
-PadsResult finishWriting(QFileDevice &file, PadsResult result)
+WriteResult finishWriting(QFileDevice &file, WriteResult result)
 {
     if (!result.ok)
         return result;
@@ -61,9 +61,9 @@ PadsResult finishWriting(QFileDevice &file, PadsResult result)
 }
 
 // Writes into a file opened already, in place; data the system cannot take is a failure.
-PadsResult writeInPlace(QFile &file, const std::function<PadsResult(QIODevice *)> &write)
+WriteResult writeInPlace(QFile &file, const std::function<WriteResult(QIODevice *)> &write)
 {
-    PadsResult result = write(&file);
+    WriteResult result = write(&file);
     if (!result.ok && file.error() != QFileDevice::NoError)
         result = failure(writeFailure(file));
     return finishWriting(file, result);
@@ -71,7 +71,7 @@ PadsResult writeInPlace(QFile &file, const std::function<PadsResult(QIODevice *)
 
 } // namespace
 
-PadsResult saveFile(const QString &path, const std::function<PadsResult(QIODevice *)> &write)
+WriteResult saveFile(const QString &path, const std::function<WriteResult(QIODevice *)> &write)
 {
     // A device or a pipe (/dev/null, a FIFO) is written in place: replacing it with a regular
     // file, as a save through a temporary file and a rename does, would destroy it.
@@ -85,7 +85,7 @@ PadsResult saveFile(const QString &path, const std::function<PadsResult(QIODevic
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return failure(file.errorString());
-    PadsResult result = write(&file);
+    WriteResult result = write(&file);
     if (!result.ok && file.error() != QFileDevice::NoError)
         result = failure(writeFailure(file));
     result = finishWriting(file, result);
@@ -111,7 +111,7 @@ bool isSameFile(const QString &a, const QString &b)
 #endif
 }
 
-PadsResult writeStandardOutput(const std::function<PadsResult(QIODevice *)> &write)
+WriteResult writeStandardOutput(const std::function<WriteResult(QIODevice *)> &write)
 {
 #ifdef Q_OS_WIN
     // The C runtime starts stdout in text mode, which would write every "\r\n" as "\r\r\n".

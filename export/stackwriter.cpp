@@ -1,6 +1,6 @@
 // The writer of a stack: every layer's items of a row, row by row, into one file with a layer
 // table naming them all.
-#include "padswriter.h"
+#include "artworkwriter.h"
 
 #include "board/stack.h"
 #include "itemtext.h"
@@ -63,9 +63,9 @@ QString stackExpansionProblem(double pitchMils, double maskExpansionMils)
     return QString();
 }
 
-PadsResult writeStack(StackRows &rows, const PadsSettings &settings, double maskExpansionMils,
-                      QIODevice *out, const RowProgress &progress, StackBudget *budget,
-                      const StackSink &alongside)
+WriteResult writeStack(StackRows &rows, const PadsSettings &settings, double maskExpansionMils,
+                       QIODevice *out, const RowProgress &progress, StackBudget *budget,
+                       const StackSink &alongside)
 {
     const QSize size = rows.size();
     if (!padsFits(size, settings))
@@ -106,7 +106,7 @@ PadsResult writeStack(StackRows &rows, const PadsSettings &settings, double mask
     const auto layer = [&](int side, StackLayer l, auto &&write) {
         const qint64 items = format->items(), bytes = buffer.total();
         write(stackLayerNumber(l, side));
-        PadsBudget &b = counted.layers[size_t(side)][size_t(l)];
+        FileBudget &b = counted.layers[size_t(side)][size_t(l)];
         b.items += format->items() - items;
         b.bytes += buffer.total() - bytes;
     };
@@ -122,10 +122,10 @@ PadsResult writeStack(StackRows &rows, const PadsSettings &settings, double mask
             break;
         }
         if (!rows.advance(y)) {
-            PadsResult r = failure(QStringLiteral("there is not enough memory to draw the %1 x "
-                                                  "%2 pixel page")
-                                           .arg(w)
-                                           .arg(h));
+            WriteResult r = failure(QStringLiteral("there is not enough memory to draw the %1 x "
+                                                   "%2 pixel page")
+                                            .arg(w)
+                                            .arg(h));
             r.rowsFailed = true;
             return r;
         }
@@ -177,10 +177,10 @@ PadsResult writeStack(StackRows &rows, const PadsSettings &settings, double mask
         return failure(cancelledMessage());
     if (!buffer.failed())
         format->end(buffer);
-    PadsResult r;
+    WriteResult r;
     r.items = format->items();
     if (!buffer.flush()) {
-        PadsResult f = failure(buffer.errorString());
+        WriteResult f = failure(buffer.errorString());
         f.items = r.items;
         return f;
     }

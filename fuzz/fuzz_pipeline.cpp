@@ -2,7 +2,7 @@
 // taken from the input, and the PADS writer; bytes that open like XML go through the SVG reader
 // and the banded page drawing instead.
 #include "board/boardimage.h"
-#include "export/padswriter.h"
+#include "export/artworkwriter.h"
 #include "image/bwimage.h"
 #include "image/greyimage.h"
 #include "image/picture.h"
@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         pads.threshold = threshold;
         kcore::VectorRows rows(*document, scale, pitch, threshold, threshold & 1);
         NullDevice out;
-        kcore::PadsWriter writer(rows.size(), pads, &out);
+        kcore::ArtworkWriter writer(rows.size(), pads, &out);
         for (int y = 0; y < rows.size().height(); ++y) {
             const quint32 *row = rows.row(y);
             if (!row)
@@ -92,11 +92,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QImage bw = kcore::makeBw(grey, threshold, threshold & 1, scale);
     NullDevice out;
     const kcore::PadsSettings pads{1.0 + threshold / 7.0, threshold, (data[0] & 1) != 0};
-    kcore::writePads(bw, pads, &out);
-    kcore::countPads(bw, pads);
+    kcore::writeArtwork(bw, pads, &out);
+    kcore::countArtwork(bw, pads);
     // The converter's row pipeline and the Board view, on the same input.
     kcore::BwRows rows(colour, threshold, threshold & 1, scale);
-    kcore::PadsWriter writer(rows.size(), pads, &out);
+    kcore::ArtworkWriter writer(rows.size(), pads, &out);
     for (int y = 0; y < rows.size().height(); ++y)
         writer.writeRow(rows.row(y), y);
     writer.finish();

@@ -3,7 +3,7 @@
 #include "board/spacecheck.h"
 #include "export/itemtext.h"
 #include "geometry/layers.h"
-#include "export/padswriter.h"
+#include "export/artworkwriter.h"
 #include "image/bwimage.h"
 #include "literal.h"
 #include "testsupport.h"
@@ -19,13 +19,13 @@ namespace {
 const QByteArray head = "!PADS-POWERPCB-V2.0-MILS! DESIGN DATABASE ASCII FILE 1.0\r\n"
                         "*LINES* LINES ITEMS\r\n\r\n";
 
-QByteArray write(const QImage &bw, double pitch, int layer, kcore::PadsResult *result = nullptr,
+QByteArray write(const QImage &bw, double pitch, int layer, kcore::WriteResult *result = nullptr,
                  bool exactEnds = false)
 {
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
-    const kcore::PadsResult r
-            = kcore::writePads(bw, kcore::PadsSettings{pitch, layer, exactEnds}, &buffer);
+    const kcore::WriteResult r
+            = kcore::writeArtwork(bw, kcore::PadsSettings{pitch, layer, exactEnds}, &buffer);
     if (result)
         *result = r;
     return buffer.data();
@@ -145,7 +145,7 @@ private slots:
 void TestPadsWriter::workedExample()
 {
     const QImage bw = bwFromRows({"##.#", ".###"});
-    kcore::PadsResult r;
+    kcore::WriteResult r;
     const QByteArray file = write(bw, 10.0, 19, &r);
     const QByteArray expected = head
             + "IMG00000000  LINES     0    20 1\r\nOPEN 2 10 19\r\n0 0\r\n20 0\r\n"
@@ -254,7 +254,7 @@ void TestPadsWriter::items()
     }
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
-    QVERIFY(kcore::writePads(bw, s, &buffer).ok);
+    QVERIFY(kcore::writeArtwork(bw, s, &buffer).ok);
     const QByteArray file = buffer.data();
     if (s.format == kcore::PadsFormat::V20) {
         QCOMPARE(file, head + body + "*END*\r\n");
@@ -264,7 +264,7 @@ void TestPadsWriter::items()
         QCOMPARE(file.mid(from, file.indexOf("*MISC*") - from), body);
     }
     // The fab check counts exactly what is written.
-    const kcore::PadsBudget budget = kcore::countPads(bw, s);
+    const kcore::FileBudget budget = kcore::countArtwork(bw, s);
     QCOMPARE(budget.items, file.count("\r\nOPEN "));
     QCOMPARE(budget.bytes, file.size());
 }
@@ -367,7 +367,7 @@ void TestPadsWriter::layerTable()
     QVERIFY(kcore::kindFromKey(kind, &s.kind));
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
-    QVERIFY(kcore::writePads(bwFromRows({"#"}), s, &buffer).ok);
+    QVERIFY(kcore::writeArtwork(bwFromRows({"#"}), s, &buffer).ok);
     const QByteArray file = buffer.data();
     const qsizetype units = file.indexOf("UNITS");
     QCOMPARE(file.mid(units, file.indexOf("*LINES*") - units), "UNITS        0\r\n" + maximum);
@@ -430,7 +430,7 @@ void TestPadsWriter::hugePitchIsRefused()
     QCOMPARE(kcore::padsFits(size, kcore::PadsSettings{pitch}), fits);
     QImage bw(size, QImage::Format_RGB32);
     bw.fill(0xffffffffu);
-    kcore::PadsResult r;
+    kcore::WriteResult r;
     const QByteArray file = write(bw, pitch, 19, &r);
     QCOMPARE(r.ok, fits);
     if (fits) {
@@ -447,7 +447,7 @@ void TestPadsWriter::writeFailureIsReported()
     // and stop there, not format the rest of the picture into a device that refuses it.
     const QImage bw = testsupport::checkerboard(2000, 1000);
     FullDisk disk(1000);
-    const kcore::PadsResult r = kcore::writePads(bw, 2.0, 19, &disk);
+    const kcore::WriteResult r = kcore::writeArtwork(bw, 2.0, 19, &disk);
     QVERIFY(!r.ok);
     QCOMPARE(r.message, QStringLiteral("No space left on device"));
     QCOMPARE(disk.writes, 1);
@@ -549,7 +549,7 @@ void TestPadsWriter::smoothEnds()
     settings.threshold = 128;
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
-    QVERIFY(kcore::writePads(bw, settings, &buffer, grey).ok);
+    QVERIFY(kcore::writeArtwork(bw, settings, &buffer, grey).ok);
     QStringList written;
     const QList<QByteArray> lines = buffer.data().split('\n');
     // The same layout as without smooth edges: in 2.0, numbers right-aligned in their columns.

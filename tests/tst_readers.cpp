@@ -1,7 +1,7 @@
 // Files read back by a real board program: pcb-rnd loads each 9.4 file kestrel writes and saves
 // its own board file, which says on which kind of layer every line landed and where.
 #include "core/conversion.h"
-#include "export/padswriter.h"
+#include "export/artworkwriter.h"
 #include "geometry/layers.h"
 #include "testsupport.h"
 
@@ -212,7 +212,7 @@ void TestReaders::pcbRndPlacesEveryKind()
     QFile::remove(lht);
     QFile file(asc);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    const kcore::PadsResult written = kcore::writePads(bw, s, &file);
+    const kcore::WriteResult written = kcore::writeArtwork(bw, s, &file);
     QVERIFY2(written.ok, qPrintable(written.message));
     file.close();
 
@@ -269,7 +269,7 @@ void TestReaders::pcbRndPlacesAStack()
     const QString lht = m_dir.filePath(QStringLiteral("stack.lht"));
     QFile file(asc);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    const kcore::PadsResult written = conversion.writeStack(&file);
+    const kcore::WriteResult written = conversion.writeStack(&file);
     QVERIFY2(written.ok, qPrintable(written.message));
     file.close();
 

@@ -9,7 +9,7 @@
 #include "testsupport.h"
 
 #include "board/boardimage.h"
-#include "export/padswriter.h"
+#include "export/artworkwriter.h"
 #include "image/greyimage.h"
 #include "image/imagealloc.h"
 

@@ -1,11 +1,12 @@
-// The PADS PowerPCB ASCII writer: every horizontal run of white pixels becomes one LINES item,
-// in the layout the settings choose (V20 or V94).
+// The artwork writer: a black-and-white image handed over row by row becomes a board file. The
+// PADS PowerPCB ASCII layouts (V20 or V94) write every horizontal run of white pixels as one
+// LINES item.
 #pragma once
 
 #include "board/fabcheck.h"
 #include "board/lineitems.h"
 #include "board/stack.h"
-#include "padsresult.h"
+#include "writeresult.h"
 
 #include <QImage>
 #include <QString>
@@ -28,19 +29,19 @@ QString pitchTooLargeMessage();
 // over row by row from the top (white = lowest byte not zero). Lines end in CR LF. Output goes
 // out in 1 MB chunks, so memory stays bounded at any file size. Without a device, it only counts
 // what the file would hold.
-class PadsWriter
+class ArtworkWriter
 {
 public:
-    PadsWriter(const QSize &bw, const PadsSettings &settings, QIODevice *out);
-    ~PadsWriter();
-    PadsWriter(const PadsWriter &) = delete;
-    PadsWriter &operator=(const PadsWriter &) = delete;
+    ArtworkWriter(const QSize &bw, const PadsSettings &settings, QIODevice *out);
+    ~ArtworkWriter();
+    ArtworkWriter(const ArtworkWriter &) = delete;
+    ArtworkWriter &operator=(const ArtworkWriter &) = delete;
 
     // Row y of the image, width() pixels; rows come in order. With smooth edges, edges gives the
     // grey levels of the row. False once a write has failed.
     bool writeRow(const quint32 *row, int y, const EdgeRow *edges = nullptr);
     // Writes the end of the file and hands everything to the device.
-    PadsResult finish();
+    WriteResult finish();
 
 private:
     std::unique_ptr<ChunkBuffer> m_out;
@@ -54,26 +55,26 @@ using RowProgress = std::function<bool(int rows)>;
 // grid (the grey image itself at 100 %); without it, runs end on the pixel grid. Writes nothing
 // when the numbers would not fit (see padsFits()). Stopped by progress, it fails with
 // cancelledMessage().
-PadsResult writePads(const QImage &bw, const PadsSettings &settings, QIODevice *out,
-                     const QImage &edgeGrey = QImage(), const RowProgress &progress = {});
+WriteResult writeArtwork(const QImage &bw, const PadsSettings &settings, QIODevice *out,
+                         const QImage &edgeGrey = QImage(), const RowProgress &progress = {});
 QString cancelledMessage();
 
 // Each row as it is written, for work that rides along with the writer on the same rows.
 using RowSink = std::function<void(const quint32 *row, int y, const EdgeRow *edges)>;
-// The whole file from a stream of rows, as writePads() writes an image, each row also handed to
+// The whole file from a stream of rows, as writeArtwork() writes an image, each row also handed to
 // alongside. When a row cannot be had (memory for a drawn band), it fails with rowsFailed set.
-PadsResult writeRows(RowStream &rows, const PadsSettings &settings, QIODevice *out,
-                     const RowProgress &progress = {}, const RowSink &alongside = {});
-inline PadsResult writePads(const QImage &bw, double pitch, int layer, QIODevice *out)
+WriteResult writeRows(RowStream &rows, const PadsSettings &settings, QIODevice *out,
+                      const RowProgress &progress = {}, const RowSink &alongside = {});
+inline WriteResult writeArtwork(const QImage &bw, double pitch, int layer, QIODevice *out)
 {
-    return writePads(bw, PadsSettings{pitch, layer}, out);
+    return writeArtwork(bw, PadsSettings{pitch, layer}, out);
 }
 
 // What a stack's file holds, layer by layer (indexed by side, then StackLayer), and the pixels
 // of each side.
 struct StackBudget
 {
-    std::array<std::array<PadsBudget, 3>, 2> layers{};
+    std::array<std::array<FileBudget, 3>, 2> layers{};
     std::array<StackCounts, 2> counts{};
     int sides = 0; // bit 0 top, bit 1 bottom
 };
@@ -86,12 +87,12 @@ QString stackExpansionProblem(double pitchMils, double maskExpansionMils);
 // settings give the layout, pitch, unit and ends; their layer is not used.
 // Each row of a stack once written, for work riding along on every layer's rows.
 using StackSink = std::function<void(const StackRows &rows, int side, int y)>;
-PadsResult writeStack(StackRows &rows, const PadsSettings &settings, double maskExpansionMils,
-                      QIODevice *out, const RowProgress &progress = {},
-                      StackBudget *budget = nullptr, const StackSink &alongside = {});
+WriteResult writeStack(StackRows &rows, const PadsSettings &settings, double maskExpansionMils,
+                       QIODevice *out, const RowProgress &progress = {},
+                       StackBudget *budget = nullptr, const StackSink &alongside = {});
 
-// What writePads() would write, counted without writing.
-PadsBudget countPads(const QImage &bw, const PadsSettings &settings,
-                     const QImage &edgeGrey = QImage());
+// What writeArtwork() would write, counted without writing.
+FileBudget countArtwork(const QImage &bw, const PadsSettings &settings,
+                        const QImage &edgeGrey = QImage());
 
 } // namespace kcore

@@ -6,7 +6,7 @@
 namespace kcore {
 
 // The outcome of writing a file: on failure, message always says what went wrong.
-struct PadsResult
+struct WriteResult
 {
     bool ok = true;
     QString message;
@@ -18,6 +18,6 @@ struct PadsResult
 };
 
 // A failed result with its reason; never an empty message.
-PadsResult failure(const QString &message);
+WriteResult failure(const QString &message);
 
 } // namespace kcore

@@ -1,5 +1,5 @@
 // The writer's front: the chosen layout's items, row by row, into chunks for the device.
-#include "padswriter.h"
+#include "artworkwriter.h"
 
 #include "geometry/layers.h"
 #include "itemtext.h"
@@ -12,7 +12,7 @@ QString pitchTooLargeMessage()
                           "not fit in a PADS file.");
 }
 
-PadsWriter::PadsWriter(const QSize &bw, const PadsSettings &settings, QIODevice *out)
+ArtworkWriter::ArtworkWriter(const QSize &bw, const PadsSettings &settings, QIODevice *out)
     : m_out(std::make_unique<ChunkBuffer>(out)),
       m_format(settings.format == PadsFormat::V94 ? makeV94Writer(bw, settings)
                                                   : makeV20Writer(bw, settings))
@@ -20,9 +20,9 @@ PadsWriter::PadsWriter(const QSize &bw, const PadsSettings &settings, QIODevice 
     m_format->begin(*m_out);
 }
 
-PadsWriter::~PadsWriter() = default;
+ArtworkWriter::~ArtworkWriter() = default;
 
-bool PadsWriter::writeRow(const quint32 *row, int y, const EdgeRow *edges)
+bool ArtworkWriter::writeRow(const quint32 *row, int y, const EdgeRow *edges)
 {
     if (m_out->failed())
         return false;
@@ -30,16 +30,16 @@ bool PadsWriter::writeRow(const quint32 *row, int y, const EdgeRow *edges)
     return !m_out->failed();
 }
 
-PadsResult PadsWriter::finish()
+WriteResult ArtworkWriter::finish()
 {
     if (!m_out->failed())
         m_format->end(*m_out);
     if (!m_out->flush()) {
-        PadsResult r = failure(m_out->errorString());
+        WriteResult r = failure(m_out->errorString());
         r.items = m_format->items();
         return r;
     }
-    PadsResult r;
+    WriteResult r;
     r.items = m_format->items();
     r.bytes = m_out->written();
     return r;
@@ -47,8 +47,8 @@ PadsResult PadsWriter::finish()
 
 namespace {
 
-PadsResult writeImage(const QImage &bw, const PadsSettings &settings, QIODevice *out,
-                      const QImage &edgeGrey, const RowProgress &progress = {})
+WriteResult writeImage(const QImage &bw, const PadsSettings &settings, QIODevice *out,
+                       const QImage &edgeGrey, const RowProgress &progress = {})
 {
     ImageRows rows(bw, edgeGrey, settings);
     return writeRows(rows, settings, out, progress);
@@ -56,10 +56,10 @@ PadsResult writeImage(const QImage &bw, const PadsSettings &settings, QIODevice 
 
 } // namespace
 
-PadsResult writeRows(RowStream &rows, const PadsSettings &settings, QIODevice *out,
-                     const RowProgress &progress, const RowSink &alongside)
+WriteResult writeRows(RowStream &rows, const PadsSettings &settings, QIODevice *out,
+                      const RowProgress &progress, const RowSink &alongside)
 {
-    PadsWriter writer(rows.size(), settings, out);
+    ArtworkWriter writer(rows.size(), settings, out);
     bool cancelled = false;
     const bool all = forEachRow(rows, settings, [&](const quint32 *row, int y, const EdgeRow *e) {
         if (progress && y % 64 == 0 && !progress(y)) {
@@ -75,19 +75,19 @@ PadsResult writeRows(RowStream &rows, const PadsSettings &settings, QIODevice *o
     if (cancelled)
         return failure(cancelledMessage());
     if (!all) {
-        PadsResult r = failure(QStringLiteral("there is not enough memory to draw the %1 x %2 "
-                                              "pixel page")
-                                       .arg(rows.size().width())
-                                       .arg(rows.size().height()));
+        WriteResult r = failure(QStringLiteral("there is not enough memory to draw the %1 x %2 "
+                                               "pixel page")
+                                        .arg(rows.size().width())
+                                        .arg(rows.size().height()));
         r.rowsFailed = true;
         return r;
     }
     return writer.finish();
 }
 
-PadsResult failure(const QString &message)
+WriteResult failure(const QString &message)
 {
-    PadsResult r;
+    WriteResult r;
     r.ok = false;
     r.message = message.isEmpty() ? QStringLiteral("unknown error") : message;
     return r;
@@ -98,8 +98,8 @@ QString cancelledMessage()
     return QStringLiteral("Cancelled.");
 }
 
-PadsResult writePads(const QImage &bw, const PadsSettings &settings, QIODevice *out,
-                     const QImage &edgeGrey, const RowProgress &progress)
+WriteResult writeArtwork(const QImage &bw, const PadsSettings &settings, QIODevice *out,
+                         const QImage &edgeGrey, const RowProgress &progress)
 {
     if (!bw.isNull() && !padsFits(bw.size(), settings))
         return failure(pitchTooLargeMessage());
@@ -109,12 +109,12 @@ PadsResult writePads(const QImage &bw, const PadsSettings &settings, QIODevice *
     return writeImage(bw, settings, out, edgeGrey, progress);
 }
 
-PadsBudget countPads(const QImage &bw, const PadsSettings &settings, const QImage &edgeGrey)
+FileBudget countArtwork(const QImage &bw, const PadsSettings &settings, const QImage &edgeGrey)
 {
     // Formatting every item without a device: the count is the file's by construction, in
     // every layout.
     const bool fits = bw.isNull() || padsFits(bw.size(), settings);
-    const PadsResult r = writeImage(fits ? bw : QImage(), settings, nullptr, edgeGrey);
+    const WriteResult r = writeImage(fits ? bw : QImage(), settings, nullptr, edgeGrey);
     return {r.items, r.bytes};
 }
 
