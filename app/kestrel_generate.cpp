@@ -103,14 +103,16 @@ void kestrel::write_file(const QString &name)
 {
     // The images are shared with the work, not copied.
     const auto write = [name, snapshot = conversion](JobControl &control) {
-        return kcore::saveFile(name, [&](QIODevice *out) {
-            const auto progress = [&control](int rows) {
-                control.report(rows);
-                return !control.stopped();
-            };
-            return snapshot.settings().stack.on ? snapshot.writeStack(out, progress)
-                                                : snapshot.write(out, progress);
-        });
+        const QStringList files = snapshot.files(name);
+        return kcore::saveFiles(
+                files, kcore::artworkName(name), [&](const kcore::Destination &out) {
+                    const auto progress = [&control](int rows) {
+                        control.report(rows);
+                        return !control.stopped();
+                    };
+                    return snapshot.settings().stack.on ? snapshot.writeStack(out, progress)
+                                                        : snapshot.write(out, progress);
+                });
     };
     const QSize grid = stacking() ? conversion.grid() : conversion.bw().size();
     if (qint64(grid.width()) * grid.height() < bigPicturePixels) {

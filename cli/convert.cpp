@@ -168,12 +168,16 @@ int openInput(const Settings &s, kcore::Conversion *conversion)
     return ExitFailed;
 }
 
-// OUTPUT, or standard output, written by write: false, having said why, when it fails.
-bool writeOutput(const Settings &s, const std::function<kcore::WriteResult(QIODevice *)> &write,
+// OUTPUT's files, or standard output, written by write: false, having said why, when it fails.
+bool writeOutput(const Settings &s, const kcore::Conversion &conversion,
+                 const std::function<kcore::WriteResult(const kcore::Destination &)> &write,
                  kcore::WriteResult *result)
 {
-    *result = s.output == QLatin1String("-") ? kcore::writeStandardOutput(write)
-                                             : kcore::saveFile(s.output, write);
+    const bool standard = s.output == QLatin1String("-");
+    const QString name = kcore::artworkName(standard ? s.input : s.output);
+    *result = standard ? kcore::writeStandardOutput(
+                      [&](QIODevice *device) { return write(kcore::Destination({device}, name)); })
+                       : kcore::saveFiles(conversion.files(s.output), name, write);
     if (result->ok)
         return true;
     say(result->rowsFailed
@@ -223,16 +227,16 @@ int convertStack(const Settings &s, const kcore::Conversion &conversion, const Q
         }
     }
     kcore::StackFab fab;
-    const auto write = [&](QIODevice *device) {
+    const auto write = [&](const kcore::Destination &out) {
         // Quiet, nothing is reported: no layer's check is made.
         if (s.quiet)
-            return conversion.writeStack(device, {}, &fab.budget);
-        fab = conversion.stackFabCheck(limits, nullptr, device);
+            return conversion.writeStack(out, {}, &fab.budget);
+        fab = conversion.stackFabCheck(limits, nullptr, out);
         return fab.written;
     };
     const kcore::StackBudget &budget = fab.budget;
     kcore::WriteResult result;
-    if (!writeOutput(s, write, &result))
+    if (!writeOutput(s, conversion, write, &result))
         return ExitFailed;
     if (s.quiet)
         return ExitOk;
@@ -312,9 +316,10 @@ int convert(Settings s)
             beside->addRow(row, edges);
         };
     }
-    const auto write = [&](QIODevice *device) { return conversion.write(device, {}, alongside); };
+    const auto write
+            = [&](const kcore::Destination &out) { return conversion.write(out, {}, alongside); };
     kcore::WriteResult result;
-    if (!writeOutput(s, write, &result))
+    if (!writeOutput(s, conversion, write, &result))
         return ExitFailed;
     if (!s.quiet) {
         if (!fitted.isEmpty())

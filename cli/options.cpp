@@ -6,6 +6,7 @@
 
 #include "board/fabcheck.h"
 #include "board/spacecheck.h"
+#include "export/artworkwriter.h"
 #include "geometry/layers.h"
 
 #include <QCommandLineParser>
@@ -227,12 +228,10 @@ bool readConversion(const QCommandLineParser &parser, Settings *s)
     s->conversion.pads.pitch = kcore::linePitch(width, unit);
     if (parser.isSet(Option::format)) {
         const QString f = parser.value(Option::format);
-        if (f != QLatin1String("2.0") && f != QLatin1String("9.4")) {
-            say(QStringLiteral("--format takes 2.0 or 9.4, not \"%1\"").arg(f));
+        if (!kcore::formatFromKey(f, &s->conversion.pads)) {
+            say(QStringLiteral("--format takes %1, not \"%2\"").arg(kcore::formatKeys(), f));
             return false;
         }
-        s->conversion.pads.format
-                = f == QLatin1String("9.4") ? kcore::PadsFormat::V94 : kcore::PadsFormat::V20;
     }
     s->conversion.pads.metric = kcore::writesMetric(unit);
     if (parser.isSet(Option::layerKind)) {

@@ -209,6 +209,26 @@ std::unique_ptr<PlaneSource> Source::planes(const ConversionSettings &settings,
     return paletteSource(image, g, stack.palette, stack.bottom);
 }
 
+int Source::stackSides(const StackSettings &stack) const
+{
+    // As planes() reads them: a document's board layers drawn each on its side, the board
+    // layer drawing nothing; else the palette's finishes on the side chosen.
+    int sides = 0;
+    bool layered = false;
+    int side, plane;
+    bool mirrored;
+    if (!m_svg.isEmpty())
+        for (const SvgLayer &layer : svgLayerLabels(m_svg))
+            if (planeOfLabel(layer.label, stack.bottom, &side, &plane, &mirrored)) {
+                layered = true;
+                if (plane >= 0)
+                    sides |= 1 << side;
+            }
+    if (layered)
+        return sides ? sides : 1;
+    return stack.bottom ? 2 : 1;
+}
+
 WriteCheck checkWrite(const QString &widthText, int unit, const ConversionSettings &settings,
                       const Source &source, const QString &notBuilt)
 {
@@ -218,7 +238,7 @@ WriteCheck checkWrite(const QString &widthText, int unit, const ConversionSettin
     // A stack's layers are its side's own; what it can refuse is its expansion.
     const QString layer = settings.stack.on
             ? stackExpansionProblem(settings.pads.pitch, settings.stack.maskExpansionMils)
-            : layerProblem(settings.pads);
+            : artworkLayerProblem(settings.pads);
     if (!layer.isEmpty())
         return {Refusal::Layer, layer};
     if (source.isNull())
@@ -231,7 +251,8 @@ WriteCheck checkWrite(const QString &widthText, int unit, const ConversionSettin
     const QSize grid = source.grid(settings);
     if (grid.isEmpty())
         return {Refusal::NoPixels, QString()};
-    if (!padsFits(grid, settings.pads))
+    if (!artworkFits(grid, settings.pads,
+                     settings.stack.on ? settings.stack.maskExpansionMils : 0.0))
         return {Refusal::TooLarge, pitchTooLargeMessage()};
     return {};
 }
@@ -337,20 +358,32 @@ std::unique_ptr<RowStream> Conversion::rows() const
     return m_source.rows(m_settings);
 }
 
-WriteResult Conversion::write(QIODevice *out, const RowProgress &progress,
+std::vector<ArtworkLayer> Conversion::layers() const
+{
+    if (m_settings.stack.on)
+        return stackLayers(m_source.stackSides(m_settings.stack));
+    return {settingsLayer(m_settings.pads)};
+}
+
+QStringList Conversion::files(const QString &output) const
+{
+    return artworkFiles(output, m_settings.pads, layers());
+}
+
+WriteResult Conversion::write(const Destination &out, const RowProgress &progress,
                               const RowSink &alongside) const
 {
     const std::unique_ptr<RowStream> r = rows();
-    if (!padsFits(r->size(), m_settings.pads))
+    if (!artworkFits(r->size(), m_settings.pads))
         return failure(pitchTooLargeMessage());
-    const QString layer = layerProblem(m_settings.pads);
+    const QString layer = artworkLayerProblem(m_settings.pads);
     if (!layer.isEmpty())
         return failure(layer);
     return writeRows(*r, m_settings.pads, out, progress, alongside);
 }
 
-WriteResult Conversion::writeStack(QIODevice *out, const RowProgress &progress, StackBudget *budget,
-                                   const StackSink &alongside) const
+WriteResult Conversion::writeStack(const Destination &out, const RowProgress &progress,
+                                   StackBudget *budget, const StackSink &alongside) const
 {
     // A page held is drawn over white paper: a stack draws it over the board.
     std::unique_ptr<PlaneSource> planes
@@ -367,7 +400,7 @@ WriteResult Conversion::writeStack(QIODevice *out, const RowProgress &progress, 
 }
 
 StackFab Conversion::stackFabCheck(const StackLimits &limits, const std::atomic<bool> *cancel,
-                                   QIODevice *out) const
+                                   const Destination &out) const
 {
     StackFab f;
     const QSize size = grid();
@@ -429,7 +462,7 @@ FabResult Conversion::fabCheck(double minLineMils, double minSpaceMils,
 {
     FabResult f;
     // Formatting every item without a device: the count is the file's by construction.
-    const WriteResult counted = write(nullptr);
+    const WriteResult counted = write(Destination());
     f.fab = kcore::fabCheck({counted.items, counted.bytes}, m_settings.pads, minLineMils);
     f.spaces = checkSpaces(minSpaceMils, nullptr, cancel);
     return f;
@@ -439,7 +472,7 @@ SpaceReport Conversion::checkSpaces(double minSpaceMils, bool *complete,
                                     const std::atomic<bool> *cancel) const
 {
     const std::unique_ptr<RowStream> r = rows();
-    if (!(m_settings.pads.pitch > 0) || !padsFits(r->size(), m_settings.pads))
+    if (!(m_settings.pads.pitch > 0) || !artworkFits(r->size(), m_settings.pads))
         return SpaceCheck(QSize(), m_settings.pads, minSpaceMils).finish();
     return checkSpace(*r, m_settings.pads, minSpaceMils, cancel, complete);
 }

@@ -79,6 +79,8 @@ public:
                                         const QImage &colour = QImage()) const;
     // The page drawn onto the grid over the palette's board colour, or the picture itself.
     QImage stackColour(const ConversionSettings &settings) const;
+    // The sides (bit 0 top, bit 1 bottom) the planes() of a stack have, found without drawing.
+    int stackSides(const StackSettings &stack) const;
 
 private:
     QString m_path;
@@ -204,12 +206,16 @@ public:
 
     // The black-and-white rows: those of the image built, else streamed from the source.
     std::unique_ptr<RowStream> rows() const;
+    // The layers written: the settings' own, or the stack's of the sides its artwork has.
+    std::vector<ArtworkLayer> layers() const;
+    // The files written for the output's path (Gerber: one for each layer).
+    QStringList files(const QString &output) const;
     // The whole file; each row also goes to alongside. Stopped by progress, it fails with
     // cancelledMessage().
-    WriteResult write(QIODevice *out, const RowProgress &progress = {},
+    WriteResult write(const Destination &out, const RowProgress &progress = {},
                       const RowSink &alongside = {}) const;
     // The whole file of the stack the settings ask for, each layer's figures in budget.
-    WriteResult writeStack(QIODevice *out, const RowProgress &progress = {},
+    WriteResult writeStack(const Destination &out, const RowProgress &progress = {},
                            StackBudget *budget = nullptr, const StackSink &alongside = {}) const;
     // What the file would hold, and the spaces: stops early, its result to be thrown away, once
     // cancel is set.
@@ -219,7 +225,7 @@ public:
     // written to out when there is one; stops early, its result to be thrown away, once cancel
     // is set.
     StackFab stackFabCheck(const StackLimits &limits, const std::atomic<bool> *cancel = nullptr,
-                           QIODevice *out = nullptr) const;
+                           const Destination &out = Destination()) const;
     // The spaces alone, over the rows; complete is false when a row could not be had.
     SpaceReport checkSpaces(double minSpaceMils, bool *complete = nullptr,
                             const std::atomic<bool> *cancel = nullptr) const;

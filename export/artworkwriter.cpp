@@ -1,53 +1,108 @@
-// The writer's front: the chosen layout's items, row by row, into chunks for the device.
+// The one table of file types (each one's writer, files, names and limits), and the walk of a
+// single layer's rows into the writer.
 #include "artworkwriter.h"
 
 #include "geometry/layers.h"
 #include "itemtext.h"
+#include "writers.h"
+
+#include <QFileInfo>
+
+#include <climits>
+#include <cmath>
 
 namespace kcore {
 
 QString pitchTooLargeMessage()
 {
     return QStringLiteral("The line width is too large for this picture: its coordinates would "
-                          "not fit in a PADS file.");
+                          "not fit in the file.");
 }
 
-ArtworkWriter::ArtworkWriter(const QSize &bw, const PadsSettings &settings, QIODevice *out)
-    : m_out(std::make_unique<ChunkBuffer>(out)),
-      m_format(settings.format == PadsFormat::V94 ? makeV94Writer(bw, settings)
-                                                  : makeV20Writer(bw, settings))
+ArtworkLayer settingsLayer(const PadsSettings &settings)
 {
-    m_format->begin(*m_out);
+    return {settings.layer, effectiveKind(settings)};
 }
 
-ArtworkWriter::~ArtworkWriter() = default;
-
-bool ArtworkWriter::writeRow(const quint32 *row, int y, const EdgeRow *edges)
+std::unique_ptr<ArtworkWriter> ArtworkWriter::create(const ArtworkSpec &spec,
+                                                     const Destination &out)
 {
-    if (m_out->failed())
-        return false;
-    m_format->row(*m_out, row, y, edges);
-    return !m_out->failed();
+    return makePadsWriter(spec, out);
 }
 
-WriteResult ArtworkWriter::finish()
+bool artworkFits(const QSize &bw, const PadsSettings &settings, double maskExpansionMils)
 {
-    if (!m_out->failed())
-        m_format->end(*m_out);
-    if (!m_out->flush()) {
-        WriteResult r = failure(m_out->errorString());
-        r.items = m_format->items();
-        return r;
+    Q_UNUSED(maskExpansionMils);
+    return padsFits(bw, settings);
+}
+
+QString artworkLayerProblem(const PadsSettings &settings)
+{
+    return layerProblem(settings);
+}
+
+QStringList artworkFiles(const QString &output, const PadsSettings &settings,
+                         const std::vector<ArtworkLayer> &layers)
+{
+    Q_UNUSED(settings);
+    Q_UNUSED(layers);
+    return {output};
+}
+
+QString artworkName(const QString &path)
+{
+    const QString name = QFileInfo(path).completeBaseName();
+    return name.isEmpty() || path == QLatin1String("-") ? QStringLiteral("artwork") : name;
+}
+
+QList<FileType> fileTypes()
+{
+    return {FileType::Pads};
+}
+
+QString fileTypeName(FileType)
+{
+    return QStringLiteral("PADS");
+}
+
+QString fileTypeSuffix(FileType)
+{
+    return QStringLiteral("asc");
+}
+
+QString fileTypeFilter(FileType type)
+{
+    return QStringLiteral("%1 (*.%2)").arg(fileTypeName(type), fileTypeSuffix(type));
+}
+
+FileType fileTypeOfName(const QString &)
+{
+    return FileType::Pads;
+}
+
+QString itemNoun(FileType)
+{
+    return QStringLiteral("LINES items");
+}
+
+bool formatFromKey(const QString &key, PadsSettings *settings)
+{
+    if (key == QLatin1String("2.0") || key == QLatin1String("9.4")) {
+        settings->type = FileType::Pads;
+        settings->format = key == QLatin1String("9.4") ? PadsFormat::V94 : PadsFormat::V20;
+        return true;
     }
-    WriteResult r;
-    r.items = m_format->items();
-    r.bytes = m_out->written();
-    return r;
+    return false;
+}
+
+QString formatKeys()
+{
+    return QStringLiteral("2.0 or 9.4");
 }
 
 namespace {
 
-WriteResult writeImage(const QImage &bw, const PadsSettings &settings, QIODevice *out,
+WriteResult writeImage(const QImage &bw, const PadsSettings &settings, const Destination &out,
                        const QImage &edgeGrey, const RowProgress &progress = {})
 {
     ImageRows rows(bw, edgeGrey, settings);
@@ -56,17 +111,18 @@ WriteResult writeImage(const QImage &bw, const PadsSettings &settings, QIODevice
 
 } // namespace
 
-WriteResult writeRows(RowStream &rows, const PadsSettings &settings, QIODevice *out,
+WriteResult writeRows(RowStream &rows, const PadsSettings &settings, const Destination &out,
                       const RowProgress &progress, const RowSink &alongside)
 {
-    ArtworkWriter writer(rows.size(), settings, out);
+    const std::unique_ptr<ArtworkWriter> writer
+            = ArtworkWriter::create({rows.size(), settings, {settingsLayer(settings)}}, out);
     bool cancelled = false;
     const bool all = forEachRow(rows, settings, [&](const quint32 *row, int y, const EdgeRow *e) {
         if (progress && y % 64 == 0 && !progress(y)) {
             cancelled = true;
             return false;
         }
-        if (!writer.writeRow(row, y, e))
+        if (!writer->writeRow(0, row, y, e))
             return false;
         if (alongside)
             alongside(row, y, e);
@@ -82,7 +138,7 @@ WriteResult writeRows(RowStream &rows, const PadsSettings &settings, QIODevice *
         r.rowsFailed = true;
         return r;
     }
-    return writer.finish();
+    return writer->finish();
 }
 
 WriteResult failure(const QString &message)
@@ -98,12 +154,12 @@ QString cancelledMessage()
     return QStringLiteral("Cancelled.");
 }
 
-WriteResult writeArtwork(const QImage &bw, const PadsSettings &settings, QIODevice *out,
+WriteResult writeArtwork(const QImage &bw, const PadsSettings &settings, const Destination &out,
                          const QImage &edgeGrey, const RowProgress &progress)
 {
-    if (!bw.isNull() && !padsFits(bw.size(), settings))
+    if (!bw.isNull() && !artworkFits(bw.size(), settings))
         return failure(pitchTooLargeMessage());
-    const QString layer = layerProblem(settings);
+    const QString layer = artworkLayerProblem(settings);
     if (!layer.isEmpty())
         return failure(layer);
     return writeImage(bw, settings, out, edgeGrey, progress);
@@ -113,8 +169,8 @@ FileBudget countArtwork(const QImage &bw, const PadsSettings &settings, const QI
 {
     // Formatting every item without a device: the count is the file's by construction, in
     // every layout.
-    const bool fits = bw.isNull() || padsFits(bw.size(), settings);
-    const WriteResult r = writeImage(fits ? bw : QImage(), settings, nullptr, edgeGrey);
+    const bool fits = bw.isNull() || artworkFits(bw.size(), settings);
+    const WriteResult r = writeImage(fits ? bw : QImage(), settings, Destination(), edgeGrey);
     return {r.items, r.bytes};
 }
 

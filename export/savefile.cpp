@@ -6,14 +6,16 @@
 #include <QSaveFile>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 #ifdef Q_OS_WIN
-#include <cstdio>
 #include <fcntl.h>
 #include <io.h>
 #endif
@@ -95,6 +97,129 @@ WriteResult saveFile(const QString &path, const std::function<WriteResult(QIODev
     if (!result.ok)
         file.cancelWriting();
     return result;
+}
+
+namespace {
+
+// A copy of an existing file beside it, kept until a set of files is in place: a hard link where
+// the system has them, so nothing is copied.
+QString keepAside(const QString &path)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString aside = QStringLiteral("%1.%2~").arg(path).arg(attempt);
+        if (QFileInfo::exists(aside))
+            continue;
+#ifdef Q_OS_UNIX
+        if (::link(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData()) == 0)
+            return aside;
+#else
+        if (QFile::copy(path, aside))
+            return aside;
+#endif
+        return QString();
+    }
+    return QString();
+}
+
+// Puts aside back as path, over whatever the set put there.
+bool putBack(const QString &aside, const QString &path)
+{
+#ifdef Q_OS_UNIX
+    return std::rename(QFile::encodeName(aside).constData(), QFile::encodeName(path).constData())
+            == 0;
+#else
+    return QFile::remove(path) && QFile::rename(aside, path);
+#endif
+}
+
+// Renames every file of a set into place. The old files are kept aside first; when one rename
+// fails, those already renamed are put back (or removed, where there was none), so the set is
+// the old one or the new one, never a mix.
+WriteResult commitAll(const QStringList &paths, std::vector<std::unique_ptr<QSaveFile>> &files,
+                      WriteResult result)
+{
+    QStringList aside;
+    for (const QString &path : paths) {
+        const bool existed = QFileInfo(path).isFile();
+        aside << (existed ? keepAside(path) : QString());
+        if (existed && aside.constLast().isEmpty()) {
+            for (const QString &kept : std::as_const(aside))
+                if (!kept.isEmpty())
+                    QFile::remove(kept);
+            for (auto &f : files)
+                f->cancelWriting();
+            return failure(QStringLiteral("could not keep %1 while the new files were put in "
+                                          "place")
+                                   .arg(path));
+        }
+    }
+    qsizetype done = 0;
+    for (; done < paths.size(); ++done) {
+        if (!files[size_t(done)]->commit()) {
+            result = failure(
+                    QStringLiteral("%1: %2").arg(paths[done], files[size_t(done)]->errorString()));
+            break;
+        }
+    }
+    for (qsizetype i = done + 1; i < paths.size(); ++i)
+        files[size_t(i)]->cancelWriting();
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        if (!result.ok && i < done) {
+            const bool back
+                    = aside[i].isEmpty() ? QFile::remove(paths[i]) : putBack(aside[i], paths[i]);
+            if (!back)
+                result.message += QStringLiteral("; %1 could not be put back").arg(paths[i]);
+        } else if (!aside[i].isEmpty()) {
+            QFile::remove(aside[i]);
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+WriteResult saveFiles(const QStringList &paths, const QString &name,
+                      const std::function<WriteResult(const Destination &)> &write)
+{
+    if (paths.size() == 1)
+        return saveFile(paths.front(),
+                        [&](QIODevice *device) { return write(Destination({device}, name)); });
+    std::vector<std::unique_ptr<QSaveFile>> files;
+    std::vector<QIODevice *> devices;
+    const auto cancel = [&](const WriteResult &r) {
+        for (auto &f : files)
+            f->cancelWriting();
+        return r;
+    };
+    for (const QString &path : paths) {
+        // One of several files cannot be written into a device in place: the set would not be
+        // replaced as one.
+        const QFileInfo target(path);
+        if (target.exists() && !target.isFile())
+            return cancel(failure(QStringLiteral("%1 is not a regular file").arg(path)));
+        files.push_back(std::make_unique<QSaveFile>(path));
+        if (!files.back()->open(QIODevice::WriteOnly))
+            return cancel(failure(QStringLiteral("%1: %2").arg(path, files.back()->errorString())));
+        devices.push_back(files.back().get());
+    }
+    WriteResult result = write(Destination(devices, name));
+    if (!result.ok) {
+        // The file that failed says why, as a single file's failure does.
+        for (size_t i = 0; i < files.size(); ++i)
+            if (files[i]->error() != QFileDevice::NoError) {
+                result = failure(
+                        QStringLiteral("%1: %2").arg(paths[qsizetype(i)], writeFailure(*files[i])));
+                break;
+            }
+        return cancel(result);
+    }
+    for (size_t i = 0; i < files.size(); ++i) {
+        const WriteResult synced = finishWriting(*files[i], result);
+        if (!synced.ok)
+            return cancel(
+                    failure(QStringLiteral("%1: %2").arg(paths[qsizetype(i)], synced.message)));
+    }
+    return commitAll(paths, files, result);
 }
 
 bool isSameFile(const QString &a, const QString &b)

@@ -61,16 +61,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         pads.threshold = threshold;
         kcore::VectorRows rows(*document, scale, pitch, threshold, threshold & 1);
         NullDevice out;
-        kcore::ArtworkWriter writer(rows.size(), pads, &out);
+        const auto writer = kcore::ArtworkWriter::create(
+                {rows.size(), pads, {kcore::settingsLayer(pads)}}, &out);
         for (int y = 0; y < rows.size().height(); ++y) {
             const quint32 *row = rows.row(y);
             if (!row)
                 return 0;
             const kcore::GreyLevels grey = rows.edgeLevels(y);
             const kcore::EdgeRow edges(grey.levels, grey.step, grid.width(), threshold);
-            writer.writeRow(row, y, pads.smoothEdges ? &edges : nullptr);
+            writer->writeRow(0, row, y, pads.smoothEdges ? &edges : nullptr);
         }
-        writer.finish();
+        writer->finish();
         return 0;
     }
     QBuffer buffer(&bytes);
@@ -96,10 +97,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     kcore::countArtwork(bw, pads);
     // The converter's row pipeline and the Board view, on the same input.
     kcore::BwRows rows(colour, threshold, threshold & 1, scale);
-    kcore::ArtworkWriter writer(rows.size(), pads, &out);
+    const auto writer
+            = kcore::ArtworkWriter::create({rows.size(), pads, {kcore::settingsLayer(pads)}}, &out);
     for (int y = 0; y < rows.size().height(); ++y)
-        writer.writeRow(rows.row(y), y);
-    writer.finish();
+        writer->writeRow(0, rows.row(y), y, nullptr);
+    writer->finish();
     QSize view;
     const QRectF bounds = kcore::boardBounds(bw.size(), pads);
     kcore::renderBoard(bw, pads, kcore::BoardZoom().viewport(bounds, QSize(64, 48), &view), view);

@@ -92,7 +92,8 @@ void TestDifferential::randomPictures()
     QCOMPARE(rows.size(), bw.size());
     QBuffer streamed;
     streamed.open(QIODevice::WriteOnly);
-    kcore::ArtworkWriter writer(rows.size(), pads, &streamed);
+    const auto writer = kcore::ArtworkWriter::create(
+            {rows.size(), pads, {kcore::settingsLayer(pads)}}, &streamed);
     for (int y = 0; y < rows.size().height(); ++y) {
         const quint32 *row = rows.row(y);
         std::optional<kcore::EdgeRow> edges;
@@ -100,9 +101,9 @@ void TestDifferential::randomPictures()
             const kcore::GreyLevels grey = rows.edgeLevels(y);
             edges.emplace(grey.levels, grey.step, rows.size().width(), threshold);
         }
-        writer.writeRow(row, y, edges ? &*edges : nullptr);
+        writer->writeRow(0, row, y, edges ? &*edges : nullptr);
     }
-    QVERIFY(writer.finish().ok);
+    QVERIFY(writer->finish().ok);
     QVERIFY(streamed.data() == expected);
 }
 
