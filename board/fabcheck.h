@@ -26,13 +26,15 @@ struct FabCheck
     double minLineMils = defaultMinLineMils;
     LayerKind kind = LayerKind::Documentation;
     int layer = 0;
+    QString noun = QStringLiteral("items"); // what the file writes: items, polygons
     // A hair of slack: 0.1 mm typed in mm is 3.937... mil, and a minimum of 0.1 mm must pass it.
     bool belowMinimum() const { return lineMils < minLineMils - 1e-6; }
 };
 
 FabCheck fabCheck(const FileBudget &budget, const PadsSettings &settings, double minLineMils);
 
-// "top silkscreen, layer 26: 1,234 items, 56,789 bytes, line 8 mil (0.203 mm), 127 ppi".
+// "top silkscreen, layer 26: 1,234 items, 56,789 bytes, line 8 mil (0.203 mm), 127 ppi", the
+// items named by the check's noun.
 QString fabSummary(const FabCheck &check);
 // "finer than the 4 mil (0.102 mm) the board maker can make", or empty.
 QString fabWarning(const FabCheck &check);

@@ -85,7 +85,7 @@ bool fitScale(Settings &s, const kcore::Source &source, QString *fitted)
 int judgeStrictly(const Settings &s, const kcore::Conversion &conversion,
                   std::optional<kcore::SpaceReport> *spaces)
 {
-    const kcore::FabCheck line = kcore::fabCheck({}, conversion.settings().pads, s.minLineMils);
+    const kcore::FabCheck line = conversion.fab({}, s.minLineMils);
     if (line.belowMinimum()) {
         say(QStringLiteral("the %1 mil line is %2 (--strict); nothing written")
                     .arg(kcore::milsText(line.lineMils), kcore::fabWarning(line)));
@@ -107,6 +107,23 @@ int judgeStrictly(const Settings &s, const kcore::Conversion &conversion,
     return -1;
 }
 
+// "1,234 LINES items", or "12 polygons from 1,234 runs".
+QString itemsText(const kcore::Conversion &conversion, const kcore::WriteResult &result)
+{
+    const QString items = QStringLiteral("%1 %2")
+                                  .arg(result.items)
+                                  .arg(kcore::itemNoun(conversion.settings().pads.type));
+    return result.runs > 0 ? items + QStringLiteral(" from %1 runs").arg(result.runs) : items;
+}
+
+// The files written, when they are not OUTPUT alone (a Gerber file for each layer).
+void reportFiles(const Settings &s, const kcore::Conversion &conversion)
+{
+    const QStringList files = conversion.files(s.output);
+    if (s.output != QLatin1String("-") && files != QStringList{s.output})
+        say(QStringLiteral("%1 files: %2").arg(files.size()).arg(files.join(QStringLiteral(", "))));
+}
+
 // The summary of a file written, and the warnings of its fab check.
 void report(const Settings &s, const kcore::Conversion &conversion,
             const kcore::WriteResult &result, const kcore::SpaceReport &spaces)
@@ -114,13 +131,14 @@ void report(const Settings &s, const kcore::Conversion &conversion,
     const kcore::PadsSettings &pads = conversion.settings().pads;
     const QSize size = conversion.grid();
     const kcore::SizeTexts actual = kcore::actualSizeTexts(size, pads);
-    const kcore::FabCheck fab = kcore::fabCheck({result.items, result.bytes}, pads, s.minLineMils);
-    say(QStringLiteral("%1x%2 pixels, %3 LINES items, actual size %4, %5, %6; %7, %8")
+    const kcore::FabCheck fab = conversion.fab({result.items, result.bytes}, s.minLineMils);
+    say(QStringLiteral("%1x%2 pixels, %3, actual size %4, %5, %6; %7, %8")
                 .arg(size.width())
                 .arg(size.height())
-                .arg(result.items)
+                .arg(itemsText(conversion, result))
                 .arg(actual.mils, actual.mm, actual.inch, kcore::fabSummary(fab),
                      kcore::spaceSummary(spaces)));
+    reportFiles(s, conversion);
     if (fab.belowMinimum())
         say(QStringLiteral("warning: the %1 mil line is %2")
                     .arg(kcore::milsText(fab.lineMils), kcore::fabWarning(fab)));
@@ -168,6 +186,27 @@ int openInput(const Settings &s, kcore::Conversion *conversion)
     return ExitFailed;
 }
 
+// Files that cannot be written: several onto standard output, or one of them the input itself.
+int refuseFiles(const Settings &s, const kcore::Conversion &conversion)
+{
+    const QStringList files = conversion.files(s.output);
+    if (s.output == QLatin1String("-")) {
+        if (files.size() == 1)
+            return -1;
+        say(QStringLiteral("standard output takes one file; this writes %1, one for each layer")
+                    .arg(files.size()));
+        return ExitUsage;
+    }
+    for (const QString &file : files)
+        if (s.input != QLatin1String("-") && kcore::isSameFile(s.input, file)) {
+            say(QStringLiteral("%1 is the input picture itself; writing it would destroy the "
+                               "picture")
+                        .arg(file));
+            return ExitUsage;
+        }
+    return -1;
+}
+
 // OUTPUT's files, or standard output, written by write: false, having said why, when it fails.
 bool writeOutput(const Settings &s, const kcore::Conversion &conversion,
                  const std::function<kcore::WriteResult(const kcore::Destination &)> &write,
@@ -210,6 +249,46 @@ void reportStackFindings(const kcore::StackFab &fab)
     }
 }
 
+// The summary of a stack written: the whole, then each layer's figures.
+void reportStack(const Settings &s, const kcore::Conversion &conversion,
+                 const kcore::WriteResult &result, const kcore::StackBudget &budget)
+{
+    const kcore::ConversionSettings &c = conversion.settings();
+    const QSize size = conversion.grid();
+    const kcore::SizeTexts actual = kcore::actualSizeTexts(size, c.pads);
+    say(QStringLiteral("%1x%2 pixels, %3, %4 bytes, actual size %5, %6, %7; stack, mask "
+                       "expansion %8 mil")
+                .arg(size.width())
+                .arg(size.height())
+                .arg(itemsText(conversion, result))
+                .arg(result.bytes)
+                .arg(actual.mils, actual.mm, actual.inch,
+                     kcore::milsText(c.stack.maskExpansionMils)));
+    reportFiles(s, conversion);
+    const double pixels = double(size.width()) * size.height();
+    const QString noun = kcore::itemNoun(c.pads.type, true);
+    for (int side = 0; side < 2; ++side) {
+        if (!(budget.sides >> side & 1))
+            continue;
+        const kcore::StackCounts &counts = budget.counts[size_t(side)];
+        for (int l = 0; l < kcore::stackLayerCount; ++l) {
+            const auto layer = kcore::StackLayer(l);
+            const kcore::FileBudget &b = budget.layers[size_t(side)][size_t(l)];
+            say(QStringLiteral("%1, layer %2: %3 %4, %5 bytes, coverage %6 %")
+                        .arg(kcore::kindName(kcore::stackLayerKind(layer, side)))
+                        .arg(kcore::stackLayerNumber(layer, side))
+                        .arg(b.items)
+                        .arg(noun)
+                        .arg(b.bytes)
+                        .arg(pixels > 0 ? 100.0 * double(counts.layers[size_t(l)]) / pixels : 0.0,
+                             0, 'f', 1));
+        }
+        if (counts.silkCleared)
+            say(QStringLiteral("%1 silkscreen pixels left off mask openings")
+                        .arg(counts.silkCleared));
+    }
+}
+
 // A stack: every layer of its side into the one file, and each layer's figures.
 int convertStack(const Settings &s, const kcore::Conversion &conversion, const QString &fitted)
 {
@@ -242,37 +321,7 @@ int convertStack(const Settings &s, const kcore::Conversion &conversion, const Q
         return ExitOk;
     if (!fitted.isEmpty())
         say(fitted);
-    const kcore::ConversionSettings &c = conversion.settings();
-    const QSize size = conversion.grid();
-    const kcore::SizeTexts actual = kcore::actualSizeTexts(size, c.pads);
-    say(QStringLiteral("%1x%2 pixels, %3 LINES items, %4 bytes, actual size %5, %6, %7; stack, "
-                       "mask expansion %8 mil")
-                .arg(size.width())
-                .arg(size.height())
-                .arg(result.items)
-                .arg(result.bytes)
-                .arg(actual.mils, actual.mm, actual.inch,
-                     kcore::milsText(c.stack.maskExpansionMils)));
-    const double pixels = double(size.width()) * size.height();
-    for (int side = 0; side < 2; ++side) {
-        if (!(budget.sides >> side & 1))
-            continue;
-        const kcore::StackCounts &counts = budget.counts[size_t(side)];
-        for (int l = 0; l < kcore::stackLayerCount; ++l) {
-            const auto layer = kcore::StackLayer(l);
-            const kcore::FileBudget &b = budget.layers[size_t(side)][size_t(l)];
-            say(QStringLiteral("%1, layer %2: %3 items, %4 bytes, coverage %5 %")
-                        .arg(kcore::kindName(kcore::stackLayerKind(layer, side)))
-                        .arg(kcore::stackLayerNumber(layer, side))
-                        .arg(b.items)
-                        .arg(b.bytes)
-                        .arg(pixels > 0 ? 100.0 * double(counts.layers[size_t(l)]) / pixels : 0.0,
-                             0, 'f', 1));
-        }
-        if (counts.silkCleared)
-            say(QStringLiteral("%1 silkscreen pixels left off mask openings")
-                        .arg(counts.silkCleared));
-    }
+    reportStack(s, conversion, result, budget);
     reportStackFindings(fab);
     return ExitOk;
 }
@@ -297,6 +346,8 @@ int convert(Settings s)
     conversion.setSettings(s.conversion);
     if (const int stop = refuse(conversion.check(s.width, s.unit), conversion); stop >= 0)
         return stop;
+    if (const int stop = refuseFiles(s, conversion); stop >= 0)
+        return stop;
     if (s.conversion.stack.on)
         return convertStack(s, conversion, fitted);
     std::optional<kcore::SpaceReport> spaces;
@@ -310,8 +361,8 @@ int convert(Settings s)
     std::unique_ptr<kcore::SpaceCheckBeside> beside;
     kcore::RowSink alongside;
     if (!s.quiet && !spaces) {
-        beside = std::make_unique<kcore::SpaceCheckBeside>(conversion.grid(), s.conversion.pads,
-                                                           s.minSpaceMils);
+        beside = std::make_unique<kcore::SpaceCheckBeside>(
+                conversion.grid(), kcore::checkedAs(s.conversion.pads), s.minSpaceMils);
         alongside = [&beside](const quint32 *row, int, const kcore::EdgeRow *edges) {
             beside->addRow(row, edges);
         };

@@ -405,7 +405,7 @@ StackFab Conversion::stackFabCheck(const StackLimits &limits, const std::atomic<
     StackFab f;
     const QSize size = grid();
     const int width = size.width();
-    PadsSettings pads = m_settings.pads;
+    PadsSettings pads = checkedAs(m_settings.pads);
     pads.threshold = stackThreshold;
     PadsSettings atPixels = pads;
     atPixels.smoothEdges = false;
@@ -450,10 +450,18 @@ StackFab Conversion::stackFabCheck(const StackLimits &limits, const std::atomic<
             p.layer = stackLayerNumber(StackLayer(l), side);
             p.kind = stackLayerKind(StackLayer(l), side);
             layer.fab = kcore::fabCheck(f.budget.layers[size_t(side)][size_t(l)], p, lines[l]);
+            layer.fab.noun = itemNoun(p.type, true);
             layer.spaces = std::move(spaces[l]);
             layer.written = f.budget.sides >> side & 1;
         }
     }
+    return f;
+}
+
+FabCheck Conversion::fab(const FileBudget &budget, double minLineMils) const
+{
+    FabCheck f = kcore::fabCheck(budget, checkedAs(m_settings.pads), minLineMils);
+    f.noun = itemNoun(m_settings.pads.type, true);
     return f;
 }
 
@@ -463,7 +471,7 @@ FabResult Conversion::fabCheck(double minLineMils, double minSpaceMils,
     FabResult f;
     // Formatting every item without a device: the count is the file's by construction.
     const WriteResult counted = write(Destination());
-    f.fab = kcore::fabCheck({counted.items, counted.bytes}, m_settings.pads, minLineMils);
+    f.fab = fab({counted.items, counted.bytes}, minLineMils);
     f.spaces = checkSpaces(minSpaceMils, nullptr, cancel);
     return f;
 }
@@ -474,7 +482,7 @@ SpaceReport Conversion::checkSpaces(double minSpaceMils, bool *complete,
     const std::unique_ptr<RowStream> r = rows();
     if (!(m_settings.pads.pitch > 0) || !artworkFits(r->size(), m_settings.pads))
         return SpaceCheck(QSize(), m_settings.pads, minSpaceMils).finish();
-    return checkSpace(*r, m_settings.pads, minSpaceMils, cancel, complete);
+    return checkSpace(*r, checkedAs(m_settings.pads), minSpaceMils, cancel, complete);
 }
 
 } // namespace kcore

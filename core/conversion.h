@@ -217,6 +217,8 @@ public:
     // The whole file of the stack the settings ask for, each layer's figures in budget.
     WriteResult writeStack(const Destination &out, const RowProgress &progress = {},
                            StackBudget *budget = nullptr, const StackSink &alongside = {}) const;
+    // The fab check of a file's figures: the line the file draws against minLineMils.
+    FabCheck fab(const FileBudget &budget, double minLineMils) const;
     // What the file would hold, and the spaces: stops early, its result to be thrown away, once
     // cancel is set.
     FabResult fabCheck(double minLineMils, double minSpaceMils,

@@ -4,6 +4,7 @@
 
 #include "geometry/layers.h"
 #include "itemtext.h"
+#include "polygonwriter.h"
 #include "writers.h"
 
 #include <QFileInfo>
@@ -27,26 +28,45 @@ ArtworkLayer settingsLayer(const PadsSettings &settings)
 std::unique_ptr<ArtworkWriter> ArtworkWriter::create(const ArtworkSpec &spec,
                                                      const Destination &out)
 {
-    return makePadsWriter(spec, out);
+    switch (spec.settings.type) {
+    case FileType::KiCad:
+        return makeKiCadWriter(spec, out);
+    case FileType::Gerber:
+        return makeGerberWriter(spec, out);
+    default:
+        return makePadsWriter(spec, out);
+    }
 }
 
 bool artworkFits(const QSize &bw, const PadsSettings &settings, double maskExpansionMils)
 {
-    Q_UNUSED(maskExpansionMils);
-    return padsFits(bw, settings);
+    if (settings.type == FileType::Pads)
+        return padsFits(bw, settings);
+    // Corners in nanometres from the picture's corner, grown openings reaching past it.
+    const double most = double(qMax(1, qMax(bw.width(), bw.height()))) * std::abs(settings.pitch)
+            + 2 * std::abs(maskExpansionMils);
+    return std::isfinite(most) && most * 25400 < PolygonWriter::maxNanometres;
 }
 
 QString artworkLayerProblem(const PadsSettings &settings)
 {
-    return layerProblem(settings);
+    // Only PADS numbers its layers; a polygon file goes by the kind alone.
+    return settings.type == FileType::Pads ? layerProblem(settings) : QString();
 }
 
 QStringList artworkFiles(const QString &output, const PadsSettings &settings,
                          const std::vector<ArtworkLayer> &layers)
 {
-    Q_UNUSED(settings);
-    Q_UNUSED(layers);
-    return {output};
+    if (settings.type != FileType::Gerber)
+        return {output};
+    QString base = output;
+    const QString suffix = QStringLiteral(".gbr");
+    if (base.endsWith(suffix, Qt::CaseInsensitive))
+        base.chop(suffix.size());
+    QStringList files;
+    for (const ArtworkLayer &layer : layers)
+        files << base + QLatin1Char('-') + kicadLayerName(layer.kind).replace('.', '_') + suffix;
+    return files;
 }
 
 QString artworkName(const QString &path)
@@ -57,17 +77,31 @@ QString artworkName(const QString &path)
 
 QList<FileType> fileTypes()
 {
-    return {FileType::Pads};
+    return {FileType::Pads, FileType::KiCad, FileType::Gerber};
 }
 
-QString fileTypeName(FileType)
+QString fileTypeName(FileType type)
 {
-    return QStringLiteral("PADS");
+    switch (type) {
+    case FileType::KiCad:
+        return QStringLiteral("KiCad footprint");
+    case FileType::Gerber:
+        return QStringLiteral("Gerber");
+    default:
+        return QStringLiteral("PADS");
+    }
 }
 
-QString fileTypeSuffix(FileType)
+QString fileTypeSuffix(FileType type)
 {
-    return QStringLiteral("asc");
+    switch (type) {
+    case FileType::KiCad:
+        return QStringLiteral("kicad_mod");
+    case FileType::Gerber:
+        return QStringLiteral("gbr");
+    default:
+        return QStringLiteral("asc");
+    }
 }
 
 QString fileTypeFilter(FileType type)
@@ -75,14 +109,43 @@ QString fileTypeFilter(FileType type)
     return QStringLiteral("%1 (*.%2)").arg(fileTypeName(type), fileTypeSuffix(type));
 }
 
-FileType fileTypeOfName(const QString &)
+FileType fileTypeOfName(const QString &path)
 {
+    const QString suffix = QFileInfo(path).suffix();
+    for (const FileType type : fileTypes())
+        if (suffix.compare(fileTypeSuffix(type), Qt::CaseInsensitive) == 0)
+            return type;
     return FileType::Pads;
 }
 
-QString itemNoun(FileType)
+QString fileNameFor(const QString &name, FileType type)
 {
-    return QStringLiteral("LINES items");
+    const QFileInfo file(name);
+    const QString suffix = fileTypeSuffix(type);
+    if (file.suffix().isEmpty())
+        return name + QLatin1Char('.') + suffix;
+    for (const FileType other : fileTypes())
+        if (file.suffix().compare(fileTypeSuffix(other), Qt::CaseInsensitive) == 0)
+            return name.left(name.size() - file.suffix().size()) + suffix;
+    return name;
+}
+
+QString itemNoun(FileType type, bool brief)
+{
+    if (type != FileType::Pads)
+        return QStringLiteral("polygons");
+    return brief ? QStringLiteral("items") : QStringLiteral("LINES items");
+}
+
+PadsSettings checkedAs(const PadsSettings &settings)
+{
+    if (settings.type == FileType::Pads)
+        return settings;
+    PadsSettings lines = settings;
+    lines.format = PadsFormat::V94;
+    lines.metric = true;
+    lines.exactEnds = true;
+    return lines;
 }
 
 bool formatFromKey(const QString &key, PadsSettings *settings)
@@ -92,12 +155,38 @@ bool formatFromKey(const QString &key, PadsSettings *settings)
         settings->format = key == QLatin1String("9.4") ? PadsFormat::V94 : PadsFormat::V20;
         return true;
     }
-    return false;
+    if (key != QLatin1String("kicad") && key != QLatin1String("gerber"))
+        return false;
+    settings->type = key == QLatin1String("kicad") ? FileType::KiCad : FileType::Gerber;
+    return true;
 }
 
 QString formatKeys()
 {
-    return QStringLiteral("2.0 or 9.4");
+    return QStringLiteral("2.0, 9.4, kicad or gerber");
+}
+
+namespace {
+
+// Why the devices given do not match the files the spec writes, or empty.
+QString destinationProblem(const ArtworkSpec &spec, const Destination &out)
+{
+    const qsizetype files = artworkFiles(QString(), spec.settings, spec.layers).size();
+    if (out.files.empty() || qsizetype(out.files.size()) == files)
+        return QString();
+    return QStringLiteral("%1 files to write, but %2 given").arg(files).arg(out.files.size());
+}
+
+} // namespace
+
+WriteResult startWriting(const ArtworkSpec &spec, const Destination &out,
+                         std::unique_ptr<ArtworkWriter> *writer)
+{
+    const QString problem = destinationProblem(spec, out);
+    if (!problem.isEmpty())
+        return failure(problem);
+    *writer = ArtworkWriter::create(spec, out);
+    return WriteResult();
 }
 
 namespace {
@@ -114,8 +203,11 @@ WriteResult writeImage(const QImage &bw, const PadsSettings &settings, const Des
 WriteResult writeRows(RowStream &rows, const PadsSettings &settings, const Destination &out,
                       const RowProgress &progress, const RowSink &alongside)
 {
-    const std::unique_ptr<ArtworkWriter> writer
-            = ArtworkWriter::create({rows.size(), settings, {settingsLayer(settings)}}, out);
+    std::unique_ptr<ArtworkWriter> writer;
+    const WriteResult started
+            = startWriting({rows.size(), settings, {settingsLayer(settings)}}, out, &writer);
+    if (!started.ok)
+        return started;
     bool cancelled = false;
     const bool all = forEachRow(rows, settings, [&](const quint32 *row, int y, const EdgeRow *e) {
         if (progress && y % 64 == 0 && !progress(y)) {

@@ -82,6 +82,10 @@ public:
     virtual FileBudget written(int layer) const = 0;
 };
 
+// The writer of spec for out, or why out is not what the spec writes (a device for each file).
+WriteResult startWriting(const ArtworkSpec &spec, const Destination &out,
+                         std::unique_ptr<ArtworkWriter> *writer);
+
 // Whether every number the file would hold for a picture of this size fits it, grown openings
 // included.
 bool artworkFits(const QSize &bw, const PadsSettings &settings, double maskExpansionMils = 0);
@@ -108,8 +112,14 @@ QString fileTypeSuffix(FileType type);
 QString fileTypeFilter(FileType type);
 // The type a file's name asks for by its suffix; PADS for any other.
 FileType fileTypeOfName(const QString &path);
-// What the file type writes an item of the picture as: "LINES items", "polygons".
-QString itemNoun(FileType type);
+// name for a file of type: a suffix of another type replaced by its own, its own added to a name
+// without one; any other name as it is.
+QString fileNameFor(const QString &name, FileType type);
+// What the file type writes the picture as: "LINES items", "polygons"; briefly "items".
+QString itemNoun(FileType type, bool brief = false);
+// The settings the fab and space checks judge a file by: its own, or for polygons, which cover
+// the pixels themselves, lines a pixel wide whose round ends stay inside the pixels.
+PadsSettings checkedAs(const PadsSettings &settings);
 // Sets the type (and PADS's layout) --format names: 2.0, 9.4, kicad or gerber; false for
 // another.
 bool formatFromKey(const QString &key, PadsSettings *settings);

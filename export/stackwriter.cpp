@@ -56,8 +56,11 @@ WriteResult writeStack(StackRows &rows, const PadsSettings &settings, double mas
     if (!expansion.isEmpty())
         return failure(expansion);
     const std::vector<ArtworkLayer> layers = stackLayers(rows.sides());
-    const std::unique_ptr<ArtworkWriter> writer
-            = ArtworkWriter::create({size, settings, layers, maskExpansionMils}, out);
+    std::unique_ptr<ArtworkWriter> writer;
+    const WriteResult started
+            = startWriting({size, settings, layers, maskExpansionMils}, out, &writer);
+    if (!started.ok)
+        return started;
     const int w = size.width(), h = size.height();
     const bool smooth = settings.smoothEdges;
     bool cancelled = false;

@@ -6,5 +6,7 @@
 namespace kcore {
 
 std::unique_ptr<ArtworkWriter> makePadsWriter(const ArtworkSpec &spec, const Destination &out);
+std::unique_ptr<ArtworkWriter> makeKiCadWriter(const ArtworkSpec &spec, const Destination &out);
+std::unique_ptr<ArtworkWriter> makeGerberWriter(const ArtworkSpec &spec, const Destination &out);
 
 } // namespace kcore

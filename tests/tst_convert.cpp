@@ -545,7 +545,7 @@ void TestConvert::errors_data()
             << QStringList{"--format", "9.4", "-l", "1", "--layer-kind", "top-silk", pic, "@out"}
             << 2 << "Layers 1 and 2 are the board's top and bottom copper";
     QTest::newRow("unknown format")
-            << QStringList{"--format", "5.0", pic, "@out"} << 2 << "--format takes 2.0 or 9.4";
+            << QStringList{"--format", "5.0", pic, "@out"} << 2 << "--format takes 2.0, 9.4, kicad or gerber";
     QTest::newRow("unknown layer kind") << QStringList{"--layer-kind", "inner", pic, "@out"} << 2
                                         << "--layer-kind takes top-copper, bottom-copper";
     // Without the vector readers each is refused for that reason instead.
