@@ -230,14 +230,15 @@ int Source::stackSides(const StackSettings &stack) const
 }
 
 WriteCheck checkWrite(const QString &widthText, int unit, const ConversionSettings &settings,
-                      const Source &source, const QString &notBuilt)
+                      const Source &source, const QString &notBuilt, int shownUnit)
 {
     const QString width = lineWidthProblem(widthText, unit);
     if (!width.isEmpty())
         return {Refusal::LineWidth, width};
     // A stack's layers are its side's own; what it can refuse is its expansion.
     const QString layer = settings.stack.on
-            ? stackExpansionProblem(settings.pads.pitch, settings.stack.maskExpansionMils)
+            ? stackExpansionProblem(settings.pads.pitch, settings.stack.maskExpansionMils,
+                                    shownUnit < 0 ? unit : shownUnit)
             : artworkLayerProblem(settings.pads);
     if (!layer.isEmpty())
         return {Refusal::Layer, layer};
@@ -272,10 +273,10 @@ void Conversion::setPicture(const Source &picture, const QImage &grey)
     m_imagesHeld = true;
 }
 
-WriteCheck Conversion::check(const QString &widthText, int unit) const
+WriteCheck Conversion::check(const QString &widthText, int unit, int shownUnit) const
 {
     return checkWrite(widthText, unit, m_settings, m_source,
-                      m_imagesHeld && m_bw.isNull() ? m_problem : QString());
+                      m_imagesHeld && m_bw.isNull() ? m_problem : QString(), shownUnit);
 }
 
 bool Conversion::pageIsCurrent() const
@@ -470,10 +471,24 @@ FabResult Conversion::fabCheck(double minLineMils, double minSpaceMils,
 {
     FabResult f;
     // Formatting every item without a device: the count is the file's by construction.
-    const WriteResult counted = write(Destination());
+    CoverageCount cover;
+    const int width = m_bw.isNull() ? grid().width() : m_bw.width();
+    const WriteResult counted
+            = write(Destination(), {},
+                    [&](const quint32 *row, int, const EdgeRow *) { cover.addRow(row, width); });
     f.fab = fab({counted.items, counted.bytes}, minLineMils);
+    f.coverage = cover.coverage();
+    if (f.coverage != Coverage::Part)
+        f.greys = greyRange();
     f.spaces = checkSpaces(minSpaceMils, nullptr, cancel);
     return f;
+}
+
+GreyRange Conversion::greyRange() const
+{
+    if (!m_grey.isNull())
+        return kcore::greyRange(m_grey);
+    return m_source.isVector() ? GreyRange() : kcore::greyRange(m_source.picture());
 }
 
 SpaceReport Conversion::checkSpaces(double minSpaceMils, bool *complete,

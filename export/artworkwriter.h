@@ -155,10 +155,12 @@ struct StackBudget
     std::array<std::array<FileBudget, 3>, 2> layers{};
     std::array<StackCounts, 2> counts{};
     int sides = 0; // bit 0 top, bit 1 bottom
+    PaletteTally palette; // how the colours read; empty for a document's board layers
 };
 
-// Why a mask expansion cannot be written at a pitch (both in mils), or empty.
-QString stackExpansionProblem(double pitchMils, double maskExpansionMils);
+// Why a mask expansion cannot be written at a pitch (both in mils), or empty; the lengths it
+// names in unit (a kcore::Unit), the one the user gives them in.
+QString stackExpansionProblem(double pitchMils, double maskExpansionMils, int unit = 0);
 
 // The layers a stack of these sides (bit 0 top, bit 1 bottom) writes, side by side in the order
 // of StackLayer.
