@@ -102,6 +102,9 @@ QStringList artworkFiles(const QString &output, const PadsSettings &settings,
 // logo.kicad_mod), "artwork" when there is none.
 QString artworkName(const QString &path);
 
+// KiCad's name of a layer kind ("F.SilkS"), as footprints and Gerber file names carry it.
+QString kicadLayerName(LayerKind kind);
+
 // The file types for the save dialog, in the order it offers them.
 QList<FileType> fileTypes();
 // "PADS", "KiCad footprint", "Gerber".

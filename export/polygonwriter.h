@@ -59,7 +59,4 @@ private:
     mutable qint64 m_runs = 0;
 };
 
-// A KiCad name of a layer kind ("F.SilkS"), as footprints and file names carry it.
-QString kicadLayerName(LayerKind kind);
-
 } // namespace kcore
