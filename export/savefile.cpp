@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #ifdef Q_OS_UNIX
@@ -102,7 +103,7 @@ WriteResult saveFile(const QString &path, const std::function<WriteResult(QIODev
 namespace {
 
 // A copy of an existing file beside it, kept until a set of files is in place: a hard link where
-// the system has them, so nothing is copied.
+// the system makes one, so nothing is copied, else a copy.
 QString keepAside(const QString &path)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -110,16 +111,16 @@ QString keepAside(const QString &path)
         if (QFileInfo::exists(aside))
             continue;
 #ifdef Q_OS_UNIX
-        if (::link(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData()) == 0)
-            return aside;
-#else
-        if (QFile::copy(path, aside))
+        if (::link(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData())
+            == 0)
             return aside;
 #endif
-        return QString();
+        return QFile::copy(path, aside) ? aside : QString();
     }
     return QString();
 }
+
+int refusedRename = -1;
 
 // Puts aside back as path, over whatever the set put there.
 bool putBack(const QString &aside, const QString &path)
@@ -153,11 +154,17 @@ WriteResult commitAll(const QStringList &paths, std::vector<std::unique_ptr<QSav
                                    .arg(path));
         }
     }
+    const int refused = std::exchange(refusedRename, -1);
     qsizetype done = 0;
     for (; done < paths.size(); ++done) {
-        if (!files[size_t(done)]->commit()) {
-            result = failure(
-                    QStringLiteral("%1: %2").arg(paths[done], files[size_t(done)]->errorString()));
+        QSaveFile &file = *files[size_t(done)];
+        if (done == refused) {
+            file.cancelWriting();
+            result = failure(QStringLiteral("%1: Operation not permitted").arg(paths[done]));
+            break;
+        }
+        if (!file.commit()) {
+            result = failure(QStringLiteral("%1: %2").arg(paths[done], file.errorString()));
             break;
         }
     }
@@ -220,6 +227,11 @@ WriteResult saveFiles(const QStringList &paths, const QString &name,
                     failure(QStringLiteral("%1: %2").arg(paths[qsizetype(i)], synced.message)));
     }
     return commitAll(paths, files, result);
+}
+
+void refuseNextRename(int index)
+{
+    refusedRename = index;
 }
 
 bool isSameFile(const QString &a, const QString &b)

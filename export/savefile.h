@@ -23,6 +23,10 @@ WriteResult saveFile(const QString &path, const std::function<WriteResult(QIODev
 WriteResult saveFiles(const QStringList &paths, const QString &name,
                       const std::function<WriteResult(const Destination &)> &write);
 
+// For tests: putting file index of the next set of several in place fails, as a rename the
+// system refuses does.
+void refuseNextRename(int index);
+
 // Whether two paths name one existing file, however each is spelt: a relative path, a symbolic
 // link, a hard link. Writing a picture's file onto itself would destroy the picture.
 bool isSameFile(const QString &a, const QString &b);

@@ -608,6 +608,12 @@ void TestConvert::errors_data()
             << QStringList{"--format", "5.0", pic, "@out"} << 2 << "--format takes 2.0, 9.4, kicad or gerber";
     QTest::newRow("unknown layer kind") << QStringList{"--layer-kind", "inner", pic, "@out"} << 2
                                         << "--layer-kind takes top-copper, bottom-copper";
+    QTest::newRow("unknown origin") << QStringList{"--format", "kicad", "--origin", "middle", pic,
+                                                   "@out"}
+                                    << 2 << "--origin takes centre or corner, not \"middle\"";
+    QTest::newRow("Gerber files of a stack onto standard output")
+            << QStringList{"--stack", "--format", "gerber", pic, "-"} << 2
+            << "standard output takes one file; this writes 3";
     // Without the vector readers each is refused for that reason instead.
     for (const testsupport::BadDocument &d : testsupport::badDocuments())
         QTest::newRow(d.name) << QStringList{QLatin1Char('@') + QLatin1String(d.name), "@out"}
@@ -647,6 +653,10 @@ void TestConvert::errors_data()
             << QStringList{"@fsize=65536", "@board.png", "@out"} << 1 << tooLarge.arg("@out");
     QTest::newRow("full disk, new file") << QStringList{"@fsize=4096", "@board.png", "@new.asc"}
                                          << 1 << tooLarge.arg("@new.asc");
+    // A stack's Gerber files are put in place as one: none when one cannot be written.
+    QTest::newRow("full disk, one of a set of Gerber files")
+            << QStringList{"@fsize=400", "--stack", "--format", "gerber", "@gaps.png", "@set.gbr"}
+            << 1 << "set-F_SilkS.gbr: File too large";
 #endif
 #ifdef Q_OS_LINUX
     QTest::newRow("full device, small file")
@@ -680,6 +690,12 @@ void TestConvert::errors()
     t.write("hello");
     t.close();
 
+    // An earlier set of Gerber files that must survive too.
+    for (const char *layer : {"F_Cu", "F_Mask", "F_SilkS"}) {
+        QFile g(m_dir.filePath(QStringLiteral("set-%1.gbr").arg(layer)));
+        QVERIFY(g.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        g.write(old);
+    }
     qint64 limit = -1;
     QString locked;
     for (QString &a : args) {
@@ -701,7 +717,9 @@ void TestConvert::errors()
     if (args.contains(QString()))
         QSKIP("no folder here can be made append-only");
     const QStringList before = QDir(m_dir.path()).entryList(QDir::Files);
-    const QByteArray picture = readFile(m_picture);
+    QHash<QString, QByteArray> contents;
+    for (const QString &name : before)
+        contents.insert(name, readFile(m_dir.filePath(name)));
     const Run r = convert(args, limit);
     if (!locked.isEmpty()) {
         QProcess::execute("chattr", {"-a", QFileInfo(locked).path()});
@@ -712,8 +730,10 @@ void TestConvert::errors()
     QCOMPARE(r.err.count('\n'), 1);
     QVERIFY2(r.err.contains(message.toUtf8()), r.err.constData());
     QCOMPARE(readFile(out), old);
-    QCOMPARE(readFile(m_picture), picture);
+    // Nothing written, removed or changed: the picture and every earlier file as they were.
     QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), before);
+    for (const QString &name : before)
+        QVERIFY2(readFile(m_dir.filePath(name)) == contents.value(name), qPrintable(name));
 }
 
 void TestConvert::outputIsThePicture_data()

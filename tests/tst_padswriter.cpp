@@ -4,12 +4,15 @@
 #include "export/itemtext.h"
 #include "geometry/layers.h"
 #include "export/artworkwriter.h"
+#include "export/savefile.h"
 #include "image/bwimage.h"
 #include "literal.h"
 #include "testsupport.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 using testsupport::bwFromRows;
@@ -140,6 +143,8 @@ private slots:
     void spaceCheck();
     void smoothEnds_data();
     void smoothEnds();
+    void setOfFilesPutInPlaceAsOne_data();
+    void setOfFilesPutInPlaceAsOne();
 };
 
 void TestPadsWriter::workedExample()
@@ -731,6 +736,51 @@ void TestPadsWriter::spaceCheck()
              qPrintable(QStringLiteral("%1 % against %2 % sampled")
                                 .arg(r.coveragePercent)
                                 .arg(sampled)));
+}
+
+
+void TestPadsWriter::setOfFilesPutInPlaceAsOne_data()
+{
+    QTest::addColumn<int>("refused"); // the file whose rename fails, or -1
+    QTest::newRow("all put in place") << -1;
+    QTest::newRow("the first refused") << 0;
+    QTest::newRow("the second refused: the first put back") << 1;
+    QTest::newRow("the last, a new file, refused: the others put back") << 2;
+}
+
+void TestPadsWriter::setOfFilesPutInPlaceAsOne()
+{
+    QFETCH(int, refused);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QStringList paths = {dir.filePath("art-F_Cu.gbr"), dir.filePath("art-F_Mask.gbr"),
+                               dir.filePath("art-F_SilkS.gbr")};
+    // An earlier set of two files; the third is new.
+    for (int i = 0; i < 2; ++i) {
+        QFile old(paths[i]);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("old " + QByteArray::number(i));
+    }
+    kcore::refuseNextRename(refused);
+    const kcore::WriteResult r
+            = kcore::saveFiles(paths, QStringLiteral("art"), [](const kcore::Destination &out) {
+                  for (size_t i = 0; i < out.files.size(); ++i)
+                      out.files[i]->write("new " + QByteArray::number(qulonglong(i)));
+                  return kcore::WriteResult();
+              });
+    QCOMPARE(r.ok, refused < 0);
+    if (refused >= 0)
+        QVERIFY2(r.message.startsWith(paths[refused]), qPrintable(r.message));
+    // The old set or the new one, never a mix, and nothing left beside it.
+    const QStringList expected = refused < 0
+            ? QStringList{"art-F_Cu.gbr", "art-F_Mask.gbr", "art-F_SilkS.gbr"}
+            : QStringList{"art-F_Cu.gbr", "art-F_Mask.gbr"};
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files, QDir::Name), expected);
+    for (int i = 0; i < expected.size(); ++i) {
+        QFile f(paths[i]);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), (refused < 0 ? "new " : "old ") + QByteArray::number(i));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestPadsWriter)
