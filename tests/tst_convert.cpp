@@ -281,6 +281,16 @@ void TestConvert::sameBytesAsWindow_data()
     QTest::newRow("pdf, 9.4, inches, smooth edges, 163 %") << 90 << true << 163 << "0.004"
                                                            << "inch" << 1 << false << "9.4"
                                                            << "auto" << "logo.pdf" << true;
+    // Polygons, from the same rows: the window's whole images, the converter's streamed ones.
+    QTest::newRow("KiCad footprint, svg, 0.1 mm") << 128 << true << 100 << "0.1"
+                                                  << "mm" << 26 << false << "kicad"
+                                                  << "auto" << "logo.svg" << false;
+    QTest::newRow("KiCad footprint, smooth edges, 57 %") << 150 << true << 57 << "0.2"
+                                                         << "mm" << 1 << false << "kicad"
+                                                         << "auto" << "photo" << true;
+    QTest::newRow("Gerber, bottom copper, 150 %") << 128 << false << 150 << "3"
+                                                  << "mils" << 2 << true << "gerber"
+                                                  << "auto" << "gaps" << false;
 }
 
 void TestConvert::sameBytesAsWindow()
@@ -302,7 +312,11 @@ void TestConvert::sameBytesAsWindow()
                                               : m_dir.filePath(source);
     QFETCH(bool, smoothEdges);
 
-    const QString fromCli = m_dir.filePath(QStringLiteral("cli.asc"));
+    // A polygon file type is chosen by the name's suffix in the window: "Files (*.*)".
+    const QString suffix = format == "kicad" ? "kicad_mod" : format == "gerber" ? "gbr" : "asc";
+    for (const QString &old : QDir(m_dir.path()).entryList({"cli*", "window*"}, QDir::Files))
+        QFile::remove(m_dir.filePath(old));
+    const QString fromCli = m_dir.filePath("cli." + suffix);
     QStringList args = {
             "-t", QString::number(threshold), "-s", QString::number(scale), "-w", width, "-u", unit,
             "-l", QString::number(layer)};
@@ -345,14 +359,32 @@ void TestConvert::sameBytesAsWindow()
     auto *budget = w.findChild<QLabel *>("lbl_budget");
     QTRY_VERIFY(budget->text().contains(QLatin1String(" items, ")));
     const QString budgetBefore = budget->text();
-    const QString fromWindow = m_dir.filePath(QStringLiteral("window.asc"));
-    QFile::remove(fromWindow);
+    const QString fromWindow = m_dir.filePath("window." + suffix);
     Dialogs::setNextFileName(fromWindow);
     w.findChild<QPushButton *>("pb_generate")->click();
 
-    const QByteArray cliBytes = readFile(fromCli);
+    // The same files (a Gerber file of the layer beside the name given), the same bytes but for
+    // the name they carry.
+    const QStringList cliFiles = QDir(m_dir.path()).entryList({"cli*"}, QDir::Files, QDir::Name);
+    const QStringList windowFiles
+            = QDir(m_dir.path()).entryList({"window*"}, QDir::Files, QDir::Name);
+    QCOMPARE(windowFiles.size(), cliFiles.size());
+    for (qsizetype i = 0; i < cliFiles.size(); ++i) {
+        QCOMPARE(windowFiles[i].mid(6), cliFiles[i].mid(3));
+        QVERIFY2(readFile(m_dir.filePath(cliFiles[i]))
+                         == readFile(m_dir.filePath(windowFiles[i])).replace("window", "cli"),
+                 qPrintable(cliFiles[i]));
+    }
+    const QByteArray cliBytes = readFile(m_dir.filePath(cliFiles.value(0)));
+    if (suffix != "asc") {
+        // Polygons: as many as the converter says, each of the picture's runs in one.
+        const int polygons = int(cliBytes.count("(fp_poly") + cliBytes.count("G36*"));
+        QVERIFY2(r.err.contains(QStringLiteral(" %1 polygons from ").arg(polygons).toUtf8()),
+                 r.err.constData());
+        QVERIFY(polygons > 0);
+        return;
+    }
     QVERIFY(cliBytes.contains("LINES"));
-    QVERIFY(cliBytes == readFile(fromWindow));
     // Both said beforehand (the window) and afterwards (the converter) what was written.
     QVERIFY2(budgetBefore.contains(budgetText(cliBytes)), qPrintable(budgetBefore));
     QVERIFY2(r.err.contains(budgetText(cliBytes).toUtf8()), r.err.constData());
