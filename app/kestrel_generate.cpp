@@ -131,7 +131,8 @@ QString kestrel::ask_file_name(kcore::FileType *type)
     QStringList filters{tr("Files (*.*)")};
     for (const kcore::FileType t : kcore::fileTypes())
         filters << kcore::fileTypeFilter(t);
-    QString chosen = last == kcore::FileType::Pads ? filters.first() : kcore::fileTypeFilter(last);
+    // "Files (*.*)" is left as the dialog starts: chosen, it would give the name the suffix "*".
+    QString chosen = last == kcore::FileType::Pads ? QString() : kcore::fileTypeFilter(last);
     QString name = Dialogs::saveFileName(this, tr("Save File"), suggestion,
                                          filters.join(QStringLiteral(";;")), &chosen);
     if (name.isEmpty())
@@ -208,7 +209,7 @@ void kestrel::show_written(const QString &name, const kcore::WriteResult &result
                                    : QString())
                       .arg(result.items)
                       .arg(kcore::itemNoun(writing_type), QString::number(result.bytes));
-    const QFileInfo file(several ? writing_files.first() : name);
+    const QFileInfo file(writing_files.value(0, name));
     const QString shown_name = several ? QFileInfo(name).completeBaseName() + QStringLiteral("-*.")
                     + kcore::fileTypeSuffix(writing_type)
                                        : file.fileName();

@@ -235,11 +235,14 @@ ProcessRun runProcess(const QStringList &args)
     for (QByteArray &b : bytes)
         argv.push_back(b.data());
     argv.push_back(nullptr);
+    // What this process has printed and not yet written would be written by the child too.
+    std::fflush(stdout);
     QElapsedTimer t;
     t.start();
     const pid_t pid = fork();
     if (pid == 0) {
         std::freopen("/dev/null", "w", stderr);
+        std::freopen("/dev/null", "w", stdout);
         execv(argv[0], argv.data());
         _exit(127);
     }
@@ -409,6 +412,39 @@ void convertStackRows(Bench &b)
                           QString::asprintf("<=2x one layer (%.0f ms: %.2fx), peak %.0f MB <= 130",
                                             single.ms, ratio, stack.peakKB / 1024.0),
                           ratio <= 2 && stack.peakKB <= 130 * 1024});
+}
+
+// kestrel-convert writing the photo's and the colour art's polygons, a KiCad footprint and Gerber,
+// against the same conversion to PADS, in turns.
+void convertPolygonRows(Bench &b)
+{
+    const QString convert = QStringLiteral(KESTREL_CONVERT), quiet = QStringLiteral("-q"),
+                  nowhere = QStringLiteral("/dev/null"), format = QStringLiteral("--format");
+    const QString art = b.dir.filePath(QStringLiteral("art.bmp"));
+    // A single Gerber file goes to standard output, which goes nowhere.
+    const std::vector<ProcessRun> photo = medianRuns(
+            5,
+            {{convert, quiet, b.photoBmp, nowhere},
+             {convert, quiet, format, QStringLiteral("kicad"), b.photoBmp, nowhere},
+             {convert, quiet, format, QStringLiteral("gerber"), b.photoBmp, QStringLiteral("-")}});
+    const std::vector<ProcessRun> stack
+            = medianRuns(5,
+                         {{convert, quiet, QStringLiteral("--stack"), art, nowhere},
+                          {convert, quiet, QStringLiteral("--stack"), format,
+                           QStringLiteral("kicad"), art, nowhere}});
+    const auto row = [&](const char *name, const ProcessRun &run, const ProcessRun &pads) {
+        b.allSame &= run.ok && pads.ok;
+        const double ratio = run.ms / pads.ms;
+        b.endToEnd.push_back(
+                {name, run.ms, 0, 0,
+                 QString::asprintf("<=2x PADS (%.0f ms: %.2fx), peak %.0f MB <= 130 "
+                                   "(PADS %.0f MB)",
+                                   pads.ms, ratio, run.peakKB / 1024.0, pads.peakKB / 1024.0),
+                 ratio <= 2 && run.peakKB <= 130 * 1024});
+    };
+    row("convert photo to a KiCad footprint", photo[1], photo[0]);
+    row("convert photo to Gerber", photo[2], photo[0]);
+    row("convert colour art stack to KiCad", stack[1], stack[0]);
 }
 
 // kestrel-convert with smooth edges, at the picture's size and scaled.
@@ -786,6 +822,7 @@ int main(int argc, char **argv)
     // shares with its parent between fork and exec.
     convertPictureRows(b);
     convertStackRows(b);
+    convertPolygonRows(b);
     convertSmoothRows(b);
 #ifdef KESTREL_RSVG
     convertSvgRows(b);

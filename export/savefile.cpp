@@ -111,8 +111,7 @@ QString keepAside(const QString &path)
         if (QFileInfo::exists(aside))
             continue;
 #ifdef Q_OS_UNIX
-        if (::link(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData())
-            == 0)
+        if (::link(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData()) == 0)
             return aside;
 #endif
         return QFile::copy(path, aside) ? aside : QString();

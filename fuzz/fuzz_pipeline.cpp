@@ -95,6 +95,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const kcore::PadsSettings pads{1.0 + threshold / 7.0, threshold, (data[0] & 1) != 0};
     kcore::writeArtwork(bw, pads, &out);
     kcore::countArtwork(bw, pads);
+    // The same image's outlines, as polygons of each type.
+    for (const kcore::FileType type : {kcore::FileType::KiCad, kcore::FileType::Gerber}) {
+        kcore::PadsSettings polygons = pads;
+        polygons.type = type;
+        polygons.originCorner = (data[0] & 4) != 0;
+        kcore::writeArtwork(bw, polygons, &out);
+    }
     // The converter's row pipeline and the Board view, on the same input.
     kcore::BwRows rows(colour, threshold, threshold & 1, scale);
     const auto writer

@@ -22,6 +22,7 @@
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -485,6 +486,8 @@ void TestWindow::pictureToFile()
     // its suffix, writes its file and is offered first the next time.
     const QStringList filters = Dialogs::last().filters.split(QStringLiteral(";;"));
     QCOMPARE(filters.first(), QStringLiteral("Files (*.*)"));
+    // None chosen beforehand: a filter of "*.*" would turn the suggestion into "logo.*".
+    QCOMPARE(Dialogs::last().firstFilter, QString());
     const QString kicad = QStringLiteral("KiCad footprint (*.kicad_mod)");
     QVERIFY(filters.contains(kicad));
     Dialogs::setNextFileName(out, kicad);
@@ -502,6 +505,12 @@ void TestWindow::pictureToFile()
     generate(w, QString()); // cancelled
     QCOMPARE(Dialogs::last().suggestion, m_dir.filePath(QStringLiteral("logo.kicad_mod")));
     QCOMPARE(Dialogs::last().firstFilter, kicad);
+    // One layer's Gerber file, named after the layer, and said so.
+    Dialogs::setNextFileName(out, QStringLiteral("Gerber (*.gbr)"));
+    QTest::mouseClick(child<QPushButton>(&w, "pb_generate"), Qt::LeftButton);
+    QVERIFY(QFileInfo::exists(m_dir.filePath(QStringLiteral("logo-board-F_SilkS.gbr"))));
+    QVERIFY2(w.statusBar()->currentMessage().endsWith(QLatin1String("logo-board-F_SilkS.gbr")),
+             qPrintable(w.statusBar()->currentMessage()));
 }
 
 void TestWindow::unreadablePictureKeepsState()
