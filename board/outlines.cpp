@@ -35,6 +35,20 @@ struct OpenSpan
     qint32 cls = 0;
 };
 
+// Corners are kept in blocks of this many, each block growing one chain end: the corners of a
+// side lie together in memory, and a long polygon is read back a block at a time, not a cache
+// miss a corner.
+constexpr qint32 blockNodes = 8;
+
+// Who may add corners to a block: the chain end whose corner is its last one, if any; and how
+// many of its corners are taken and still held.
+struct Block
+{
+    qint32 owner = none;
+    qint32 used = 0;
+    qint32 live = 0;
+};
+
 } // namespace
 
 struct OutlineTracer::State
@@ -42,7 +56,8 @@ struct OutlineTracer::State
     Ring ring;
     size_t budget;
     std::vector<Node> nodes;
-    std::vector<qint32> freeNodes;
+    std::vector<Block> blocks;
+    std::vector<qint32> freeBlocks;
     size_t held = 0;
     std::vector<OpenSpan> open, next;
     qint32 bottom = 0;
@@ -56,24 +71,53 @@ struct OutlineTracer::State
     std::vector<qint32> renumbered;
     std::vector<OutlinePoint> points;
 
-    qint32 node(qint32 x, qint32 y)
+    // A corner for the chain end at end (none: a chain's first), in end's block while it has
+    // room; the new corner is the end now.
+    qint32 node(qint32 end, qint32 x, qint32 y)
     {
         ++held;
-        if (!freeNodes.empty()) {
-            const qint32 i = freeNodes.back();
-            freeNodes.pop_back();
-            nodes[size_t(i)] = {x, y, none, none};
-            return i;
+        qint32 b = end == none ? none : end / blockNodes;
+        if (b == none || blocks[size_t(b)].owner != end || blocks[size_t(b)].used == blockNodes) {
+            if (b != none && blocks[size_t(b)].owner == end)
+                blocks[size_t(b)].owner = none;
+            if (!freeBlocks.empty()) {
+                b = freeBlocks.back();
+                freeBlocks.pop_back();
+            } else {
+                b = qint32(blocks.size());
+                blocks.emplace_back();
+                nodes.resize(nodes.size() + blockNodes);
+            }
+            blocks[size_t(b)] = Block();
         }
-        nodes.push_back({x, y, none, none});
-        return qint32(nodes.size() - 1);
+        Block &block = blocks[size_t(b)];
+        const qint32 i = b * blockNodes + block.used++;
+        ++block.live;
+        block.owner = i;
+        nodes[size_t(i)] = {x, y, none, none};
+        return i;
+    }
+    // The corner at i is no chain's end any more.
+    void settle(qint32 i)
+    {
+        Block &block = blocks[size_t(i / blockNodes)];
+        if (block.owner == i)
+            block.owner = none;
+    }
+    void release(qint32 i)
+    {
+        const qint32 b = i / blockNodes;
+        Block &block = blocks[size_t(b)];
+        --held;
+        if (--block.live == 0 && block.owner == none)
+            freeBlocks.push_back(b);
     }
     Node &at(qint32 i) { return nodes[size_t(i)]; }
 
     // A corner after the back end, which moves to it.
     void appendBack(qint32 &end, qint32 x, qint32 y)
     {
-        const qint32 n = node(x, y);
+        const qint32 n = node(end, x, y);
         const qint32 partner = at(end).partner;
         at(end).next = n;
         at(n).partner = partner;
@@ -83,7 +127,7 @@ struct OutlineTracer::State
     // A corner before the front end, which moves to it.
     void prependFront(qint32 &end, qint32 x, qint32 y)
     {
-        const qint32 n = node(x, y);
+        const qint32 n = node(end, x, y);
         const qint32 partner = at(end).partner;
         at(n).next = end;
         at(n).partner = partner;
@@ -93,8 +137,8 @@ struct OutlineTracer::State
     // A new chain from (fromX, y) to (toX, y), its ends given back.
     void chain(qint32 fromX, qint32 toX, qint32 y, qint32 *front, qint32 *back)
     {
-        *front = node(fromX, y);
-        *back = node(toX, y);
+        *front = node(none, fromX, y);
+        *back = node(none, toX, y);
         at(*front).next = *back;
         at(*front).partner = *back;
         at(*back).partner = *front;
@@ -103,6 +147,8 @@ struct OutlineTracer::State
     // meet and its polygon is complete.
     void join(qint32 back, qint32 front)
     {
+        settle(back);
+        settle(front);
         at(back).next = front;
         if (at(back).partner == front) {
             closeRing(front);
@@ -119,8 +165,7 @@ struct OutlineTracer::State
         do {
             points.push_back({at(i).x, at(i).y});
             const qint32 n = at(i).next;
-            freeNodes.push_back(i);
-            --held;
+            release(i);
             i = n;
         } while (i != start && i != none && points.size() <= nodes.size());
         ring(points.data(), points.size());
