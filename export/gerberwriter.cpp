@@ -3,6 +3,7 @@
 #include "polygonwriter.h"
 #include "writers.h"
 
+#include <cctype>
 #include <charconv>
 
 namespace kcore {

@@ -432,6 +432,8 @@ void TestConvert::batch_data()
     QTest::newRow("--strict, a fab failure is worse")
             << QStringList{"--strict", "--min-line", "2", "-w", "2"}
             << QStringList{"gaps.png", "cut.png", "one.pbm", "photo.png"} << 3;
+    QTest::newRow("KiCad footprints, named by the format")
+            << QStringList{"--format", "kicad"} << QStringList{"gaps.png", "photo.png"} << 0;
 }
 
 void TestConvert::batch()
@@ -451,12 +453,15 @@ void TestConvert::batch()
     QCOMPARE(all.out, QByteArray());
 
     QByteArray err;
-    const QString single = m_dir.filePath(QStringLiteral("single.asc"));
+    // Each file is also named after its input: a footprint carries the name.
+    const QString suffix = options.contains("kicad") ? ".kicad_mod" : ".asc";
+    QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("single")));
     for (const QString &input : inputs) {
+        const QString single = m_dir.filePath("single/" + QFileInfo(input).completeBaseName() + suffix);
         QFile::remove(single);
         const QString path = m_dir.filePath(input);
         const Run one = convert(QStringList(options) << path << single);
-        const QString written = dir + "/" + QFileInfo(input).completeBaseName() + ".asc";
+        const QString written = dir + "/" + QFileInfo(input).completeBaseName() + suffix;
         QCOMPARE(readFile(written), readFile(single));
         const QByteArray prefix = "kestrel-convert: " + QFile::encodeName(path) + ": ";
         for (const QByteArray &line : one.err.split('\n'))
