@@ -52,6 +52,7 @@ kestrel::RefusalText kestrel::refusal_text(const kcore::WriteCheck &check, int s
         return {check.why + QLatin1Char('\n') + nothing, QString(),
                 QStringLiteral("No file: the line width is not usable")};
     case kcore::Refusal::Layer:
+    case kcore::Refusal::Halftone:
     case kcore::Refusal::TooLarge:
         return {check.why + QLatin1Char('\n') + nothing, QString(),
                 QStringLiteral("No file: ") + check.why};
