@@ -70,7 +70,7 @@ bool coversDisc(const std::vector<Segment> &segments, double r, double cx, doubl
             const double x = cx + radius * std::cos(a), y = cy + radius * std::sin(a);
             bool covered = false;
             for (const Segment &s : segments)
-                covered = covered || distance(s, x, y) <= r + slack;
+                covered = covered || distance(s, x, y) <= r + slack + 1e-9;
             if (!covered)
                 return false;
         }
@@ -494,13 +494,12 @@ std::shared_ptr<HalftoneScreen> HalftoneScreen::atCell(const Build &b, double pi
 
 namespace {
 
-// Enough tones, and none far from the next: between the smallest dot and the smallest hole no
-// step larger than an even scale of that many tones would take. Below the smallest dot is bare
-// and beyond the smallest hole solid, whatever the cell.
+// Enough tones, evenly enough: no step from one to the next, bare to the smallest dot and the
+// smallest hole to solid included, larger than an even scale of that many tones would take.
 bool enoughTones(const HalftoneScreen &s)
 {
     double step = 0;
-    for (int i = 2; i < s.tones() - 1; ++i)
+    for (int i = 1; i < s.tones(); ++i)
         step = std::max(step, s.coverage(i) - s.coverage(i - 1));
     return s.tones() >= halftoneMinTones && step <= 1.0 / (halftoneMinTones - 1);
 }
@@ -526,18 +525,24 @@ std::shared_ptr<const HalftoneScreen> HalftoneScreen::make(const PadsSettings &p
     const LineGeometry g(pads);
     ends.w = g.mils(g.width()) / pitch;
     ends.minPiece = 1 / pitch;
-    // The whole-mil layout rounds each start to the mil and each length too: an end may lie a mil
-    // and a half from where it was placed, and a row half a mil. The other rounds to a hundred
-    // thousandth of a mil or a nanometre: ink of the line limit is that, give or take a
-    // nanometre, but a space must not come out a nanometre short of its limit.
+    // Where a pitch is a whole number of the file's quanta every number is exact. Otherwise the
+    // whole-mil layout rounds each start to the mil and each length too (an end may lie a mil
+    // and a half from where it was placed, a row half a mil), the decimal layouts to a quantum:
+    // ink of the line limit is that give or take a quantum, but a space must not come out a
+    // quantum short of its limit.
+    const double quanta = pitch * g.quantaPerMil();
+    const bool exact = std::abs(quanta - std::round(quanta)) < 1e-6;
     const bool wholeMils = pads.format == PadsFormat::V20;
-    const double slack = wholeMils ? 1.5 : 0.001;
+    const double slack = exact ? 0 : wholeMils ? 1.5 : 2 / g.quantaPerMil();
     const double line = (settings.minLineMils + (wholeMils ? slack : 0)) / pitch;
     const double space = (settings.minSpaceMils + slack) / pitch;
     const auto atWidth = [&](int cw) {
         const int ch = std::max(1, int(std::lround(cw * hexRatio)));
+        // Rows of a decimal file's lines, each rounded to a quantum, may leave hairlines of a
+        // quantum or two between them; the whole-mil layout rounds its width up.
+        const double hairline = exact || wholeMils ? 0 : 2 / g.quantaPerMil();
         std::shared_ptr<HalftoneScreen> s
-                = atCell(Build(ends, cw, ch, line, space, slack / pitch), pitch);
+                = atCell(Build(ends, cw, ch, line, space, hairline / pitch), pitch);
         s->m_minLine = settings.minLineMils;
         s->m_minSpace = settings.minSpaceMils;
         return s;
@@ -665,11 +670,11 @@ int sidesFor(bool dot, const int (&around)[4][2])
 
 } // namespace
 
-int HalftoneScreen::neighbour(const std::vector<int> *band, int i) const
+int HalftoneScreen::neighbour(const std::vector<Tone> *band, int i) const
 {
     if (!band || i < 0 || i >= int(band->size()))
         return Edge;
-    const int tone = (*band)[size_t(i)];
+    const int tone = (*band)[size_t(i)].tone;
     return tone < 0 ? NotYet : int(m_glyphs[size_t(tone)].inkToEdge());
 }
 
@@ -716,28 +721,34 @@ int HalftoneScreen::choose(double tone, double wanted, const int (&around)[4][2]
     return best;
 }
 
-void HalftoneScreen::sumRow(int b, int width, const quint32 *grey,
-                            std::vector<quint32> &sums) const
+void HalftoneScreen::sumRow(int b, int j, int width, const quint32 *grey,
+                            std::vector<CellGrey> &sums) const
 {
     const int shift = (b & 1) ? m_cw / 2 : 0;
     const int cells = (width + shift + m_cw - 1) / m_cw;
-    sums.resize(size_t(cells), 0);
+    sums.resize(size_t(cells));
     int x = 0;
     for (int i = 0; i < cells; ++i) {
-        const int to = std::min(width, (i + 1) * m_cw - shift);
-        quint32 sum = 0;
-        for (; x < to; ++x)
-            sum += grey[x] & 0xffu;
-        sums[size_t(i)] += sum;
+        const int x0 = i * m_cw - shift, to = std::min(width, x0 + m_cw);
+        quint32 sum = 0, byColumn = 0;
+        for (; x < to; ++x) {
+            const quint32 g = grey[x] & 0xffu;
+            sum += g;
+            byColumn += g * quint32(x - x0);
+        }
+        CellGrey &c = sums[size_t(i)];
+        c.sum += sum;
+        c.byColumn += byColumn;
+        c.byRow += quint64(sum) * quint64(j);
     }
 }
 
 // The bands of cells are taken in turn from the left and from the right, and what a cell's
 // drawing misses of its tone goes on: 7/16 to the next cell along, 9/16 to the two below it. The
 // coverage of any stretch of cells then stays close to the picture's.
-void HalftoneScreen::chooseBand(int b, int width, int rows, const std::vector<quint32> &sums,
+void HalftoneScreen::chooseBand(int b, int width, int rows, const std::vector<CellGrey> &sums,
                                 bool invert, std::vector<float> &carry,
-                                const std::vector<int> *above, std::vector<int> *tones,
+                                const std::vector<Tone> *above, std::vector<Tone> *tones,
                                 std::vector<float> *estimates) const
 {
     const int shift = (b & 1) ? m_cw / 2 : 0;
@@ -747,7 +758,7 @@ void HalftoneScreen::chooseBand(int b, int width, int rows, const std::vector<qu
     const int d = (b & 1) ? -1 : 0;
     carry.resize(size_t(cells), 0.0f);
     std::vector<float> next(size_t(cells) + 3, 0.0f);
-    tones->assign(size_t(cells), -1);
+    tones->assign(size_t(cells), Tone());
     estimates->assign(size_t(cells), 0.0f);
     const bool forward = (b & 1) == 0;
     float along = 0;
@@ -755,7 +766,9 @@ void HalftoneScreen::chooseBand(int b, int width, int rows, const std::vector<qu
         const int i = forward ? n : cells - 1 - n;
         const int x0 = i * m_cw - shift;
         const int from = std::max(0, x0), to = std::min(width, x0 + m_cw);
-        const double mean = sums[size_t(i)] / (255.0 * (to - from) * rows);
+        const CellGrey &grey = sums[size_t(i)];
+        const double pixels = double(to - from) * rows;
+        const double mean = grey.sum / (255.0 * pixels);
         const double tone = invert ? 1 - mean : mean;
         const double wanted = tone + carry[size_t(i)] + along;
         const int around[4][2] = {{neighbour(tones, i - 1), NotYet},
@@ -763,8 +776,21 @@ void HalftoneScreen::chooseBand(int b, int width, int rows, const std::vector<qu
                                   {neighbour(above, i + d), neighbour(above, i + d + 1)},
                                   {NotYet, NotYet}};
         double estimate = 0;
-        (*tones)[size_t(i)] = choose(tone, wanted, around, from - x0, to - x0, rows, &estimate);
+        Tone &chosen = (*tones)[size_t(i)];
+        chosen.tone = choose(tone, wanted, around, from - x0, to - x0, rows, &estimate);
         (*estimates)[size_t(i)] = float(estimate);
+        // The light's centre, or the dark's, against the cell's: where the drawing leans.
+        const bool dot = !m_glyphs[size_t(chosen.tone)].inkToEdge();
+        const double light = invert ? 255 * pixels - grey.sum : double(grey.sum);
+        const double weight = dot != invert ? double(grey.sum) : 255 * pixels - grey.sum;
+        const double columns = rows * (double(from - x0 + to - x0 - 1) * (to - from) / 2);
+        const double rowSum = (to - from) * (double(rows) * (rows - 1) / 2);
+        const double byColumn = dot != invert ? double(grey.byColumn) : 255 * columns - grey.byColumn;
+        const double byRow = dot != invert ? double(grey.byRow) : 255 * rowSum - grey.byRow;
+        if (weight > 0 && light >= 0 && from - x0 == 0 && to - x0 == m_cw && rows == m_ch) {
+            chosen.dx = int(std::lround(byColumn / weight - (m_cw - 1) / 2.0));
+            chosen.dy = int(std::lround(byRow / weight - (m_ch - 1) / 2.0));
+        }
         // Bare or solid for want of a drawing pass nothing on; nor does more than half a tone.
         const bool drawn = tone >= m_coverages[1] && tone < m_coverages[m_coverages.size() - 2];
         const float error = drawn ? float(std::clamp(wanted - estimate, -0.5, 0.5)) : 0.0f;
@@ -851,15 +877,38 @@ void screenLevels(const quint32 *bw, const float *fl, const float *fr, int width
 // Each cell's drawing placed among its neighbours': the sides whose neighbour calls for the
 // whole limit are those where a dot meets ink written up to the edge, and where a hole's web
 // meets no ink (a bare or dot cell, or the picture's edge).
+// A placed drawing moved by (dx, dy) more, as far as the sides' bounds let it go.
+HalftoneScreen::Placed HalftoneScreen::moved(Placed p, int sides, int dx, int dy) const
+{
+    const Glyph &g = m_glyphs[size_t(p.glyph)];
+    double x0, x1, y0, y1;
+    const Bounds *b;
+    if (g.kind == Glyph::Dot) {
+        b = &m_dotBounds[size_t(sides)];
+        x0 = g.sx0, x1 = g.sx1, y0 = g.y0, y1 = g.y1 - 1;
+    } else if (g.kind == Glyph::Hole) {
+        b = &m_holeBounds[size_t(sides)];
+        x0 = g.x0, x1 = g.x1, y0 = g.y0, y1 = g.y1;
+    } else {
+        return p;
+    }
+    const auto within = [](int want, double low, double high) {
+        return std::clamp(want, int(std::ceil(low - 1e-9)), int(std::floor(high + 1e-9)));
+    };
+    p.dx = within(p.dx + dx, b->x0 - x0, b->x1 - x1);
+    p.dy = within(p.dy + dy, b->y0 - y0, b->y1 - y1);
+    return p;
+}
+
 std::vector<HalftoneScreen::Placed>
-HalftoneScreen::placeBand(int b, int width, int rows, const std::vector<int> *above,
-                          const std::vector<int> &tones, const std::vector<int> *below) const
+HalftoneScreen::placeBand(int b, int width, int rows, const std::vector<Tone> *above,
+                          const std::vector<Tone> &tones, const std::vector<Tone> *below) const
 {
     const int shift = (b & 1) ? m_cw / 2 : 0;
     const int d = (b & 1) ? -1 : 0; // the first of the two cells above or below
     std::vector<Placed> placed(tones.size());
     for (int i = 0; i < int(tones.size()); ++i) {
-        const int tone = tones[size_t(i)];
+        const int tone = tones[size_t(i)].tone;
         const int around[4][2] = {{neighbour(&tones, i - 1), NotYet},
                                   {neighbour(&tones, i + 1), NotYet},
                                   {neighbour(above, i + d), neighbour(above, i + d + 1)},
@@ -868,14 +917,15 @@ HalftoneScreen::placeBand(int b, int width, int rows, const std::vector<int> *ab
         const int x0 = i * m_cw - shift;
         const int c0 = std::max(0, -x0), c1 = std::min(m_cw, width - x0);
         placed[size_t(i)] = c0 == 0 && c1 == m_cw && rows == m_ch
-                ? m_placed[size_t(tone)][size_t(sides)]
+                ? moved(m_placed[size_t(tone)][size_t(sides)], sides, tones[size_t(i)].dx,
+                        tones[size_t(i)].dy)
                 : place(tone, sides, c0, c1, rows);
     }
     return placed;
 }
 
-void HalftoneScreen::drawBand(int b, int width, int rows, const std::vector<int> *above,
-                              const std::vector<int> &tones, const std::vector<int> *below,
+void HalftoneScreen::drawBand(int b, int width, int rows, const std::vector<Tone> *above,
+                              const std::vector<Tone> &tones, const std::vector<Tone> *below,
                               quint32 *const *bw, uchar *const *levels, int threshold,
                               std::vector<float> *drawn) const
 {
@@ -938,11 +988,12 @@ void HalftoneScreening::addGreyRow(const quint32 *grey)
     const int b = m_rows / ch;
     if (m_rows % ch == 0)
         m_sums.clear();
-    m_screen->sumRow(b, m_size.width(), grey, m_sums);
+    m_screen->sumRow(b, m_rows % ch, m_size.width(), grey, m_sums);
     ++m_rows;
     const int rows = std::min(ch, m_size.height() - b * ch);
     if (m_rows == b * ch + rows) {
-        const std::vector<int> *above = m_tones.empty() ? nullptr : &m_tones.back().tones;
+        const std::vector<HalftoneScreen::Tone> *above
+                = m_tones.empty() ? nullptr : &m_tones.back().tones;
         Chosen chosen;
         m_screen->chooseBand(b, m_size.width(), rows, m_sums, m_invert, m_carry, above,
                              &chosen.tones, &chosen.estimates);
@@ -957,7 +1008,7 @@ void HalftoneScreening::drawBand(int b, quint32 *const *bw, uchar *const *levels
         m_tones.pop_front();
         ++m_first;
     }
-    const auto band = [this](int k) -> const std::vector<int> * {
+    const auto band = [this](int k) -> const std::vector<HalftoneScreen::Tone> * {
         return k >= m_first && k < m_first + int(m_tones.size())
                 ? &m_tones[size_t(k - m_first)].tones
                 : nullptr;

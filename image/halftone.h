@@ -30,7 +30,8 @@ struct HalftoneSettings
 };
 
 // The default cell is the smallest that draws at least this many tones, bare and solid included,
-// none of them further than 1 / (halftoneMinTones - 1) from the next.
+// none further than 1 / (halftoneMinTones - 1) from the next: the lightest dot and the
+// smallest hole too, for a tone lighter than the one is bare and darker than the other solid.
 constexpr int halftoneMinTones = 16;
 // The grey threshold the edge levels of a halftone are made for; the writer reads them at it.
 constexpr int halftoneThreshold = 128;
@@ -81,6 +82,19 @@ public:
         int glyph = 0;
         int dx = 0, dy = 0;
     };
+    // A cell's grey: its sum, and its sums weighted by each pixel's column and row in the cell,
+    // which tell where in the cell the light and the dark lie.
+    struct CellGrey
+    {
+        quint64 sum = 0, byColumn = 0, byRow = 0;
+    };
+    // A cell's tone and, in pixels, how far its drawing should move from the cell's centre
+    // toward the light (a dot) or the dark (a hole) within it.
+    struct Tone
+    {
+        int tone = -1;
+        int dx = 0, dy = 0;
+    };
 
     // The tone of each cell of band b (rows [b * cellHeight(), + cellHeight()) of an image width
     // pixels wide, rows of it in the band, the last band perhaps fewer) from the sum of its grey
@@ -88,18 +102,18 @@ public:
     // after it: carry is what the band above left this one, and what this one leaves the next.
     // above is the band above's tones; estimates receives each cell's coverage as placed among
     // the neighbours known.
-    void chooseBand(int b, int width, int rows, const std::vector<quint32> &sums, bool invert,
-                    std::vector<float> &carry, const std::vector<int> *above,
-                    std::vector<int> *tones, std::vector<float> *estimates) const;
-    // Adds a grey row (grey in the low byte) of band b to the sums of its cells.
-    void sumRow(int b, int width, const quint32 *grey, std::vector<quint32> &sums) const;
+    void chooseBand(int b, int width, int rows, const std::vector<CellGrey> &sums, bool invert,
+                    std::vector<float> &carry, const std::vector<Tone> *above,
+                    std::vector<Tone> *tones, std::vector<float> *estimates) const;
+    // Adds grey row j of band b (grey in the low byte) to the sums of its cells.
+    void sumRow(int b, int j, int width, const quint32 *grey, std::vector<CellGrey> &sums) const;
     // Draws band b from the tones of the bands around it (null above the first and below the
     // last): bw[j] receives row j (white 0xffffffff, black 0xff000000) and levels[j], when levels
     // is not null, the grey levels that put each run's ends on its drawing's outline for an edge
     // row at threshold (halftoneThreshold, or the stack's). drawn, when not null, receives each
     // cell's coverage as drawn.
-    void drawBand(int b, int width, int rows, const std::vector<int> *above,
-                  const std::vector<int> &tones, const std::vector<int> *below, quint32 *const *bw,
+    void drawBand(int b, int width, int rows, const std::vector<Tone> *above,
+                  const std::vector<Tone> &tones, const std::vector<Tone> *below, quint32 *const *bw,
                   uchar *const *levels = nullptr, int threshold = halftoneThreshold,
                   std::vector<float> *drawn = nullptr) const;
 
@@ -107,15 +121,16 @@ private:
     HalftoneScreen();
     struct Build;
     static std::shared_ptr<HalftoneScreen> atCell(const Build &b, double pitch);
-    int neighbour(const std::vector<int> *band, int i) const;
+    int neighbour(const std::vector<Tone> *band, int i) const;
     double placedCoverage(int tone, const int (&around)[4][2], int c0, int c1, int rows) const;
     int choose(double tone, double wanted, const int (&around)[4][2], int c0, int c1, int rows,
                double *estimate) const;
     bool fits(const Glyph &g, int dx, int dy, int c0, int c1, int rows) const;
     Placed place(int tone, int sides, int c0, int c1, int rows) const;
-    std::vector<Placed> placeBand(int b, int width, int rows, const std::vector<int> *above,
-                                  const std::vector<int> &tones,
-                                  const std::vector<int> *below) const;
+    std::vector<Placed> placeBand(int b, int width, int rows, const std::vector<Tone> *above,
+                                  const std::vector<Tone> &tones,
+                                  const std::vector<Tone> *below) const;
+    Placed moved(Placed p, int sides, int dx, int dy) const;
 
     double m_pitch = 1;
     int m_cw = 0, m_ch = 0;
@@ -160,11 +175,11 @@ private:
     bool m_invert;
     int m_rows = 0; // grey rows in
     int m_chosen = 0;
-    std::vector<quint32> m_sums;
+    std::vector<HalftoneScreen::CellGrey> m_sums;
     std::vector<float> m_carry;
     struct Chosen
     {
-        std::vector<int> tones;
+        std::vector<HalftoneScreen::Tone> tones;
         std::vector<float> estimates;
     };
     std::deque<Chosen> m_tones; // from band m_first on

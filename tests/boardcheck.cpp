@@ -242,8 +242,15 @@ Measures measure(const Raster &r, double lineLimit, double spaceLimit, double to
     }
     const auto across = [&](float d2) { return 2 * (std::sqrt(double(d2)) - 0.5) * r.step; };
     m.smallestInk = m.smallestHole = std::numeric_limits<double>::infinity();
-    for (float d2 : inkDeepest)
-        m.smallestInk = std::min(m.smallestInk, across(d2));
+    for (size_t p = 0; p < inkDeepest.size(); ++p)
+        if (across(inkDeepest[p]) < m.smallestInk) {
+            m.smallestInk = across(inkDeepest[p]);
+            for (size_t i = 0; i < r.ink.size(); ++i)
+                if (inkLabels[i] == int(p)) {
+                    m.smallestInkAt = r.centre(int(i % size_t(w)), int(i / size_t(w)));
+                    break;
+                }
+        }
     for (int s = 0; s < spaces; ++s) {
         if (touchesBorder[size_t(s)])
             continue;

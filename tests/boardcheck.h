@@ -50,7 +50,7 @@ struct Measures
     // Pieces of ink the opening by a disc of the line limit splits (a neck narrower than it), and
     // spaces the closing by one of the space limit splits or fills (a hole or channel narrower).
     int splitInk = 0, narrowSpaces = 0;
-    QPointF narrowestWebAt, smallestGapAt; // where they are, mils
+    QPointF narrowestWebAt, smallestGapAt, smallestInkAt; // where they are, mils
 };
 // tolerance: how much finer than a limit a measure may come out for the raster's sake (mils).
 Measures measure(const Raster &raster, double lineLimit, double spaceLimit, double tolerance);
