@@ -40,6 +40,7 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
     build_board_menu();
     build_stack_panel();
     load_board_options();
+    load_tone_options();
     fill_recent_menu();
     ui.lbl_status->setText(QString());
     typed_width = ui.le_linewidth->text();
@@ -121,6 +122,8 @@ void kestrel::connect_controls()
     connect(ui.rb_bandw, &QRadioButton::toggled, this, &kestrel::display_what_slot);
     connect(ui.sl_threshold, &QSlider::valueChanged, this, &kestrel::threshold_slot);
     connect(ui.cb_invert, &QCheckBox::toggled, this, &kestrel::threshold_slot);
+    connect(ui.cb_tones, &QComboBox::currentIndexChanged, this, &kestrel::tones_changed);
+    connect(ui.le_cell, &QLineEdit::textChanged, this, &kestrel::cell_edited);
     connect(ui.sb_scale, &QSpinBox::valueChanged, this, &kestrel::asc_size_slot);
     connect(ui.rb_units_inch, &QRadioButton::toggled, this, &kestrel::pix_usize_slot);
     connect(ui.rb_units_mm, &QRadioButton::toggled, this, &kestrel::pix_usize_slot);
@@ -285,7 +288,7 @@ void kestrel::choose_fab_limits()
     stack_limits = stack;
     save_board_options();
     save_stack_options();
-    update_budget();
+    update_size_labels(); // a halftone is drawn anew for the limits; refreshes the fab check
 }
 
 void kestrel::fit_to_size()

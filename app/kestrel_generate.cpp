@@ -211,8 +211,10 @@ void kestrel::count_budget()
 
 void kestrel::show_fab_result(const kcore::FabResult &r)
 {
+    const QString note = halftone_note();
     lbl_budget->setText(kcore::fabSummary(r.fab) + QStringLiteral(", ")
-                        + kcore::coverageSummary(r.spaces));
+                        + kcore::coverageSummary(r.spaces)
+                        + (note.isEmpty() ? QString() : QStringLiteral("; ") + note));
     lbl_budget->setToolTip(QStringLiteral("What Generate will write: ") + lbl_budget->text());
     const QString warning = kcore::fabWarning(r.fab);
     lbl_fabwarning->setVisible(!warning.isEmpty());

@@ -42,7 +42,8 @@ QString grouped(qint64 n)
 bool kestrel::PlanKey::operator==(const PlanKey &o) const
 {
     return colour == o.colour && grid == o.grid && scale == o.scale && pitch == o.pitch
-            && expansion == o.expansion && palette == o.palette && bottom == o.bottom;
+            && expansion == o.expansion && palette == o.palette && bottom == o.bottom
+            && screen == o.screen && invert == o.invert && finish == o.finish;
 }
 
 bool kestrel::stacking() const
@@ -116,6 +117,10 @@ void kestrel::connect_stack_controls()
     connect(stack_ui.cb_side, &QComboBox::currentIndexChanged, this,
             &kestrel::stack_settings_changed);
     connect(stack_ui.le_expansion, &QLineEdit::textChanged, this, &kestrel::expansion_edited);
+    connect(stack_ui.cb_halftonefinish, &QComboBox::currentIndexChanged, this, [this] {
+        save_tone_options();
+        stack_settings_changed();
+    });
     for (QComboBox *look : {stack_ui.cb_maskcolour, stack_ui.cb_plating, stack_ui.cb_silkcolour})
         connect(look, &QComboBox::currentIndexChanged, this, &kestrel::look_changed);
     for (QCheckBox *shown : {stack_ui.cb_showcopper, stack_ui.cb_showmask, stack_ui.cb_showsilk})
@@ -340,6 +345,9 @@ void kestrel::refresh_stack_plan()
     key.expansion = c.stack.maskExpansionMils;
     key.palette = c.stack.palette;
     key.bottom = c.stack.bottom;
+    key.screen = c.halftone.on ? conversion.screen() : nullptr;
+    key.invert = c.halftone.on && c.invert;
+    key.finish = int(c.stack.halftoneFinish);
     if (key == plan_key)
         return; // planned, or being planned
     plan_key = key;

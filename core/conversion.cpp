@@ -372,14 +372,19 @@ BwResult Conversion::buildBw()
     const int scale = m_source.isVector() ? 100 : wholePercent(m_settings.scalePercent);
     BwResult built;
     if (m_settings.halftone.on && m_screen) {
-        const QImage &grid = m_builder->scaled(m_grey, scale, &built);
         // With smooth edges the levels that place the dots' ends are made with the dots.
         const bool levels = m_settings.pads.smoothEdges;
+        const Drawn drawn{m_grey.cacheKey(), scale, m_settings.invert, levels, m_screen};
+        if (drawn == m_drawn && !m_bw.isNull() && (!levels || m_edgesKey == -1))
+            return {};
+        const QImage &grid = m_builder->scaled(m_grey, scale, &built);
         if (built)
             built = halftoneInto(grid, m_settings.invert, m_screen, m_bw,
                                  levels ? &m_edges : nullptr);
         m_edgesKey = levels ? -1 : 0;
+        m_drawn = built ? drawn : Drawn();
     } else {
+        m_drawn = Drawn();
         built = m_builder->build(m_grey, m_settings.pads.threshold, m_settings.invert, scale,
                                  m_bw);
         if (m_edgesKey == -1)
@@ -417,6 +422,7 @@ void Conversion::dropImages()
 {
     m_colour = m_grey = m_bw = m_edges = QImage();
     m_edgesKey = 0;
+    m_drawn = Drawn();
     m_problem.clear();
     m_pageGrid = QSize();
     m_pagePerMil = 0;

@@ -259,6 +259,20 @@ private:
     double m_pagePerMil = 0;
     std::shared_ptr<BwBuilder> m_builder = std::make_shared<BwBuilder>();
     std::shared_ptr<const HalftoneScreen> m_screen;
+    // What the halftone held was drawn from: drawn again only when one of these changes.
+    struct Drawn
+    {
+        qint64 grey = 0;
+        int scale = 0;
+        bool invert = false, levels = false;
+        // Held, so that a new screen is never taken for it at the same address.
+        std::shared_ptr<const HalftoneScreen> screen;
+        bool operator==(const Drawn &o) const
+        {
+            return grey == o.grey && scale == o.scale && invert == o.invert
+                    && levels == o.levels && screen == o.screen;
+        }
+    } m_drawn;
     QString m_screenWhy;
     PadsSettings m_screenPads;
     HalftoneSettings m_screenFor;

@@ -678,10 +678,8 @@ int HalftoneScreen::neighbour(const std::vector<Tone> *band, int i) const
     return tone < 0 ? NotYet : int(m_glyphs[size_t(tone)].inkToEdge());
 }
 
-double HalftoneScreen::placedCoverage(int tone, const int (&around)[4][2], int c0, int c1,
-                                      int rows) const
+double HalftoneScreen::placedCoverage(int tone, int sides, int c0, int c1, int rows) const
 {
-    const int sides = sidesFor(!m_glyphs[size_t(tone)].inkToEdge(), around);
     const bool whole = c0 == 0 && c1 == m_cw && rows == m_ch;
     return m_coverages[size_t(whole ? m_placed[size_t(tone)][size_t(sides)].glyph
                                     : place(tone, sides, c0, c1, rows).glyph)];
@@ -705,11 +703,13 @@ int HalftoneScreen::choose(double tone, double wanted, const int (&around)[4][2]
     }
     const int k = int(std::lower_bound(m_coverages.begin(), m_coverages.end(), wanted)
                       - m_coverages.begin());
+    const int dotSides = sidesFor(true, around), inkSides = sidesFor(false, around);
     double error = 2;
     for (int i = std::max(1, k - 6); i <= std::min(last, k + 6); ++i) {
         if (!fits(m_glyphs[size_t(i)], 0, 0, c0, c1, rows))
             continue;
-        const double c = placedCoverage(i, around, c0, c1, rows);
+        const double c = placedCoverage(
+                i, m_glyphs[size_t(i)].inkToEdge() ? inkSides : dotSides, c0, c1, rows);
         if (std::abs(wanted - c) < error - 1e-9) {
             error = std::abs(wanted - c);
             best = i;
