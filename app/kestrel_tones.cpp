@@ -11,8 +11,7 @@
 
 namespace {
 
-const kcore::Finish dotFinishes[] = {kcore::Finish::Silk, kcore::Finish::Gold,
-                                     kcore::Finish::Bare};
+const kcore::Finish dotFinishes[] = {kcore::Finish::Silk, kcore::Finish::Gold, kcore::Finish::Bare};
 
 } // namespace
 
@@ -74,9 +73,9 @@ void kestrel::show_cell()
 {
     // The same cell in the unit now chosen, rounded to its digits; the cell used stays as typed.
     const QSignalBlocker block(ui.le_cell);
-    ui.le_cell->setText(cell_mils > 0 ? kcore::convertLineWidth(cell_mils, kcore::UnitMils,
-                                                                unit_index)
-                                      : QString());
+    ui.le_cell->setText(cell_mils > 0
+                                ? kcore::convertLineWidth(cell_mils, kcore::UnitMils, unit_index)
+                                : QString());
 }
 
 void kestrel::load_tone_options()

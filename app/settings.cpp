@@ -102,8 +102,8 @@ ToneOptions loadToneOptions()
 {
     const QSettings settings;
     ToneOptions o;
-    o.halftone = settings.value(QStringLiteral("board/tones")).toString()
-            == QLatin1String("halftone");
+    o.halftone
+            = settings.value(QStringLiteral("board/tones")).toString() == QLatin1String("halftone");
     bool ok = false;
     const double cell = settings.value(QStringLiteral("board/cellMils")).toDouble(&ok);
     if (ok && cell > 0 && cell <= 100000)

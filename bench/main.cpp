@@ -442,10 +442,10 @@ void convertHalftoneRows(Bench &b)
 {
     const QString convert = QStringLiteral(KESTREL_CONVERT), quiet = QStringLiteral("-q"),
                   nowhere = QStringLiteral("/dev/null");
-    const std::vector<ProcessRun> medians = medianRuns(
-            5,
-            {{convert, quiet, b.photoBmp, nowhere},
-             {convert, quiet, QStringLiteral("--halftone"), b.photoBmp, nowhere}});
+    const std::vector<ProcessRun> medians
+            = medianRuns(5,
+                         {{convert, quiet, b.photoBmp, nowhere},
+                          {convert, quiet, QStringLiteral("--halftone"), b.photoBmp, nowhere}});
     const ProcessRun &plain = medians[0], &halftone = medians[1];
     b.allSame &= plain.ok && halftone.ok;
     const double ratio = halftone.ms / plain.ms;

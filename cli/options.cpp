@@ -426,12 +426,12 @@ int parseArguments(const QStringList &arguments, Settings *s)
                            "run of white pixels of the black-and-white image becomes one LINES "
                            "item. With --output-dir DIR, converts every INPUT into DIR."));
     parser.addOptions(
-            {Option::threshold, Option::invert,    Option::scale,         Option::lineWidth,
-             Option::unit,      Option::layer,     Option::page,          Option::format,
-             Option::layerKind, Option::exactEnds, Option::smoothEdges,   Option::halftone,
-             Option::cell,      Option::stack,     Option::finish,        Option::side,
-             Option::maskExpansion, Option::halftoneFinish, Option::minLine, Option::minSpace,
-             Option::fitWidth,  Option::fitHeight, Option::strict,        Option::quiet,
+            {Option::threshold,     Option::invert,         Option::scale,       Option::lineWidth,
+             Option::unit,          Option::layer,          Option::page,        Option::format,
+             Option::layerKind,     Option::exactEnds,      Option::smoothEdges, Option::halftone,
+             Option::cell,          Option::stack,          Option::finish,      Option::side,
+             Option::maskExpansion, Option::halftoneFinish, Option::minLine,     Option::minSpace,
+             Option::fitWidth,      Option::fitHeight,      Option::strict,      Option::quiet,
              Option::outputDir});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();

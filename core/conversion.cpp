@@ -128,7 +128,7 @@ QImage Source::colour(const ConversionSettings &settings) const
 }
 
 std::unique_ptr<RowStream> Source::rows(const ConversionSettings &settings,
-                                         const std::shared_ptr<const HalftoneScreen> &screen) const
+                                        const std::shared_ptr<const HalftoneScreen> &screen) const
 {
     std::unique_ptr<RowStream> rows;
     if (m_vector)
@@ -168,9 +168,9 @@ QImage Source::stackColour(const ConversionSettings &settings) const
                             paletteBoard(settings.stack.palette));
 }
 
-std::unique_ptr<PlaneSource> Source::planes(const ConversionSettings &settings,
-                                            const QImage &colour,
-                                            const std::shared_ptr<const HalftoneScreen> &screen) const
+std::unique_ptr<PlaneSource>
+Source::planes(const ConversionSettings &settings, const QImage &colour,
+               const std::shared_ptr<const HalftoneScreen> &screen) const
 {
     const QSize g = grid(settings);
     if (g.isEmpty() || isNull())
@@ -233,8 +233,9 @@ void useStackLimits(ConversionSettings *settings, const StackLimits &limits)
     case Finish::Gold:
         // Its openings, grown by the expansion on either side, keep the mask's web between them.
         h.minLineMils = limits.copperLine;
-        h.minSpaceMils = std::max(limits.copperSpace,
-                                  limits.maskWeb + 2 * std::max(0.0, settings->stack.maskExpansionMils));
+        h.minSpaceMils
+                = std::max(limits.copperSpace,
+                           limits.maskWeb + 2 * std::max(0.0, settings->stack.maskExpansionMils));
         break;
     case Finish::Bare:
         h.minLineMils = h.minSpaceMils = limits.maskWeb;
@@ -385,8 +386,7 @@ BwResult Conversion::buildBw()
         m_drawn = built ? drawn : Drawn();
     } else {
         m_drawn = Drawn();
-        built = m_builder->build(m_grey, m_settings.pads.threshold, m_settings.invert, scale,
-                                 m_bw);
+        built = m_builder->build(m_grey, m_settings.pads.threshold, m_settings.invert, scale, m_bw);
         if (m_edgesKey == -1)
             m_edges = QImage();
     }
@@ -451,8 +451,8 @@ PadsResult Conversion::writeStack(QIODevice *out, const RowProgress &progress, S
                                   const StackSink &alongside) const
 {
     // A page held is drawn over white paper: a stack draws it over the board.
-    std::unique_ptr<PlaneSource> planes = m_source.planes(
-            m_settings, m_source.isVector() ? QImage() : m_colour, m_screen);
+    std::unique_ptr<PlaneSource> planes
+            = m_source.planes(m_settings, m_source.isVector() ? QImage() : m_colour, m_screen);
     if (!planes)
         return failure(QStringLiteral("there is not enough memory to draw the %1 x %2 pixel page")
                                .arg(grid().width())

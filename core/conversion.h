@@ -85,9 +85,9 @@ public:
     // alone, or the colours read through the palette. colour, when not null, is the picture or
     // the page drawn already over the palette's board colour (stackColour()). Null when memory
     // runs out.
-    std::unique_ptr<PlaneSource> planes(const ConversionSettings &settings,
-                                        const QImage &colour = QImage(),
-                                        const std::shared_ptr<const HalftoneScreen> &screen = {}) const;
+    std::unique_ptr<PlaneSource>
+    planes(const ConversionSettings &settings, const QImage &colour = QImage(),
+           const std::shared_ptr<const HalftoneScreen> &screen = {}) const;
     // The page drawn onto the grid over the palette's board colour, or the picture itself.
     QImage stackColour(const ConversionSettings &settings) const;
 
@@ -269,8 +269,8 @@ private:
         std::shared_ptr<const HalftoneScreen> screen;
         bool operator==(const Drawn &o) const
         {
-            return grey == o.grey && scale == o.scale && invert == o.invert
-                    && levels == o.levels && screen == o.screen;
+            return grey == o.grey && scale == o.scale && invert == o.invert && levels == o.levels
+                    && screen == o.screen;
         }
     } m_drawn;
     QString m_screenWhy;

@@ -80,8 +80,8 @@ bool coversDisc(const std::vector<Segment> &segments, double r, double cx, doubl
 
 // The union of the lines' cross-sections at height y, clipped to [0, width]: its length. The
 // segments are by row, a row apart from row 0.
-double crossSection(const std::vector<std::vector<Segment>> &rows, double r, double y,
-                    double width, std::vector<std::pair<double, double>> &cut)
+double crossSection(const std::vector<std::vector<Segment>> &rows, double r, double y, double width,
+                    std::vector<std::pair<double, double>> &cut)
 {
     cut.clear();
     const int first = std::max(0, int(std::floor(y - r)));
@@ -386,8 +386,8 @@ std::vector<HalftoneScreen::Glyph> HalftoneScreen::Build::holes() const
     const int x0 = int(bounds.x0), x1 = int(bounds.x1), y0 = int(bounds.y0), y1 = int(bounds.y1);
     for (int a = 1; a <= x1 - x0; ++a) {
         const int hx0 = x0 + (x1 - x0 - a) / 2, hx1 = hx0 + a;
-        const double across = ends.segment(hx1, cw, hx1, cw).first
-                - ends.segment(0, hx0, 0, hx0).second - w;
+        const double across
+                = ends.segment(hx1, cw, hx1, cw).first - ends.segment(0, hx0, 0, hx0).second - w;
         // As tall as it is wide, within a row.
         const int tall = int(std::lround(across + w - 1));
         for (int b = std::max(1, tall - 1); b <= std::min(y1 - y0, tall + 1); ++b) {
@@ -506,9 +506,8 @@ bool enoughTones(const HalftoneScreen &s)
 
 } // namespace
 
-std::shared_ptr<const HalftoneScreen> HalftoneScreen::make(const PadsSettings &pads,
-                                                           const HalftoneSettings &settings,
-                                                           QString *why)
+std::shared_ptr<const HalftoneScreen>
+HalftoneScreen::make(const PadsSettings &pads, const HalftoneSettings &settings, QString *why)
 {
     const double pitch = pads.pitch;
     const auto fail = [why](const QString &reason) {
@@ -628,9 +627,8 @@ HalftoneScreen::Placed HalftoneScreen::place(int tone, int sides, int c0, int c1
         const int dy = int(std::lround((b.y0 + b.y1 - n.y0 - n.y1) / 2));
         for (int k = tone; m_glyphs[size_t(k)].kind == Glyph::Dot; --k) {
             const Glyph &d = m_glyphs[size_t(k)];
-            if (d.sx0 + dx >= b.x0 - 1e-9 && d.sx1 + dx <= b.x1 + 1e-9
-                && d.y0 + dy >= b.y0 - 1e-9 && d.y1 - 1 + dy <= b.y1 + 1e-9
-                && fits(d, dx, dy, c0, c1, rows))
+            if (d.sx0 + dx >= b.x0 - 1e-9 && d.sx1 + dx <= b.x1 + 1e-9 && d.y0 + dy >= b.y0 - 1e-9
+                && d.y1 - 1 + dy <= b.y1 + 1e-9 && fits(d, dx, dy, c0, c1, rows))
                 return {k, dx, dy};
         }
         return {0, 0, 0};
@@ -647,7 +645,7 @@ HalftoneScreen::Placed HalftoneScreen::place(int tone, int sides, int c0, int c1
         }
     }
     return fits(m_glyphs[size_t(solid)], 0, 0, c0, c1, rows) ? Placed{solid, 0, 0}
-                                                               : Placed{0, 0, 0};
+                                                             : Placed{0, 0, 0};
 }
 
 namespace {
@@ -708,8 +706,8 @@ int HalftoneScreen::choose(double tone, double wanted, const int (&around)[4][2]
     for (int i = std::max(1, k - 6); i <= std::min(last, k + 6); ++i) {
         if (!fits(m_glyphs[size_t(i)], 0, 0, c0, c1, rows))
             continue;
-        const double c = placedCoverage(
-                i, m_glyphs[size_t(i)].inkToEdge() ? inkSides : dotSides, c0, c1, rows);
+        const double c = placedCoverage(i, m_glyphs[size_t(i)].inkToEdge() ? inkSides : dotSides,
+                                        c0, c1, rows);
         if (std::abs(wanted - c) < error - 1e-9) {
             error = std::abs(wanted - c);
             best = i;
@@ -785,7 +783,8 @@ void HalftoneScreen::chooseBand(int b, int width, int rows, const std::vector<Ce
         const double weight = dot != invert ? double(grey.sum) : 255 * pixels - grey.sum;
         const double columns = rows * (double(from - x0 + to - x0 - 1) * (to - from) / 2);
         const double rowSum = (to - from) * (double(rows) * (rows - 1) / 2);
-        const double byColumn = dot != invert ? double(grey.byColumn) : 255 * columns - grey.byColumn;
+        const double byColumn
+                = dot != invert ? double(grey.byColumn) : 255 * columns - grey.byColumn;
         const double byRow = dot != invert ? double(grey.byRow) : 255 * rowSum - grey.byRow;
         if (weight > 0 && light >= 0 && from - x0 == 0 && to - x0 == m_cw && rows == m_ch) {
             chosen.dx = int(std::lround(byColumn / weight - (m_cw - 1) / 2.0));
@@ -900,9 +899,10 @@ HalftoneScreen::Placed HalftoneScreen::moved(Placed p, int sides, int dx, int dy
     return p;
 }
 
-std::vector<HalftoneScreen::Placed>
-HalftoneScreen::placeBand(int b, int width, int rows, const std::vector<Tone> *above,
-                          const std::vector<Tone> &tones, const std::vector<Tone> *below) const
+std::vector<HalftoneScreen::Placed> HalftoneScreen::placeBand(int b, int width, int rows,
+                                                              const std::vector<Tone> *above,
+                                                              const std::vector<Tone> &tones,
+                                                              const std::vector<Tone> *below) const
 {
     const int shift = (b & 1) ? m_cw / 2 : 0;
     const int d = (b & 1) ? -1 : 0; // the first of the two cells above or below
@@ -1053,7 +1053,9 @@ BwResult halftoneInto(const QImage &scaledGrey, bool invert,
     int next = 0;
     for (int y = 0; y < size.height(); ++y) {
         screening.addGreyRow(reinterpret_cast<const quint32 *>(scaledGrey.constScanLine(y)));
-        for (; next < bands && (screening.bandsChosen() > next + 1 || screening.bandsChosen() == bands); ++next) {
+        for (; next < bands
+             && (screening.bandsChosen() > next + 1 || screening.bandsChosen() == bands);
+             ++next) {
             for (int j = 0; j < ch && next * ch + j < size.height(); ++j) {
                 to[size_t(j)] = reinterpret_cast<quint32 *>(bw.scanLine(next * ch + j));
                 if (levels)

@@ -53,9 +53,8 @@ class HalftoneScreen
 public:
     // The screen for files written with pads; null, with why, when no screen keeps the limits
     // (a cell too small for them).
-    static std::shared_ptr<const HalftoneScreen> make(const PadsSettings &pads,
-                                                      const HalftoneSettings &settings,
-                                                      QString *why = nullptr);
+    static std::shared_ptr<const HalftoneScreen>
+    make(const PadsSettings &pads, const HalftoneSettings &settings, QString *why = nullptr);
     ~HalftoneScreen();
 
     int cellWidth() const { return m_cw; } // pixels
@@ -113,9 +112,9 @@ public:
     // row at threshold (halftoneThreshold, or the stack's). drawn, when not null, receives each
     // cell's coverage as drawn.
     void drawBand(int b, int width, int rows, const std::vector<Tone> *above,
-                  const std::vector<Tone> &tones, const std::vector<Tone> *below, quint32 *const *bw,
-                  uchar *const *levels = nullptr, int threshold = halftoneThreshold,
-                  std::vector<float> *drawn = nullptr) const;
+                  const std::vector<Tone> &tones, const std::vector<Tone> *below,
+                  quint32 *const *bw, uchar *const *levels = nullptr,
+                  int threshold = halftoneThreshold, std::vector<float> *drawn = nullptr) const;
 
 private:
     HalftoneScreen();
@@ -156,8 +155,7 @@ private:
 class HalftoneScreening
 {
 public:
-    HalftoneScreening(std::shared_ptr<const HalftoneScreen> screen, const QSize &size,
-                      bool invert);
+    HalftoneScreening(std::shared_ptr<const HalftoneScreen> screen, const QSize &size, bool invert);
     // The bands whose grey rows are all in.
     int bandsChosen() const { return m_chosen; }
     int bands() const;

@@ -268,8 +268,8 @@ const quint32 *VectorRows::row(int y)
         drawAhead(m_bandsAhead);
     }
     const int w = m_size.width();
-    kcore::greyRow(reinterpret_cast<const quint32 *>(m_band.constScanLine(y - top)), m_greyRow.data(), w,
-            false);
+    kcore::greyRow(reinterpret_cast<const quint32 *>(m_band.constScanLine(y - top)),
+                   m_greyRow.data(), w, false);
     clipRow(m_greyRow.data(), m_bwRow.data(), w, m_threshold, m_flip, false);
     m_row = y;
     return m_bwRow.data();

@@ -52,10 +52,10 @@ Raster rasterize(const std::vector<Stroke> &strokes, double step, const QRectF &
         for (int y = y0; y <= y1; ++y)
             for (int x = x0; x <= x1; ++x) {
                 const QPointF p = r.centre(x, y);
-                const double t = length2 > 0 ? std::clamp(((p.x() - s.x0) * dx + (p.y() - s.y0) * dy)
-                                                                   / length2,
-                                                           0.0, 1.0)
-                                             : 0.0;
+                const double t = length2 > 0
+                        ? std::clamp(((p.x() - s.x0) * dx + (p.y() - s.y0) * dy) / length2, 0.0,
+                                     1.0)
+                        : 0.0;
                 const double ex = p.x() - (s.x0 + t * dx), ey = p.y() - (s.y0 + t * dy);
                 if (ex * ex + ey * ey <= radius * radius)
                     r.ink[size_t(y) * size_t(r.width) + size_t(x)] = 1;
@@ -85,7 +85,8 @@ void envelope(const float *f, int n, float *d, int *arg, std::vector<int> &v, st
             continue;
         float s = -far;
         while (k >= 0) {
-            s = ((f[q] + float(q) * float(q)) - (f[v[size_t(k)]] + float(v[size_t(k)]) * float(v[size_t(k)])))
+            s = ((f[q] + float(q) * float(q))
+                 - (f[v[size_t(k)]] + float(v[size_t(k)]) * float(v[size_t(k)])))
                     / (2.0f * float(q - v[size_t(k)]));
             if (s > z[size_t(k)])
                 break;
@@ -118,7 +119,8 @@ DistanceField distances(const Raster &r, const std::function<bool(size_t)> &feat
     out.d2.assign(size_t(w) * size_t(h), far);
     out.nearest.assign(out.d2.size(), -1);
     std::vector<int> v(static_cast<size_t>(n) + 1), rowOf(out.d2.size());
-    std::vector<float> z(static_cast<size_t>(n) + 2), f(static_cast<size_t>(n)), d(static_cast<size_t>(n));
+    std::vector<float> z(static_cast<size_t>(n) + 2), f(static_cast<size_t>(n)),
+            d(static_cast<size_t>(n));
     std::vector<int> arg(static_cast<size_t>(n));
     for (int x = 0; x < w; ++x) {
         for (int y = 0; y < h; ++y)
@@ -183,8 +185,8 @@ std::vector<int> piecesLeft(const Raster &r, const std::vector<int> &labels, int
                             const std::vector<unsigned char> &opened)
 {
     int openedCount = 0;
-    const std::vector<int> openedLabels
-            = label(r, [&](size_t i) { return opened[i] != 0; }, &openedCount);
+    const std::vector<int> openedLabels = label(
+            r, [&](size_t i) { return opened[i] != 0; }, &openedCount);
     std::vector<int> pieces(size_t(count), 0);
     std::vector<char> seen(size_t(openedCount), 0);
     for (size_t i = 0; i < labels.size(); ++i) {
@@ -206,8 +208,8 @@ std::vector<unsigned char> opening(const Raster &r, const std::function<bool(siz
     const double steps = radius / r.step;
     // A disc fits where the nearest outside sample's centre lies half a step beyond its edge.
     const float fits = float((steps + 0.5) * (steps + 0.5));
-    const DistanceField core = distances(
-            r, [&](size_t i) { return inside(i) && outside.d2[i] >= fits; });
+    const DistanceField core
+            = distances(r, [&](size_t i) { return inside(i) && outside.d2[i] >= fits; });
     std::vector<unsigned char> opened(outside.d2.size(), 0);
     const float reach = float(steps * steps);
     for (size_t i = 0; i < opened.size(); ++i)
@@ -232,9 +234,11 @@ Measures measure(const Raster &r, double lineLimit, double spaceLimit, double to
     std::vector<char> touchesBorder(size_t(spaces), 0);
     for (size_t i = 0; i < r.ink.size(); ++i) {
         if (inkLabels[i] >= 0)
-            inkDeepest[size_t(inkLabels[i])] = std::max(inkDeepest[size_t(inkLabels[i])], toSpace.d2[i]);
+            inkDeepest[size_t(inkLabels[i])]
+                    = std::max(inkDeepest[size_t(inkLabels[i])], toSpace.d2[i]);
         if (spaceLabels[i] >= 0) {
-            spaceDeepest[size_t(spaceLabels[i])] = std::max(spaceDeepest[size_t(spaceLabels[i])], toInk.d2[i]);
+            spaceDeepest[size_t(spaceLabels[i])]
+                    = std::max(spaceDeepest[size_t(spaceLabels[i])], toInk.d2[i]);
             const int x = int(i % size_t(w)), y = int(i / size_t(w));
             if (x == 0 || y == 0 || x == w - 1 || y == h - 1)
                 touchesBorder[size_t(spaceLabels[i])] = 1;
@@ -261,14 +265,14 @@ Measures measure(const Raster &r, double lineLimit, double spaceLimit, double to
     // lie nearest to different pieces: the distance between those two nearest samples, less a
     // step for the half a step each reaches.
     m.smallestGap = m.narrowestWeb = std::numeric_limits<double>::infinity();
-    const auto between = [&](size_t i, size_t j, const DistanceField &f,
-                             const std::vector<int> &labels) {
-        const int a = f.nearest[i], b = f.nearest[j];
-        if (a < 0 || b < 0 || labels[size_t(a)] == labels[size_t(b)])
-            return std::numeric_limits<double>::infinity();
-        const double dx = a % w - b % w, dy = a / w - b / w;
-        return (std::sqrt(dx * dx + dy * dy) - 1) * r.step;
-    };
+    const auto between
+            = [&](size_t i, size_t j, const DistanceField &f, const std::vector<int> &labels) {
+                  const int a = f.nearest[i], b = f.nearest[j];
+                  if (a < 0 || b < 0 || labels[size_t(a)] == labels[size_t(b)])
+                      return std::numeric_limits<double>::infinity();
+                  const double dx = a % w - b % w, dy = a / w - b / w;
+                  return (std::sqrt(dx * dx + dy * dy) - 1) * r.step;
+              };
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             const size_t i = size_t(y) * size_t(w) + size_t(x);

@@ -31,10 +31,7 @@ struct Raster
     std::vector<unsigned char> ink;
     bool at(int x, int y) const { return ink[size_t(y) * size_t(width) + size_t(x)]; }
     // The board area of sample (x, y): x from left, y down from top.
-    QPointF centre(int x, int y) const
-    {
-        return {left + (x + 0.5) * step, top - (y + 0.5) * step};
-    }
+    QPointF centre(int x, int y) const { return {left + (x + 0.5) * step, top - (y + 0.5) * step}; }
 };
 Raster rasterize(const std::vector<Stroke> &strokes, double step, const QRectF &bounds);
 

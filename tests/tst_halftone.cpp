@@ -126,25 +126,28 @@ void TestHalftone::boardKeepsLimits_data()
     // The board makers' limits: copper 0.127 mm, silkscreen 0.15 mm, 6 mil; the line width
     // about a third of the line limit, so that the smallest dot is round.
     const double copper = 0.127 * mm, silk = 0.15 * mm;
-    QTest::newRow("photo, copper") << photo << false << 0.042 * mm << "9.4" << "default"
-                                   << copper << copper;
-    QTest::newRow("photo, silkscreen") << photo << false << 0.05 * mm << "9.4" << "default"
-                                       << silk << silk;
-    QTest::newRow("photo, 6 mil") << photo << false << 2.0 << "9.4" << "default" << 6.0 << 6.0;
-    QTest::newRow("ramp, copper") << "ramp" << false << 0.042 * mm << "9.4" << "default"
-                                  << copper << copper;
-    QTest::newRow("ramp, silkscreen, inverted")
-            << "ramp" << true << 0.05 * mm << "9.4" << "default" << silk << silk;
-    QTest::newRow("ramp, 6 mil") << "ramp" << false << 2.0 << "9.4" << "default" << 6.0 << 6.0;
+    QTest::newRow("photo, copper") << photo << false << 0.042 * mm << "9.4"
+                                   << "default" << copper << copper;
+    QTest::newRow("photo, silkscreen") << photo << false << 0.05 * mm << "9.4"
+                                       << "default" << silk << silk;
+    QTest::newRow("photo, 6 mil") << photo << false << 2.0 << "9.4"
+                                  << "default" << 6.0 << 6.0;
+    QTest::newRow("ramp, copper") << "ramp" << false << 0.042 * mm << "9.4"
+                                  << "default" << copper << copper;
+    QTest::newRow("ramp, silkscreen, inverted") << "ramp" << true << 0.05 * mm << "9.4"
+                                                << "default" << silk << silk;
+    QTest::newRow("ramp, 6 mil") << "ramp" << false << 2.0 << "9.4"
+                                 << "default" << 6.0 << 6.0;
     // The other run ends and the whole-mil layout, whose rounding the screen allows for.
-    QTest::newRow("ramp, 6 mil, exact ends")
-            << "ramp" << false << 2.0 << "9.4" << "exact" << 6.0 << 6.0;
-    QTest::newRow("ramp, 6 mil, smooth edges")
-            << "ramp" << false << 2.0 << "9.4" << "smooth" << 6.0 << 6.0;
-    QTest::newRow("ramp, 6 mil, whole mils")
-            << "ramp" << false << 2.0 << "2.0" << "default" << 6.0 << 6.0;
+    QTest::newRow("ramp, 6 mil, exact ends") << "ramp" << false << 2.0 << "9.4"
+                                             << "exact" << 6.0 << 6.0;
+    QTest::newRow("ramp, 6 mil, smooth edges") << "ramp" << false << 2.0 << "9.4"
+                                               << "smooth" << 6.0 << 6.0;
+    QTest::newRow("ramp, 6 mil, whole mils") << "ramp" << false << 2.0 << "2.0"
+                                             << "default" << 6.0 << 6.0;
     QTest::newRow("ramp, copper, whole mils, smooth edges")
-            << "ramp" << false << 0.042 * mm << "2.0" << "smooth" << copper << copper;
+            << "ramp" << false << 0.042 * mm << "2.0"
+            << "smooth" << copper << copper;
 }
 
 void TestHalftone::boardKeepsLimits()
@@ -190,8 +193,8 @@ void TestHalftone::boardKeepsLimits()
     QCOMPARE(fab.spaces.narrowGaps, 0);
 
     // The grey's share of every square millimetre, on a raster a third of the line width fine.
-    const Tones tones{kcore::scaleGrey(kcore::makeGrey(whole), int(settings.scalePercent)),
-                      invert, pitch};
+    const Tones tones{kcore::scaleGrey(kcore::makeGrey(whole), int(settings.scalePercent)), invert,
+                      pitch};
     int squares = 0;
     const double error = coverageError(boardOf(conversion, pitch / 3), tones, &squares);
 
@@ -209,8 +212,8 @@ void TestHalftone::boardKeepsLimits()
     const boardcheck::Measures m = boardcheck::measure(board, line, space, tolerance);
     qInfo("%d pieces of ink, %d holes; smallest ink %.2f mil (limit %.2f), narrowest web %.2f, "
           "smallest hole %.2f, gap %.2f mil (limit %.2f); coverage off by %.1f %% over %d mm2",
-          m.inkShapes, m.holes, m.smallestInk, line, m.narrowestWeb, m.smallestHole,
-          m.smallestGap, space, error * 100, squares);
+          m.inkShapes, m.holes, m.smallestInk, line, m.narrowestWeb, m.smallestHole, m.smallestGap,
+          space, error * 100, squares);
     QVERIFY(m.smallestInk >= line - tolerance);
     QVERIFY(m.narrowestWeb >= line - tolerance);
     QVERIFY(m.smallestGap >= space - tolerance);
@@ -229,10 +232,8 @@ void TestHalftone::boardKeepsLimits()
             const int k = invert ? rampSteps - 1 - n : n;
             const QRect inner(k * w + margin, margin, w - 2 * margin, h - 2 * margin);
             const double c = boardcheck::coverage(board, tones.board(inner));
-            QVERIFY2(c >= before, qPrintable(QStringLiteral("step %1: %2 after %3")
-                                                     .arg(k)
-                                                     .arg(c)
-                                                     .arg(before)));
+            QVERIFY2(c >= before,
+                     qPrintable(QStringLiteral("step %1: %2 after %3").arg(k).arg(c).arg(before)));
             before = c;
         }
     }
