@@ -78,16 +78,19 @@ void kestrel::build_summary(const QFont &compact)
     lbl_covered->setObjectName(QStringLiteral("lbl_covered"));
     lbl_covered->setStyleSheet(QStringLiteral("color: #b00000"));
     lbl_covered->setWordWrap(true);
-    for (QLabel *l : {lbl_budget, lbl_fabwarning, lbl_gaps, lbl_covered})
+    lbl_halftone = new QLabel(summary);
+    lbl_halftone->setObjectName(QStringLiteral("lbl_halftone"));
+    lbl_halftone->setWordWrap(true);
+    for (QLabel *l : {lbl_budget, lbl_fabwarning, lbl_gaps, lbl_covered, lbl_halftone})
         l->setFont(compact);
     lines->addWidget(lbl_budget);
     warnings->addWidget(lbl_fabwarning);
     warnings->addWidget(lbl_gaps, 1);
     lines->addLayout(warnings);
     lines->addWidget(lbl_covered);
-    lbl_fabwarning->hide();
-    lbl_gaps->hide();
-    lbl_covered->hide();
+    lines->addWidget(lbl_halftone);
+    for (QLabel *l : {lbl_fabwarning, lbl_gaps, lbl_covered, lbl_halftone})
+        l->hide();
     summary->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     ui.verticalLayout->addWidget(summary);
     lbl_zoom = new QLabel(this);

@@ -168,6 +168,7 @@ private:
     QLabel *lbl_budget = nullptr;
     QLabel *lbl_fabwarning = nullptr;
     QLabel *lbl_gaps = nullptr;
+    QLabel *lbl_halftone = nullptr; // the halftone's screen
     QLabel *lbl_covered = nullptr; // a file of no item, or one that covers everything
     QLabel *lbl_zoom = nullptr;
     // The settings the single layer's board was last drawn at: drawn at those, marked out of

@@ -207,6 +207,7 @@ void kestrel::count_budget()
         lbl_budget->setToolTip(text);
         lbl_fabwarning->hide();
         lbl_gaps->hide();
+        lbl_halftone->hide();
         show_covered(QString());
         shown_generation = 0;
     };
@@ -234,10 +235,11 @@ void kestrel::count_budget()
 
 void kestrel::show_fab_result(const kcore::FabResult &r)
 {
-    const QString note = halftone_note();
     lbl_budget->setText(kcore::fabSummary(r.fab) + QStringLiteral(", ")
-                        + kcore::coverageSummary(r.spaces)
-                        + (note.isEmpty() ? QString() : QStringLiteral("; ") + note));
+                        + kcore::coverageSummary(r.spaces));
+    const QString note = halftone_note();
+    lbl_halftone->setText(note);
+    lbl_halftone->setVisible(!note.isEmpty());
     lbl_budget->setToolTip(QStringLiteral("What Generate will write: ") + lbl_budget->text());
     const QString warning = kcore::lineWarning(r.fab, unit_index);
     lbl_fabwarning->setVisible(!warning.isEmpty());

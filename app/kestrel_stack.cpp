@@ -593,6 +593,8 @@ kestrel::StackReport kestrel::stack_report(const kcore::StackFab &f, int unit)
 void kestrel::show_stack_fab(const kcore::StackFab &f)
 {
     const StackReport r = stack_report(f, unit_index);
+    lbl_halftone->setText(halftone_note());
+    lbl_halftone->setVisible(!lbl_halftone->text().isEmpty());
     lbl_budget->setText(QStringLiteral("Stack, %1: %2 items, %3 bytes, line %4 mil (%5), %6 ppi")
                                 .arg(r.sides.join(QStringLiteral("; ")), grouped(f.written.items),
                                      grouped(f.written.bytes), kcore::milsText(r.line),
