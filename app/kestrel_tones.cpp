@@ -73,9 +73,8 @@ void kestrel::show_cell()
 {
     // The same cell in the unit now chosen, rounded to its digits; the cell used stays as typed.
     const QSignalBlocker block(ui.le_cell);
-    ui.le_cell->setText(cell_mils > 0
-                                ? kcore::convertLineWidth(cell_mils, kcore::UnitMils, unit_index)
-                                : QString());
+    ui.le_cell->setText(cell_mils > 0 ? kcore::lengthText(cell_mils, unit_index).section(' ', 0, 0)
+                                      : QString());
 }
 
 void kestrel::load_tone_options()

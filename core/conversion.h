@@ -10,8 +10,8 @@
 #include "export/padswriter.h"
 #include "geometry/padssettings.h"
 #include "image/bwimage.h"
-#include "image/halftone.h"
 #include "image/greyimage.h"
+#include "image/halftone.h"
 #include "image/vectordocument.h"
 
 #include <QImage>
@@ -125,8 +125,8 @@ struct WriteCheck
 // settings allow one; noScreen why there is no halftone screen for settings that ask for one.
 // Lengths it names are in shownUnit, the one the user now sees (-1: the width's unit).
 WriteCheck checkWrite(const QString &widthText, int unit, const ConversionSettings &settings,
-                      const Source &source, const QString &notBuilt = QString(),
-                      int shownUnit = -1, const QString &noScreen = QString());
+                      const Source &source, const QString &notBuilt = QString(), int shownUnit = -1,
+                      const QString &noScreen = QString());
 
 // What the fab check finds: the file's budget and line against the board maker's limits, and the
 // spaces the copper closes or narrows.

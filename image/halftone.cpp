@@ -504,6 +504,34 @@ bool enoughTones(const HalftoneScreen &s)
     return s.tones() >= halftoneMinTones && step <= 1.0 / (halftoneMinTones - 1);
 }
 
+// The screen of the smallest cell up to largest pixels with enough tones, doubling and then
+// halving the step; null if none has.
+std::shared_ptr<HalftoneScreen>
+smallestCell(const std::function<std::shared_ptr<HalftoneScreen>(int)> &atWidth, int largest)
+{
+    int low = 2, high = 4;
+    std::shared_ptr<HalftoneScreen> found = atWidth(high);
+    while (!enoughTones(*found)) {
+        if (high >= largest)
+            return nullptr;
+        low = high;
+        high = std::min(largest, high * 2);
+        found = atWidth(high);
+    }
+    while (high - low > 1) {
+        const int mid = (low + high) / 2;
+        std::shared_ptr<HalftoneScreen> s = atWidth(mid);
+        (enoughTones(*s) ? high : low) = mid;
+        if (high == mid)
+            found = s;
+    }
+    // The count does not always rise with the cell: a few smaller ones may do too.
+    for (int cw = high - 1; cw >= std::max(3, high - 4); --cw)
+        if (std::shared_ptr<HalftoneScreen> s = atWidth(cw); enoughTones(*s))
+            found = s;
+    return found;
+}
+
 } // namespace
 
 std::shared_ptr<const HalftoneScreen>
@@ -570,28 +598,8 @@ HalftoneScreen::make(const PadsSettings &pads, const HalftoneSettings &settings,
             return fail(tooSmall(cw, drawsTones));
         return s;
     }
-    // Doubling, then halving the step: the smallest cell with enough tones.
-    int low = 2, high = 4;
-    std::shared_ptr<HalftoneScreen> found = atWidth(high);
-    while (!enoughTones(*found)) {
-        if (high >= largestCell)
-            return fail(tooSmall(high, enoughTones));
-        low = high;
-        high = std::min(largestCell, high * 2);
-        found = atWidth(high);
-    }
-    while (high - low > 1) {
-        const int mid = (low + high) / 2;
-        std::shared_ptr<HalftoneScreen> s = atWidth(mid);
-        (enoughTones(*s) ? high : low) = mid;
-        if (high == mid)
-            found = s;
-    }
-    // The count does not always rise with the cell: a few smaller ones may do too.
-    for (int cw = high - 1; cw >= std::max(3, high - 4); --cw)
-        if (std::shared_ptr<HalftoneScreen> s = atWidth(cw); enoughTones(*s))
-            found = s;
-    return found;
+    std::shared_ptr<HalftoneScreen> found = smallestCell(atWidth, largestCell);
+    return found ? found : fail(tooSmall(largestCell, enoughTones));
 }
 
 bool HalftoneScreen::fits(const Glyph &g, int dx, int dy, int c0, int c1, int rows) const
