@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <set>
 
 namespace kcore {
@@ -518,8 +519,10 @@ StackFab Conversion::stackFabCheck(const StackLimits &limits, const std::atomic<
             p.layer = stackLayerNumber(StackLayer(l), side);
             p.kind = stackLayerKind(StackLayer(l), side);
             layer.fab = kcore::fabCheck(f.budget.layers[size_t(side)][size_t(l)], p, lines[l]);
+            // A halftone's layers hold its dots and webs, and the others nothing at all.
             if (m_settings.halftone.on && m_screen)
-                layer.fab.inkMils = m_screen->finestInkMils();
+                layer.fab.inkMils = layer.fab.items > 0 ? m_screen->finestInkMils()
+                                                        : std::numeric_limits<double>::max();
             layer.spaces = std::move(spaces[l]);
             layer.written = f.budget.sides >> side & 1;
         }

@@ -293,6 +293,8 @@ void TestReaders::pcbRndPlacesAStack()
                 row += (bits[x] & 0xff) ? finish : QChar('.');
             rows << row;
         }
+        // Each layer within its own limits, the layers without dots holding nothing.
+        QVERIFY(!conversion.stackFabCheck(kcore::StackLimits()).hasFindings());
     }
     conversion.setSettings(c);
     const QString asc = m_dir.filePath(QStringLiteral("stack.asc"));
