@@ -27,8 +27,11 @@ struct FabCheck
     LayerKind kind = LayerKind::Documentation;
     int layer = 0;
     QString noun = QStringLiteral("items"); // what the file writes: items, polygons
+    // The finest ink the artwork is drawn with where that is not one line: a halftone's dots and
+    // webs, whose lines lie side by side. 0: the line.
+    double inkMils = 0;
     // A hair of slack: 0.1 mm typed in mm is 3.937... mil, and a minimum of 0.1 mm must pass it.
-    bool belowMinimum() const { return lineMils < minLineMils - 1e-6; }
+    bool belowMinimum() const { return (inkMils > 0 ? inkMils : lineMils) < minLineMils - 1e-6; }
 };
 
 FabCheck fabCheck(const FileBudget &budget, const PadsSettings &settings, double minLineMils);

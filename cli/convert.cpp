@@ -57,6 +57,10 @@ int refuse(const kcore::WriteCheck &check, const kcore::Conversion &conversion)
     case kcore::Refusal::Layer:
         say(QStringLiteral("--layer: ") + QString(check.why).replace('\n', ' '));
         return ExitUsage;
+    case kcore::Refusal::Halftone:
+        say((c.halftone.cellMils > 0 ? QStringLiteral("--cell: ") : QStringLiteral("--halftone: "))
+            + check.why);
+        return ExitUsage;
     default:
         say(QStringLiteral("--line-width: ") + QString(check.why).replace('\n', ' '));
         return ExitUsage;
@@ -87,7 +91,7 @@ bool fitScale(Settings &s, const kcore::Source &source, QString *fitted)
 int judgeStrictly(const Settings &s, const kcore::Conversion &conversion,
                   std::optional<kcore::SpaceReport> *spaces)
 {
-    const kcore::FabCheck line = conversion.fab({}, s.minLineMils);
+    const kcore::FabCheck line = conversion.lineCheck({}, s.minLineMils);
     if (line.belowMinimum()) {
         say(QStringLiteral("the %1 mil line is %2 (--strict); nothing written")
                     .arg(kcore::milsText(line.lineMils), kcore::fabWarning(line)));
@@ -125,6 +129,29 @@ void reportFiles(const Settings &s, const kcore::Conversion &conversion)
         say(QStringLiteral("%1 files: %2").arg(files.size()).arg(files.join(QStringLiteral(", "))));
 }
 
+// The halftone's screen, and whether its line width draws the smallest dot round.
+void reportHalftone(const kcore::Conversion &conversion)
+{
+    const std::shared_ptr<const kcore::HalftoneScreen> &screen = conversion.screen();
+    if (!conversion.settings().halftone.on || !screen)
+        return;
+    say(QStringLiteral("halftone: hexagonal screen, cell %1 mil (%2 mm), %3 tones; smallest dot "
+                       "%4 mil, narrowest web %5 mil, for the %6 mil line and %7 mil space limits")
+                .arg(kcore::milsText(screen->cellMils()))
+                .arg(QString::number(screen->cellMils() * kcore::mmPerMil, 'f', 3))
+                .arg(screen->tones())
+                .arg(kcore::milsText(screen->smallestDotMils()),
+                     kcore::milsText(screen->narrowestWebMils()),
+                     kcore::milsText(screen->minLineMils()),
+                     kcore::milsText(screen->minSpaceMils())));
+    if (screen->coarse())
+        say(QStringLiteral("warning: the %1 mil line width is too coarse to draw a %2 mil dot "
+                           "round; a line width of at most %3 mil does")
+                    .arg(kcore::milsText(conversion.settings().pads.pitch),
+                         kcore::milsText(screen->minLineMils()),
+                         kcore::milsText(screen->minLineMils() / kcore::roundDotPitches)));
+}
+
 // The summary of a file written, and the warnings of its fab check and of what it covers.
 void report(const Settings &s, const kcore::Conversion &conversion,
             const kcore::WriteResult &result, const kcore::SpaceReport &spaces,
@@ -133,7 +160,7 @@ void report(const Settings &s, const kcore::Conversion &conversion,
     const kcore::PadsSettings &pads = conversion.settings().pads;
     const QSize size = conversion.grid();
     const kcore::SizeTexts actual = kcore::actualSizeTexts(size, pads);
-    const kcore::FabCheck fab = conversion.fab({result.items, result.bytes}, s.minLineMils);
+    const kcore::FabCheck fab = conversion.lineCheck({result.items, result.bytes}, s.minLineMils);
     say(QStringLiteral("%1x%2 pixels, %3, actual size %4, %5, %6; %7, %8")
                 .arg(size.width())
                 .arg(size.height())
@@ -141,6 +168,7 @@ void report(const Settings &s, const kcore::Conversion &conversion,
                 .arg(actual.mils, actual.mm, actual.inch, kcore::fabSummary(fab),
                      kcore::spaceSummary(spaces)));
     reportFiles(s, conversion);
+    reportHalftone(conversion);
     if (fab.belowMinimum())
         say(QStringLiteral("warning: the %1 mil line is %2")
                     .arg(kcore::milsText(fab.lineMils), kcore::fabWarning(fab)));
@@ -294,6 +322,7 @@ void reportStack(const Settings &s, const kcore::Conversion &conversion,
             say(QStringLiteral("%1 silkscreen pixels left off mask openings")
                         .arg(counts.silkCleared));
     }
+    reportHalftone(conversion);
     reportStackFindings(fab);
     const QString covered = kcore::stackCoverageWarning(budget, size, c.stack.palette);
     if (!covered.isEmpty())
@@ -307,10 +336,7 @@ void reportStack(const Settings &s, const kcore::Conversion &conversion,
 // A stack: every layer of its side into the one file, and each layer's figures.
 int convertStack(const Settings &s, const kcore::Conversion &conversion, const QString &fitted)
 {
-    // Copper's limits are the ones given; the others the board makers' usual.
-    kcore::StackLimits limits;
-    limits.copperLine = s.minLineSet ? s.minLineMils : limits.copperLine;
-    limits.copperSpace = s.minSpaceSet ? s.minSpaceMils : limits.copperSpace;
+    const kcore::StackLimits limits = stackLimits(s);
     if (s.strict) {
         const kcore::StackFab judged = conversion.stackFabCheck(limits);
         if (judged.hasFindings()) {

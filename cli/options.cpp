@@ -75,6 +75,16 @@ const QCommandLineOption smoothEdges(
         "End each item where the grey picture's edge lies between two pixels, so the "
         "copper follows curves and slants finer than the pixels (overrides --exact-ends).");
 const QCommandLineOption
+        halftone(QStringLiteral("halftone"),
+                 "Draw the grey as dots on a hexagonal screen instead of clipping it at "
+                 "--threshold: the written share of every square millimetre follows the grey "
+                 "(white written whole, black bare; --invert swaps them), every dot and web at "
+                 "least --min-line across, every gap and hole at least --min-space.");
+const QCommandLineOption cell(QStringLiteral("cell"),
+                              "With --halftone: the screen's cell across, in --unit (default: "
+                              "the smallest that draws 16 tones within the limits).",
+                              "WIDTH");
+const QCommandLineOption
         minLine(QStringLiteral("min-line"),
                 "Finest line the board maker can make, in --unit (default 4 mil); a finer line "
                 "width gives a warning.",
@@ -119,6 +129,12 @@ const QCommandLineOption
                       "With --stack: how far gold's mask openings reach past its copper, in "
                       "--unit (default 2 mil; 0 or negative allowed).",
                       "WIDTH");
+const QCommandLineOption
+        halftoneFinish(QStringLiteral("halftone-finish"),
+                       "With --halftone and --stack: what the dots are, silk (silkscreen on the "
+                       "mask; the default), gold or bare (mask openings onto gold or bare board), "
+                       "each within its layer's limits.",
+                       "FINISH");
 const QCommandLineOption quiet(QStringList{"q", "quiet"}, "Print no summary and no warning.");
 const QCommandLineOption
         outputDir(QStringLiteral("output-dir"),
@@ -141,6 +157,14 @@ const char exitCodes[] = "Exit codes (of a batch, the highest of its inputs'):\n
 QString nameOf(const QCommandLineOption &option)
 {
     return option.names().constLast();
+}
+
+kcore::StackLimits stackLimits(const Settings &s)
+{
+    kcore::StackLimits limits;
+    limits.copperLine = s.minLineSet ? s.minLineMils : limits.copperLine;
+    limits.copperSpace = s.minSpaceSet ? s.minSpaceMils : limits.copperSpace;
+    return limits;
 }
 
 namespace {
@@ -169,7 +193,7 @@ bool readStack(const QCommandLineParser &parser, int unit, kcore::StackSettings 
 {
     stack->on = parser.isSet(Option::stack);
     for (const QCommandLineOption *option :
-         {&Option::finish, &Option::side, &Option::maskExpansion})
+         {&Option::finish, &Option::side, &Option::maskExpansion, &Option::halftoneFinish})
         if (!stack->on && parser.isSet(*option)) {
             say(QStringLiteral("--%1 needs --stack").arg(nameOf(*option)));
             return false;
@@ -188,6 +212,17 @@ bool readStack(const QCommandLineParser &parser, int unit, kcore::StackSettings 
             return false;
         }
         stack->bottom = side == QLatin1String("bottom");
+    }
+    if (parser.isSet(Option::halftoneFinish)) {
+        const QString key = parser.value(Option::halftoneFinish);
+        kcore::Finish finish;
+        if (!kcore::finishFromKey(key, &finish)
+            || (finish != kcore::Finish::Silk && finish != kcore::Finish::Gold
+                && finish != kcore::Finish::Bare)) {
+            say(QStringLiteral("--halftone-finish takes silk, gold or bare, not \"%1\"").arg(key));
+            return false;
+        }
+        stack->halftoneFinish = finish;
     }
     if (parser.isSet(Option::maskExpansion)) {
         const QString text = parser.value(Option::maskExpansion);
@@ -339,6 +374,41 @@ bool readLimits(const QCommandLineParser &parser, Settings *s)
     return true;
 }
 
+// The halftone's options and the limits it keeps, once those are read: false, having said why,
+// when one is refused.
+bool readHalftone(const QCommandLineParser &parser, Settings *s)
+{
+    kcore::HalftoneSettings &h = s->conversion.halftone;
+    h.on = parser.isSet(Option::halftone);
+    for (const QCommandLineOption *option : {&Option::cell, &Option::halftoneFinish})
+        if (!h.on && parser.isSet(*option)) {
+            say(QStringLiteral("--%1 needs --halftone").arg(nameOf(*option)));
+            return false;
+        }
+    if (!h.on)
+        return true;
+    if (parser.isSet(Option::threshold)) {
+        say(QStringLiteral("--threshold does not apply with --halftone: the grey's tone sets the "
+                           "dots"));
+        return false;
+    }
+    if (parser.isSet(Option::cell)) {
+        const QString text = parser.value(Option::cell);
+        bool isNumber = false;
+        const double mils = kcore::linePitch(text, s->unit, &isNumber);
+        if (!isNumber || !(mils > 0) || !std::isfinite(mils)) {
+            say(QStringLiteral("--cell takes a length greater than 0, not \"%1\"").arg(text));
+            return false;
+        }
+        h.cellMils = mils;
+    }
+    h.minLineMils = s->minLineMils;
+    h.minSpaceMils = s->minSpaceMils;
+    if (s->conversion.stack.on)
+        kcore::useStackLimits(&s->conversion, stackLimits(*s));
+    return true;
+}
+
 // The inputs and outputs: one INPUT and its OUTPUT, or with --output-dir every INPUT, each
 // into the folder under a name of its own. False, having said why, when they are refused.
 bool readFiles(const QCommandLineParser &parser, Settings *s)
@@ -395,12 +465,13 @@ int parseArguments(const QStringList &arguments, Settings *s)
                            "polygons (--format). With --output-dir DIR, converts every INPUT into "
                            "DIR."));
     parser.addOptions(
-            {Option::threshold, Option::invert,    Option::scale,     Option::lineWidth,
-             Option::unit,      Option::layer,     Option::page,      Option::format,
-             Option::origin,    Option::layerKind, Option::exactEnds, Option::smoothEdges,
-             Option::stack,     Option::finish,    Option::side,      Option::maskExpansion,
-             Option::minLine,   Option::minSpace,  Option::fitWidth,  Option::fitHeight,
-             Option::strict,    Option::quiet,     Option::outputDir});
+            {Option::threshold, Option::invert,        Option::scale,          Option::lineWidth,
+             Option::unit,      Option::layer,         Option::page,           Option::format,
+             Option::origin,    Option::layerKind,     Option::exactEnds,      Option::smoothEdges,
+             Option::halftone,  Option::cell,          Option::stack,          Option::finish,
+             Option::side,      Option::maskExpansion, Option::halftoneFinish, Option::minLine,
+             Option::minSpace,  Option::fitWidth,      Option::fitHeight,      Option::strict,
+             Option::quiet,     Option::outputDir});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     parser.addPositionalArgument(
@@ -422,7 +493,8 @@ int parseArguments(const QStringList &arguments, Settings *s)
         std::printf("kestrel-convert %s\n", qPrintable(QCoreApplication::applicationVersion()));
         return ExitOk;
     }
-    if (!readFiles(parser, s) || !readConversion(parser, s) || !readLimits(parser, s))
+    if (!readFiles(parser, s) || !readConversion(parser, s) || !readLimits(parser, s)
+        || !readHalftone(parser, s))
         return ExitUsage;
     return -1;
 }
