@@ -33,7 +33,7 @@ struct Settings
 // not compile.
 namespace Option {
 extern const QCommandLineOption threshold, invert, scale, lineWidth, unit, layer, page, format,
-        layerKind, exactEnds, smoothEdges, halftone, cell, minLine, minSpace, fitWidth, fitHeight,
+        origin, layerKind, exactEnds, smoothEdges, halftone, cell, minLine, minSpace, fitWidth, fitHeight,
         strict, stack, finish, side, maskExpansion, halftoneFinish, quiet, outputDir;
 } // namespace Option
 
