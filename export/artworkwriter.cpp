@@ -25,16 +25,16 @@ ArtworkLayer settingsLayer(const PadsSettings &settings)
     return {settings.layer, effectiveKind(settings)};
 }
 
-std::unique_ptr<ArtworkWriter> ArtworkWriter::create(const ArtworkSpec &spec,
+std::unique_ptr<ArtworkWriter> ArtworkWriter::create(const ArtworkPlan &plan,
                                                      const Destination &out)
 {
-    switch (spec.settings.type) {
+    switch (plan.settings.type) {
     case FileType::KiCad:
-        return makeKiCadWriter(spec, out);
+        return makeKiCadWriter(plan, out);
     case FileType::Gerber:
-        return makeGerberWriter(spec, out);
+        return makeGerberWriter(plan, out);
     default:
-        return makePadsWriter(spec, out);
+        return makePadsWriter(plan, out);
     }
 }
 
@@ -168,10 +168,10 @@ QString formatKeys()
 
 namespace {
 
-// Why the devices given do not match the files the spec writes, or empty.
-QString destinationProblem(const ArtworkSpec &spec, const Destination &out)
+// Why the devices given do not match the files the plan writes, or empty.
+QString destinationProblem(const ArtworkPlan &plan, const Destination &out)
 {
-    const qsizetype files = artworkFiles(QString(), spec.settings, spec.layers).size();
+    const qsizetype files = artworkFiles(QString(), plan.settings, plan.layers).size();
     if (out.files.empty() || qsizetype(out.files.size()) == files)
         return QString();
     return QStringLiteral("%1 files to write, but %2 given").arg(files).arg(out.files.size());
@@ -179,13 +179,13 @@ QString destinationProblem(const ArtworkSpec &spec, const Destination &out)
 
 } // namespace
 
-WriteResult startWriting(const ArtworkSpec &spec, const Destination &out,
+WriteResult startWriting(const ArtworkPlan &plan, const Destination &out,
                          std::unique_ptr<ArtworkWriter> *writer)
 {
-    const QString problem = destinationProblem(spec, out);
+    const QString problem = destinationProblem(plan, out);
     if (!problem.isEmpty())
         return failure(problem);
-    *writer = ArtworkWriter::create(spec, out);
+    *writer = ArtworkWriter::create(plan, out);
     return WriteResult();
 }
 

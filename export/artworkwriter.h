@@ -36,7 +36,7 @@ ArtworkLayer settingsLayer(const PadsSettings &settings);
 
 // What a writer writes: the picture's size in pixels, the settings (type, layout, pitch, ends),
 // the layers, and how far a stack's gold openings reach past their copper.
-struct ArtworkSpec
+struct ArtworkPlan
 {
     QSize size;
     PadsSettings settings;
@@ -63,11 +63,11 @@ struct Destination
 class ArtworkWriter
 {
 public:
-    // The writer of the spec's file type, writing to out.
-    static std::unique_ptr<ArtworkWriter> create(const ArtworkSpec &spec, const Destination &out);
+    // The writer of the plan's file type, writing to out.
+    static std::unique_ptr<ArtworkWriter> create(const ArtworkPlan &plan, const Destination &out);
     virtual ~ArtworkWriter() = default;
 
-    // Row y of layer (an index into the spec's layers); each layer's rows come in order. With
+    // Row y of layer (an index into the plan's layers); each layer's rows come in order. With
     // smooth edges, edges places the run ends. False once a write has failed.
     virtual bool writeRow(int layer, const quint32 *row, int y, const EdgeRow *edges) = 0;
     // Row y of a stack's gold on its mask layer: openings that reach past every run by the mask
@@ -82,8 +82,8 @@ public:
     virtual FileBudget written(int layer) const = 0;
 };
 
-// The writer of spec for out, or why out is not what the spec writes (a device for each file).
-WriteResult startWriting(const ArtworkSpec &spec, const Destination &out,
+// The writer of plan for out, or why out is not what the plan writes (a device for each file).
+WriteResult startWriting(const ArtworkPlan &plan, const Destination &out,
                          std::unique_ptr<ArtworkWriter> *writer);
 
 // Whether every number the file would hold for a picture of this size fits it, grown openings

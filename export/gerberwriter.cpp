@@ -61,7 +61,7 @@ char *coordinate(char *out, char axis, qint32 v)
 class GerberWriter : public PolygonWriter
 {
 public:
-    GerberWriter(const ArtworkSpec &spec, const Destination &out) : PolygonWriter(spec)
+    GerberWriter(const ArtworkPlan &plan, const Destination &out) : PolygonWriter(plan)
     {
         const QByteArray head = "%TF.GenerationSoftware,Marrowby,kestrel," KESTREL_VERSION "*%\n"
                                 "%TF.SameCoordinates,"
@@ -132,9 +132,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<ArtworkWriter> makeGerberWriter(const ArtworkSpec &spec, const Destination &out)
+std::unique_ptr<ArtworkWriter> makeGerberWriter(const ArtworkPlan &plan, const Destination &out)
 {
-    return std::make_unique<GerberWriter>(spec, out);
+    return std::make_unique<GerberWriter>(plan, out);
 }
 
 } // namespace kcore

@@ -32,8 +32,8 @@ char *millimetres(char *out, qint32 v)
 class KiCadWriter : public PolygonWriter
 {
 public:
-    KiCadWriter(const ArtworkSpec &spec, const Destination &out)
-        : PolygonWriter(spec), m_buffer(out.files.empty() ? nullptr : out.files.front())
+    KiCadWriter(const ArtworkPlan &plan, const Destination &out)
+        : PolygonWriter(plan), m_buffer(out.files.empty() ? nullptr : out.files.front())
     {
         const QByteArray name = quoted(out.name.isEmpty() ? QStringLiteral("artwork") : out.name);
         const QByteArray hidden = " (at 0 0 0) (layer \"F.Fab\") (hide yes)\n"
@@ -99,9 +99,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<ArtworkWriter> makeKiCadWriter(const ArtworkSpec &spec, const Destination &out)
+std::unique_ptr<ArtworkWriter> makeKiCadWriter(const ArtworkPlan &plan, const Destination &out)
 {
-    return std::make_unique<KiCadWriter>(spec, out);
+    return std::make_unique<KiCadWriter>(plan, out);
 }
 
 } // namespace kcore

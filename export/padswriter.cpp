@@ -50,19 +50,19 @@ private:
 class PadsWriter : public ArtworkWriter
 {
 public:
-    PadsWriter(const ArtworkSpec &spec, QIODevice *out)
-        : m_buffer(out), m_geometry(spec.settings), m_layers(spec.layers),
-          m_budgets(spec.layers.size()), m_width(spec.size.width()), m_height(spec.size.height()),
-          m_pitchMils(spec.settings.pitch), m_v94(spec.settings.format == PadsFormat::V94)
+    PadsWriter(const ArtworkPlan &plan, QIODevice *out)
+        : m_buffer(out), m_geometry(plan.settings), m_layers(plan.layers),
+          m_budgets(plan.layers.size()), m_width(plan.size.width()), m_height(plan.size.height()),
+          m_pitchMils(plan.settings.pitch), m_v94(plan.settings.format == PadsFormat::V94)
     {
-        PadsSettings s = spec.settings;
+        PadsSettings s = plan.settings;
         s.layer = m_layers.front().number;
-        m_format = m_v94 ? makeV94Writer(spec.size, s, m_layers) : makeV20Writer(spec.size, s);
+        m_format = m_v94 ? makeV94Writer(plan.size, s, m_layers) : makeV20Writer(plan.size, s);
         m_style = {s.layer, m_geometry.width()};
         // Widths in the file's quanta: V20's whole mils never below the width asked, as every
         // V20 width; a line one expansion wider on each side grows every item by exactly the
         // expansion.
-        const double expansion = spec.maskExpansionMils;
+        const double expansion = plan.maskExpansionMils;
         m_maskWidth = widthOf(s.pitch + 2 * expansion);
         // An opening that shrinks leaves a strip 2 |expansion| tall between two rows of it: a
         // line that tall along the boundary fills it.
@@ -176,9 +176,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<ArtworkWriter> makePadsWriter(const ArtworkSpec &spec, const Destination &out)
+std::unique_ptr<ArtworkWriter> makePadsWriter(const ArtworkPlan &plan, const Destination &out)
 {
-    return std::make_unique<PadsWriter>(spec, out.files.empty() ? nullptr : out.files.front());
+    return std::make_unique<PadsWriter>(plan, out.files.empty() ? nullptr : out.files.front());
 }
 
 } // namespace kcore

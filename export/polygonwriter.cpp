@@ -50,18 +50,18 @@ QString kicadLayerName(LayerKind kind)
     }
 }
 
-PolygonWriter::PolygonWriter(const ArtworkSpec &spec)
-    : m_layers(spec.layers), m_budgets(spec.layers.size()), m_pitch(spec.settings.pitch * 25400),
-      m_width(spec.size.width()), m_height(spec.size.height())
+PolygonWriter::PolygonWriter(const ArtworkPlan &plan)
+    : m_layers(plan.layers), m_budgets(plan.layers.size()), m_pitch(plan.settings.pitch * 25400),
+      m_width(plan.size.width()), m_height(plan.size.height())
 {
     m_columns.resize(size_t(m_width) + 1);
     for (int k = 0; k <= m_width; ++k)
         m_columns[size_t(k)] = qint32(std::llround(double(k) * m_pitch));
-    const qint32 expansion = qint32(std::llround(spec.maskExpansionMils * 25400));
+    const qint32 expansion = qint32(std::llround(plan.maskExpansionMils * 25400));
     for (size_t l = 0; l < m_layers.size(); ++l)
         m_layerState.push_back(std::make_unique<Layer>(this, int(l), m_pitch, expansion));
     m_extent = {m_columns.back(), m_layerState.front()->bands.rowTop(m_height)};
-    m_origin = spec.settings.originCorner ? OutlinePoint{0, m_extent.y}
+    m_origin = plan.settings.originCorner ? OutlinePoint{0, m_extent.y}
                                           : OutlinePoint{m_extent.x / 2, m_extent.y / 2};
 }
 

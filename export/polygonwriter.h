@@ -26,7 +26,7 @@ public:
     static constexpr double maxNanometres = 2147483647.0;
 
 protected:
-    PolygonWriter(const ArtworkSpec &spec);
+    PolygonWriter(const ArtworkPlan &plan);
     ~PolygonWriter() override;
     // Every layer's rows given: the writer's own end of its files, and their result.
     virtual WriteResult finishFiles(qint64 polygons) = 0;

@@ -5,8 +5,8 @@
 
 namespace kcore {
 
-std::unique_ptr<ArtworkWriter> makePadsWriter(const ArtworkSpec &spec, const Destination &out);
-std::unique_ptr<ArtworkWriter> makeKiCadWriter(const ArtworkSpec &spec, const Destination &out);
-std::unique_ptr<ArtworkWriter> makeGerberWriter(const ArtworkSpec &spec, const Destination &out);
+std::unique_ptr<ArtworkWriter> makePadsWriter(const ArtworkPlan &plan, const Destination &out);
+std::unique_ptr<ArtworkWriter> makeKiCadWriter(const ArtworkPlan &plan, const Destination &out);
+std::unique_ptr<ArtworkWriter> makeGerberWriter(const ArtworkPlan &plan, const Destination &out);
 
 } // namespace kcore
