@@ -43,6 +43,7 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
     build_board_menu();
     build_stack_panel();
     load_board_options();
+    load_tone_options();
     apply_layer_range();
     fill_recent_menu();
     ui.lbl_status->setText(QString());
@@ -77,16 +78,19 @@ void kestrel::build_summary(const QFont &compact)
     lbl_covered->setObjectName(QStringLiteral("lbl_covered"));
     lbl_covered->setStyleSheet(QStringLiteral("color: #b00000"));
     lbl_covered->setWordWrap(true);
-    for (QLabel *l : {lbl_budget, lbl_fabwarning, lbl_gaps, lbl_covered})
+    lbl_halftone = new QLabel(summary);
+    lbl_halftone->setObjectName(QStringLiteral("lbl_halftone"));
+    lbl_halftone->setWordWrap(true);
+    for (QLabel *l : {lbl_budget, lbl_fabwarning, lbl_gaps, lbl_covered, lbl_halftone})
         l->setFont(compact);
     lines->addWidget(lbl_budget);
     warnings->addWidget(lbl_fabwarning);
     warnings->addWidget(lbl_gaps, 1);
     lines->addLayout(warnings);
     lines->addWidget(lbl_covered);
-    lbl_fabwarning->hide();
-    lbl_gaps->hide();
-    lbl_covered->hide();
+    lines->addWidget(lbl_halftone);
+    for (QLabel *l : {lbl_fabwarning, lbl_gaps, lbl_covered, lbl_halftone})
+        l->hide();
     summary->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     ui.verticalLayout->addWidget(summary);
     lbl_zoom = new QLabel(this);
@@ -138,6 +142,8 @@ void kestrel::connect_controls()
     connect(ui.rb_bandw, &QRadioButton::toggled, this, &kestrel::display_what_slot);
     connect(ui.sl_threshold, &QSlider::valueChanged, this, &kestrel::threshold_slot);
     connect(ui.cb_invert, &QCheckBox::toggled, this, &kestrel::threshold_slot);
+    connect(ui.cb_tones, &QComboBox::currentIndexChanged, this, &kestrel::tones_changed);
+    connect(ui.le_cell, &QLineEdit::textChanged, this, &kestrel::cell_edited);
     connect(ui.sb_scale, &QSpinBox::valueChanged, this, &kestrel::asc_size_slot);
     connect(ui.rb_units_inch, &QRadioButton::toggled, this, &kestrel::pix_usize_slot);
     connect(ui.rb_units_mm, &QRadioButton::toggled, this, &kestrel::pix_usize_slot);
@@ -404,7 +410,7 @@ void kestrel::choose_fab_limits()
     stack_limits = stack;
     save_board_options();
     save_stack_options();
-    update_budget();
+    update_size_labels(); // a halftone is drawn anew for the limits; refreshes the fab check
 }
 
 void kestrel::fit_to_size()

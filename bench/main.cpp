@@ -5,7 +5,7 @@
 // checks that fast and literal results are identical, and prints medians and ratios.
 #include "board/boardimage.h"
 #include "board/spacecheck.h"
-#include "export/padswriter.h"
+#include "export/artworkwriter.h"
 #include "image/bwimage.h"
 #include "image/edgegrey.h"
 #include "image/greyimage.h"
@@ -238,11 +238,14 @@ ProcessRun runProcess(const QStringList &args)
     for (QByteArray &b : bytes)
         argv.push_back(b.data());
     argv.push_back(nullptr);
+    // What this process has printed and not yet written would be written by the child too.
+    std::fflush(stdout);
     QElapsedTimer t;
     t.start();
     const pid_t pid = fork();
     if (pid == 0) {
         std::freopen("/dev/null", "w", stderr);
+        std::freopen("/dev/null", "w", stdout);
         execv(argv[0], argv.data());
         _exit(127);
     }
@@ -548,6 +551,39 @@ void convertStackRows(Bench &b)
                           ratio <= 2 && stack.peakKB <= 130 * 1024});
 }
 
+// kestrel-convert writing the photo's and the colour art's polygons, a KiCad footprint and Gerber,
+// against the same conversion to PADS, in turns.
+void convertPolygonRows(Bench &b)
+{
+    const QString convert = QStringLiteral(KESTREL_CONVERT), quiet = QStringLiteral("-q"),
+                  nowhere = QStringLiteral("/dev/null"), format = QStringLiteral("--format");
+    const QString art = b.dir.filePath(QStringLiteral("art.bmp"));
+    // A single Gerber file goes to standard output, which goes nowhere.
+    const std::vector<ProcessRun> photo = medianRuns(
+            5,
+            {{convert, quiet, b.photoBmp, nowhere},
+             {convert, quiet, format, QStringLiteral("kicad"), b.photoBmp, nowhere},
+             {convert, quiet, format, QStringLiteral("gerber"), b.photoBmp, QStringLiteral("-")}});
+    const std::vector<ProcessRun> stack
+            = medianRuns(5,
+                         {{convert, quiet, QStringLiteral("--stack"), art, nowhere},
+                          {convert, quiet, QStringLiteral("--stack"), format,
+                           QStringLiteral("kicad"), art, nowhere}});
+    const auto row = [&](const char *name, const ProcessRun &run, const ProcessRun &pads) {
+        b.allSame &= run.ok && pads.ok;
+        const double ratio = run.ms / pads.ms;
+        b.endToEnd.push_back(
+                {name, run.ms, 0, 0,
+                 QString::asprintf("<=2x PADS (%.0f ms: %.2fx), peak %.0f MB <= 130 "
+                                   "(PADS %.0f MB)",
+                                   pads.ms, ratio, run.peakKB / 1024.0, pads.peakKB / 1024.0),
+                 ratio <= 2 && run.peakKB <= 130 * 1024});
+    };
+    row("convert photo to a KiCad footprint", photo[1], photo[0]);
+    row("convert photo to Gerber", photo[2], photo[0]);
+    row("convert colour art stack to KiCad", stack[1], stack[0]);
+}
+
 // kestrel-convert with smooth edges, at the picture's size and scaled.
 void convertSmoothRows(Bench &b)
 {
@@ -572,6 +608,24 @@ void convertSmoothRows(Bench &b)
                                    plainConvert.ms),
                  run.peakKB <= 130 * 1024});
     }
+}
+
+// kestrel-convert halftoning the photo against its plain conversion, in turns.
+void convertHalftoneRows(Bench &b)
+{
+    const QString convert = QStringLiteral(KESTREL_CONVERT), quiet = QStringLiteral("-q"),
+                  nowhere = QStringLiteral("/dev/null");
+    const std::vector<ProcessRun> medians
+            = medianRuns(5,
+                         {{convert, quiet, b.photoBmp, nowhere},
+                          {convert, quiet, QStringLiteral("--halftone"), b.photoBmp, nowhere}});
+    const ProcessRun &plain = medians[0], &halftone = medians[1];
+    b.allSame &= plain.ok && halftone.ok;
+    const double ratio = halftone.ms / plain.ms;
+    b.endToEnd.push_back({"convert photo, halftone", halftone.ms, 0, 0,
+                          QString::asprintf("<=2x plain (%.0f ms: %.2fx), peak %.0f MB <= 130",
+                                            plain.ms, ratio, halftone.peakKB / 1024.0),
+                          ratio <= 2 && halftone.peakKB <= 130 * 1024});
 }
 
 #ifdef KESTREL_RSVG
@@ -726,8 +780,9 @@ void exportRows(Bench &b)
     // Export, worst case: a checkerboard, one item per white pixel.
     const QImage board = checkerboard(4000, 4000);
     qint64 items = 0;
-    const double exportMs = medianMs(
-            runs, [&] { items = kcore::writePads(board, 7.874015748031496, 26, &devnull).items; });
+    const double exportMs = medianMs(runs, [&] {
+        items = kcore::writeArtwork(board, 7.874015748031496, 26, &devnull).items;
+    });
     std::FILE *null = std::fopen("/dev/null", "w");
     const double exportLit = medianMs(
             literalRuns, [&] { literal::writePads(board, 7.874015748031496, 26, null); });
@@ -735,7 +790,7 @@ void exportRows(Bench &b)
     {
         QFile fastFile(dir.filePath(QStringLiteral("fast.asc")));
         fastFile.open(QIODevice::WriteOnly);
-        kcore::writePads(board, 7.874015748031496, 26, &fastFile);
+        kcore::writeArtwork(board, 7.874015748031496, 26, &fastFile);
         fastFile.close();
         std::FILE *lit = std::fopen(qPrintable(dir.filePath(QStringLiteral("literal.asc"))), "w");
         literal::writePads(board, 7.874015748031496, 26, lit);
@@ -756,7 +811,7 @@ void exportRows(Bench &b)
         v94.format = kcore::PadsFormat::V94;
         v94.metric = true;
         const double v94Ms
-                = medianMs(runs, [&] { items = kcore::writePads(board, v94, &devnull).items; });
+                = medianMs(runs, [&] { items = kcore::writeArtwork(board, v94, &devnull).items; });
         std::FILE *plain = std::fopen("/dev/null", "w");
         const double plainMs = medianMs(literalRuns, [&] {
             const double p = 0.2;
@@ -808,8 +863,8 @@ void smoothExportRows(Bench &b)
         smooth.threshold = 128;
         qint64 photoItems = 0, smoothItems = 0;
         const auto [plainMs, smoothMs] = medianPairMs(
-                runs, [&] { photoItems = kcore::writePads(bw, plain, &devnull).items; },
-                [&] { smoothItems = kcore::writePads(bw, smooth, &devnull, levels).items; });
+                runs, [&] { photoItems = kcore::writeArtwork(bw, plain, &devnull).items; },
+                [&] { smoothItems = kcore::writeArtwork(bw, smooth, &devnull, levels).items; });
         allSame &= photoItems == smoothItems;
         const bool v94 = format == kcore::PadsFormat::V94;
         rows.push_back({v94 ? "export photo 9.4" : "export photo 2.0", plainMs, 0, 0,
@@ -851,7 +906,7 @@ void boardRows(Bench &b)
                 spaces = kcore::checkSpace(c.image, pads, kcore::defaultMinSpaceMils);
             });
             const double jobMs = medianMs(3, [&] {
-                kcore::countPads(c.image, pads);
+                kcore::countArtwork(c.image, pads);
                 kcore::checkSpace(c.image, pads, kcore::defaultMinSpaceMils);
             });
             static std::string names[4];
@@ -867,9 +922,9 @@ void boardRows(Bench &b)
                                               spaces.coveragePercent),
                             true});
         }
-        kcore::PadsBudget budget;
+        kcore::FileBudget budget;
         const double countMs
-                = medianMs(runs, [&] { budget = kcore::countPads(c.image, boardPads); });
+                = medianMs(runs, [&] { budget = kcore::countArtwork(c.image, boardPads); });
         rows.push_back({c.count, countMs, 0, 0,
                         QString::asprintf("%lld items, %.0f MB", budget.items, budget.bytes / 1e6),
                         true});
@@ -896,7 +951,7 @@ void boardRows(Bench &b)
         int step = 0;
         const double stepMs = medianMs(runs, [&] {
             boardBuilder.build(grey, 60 + (step++ % 100), false, 100, dragBw);
-            kcore::countPads(dragBw, boardPads);
+            kcore::countArtwork(dragBw, boardPads);
             kcore::renderBoard(dragBw, boardPads, fitted, size);
         });
         rows.push_back({"board view threshold step, photo", stepMs, 0, 0,
@@ -924,7 +979,9 @@ int main(int argc, char **argv)
     convertStreamedRows(b);
     convertHugeJpegRow(b);
     convertStackRows(b);
+    convertPolygonRows(b);
     convertSmoothRows(b);
+    convertHalftoneRows(b);
 #ifdef KESTREL_RSVG
     convertSvgRows(b);
 #endif

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <set>
 
 namespace kcore {
@@ -177,16 +178,23 @@ QImage Source::colour(const ConversionSettings &settings) const
     return renderVectorPage(*m_vector, g, settings.scalePercent, settings.pads.pitch);
 }
 
-std::unique_ptr<RowStream> Source::rows(const ConversionSettings &settings) const
+std::unique_ptr<RowStream> Source::rows(const ConversionSettings &settings,
+                                        const std::shared_ptr<const HalftoneScreen> &screen) const
 {
+    std::unique_ptr<RowStream> rows;
     if (m_vector)
-        return std::make_unique<VectorRows>(*m_vector, settings.scalePercent, settings.pads.pitch,
+        rows = std::make_unique<VectorRows>(*m_vector, settings.scalePercent, settings.pads.pitch,
                                             settings.pads.threshold, settings.invert);
-    if (m_streamed)
-        return std::make_unique<BwRows>(pictureRows(m_file), settings.pads.threshold,
+    else if (m_streamed)
+        rows = std::make_unique<BwRows>(pictureRows(m_file), settings.pads.threshold,
                                         settings.invert, wholePercent(settings.scalePercent));
-    return std::make_unique<BwRows>(m_picture, settings.pads.threshold, settings.invert,
-                                    wholePercent(settings.scalePercent));
+    else
+        rows = std::make_unique<BwRows>(m_picture, settings.pads.threshold, settings.invert,
+                                        wholePercent(settings.scalePercent));
+    if (!settings.halftone.on || !screen)
+        return rows;
+    return std::make_unique<HalftoneRows>(std::move(rows), screen, settings.invert,
+                                          settings.pads.smoothEdges, settings.pads.threshold);
 }
 
 QStringList Source::boardLayers() const
@@ -214,13 +222,23 @@ QImage Source::stackColour(const ConversionSettings &settings) const
                             paletteBoard(settings.stack.palette));
 }
 
-std::unique_ptr<PlaneSource> Source::planes(const ConversionSettings &settings,
-                                            const QImage &colour) const
+std::unique_ptr<PlaneSource>
+Source::planes(const ConversionSettings &settings, const QImage &colour,
+               const std::shared_ptr<const HalftoneScreen> &screen) const
 {
     const QSize g = grid(settings);
     if (g.isEmpty() || isNull())
         return nullptr;
     const StackSettings &stack = settings.stack;
+    if (settings.halftone.on) {
+        // The picture's grey as dots of one finish; its colours and layers are not read.
+        if (!screen)
+            return nullptr;
+        ConversionSettings single = settings;
+        single.pads.threshold = stackThreshold;
+        return halftoneSource(rows(single, screen), stack.halftoneFinish, stack.bottom,
+                              settings.pads.smoothEdges);
+    }
     std::vector<DrawnLayer> drawn;
     bool layered = false; // a board layer named, drawn or not: the colours are not read
     const QList<SvgLayer> layers = m_svg.isEmpty() ? QList<SvgLayer>() : svgLayerLabels(m_svg);
@@ -262,8 +280,53 @@ std::unique_ptr<PlaneSource> Source::planes(const ConversionSettings &settings,
     return paletteSource(image, g, stack.palette, stack.bottom);
 }
 
+int Source::stackSides(const StackSettings &stack) const
+{
+    // As planes() reads them: a document's board layers drawn each on its side, the board
+    // layer drawing nothing; else the palette's finishes on the side chosen.
+    int sides = 0;
+    bool layered = false;
+    int side, plane;
+    bool mirrored;
+    if (!m_svg.isEmpty())
+        for (const SvgLayer &layer : svgLayerLabels(m_svg))
+            if (planeOfLabel(layer.label, stack.bottom, &side, &plane, &mirrored)) {
+                layered = true;
+                if (plane >= 0)
+                    sides |= 1 << side;
+            }
+    if (layered)
+        return sides ? sides : 1;
+    return stack.bottom ? 2 : 1;
+}
+
+void useStackLimits(ConversionSettings *settings, const StackLimits &limits)
+{
+    HalftoneSettings &h = settings->halftone;
+    switch (settings->stack.halftoneFinish) {
+    case Finish::Gold:
+        // Its openings, grown by the expansion on either side, keep the mask's web between them.
+        h.minLineMils = limits.copperLine;
+        h.minSpaceMils
+                = std::max(limits.copperSpace,
+                           limits.maskWeb + 2 * std::max(0.0, settings->stack.maskExpansionMils));
+        break;
+    case Finish::Bare:
+        h.minLineMils = h.minSpaceMils = limits.maskWeb;
+        break;
+    case Finish::Copper:
+        h.minLineMils = limits.copperLine;
+        h.minSpaceMils = limits.copperSpace;
+        break;
+    default:
+        h.minLineMils = limits.silkLine;
+        h.minSpaceMils = limits.silkSpace;
+    }
+}
+
 WriteCheck checkWrite(const QString &widthText, int unit, const ConversionSettings &settings,
-                      const Source &source, const QString &notBuilt, int shownUnit)
+                      const Source &source, const QString &notBuilt, int shownUnit,
+                      const QString &noScreen)
 {
     const QString width = lineWidthProblem(widthText, unit);
     if (!width.isEmpty())
@@ -272,9 +335,11 @@ WriteCheck checkWrite(const QString &widthText, int unit, const ConversionSettin
     const QString layer = settings.stack.on
             ? stackExpansionProblem(settings.pads.pitch, settings.stack.maskExpansionMils,
                                     shownUnit < 0 ? unit : shownUnit)
-            : layerProblem(settings.pads);
+            : artworkLayerProblem(settings.pads);
     if (!layer.isEmpty())
         return {Refusal::Layer, layer};
+    if (settings.halftone.on && !noScreen.isEmpty())
+        return {Refusal::Halftone, noScreen};
     if (source.isNull())
         return {Refusal::NoSource, QString()};
     const QSize request = source.request(settings);
@@ -285,7 +350,8 @@ WriteCheck checkWrite(const QString &widthText, int unit, const ConversionSettin
     const QSize grid = source.grid(settings);
     if (grid.isEmpty())
         return {Refusal::NoPixels, QString()};
-    if (!padsFits(grid, settings.pads))
+    if (!artworkFits(grid, settings.pads,
+                     settings.stack.on ? settings.stack.maskExpansionMils : 0.0))
         return {Refusal::TooLarge, pitchTooLargeMessage()};
     return {};
 }
@@ -305,10 +371,42 @@ void Conversion::setPicture(const Source &picture, const QImage &grey)
     m_imagesHeld = true;
 }
 
+void Conversion::setSettings(const ConversionSettings &settings)
+{
+    m_settings = settings;
+    if (!settings.halftone.on) {
+        m_screen.reset();
+        m_screenWhy.clear();
+        return;
+    }
+    m_settings.pads.threshold = halftoneThreshold;
+    const PadsSettings &p = settings.pads;
+    const PadsSettings &q = m_screenPads;
+    const bool same = p.pitch == q.pitch && p.format == q.format && p.metric == q.metric
+            && p.exactEnds == q.exactEnds && p.smoothEdges == q.smoothEdges
+            && settings.halftone == m_screenFor;
+    if (same && (m_screen || !m_screenWhy.isEmpty()))
+        return;
+    m_screenPads = p;
+    m_screenFor = settings.halftone;
+    m_screenWhy.clear();
+    m_screen = HalftoneScreen::make(p, settings.halftone, &m_screenWhy);
+}
+
+FabCheck Conversion::lineCheck(const FileBudget &budget, double minLineMils) const
+{
+    FabCheck f = kcore::fabCheck(budget, checkedAs(m_settings.pads), minLineMils);
+    f.noun = itemNoun(m_settings.pads.type, true);
+    if (m_settings.halftone.on && m_screen)
+        f.inkMils = m_screen->finestInkMils();
+    return f;
+}
+
 WriteCheck Conversion::check(const QString &widthText, int unit, int shownUnit) const
 {
     return checkWrite(widthText, unit, m_settings, m_source,
-                      m_imagesHeld && m_bw.isNull() ? m_problem : QString(), shownUnit);
+                      m_imagesHeld && m_bw.isNull() ? m_problem : QString(), shownUnit,
+                      m_screenWhy);
 }
 
 bool Conversion::pageIsCurrent() const
@@ -352,8 +450,25 @@ BwResult Conversion::buildBw()
 {
     // A page is drawn onto the grid itself, so it is clipped as it is.
     const int scale = m_source.isVector() ? 100 : wholePercent(m_settings.scalePercent);
-    const BwResult built
-            = m_builder->build(m_grey, m_settings.pads.threshold, m_settings.invert, scale, m_bw);
+    BwResult built;
+    if (m_settings.halftone.on && m_screen) {
+        // With smooth edges the levels that place the dots' ends are made with the dots.
+        const bool levels = m_settings.pads.smoothEdges;
+        const Drawn drawn{m_grey.cacheKey(), scale, m_settings.invert, levels, m_screen};
+        if (drawn == m_drawn && !m_bw.isNull() && (!levels || m_edgesKey == -1))
+            return {};
+        const QImage &grid = m_builder->scaled(m_grey, scale, &built);
+        if (built)
+            built = halftoneInto(grid, m_settings.invert, m_screen, m_bw,
+                                 levels ? &m_edges : nullptr);
+        m_edgesKey = levels ? -1 : 0;
+        m_drawn = built ? drawn : Drawn();
+    } else {
+        m_drawn = Drawn();
+        built = m_builder->build(m_grey, m_settings.pads.threshold, m_settings.invert, scale, m_bw);
+        if (m_edgesKey == -1)
+            m_edges = QImage();
+    }
     m_problem = built ? QString() : built.why;
     if (!built)
         m_bw = QImage();
@@ -365,7 +480,14 @@ bool Conversion::buildEdges()
     // A 16384 x 16384 picture's levels take 268 MB: kept only while they are used.
     if (!m_settings.pads.smoothEdges || m_bw.isNull()) {
         m_edges = QImage();
+        m_edgesKey = 0;
         return true;
+    }
+    if (m_settings.halftone.on && m_screen) {
+        // A halftone's are made with its dots.
+        if (m_edgesKey != -1 || m_edges.size() != m_bw.size())
+            buildBw();
+        return !m_edges.isNull();
     }
     if (!m_edges.isNull() && m_edges.size() == m_bw.size() && m_edgesKey == m_grey.cacheKey())
         return true;
@@ -379,6 +501,7 @@ void Conversion::dropImages()
 {
     m_colour = m_grey = m_bw = m_edges = QImage();
     m_edgesKey = 0;
+    m_drawn = Drawn();
     m_problem.clear();
     m_pageGrid = QSize();
     m_pagePerMil = 0;
@@ -388,32 +511,44 @@ std::unique_ptr<RowStream> Conversion::rows() const
 {
     if (m_imagesHeld)
         return std::make_unique<ImageRows>(m_bw, m_edges, m_settings.pads);
-    return m_source.rows(m_settings);
+    return m_source.rows(m_settings, m_screen);
 }
 
-PadsResult Conversion::write(QIODevice *out, const RowProgress &progress,
-                             const RowSink &alongside) const
+std::vector<ArtworkLayer> Conversion::layers() const
+{
+    if (m_settings.stack.on)
+        return stackLayers(m_source.stackSides(m_settings.stack));
+    return {settingsLayer(m_settings.pads)};
+}
+
+QStringList Conversion::files(const QString &output) const
+{
+    return artworkFiles(output, m_settings.pads, layers());
+}
+
+WriteResult Conversion::write(const Destination &out, const RowProgress &progress,
+                              const RowSink &alongside) const
 {
     const std::unique_ptr<RowStream> r = rows();
     if (!r->failure().isEmpty()) {
-        PadsResult f = failure(r->failure());
+        WriteResult f = failure(r->failure());
         f.rowsFailed = true;
         return f;
     }
-    if (!padsFits(r->size(), m_settings.pads))
+    if (!artworkFits(r->size(), m_settings.pads))
         return failure(pitchTooLargeMessage());
-    const QString layer = layerProblem(m_settings.pads);
+    const QString layer = artworkLayerProblem(m_settings.pads);
     if (!layer.isEmpty())
         return failure(layer);
     return writeRows(*r, m_settings.pads, out, progress, alongside);
 }
 
-PadsResult Conversion::writeStack(QIODevice *out, const RowProgress &progress, StackBudget *budget,
-                                  const StackSink &alongside) const
+WriteResult Conversion::writeStack(const Destination &out, const RowProgress &progress,
+                                   StackBudget *budget, const StackSink &alongside) const
 {
     // A page held is drawn over white paper: a stack draws it over the board.
     std::unique_ptr<PlaneSource> planes
-            = m_source.planes(m_settings, m_source.isVector() ? QImage() : m_colour);
+            = m_source.planes(m_settings, m_source.isVector() ? QImage() : m_colour, m_screen);
     if (!planes)
         return failure(QStringLiteral("there is not enough memory to draw the %1 x %2 pixel page")
                                .arg(grid().width())
@@ -426,12 +561,12 @@ PadsResult Conversion::writeStack(QIODevice *out, const RowProgress &progress, S
 }
 
 StackFab Conversion::stackFabCheck(const StackLimits &limits, const std::atomic<bool> *cancel,
-                                   QIODevice *out) const
+                                   const Destination &out) const
 {
     StackFab f;
     const QSize size = grid();
     const int width = size.width();
-    PadsSettings pads = m_settings.pads;
+    PadsSettings pads = checkedAs(m_settings.pads);
     pads.threshold = stackThreshold;
     PadsSettings atPixels = pads;
     atPixels.smoothEdges = false;
@@ -476,6 +611,11 @@ StackFab Conversion::stackFabCheck(const StackLimits &limits, const std::atomic<
             p.layer = stackLayerNumber(StackLayer(l), side);
             p.kind = stackLayerKind(StackLayer(l), side);
             layer.fab = kcore::fabCheck(f.budget.layers[size_t(side)][size_t(l)], p, lines[l]);
+            layer.fab.noun = itemNoun(p.type, true);
+            // A halftone's layers hold its dots and webs, and the others nothing at all.
+            if (m_settings.halftone.on && m_screen)
+                layer.fab.inkMils = layer.fab.items > 0 ? m_screen->finestInkMils()
+                                                        : std::numeric_limits<double>::max();
             layer.spaces = std::move(spaces[l]);
             layer.written = f.budget.sides >> side & 1;
         }
@@ -490,10 +630,10 @@ FabResult Conversion::fabCheck(double minLineMils, double minSpaceMils,
     // Formatting every item without a device: the count is the file's by construction.
     CoverageCount cover;
     const int width = m_bw.isNull() ? grid().width() : m_bw.width();
-    const PadsResult counted = write(nullptr, {}, [&](const quint32 *row, int, const EdgeRow *) {
-        cover.addRow(row, width);
-    });
-    f.fab = kcore::fabCheck({counted.items, counted.bytes}, m_settings.pads, minLineMils);
+    const WriteResult counted
+            = write(Destination(), {},
+                    [&](const quint32 *row, int, const EdgeRow *) { cover.addRow(row, width); });
+    f.fab = lineCheck({counted.items, counted.bytes}, minLineMils);
     f.coverage = cover.coverage();
     if (f.coverage != Coverage::Part)
         f.greys = greyRange();
@@ -512,9 +652,9 @@ SpaceReport Conversion::checkSpaces(double minSpaceMils, bool *complete,
                                     const std::atomic<bool> *cancel) const
 {
     const std::unique_ptr<RowStream> r = rows();
-    if (!(m_settings.pads.pitch > 0) || !padsFits(r->size(), m_settings.pads))
+    if (!(m_settings.pads.pitch > 0) || !artworkFits(r->size(), m_settings.pads))
         return SpaceCheck(QSize(), m_settings.pads, minSpaceMils).finish();
-    return checkSpace(*r, m_settings.pads, minSpaceMils, cancel, complete);
+    return checkSpace(*r, checkedAs(m_settings.pads), minSpaceMils, cancel, complete);
 }
 
 } // namespace kcore
