@@ -1,7 +1,8 @@
 // libFuzzer target: arbitrary bytes through picture loading, grey, black-and-white at a scale
 // taken from the input, and the PADS writer; bytes that open like XML go through the SVG reader
 // and the banded page drawing instead. Pictures are also read row by row by their own decoders,
-// whose rows must be the whole decode's wherever that decode succeeds.
+// whose rows must be the whole decode's wherever that decode succeeds, and whole by them as the
+// window reads them, which must give the toolkit's image or none.
 #include "board/boardimage.h"
 #include "export/artworkwriter.h"
 #include "image/bwimage.h"
@@ -36,12 +37,15 @@ protected:
 constexpr qint64 maxFuzzPixels = 4 << 20;
 
 // The picture read row by row: safe on any bytes, and where the whole decode succeeded, equal to
-// it row for row.
+// it row for row; and read whole by the same decoder, the toolkit's image where it is made.
 void streamRows(const QByteArray &bytes, const QImage &colour)
 {
     const std::unique_ptr<kcore::PictureStream> stream = kcore::PictureStream::open({{}, bytes});
     if (!stream || qint64(stream->size().width()) * stream->size().height() > maxFuzzPixels)
         return;
+    const QImage whole = kcore::PictureStream::decodeWhole({{}, bytes}, 0);
+    if (!whole.isNull() && (whole.colorTable() != colour.colorTable() || whole != colour))
+        __builtin_trap();
     const QImage grey = kcore::makeGrey(colour);
     if (!grey.isNull() && grey.size() != stream->size())
         __builtin_trap();

@@ -78,6 +78,9 @@ bool readHeader(JpegState *s)
 {
     if (setjmp(s->jump))
         return false;
+    // Kept to tell whether the toolkit's reader would attach text or a colour profile.
+    jpeg_save_markers(&s->info, JPEG_COM, 0xffff);
+    jpeg_save_markers(&s->info, JPEG_APP0 + 2, 0xffff);
     jpeg_read_header(&s->info, TRUE);
     return true;
 }
@@ -180,6 +183,12 @@ bool JpegRows::open(QString *fallback)
         return false;
     }
     toolkitFormat = format;
+    plain = !info.marker_list;
+    if (info.density_unit == 1 || info.density_unit == 2) {
+        const double perMetre = info.density_unit == 1 ? 100. / 2.54 : 100.;
+        dotsPerMeterX = int(perMetre * info.X_density);
+        dotsPerMeterY = int(perMetre * info.Y_density);
+    }
     // Decoding starts with the first row: a progressive file is read whole by then.
     if (!sizeOutput(s, out))
         return false;

@@ -3,11 +3,13 @@
 #include "picturestream.h"
 
 #include "greyimage.h"
+#include "imagealloc.h"
 #include "picture.h"
 #include "rowdecoder.h"
 
 #include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageIOHandler>
 #include <QImageReader>
 
@@ -222,6 +224,58 @@ GreySourceOpener pictureRows(const PictureFile &file)
             return nullptr;
         return std::make_unique<StreamGrey>(std::move(stream));
     };
+}
+
+namespace {
+
+// A name such as "logo@2x.png", for which the toolkit's reader sets the image's pixel ratio.
+bool namedForPixelRatio(const QString &path)
+{
+    const QString tail = QFileInfo(path).baseName().right(3);
+    return tail.size() == 3 && tail[0] == QLatin1Char('@') && tail[1] >= QLatin1Char('2')
+            && tail[1] <= QLatin1Char('9') && tail[2] == QLatin1Char('x');
+}
+
+} // namespace
+
+QImage PictureStream::decodeWhole(const PictureFile &file, qint64 minPixels)
+{
+    if (namedForPixelRatio(file.path))
+        return QImage();
+    std::unique_ptr<PictureStream> s = open(file);
+    if (!s || s->m_transform != 0 || beyondPixelBound(s->m_size)
+        || qint64(s->m_size.width()) * s->m_size.height() < minPixels)
+        return QImage();
+    RowDecoder &d = *s->m_decoder;
+    const bool own = d.format == d.toolkitFormat
+            && (d.toolkitFormat == QImage::Format_RGB32 || d.toolkitFormat == QImage::Format_ARGB32
+                || d.toolkitFormat == QImage::Format_Grayscale8
+                || d.toolkitFormat == QImage::Format_Indexed8);
+    if (!own || !d.plain)
+        return QImage();
+    QImage image = allocateImage(d.size.width(), d.size.height(), d.format);
+    if (image.isNull())
+        return QImage();
+    for (int y = 0; y < d.size.height(); ++y)
+        if (!d.next(image.scanLine(y)))
+            return QImage();
+    if (!d.finish() || !d.plainToTheEnd())
+        return QImage();
+    if (!d.colours.isEmpty())
+        image.setColorTable(d.colours);
+    // As the reader sets them: a resolution of 0 leaves the image's own.
+    image.setDotsPerMeterX(d.dotsPerMeterX);
+    image.setDotsPerMeterY(d.dotsPerMeterY);
+    image.setOffset(d.offset);
+    return image;
+}
+
+QImage loadBigPicture(const QString &path, QString *why)
+{
+    // Big enough that the decode into an image on huge pages saves the time it takes to look.
+    constexpr qint64 big = 4 << 20;
+    const QImage image = PictureStream::decodeWhole({path, {}}, big);
+    return image.isNull() ? loadPicture(path, why) : image;
 }
 
 QImage loadPictureFile(const PictureFile &file, QString *why)

@@ -40,6 +40,12 @@ public:
 
     // The upright picture's size.
     QSize size() const { return m_size; }
+    // The toolkit's decode of a JPEG or PNG file of at least minPixels pixels made by the same
+    // decoder straight into an image of its own, on huge pages where the system offers them:
+    // the same image, pixels, format, colour table, resolution and offset. Null for a file it
+    // does not make so (turned by its orientation, 16-bit, carrying text or a colour space, named
+    // for a pixel ratio, read whole by the toolkit), and for a damaged one.
+    static QImage decodeWhole(const PictureFile &file, qint64 minPixels);
     // Writes grey row y as makeGrey() gives it for the toolkit's decode; false when the file
     // turns out to be damaged, on this row or, for the last row, anywhere after it.
     bool greyRow(int y, quint32 *dst);
@@ -67,5 +73,8 @@ GreySourceOpener pictureRows(const PictureFile &file);
 
 // The toolkit's decode of the picture at file, as loadPicture() gives it.
 QImage loadPictureFile(const PictureFile &file, QString *why = nullptr);
+
+// The same, a big JPEG or PNG made by its own decoder where decodeWhole() makes it.
+QImage loadBigPicture(const QString &path, QString *why = nullptr);
 
 } // namespace kcore

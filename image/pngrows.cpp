@@ -102,6 +102,12 @@ public:
     bool open(QString *fallback);
     bool next(uchar *row) override;
     bool finish() override { return readEnd(&m_state); }
+    bool plainToTheEnd() override
+    {
+        png_textp text = nullptr;
+        int texts = 0;
+        return plain && png_get_text(m_state.png, m_state.endInfo, &text, &texts) == 0;
+    }
 
 private:
     bool setUp(QString *fallback);
@@ -137,6 +143,18 @@ bool PngRows::open(QString *fallback)
         *fallback = QStringLiteral("interlaced PNG");
         return false;
     }
+    // Text, a profile, a rendering intent or a gamma become the toolkit's text and colour space.
+    png_textp text = nullptr;
+    int texts = 0;
+    plain = png_get_text(s->png, s->info, &text, &texts) == 0
+            && !png_get_valid(s->png, s->info, PNG_INFO_iCCP | PNG_INFO_sRGB | PNG_INFO_gAMA);
+    dotsPerMeterX = int(png_get_x_pixels_per_meter(s->png, s->info));
+    dotsPerMeterY = int(png_get_y_pixels_per_meter(s->png, s->info));
+    png_int_32 x = 0, y = 0;
+    int unit = PNG_OFFSET_PIXEL;
+    png_get_oFFs(s->png, s->info, &x, &y, &unit);
+    if (unit == PNG_OFFSET_PIXEL)
+        offset = QPoint(x, y);
     return setUp(fallback);
 }
 

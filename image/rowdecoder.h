@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QList>
+#include <QPoint>
 #include <QSize>
 #include <QString>
 
@@ -30,6 +31,14 @@ public:
     // The toolkit's image format, to agree with its reader's.
     QImage::Format toolkitFormat = QImage::Format_Invalid;
     QList<QRgb> colours;
+    // What the toolkit's reader sets beside the pixels: whether it sets nothing but these (no
+    // text, no colour space; told by the JPEG and PNG decoders only), and the resolution and
+    // offset it sets.
+    bool plain = false;
+    int dotsPerMeterX = 0, dotsPerMeterY = 0;
+    QPoint offset;
+    // Whether the file, read to its end, still carries nothing the toolkit's reader would set.
+    virtual bool plainToTheEnd() { return plain; }
 };
 
 // Each reads the header from device (at its start) and is null when the file is not streamed:

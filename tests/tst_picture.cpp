@@ -7,12 +7,14 @@
 #include "image/vectordocument.h"
 #include "testsupport.h"
 
+#include <QColorSpace>
 #include <QFile>
 #include <QImageWriter>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
 class TestPicture : public QObject
 {
@@ -171,6 +173,8 @@ rgb.convert('1').save(d + '/mono.bmp')
 pal = rgb.quantize(64)
 pal.save(d + '/palette-alpha.png', transparency=bytes((i * 4) % 256 for i in range(64)))
 rgb.save(d + '/rgb-trns.png', transparency=px[3, 3])
+grey = rgb.convert('L')
+grey.save(d + '/grey-trns.png', transparency=grey.getpixel((3, 3)))
 wide = Image.frombytes('I;16', (w, h), bytes((x * 97 + y) % 256 for y in range(h) for x in range(2 * w)))
 wide.save(d + '/grey16-gamma.png', pnginfo=gamma)
 wide.convert('I').save(d + '/grey16.pgm')
@@ -182,16 +186,26 @@ void TestPicture::streamedAsDecoded_data()
 {
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("fallback"); // empty: streamed
+    QTest::addColumn<bool>("whole"); // the window's whole decode made by the same decoder
     const QString dir = m_dir.path();
-    const auto qt = [&dir](const char *name, const QImage &image, bool progressive = false) {
+    const auto qt = [&dir](const char *name, const QImage &image, bool progressive = false,
+                           const QString &text = QString()) {
         QImageWriter writer(dir + QLatin1Char('/') + QLatin1String(name));
         writer.setQuality(90);
         writer.setProgressiveScanWrite(progressive);
+        if (!text.isEmpty())
+            writer.setText(QStringLiteral("Title"), text);
         return writer.write(image);
     };
     QVERIFY(qt("baseline.jpg", colourful(67, 45)));
     QVERIFY(qt("progressive.jpg", colourful(67, 45), true));
-    QVERIFY(qt("rgb.png", colourful(67, 45)));
+    QImage placed = colourful(67, 45);
+    placed.setDotsPerMeterX(11811);
+    placed.setDotsPerMeterY(5906);
+    placed.setOffset(QPoint(12, -5));
+    QVERIFY(qt("rgb.png", placed));
+    QVERIFY(qt("comment.jpg", colourful(67, 45), false, QStringLiteral("kestrel")));
+    QVERIFY(qt("text.png", colourful(67, 45), false, QStringLiteral("kestrel")));
     QVERIFY(qt("rgba.png", colourful(67, 45, QImage::Format_ARGB32)));
     QVERIFY(qt("rgba16.png", wide(67, 45)));
     QVERIFY(qt("grey16.png", colourful(67, 45).convertToFormat(QImage::Format_Grayscale16)));
@@ -206,11 +220,33 @@ void TestPicture::streamedAsDecoded_data()
     QVERIFY(baseline.open(QIODevice::ReadOnly));
     QVERIFY(testsupport::writeFile(dir + QStringLiteral("/cut.jpg"),
                                    baseline.readAll().chopped(int(baseline.size() / 3))));
+    // The text chunk moved after the pixels, where a reader finds it only at the end.
+    QFile texted(dir + QStringLiteral("/text.png"));
+    QVERIFY(texted.open(QIODevice::ReadOnly));
+    QByteArray png = texted.readAll();
+    const qsizetype at = png.indexOf("tEXt") - 4;
+    QVERIFY(at > 8);
+    const qsizetype length = 12 + qFromBigEndian<quint32>(png.constData() + at);
+    const QByteArray chunk = png.mid(at, length);
+    png.remove(at, length);
+    png.insert(png.size() - 12, chunk);
+    QVERIFY(testsupport::writeFile(dir + QStringLiteral("/text-at-end.png"), png));
+    QVERIFY(QFile::copy(dir + QStringLiteral("/rgb.png"), dir + QStringLiteral("/rgb@2x.png")));
+    // 16-bit images, turned ones, those with text or a colour space, those named for a screen's
+    // pixel ratio, and bitmaps are decoded for the window by the toolkit's reader.
+    const QStringList whole = {"baseline.jpg", "progressive.jpg", "cut.jpg", "rgb.png",
+                               "rgba.png", "palette.png", "cmyk.jpg", "444.jpg", "422.jpg",
+                               "grey.jpg", "grey-alpha.png", "palette-alpha.png", "rgb-trns.png",
+                               "grey-trns.png"};
+    const auto row = [&](const char *name) {
+        QTest::newRow(name) << dir + QLatin1Char('/') + QLatin1String(name) << QString()
+                            << whole.contains(QLatin1String(name));
+    };
     for (const char *name :
          {"baseline.jpg", "progressive.jpg", "cut.jpg", "rgb.png", "rgba.png", "rgba16.png",
           "grey16.png", "palette.png", "24bit.bmp", "8bit.bmp", "picture.ppm", "picture.pgm",
-          "picture.pbm"})
-        QTest::newRow(name) << dir + QLatin1Char('/') + QLatin1String(name) << QString();
+          "picture.pbm", "comment.jpg", "text.png", "text-at-end.png", "rgb@2x.png"})
+        row(name);
 
     // Variants only other programs write, made with them when they are installed.
     m_madeByTools = QProcess::execute(QStringLiteral("/usr/bin/python3"),
@@ -226,11 +262,11 @@ void TestPicture::streamedAsDecoded_data()
     for (const char *name :
          {"cmyk.jpg", "exif2.jpg", "exif3.jpg", "exif4.jpg", "exif5.jpg", "exif6.jpg", "exif7.jpg",
           "exif8.jpg", "444.jpg", "422.jpg", "grey.jpg", "gamma.png", "grey-alpha.png",
-          "mono.png", "palette-alpha.png", "rgb-trns.png", "grey16-gamma.png", "mono.bmp",
-          "grey16.pgm"})
-        QTest::newRow(name) << dir + QLatin1Char('/') + QLatin1String(name) << QString();
+          "mono.png", "palette-alpha.png", "rgb-trns.png", "grey-trns.png", "grey16-gamma.png",
+          "mono.bmp", "grey16.pgm"})
+        row(name);
     QTest::newRow("arithmetic.jpg")
-            << dir + QStringLiteral("/arithmetic.jpg") << "arithmetic-coded JPEG";
+            << dir + QStringLiteral("/arithmetic.jpg") << "arithmetic-coded JPEG" << false;
 }
 
 // Every grey row streamed is the row of the grey image of the toolkit's decode of the whole file;
@@ -239,6 +275,22 @@ void TestPicture::streamedAsDecoded()
 {
     QFETCH(QString, file);
     QFETCH(QString, fallback);
+    QFETCH(bool, whole);
+    // The window's whole decode: the toolkit's image itself, or none.
+    const QImage decoded = kcore::loadPicture(file);
+    const QImage made = kcore::PictureStream::decodeWhole({file, {}}, 0);
+    QCOMPARE(!made.isNull(), whole);
+    if (whole) {
+        QCOMPARE(made.format(), decoded.format());
+        QCOMPARE(made.colorTable(), decoded.colorTable());
+        QCOMPARE(made, decoded);
+        QCOMPARE(made.dotsPerMeterX(), decoded.dotsPerMeterX());
+        QCOMPARE(made.dotsPerMeterY(), decoded.dotsPerMeterY());
+        QCOMPARE(made.offset(), decoded.offset());
+        QCOMPARE(made.devicePixelRatio(), decoded.devicePixelRatio());
+        QCOMPARE(made.colorSpace(), decoded.colorSpace());
+        QCOMPARE(made.textKeys(), decoded.textKeys());
+    }
     QString why;
     const std::unique_ptr<kcore::PictureStream> stream = kcore::PictureStream::open({file, {}},
                                                                                     &why);
@@ -248,7 +300,7 @@ void TestPicture::streamedAsDecoded()
         return;
     }
     QVERIFY2(stream, qPrintable(why));
-    const QImage grey = kcore::makeGrey(kcore::loadPicture(file));
+    const QImage grey = kcore::makeGrey(decoded);
     QCOMPARE(stream->size(), grey.size());
     std::vector<quint32> row(size_t(grey.width()));
     for (int y = 0; y < grey.height(); ++y) {
