@@ -91,6 +91,7 @@ private:
     void show_fab_result(const kcore::FabResult &r);
     void update_view();
     void board_options_changed();
+    void fab_safe_changed();
     void update_edge_grey();
     void load_board_options();
     void save_board_options() const;
@@ -144,6 +145,7 @@ private:
     QLabel *lbl_budget = nullptr;
     QLabel *lbl_fabwarning = nullptr;
     QLabel *lbl_gaps = nullptr;
+    QLabel *lbl_fabsafe = nullptr; // what Fab-safe changed
     double min_line_mils = kcore::defaultMinLineMils;
     double min_space_mils = kcore::defaultMinSpaceMils;
     QActionGroup *format_group = nullptr;

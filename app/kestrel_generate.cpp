@@ -162,6 +162,14 @@ void kestrel::show_written(const QString &name, const kcore::PadsResult &result)
 
 void kestrel::update_budget()
 {
+    // Fab-safe art follows the line width, the layout, the ends and the limits too.
+    take_settings();
+    if (!conversion.fabSafeIsCurrent())
+        build_bw_image();
+    const bool safe = conversion.settings().fabSafe.on && !stacking() && !conversion.bw().isNull();
+    lbl_fabsafe->setVisible(safe);
+    if (safe)
+        lbl_fabsafe->setText(kcore::fabSafeSummary(conversion.fabSafeReport()));
     // Whatever was shown, or is being counted, belongs to settings that no longer hold.
     ++budget_generation;
     fab_job.abandon();
@@ -218,8 +226,11 @@ void kestrel::show_fab_result(const kcore::FabResult &r)
     if (!warning.isEmpty()) {
         lbl_fabwarning->setText(QStringLiteral("\u26a0 below %1 mil minimum")
                                         .arg(kcore::milsText(r.fab.minLineMils)));
-        lbl_fabwarning->setToolTip(QStringLiteral("The %1 mil line is %2.")
-                                           .arg(kcore::milsText(r.fab.lineMils), warning));
+        QString tip = r.fab.inkJudged ? warning
+                                      : QStringLiteral("The %1 mil line is %2")
+                                                .arg(kcore::milsText(r.fab.lineMils), warning);
+        tip[0] = tip[0].toUpper();
+        lbl_fabwarning->setToolTip(tip + QLatin1Char('.'));
     }
     const bool gaps = r.spaces.hasFindings();
     lbl_gaps->setText((gaps ? QStringLiteral("\u26a0 ") : QString()) + kcore::gapSummary(r.spaces));

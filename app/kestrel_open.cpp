@@ -261,6 +261,7 @@ kcore::ConversionSettings kestrel::conversion_settings() const
     c.stack.palette = stack_palette;
     c.stack.bottom = stack_ui.cb_side->currentIndex() == 1;
     c.stack.maskExpansionMils = expansion_mils;
+    c.fabSafe = {ui.cb_fabsafe->isChecked(), min_line_mils, min_space_mils};
     return c;
 }
 
@@ -407,6 +408,7 @@ void kestrel::display_what_slot()
     ui.sb_threshold->setEnabled(bwControls);
     ui.sl_threstxt->setEnabled(bwControls);
     ui.cb_invert->setEnabled(bwControls);
+    ui.cb_fabsafe->setEnabled(bwControls);
     update_view();
 }
 

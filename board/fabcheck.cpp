@@ -40,9 +40,15 @@ QString fabWarning(const FabCheck &c)
 {
     if (!c.belowMinimum())
         return QString();
-    return QStringLiteral("finer than the %1 mil (%2 mm) the board maker can make")
-            .arg(milsText(c.minLineMils))
-            .arg(QString::number(c.minLineMils * mmPerMil, 'f', 3));
+    const QString limit = QStringLiteral("the %1 mil (%2 mm) the board maker can make")
+                                  .arg(milsText(c.minLineMils))
+                                  .arg(QString::number(c.minLineMils * mmPerMil, 'f', 3));
+    if (c.inkJudged)
+        return QStringLiteral("%1 of ink %2 finer than %3")
+                .arg(c.thinInk == 1 ? QStringLiteral("1 pixel")
+                                    : QStringLiteral("%1 pixels").arg(c.thinInk),
+                     c.thinInk == 1 ? QStringLiteral("is") : QStringLiteral("are"), limit);
+    return QStringLiteral("finer than ") + limit;
 }
 
 } // namespace kcore

@@ -80,15 +80,24 @@ bool fitScale(Settings &s, const kcore::Source &source, QString *fitted)
     return true;
 }
 
+// "the 2 mil line is finer than the 4 mil (0.102 mm) the board maker can make"; of fab-safe art,
+// what its ink has.
+QString lineWarning(const kcore::FabCheck &line)
+{
+    if (line.inkJudged)
+        return kcore::fabWarning(line);
+    return QStringLiteral("the %1 mil line is %2")
+            .arg(kcore::milsText(line.lineMils), kcore::fabWarning(line));
+}
+
 // --strict: the line and the spaces are judged before anything is written, the spaces over the
 // rows once beforehand. Returns an exit code when the run stops here.
 int judgeStrictly(const Settings &s, const kcore::Conversion &conversion,
                   std::optional<kcore::SpaceReport> *spaces)
 {
-    const kcore::FabCheck line = kcore::fabCheck({}, conversion.settings().pads, s.minLineMils);
+    const kcore::FabCheck line = conversion.lineCheck({}, s.minLineMils);
     if (line.belowMinimum()) {
-        say(QStringLiteral("the %1 mil line is %2 (--strict); nothing written")
-                    .arg(kcore::milsText(line.lineMils), kcore::fabWarning(line)));
+        say(lineWarning(line) + QStringLiteral(" (--strict); nothing written"));
         return ExitFab;
     }
     bool complete = true;
@@ -114,16 +123,17 @@ void report(const Settings &s, const kcore::Conversion &conversion, const kcore:
     const kcore::PadsSettings &pads = conversion.settings().pads;
     const QSize size = conversion.grid();
     const kcore::SizeTexts actual = kcore::actualSizeTexts(size, pads);
-    const kcore::FabCheck fab = kcore::fabCheck({result.items, result.bytes}, pads, s.minLineMils);
+    const kcore::FabCheck fab = conversion.lineCheck({result.items, result.bytes}, s.minLineMils);
     say(QStringLiteral("%1x%2 pixels, %3 LINES items, actual size %4, %5, %6; %7, %8")
                 .arg(size.width())
                 .arg(size.height())
                 .arg(result.items)
                 .arg(actual.mils, actual.mm, actual.inch, kcore::fabSummary(fab),
                      kcore::spaceSummary(spaces)));
+    if (conversion.settings().fabSafe.on)
+        say(kcore::fabSafeSummary(conversion.fabSafeReport()));
     if (fab.belowMinimum())
-        say(QStringLiteral("warning: the %1 mil line is %2")
-                    .arg(kcore::milsText(fab.lineMils), kcore::fabWarning(fab)));
+        say(QStringLiteral("warning: ") + lineWarning(fab));
     if (spaces.hasFindings())
         say(QStringLiteral("warning: %1 below the %2 mil minimum space")
                     .arg(kcore::gapSummary(spaces), kcore::milsText(s.minSpaceMils)));
@@ -295,6 +305,10 @@ int convert(Settings s)
         return stop;
     if (s.conversion.stack.on)
         return convertStack(s, conversion, fitted);
+    if (QString why; !conversion.makeFabSafe(&why)) {
+        say(why);
+        return ExitFailed;
+    }
     std::optional<kcore::SpaceReport> spaces;
     if (s.strict)
         if (const int stop = judgeStrictly(s, conversion, &spaces); stop >= 0)

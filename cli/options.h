@@ -34,7 +34,7 @@ struct Settings
 namespace Option {
 extern const QCommandLineOption threshold, invert, scale, lineWidth, unit, layer, page, format,
         layerKind, exactEnds, smoothEdges, minLine, minSpace, fitWidth, fitHeight, strict, stack,
-        finish, side, maskExpansion, quiet, outputDir;
+        finish, side, maskExpansion, fabSafe, quiet, outputDir;
 } // namespace Option
 
 // The long name of an option, as messages spell it.

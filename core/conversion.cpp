@@ -1,6 +1,7 @@
 // The conversion's source, its one check before writing, its images, rows, file and fab check.
 #include "conversion.h"
 
+#include "board/inkwidth.h"
 #include "geometry/layers.h"
 #include "geometry/units.h"
 #include "image/edgegrey.h"
@@ -34,6 +35,23 @@ SpaceReport mergedWebs(SpaceReport drawn, const SpaceReport &gold)
         ++(g.closed ? drawn.closedGaps : drawn.narrowGaps);
     }
     return drawn;
+}
+
+// What fab-safe art depends on beyond the image: the file's geometry and the limits. Empty when
+// the settings ask for no fab-safe art.
+QString fabSafeKey(const ConversionSettings &c)
+{
+    if (!c.fabSafe.on || c.stack.on)
+        return QString();
+    const PadsSettings &p = c.pads;
+    return QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
+            .arg(p.pitch, 0, 'g', 17)
+            .arg(int(p.format))
+            .arg(p.metric)
+            .arg(p.exactEnds)
+            .arg(p.smoothEdges)
+            .arg(c.fabSafe.minLineMils, 0, 'g', 17)
+            .arg(c.fabSafe.minSpaceMils, 0, 'g', 17);
 }
 
 int wholePercent(double scalePercent)
@@ -294,16 +312,68 @@ void Conversion::setNoImage(const QString &why)
     m_bw = m_edges = QImage();
 }
 
+void Conversion::setSettings(const ConversionSettings &settings)
+{
+    m_settings = settings;
+    m_fabSafeBits.reset();
+}
+
 BwResult Conversion::buildBw()
 {
     // A page is drawn onto the grid itself, so it is clipped as it is.
     const int scale = m_source.isVector() ? 100 : wholePercent(m_settings.scalePercent);
-    const BwResult built
+    BwResult built
             = m_builder->build(m_grey, m_settings.pads.threshold, m_settings.invert, scale, m_bw);
+    m_fabSafe = FabSafeReport();
+    m_fabSafeFor.clear();
+    const FabSafeSettings &safe = m_settings.fabSafe;
+    if (built && safe.on && !m_settings.stack.on && !m_bw.isNull()) {
+        m_fabSafeFor = fabSafeKey(m_settings);
+        BitImage bits = bitsOf(m_bw);
+        m_fabSafe.ok = !bits.isNull();
+        if (m_fabSafe.ok)
+            m_fabSafe = kcore::makeFabSafe(bits, m_settings.pads, safe.minLineMils,
+                                           safe.minSpaceMils);
+        if (m_fabSafe.ok)
+            writeBits(bits, m_bw);
+        else
+            built = {false,
+                     allocationProblem(QStringLiteral("fab-safe art"), m_bw.width(), m_bw.height(),
+                                       QImage::Format_Mono)};
+    }
     m_problem = built ? QString() : built.why;
     if (!built)
         m_bw = QImage();
     return built;
+}
+
+bool Conversion::fabSafeIsCurrent() const
+{
+    return m_bw.isNull() || fabSafeKey(m_settings) == m_fabSafeFor;
+}
+
+bool Conversion::makeFabSafe(QString *why)
+{
+    m_fabSafeBits.reset();
+    m_fabSafe = FabSafeReport();
+    const FabSafeSettings &safe = m_settings.fabSafe;
+    if (m_imagesHeld || !safe.on || m_settings.stack.on)
+        return true;
+    const std::unique_ptr<RowStream> r = m_source.rows(m_settings);
+    BitImage bits = readBits(*r, why);
+    if (bits.isNull())
+        return r->size().isEmpty();
+    m_fabSafe = kcore::makeFabSafe(bits, m_settings.pads, safe.minLineMils, safe.minSpaceMils);
+    if (!m_fabSafe.ok) {
+        if (why)
+            *why = QStringLiteral("there is not enough memory to make the %1 x %2 pixel image "
+                                  "fab-safe")
+                           .arg(bits.width())
+                           .arg(bits.height());
+        return false;
+    }
+    m_fabSafeBits = std::make_shared<const BitImage>(std::move(bits));
+    return true;
 }
 
 bool Conversion::buildEdges()
@@ -324,6 +394,7 @@ bool Conversion::buildEdges()
 void Conversion::dropImages()
 {
     m_colour = m_grey = m_bw = m_edges = QImage();
+    m_fabSafeFor.clear();
     m_edgesKey = 0;
     m_problem.clear();
     m_pageGrid = QSize();
@@ -332,6 +403,9 @@ void Conversion::dropImages()
 
 std::unique_ptr<RowStream> Conversion::rows() const
 {
+    if (m_fabSafeBits)
+        return std::make_unique<BitRows>(
+                m_fabSafeBits, m_settings.pads.smoothEdges ? m_source.rows(m_settings) : nullptr);
     if (m_imagesHeld)
         return std::make_unique<ImageRows>(m_bw, m_edges, m_settings.pads);
     return m_source.rows(m_settings);
@@ -430,9 +504,32 @@ FabResult Conversion::fabCheck(double minLineMils, double minSpaceMils,
     FabResult f;
     // Formatting every item without a device: the count is the file's by construction.
     const PadsResult counted = write(nullptr);
-    f.fab = kcore::fabCheck({counted.items, counted.bytes}, m_settings.pads, minLineMils);
+    f.fab = lineCheck({counted.items, counted.bytes}, minLineMils);
     f.spaces = checkSpaces(minSpaceMils, nullptr, cancel);
     return f;
+}
+
+FabCheck Conversion::lineCheck(const PadsBudget &budget, double minLineMils) const
+{
+    FabCheck c = kcore::fabCheck(budget, m_settings.pads, minLineMils);
+    if (!m_settings.fabSafe.on || m_settings.stack.on)
+        return c;
+    const InkWidth width(m_settings.pads, minLineMils);
+    if (!width.active()) {
+        c.inkJudged = true;
+        return c;
+    }
+    if (m_fabSafeBits) {
+        c.inkJudged = true;
+        c.thinInk = countThinInk(*m_fabSafeBits, width);
+        return c;
+    }
+    // Without the memory to look at the ink, the line alone is judged.
+    const std::unique_ptr<RowStream> r = rows();
+    const BitImage bits = readBits(*r);
+    c.inkJudged = !bits.isNull();
+    c.thinInk = countThinInk(bits, width);
+    return c;
 }
 
 SpaceReport Conversion::checkSpaces(double minSpaceMils, bool *complete,

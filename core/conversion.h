@@ -5,6 +5,7 @@
 #pragma once
 
 #include "board/fabcheck.h"
+#include "board/fabsafe.h"
 #include "board/spacecheck.h"
 #include "board/stack.h"
 #include "export/padswriter.h"
@@ -32,6 +33,8 @@ struct ConversionSettings
     // Board art as a stack of layers from the artwork's colours or its layers; the threshold,
     // invert, layer and kind are not used then.
     StackSettings stack;
+    // The black-and-white image changed until the board maker can make it; not with a stack.
+    FabSafeSettings fabSafe;
 };
 
 // Where the artwork comes from. Copies share the picture or the document.
@@ -158,7 +161,8 @@ public:
     void setPicture(const Source &picture, const QImage &grey);
 
     const ConversionSettings &settings() const { return m_settings; }
-    void setSettings(const ConversionSettings &settings) { m_settings = settings; }
+    // Drops the fab-safe rows made for other settings.
+    void setSettings(const ConversionSettings &settings);
     // The size of the black-and-white image at the settings.
     QSize grid() const { return m_source.grid(m_settings); }
 
@@ -194,8 +198,18 @@ public:
     // No black-and-white image, for this reason.
     void setNoImage(const QString &why);
 
-    // Clips the grey image at the settings (a page at 100 %, drawn at the scale already).
+    // Clips the grey image at the settings (a page at 100 %, drawn at the scale already), made
+    // fab-safe when the settings ask for it.
     BwResult buildBw();
+    // Without images held (the converter), reads the rows once into a bit a pixel and makes
+    // them fab-safe, to be handed out by rows() from then on; false, why saying so, when memory
+    // runs out. With images held, buildBw() does it.
+    bool makeFabSafe(QString *why = nullptr);
+    // What making the image fab-safe changed, the last time it was made.
+    const FabSafeReport &fabSafeReport() const { return m_fabSafe; }
+    // Whether the image built is fab-safe exactly as the settings ask (or plain as they ask):
+    // the file's geometry and the limits decide what fab-safe changes.
+    bool fabSafeIsCurrent() const;
     // The grey levels on the black-and-white grid while smooth edges are on; false when memory
     // runs out for them, and the file would get pixel-grid ends.
     bool buildEdges();
@@ -220,6 +234,8 @@ public:
     // is set.
     StackFab stackFabCheck(const StackLimits &limits, const std::atomic<bool> *cancel = nullptr,
                            QIODevice *out = nullptr) const;
+    // The line against the board maker's finest, for a file of budget: fab-safe art by its ink.
+    FabCheck lineCheck(const PadsBudget &budget, double minLineMils) const;
     // The spaces alone, over the rows; complete is false when a row could not be had.
     SpaceReport checkSpaces(double minSpaceMils, bool *complete = nullptr,
                             const std::atomic<bool> *cancel = nullptr) const;
@@ -233,6 +249,11 @@ private:
     // The window's images are what is written, even when there is none; the converter holds no
     // image and streams its rows from the source.
     bool m_imagesHeld = false;
+    // The converter's rows made fab-safe, a bit a pixel.
+    std::shared_ptr<const BitImage> m_fabSafeBits;
+    FabSafeReport m_fabSafe;
+    // What the image built was made fab-safe for; empty when it was not.
+    QString m_fabSafeFor;
     QSize m_pageGrid;
     double m_pagePerMil = 0;
     std::shared_ptr<BwBuilder> m_builder = std::make_shared<BwBuilder>();
