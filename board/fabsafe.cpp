@@ -121,6 +121,9 @@ public:
     // added since (told with added()); -1 when it is not known.
     int labelOf(const BitImage &image, const BitImage &changed, int x, int y) const;
     void added(int x, int y, int label) { m_added[qint64(y) << 32 | quint32(x)] = label; }
+    bool known() const { return m_known; }
+    // The label of run i of row y, from the left.
+    int label(int y, int i) const { return m_label[size_t(m_rowStart[size_t(y)] + i)]; }
 
 private:
     bool m_known = false;
@@ -239,9 +242,11 @@ private:
     Pixels blackIn(int y, int x0, int x1) const;
     Pixels whiteAround(const Pixels &pixels);
     bool oneShape(const Pixels &seeds, QRect window);
+    void floodFrom(const Pixel &from, const QRect &window);
     int labelOf(const Pixels &seeds) const;
     bool reaches(const Pixels &sought, const QRect &window, bool *cut);
     std::vector<std::pair<int, int>> rangesOf(const std::vector<char> &rows, int reach) const;
+    void recountShapes();
 
     BitImage &m_image;
     BitImage m_changed; // flipped an odd number of times
@@ -256,6 +261,7 @@ private:
     int m_near = 4; // how far either rule reaches, in pixels
     bool m_removalOnly = false;
     bool m_applied = false; // this round
+    int m_splits = 0; // the shapes the change keepsShapes() judged last would split
     std::vector<char> m_rowChanged;
     BitImage m_thin;
     // Pixels the mends of the gap rule's block of rows have changed, from row m_touchedTop.
@@ -608,6 +614,7 @@ const Change *Cleaner::choose(const std::vector<Change> &changes, const Change *
     if (!fallback || undoes(*fallback))
         return nullptr;
     keepsShapes(*fallback, whole);
+    report.splits += m_splits;
     return fallback;
 }
 
@@ -782,27 +789,76 @@ Pixels Cleaner::whiteAround(const Pixels &pixels)
 // apart.
 bool Cleaner::keepsShapes(const Change &change, bool *whole)
 {
-    if (!change.white)
-        for (const Pixel &p : change.pixels)
-            m_image.set(p.x, p.y, false);
-    const Pixels seeds = whiteAround(change.pixels);
-    *whole = !change.white && seeds.empty();
     QRect box;
     for (const Pixel &p : change.pixels)
         box |= QRect(p.x, p.y, 1, 1);
-    const QRect window = box.adjusted(-m_margin, -m_margin, m_margin, m_margin);
+    const QRect window = box.adjusted(-m_margin, -m_margin, m_margin, m_margin)
+            & QRect(QPoint(0, 0), m_image.size());
+    const Pixels seeds = whiteAround(change.pixels);
+    *whole = !change.white && seeds.empty();
     // Ink added joins nothing when all it touches was one shape of the picture, however far
-    // round; ink taken away is judged near the change, where it would cut a shape.
-    bool one;
+    // round.
     if (change.white) {
         const int label = labelOf(seeds);
-        one = label >= 0 || (label == -1 && oneShape(seeds, window));
-    } else {
-        one = oneShape(seeds, window);
-        for (const Pixel &p : change.pixels)
-            m_image.set(p.x, p.y, true);
+        return label >= 0 || (label == -1 && oneShape(seeds, window));
     }
-    return one;
+    // Ink taken away splits nothing when the ink around it of each shape it touches stays one
+    // near the change, where it would cut: the shapes told by their labels, or where they are
+    // not known, by what is one near the change beforehand.
+    std::vector<int> group(seeds.size(), -1);
+    int groups = 0;
+    for (size_t i = 0; i < seeds.size(); ++i) {
+        if (group[i] >= 0)
+            continue;
+        const int label = m_shapes.labelOf(m_image, m_changed, seeds[i].x, seeds[i].y);
+        if (label < 0)
+            floodFrom(seeds[i], window);
+        for (size_t j = i; j < seeds.size(); ++j)
+            if (group[j] < 0
+                && (label >= 0
+                            ? m_shapes.labelOf(m_image, m_changed, seeds[j].x, seeds[j].y) == label
+                            : m_seen.test(seeds[j].x, seeds[j].y)))
+                group[j] = groups;
+        ++groups;
+    }
+    for (const Pixel &p : change.pixels)
+        m_image.set(p.x, p.y, false);
+    // The pieces each group falls into: one more than there were is a shape split.
+    m_splits = 0;
+    for (int g = 0; g < groups; ++g) {
+        Pixels together;
+        for (size_t i = 0; i < seeds.size(); ++i)
+            if (group[i] == g)
+                together.push_back(seeds[i]);
+        while (!oneShape(together, window)) {
+            ++m_splits;
+            floodFrom(together.front(), window);
+            together.erase(std::remove_if(together.begin(), together.end(),
+                                          [&](const Pixel &p) { return m_seen.test(p.x, p.y); }),
+                           together.end());
+        }
+    }
+    for (const Pixel &p : change.pixels)
+        m_image.set(p.x, p.y, true);
+    return m_splits == 0;
+}
+
+// Marks in m_seen the ink within window that is one piece with from.
+void Cleaner::floodFrom(const Pixel &from, const QRect &window)
+{
+    m_seen.reset(window);
+    Pixels stack{from};
+    m_seen.mark(from.x, from.y);
+    while (!stack.empty()) {
+        const Pixel p = stack.back();
+        stack.pop_back();
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx) {
+                const int x = p.x + dx, y = p.y + dy;
+                if (m_seen.inside(x, y) && m_image.at(x, y) && m_seen.mark(x, y))
+                    stack.push_back({x, y});
+            }
+    }
 }
 
 // The one label of the picture's shapes all the seeds have; -1 when one is not known, -3 when
@@ -841,7 +897,7 @@ bool Cleaner::oneShape(const Pixels &seeds, QRect window)
     if (sought.size() <= 1)
         return true;
     bool cut = false;
-    return reaches(sought, window & QRect(QPoint(0, 0), m_image.size()), &cut);
+    return reaches(sought, window, &cut);
 }
 
 // Whether a flood from the first of sought within window reaches all the others; cut is set
@@ -953,7 +1009,50 @@ bool Cleaner::run()
             report.added += __builtin_popcountll(flipped & m_image.row(y)[w]);
             report.removed += __builtin_popcountll(flipped & ~m_image.row(y)[w]);
         }
+    recountShapes();
     return true;
+}
+
+// The shapes dropped whole and those split, counted once more over the whole picture: each
+// change judged them only near itself. Each shape of the picture is followed into the shapes of
+// the art made safe that hold what is left of it.
+void Cleaner::recountShapes()
+{
+    Shapes after;
+    if (!m_shapes.known() || !after.build(m_image))
+        return;
+    std::vector<std::pair<int, int>> pairs; // a shape of the picture, one of the art made safe
+    std::vector<int> given; // every shape of the picture
+    std::vector<quint64> row(size_t(m_image.stride()));
+    std::vector<std::pair<int, int>> was, now;
+    for (int y = 0; y < m_image.height(); ++y) {
+        for (int w = 0; w < m_image.stride(); ++w)
+            row[size_t(w)] = m_image.row(y)[w] ^ m_changed.row(y)[w];
+        was.clear();
+        now.clear();
+        forEachBitRun(row.data(), m_image.stride(), [&](int s, int e) { was.emplace_back(s, e); });
+        forEachBitRun(m_image.row(y), m_image.stride(),
+                      [&](int s, int e) { now.emplace_back(s, e); });
+        for (size_t i = 0; i < was.size(); ++i)
+            given.push_back(m_shapes.label(y, int(i)));
+        // Runs overlapping in the row share pixels white before and after.
+        for (size_t i = 0, j = 0; i < was.size() && j < now.size();) {
+            if (std::max(was[i].first, now[j].first) < std::min(was[i].second, now[j].second))
+                pairs.emplace_back(m_shapes.label(y, int(i)), after.label(y, int(j)));
+            (was[i].second < now[j].second ? i : j)++;
+        }
+    }
+    std::sort(given.begin(), given.end());
+    given.erase(std::unique(given.begin(), given.end()), given.end());
+    std::sort(pairs.begin(), pairs.end());
+    pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
+    report.specks = qint64(given.size());
+    report.splits = 0;
+    for (size_t i = 0; i < pairs.size(); ++i) {
+        const bool first = i == 0 || pairs[i - 1].first != pairs[i].first;
+        report.specks -= first;
+        report.splits += !first;
+    }
 }
 
 } // namespace
@@ -991,6 +1090,8 @@ QString fabSafeSummary(const FabSafeReport &r)
     if (r.widened)
         parts << count(r.widened, QStringLiteral("thin line widened"),
                        QStringLiteral("thin lines widened"));
+    if (r.splits)
+        parts << count(r.splits, QStringLiteral("shape split"), QStringLiteral("shapes split"));
     return QStringLiteral("fab-safe: ") + parts.join(QStringLiteral(", "));
 }
 

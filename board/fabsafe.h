@@ -27,6 +27,9 @@ struct FabSafeReport
     qint64 gapsOpened = 0;
     qint64 gapsClosed = 0;
     qint64 widened = 0; // pieces of thin ink made wide enough
+    // Shapes split where every change would have split or joined some: taking the ink away keeps
+    // the space the picture has. (None is ever joined.)
+    qint64 splits = 0;
     bool ok = true; // false: not enough memory, and nothing was changed
 };
 

@@ -126,7 +126,7 @@ std::vector<Stroke> strokesOf(const InkBlock &block, const Copper &c, qint64 ax,
 bool holdsDisc(const std::vector<Stroke> &strokes, const std::vector<Point> &disc, double cx,
                double cy, double search, double r2)
 {
-    const int steps = search > 0 ? 4 : 0;
+    const int steps = search > 0 ? 3 : 0;
     for (int i = 0; i <= 2 * steps; ++i) {
         for (int j = 0; j <= 2 * steps; ++j) {
             const double ox = steps ? search * (i - steps) / steps : 0;
@@ -206,7 +206,7 @@ bool holdsEverywhere(const InkBlock &block, const Copper &c, double minLine)
 {
     const std::vector<Point> disc = discPoints(minLine / 2);
     const double r2 = (c.radius() + c.tolerance()) * (c.radius() + c.tolerance());
-    const int positions = c.rounded() ? 64 : 1;
+    const int positions = c.rounded() ? 24 : 1;
     double cx = 0, cy = 0;
     {
         const std::vector<Stroke> exact = strokesOf(block, c, 0, 0, true);
