@@ -228,14 +228,15 @@ std::unique_ptr<PlaneSource> Source::planes(const ConversionSettings &settings,
 }
 
 WriteCheck checkWrite(const QString &widthText, int unit, const ConversionSettings &settings,
-                      const Source &source, const QString &notBuilt)
+                      const Source &source, const QString &notBuilt, int shownUnit)
 {
     const QString width = lineWidthProblem(widthText, unit);
     if (!width.isEmpty())
         return {Refusal::LineWidth, width};
     // A stack's layers are its side's own; what it can refuse is its expansion.
     const QString layer = settings.stack.on
-            ? stackExpansionProblem(settings.pads.pitch, settings.stack.maskExpansionMils)
+            ? stackExpansionProblem(settings.pads.pitch, settings.stack.maskExpansionMils,
+                                    shownUnit < 0 ? unit : shownUnit)
             : layerProblem(settings.pads);
     if (!layer.isEmpty())
         return {Refusal::Layer, layer};
@@ -269,10 +270,10 @@ void Conversion::setPicture(const Source &picture, const QImage &grey)
     m_imagesHeld = true;
 }
 
-WriteCheck Conversion::check(const QString &widthText, int unit) const
+WriteCheck Conversion::check(const QString &widthText, int unit, int shownUnit) const
 {
     return checkWrite(widthText, unit, m_settings, m_source,
-                      m_imagesHeld && m_bw.isNull() ? m_problem : QString());
+                      m_imagesHeld && m_bw.isNull() ? m_problem : QString(), shownUnit);
 }
 
 bool Conversion::pageIsCurrent() const
@@ -503,8 +504,15 @@ FabResult Conversion::fabCheck(double minLineMils, double minSpaceMils,
 {
     FabResult f;
     // Formatting every item without a device: the count is the file's by construction.
-    const PadsResult counted = write(nullptr);
+    CoverageCount cover;
+    const int width = m_bw.isNull() ? grid().width() : m_bw.width();
+    const PadsResult counted = write(nullptr, {}, [&](const quint32 *row, int, const EdgeRow *) {
+        cover.addRow(row, width);
+    });
     f.fab = lineCheck({counted.items, counted.bytes}, minLineMils);
+    f.coverage = cover.coverage();
+    if (f.coverage != Coverage::Part)
+        f.greys = greyRange();
     f.spaces = checkSpaces(minSpaceMils, nullptr, cancel);
     return f;
 }
@@ -530,6 +538,13 @@ FabCheck Conversion::lineCheck(const PadsBudget &budget, double minLineMils) con
     c.inkJudged = !bits.isNull();
     c.thinInk = countThinInk(bits, width);
     return c;
+}
+
+GreyRange Conversion::greyRange() const
+{
+    if (!m_grey.isNull())
+        return kcore::greyRange(m_grey);
+    return m_source.isVector() ? GreyRange() : kcore::greyRange(m_source.picture());
 }
 
 SpaceReport Conversion::checkSpaces(double minSpaceMils, bool *complete,
