@@ -4,6 +4,7 @@
 #include "fabsafe.h"
 
 #include "board/inkwidth.h"
+#include "board/lineitems.h"
 #include "board/spacecheck.h"
 #include "geometry/linegeometry.h"
 
@@ -207,14 +208,15 @@ int Shapes::labelOf(const BitImage &image, const BitImage &changed, int x, int y
 class Cleaner
 {
 public:
-    Cleaner(BitImage &image, const PadsSettings &settings, double minLine, double minSpace);
+    Cleaner(BitImage &image, const PadsSettings &settings, double minLine, double minSpace,
+            const QImage &levels);
     bool run();
     FabSafeReport report;
 
 private:
     // The rules, as the file draws the runs.
     void strokesOf(int y, std::vector<SpaceCheck::Stroke> *strokes) const;
-    void centreLine(int s, int e, double *x0, double *x1) const;
+    void centreLine(int y, int s, int e, double *x0, double *x1) const;
     bool tooClose(const Run &a, const Run &b) const;
     Pixels trimOf(const Run &x, const Run &other) const;
     std::vector<Change> changesFor(const Run &a, const Run &b) const;
@@ -249,6 +251,7 @@ private:
     void recountShapes();
 
     BitImage &m_image;
+    QImage m_levels; // the grey levels smooth ends follow, when they are at hand
     BitImage m_changed; // flipped an odd number of times
     PadsSettings m_settings;
     LineGeometry m_g;
@@ -276,9 +279,10 @@ private:
     BitImage m_local, m_localThin;
 };
 
-Cleaner::Cleaner(BitImage &image, const PadsSettings &settings, double minLine, double minSpace)
-    : m_image(image), m_settings(settings), m_g(settings), m_ink(settings, minLine),
-      m_minSpaceMils(minSpace)
+Cleaner::Cleaner(BitImage &image, const PadsSettings &settings, double minLine, double minSpace,
+                 const QImage &levels)
+    : m_image(image), m_levels(levels), m_settings(settings), m_g(settings),
+      m_ink(settings, minLine), m_minSpaceMils(minSpace)
 {
     const double qpm = m_g.quantaPerMil();
     m_minSpace = minSpace * qpm;
@@ -296,12 +300,19 @@ Cleaner::Cleaner(BitImage &image, const PadsSettings &settings, double minLine, 
     m_near_check->setPairSink(&m_nearPairs);
 }
 
-void Cleaner::centreLine(int s, int e, double *x0, double *x1) const
+void Cleaner::centreLine(int y, int s, int e, double *x0, double *x1) const
 {
     if (m_settings.smoothEdges) {
-        // Smooth ends lie between pixel centres wherever the grey picture puts them, and a short
-        // run's piece is centred between them: never more than half a mil and a quantum of
-        // rounding past the run's own pixels.
+        if (const std::optional<EdgeRow> edges = edgeRow(m_levels, m_image.size(), y, m_settings)) {
+            qint64 x, length;
+            m_g.between(edges->left(s), edges->right(e), &x, &length);
+            *x0 = double(x);
+            *x1 = double(x + length);
+            return;
+        }
+        // Without the grey levels: smooth ends lie between pixel centres wherever the grey
+        // picture puts them, and a short run's piece is centred between them, never more than
+        // half a mil and a quantum of rounding past the run's own pixels.
         const double pitch = m_g.pitchQuanta();
         *x0 = s * pitch - m_smoothSlack;
         *x1 = e * pitch + m_smoothSlack;
@@ -317,7 +328,7 @@ void Cleaner::strokesOf(int y, std::vector<SpaceCheck::Stroke> *strokes) const
     strokes->clear();
     forEachBitRun(m_image.row(y), m_image.stride(), [&](int s, int e) {
         SpaceCheck::Stroke st{s, e, 0, 0};
-        centreLine(s, e, &st.x0, &st.x1);
+        centreLine(y, s, e, &st.x0, &st.x1);
         strokes->push_back(st);
     });
 }
@@ -327,8 +338,8 @@ bool Cleaner::tooClose(const Run &a, const Run &b) const
     if (a.empty() || b.empty())
         return false;
     double a0, a1, b0, b1;
-    centreLine(a.s, a.e, &a0, &a1);
-    centreLine(b.s, b.e, &b0, &b1);
+    centreLine(a.y, a.s, a.e, &a0, &a1);
+    centreLine(b.y, b.s, b.e, &b0, &b1);
     // The space check's own arithmetic, so that what it finds is what is mended.
     if (a.y == b.y)
         return std::max(0.0, a.s < b.s ? b0 - a1 : a0 - b1) - m_width < m_minSpace;
@@ -535,7 +546,7 @@ Cleaner::Problems Cleaner::problemsNear(const QRect &core)
             if (s >= e)
                 return;
             SpaceCheck::Stroke st{s, e, 0, 0};
-            centreLine(s, e, &st.x0, &st.x1);
+            centreLine(y, s, e, &st.x0, &st.x1);
             strokes.push_back(st);
         });
         check.addStrokes(y, &strokes);
@@ -1058,11 +1069,11 @@ void Cleaner::recountShapes()
 } // namespace
 
 FabSafeReport makeFabSafe(BitImage &image, const PadsSettings &settings, double minLineMils,
-                          double minSpaceMils)
+                          double minSpaceMils, const QImage &edgeGrey)
 {
     if (image.isNull() || !(settings.pitch > 0))
         return {};
-    Cleaner cleaner(image, settings, minLineMils, minSpaceMils);
+    Cleaner cleaner(image, settings, minLineMils, minSpaceMils, edgeGrey);
     if (!cleaner.run()) {
         FabSafeReport failed;
         failed.ok = false;

@@ -7,6 +7,7 @@
 #include "geometry/padssettings.h"
 #include "image/bitimage.h"
 
+#include <QImage>
 #include <QString>
 
 namespace kcore {
@@ -34,11 +35,12 @@ struct FabSafeReport
 };
 
 // Changes image until neither rule finds anything at the settings (pitch, layout, ends): a
-// space as the space check measures it, from the numbers the file holds (with smooth edges,
-// from the furthest the ends can reach), and ink as findThinInk() finds it. It works on the
-// whole picture: which pieces of ink are one shape is a question of the whole picture.
+// space as the space check measures it, from the numbers the file holds, and ink as
+// findThinInk() finds it. With smooth edges the ends follow edgeGrey, the grey levels on the
+// image's grid (as writePads() takes them); without it, the furthest they can reach. It works
+// on the whole picture: which pieces of ink are one shape is a question of the whole picture.
 FabSafeReport makeFabSafe(BitImage &image, const PadsSettings &settings, double minLineMils,
-                          double minSpaceMils);
+                          double minSpaceMils, const QImage &edgeGrey = QImage());
 
 // "fab-safe: 312 pixels removed, 48 added, 3 specks dropped, 2 gaps opened".
 QString fabSafeSummary(const FabSafeReport &report);

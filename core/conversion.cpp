@@ -330,11 +330,13 @@ BwResult Conversion::buildBw()
     const FabSafeSettings &safe = m_settings.fabSafe;
     if (built && safe.on && !m_settings.stack.on && !m_bw.isNull()) {
         m_fabSafeFor = fabSafeKey(m_settings);
+        // Smooth ends are where the grey levels put them: made first.
+        buildEdges();
         BitImage bits = bitsOf(m_bw);
         m_fabSafe.ok = !bits.isNull();
         if (m_fabSafe.ok)
             m_fabSafe = kcore::makeFabSafe(bits, m_settings.pads, safe.minLineMils,
-                                           safe.minSpaceMils);
+                                           safe.minSpaceMils, m_edges);
         if (m_fabSafe.ok)
             writeBits(bits, m_bw);
         else
@@ -361,10 +363,13 @@ bool Conversion::makeFabSafe(QString *why)
     if (m_imagesHeld || !safe.on || m_settings.stack.on)
         return true;
     const std::unique_ptr<RowStream> r = m_source.rows(m_settings);
-    BitImage bits = readBits(*r, why);
+    // With smooth edges the grey levels too, a byte a pixel while the art is made safe.
+    QImage levels;
+    BitImage bits = readBits(*r, why, m_settings.pads.smoothEdges ? &levels : nullptr);
     if (bits.isNull())
         return r->size().isEmpty();
-    m_fabSafe = kcore::makeFabSafe(bits, m_settings.pads, safe.minLineMils, safe.minSpaceMils);
+    m_fabSafe = kcore::makeFabSafe(bits, m_settings.pads, safe.minLineMils, safe.minSpaceMils,
+                                   levels);
     if (!m_fabSafe.ok) {
         if (why)
             *why = QStringLiteral("there is not enough memory to make the %1 x %2 pixel image "

@@ -1,6 +1,7 @@
 // Black-and-white rows packed into bits and back.
 #include "bitimage.h"
 
+#include "imagealloc.h"
 #include "runs.h"
 
 #include <new>
@@ -47,7 +48,29 @@ qint64 BitImage::count() const
     return n;
 }
 
-BitImage readBits(RowStream &rows, QString *why)
+namespace {
+
+// Row y's grey levels into levels, allocated at the first row; null once they cannot be had.
+void copyLevels(RowStream &rows, int y, QImage *levels)
+{
+    const QSize size = rows.size();
+    if (y == 0)
+        *levels = allocateImage(size.width(), size.height(), QImage::Format_Grayscale8);
+    if (levels->isNull())
+        return;
+    const GreyLevels grey = rows.edgeLevels(y);
+    if (!grey.levels) {
+        *levels = QImage();
+        return;
+    }
+    uchar *to = levels->scanLine(y);
+    for (int x = 0; x < size.width(); ++x)
+        to[x] = grey.levels[qsizetype(x) * grey.step];
+}
+
+} // namespace
+
+BitImage readBits(RowStream &rows, QString *why, QImage *levels)
 {
     const QSize size = rows.size();
     BitImage bits = BitImage::blank(size);
@@ -70,6 +93,8 @@ BitImage readBits(RowStream &rows, QString *why)
             return BitImage();
         }
         bits.setRow(y, row);
+        if (levels)
+            copyLevels(rows, y, levels);
     }
     return bits;
 }

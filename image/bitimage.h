@@ -53,7 +53,9 @@ private:
 };
 
 // Every row of a stream; null when memory runs out or a row cannot be had, why then saying so.
-BitImage readBits(RowStream &rows, QString *why = nullptr);
+// With levels, also the grey levels of every row (Format_Grayscale8), left null when there is
+// no memory for them or the stream has none.
+BitImage readBits(RowStream &rows, QString *why = nullptr, QImage *levels = nullptr);
 // The white pixels of a black-and-white image.
 BitImage bitsOf(const QImage &bw);
 // Writes bits back into bw, an RGB32 image of the same size.

@@ -230,57 +230,69 @@ void TestConvert::sameBytesAsWindow_data()
     QTest::addColumn<QString>("kind"); // as --layer-kind takes it
     QTest::addColumn<QString>("source"); // "photo", "gaps" (letters close together), a logo
     QTest::addColumn<bool>("smoothEdges");
+    QTest::addColumn<bool>("fabSafe"); // and --strict, which it must pass
     QTest::newRow("defaults") << 128 << false << 100 << "2"
                               << "mils" << 19 << false << "2.0"
-                              << "auto" << "photo" << false;
+                              << "auto" << "photo" << false << false;
     QTest::newRow("gaps, defaults") << 128 << false << 100 << "2"
                                     << "mils" << 19 << false << "2.0"
-                                    << "auto" << "gaps" << false;
+                                    << "auto" << "gaps" << false << false;
     QTest::newRow("gaps, 150 %, 3 mil, exact ends") << 128 << false << 150 << "3"
                                                     << "mils" << 19 << true << "2.0"
-                                                    << "auto" << "gaps" << false;
+                                                    << "auto" << "gaps" << false << false;
     QTest::newRow("gaps, 9.4, 0.1 mm, 57 %") << 128 << false << 57 << "0.1"
                                              << "mm" << 26 << false << "9.4"
-                                             << "auto" << "gaps" << false;
+                                             << "auto" << "gaps" << false << false;
     QTest::newRow("0.2 mm on layer 26") << 90 << false << 100 << "0.2"
                                         << "mm" << 26 << false << "2.0"
-                                        << "auto" << "photo" << false;
+                                        << "auto" << "photo" << false << false;
     QTest::newRow("inverted, 57 %, inches") << 200 << true << 57 << "0.005"
                                             << "inch" << 1 << false << "2.0"
-                                            << "auto" << "photo" << false;
+                                            << "auto" << "photo" << false << false;
     QTest::newRow("blanks around the width, 250 %") << 10 << false << 250 << "  7.5 "
                                                     << "mils" << 250 << false << "2.0"
-                                                    << "auto" << "photo" << false;
+                                                    << "auto" << "photo" << false << false;
     QTest::newRow("exact ends, 0.06 mm, 33 %") << 128 << false << 33 << "0.06"
                                                << "mm" << 3 << true << "2.0"
-                                               << "auto" << "photo" << false;
+                                               << "auto" << "photo" << false << false;
     QTest::newRow("9.4, 0.0333 mm, bottom copper on 4") << 128 << false << 100 << "0.0333"
                                                         << "mm" << 4 << false << "9.4"
-                                                        << "bottom-copper" << "photo" << false;
+                                                        << "bottom-copper" << "photo" << false << false;
     QTest::newRow("9.4, mils, 150 %") << 128 << false << 150 << "3"
                                       << "mils" << 19 << false << "9.4"
-                                      << "auto" << "photo" << false;
+                                      << "auto" << "photo" << false << false;
     QTest::newRow("9.4, inches, exact ends, top silk") << 100 << true << 80 << "0.0045"
                                                        << "inch" << 26 << true << "9.4"
-                                                       << "auto" << "photo" << false;
+                                                       << "auto" << "photo" << false << false;
     // The converter resamples a row or two of grey at a time, the window the whole image.
     QTest::newRow("smooth edges, 9.4, inverted, 57 %") << 150 << true << 57 << "0.2"
                                                        << "mm" << 1 << false << "9.4"
-                                                       << "auto" << "photo" << true;
+                                                       << "auto" << "photo" << true << false;
     QTest::newRow("smooth edges over exact ends, 250 %") << 100 << false << 250 << "3"
                                                          << "mils" << 19 << true << "2.0"
-                                                         << "auto" << "photo" << true;
+                                                         << "auto" << "photo" << true << false;
     // A logo with a CSS class, a transform, a clip path and a mask, and the same shapes as a PDF:
     // the window draws the whole page, the converter a band at a time.
     QTest::newRow("svg, 9.4, 0.1 mm, smooth edges") << 128 << true << 100 << "0.1"
                                                     << "mm" << 26 << false << "9.4"
-                                                    << "auto" << "logo.svg" << true;
+                                                    << "auto" << "logo.svg" << true << false;
     QTest::newRow("svg, 2.0, 3 mil, 57 %") << 128 << true << 57 << "3"
                                            << "mils" << 19 << true << "2.0"
-                                           << "auto" << "logo.svg" << false;
+                                           << "auto" << "logo.svg" << false << false;
     QTest::newRow("pdf, 9.4, inches, smooth edges, 163 %") << 90 << true << 163 << "0.004"
                                                            << "inch" << 1 << false << "9.4"
-                                                           << "auto" << "logo.pdf" << true;
+                                                           << "auto" << "logo.pdf" << true << false;
+    // The same fab-safe art, made from the image the window holds and from the converter's rows.
+    QTest::newRow("gaps, fab-safe") << 128 << false << 100 << "2"
+                                    << "mils" << 19 << false << "2.0"
+                                    << "auto" << "gaps" << false << true;
+    QTest::newRow("photo, 9.4, 0.1 mm, fab-safe") << 128 << false << 100 << "0.1"
+                                                  << "mm" << 26 << false << "9.4"
+                                                  << "auto" << "photo" << false << true;
+    QTest::newRow("svg, 9.4, 0.1 mm, smooth edges, fab-safe") << 128 << true << 100 << "0.1"
+                                                               << "mm" << 26 << false << "9.4"
+                                                               << "auto" << "logo.svg" << true
+                                                               << true;
 }
 
 void TestConvert::sameBytesAsWindow()
@@ -301,6 +313,7 @@ void TestConvert::sameBytesAsWindow()
             : source == "gaps"                ? m_gaps
                                               : m_dir.filePath(source);
     QFETCH(bool, smoothEdges);
+    QFETCH(bool, fabSafe);
 
     const QString fromCli = m_dir.filePath(QStringLiteral("cli.asc"));
     QStringList args = {
@@ -312,6 +325,8 @@ void TestConvert::sameBytesAsWindow()
         args << "--exact-ends";
     if (smoothEdges)
         args << "--smooth-edges";
+    if (fabSafe)
+        args << "--fab-safe" << "--strict";
     args << "--format" << format << "--layer-kind" << kind;
     const Run r = convert(args << picture << fromCli);
     QCOMPARE(r.code, 0);
@@ -341,6 +356,7 @@ void TestConvert::sameBytesAsWindow()
     w.findChild<QSpinBox *>("sb_layer")->setValue(layer);
     w.findChild<QAction *>("actionExactEnds")->setChecked(exactEnds);
     w.findChild<QAction *>(format == "9.4" ? "actionFormat94" : "actionFormat20")->trigger();
+    w.findChild<QCheckBox *>("cb_fabsafe")->setChecked(fabSafe);
     // Counted once the settings rest.
     auto *budget = w.findChild<QLabel *>("lbl_budget");
     QTRY_VERIFY(budget->text().contains(QLatin1String(" items, ")));
@@ -367,7 +383,13 @@ void TestConvert::sameBytesAsWindow()
     QVERIFY2(windowGaps.endsWith(space.captured(1)), qPrintable(windowGaps));
     if (source == "photo" || source == "gaps")
         QCOMPARE(space.captured(1) != QLatin1String("0 closed gaps, 0 narrow gaps"),
-                 source == "gaps");
+                 source == "gaps" && !fabSafe);
+    // What fab-safe changed, said alike.
+    auto *changed = w.findChild<QLabel *>("lbl_fabsafe");
+    QCOMPARE(changed->isVisible(), fabSafe);
+    if (fabSafe)
+        QVERIFY2(r.err.contains("kestrel-convert: " + changed->text().toUtf8() + "\n"),
+                 r.err.constData());
 }
 
 void TestConvert::standardOutput()
@@ -529,6 +551,9 @@ void TestConvert::errors_data()
     QTest::newRow("layer too big") << QStringList{"-l", "251", pic, "@out"} << 2 << "--layer";
     QTest::newRow("finish without a stack")
             << QStringList{"--finish", "#FF0000=gold", pic, "@out"} << 2 << "--finish needs --stack";
+    QTest::newRow("fab-safe with a stack")
+            << QStringList{"--stack", "--fab-safe", pic, "@out"} << 2
+            << "--fab-safe cleans the black-and-white art of one layer";
     QTest::newRow("finish not a colour")
             << QStringList{"--stack", "--finish", "red=gold", pic, "@out"} << 2
             << "--finish takes #RRGGBB=FINISH, not \"red=gold\"";

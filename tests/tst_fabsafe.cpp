@@ -354,6 +354,8 @@ private slots:
     void mends();
     void makesSafe_data();
     void makesSafe();
+    void cleanArtUnchanged_data();
+    void cleanArtUnchanged();
 };
 
 void TestFabSafe::thinInk_data()
@@ -610,6 +612,72 @@ void TestFabSafe::makesSafe()
     // And the raster tells a plain conversion's faults.
     const Raster u = rasterOf(unsafe, minLine, minSpace);
     QVERIFY(u.pieces < shapes.given || u.pastOpening > pastOpening || u.closedAway > closedAway);
+}
+
+void TestFabSafe::cleanArtUnchanged_data()
+{
+    QTest::addColumn<QString>("art"); // "logo.svg", "logo.pdf", or a file of the sources
+    QTest::addColumn<QString>("width");
+    QTest::addColumn<int>("unit");
+    QTest::addColumn<bool>("v94");
+    QTest::addColumn<QString>("ends");
+    QTest::newRow("test logo, SVG, 0.1 mm")
+            << "logo.svg" << "0.1" << int(kcore::UnitMillimetres) << false << "";
+    QTest::newRow("test logo, PDF, 0.2 mm in 9.4")
+            << "logo.pdf" << "0.2" << int(kcore::UnitMillimetres) << true << "";
+    QTest::newRow("test logo, SVG, 4 mil in 9.4, smooth edges")
+            << "logo.svg" << "4" << int(kcore::UnitMils) << true << "smooth";
+    QTest::newRow("the icon, 6 mil, exact ends")
+            << "packaging/icons/kestrel-128.png" << "6" << int(kcore::UnitMils) << false
+            << "exact";
+    // Smooth ends judged where the grey levels put them, not where they might lie.
+    QTest::newRow("the icon, 4 mil in 9.4, smooth edges")
+            << "packaging/icons/kestrel-128.png" << "4" << int(kcore::UnitMils) << true
+            << "smooth";
+    QTest::newRow("the icon drawn, 0.15 mm in 9.4")
+            << "packaging/icons/kestrel.svg" << "0.15" << int(kcore::UnitMillimetres) << true
+            << "";
+}
+
+void TestFabSafe::cleanArtUnchanged()
+{
+    QFETCH(QString, art);
+    QFETCH(QString, width);
+    QFETCH(int, unit);
+    QFETCH(bool, v94);
+    QFETCH(QString, ends);
+    if (art.contains(QLatin1String(".svg")) || art.endsWith(QLatin1String(".pdf")))
+        if (!kcore::vectorSupport())
+            QSKIP("this build reads no vector documents");
+    QString why;
+    const kcore::Source source = art == "logo.svg"
+            ? kcore::Source::fromData(testsupport::logoSvg(), 0, &why)
+            : art == "logo.pdf"
+            ? kcore::Source::fromData(testsupport::logoPdf(), 0, &why)
+            : kcore::Source::open(QStringLiteral(KESTREL_SOURCE_DIR "/") + art, 0, &why);
+    QVERIFY2(!source.isNull(), qPrintable(why));
+    kcore::ConversionSettings c;
+    c.invert = true; // dark art on white paper
+    c.pads.pitch = kcore::linePitch(width, unit);
+    c.pads.format = v94 ? kcore::PadsFormat::V94 : kcore::PadsFormat::V20;
+    c.pads.metric = kcore::writesMetric(unit);
+    c.pads.exactEnds = ends == "exact";
+    c.pads.smoothEdges = ends == "smooth";
+    kcore::Conversion plain;
+    plain.setSource(source);
+    plain.setSettings(c);
+    // Clean: nothing for the fab check to find.
+    const kcore::FabResult fab
+            = plain.fabCheck(kcore::defaultMinLineMils, kcore::defaultMinSpaceMils);
+    QVERIFY(!fab.fab.belowMinimum() && !fab.spaces.hasFindings() && fab.fab.items > 100);
+    c.fabSafe.on = true;
+    kcore::Conversion safe;
+    safe.setSource(source);
+    safe.setSettings(c);
+    QVERIFY(safe.makeFabSafe());
+    QVERIFY(written(safe) == written(plain));
+    QCOMPARE(kcore::fabSafeSummary(safe.fabSafeReport()),
+             QStringLiteral("fab-safe: 0 pixels removed, 0 added"));
 }
 
 QTEST_GUILESS_MAIN(TestFabSafe)
