@@ -206,6 +206,22 @@ bool readStack(const QCommandLineParser &parser, int unit, kcore::StackSettings 
     return true;
 }
 
+// --unit as the window's unit index: false, having said why, when it is none of them.
+bool readUnit(const QCommandLineParser &parser, int *unit)
+{
+    if (!parser.isSet(Option::unit))
+        return true;
+    const QString u = parser.value(Option::unit);
+    const QStringList names
+            = {QStringLiteral("mils"), QStringLiteral("mm"), QStringLiteral("inch")};
+    *unit = int(names.indexOf(u));
+    if (*unit < 0) {
+        say(QStringLiteral("--unit takes mils, mm or inch, not \"%1\"").arg(u));
+        return false;
+    }
+    return true;
+}
+
 // The conversion's settings: false, having said why, when one is refused.
 bool readConversion(const QCommandLineParser &parser, Settings *s)
 {
@@ -226,16 +242,8 @@ bool readConversion(const QCommandLineParser &parser, Settings *s)
     s->page = page - 1;
 
     int unit = kcore::UnitMils;
-    if (parser.isSet(Option::unit)) {
-        const QString u = parser.value(Option::unit);
-        const QStringList names
-                = {QStringLiteral("mils"), QStringLiteral("mm"), QStringLiteral("inch")};
-        unit = names.indexOf(u);
-        if (unit < 0) {
-            say(QStringLiteral("--unit takes mils, mm or inch, not \"%1\"").arg(u));
-            return false;
-        }
-    }
+    if (!readUnit(parser, &unit))
+        return false;
     const QString width = parser.isSet(Option::lineWidth) ? parser.value(Option::lineWidth)
                                                           : QStringLiteral("2");
     s->width = width;
