@@ -80,13 +80,14 @@ private:
     std::vector<quint64> m_bits;
 };
 
-// Calls f(s, e) for every run of white pixels of a row of bits, in order.
+// Calls f(s, e) for every run of white pixels of words [from, to) of a row of bits, in order; a
+// run reaching past them ends at their edge.
 template<typename F>
-void forEachBitRun(const quint64 *row, int words, F &&f)
+void forEachBitRun(const quint64 *row, int from, int to, F &&f)
 {
-    int start = -1;
-    quint64 before = 0;
-    for (int i = 0; i < words; ++i) {
+    quint64 before = from > 0 ? row[from - 1] >> 63 : 0;
+    int start = before ? from * 64 : -1;
+    for (int i = from; i < to; ++i) {
         const quint64 w = row[i];
         quint64 edges = w ^ (w << 1 | before);
         before = w >> 63;
@@ -102,7 +103,14 @@ void forEachBitRun(const quint64 *row, int words, F &&f)
         }
     }
     if (start >= 0)
-        f(start, words * 64);
+        f(start, to * 64);
+}
+
+// Calls f(s, e) for every run of white pixels of a row of bits, in order.
+template<typename F>
+void forEachBitRun(const quint64 *row, int words, F &&f)
+{
+    forEachBitRun(row, 0, words, f);
 }
 
 // Past this many rounds of both rules, changes only take ink away: a mended space can leave thin
@@ -112,8 +120,8 @@ constexpr int mendingRounds = 16;
 constexpr int lastRound = 400;
 
 // The shapes of the picture as it was given: a label for each run of white pixels, the same for
-// runs that touch, corners included. Kept only while it takes no more than a bit a pixel (or
-// 4 MB): a picture of more runs is noise, whose pieces are judged near each change instead.
+// runs that touch, corners included. Kept only while it takes no more than two bits a pixel (or
+// 8 MB): a picture of more runs is noise, whose pieces are judged near each change instead.
 class Shapes
 {
 public:
@@ -130,6 +138,7 @@ private:
     bool m_known = false;
     std::vector<qint64> m_rowStart;
     std::vector<int> m_label;
+    std::vector<int> m_start; // of each run
     std::unordered_map<qint64, int> m_added;
 };
 
@@ -143,12 +152,14 @@ bool Shapes::build(const BitImage &image)
         forEachBitRun(image.row(y), words, [&](int, int) { ++runs; });
     }
     m_rowStart[size_t(h)] = runs;
-    // Labels of 32 bits: a bit a pixel, or 4 MB for a small picture of many runs.
+    // A label and a start of 32 bits each: two bits a pixel, or 8 MB for a small picture of
+    // many runs.
     m_known = runs <= std::max(qint64(image.width()) * h / 32, qint64(1) << 20);
     if (!m_known)
         return false;
     std::vector<int> &parent = m_label;
     parent.resize(size_t(runs));
+    m_start.resize(size_t(runs));
     const auto root = [&](int i) {
         while (parent[size_t(i)] != i)
             i = parent[size_t(i)] = parent[size_t(parent[size_t(i)])];
@@ -160,6 +171,7 @@ bool Shapes::build(const BitImage &image)
         int i = int(m_rowStart[size_t(y)]);
         forEachBitRun(image.row(y), words, [&](int s, int e) {
             parent[size_t(i)] = i;
+            m_start[size_t(i)] = s;
             now.emplace_back(s, e);
             ++i;
         });
@@ -191,18 +203,10 @@ int Shapes::labelOf(const BitImage &image, const BitImage &changed, int x, int y
         const auto it = m_added.find(qint64(y) << 32 | quint32(x));
         return it == m_added.end() ? -1 : it->second;
     }
-    // The run of the picture as given that holds x: the runs starting at or before it.
-    qint64 starts = 0;
-    quint64 before = 0;
-    for (int i = 0; i <= word; ++i) {
-        const quint64 given = now[i] ^ flipped[i];
-        quint64 first = given & ~(given << 1 | before);
-        before = given >> 63;
-        if (i == word)
-            first &= (x & 63) == 63 ? ~0ull : (quint64(2) << (x & 63)) - 1;
-        starts += __builtin_popcountll(first);
-    }
-    return m_label[size_t(m_rowStart[size_t(y)] + starts - 1)];
+    // The run of the picture as given that holds x: the last to start at or before it.
+    const auto first = m_start.begin() + m_rowStart[size_t(y)];
+    const auto last = m_start.begin() + m_rowStart[size_t(y) + 1];
+    return m_label[size_t(std::upper_bound(first, last, x) - m_start.begin() - 1)];
 }
 
 class Cleaner
@@ -263,9 +267,10 @@ private:
     int m_margin = 8;
     int m_near = 4; // how far either rule reaches, in pixels
     bool m_removalOnly = false;
-    bool m_applied = false; // this round
     int m_splits = 0; // the shapes the change keepsShapes() judged last would split
     std::vector<char> m_rowChanged;
+    // Rows of findings left for the rounds that only take ink away.
+    std::vector<char> m_rowDeferred;
     BitImage m_thin;
     // Pixels the mends of the gap rule's block of rows have changed, from row m_touchedTop.
     BitImage m_touched;
@@ -518,7 +523,7 @@ void Cleaner::mendPair(const SpacePair &pair)
     if (!chosen) {
         // Nothing but undoing an earlier change would do: a later round takes ink away.
         for (int y = b.y; y <= a.y; ++y)
-            m_rowChanged[size_t(y)] = 1;
+            m_rowDeferred[size_t(y)] = 1;
         return;
     }
     apply(*chosen);
@@ -540,15 +545,16 @@ Cleaner::Problems Cleaner::problemsNear(const QRect &core)
     std::vector<SpaceCheck::Stroke> &strokes = m_nearStrokes;
     for (int y = window.top(); y <= window.bottom(); ++y) {
         strokes.clear();
-        forEachBitRun(m_image.row(y), m_image.stride(), [&](int s, int e) {
-            s = std::max(s, window.left());
-            e = std::min(e, window.right() + 1);
-            if (s >= e)
-                return;
-            SpaceCheck::Stroke st{s, e, 0, 0};
-            centreLine(y, s, e, &st.x0, &st.x1);
-            strokes.push_back(st);
-        });
+        forEachBitRun(m_image.row(y), window.left() >> 6, (window.right() >> 6) + 1,
+                      [&](int s, int e) {
+                          s = std::max(s, window.left());
+                          e = std::min(e, window.right() + 1);
+                          if (s >= e)
+                              return;
+                          SpaceCheck::Stroke st{s, e, 0, 0};
+                          centreLine(y, s, e, &st.x0, &st.x1);
+                          strokes.push_back(st);
+                      });
         check.addStrokes(y, &strokes);
     }
     const auto in = [&](int y, int s, int e) {
@@ -735,7 +741,7 @@ void Cleaner::mendThin(Pixels piece)
     bool whole = false;
     const Change *chosen = choose(changes, &removal, &whole);
     if (!chosen) {
-        m_rowChanged[size_t(piece.front().y)] = 1;
+        m_rowDeferred[size_t(piece.front().y)] = 1;
         return;
     }
     apply(*chosen);
@@ -948,7 +954,6 @@ bool Cleaner::reaches(const Pixels &sought, const QRect &window, bool *cut)
 
 void Cleaner::apply(const Change &change)
 {
-    m_applied = true;
     // Ink added is part of the shape it was added to.
     if (change.white)
         if (const int label = labelOf(whiteAround(change.pixels)); label >= 0)
@@ -992,14 +997,22 @@ bool Cleaner::run()
     if (m_changed.isNull() || m_thin.isNull() || m_touched.isNull())
         return false;
     m_shapes.build(m_image);
-    // Each round looks again only around the rows the last one changed.
+    // Each round looks again only around the rows the last one changed. Findings that only
+    // undoing an earlier change would mend wait for the rounds that take ink away, which start
+    // once nothing else changes, or after enough rounds.
     std::vector<char> pending(size_t(h), 1);
-    bool stuck = false;
+    m_rowDeferred.assign(size_t(h), 0);
+    const auto any = [](const std::vector<char> &rows) {
+        return std::find(rows.begin(), rows.end(), 1) != rows.end();
+    };
     for (int round = 0; round < lastRound; ++round) {
-        // Once a round could mend nothing without undoing, or after enough of them, ink only
-        // goes.
-        m_removalOnly = m_removalOnly || stuck || round >= mendingRounds;
-        m_applied = false;
+        if (!m_removalOnly && (round >= mendingRounds || !any(pending))) {
+            m_removalOnly = true;
+            for (int y = 0; y < h; ++y)
+                pending[size_t(y)] |= m_rowDeferred[size_t(y)];
+        }
+        if (!any(pending))
+            break;
         m_rowChanged.assign(size_t(h), 0);
         if (m_ink.active())
             for (const auto &[from, to] : rangesOf(pending, m_ink.span()))
@@ -1009,10 +1022,7 @@ bool Cleaner::run()
             pending[size_t(y)] |= m_rowChanged[size_t(y)];
         for (const auto &[from, to] : rangesOf(pending, m_reachRows))
             gapPass(from, to);
-        stuck = !m_applied;
         pending = m_rowChanged;
-        if (std::find(pending.begin(), pending.end(), 1) == pending.end())
-            break;
     }
     for (int y = 0; y < h; ++y)
         for (int w = 0; w < m_image.stride(); ++w) {
