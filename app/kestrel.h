@@ -198,6 +198,14 @@ private:
         QString why;
         bool remembered = true; // among the recent files; not what was pasted
     };
+    // Fab-safe art of a big picture is made off the GUI thread; the plain image shows meanwhile,
+    // and Generate pressed meanwhile writes the art once made.
+    void start_fab_safe();
+    void take_fab_safe(const kcore::Conversion::FabSafeImage &made);
+    Job<kcore::Conversion::FabSafeImage> safe_job{
+            this, [this](const kcore::Conversion::FabSafeImage &m) { take_fab_safe(m); }};
+    QString making_safe; // what safe_job makes the art for
+    bool generate_when_safe = false;
     void take_picture(const Opened &opened);
     Job<Opened> open_job{this, [this](const Opened &o) { take_picture(o); }};
     void write_file(const QString &name);

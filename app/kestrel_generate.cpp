@@ -79,6 +79,10 @@ void kestrel::make_asc_slot()
         generate_when_drawn = true;
         return;
     }
+    if (safe_job.isRunning()) {
+        generate_when_safe = true; // the art is written once made fab-safe
+        return;
+    }
     line_pitch(); // refreshes the field's colour
     take_settings();
     const kcore::WriteCheck check = conversion.check(typed_width, typed_unit, unit_index);
@@ -185,12 +189,15 @@ void kestrel::update_budget()
 {
     // Fab-safe art follows the line width, the layout, the ends and the limits too.
     take_settings();
-    if (!conversion.fabSafeIsCurrent())
+    const bool making = safe_job.isRunning() && making_safe == conversion.fabSafeWanted();
+    if (!conversion.fabSafeIsCurrent() && !making)
         build_bw_image();
     const bool safe = conversion.settings().fabSafe.on && !stacking() && !conversion.bw().isNull();
     lbl_fabsafe->setVisible(safe);
     if (safe)
-        lbl_fabsafe->setText(kcore::fabSafeSummary(conversion.fabSafeReport()));
+        lbl_fabsafe->setText(safe_job.isRunning()
+                                     ? QStringLiteral("fab-safe: being made\u2026")
+                                     : kcore::fabSafeSummary(conversion.fabSafeReport()));
     // Whatever was shown, or is being counted, belongs to settings that no longer hold.
     ++budget_generation;
     fab_job.abandon();
@@ -217,8 +224,8 @@ void kestrel::count_budget()
         show_covered(QString());
         shown_generation = 0;
     };
-    if (conversion.source().isNull() || draw_job.isRunning()) {
-        noCheck(QString()); // counted once the page is drawn
+    if (conversion.source().isNull() || draw_job.isRunning() || safe_job.isRunning()) {
+        noCheck(QString()); // counted once the page is drawn, or the art made fab-safe
         return;
     }
     take_settings();

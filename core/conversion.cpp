@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 #include <set>
+#include <utility>
 
 namespace kcore {
 
@@ -319,7 +320,7 @@ void Conversion::setSettings(const ConversionSettings &settings)
     m_fabSafeBits.reset();
 }
 
-BwResult Conversion::buildBw()
+BwResult Conversion::buildBw(bool fabSafe)
 {
     // A page is drawn onto the grid itself, so it is clipped as it is.
     const int scale = m_source.isVector() ? 100 : wholePercent(m_settings.scalePercent);
@@ -327,21 +328,18 @@ BwResult Conversion::buildBw()
             = m_builder->build(m_grey, m_settings.pads.threshold, m_settings.invert, scale, m_bw);
     m_fabSafe = FabSafeReport();
     m_fabSafeFor.clear();
-    const FabSafeSettings &safe = m_settings.fabSafe;
-    if (built && safe.on && !m_settings.stack.on && !m_bw.isNull()) {
-        m_fabSafeFor = fabSafeKey(m_settings);
+    if (built && fabSafe && !fabSafeWanted().isEmpty() && !m_bw.isNull()) {
         // Smooth ends are where the grey levels put them: made first.
         buildEdges();
-        BitImage bits = bitsOf(m_bw);
-        m_fabSafe.ok = !bits.isNull();
-        if (m_fabSafe.ok)
-            m_fabSafe = kcore::makeFabSafe(bits, m_settings.pads, safe.minLineMils,
-                                           safe.minSpaceMils, m_edges);
-        if (m_fabSafe.ok)
-            writeBits(bits, m_bw);
-        else
+        const QSize size = m_bw.size();
+        // Handed over rather than shared, so that the art is made in the image's own pixels.
+        FabSafeImage made = makeImageFabSafe(std::exchange(m_bw, QImage()), m_edges, m_settings);
+        m_bw = made.bw;
+        m_fabSafe = made.report;
+        m_fabSafeFor = made.key;
+        if (!made.report.ok)
             built = {false,
-                     allocationProblem(QStringLiteral("fab-safe art"), m_bw.width(), m_bw.height(),
+                     allocationProblem(QStringLiteral("fab-safe art"), size.width(), size.height(),
                                        QImage::Format_Mono)};
     }
     m_problem = built ? QString() : built.why;
@@ -350,9 +348,45 @@ BwResult Conversion::buildBw()
     return built;
 }
 
+Conversion::FabSafeImage Conversion::makeImageFabSafe(QImage bw, const QImage &edges,
+                                                      const ConversionSettings &settings)
+{
+    FabSafeImage made;
+    made.key = fabSafeKey(settings);
+    BitImage bits = bitsOf(bw);
+    made.report.ok = !bits.isNull();
+    if (!made.report.ok)
+        return made;
+    const FabSafeSettings &safe = settings.fabSafe;
+    made.report = kcore::makeFabSafe(bits, settings.pads, safe.minLineMils, safe.minSpaceMils,
+                                     settings.pads.smoothEdges ? edges : QImage());
+    if (!made.report.ok)
+        return made;
+    // A copy first when the image is shared with what the window shows meanwhile.
+    made.report.ok = writeBits(bits, bw);
+    if (made.report.ok)
+        made.bw = std::move(bw);
+    return made;
+}
+
+bool Conversion::takeFabSafe(const FabSafeImage &made)
+{
+    if (made.key.isEmpty() || made.key != fabSafeWanted() || made.bw.size() != m_bw.size())
+        return false;
+    m_bw = made.bw;
+    m_fabSafe = made.report;
+    m_fabSafeFor = made.key;
+    return true;
+}
+
+QString Conversion::fabSafeWanted() const
+{
+    return fabSafeKey(m_settings);
+}
+
 bool Conversion::fabSafeIsCurrent() const
 {
-    return m_bw.isNull() || fabSafeKey(m_settings) == m_fabSafeFor;
+    return m_bw.isNull() || fabSafeWanted() == m_fabSafeFor;
 }
 
 bool Conversion::makeFabSafe(QString *why)

@@ -204,8 +204,25 @@ public:
     void setNoImage(const QString &why);
 
     // Clips the grey image at the settings (a page at 100 %, drawn at the scale already), made
-    // fab-safe when the settings ask for it.
-    BwResult buildBw();
+    // fab-safe when the settings ask for it and fabSafe is set; otherwise left to
+    // makeImageFabSafe() and takeFabSafe().
+    BwResult buildBw(bool fabSafe = true);
+    // A black-and-white image made fab-safe for settings, and what it was made for.
+    struct FabSafeImage
+    {
+        QImage bw;
+        FabSafeReport report;
+        QString key;
+    };
+    // The image held made fab-safe at settings, with its grey levels for smooth edges; safe on
+    // any thread. report.ok is false when memory ran out.
+    static FabSafeImage makeImageFabSafe(QImage bw, const QImage &edges,
+                                         const ConversionSettings &settings);
+    // Takes fab-safe art made for the settings as they are and the image held; false when
+    // they have changed since.
+    bool takeFabSafe(const FabSafeImage &made);
+    // What fab-safe art at the settings would be made for (empty: none is asked for).
+    QString fabSafeWanted() const;
     // Without images held (the converter), reads the rows once into a bit a pixel and makes
     // them fab-safe, to be handed out by rows() from then on; false, why saying so, when memory
     // runs out. With images held, buildBw() does it.

@@ -112,10 +112,15 @@ BitImage bitsOf(const QImage &bw)
     return bits;
 }
 
-void writeBits(const BitImage &bits, QImage &bw)
+bool writeBits(const BitImage &bits, QImage &bw)
 {
-    for (int y = 0; y < bits.height(); ++y)
-        bits.rowPixels(y, reinterpret_cast<quint32 *>(bw.scanLine(y)));
+    for (int y = 0; y < bits.height(); ++y) {
+        auto *row = reinterpret_cast<quint32 *>(bw.scanLine(y));
+        if (!row)
+            return false;
+        bits.rowPixels(y, row);
+    }
+    return true;
 }
 
 BitRows::BitRows(std::shared_ptr<const BitImage> bits, std::unique_ptr<RowStream> levels)

@@ -58,8 +58,9 @@ private:
 BitImage readBits(RowStream &rows, QString *why = nullptr, QImage *levels = nullptr);
 // The white pixels of a black-and-white image.
 BitImage bitsOf(const QImage &bw);
-// Writes bits back into bw, an RGB32 image of the same size.
-void writeBits(const BitImage &bits, QImage &bw);
+// Writes bits back into bw, an RGB32 image of the same size (copied first when it is shared);
+// false when there is no memory for the copy.
+bool writeBits(const BitImage &bits, QImage &bw);
 
 // A bit image handed out as a stream of rows; the grey levels for smooth edges, when wanted,
 // come from levels, the stream the bits were read from.
