@@ -23,6 +23,8 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
+#include <QSettings>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -525,6 +527,8 @@ void TestLimits::bigPictureMadeFabSafeAside()
     QVERIFY(picture.save(in));
     const QString out = m_dir.filePath(QStringLiteral("hairlines.asc"));
     QFile::remove(out);
+    // The box is remembered: the other tests, of this run and the next, start without it.
+    const auto forget = qScopeGuard([] { QSettings().remove(QStringLiteral("board/fabSafe")); });
 
     kestrel w;
     w.show();
