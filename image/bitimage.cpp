@@ -40,14 +40,6 @@ void BitImage::rowPixels(int y, quint32 *pixels) const
         pixels[x] = words[x >> 6] >> (x & 63) & 1 ? 0xffffffffu : 0xff000000u;
 }
 
-qint64 BitImage::count() const
-{
-    qint64 n = 0;
-    for (quint64 w : m_words)
-        n += __builtin_popcountll(w);
-    return n;
-}
-
 namespace {
 
 // Row y's grey levels into levels, allocated at the first row; null once they cannot be had.

@@ -44,7 +44,6 @@ public:
     // Row y from 32-bit pixels (white: lowest byte not zero), and back as 0xffffffff / 0xff000000.
     void setRow(int y, const quint32 *pixels);
     void rowPixels(int y, quint32 *pixels) const;
-    qint64 count() const;
 
 private:
     QSize m_size{0, 0};
