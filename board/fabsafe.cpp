@@ -116,7 +116,7 @@ void forEachBitRun(const quint64 *row, int words, F &&f)
 // Past this many rounds of both rules, changes only take ink away: a mended space can leave thin
 // ink and widened ink a narrow space, and taking away always comes to an end.
 constexpr int mendingRounds = 16;
-
+// A bound never met in practice: every round past those takes ink away where any is left to.
 constexpr int lastRound = 400;
 
 // The shapes of the picture as it was given: a label for each run of white pixels, the same for
@@ -264,7 +264,7 @@ private:
     double m_minSpace, m_width, m_reach; // quanta
     double m_smoothSlack = 0; // how far past its pixels a smooth end may reach, quanta
     int m_reachRows = 1;
-    int m_margin = 8;
+    int m_margin = 8; // how far round a change it is judged whether pieces of ink are one
     int m_near = 4; // how far either rule reaches, in pixels
     bool m_removalOnly = false;
     int m_splits = 0; // the shapes the change keepsShapes() judged last would split
@@ -278,7 +278,7 @@ private:
     Mask m_among, m_seen;
     Shapes m_shapes;
     // What problemsNear() works with, kept from one call to the next.
-    std::unique_ptr<SpaceCheck> m_near_check;
+    std::unique_ptr<SpaceCheck> m_nearCheck;
     std::vector<SpacePair> m_nearPairs;
     std::vector<SpaceCheck::Stroke> m_nearStrokes;
     BitImage m_local, m_localThin;
@@ -301,8 +301,8 @@ Cleaner::Cleaner(BitImage &image, const PadsSettings &settings, double minLine, 
     const int across = int(std::ceil((m_reach + 2 * m_smoothSlack) / pitch)) + 1;
     m_near = std::max({m_reachRows, across, m_ink.span()}) + 1;
     m_margin = m_near + 6;
-    m_near_check = std::make_unique<SpaceCheck>(image.size(), settings, minSpace);
-    m_near_check->setPairSink(&m_nearPairs);
+    m_nearCheck = std::make_unique<SpaceCheck>(image.size(), settings, minSpace);
+    m_nearCheck->setPairSink(&m_nearPairs);
 }
 
 void Cleaner::centreLine(int y, int s, int e, double *x0, double *x1) const
@@ -538,7 +538,7 @@ Cleaner::Problems Cleaner::problemsNear(const QRect &core)
     const QRect window
             = core.adjusted(-m_near, -m_near, m_near, m_near) & QRect(QPoint(0, 0), m_image.size());
     Problems found;
-    SpaceCheck &check = *m_near_check;
+    SpaceCheck &check = *m_nearCheck;
     check.forgetRows();
     std::vector<SpacePair> &pairs = m_nearPairs;
     pairs.clear();
