@@ -43,6 +43,7 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
     build_board_menu();
     build_stack_panel();
     load_board_options();
+    load_tone_options();
     apply_layer_range();
     fill_recent_menu();
     ui.lbl_status->setText(QString());
@@ -77,23 +78,25 @@ void kestrel::build_summary(const QFont &compact)
     lbl_covered->setObjectName(QStringLiteral("lbl_covered"));
     lbl_covered->setStyleSheet(QStringLiteral("color: #b00000"));
     lbl_covered->setWordWrap(true);
+    lbl_halftone = new QLabel(summary);
+    lbl_halftone->setObjectName(QStringLiteral("lbl_halftone"));
+    lbl_halftone->setWordWrap(true);
     lbl_fabsafe = new QLabel(summary);
     lbl_fabsafe->setObjectName(QStringLiteral("lbl_fabsafe"));
     lbl_fabsafe->setWordWrap(true);
     lbl_fabsafe->setToolTip(QStringLiteral("What Fab-safe changed in the black-and-white image "
                                            "so that the board maker can make it"));
-    for (QLabel *l : {lbl_budget, lbl_fabwarning, lbl_gaps, lbl_covered, lbl_fabsafe})
+    for (QLabel *l : {lbl_budget, lbl_fabwarning, lbl_gaps, lbl_covered, lbl_halftone, lbl_fabsafe})
         l->setFont(compact);
     lines->addWidget(lbl_budget);
     warnings->addWidget(lbl_fabwarning);
     warnings->addWidget(lbl_gaps, 1);
     lines->addLayout(warnings);
     lines->addWidget(lbl_covered);
+    lines->addWidget(lbl_halftone);
     lines->addWidget(lbl_fabsafe);
-    lbl_fabwarning->hide();
-    lbl_gaps->hide();
-    lbl_covered->hide();
-    lbl_fabsafe->hide();
+    for (QLabel *l : {lbl_fabwarning, lbl_gaps, lbl_covered, lbl_halftone, lbl_fabsafe})
+        l->hide();
     summary->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     ui.verticalLayout->addWidget(summary);
     lbl_zoom = new QLabel(this);
@@ -145,6 +148,8 @@ void kestrel::connect_controls()
     connect(ui.rb_bandw, &QRadioButton::toggled, this, &kestrel::display_what_slot);
     connect(ui.sl_threshold, &QSlider::valueChanged, this, &kestrel::threshold_slot);
     connect(ui.cb_invert, &QCheckBox::toggled, this, &kestrel::threshold_slot);
+    connect(ui.cb_tones, &QComboBox::currentIndexChanged, this, &kestrel::tones_changed);
+    connect(ui.le_cell, &QLineEdit::textChanged, this, &kestrel::cell_edited);
     connect(ui.cb_fabsafe, &QCheckBox::toggled, this, &kestrel::fab_safe_changed);
     connect(ui.sb_scale, &QSpinBox::valueChanged, this, &kestrel::asc_size_slot);
     connect(ui.rb_units_inch, &QRadioButton::toggled, this, &kestrel::pix_usize_slot);
@@ -412,7 +417,7 @@ void kestrel::choose_fab_limits()
     stack_limits = stack;
     save_board_options();
     save_stack_options();
-    update_budget();
+    update_size_labels(); // a halftone is drawn anew for the limits; refreshes the fab check
 }
 
 void kestrel::fit_to_size()

@@ -136,6 +136,15 @@ private:
     QString stack_finding_text(int index) const;
     struct RefusalText;
     static RefusalText refusal_text(const kcore::WriteCheck &check, int scale);
+    // The tones: the grey clipped at the threshold, or drawn as halftone dots.
+    bool halftone() const;
+    void tones_changed();
+    void cell_edited();
+    void show_cell();
+    void load_tone_options();
+    void save_tone_options() const;
+    void halftone_settings(kcore::ConversionSettings *c) const;
+    QString halftone_note() const;
 
     // The slots' names and order are the window's documented interface (the tests and the design
     // notes speak of them): keep them even where spellings look odd.
@@ -160,6 +169,7 @@ private:
     QLabel *lbl_budget = nullptr;
     QLabel *lbl_fabwarning = nullptr;
     QLabel *lbl_gaps = nullptr;
+    QLabel *lbl_halftone = nullptr; // the halftone's screen
     QLabel *lbl_fabsafe = nullptr; // what Fab-safe changed
     QLabel *lbl_covered = nullptr; // a file of no item, or one that covers everything
     QLabel *lbl_zoom = nullptr;
@@ -236,6 +246,10 @@ private:
         double scale = 0, pitch = 0, expansion = 0;
         kcore::Palette palette;
         bool bottom = false;
+        // A halftone's screen (held, so that no new one is taken for it) and what it screens.
+        std::shared_ptr<const kcore::HalftoneScreen> screen;
+        bool invert = false;
+        int finish = 0;
         bool operator==(const PlanKey &o) const;
     };
     PlanKey plan_key;
@@ -251,4 +265,8 @@ private:
     };
     std::vector<FindingLayer> finding_layers;
     double findings_grown = 0; // the mask expansion the findings were checked at
+
+    // The halftone's cell in mils, exact as typed; 0: the smallest that draws 16 tones.
+    double cell_mils = 0;
+    bool in_cell_change = false;
 };

@@ -65,6 +65,7 @@ kestrel::RefusalText kestrel::refusal_text(const kcore::WriteCheck &check, int s
         return {check.why + QLatin1Char('\n') + nothing, QString(),
                 QStringLiteral("No file: the line width is not usable")};
     case kcore::Refusal::Layer:
+    case kcore::Refusal::Halftone:
     case kcore::Refusal::TooLarge:
         return {check.why + QLatin1Char('\n') + nothing, QString(),
                 QStringLiteral("No file: ") + check.why};
@@ -192,7 +193,7 @@ void kestrel::update_budget()
     const bool making = safe_job.isRunning() && making_safe == conversion.fabSafeWanted();
     if (!conversion.fabSafeIsCurrent() && !making)
         build_bw_image();
-    const bool safe = conversion.settings().fabSafe.on && !stacking() && !conversion.bw().isNull();
+    const bool safe = !conversion.fabSafeWanted().isEmpty() && !conversion.bw().isNull();
     lbl_fabsafe->setVisible(safe);
     if (safe)
         lbl_fabsafe->setText(safe_job.isRunning()
@@ -221,6 +222,7 @@ void kestrel::count_budget()
         lbl_budget->setToolTip(text);
         lbl_fabwarning->hide();
         lbl_gaps->hide();
+        lbl_halftone->hide();
         show_covered(QString());
         shown_generation = 0;
     };
@@ -250,6 +252,9 @@ void kestrel::show_fab_result(const kcore::FabResult &r)
 {
     lbl_budget->setText(kcore::fabSummary(r.fab) + QStringLiteral(", ")
                         + kcore::coverageSummary(r.spaces));
+    const QString note = halftone_note();
+    lbl_halftone->setText(note);
+    lbl_halftone->setVisible(!note.isEmpty());
     lbl_budget->setToolTip(QStringLiteral("What Generate will write: ") + lbl_budget->text());
     const QString warning = kcore::lineWarning(r.fab, unit_index);
     lbl_fabwarning->setVisible(!warning.isEmpty());

@@ -270,6 +270,7 @@ kcore::ConversionSettings kestrel::conversion_settings() const
     c.stack.palette = stack_palette;
     c.stack.bottom = stack_ui.cb_side->currentIndex() == 1;
     c.stack.maskExpansionMils = expansion_mils;
+    halftone_settings(&c);
     c.fabSafe = {ui.cb_fabsafe->isChecked(), min_line_mils, min_space_mils};
     return c;
 }
@@ -448,17 +449,20 @@ void kestrel::asc_size_slot()
 
 void kestrel::display_what_slot()
 {
-    // The board follows the threshold too; a stack reads the colours, not the threshold.
-    const bool bwControls = !ui.rb_img->isChecked() && !ui.rb_grey->isChecked() && !stacking();
+    // The board follows the threshold too; a stack reads the colours, not the threshold, and a
+    // halftone draws the grey's tones, which a stack's halftone reads too.
+    const bool bwView = !ui.rb_img->isChecked() && !ui.rb_grey->isChecked();
+    const bool threshold = bwView && !stacking() && !halftone();
     view_mode = ui.rb_img->isChecked() ? ViewMode::Colour
             : ui.rb_grey->isChecked()  ? ViewMode::Grey
             : ui.rb_board->isChecked() ? ViewMode::Board
                                        : ViewMode::BlackAndWhite;
-    ui.sl_threshold->setEnabled(bwControls);
-    ui.sb_threshold->setEnabled(bwControls);
-    ui.sl_threstxt->setEnabled(bwControls);
-    ui.cb_invert->setEnabled(bwControls);
-    ui.cb_fabsafe->setEnabled(bwControls);
+    ui.sl_threshold->setEnabled(threshold);
+    ui.sb_threshold->setEnabled(threshold);
+    ui.sl_threstxt->setEnabled(threshold);
+    ui.cb_invert->setEnabled(bwView && (!stacking() || halftone()));
+    // Fab-safe makes thresholded art safe; a halftone keeps the limits itself.
+    ui.cb_fabsafe->setEnabled(threshold);
     update_view();
 }
 
@@ -474,7 +478,8 @@ kcore::PadsSettings kestrel::pads_settings() const
     if (const QAction *kind = kind_group->checkedAction())
         pads.kind = kcore::LayerKind(kind->data().toInt());
     pads.smoothEdges = ui.actionSmoothEdges->isChecked();
-    pads.threshold = ui.sl_threshold->value();
+    // A halftone's edge levels are made for a threshold of their own.
+    pads.threshold = halftone() ? kcore::halftoneThreshold : ui.sl_threshold->value();
     return pads;
 }
 

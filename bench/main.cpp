@@ -503,6 +503,24 @@ void convertFabSafeRows(Bench &b)
     }
 }
 
+// kestrel-convert halftoning the photo against its plain conversion, in turns.
+void convertHalftoneRows(Bench &b)
+{
+    const QString convert = QStringLiteral(KESTREL_CONVERT), quiet = QStringLiteral("-q"),
+                  nowhere = QStringLiteral("/dev/null");
+    const std::vector<ProcessRun> medians
+            = medianRuns(5,
+                         {{convert, quiet, b.photoBmp, nowhere},
+                          {convert, quiet, QStringLiteral("--halftone"), b.photoBmp, nowhere}});
+    const ProcessRun &plain = medians[0], &halftone = medians[1];
+    b.allSame &= plain.ok && halftone.ok;
+    const double ratio = halftone.ms / plain.ms;
+    b.endToEnd.push_back({"convert photo, halftone", halftone.ms, 0, 0,
+                          QString::asprintf("<=2x plain (%.0f ms: %.2fx), peak %.0f MB <= 130",
+                                            plain.ms, ratio, halftone.peakKB / 1024.0),
+                          ratio <= 2 && halftone.peakKB <= 130 * 1024});
+}
+
 #ifdef KESTREL_RSVG
 // kestrel-convert on vector logos against librsvg drawing them once.
 void convertSvgRows(Bench &b)
@@ -853,6 +871,7 @@ int main(int argc, char **argv)
     convertStackRows(b);
     convertSmoothRows(b);
     convertFabSafeRows(b);
+    convertHalftoneRows(b);
 #ifdef KESTREL_RSVG
     convertSvgRows(b);
 #endif

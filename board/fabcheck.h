@@ -26,12 +26,20 @@ struct FabCheck
     double minLineMils = defaultMinLineMils;
     LayerKind kind = LayerKind::Documentation;
     int layer = 0;
+    // The finest ink the artwork is drawn with where that is not one line: a halftone's dots and
+    // webs, whose lines lie side by side. 0: the line.
+    double inkMils = 0;
     // Fab-safe art is judged by its ink, not by one line: where the line is finer than the
     // minimum, ink is wide enough where it is a block of pixels as wide (see InkWidth).
     bool inkJudged = false;
     qint64 thinInk = 0; // pixels of ink narrower than the minimum, when judged
     // A hair of slack: 0.1 mm typed in mm is 3.937... mil, and a minimum of 0.1 mm must pass it.
-    bool belowMinimum() const { return inkJudged ? thinInk > 0 : lineMils < minLineMils - 1e-6; }
+    bool belowMinimum() const
+    {
+        if (inkJudged)
+            return thinInk > 0;
+        return (inkMils > 0 ? inkMils : lineMils) < minLineMils - 1e-6;
+    }
 };
 
 FabCheck fabCheck(const PadsBudget &budget, const PadsSettings &settings, double minLineMils);

@@ -39,6 +39,52 @@ QString stackLayerKey(StackLayer layer)
 
 namespace {
 
+class HalftonePlanes : public PlaneSource
+{
+public:
+    HalftonePlanes(std::unique_ptr<RowStream> rows, int plane, bool bottom, bool edges)
+        : m_rows(std::move(rows)), m_plane(plane), m_bottom(bottom), m_edges(edges)
+    { }
+    QSize size() const override { return m_rows->size(); }
+    int sides() const override { return m_bottom ? 2 : 1; }
+    bool row(int y, uchar *const *planes) override
+    {
+        const quint32 *bits = m_rows->row(y);
+        if (!bits)
+            return false;
+        const GreyLevels levels = m_edges ? m_rows->edgeLevels(y) : GreyLevels();
+        const int width = size().width();
+        uchar *out = planes[(m_bottom ? planeCount : 0) + m_plane];
+        for (int x = 0; x < width; ++x) {
+            const uchar v = levels.levels ? levels.levels[qsizetype(x) * levels.step]
+                                          : ((bits[x] & 0xffu) ? 255 : 0);
+            // The bottom's art mirrored: it is seen through the board.
+            out[m_bottom ? width - 1 - x : x] = v;
+        }
+        return true;
+    }
+
+private:
+    std::unique_ptr<RowStream> m_rows;
+    int m_plane;
+    bool m_bottom;
+    bool m_edges;
+};
+
+} // namespace
+
+std::unique_ptr<PlaneSource> halftoneSource(std::unique_ptr<RowStream> rows, Finish finish,
+                                            bool bottom, bool edges)
+{
+    const int plane = finish == Finish::Copper ? CopperPlane
+            : finish == Finish::Gold           ? GoldPlane
+            : finish == Finish::Bare           ? OpeningPlane
+                                               : SilkPlane;
+    return std::make_unique<HalftonePlanes>(std::move(rows), plane, bottom, edges);
+}
+
+namespace {
+
 class PaletteSource : public PlaneSource
 {
 public:

@@ -57,6 +57,10 @@ int refuse(const kcore::WriteCheck &check, const kcore::Conversion &conversion)
     case kcore::Refusal::Layer:
         say(QStringLiteral("--layer: ") + QString(check.why).replace('\n', ' '));
         return ExitUsage;
+    case kcore::Refusal::Halftone:
+        say((c.halftone.cellMils > 0 ? QStringLiteral("--cell: ") : QStringLiteral("--halftone: "))
+            + check.why);
+        return ExitUsage;
     default:
         say(QStringLiteral("--line-width: ") + QString(check.why).replace('\n', ' '));
         return ExitUsage;
@@ -117,6 +121,29 @@ int judgeStrictly(const Settings &s, const kcore::Conversion &conversion,
     return -1;
 }
 
+// The halftone's screen, and whether its line width draws the smallest dot round.
+void reportHalftone(const kcore::Conversion &conversion)
+{
+    const std::shared_ptr<const kcore::HalftoneScreen> &screen = conversion.screen();
+    if (!conversion.settings().halftone.on || !screen)
+        return;
+    say(QStringLiteral("halftone: hexagonal screen, cell %1 mil (%2 mm), %3 tones; smallest dot "
+                       "%4 mil, narrowest web %5 mil, for the %6 mil line and %7 mil space limits")
+                .arg(kcore::milsText(screen->cellMils()))
+                .arg(QString::number(screen->cellMils() * kcore::mmPerMil, 'f', 3))
+                .arg(screen->tones())
+                .arg(kcore::milsText(screen->smallestDotMils()),
+                     kcore::milsText(screen->narrowestWebMils()),
+                     kcore::milsText(screen->minLineMils()),
+                     kcore::milsText(screen->minSpaceMils())));
+    if (screen->coarse())
+        say(QStringLiteral("warning: the %1 mil line width is too coarse to draw a %2 mil dot "
+                           "round; a line width of at most %3 mil does")
+                    .arg(kcore::milsText(conversion.settings().pads.pitch),
+                         kcore::milsText(screen->minLineMils()),
+                         kcore::milsText(screen->minLineMils() / kcore::roundDotPitches)));
+}
+
 // The summary of a file written, and the warnings of its fab check and of what it covers.
 void report(const Settings &s, const kcore::Conversion &conversion, const kcore::PadsResult &result,
             const kcore::SpaceReport &spaces, kcore::Coverage coverage)
@@ -131,6 +158,7 @@ void report(const Settings &s, const kcore::Conversion &conversion, const kcore:
                 .arg(result.items)
                 .arg(actual.mils, actual.mm, actual.inch, kcore::fabSummary(fab),
                      kcore::spaceSummary(spaces)));
+    reportHalftone(conversion);
     if (conversion.settings().fabSafe.on)
         say(kcore::fabSafeSummary(conversion.fabSafeReport()));
     if (fab.belowMinimum())
@@ -257,6 +285,7 @@ void reportStack(const kcore::Conversion &conversion, const kcore::PadsResult &r
             say(QStringLiteral("%1 silkscreen pixels left off mask openings")
                         .arg(counts.silkCleared));
     }
+    reportHalftone(conversion);
     reportStackFindings(fab);
     const QString covered = kcore::stackCoverageWarning(budget, size, c.stack.palette);
     if (!covered.isEmpty())
@@ -270,10 +299,7 @@ void reportStack(const kcore::Conversion &conversion, const kcore::PadsResult &r
 // A stack: every layer of its side into the one file, and each layer's figures.
 int convertStack(const Settings &s, const kcore::Conversion &conversion, const QString &fitted)
 {
-    // Copper's limits are the ones given; the others the board makers' usual.
-    kcore::StackLimits limits;
-    limits.copperLine = s.minLineSet ? s.minLineMils : limits.copperLine;
-    limits.copperSpace = s.minSpaceSet ? s.minSpaceMils : limits.copperSpace;
+    const kcore::StackLimits limits = stackLimits(s);
     if (s.strict) {
         const kcore::StackFab judged = conversion.stackFabCheck(limits);
         if (judged.hasFindings()) {

@@ -66,6 +66,16 @@ const QCommandLineOption smoothEdges(
         "End each item where the grey picture's edge lies between two pixels, so the "
         "copper follows curves and slants finer than the pixels (overrides --exact-ends).");
 const QCommandLineOption
+        halftone(QStringLiteral("halftone"),
+                 "Draw the grey as dots on a hexagonal screen instead of clipping it at "
+                 "--threshold: the written share of every square millimetre follows the grey "
+                 "(white written whole, black bare; --invert swaps them), every dot and web at "
+                 "least --min-line across, every gap and hole at least --min-space.");
+const QCommandLineOption cell(QStringLiteral("cell"),
+                              "With --halftone: the screen's cell across, in --unit (default: "
+                              "the smallest that draws 16 tones within the limits).",
+                              "WIDTH");
+const QCommandLineOption
         minLine(QStringLiteral("min-line"),
                 "Finest line the board maker can make, in --unit (default 4 mil); a finer line "
                 "width gives a warning.",
@@ -115,7 +125,14 @@ const QCommandLineOption
                 "Change the black-and-white image as little as it takes for the board maker to "
                 "make it: ink narrower than --min-line is removed or widened, a space narrower "
                 "than --min-space opened or closed, whichever moves fewer pixels, and shapes are "
-                "neither joined nor split where another change would do. Not with --stack.");
+                "neither joined nor split where another change would do. Not with --stack or "
+                "--halftone.");
+const QCommandLineOption
+        halftoneFinish(QStringLiteral("halftone-finish"),
+                       "With --halftone and --stack: what the dots are, silk (silkscreen on the "
+                       "mask; the default), gold or bare (mask openings onto gold or bare board), "
+                       "each within its layer's limits.",
+                       "FINISH");
 const QCommandLineOption quiet(QStringList{"q", "quiet"}, "Print no summary and no warning.");
 const QCommandLineOption
         outputDir(QStringLiteral("output-dir"),
@@ -137,6 +154,14 @@ const char exitCodes[] = "Exit codes (of a batch, the highest of its inputs'):\n
 QString nameOf(const QCommandLineOption &option)
 {
     return option.names().constLast();
+}
+
+kcore::StackLimits stackLimits(const Settings &s)
+{
+    kcore::StackLimits limits;
+    limits.copperLine = s.minLineSet ? s.minLineMils : limits.copperLine;
+    limits.copperSpace = s.minSpaceSet ? s.minSpaceMils : limits.copperSpace;
+    return limits;
 }
 
 namespace {
@@ -173,7 +198,7 @@ bool readStack(const QCommandLineParser &parser, int unit, kcore::StackSettings 
         return false;
     }
     for (const QCommandLineOption *option :
-         {&Option::finish, &Option::side, &Option::maskExpansion})
+         {&Option::finish, &Option::side, &Option::maskExpansion, &Option::halftoneFinish})
         if (!stack->on && parser.isSet(*option)) {
             say(QStringLiteral("--%1 needs --stack").arg(nameOf(*option)));
             return false;
@@ -192,6 +217,17 @@ bool readStack(const QCommandLineParser &parser, int unit, kcore::StackSettings 
             return false;
         }
         stack->bottom = side == QLatin1String("bottom");
+    }
+    if (parser.isSet(Option::halftoneFinish)) {
+        const QString key = parser.value(Option::halftoneFinish);
+        kcore::Finish finish;
+        if (!kcore::finishFromKey(key, &finish)
+            || (finish != kcore::Finish::Silk && finish != kcore::Finish::Gold
+                && finish != kcore::Finish::Bare)) {
+            say(QStringLiteral("--halftone-finish takes silk, gold or bare, not \"%1\"").arg(key));
+            return false;
+        }
+        stack->halftoneFinish = finish;
     }
     if (parser.isSet(Option::maskExpansion)) {
         const QString text = parser.value(Option::maskExpansion);
@@ -332,6 +368,46 @@ bool readLimits(const QCommandLineParser &parser, Settings *s)
     return true;
 }
 
+// The halftone's options and the limits it keeps, once those are read: false, having said why,
+// when one is refused.
+bool readHalftone(const QCommandLineParser &parser, Settings *s)
+{
+    kcore::HalftoneSettings &h = s->conversion.halftone;
+    h.on = parser.isSet(Option::halftone);
+    for (const QCommandLineOption *option : {&Option::cell, &Option::halftoneFinish})
+        if (!h.on && parser.isSet(*option)) {
+            say(QStringLiteral("--%1 needs --halftone").arg(nameOf(*option)));
+            return false;
+        }
+    if (!h.on)
+        return true;
+    if (parser.isSet(Option::fabSafe)) {
+        say(QStringLiteral("--fab-safe makes thresholded art safe; a halftone keeps the limits "
+                           "itself"));
+        return false;
+    }
+    if (parser.isSet(Option::threshold)) {
+        say(QStringLiteral("--threshold does not apply with --halftone: the grey's tone sets the "
+                           "dots"));
+        return false;
+    }
+    if (parser.isSet(Option::cell)) {
+        const QString text = parser.value(Option::cell);
+        bool isNumber = false;
+        const double mils = kcore::linePitch(text, s->unit, &isNumber);
+        if (!isNumber || !(mils > 0) || !std::isfinite(mils)) {
+            say(QStringLiteral("--cell takes a length greater than 0, not \"%1\"").arg(text));
+            return false;
+        }
+        h.cellMils = mils;
+    }
+    h.minLineMils = s->minLineMils;
+    h.minSpaceMils = s->minSpaceMils;
+    if (s->conversion.stack.on)
+        kcore::useStackLimits(&s->conversion, stackLimits(*s));
+    return true;
+}
+
 // The inputs and outputs: one INPUT and its OUTPUT, or with --output-dir every INPUT, each
 // into the folder under a name of its own. False, having said why, when they are refused.
 bool readFiles(const QCommandLineParser &parser, Settings *s)
@@ -382,12 +458,13 @@ int parseArguments(const QStringList &arguments, Settings *s)
                            "run of white pixels of the black-and-white image becomes one LINES "
                            "item. With --output-dir DIR, converts every INPUT into DIR."));
     parser.addOptions(
-            {Option::threshold, Option::invert,    Option::scale,         Option::lineWidth,
-             Option::unit,      Option::layer,     Option::page,          Option::format,
-             Option::layerKind, Option::exactEnds, Option::smoothEdges,   Option::stack,
-             Option::finish,    Option::side,      Option::maskExpansion, Option::minLine,
-             Option::minSpace,  Option::fabSafe,   Option::fitWidth,      Option::fitHeight,
-             Option::strict,    Option::quiet,     Option::outputDir});
+            {Option::threshold,     Option::invert,         Option::scale,       Option::lineWidth,
+             Option::unit,          Option::layer,          Option::page,        Option::format,
+             Option::layerKind,     Option::exactEnds,      Option::smoothEdges, Option::halftone,
+             Option::cell,          Option::stack,          Option::finish,      Option::side,
+             Option::maskExpansion, Option::halftoneFinish, Option::minLine,     Option::minSpace,
+             Option::fabSafe,       Option::fitWidth,       Option::fitHeight,   Option::strict,
+             Option::quiet,         Option::outputDir});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     parser.addPositionalArgument(
@@ -409,7 +486,8 @@ int parseArguments(const QStringList &arguments, Settings *s)
         std::printf("kestrel-convert %s\n", qPrintable(QCoreApplication::applicationVersion()));
         return ExitOk;
     }
-    if (!readFiles(parser, s) || !readConversion(parser, s) || !readLimits(parser, s))
+    if (!readFiles(parser, s) || !readConversion(parser, s) || !readLimits(parser, s)
+        || !readHalftone(parser, s))
         return ExitUsage;
     return -1;
 }

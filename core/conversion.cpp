@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <set>
 #include <utility>
 
@@ -42,7 +43,7 @@ SpaceReport mergedWebs(SpaceReport drawn, const SpaceReport &gold)
 // the settings ask for no fab-safe art.
 QString fabSafeKey(const ConversionSettings &c)
 {
-    if (!c.fabSafe.on || c.stack.on)
+    if (!c.fabSafe.on || c.stack.on || c.halftone.on)
         return QString();
     const PadsSettings &p = c.pads;
     return QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
@@ -146,13 +147,20 @@ QImage Source::colour(const ConversionSettings &settings) const
     return renderVectorPage(*m_vector, g, settings.scalePercent, settings.pads.pitch);
 }
 
-std::unique_ptr<RowStream> Source::rows(const ConversionSettings &settings) const
+std::unique_ptr<RowStream> Source::rows(const ConversionSettings &settings,
+                                        const std::shared_ptr<const HalftoneScreen> &screen) const
 {
+    std::unique_ptr<RowStream> rows;
     if (m_vector)
-        return std::make_unique<VectorRows>(*m_vector, settings.scalePercent, settings.pads.pitch,
+        rows = std::make_unique<VectorRows>(*m_vector, settings.scalePercent, settings.pads.pitch,
                                             settings.pads.threshold, settings.invert);
-    return std::make_unique<BwRows>(m_picture, settings.pads.threshold, settings.invert,
-                                    wholePercent(settings.scalePercent));
+    else
+        rows = std::make_unique<BwRows>(m_picture, settings.pads.threshold, settings.invert,
+                                        wholePercent(settings.scalePercent));
+    if (!settings.halftone.on || !screen)
+        return rows;
+    return std::make_unique<HalftoneRows>(std::move(rows), screen, settings.invert,
+                                          settings.pads.smoothEdges, settings.pads.threshold);
 }
 
 QStringList Source::boardLayers() const
@@ -180,13 +188,23 @@ QImage Source::stackColour(const ConversionSettings &settings) const
                             paletteBoard(settings.stack.palette));
 }
 
-std::unique_ptr<PlaneSource> Source::planes(const ConversionSettings &settings,
-                                            const QImage &colour) const
+std::unique_ptr<PlaneSource>
+Source::planes(const ConversionSettings &settings, const QImage &colour,
+               const std::shared_ptr<const HalftoneScreen> &screen) const
 {
     const QSize g = grid(settings);
     if (g.isEmpty() || isNull())
         return nullptr;
     const StackSettings &stack = settings.stack;
+    if (settings.halftone.on) {
+        // The picture's grey as dots of one finish; its colours and layers are not read.
+        if (!screen)
+            return nullptr;
+        ConversionSettings single = settings;
+        single.pads.threshold = stackThreshold;
+        return halftoneSource(rows(single, screen), stack.halftoneFinish, stack.bottom,
+                              settings.pads.smoothEdges);
+    }
     std::vector<DrawnLayer> drawn;
     bool layered = false; // a board layer named, drawn or not: the colours are not read
     const QList<SvgLayer> layers = m_svg.isEmpty() ? QList<SvgLayer>() : svgLayerLabels(m_svg);
@@ -228,8 +246,33 @@ std::unique_ptr<PlaneSource> Source::planes(const ConversionSettings &settings,
     return paletteSource(image, g, stack.palette, stack.bottom);
 }
 
+void useStackLimits(ConversionSettings *settings, const StackLimits &limits)
+{
+    HalftoneSettings &h = settings->halftone;
+    switch (settings->stack.halftoneFinish) {
+    case Finish::Gold:
+        // Its openings, grown by the expansion on either side, keep the mask's web between them.
+        h.minLineMils = limits.copperLine;
+        h.minSpaceMils
+                = std::max(limits.copperSpace,
+                           limits.maskWeb + 2 * std::max(0.0, settings->stack.maskExpansionMils));
+        break;
+    case Finish::Bare:
+        h.minLineMils = h.minSpaceMils = limits.maskWeb;
+        break;
+    case Finish::Copper:
+        h.minLineMils = limits.copperLine;
+        h.minSpaceMils = limits.copperSpace;
+        break;
+    default:
+        h.minLineMils = limits.silkLine;
+        h.minSpaceMils = limits.silkSpace;
+    }
+}
+
 WriteCheck checkWrite(const QString &widthText, int unit, const ConversionSettings &settings,
-                      const Source &source, const QString &notBuilt, int shownUnit)
+                      const Source &source, const QString &notBuilt, int shownUnit,
+                      const QString &noScreen)
 {
     const QString width = lineWidthProblem(widthText, unit);
     if (!width.isEmpty())
@@ -241,6 +284,8 @@ WriteCheck checkWrite(const QString &widthText, int unit, const ConversionSettin
             : layerProblem(settings.pads);
     if (!layer.isEmpty())
         return {Refusal::Layer, layer};
+    if (settings.halftone.on && !noScreen.isEmpty())
+        return {Refusal::Halftone, noScreen};
     if (source.isNull())
         return {Refusal::NoSource, QString()};
     const QSize request = source.request(settings);
@@ -271,10 +316,59 @@ void Conversion::setPicture(const Source &picture, const QImage &grey)
     m_imagesHeld = true;
 }
 
+void Conversion::setSettings(const ConversionSettings &settings)
+{
+    m_settings = settings;
+    m_fabSafeBits.reset(); // made for the settings before
+    if (!settings.halftone.on) {
+        m_screen.reset();
+        m_screenWhy.clear();
+        return;
+    }
+    m_settings.pads.threshold = halftoneThreshold;
+    const PadsSettings &p = settings.pads;
+    const PadsSettings &q = m_screenPads;
+    const bool same = p.pitch == q.pitch && p.format == q.format && p.metric == q.metric
+            && p.exactEnds == q.exactEnds && p.smoothEdges == q.smoothEdges
+            && settings.halftone == m_screenFor;
+    if (same && (m_screen || !m_screenWhy.isEmpty()))
+        return;
+    m_screenPads = p;
+    m_screenFor = settings.halftone;
+    m_screenWhy.clear();
+    m_screen = HalftoneScreen::make(p, settings.halftone, &m_screenWhy);
+}
+
+FabCheck Conversion::lineCheck(const PadsBudget &budget, double minLineMils) const
+{
+    FabCheck c = kcore::fabCheck(budget, m_settings.pads, minLineMils);
+    if (m_settings.halftone.on && m_screen)
+        c.inkMils = m_screen->finestInkMils();
+    if (fabSafeWanted().isEmpty())
+        return c;
+    const InkWidth width(m_settings.pads, minLineMils);
+    if (!width.active()) {
+        c.inkJudged = true;
+        return c;
+    }
+    if (m_fabSafeBits) {
+        c.inkJudged = true;
+        c.thinInk = countThinInk(*m_fabSafeBits, width);
+        return c;
+    }
+    // Without the memory to look at the ink, the line alone is judged.
+    const std::unique_ptr<RowStream> r = rows();
+    const BitImage bits = readBits(*r);
+    c.inkJudged = !bits.isNull();
+    c.thinInk = countThinInk(bits, width);
+    return c;
+}
+
 WriteCheck Conversion::check(const QString &widthText, int unit, int shownUnit) const
 {
     return checkWrite(widthText, unit, m_settings, m_source,
-                      m_imagesHeld && m_bw.isNull() ? m_problem : QString(), shownUnit);
+                      m_imagesHeld && m_bw.isNull() ? m_problem : QString(), shownUnit,
+                      m_screenWhy);
 }
 
 bool Conversion::pageIsCurrent() const
@@ -314,38 +408,54 @@ void Conversion::setNoImage(const QString &why)
     m_bw = m_edges = QImage();
 }
 
-void Conversion::setSettings(const ConversionSettings &settings)
-{
-    m_settings = settings;
-    m_fabSafeBits.reset();
-}
-
 BwResult Conversion::buildBw(bool fabSafe)
 {
     // A page is drawn onto the grid itself, so it is clipped as it is.
     const int scale = m_source.isVector() ? 100 : wholePercent(m_settings.scalePercent);
-    BwResult built
-            = m_builder->build(m_grey, m_settings.pads.threshold, m_settings.invert, scale, m_bw);
+    BwResult built;
     m_fabSafe = FabSafeReport();
     m_fabSafeFor.clear();
-    if (built && fabSafe && !fabSafeWanted().isEmpty() && !m_bw.isNull()) {
-        // Smooth ends are where the grey levels put them: made first.
-        buildEdges();
-        const QSize size = m_bw.size();
-        // Handed over rather than shared, so that the art is made in the image's own pixels.
-        FabSafeImage made = makeImageFabSafe(std::exchange(m_bw, QImage()), m_edges, m_settings);
-        m_bw = made.bw;
-        m_fabSafe = made.report;
-        m_fabSafeFor = made.key;
-        if (!made.report.ok)
-            built = {false,
-                     allocationProblem(QStringLiteral("fab-safe art"), size.width(), size.height(),
-                                       QImage::Format_Mono)};
+    if (m_settings.halftone.on && m_screen) {
+        // With smooth edges the levels that place the dots' ends are made with the dots.
+        const bool levels = m_settings.pads.smoothEdges;
+        const Drawn drawn{m_grey.cacheKey(), scale, m_settings.invert, levels, m_screen};
+        if (drawn == m_drawn && !m_bw.isNull() && (!levels || m_edgesKey == -1))
+            return {};
+        const QImage &grid = m_builder->scaled(m_grey, scale, &built);
+        if (built)
+            built = halftoneInto(grid, m_settings.invert, m_screen, m_bw,
+                                 levels ? &m_edges : nullptr);
+        m_edgesKey = levels ? -1 : 0;
+        m_drawn = built ? drawn : Drawn();
+    } else {
+        m_drawn = Drawn();
+        built = m_builder->build(m_grey, m_settings.pads.threshold, m_settings.invert, scale, m_bw);
+        if (m_edgesKey == -1)
+            m_edges = QImage();
+        if (built && fabSafe && !fabSafeWanted().isEmpty() && !m_bw.isNull())
+            built = makeHeldFabSafe();
     }
     m_problem = built ? QString() : built.why;
     if (!built)
         m_bw = QImage();
     return built;
+}
+
+BwResult Conversion::makeHeldFabSafe()
+{
+    // Smooth ends are where the grey levels put them: made first.
+    buildEdges();
+    const QSize size = m_bw.size();
+    // Handed over rather than shared, so that the art is made in the image's own pixels.
+    FabSafeImage made = makeImageFabSafe(std::exchange(m_bw, QImage()), m_edges, m_settings);
+    m_bw = made.bw;
+    m_fabSafe = made.report;
+    m_fabSafeFor = made.key;
+    if (!made.report.ok)
+        return {false,
+                allocationProblem(QStringLiteral("fab-safe art"), size.width(), size.height(),
+                                  QImage::Format_Mono)};
+    return {};
 }
 
 Conversion::FabSafeImage Conversion::makeImageFabSafe(QImage bw, const QImage &edges,
@@ -421,7 +531,14 @@ bool Conversion::buildEdges()
     // A 16384 x 16384 picture's levels take 268 MB: kept only while they are used.
     if (!m_settings.pads.smoothEdges || m_bw.isNull()) {
         m_edges = QImage();
+        m_edgesKey = 0;
         return true;
+    }
+    if (m_settings.halftone.on && m_screen) {
+        // A halftone's are made with its dots.
+        if (m_edgesKey != -1 || m_edges.size() != m_bw.size())
+            buildBw();
+        return !m_edges.isNull();
     }
     if (!m_edges.isNull() && m_edges.size() == m_bw.size() && m_edgesKey == m_grey.cacheKey())
         return true;
@@ -436,6 +553,7 @@ void Conversion::dropImages()
     m_colour = m_grey = m_bw = m_edges = QImage();
     m_fabSafeFor.clear();
     m_edgesKey = 0;
+    m_drawn = Drawn();
     m_problem.clear();
     m_pageGrid = QSize();
     m_pagePerMil = 0;
@@ -448,7 +566,7 @@ std::unique_ptr<RowStream> Conversion::rows() const
                 m_fabSafeBits, m_settings.pads.smoothEdges ? m_source.rows(m_settings) : nullptr);
     if (m_imagesHeld)
         return std::make_unique<ImageRows>(m_bw, m_edges, m_settings.pads);
-    return m_source.rows(m_settings);
+    return m_source.rows(m_settings, m_screen);
 }
 
 PadsResult Conversion::write(QIODevice *out, const RowProgress &progress,
@@ -468,7 +586,7 @@ PadsResult Conversion::writeStack(QIODevice *out, const RowProgress &progress, S
 {
     // A page held is drawn over white paper: a stack draws it over the board.
     std::unique_ptr<PlaneSource> planes
-            = m_source.planes(m_settings, m_source.isVector() ? QImage() : m_colour);
+            = m_source.planes(m_settings, m_source.isVector() ? QImage() : m_colour, m_screen);
     if (!planes)
         return failure(QStringLiteral("there is not enough memory to draw the %1 x %2 pixel page")
                                .arg(grid().width())
@@ -531,6 +649,10 @@ StackFab Conversion::stackFabCheck(const StackLimits &limits, const std::atomic<
             p.layer = stackLayerNumber(StackLayer(l), side);
             p.kind = stackLayerKind(StackLayer(l), side);
             layer.fab = kcore::fabCheck(f.budget.layers[size_t(side)][size_t(l)], p, lines[l]);
+            // A halftone's layers hold its dots and webs, and the others nothing at all.
+            if (m_settings.halftone.on && m_screen)
+                layer.fab.inkMils = layer.fab.items > 0 ? m_screen->finestInkMils()
+                                                        : std::numeric_limits<double>::max();
             layer.spaces = std::move(spaces[l]);
             layer.written = f.budget.sides >> side & 1;
         }
@@ -554,29 +676,6 @@ FabResult Conversion::fabCheck(double minLineMils, double minSpaceMils,
         f.greys = greyRange();
     f.spaces = checkSpaces(minSpaceMils, nullptr, cancel);
     return f;
-}
-
-FabCheck Conversion::lineCheck(const PadsBudget &budget, double minLineMils) const
-{
-    FabCheck c = kcore::fabCheck(budget, m_settings.pads, minLineMils);
-    if (!m_settings.fabSafe.on || m_settings.stack.on)
-        return c;
-    const InkWidth width(m_settings.pads, minLineMils);
-    if (!width.active()) {
-        c.inkJudged = true;
-        return c;
-    }
-    if (m_fabSafeBits) {
-        c.inkJudged = true;
-        c.thinInk = countThinInk(*m_fabSafeBits, width);
-        return c;
-    }
-    // Without the memory to look at the ink, the line alone is judged.
-    const std::unique_ptr<RowStream> r = rows();
-    const BitImage bits = readBits(*r);
-    c.inkJudged = !bits.isNull();
-    c.thinInk = countThinInk(bits, width);
-    return c;
 }
 
 GreyRange Conversion::greyRange() const

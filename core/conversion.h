@@ -12,6 +12,7 @@
 #include "geometry/padssettings.h"
 #include "image/bwimage.h"
 #include "image/greyimage.h"
+#include "image/halftone.h"
 #include "image/vectordocument.h"
 
 #include <QImage>
@@ -34,9 +35,17 @@ struct ConversionSettings
     // Board art as a stack of layers from the artwork's colours or its layers; the threshold,
     // invert, layer and kind are not used then.
     StackSettings stack;
-    // The black-and-white image changed until the board maker can make it; not with a stack.
+    // The grey as dots instead of clipped at the threshold, which it does not use. In a stack,
+    // the picture's grey becomes stack.halftoneFinish over the board.
+    HalftoneSettings halftone;
+    // Thresholded art changed until the board maker can make it; not with a stack or a halftone,
+    // which keeps the limits itself.
     FabSafeSettings fabSafe;
 };
+
+// The limits a stack's halftone keeps: those of the layer its finish is drawn on (silkscreen;
+// copper, its openings grown apart by the mask expansion; the mask for bare board).
+void useStackLimits(ConversionSettings *settings, const StackLimits &limits);
 
 // Where the artwork comes from. Copies share the picture or the document.
 class Source
@@ -70,8 +79,10 @@ public:
     // The page drawn onto the grid at the settings, or the picture itself. Null when memory
     // runs out or there is nothing to draw.
     QImage colour(const ConversionSettings &settings) const;
-    // The black-and-white rows at the settings, one at a time.
-    std::unique_ptr<RowStream> rows(const ConversionSettings &settings) const;
+    // The black-and-white rows at the settings, one at a time; halftoned by screen when the
+    // settings ask for a halftone.
+    std::unique_ptr<RowStream> rows(const ConversionSettings &settings,
+                                    const std::shared_ptr<const HalftoneScreen> &screen = {}) const;
 
     // The labels of an SVG document's layers named after a board layer (see planeOfLabel()).
     QStringList boardLayers() const;
@@ -79,8 +90,9 @@ public:
     // alone, or the colours read through the palette. colour, when not null, is the picture or
     // the page drawn already over the palette's board colour (stackColour()). Null when memory
     // runs out.
-    std::unique_ptr<PlaneSource> planes(const ConversionSettings &settings,
-                                        const QImage &colour = QImage()) const;
+    std::unique_ptr<PlaneSource>
+    planes(const ConversionSettings &settings, const QImage &colour = QImage(),
+           const std::shared_ptr<const HalftoneScreen> &screen = {}) const;
     // The page drawn onto the grid over the palette's board colour, or the picture itself.
     QImage stackColour(const ConversionSettings &settings) const;
 
@@ -98,6 +110,7 @@ enum class Refusal {
     Layer, // the layer and its kind cannot be written in this format
     NoSource, // nothing is open
     TooManyPixels, // the scale would build more than maxImagePixels
+    Halftone, // no halftone screen keeps the fab limits at this line width and cell
     NotBuilt, // the image could not be made (memory); the window says why
     NoPixels, // the scale leaves no pixel
     TooLarge, // the numbers would not fit the file
@@ -113,11 +126,11 @@ struct WriteCheck
 // The one check Generate, the fab check and kestrel-convert make before writing: the width as
 // typed in its unit, the settings (whose pitch is that width's), and the source (null: only the
 // settings are judged). notBuilt, if not empty, is why the window has no image although the
-// settings allow one.
+// settings allow one; noScreen why there is no halftone screen for settings that ask for one.
 // Lengths it names are in shownUnit, the one the user now sees (-1: the width's unit).
 WriteCheck checkWrite(const QString &widthText, int unit, const ConversionSettings &settings,
-                      const Source &source, const QString &notBuilt = QString(),
-                      int shownUnit = -1);
+                      const Source &source, const QString &notBuilt = QString(), int shownUnit = -1,
+                      const QString &noScreen = QString());
 
 // What the fab check finds: the file's budget and line against the board maker's limits, and the
 // spaces the copper closes or narrows.
@@ -166,8 +179,14 @@ public:
     void setPicture(const Source &picture, const QImage &grey);
 
     const ConversionSettings &settings() const { return m_settings; }
-    // Drops the fab-safe rows made for other settings.
+    // With a halftone, the threshold is the one its edge levels are made for, and its screen is
+    // made anew when the settings it depends on change. Drops the fab-safe rows made for other
+    // settings.
     void setSettings(const ConversionSettings &settings);
+    // The halftone's screen at the settings; null without a halftone, or when none keeps the
+    // limits (screenProblem() says why).
+    const std::shared_ptr<const HalftoneScreen> &screen() const { return m_screen; }
+    const QString &screenProblem() const { return m_screenWhy; }
     // The size of the black-and-white image at the settings.
     QSize grid() const { return m_source.grid(m_settings); }
 
@@ -256,7 +275,9 @@ public:
     // is set.
     StackFab stackFabCheck(const StackLimits &limits, const std::atomic<bool> *cancel = nullptr,
                            QIODevice *out = nullptr) const;
-    // The line against the board maker's finest, for a file of budget: fab-safe art by its ink.
+    // The line against the board maker's finest, for a file of budget: a halftone by its finest
+    // ink, its dots and webs, which the screen keeps at the line limit whatever the line width;
+    // fab-safe art by its ink.
     FabCheck lineCheck(const PadsBudget &budget, double minLineMils) const;
     // The darkest and lightest grey of the artwork: the grey image's, or the picture's when
     // none is held; not known for a vector page that is not held.
@@ -274,6 +295,7 @@ private:
     // The window's images are what is written, even when there is none; the converter holds no
     // image and streams its rows from the source.
     bool m_imagesHeld = false;
+    BwResult makeHeldFabSafe();
     // The converter's rows made fab-safe, a bit a pixel.
     std::shared_ptr<const BitImage> m_fabSafeBits;
     FabSafeReport m_fabSafe;
@@ -282,6 +304,24 @@ private:
     QSize m_pageGrid;
     double m_pagePerMil = 0;
     std::shared_ptr<BwBuilder> m_builder = std::make_shared<BwBuilder>();
+    std::shared_ptr<const HalftoneScreen> m_screen;
+    // What the halftone held was drawn from: drawn again only when one of these changes.
+    struct Drawn
+    {
+        qint64 grey = 0;
+        int scale = 0;
+        bool invert = false, levels = false;
+        // Held, so that a new screen is never taken for it at the same address.
+        std::shared_ptr<const HalftoneScreen> screen;
+        bool operator==(const Drawn &o) const
+        {
+            return grey == o.grey && scale == o.scale && invert == o.invert && levels == o.levels
+                    && screen == o.screen;
+        }
+    } m_drawn;
+    QString m_screenWhy;
+    PadsSettings m_screenPads;
+    HalftoneSettings m_screenFor;
 };
 
 } // namespace kcore

@@ -232,69 +232,77 @@ void TestConvert::sameBytesAsWindow_data()
     QTest::addColumn<QString>("kind"); // as --layer-kind takes it
     QTest::addColumn<QString>("source"); // "photo", "gaps" (letters close together), a logo
     QTest::addColumn<bool>("smoothEdges");
+    QTest::addColumn<bool>("halftone");
     QTest::addColumn<bool>("fabSafe"); // and --strict, which it must pass
     QTest::newRow("defaults") << 128 << false << 100 << "2"
                               << "mils" << 19 << false << "2.0"
-                              << "auto" << "photo" << false << false;
+                              << "auto" << "photo" << false << false << false;
     QTest::newRow("gaps, defaults") << 128 << false << 100 << "2"
                                     << "mils" << 19 << false << "2.0"
-                                    << "auto" << "gaps" << false << false;
+                                    << "auto" << "gaps" << false << false << false;
     QTest::newRow("gaps, 150 %, 3 mil, exact ends") << 128 << false << 150 << "3"
                                                     << "mils" << 19 << true << "2.0"
-                                                    << "auto" << "gaps" << false << false;
+                                                    << "auto" << "gaps" << false << false << false;
     QTest::newRow("gaps, 9.4, 0.1 mm, 57 %") << 128 << false << 57 << "0.1"
                                              << "mm" << 26 << false << "9.4"
-                                             << "auto" << "gaps" << false << false;
+                                             << "auto" << "gaps" << false << false << false;
     QTest::newRow("0.2 mm on layer 26") << 90 << false << 100 << "0.2"
                                         << "mm" << 26 << false << "2.0"
-                                        << "auto" << "photo" << false << false;
+                                        << "auto" << "photo" << false << false << false;
     QTest::newRow("inverted, 57 %, inches") << 200 << true << 57 << "0.005"
                                             << "inch" << 1 << false << "2.0"
-                                            << "auto" << "photo" << false << false;
+                                            << "auto" << "photo" << false << false << false;
     QTest::newRow("blanks around the width, 250 %") << 10 << false << 250 << "  7.5 "
                                                     << "mils" << 250 << false << "2.0"
-                                                    << "auto" << "photo" << false << false;
+                                                    << "auto" << "photo" << false << false << false;
     QTest::newRow("exact ends, 0.06 mm, 33 %") << 128 << false << 33 << "0.06"
                                                << "mm" << 3 << true << "2.0"
-                                               << "auto" << "photo" << false << false;
+                                               << "auto" << "photo" << false << false << false;
     QTest::newRow("9.4, 0.0333 mm, bottom copper on 4") << 128 << false << 100 << "0.0333"
                                                         << "mm" << 4 << false << "9.4"
-                                                        << "bottom-copper" << "photo" << false << false;
+                                                        << "bottom-copper" << "photo" << false << false << false;
     QTest::newRow("9.4, mils, 150 %") << 128 << false << 150 << "3"
                                       << "mils" << 19 << false << "9.4"
-                                      << "auto" << "photo" << false << false;
+                                      << "auto" << "photo" << false << false << false;
     QTest::newRow("9.4, inches, exact ends, top silk") << 100 << true << 80 << "0.0045"
                                                        << "inch" << 26 << true << "9.4"
-                                                       << "auto" << "photo" << false << false;
+                                                       << "auto" << "photo" << false << false << false;
     // The converter resamples a row or two of grey at a time, the window the whole image.
     QTest::newRow("smooth edges, 9.4, inverted, 57 %") << 150 << true << 57 << "0.2"
                                                        << "mm" << 1 << false << "9.4"
-                                                       << "auto" << "photo" << true << false;
+                                                       << "auto" << "photo" << true << false << false;
     QTest::newRow("smooth edges over exact ends, 250 %") << 100 << false << 250 << "3"
                                                          << "mils" << 19 << true << "2.0"
-                                                         << "auto" << "photo" << true << false;
+                                                         << "auto" << "photo" << true << false << false;
     // A logo with a CSS class, a transform, a clip path and a mask, and the same shapes as a PDF:
     // the window draws the whole page, the converter a band at a time.
     QTest::newRow("svg, 9.4, 0.1 mm, smooth edges") << 128 << true << 100 << "0.1"
                                                     << "mm" << 26 << false << "9.4"
-                                                    << "auto" << "logo.svg" << true << false;
+                                                    << "auto" << "logo.svg" << true << false << false;
     QTest::newRow("svg, 2.0, 3 mil, 57 %") << 128 << true << 57 << "3"
                                            << "mils" << 19 << true << "2.0"
-                                           << "auto" << "logo.svg" << false << false;
+                                           << "auto" << "logo.svg" << false << false << false;
     QTest::newRow("pdf, 9.4, inches, smooth edges, 163 %") << 90 << true << 163 << "0.004"
                                                            << "inch" << 1 << false << "9.4"
-                                                           << "auto" << "logo.pdf" << true << false;
+                                                           << "auto" << "logo.pdf" << true << false << false;
+    // The window halftones its whole image a band at a time, the converter the rows it streams.
+    QTest::newRow("halftone, 9.4, 0.04 mm, smooth edges")
+            << 128 << false << 100 << "0.04" << "mm" << 26 << false << "9.4" << "auto" << "photo"
+            << true << true << false;
+    QTest::newRow("halftone, inverted, 57 %, exact ends")
+            << 128 << true << 57 << "1.5" << "mils" << 19 << true << "2.0" << "auto" << "photo"
+            << false << true << false;
     // The same fab-safe art, made from the image the window holds and from the converter's rows.
     QTest::newRow("gaps, fab-safe") << 128 << false << 100 << "2"
                                     << "mils" << 19 << false << "2.0"
-                                    << "auto" << "gaps" << false << true;
+                                    << "auto" << "gaps" << false << false << true;
     QTest::newRow("photo, 9.4, 0.1 mm, fab-safe") << 128 << false << 100 << "0.1"
                                                   << "mm" << 26 << false << "9.4"
-                                                  << "auto" << "photo" << false << true;
+                                                  << "auto" << "photo" << false << false << true;
     QTest::newRow("svg, 9.4, 0.1 mm, smooth edges, fab-safe") << 128 << true << 100 << "0.1"
                                                                << "mm" << 26 << false << "9.4"
                                                                << "auto" << "logo.svg" << true
-                                                               << true;
+                                                               << false << true;
 }
 
 void TestConvert::sameBytesAsWindow()
@@ -315,12 +323,14 @@ void TestConvert::sameBytesAsWindow()
             : source == "gaps"                ? m_gaps
                                               : m_dir.filePath(source);
     QFETCH(bool, smoothEdges);
+    QFETCH(bool, halftone);
     QFETCH(bool, fabSafe);
 
     const QString fromCli = m_dir.filePath(QStringLiteral("cli.asc"));
-    QStringList args = {
-            "-t", QString::number(threshold), "-s", QString::number(scale), "-w", width, "-u", unit,
-            "-l", QString::number(layer)};
+    QStringList args = {"-s", QString::number(scale), "-w", width, "-u", unit, "-l",
+                        QString::number(layer)};
+    // A halftone reads the grey's tones, not the threshold.
+    args << (halftone ? QStringList{"--halftone"} : QStringList{"-t", QString::number(threshold)});
     if (invert)
         args << "--invert";
     if (exactEnds)
@@ -340,6 +350,7 @@ void TestConvert::sameBytesAsWindow()
     w.findChild<QRadioButton *>("rb_bandw")->click();
     // Before the scale changes, which must bring the edge levels to the new grid.
     w.findChild<QAction *>("actionSmoothEdges")->setChecked(smoothEdges);
+    w.findChild<QComboBox *>("cb_tones")->setCurrentIndex(halftone ? 1 : 0);
     w.findChild<QSlider *>("sl_threshold")->setValue(threshold);
     w.findChild<QCheckBox *>("cb_invert")->setChecked(invert);
     w.findChild<QSpinBox *>("sb_scale")->setValue(scale);
@@ -388,6 +399,9 @@ void TestConvert::sameBytesAsWindow()
     if (source == "photo" || source == "gaps")
         QCOMPARE(space.captured(1) != QLatin1String("0 closed gaps, 0 narrow gaps"),
                  source == "gaps" && !fabSafe);
+    // A halftone leaves the fab panel clean, though its line is finer than the limit.
+    if (halftone)
+        QVERIFY(!w.findChild<QLabel *>("lbl_fabwarning")->isVisible());
     // What fab-safe changed, said alike.
     auto *changed = w.findChild<QLabel *>("lbl_fabsafe");
     QCOMPARE(changed->isVisible(), fabSafe);
@@ -509,6 +523,10 @@ void TestConvert::warnings_data()
             << "kestrel-convert: warning: 8.3 % of the pixels lie far from every palette colour "
                "(most like #E01818) and read as the finish nearest them; --finish "
                "'#E01818=FINISH' says what it is";
+    QTest::newRow("halftone, a line width too coarse for round dots")
+            << QStringList{"--halftone", "@photo.png"}
+            << "kestrel-convert: warning: the 2 mil line width is too coarse to draw a 4 mil dot "
+               "round; a line width of at most 1.333 mil does";
     QTest::newRow("stack, board all over")
             << QStringList{"--stack", "@green.png"}
             << "kestrel-convert: warning: The file holds no item: every pixel reads as board "
@@ -553,11 +571,28 @@ void TestConvert::errors_data()
     QTest::newRow("scale zero") << QStringList{"-s", "0", pic, "@out"} << 2
                                 << "--scale takes a whole number from 1 to 500";
     QTest::newRow("layer too big") << QStringList{"-l", "251", pic, "@out"} << 2 << "--layer";
+    QTest::newRow("cell without a halftone")
+            << QStringList{"--cell", "20", pic, "@out"} << 2 << "--cell needs --halftone";
+    QTest::newRow("threshold with a halftone")
+            << QStringList{"--halftone", "-t", "100", pic, "@out"} << 2
+            << "--threshold does not apply with --halftone";
+    QTest::newRow("halftone finish without a stack")
+            << QStringList{"--halftone", "--halftone-finish", "gold", pic, "@out"} << 2
+            << "--halftone-finish needs --stack";
+    QTest::newRow("halftone finish not drawn in dots")
+            << QStringList{"--stack", "--halftone", "--halftone-finish", "copper", pic, "@out"}
+            << 2 << "--halftone-finish takes silk, gold or bare, not \"copper\"";
+    QTest::newRow("halftone cell too small for the limits")
+            << QStringList{"--halftone", "--cell", "6", pic, "@out"} << 2
+            << "--cell: The 4 mil line and 4 mil space limits need a halftone cell of at least";
     QTest::newRow("finish without a stack")
             << QStringList{"--finish", "#FF0000=gold", pic, "@out"} << 2 << "--finish needs --stack";
     QTest::newRow("fab-safe with a stack")
             << QStringList{"--stack", "--fab-safe", pic, "@out"} << 2
             << "--fab-safe cleans the black-and-white art of one layer";
+    QTest::newRow("fab-safe with a halftone")
+            << QStringList{"--halftone", "--fab-safe", pic, "@out"} << 2
+            << "--fab-safe makes thresholded art safe; a halftone keeps the limits itself";
     QTest::newRow("finish not a colour")
             << QStringList{"--stack", "--finish", "red=gold", pic, "@out"} << 2
             << "--finish takes #RRGGBB=FINISH, not \"red=gold\"";

@@ -242,8 +242,12 @@ void TestReaders::pcbRndPlacesAStack_data()
     QTest::addColumn<bool>("bottom");
     QTest::addColumn<bool>("metric");
     QTest::addColumn<double>("expansion"); // mils
-    QTest::newRow("top, mm, grown") << false << true << 2.0;
-    QTest::newRow("bottom, mils, mirrored") << true << false << 0.0;
+    QTest::addColumn<QString>("halftone"); // the finish of a grey picture's dots, or none
+    QTest::newRow("top, mm, grown") << false << true << 2.0 << QString();
+    QTest::newRow("bottom, mils, mirrored") << true << false << 0.0 << QString();
+    QTest::newRow("halftone, silkscreen, mm") << false << true << 2.0 << "silk";
+    QTest::newRow("halftone, gold, bottom, mils, grown") << true << false << 2.0 << "gold";
+    QTest::newRow("halftone, bare board, mm") << false << true << 0.0 << "bare";
 }
 
 void TestReaders::pcbRndPlacesAStack()
@@ -251,10 +255,11 @@ void TestReaders::pcbRndPlacesAStack()
     QFETCH(bool, bottom);
     QFETCH(bool, metric);
     QFETCH(double, expansion);
+    QFETCH(QString, halftone);
 
     // Copper under the mask, gold, bare substrate and silkscreen, apart enough that no
     // silkscreen is left off an opening.
-    const QStringList rows = {"gg..cc....ss", "ggb.cccc....", "..b.......ss", "ssss......s."};
+    QStringList rows = {"gg..cc....ss", "ggb.cccc....", "..b.......ss", "ssss......s."};
     kcore::Conversion conversion;
     conversion.setSource(kcore::Source::fromPicture(finishPicture(rows)));
     kcore::ConversionSettings c;
@@ -264,6 +269,33 @@ void TestReaders::pcbRndPlacesAStack()
     c.stack.on = true;
     c.stack.bottom = bottom;
     c.stack.maskExpansionMils = expansion;
+    if (!halftone.isEmpty()) {
+        // A grey ramp as dots of one finish, the art being the halftone's own rows.
+        QImage ramp(90, 40, QImage::Format_RGB32);
+        for (int y = 0; y < ramp.height(); ++y)
+            for (int x = 0; x < ramp.width(); ++x)
+                ramp.setPixel(x, y, kcore::greyPixel(x * 255 / (ramp.width() - 1)));
+        conversion.setSource(kcore::Source::fromPicture(ramp));
+        c.pads.pitch = metric ? 0.05 / 0.0254 : 2;
+        c.halftone.on = true;
+        QVERIFY(kcore::finishFromKey(halftone, &c.stack.halftoneFinish));
+        kcore::useStackLimits(&c, kcore::StackLimits());
+        conversion.setSettings(c);
+        QVERIFY2(conversion.screen(), qPrintable(conversion.screenProblem()));
+        const std::unique_ptr<kcore::RowStream> dots
+                = conversion.source().rows(conversion.settings(), conversion.screen());
+        const QChar finish = halftone == "silk" ? 's' : halftone == "gold" ? 'g' : 'b';
+        rows.clear();
+        for (int y = 0; y < ramp.height(); ++y) {
+            QString row;
+            const quint32 *bits = dots->row(y);
+            for (int x = 0; x < ramp.width(); ++x)
+                row += (bits[x] & 0xff) ? finish : QChar('.');
+            rows << row;
+        }
+        // Each layer within its own limits, the layers without dots holding nothing.
+        QVERIFY(!conversion.stackFabCheck(kcore::StackLimits()).hasFindings());
+    }
     conversion.setSettings(c);
     const QString asc = m_dir.filePath(QStringLiteral("stack.asc"));
     const QString lht = m_dir.filePath(QStringLiteral("stack.lht"));

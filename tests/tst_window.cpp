@@ -316,6 +316,8 @@ void TestWindow::boardOptionsAreRemembered()
             child<QAction>(&w, "actionFabLimits")->trigger();
             child<QAction>(&w, "actionExactEnds")->trigger();
             child<QAction>(&w, "actionSmoothEdges")->trigger();
+            child<QComboBox>(&w, "cb_tones")->setCurrentIndex(1);
+            child<QLineEdit>(&w, "le_cell")->setText(QStringLiteral("80"));
         }
         child<QAction>(&w, "actionFormat94")->trigger();
         // The status bar counts the bytes Generate now writes.
@@ -337,8 +339,13 @@ void TestWindow::boardOptionsAreRemembered()
     QVERIFY(child<QAction>(&w, "actionFormat94")->isChecked());
     QCOMPARE(child<QAction>(&w, "actionExactEnds")->isChecked(), !alone);
     QCOMPARE(child<QAction>(&w, "actionSmoothEdges")->isChecked(), !alone);
+    // A halftone and its cell too, the threshold not used.
+    QCOMPARE(child<QComboBox>(&w, "cb_tones")->currentIndex(), alone ? 0 : 1);
+    QCOMPARE(child<QLineEdit>(&w, "le_cell")->text(), alone ? QString() : QStringLiteral("80"));
+    QCOMPARE(child<QLineEdit>(&w, "le_cell")->isEnabled(), !alone);
     if (alone)
         return;
+    child<QComboBox>(&w, "cb_tones")->setCurrentIndex(0);
     open(w, writePicture(redBlue(40, 20), QStringLiteral("remembered.png")));
     typeLineWidth(w, QStringLiteral("5"));
     QTRY_VERIFY(child<QLabel>(&w, "lbl_fabwarning")->isVisible());
@@ -1429,11 +1436,18 @@ void TestWindow::fabSafe()
         QVERIFY2(changed->text() != before, qPrintable(before));
         QCOMPARE(gaps->text(), QStringLiteral("0 closed gaps, 0 narrow gaps"));
         QVERIFY(!child<QLabel>(&w, "lbl_fabwarning")->isVisible());
-        // A stack's layers are not made fab-safe: the box waits with the other B/W controls.
+        // Neither a stack's layers nor a halftone is made fab-safe: the box waits with the
+        // threshold.
         child<QAction>(&w, "actionStack")->trigger();
         QVERIFY(!child<QCheckBox>(&w, "cb_fabsafe")->isEnabled());
         QVERIFY(!changed->isVisible());
         child<QAction>(&w, "actionStack")->trigger();
+        Dialogs::setNextAnswer(QMessageBox::Ok);
+        child<QComboBox>(&w, "cb_tones")->setCurrentIndex(1);
+        QVERIFY(!child<QCheckBox>(&w, "cb_fabsafe")->isEnabled());
+        QVERIFY(!changed->isVisible());
+        child<QComboBox>(&w, "cb_tones")->setCurrentIndex(0);
+        QVERIFY(child<QCheckBox>(&w, "cb_fabsafe")->isEnabled());
     }
     // Remembered with the board options.
     kestrel w;
