@@ -218,11 +218,16 @@ private:
     bool generate_when_safe = false;
     void take_picture(const Opened &opened);
     Job<Opened> open_job{this, [this](const Opened &o) { take_picture(o); }};
-    void write_file(const QString &name);
-    void show_written(const QString &name, const kcore::PadsResult &result);
-    Job<kcore::PadsResult> write_job{
-            this, [this](const kcore::PadsResult &r) { show_written(writing_to, r); }};
+    // The name Generate writes to and its file type, chosen in the save dialog; empty when the
+    // user cancels.
+    QString ask_file_name(kcore::FileType *type);
+    void write_file(const QString &name, kcore::FileType type);
+    void show_written(const QString &name, const kcore::WriteResult &result);
+    Job<kcore::WriteResult> write_job{
+            this, [this](const kcore::WriteResult &r) { show_written(writing_to, r); }};
     QString writing_to;
+    QStringList writing_files;
+    kcore::FileType writing_type = kcore::FileType::Pads;
     // The progress of opening or writing a big picture, over the window.
     QPointer<QProgressDialog> progress;
     void show_progress(JobBase &job, const QString &label, qint64 maximum);

@@ -3,7 +3,7 @@
 #include "stackboard.h"
 
 #include "core/conversion.h"
-#include "export/padswriter.h"
+#include "export/artworkwriter.h"
 #include "image/imagealloc.h"
 
 #include <QColor>

@@ -5,7 +5,7 @@
 // checks that fast and literal results are identical, and prints medians and ratios.
 #include "board/boardimage.h"
 #include "board/spacecheck.h"
-#include "export/padswriter.h"
+#include "export/artworkwriter.h"
 #include "image/bwimage.h"
 #include "image/edgegrey.h"
 #include "image/greyimage.h"
@@ -273,11 +273,14 @@ ProcessRun runProcess(const QStringList &args)
     for (QByteArray &b : bytes)
         argv.push_back(b.data());
     argv.push_back(nullptr);
+    // What this process has printed and not yet written would be written by the child too.
+    std::fflush(stdout);
     QElapsedTimer t;
     t.start();
     const pid_t pid = fork();
     if (pid == 0) {
         std::freopen("/dev/null", "w", stderr);
+        std::freopen("/dev/null", "w", stdout);
         execv(argv[0], argv.data());
         _exit(127);
     }
@@ -447,6 +450,39 @@ void convertStackRows(Bench &b)
                           QString::asprintf("<=2x one layer (%.0f ms: %.2fx), peak %.0f MB <= 130",
                                             single.ms, ratio, stack.peakKB / 1024.0),
                           ratio <= 2 && stack.peakKB <= 130 * 1024});
+}
+
+// kestrel-convert writing the photo's and the colour art's polygons, a KiCad footprint and Gerber,
+// against the same conversion to PADS, in turns.
+void convertPolygonRows(Bench &b)
+{
+    const QString convert = QStringLiteral(KESTREL_CONVERT), quiet = QStringLiteral("-q"),
+                  nowhere = QStringLiteral("/dev/null"), format = QStringLiteral("--format");
+    const QString art = b.dir.filePath(QStringLiteral("art.bmp"));
+    // A single Gerber file goes to standard output, which goes nowhere.
+    const std::vector<ProcessRun> photo = medianRuns(
+            5,
+            {{convert, quiet, b.photoBmp, nowhere},
+             {convert, quiet, format, QStringLiteral("kicad"), b.photoBmp, nowhere},
+             {convert, quiet, format, QStringLiteral("gerber"), b.photoBmp, QStringLiteral("-")}});
+    const std::vector<ProcessRun> stack
+            = medianRuns(5,
+                         {{convert, quiet, QStringLiteral("--stack"), art, nowhere},
+                          {convert, quiet, QStringLiteral("--stack"), format,
+                           QStringLiteral("kicad"), art, nowhere}});
+    const auto row = [&](const char *name, const ProcessRun &run, const ProcessRun &pads) {
+        b.allSame &= run.ok && pads.ok;
+        const double ratio = run.ms / pads.ms;
+        b.endToEnd.push_back(
+                {name, run.ms, 0, 0,
+                 QString::asprintf("<=2x PADS (%.0f ms: %.2fx), peak %.0f MB <= 130 "
+                                   "(PADS %.0f MB)",
+                                   pads.ms, ratio, run.peakKB / 1024.0, pads.peakKB / 1024.0),
+                 ratio <= 2 && run.peakKB <= 130 * 1024});
+    };
+    row("convert photo to a KiCad footprint", photo[1], photo[0]);
+    row("convert photo to Gerber", photo[2], photo[0]);
+    row("convert colour art stack to KiCad", stack[1], stack[0]);
 }
 
 // kestrel-convert with smooth edges, at the picture's size and scaled.
@@ -673,8 +709,9 @@ void exportRows(Bench &b)
     // Export, worst case: a checkerboard, one item per white pixel.
     const QImage board = checkerboard(4000, 4000);
     qint64 items = 0;
-    const double exportMs = medianMs(
-            runs, [&] { items = kcore::writePads(board, 7.874015748031496, 26, &devnull).items; });
+    const double exportMs = medianMs(runs, [&] {
+        items = kcore::writeArtwork(board, 7.874015748031496, 26, &devnull).items;
+    });
     std::FILE *null = std::fopen("/dev/null", "w");
     const double exportLit = medianMs(
             literalRuns, [&] { literal::writePads(board, 7.874015748031496, 26, null); });
@@ -682,7 +719,7 @@ void exportRows(Bench &b)
     {
         QFile fastFile(dir.filePath(QStringLiteral("fast.asc")));
         fastFile.open(QIODevice::WriteOnly);
-        kcore::writePads(board, 7.874015748031496, 26, &fastFile);
+        kcore::writeArtwork(board, 7.874015748031496, 26, &fastFile);
         fastFile.close();
         std::FILE *lit = std::fopen(qPrintable(dir.filePath(QStringLiteral("literal.asc"))), "w");
         literal::writePads(board, 7.874015748031496, 26, lit);
@@ -703,7 +740,7 @@ void exportRows(Bench &b)
         v94.format = kcore::PadsFormat::V94;
         v94.metric = true;
         const double v94Ms
-                = medianMs(runs, [&] { items = kcore::writePads(board, v94, &devnull).items; });
+                = medianMs(runs, [&] { items = kcore::writeArtwork(board, v94, &devnull).items; });
         std::FILE *plain = std::fopen("/dev/null", "w");
         const double plainMs = medianMs(literalRuns, [&] {
             const double p = 0.2;
@@ -755,8 +792,8 @@ void smoothExportRows(Bench &b)
         smooth.threshold = 128;
         qint64 photoItems = 0, smoothItems = 0;
         const auto [plainMs, smoothMs] = medianPairMs(
-                runs, [&] { photoItems = kcore::writePads(bw, plain, &devnull).items; },
-                [&] { smoothItems = kcore::writePads(bw, smooth, &devnull, levels).items; });
+                runs, [&] { photoItems = kcore::writeArtwork(bw, plain, &devnull).items; },
+                [&] { smoothItems = kcore::writeArtwork(bw, smooth, &devnull, levels).items; });
         allSame &= photoItems == smoothItems;
         const bool v94 = format == kcore::PadsFormat::V94;
         rows.push_back({v94 ? "export photo 9.4" : "export photo 2.0", plainMs, 0, 0,
@@ -798,7 +835,7 @@ void boardRows(Bench &b)
                 spaces = kcore::checkSpace(c.image, pads, kcore::defaultMinSpaceMils);
             });
             const double jobMs = medianMs(3, [&] {
-                kcore::countPads(c.image, pads);
+                kcore::countArtwork(c.image, pads);
                 kcore::checkSpace(c.image, pads, kcore::defaultMinSpaceMils);
             });
             static std::string names[4];
@@ -814,9 +851,9 @@ void boardRows(Bench &b)
                                               spaces.coveragePercent),
                             true});
         }
-        kcore::PadsBudget budget;
+        kcore::FileBudget budget;
         const double countMs
-                = medianMs(runs, [&] { budget = kcore::countPads(c.image, boardPads); });
+                = medianMs(runs, [&] { budget = kcore::countArtwork(c.image, boardPads); });
         rows.push_back({c.count, countMs, 0, 0,
                         QString::asprintf("%lld items, %.0f MB", budget.items, budget.bytes / 1e6),
                         true});
@@ -843,7 +880,7 @@ void boardRows(Bench &b)
         int step = 0;
         const double stepMs = medianMs(runs, [&] {
             boardBuilder.build(grey, 60 + (step++ % 100), false, 100, dragBw);
-            kcore::countPads(dragBw, boardPads);
+            kcore::countArtwork(dragBw, boardPads);
             kcore::renderBoard(dragBw, boardPads, fitted, size);
         });
         rows.push_back({"board view threshold step, photo", stepMs, 0, 0,
@@ -869,6 +906,7 @@ int main(int argc, char **argv)
     // shares with its parent between fork and exec.
     convertPictureRows(b);
     convertStackRows(b);
+    convertPolygonRows(b);
     convertSmoothRows(b);
     convertFabSafeRows(b);
     convertHalftoneRows(b);

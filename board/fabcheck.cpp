@@ -9,7 +9,7 @@
 
 namespace kcore {
 
-FabCheck fabCheck(const PadsBudget &budget, const PadsSettings &settings, double minLineMils)
+FabCheck fabCheck(const FileBudget &budget, const PadsSettings &settings, double minLineMils)
 {
     const LineGeometry g(settings);
     FabCheck c;
@@ -42,10 +42,10 @@ QString fabSummary(const FabCheck &c)
     QLocale grouped = QLocale::c(); // digit groups with commas, whatever the user's locale
     grouped.setNumberOptions({});
     // The layer first: where the artwork goes matters most, and a narrow status bar cuts the end.
-    return QStringLiteral("%1, layer %2: %3 items, %4 bytes, line %5 mil (%6), %7 ppi")
+    return QStringLiteral("%1, layer %2: %3 %4, %5 bytes, line %6 mil (%7), %8 ppi")
             .arg(kindName(c.kind))
             .arg(c.layer)
-            .arg(grouped.toString(c.items), grouped.toString(c.bytes), milsText(c.lineMils),
+            .arg(grouped.toString(c.items), c.noun, grouped.toString(c.bytes), milsText(c.lineMils),
                  lengthText(c.lineMils, UnitMillimetres))
             .arg(qRound(c.pixelsPerInch));
 }

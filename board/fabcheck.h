@@ -8,7 +8,7 @@
 namespace kcore {
 
 // What a file holds, or would hold: the number of items and its size in bytes.
-struct PadsBudget
+struct FileBudget
 {
     qint64 items = 0;
     qint64 bytes = 0;
@@ -26,6 +26,7 @@ struct FabCheck
     double minLineMils = defaultMinLineMils;
     LayerKind kind = LayerKind::Documentation;
     int layer = 0;
+    QString noun = QStringLiteral("items"); // what the file writes: items, polygons
     // The finest ink the artwork is drawn with where that is not one line: a halftone's dots and
     // webs, whose lines lie side by side. 0: the line.
     double inkMils = 0;
@@ -42,7 +43,7 @@ struct FabCheck
     }
 };
 
-FabCheck fabCheck(const PadsBudget &budget, const PadsSettings &settings, double minLineMils);
+FabCheck fabCheck(const FileBudget &budget, const PadsSettings &settings, double minLineMils);
 
 // How much of a black-and-white image is white, that is written: part of it, none, or all.
 enum class Coverage { Part, Nothing, Everything };
@@ -60,7 +61,8 @@ private:
     qint64 m_pixels = 0;
 };
 
-// "top silkscreen, layer 26: 1,234 items, 56,789 bytes, line 8 mil (0.2032 mm), 127 ppi".
+// "top silkscreen, layer 26: 1,234 items, 56,789 bytes, line 8 mil (0.2032 mm), 127 ppi", the
+// items named by the check's noun.
 QString fabSummary(const FabCheck &check);
 // "finer than the 4 mil (0.1016 mm) the board maker can make" (judged by ink: "12 pixels of ink
 // are finer than ..."), or empty.

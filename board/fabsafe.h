@@ -37,8 +37,9 @@ struct FabSafeReport
 // Changes image until neither rule finds anything at the settings (pitch, layout, ends): a
 // space as the space check measures it, from the numbers the file holds, and ink as
 // findThinInk() finds it. With smooth edges the ends follow edgeGrey, the grey levels on the
-// image's grid (as writePads() takes them); without it, the furthest they can reach. It works
-// on the whole picture: which pieces of ink are one shape is a question of the whole picture.
+// image's grid (as writeArtwork() takes them); without it, the furthest they can reach. It
+// works on the whole picture: which pieces of ink are one shape is a question of the whole
+// picture.
 FabSafeReport makeFabSafe(BitImage &image, const PadsSettings &settings, double minLineMils,
                           double minSpaceMils, const QImage &edgeGrey = QImage());
 

@@ -48,14 +48,14 @@ struct SpacePair
     int rowB, sB, eB;
 };
 
-// Fed the black-and-white image row by row from the top, as PadsWriter is, it keeps only the
+// Fed the black-and-white image row by row from the top, as ArtworkWriter is, it keeps only the
 // rows a line can reach across (plus one), so it runs beside the converter's streaming writer.
 class SpaceCheck
 {
 public:
     SpaceCheck(const QSize &bw, const PadsSettings &settings, double minSpaceMils);
     // Row y of the image (white = lowest byte not zero); with smooth edges, edges gives the grey
-    // levels of the row, as for PadsWriter::writeRow().
+    // levels of the row, as for ArtworkWriter::writeRow().
     void addRow(const quint32 *row, int y, const EdgeRow *edges = nullptr);
     SpaceReport finish();
 
@@ -156,7 +156,7 @@ private:
     std::future<void> m_pairing;
 };
 
-// The whole check for an image, edgeGrey as for writePads(). Once cancel is set it stops within
+// The whole check for an image, edgeGrey as for writeArtwork(). Once cancel is set it stops within
 // a few rows, and what it returns is to be thrown away: the window cancels a check whose
 // settings have changed.
 SpaceReport checkSpace(const QImage &bw, const PadsSettings &settings, double minSpaceMils,

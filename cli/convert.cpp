@@ -8,7 +8,7 @@
 #include "board/spacecheck.h"
 #include "core/fit.h"
 #include "core/warnings.h"
-#include "export/padswriter.h"
+#include "export/artworkwriter.h"
 #include "export/savefile.h"
 #include "geometry/layers.h"
 #include "image/picture.h"
@@ -121,6 +121,23 @@ int judgeStrictly(const Settings &s, const kcore::Conversion &conversion,
     return -1;
 }
 
+// "1,234 LINES items", or "12 polygons from 1,234 runs".
+QString itemsText(const kcore::Conversion &conversion, const kcore::WriteResult &result)
+{
+    const QString items = QStringLiteral("%1 %2")
+                                  .arg(result.items)
+                                  .arg(kcore::itemNoun(conversion.settings().pads.type));
+    return result.runs > 0 ? items + QStringLiteral(" from %1 runs").arg(result.runs) : items;
+}
+
+// The files written, when they are not OUTPUT alone (a Gerber file for each layer).
+void reportFiles(const Settings &s, const kcore::Conversion &conversion)
+{
+    const QStringList files = conversion.files(s.output);
+    if (s.output != QLatin1String("-") && files != QStringList{s.output})
+        say(QStringLiteral("%1 files: %2").arg(files.size()).arg(files.join(QStringLiteral(", "))));
+}
+
 // The halftone's screen, and whether its line width draws the smallest dot round.
 void reportHalftone(const kcore::Conversion &conversion)
 {
@@ -145,19 +162,21 @@ void reportHalftone(const kcore::Conversion &conversion)
 }
 
 // The summary of a file written, and the warnings of its fab check and of what it covers.
-void report(const Settings &s, const kcore::Conversion &conversion, const kcore::PadsResult &result,
-            const kcore::SpaceReport &spaces, kcore::Coverage coverage)
+void report(const Settings &s, const kcore::Conversion &conversion,
+            const kcore::WriteResult &result, const kcore::SpaceReport &spaces,
+            kcore::Coverage coverage)
 {
     const kcore::PadsSettings &pads = conversion.settings().pads;
     const QSize size = conversion.grid();
     const kcore::SizeTexts actual = kcore::actualSizeTexts(size, pads);
     const kcore::FabCheck fab = conversion.lineCheck({result.items, result.bytes}, s.minLineMils);
-    say(QStringLiteral("%1x%2 pixels, %3 LINES items, actual size %4, %5, %6; %7, %8")
+    say(QStringLiteral("%1x%2 pixels, %3, actual size %4, %5, %6; %7, %8")
                 .arg(size.width())
                 .arg(size.height())
-                .arg(result.items)
+                .arg(itemsText(conversion, result))
                 .arg(actual.mils, actual.mm, actual.inch, kcore::fabSummary(fab),
                      kcore::spaceSummary(spaces)));
+    reportFiles(s, conversion);
     reportHalftone(conversion);
     if (conversion.settings().fabSafe.on)
         say(kcore::fabSafeSummary(conversion.fabSafeReport()));
@@ -211,12 +230,37 @@ int openInput(const Settings &s, kcore::Conversion *conversion)
     return ExitFailed;
 }
 
-// OUTPUT, or standard output, written by write: false, having said why, when it fails.
-bool writeOutput(const Settings &s, const std::function<kcore::PadsResult(QIODevice *)> &write,
-                 kcore::PadsResult *result)
+// Files that cannot be written: several onto standard output, or one of them the input itself.
+int refuseFiles(const Settings &s, const kcore::Conversion &conversion)
 {
-    *result = s.output == QLatin1String("-") ? kcore::writeStandardOutput(write)
-                                             : kcore::saveFile(s.output, write);
+    const QStringList files = conversion.files(s.output);
+    if (s.output == QLatin1String("-")) {
+        if (files.size() == 1)
+            return -1;
+        say(QStringLiteral("standard output takes one file; this writes %1, one for each layer")
+                    .arg(files.size()));
+        return ExitUsage;
+    }
+    for (const QString &file : files)
+        if (s.input != QLatin1String("-") && kcore::isSameFile(s.input, file)) {
+            say(QStringLiteral("%1 is the input picture itself; writing it would destroy the "
+                               "picture")
+                        .arg(file));
+            return ExitUsage;
+        }
+    return -1;
+}
+
+// OUTPUT's files, or standard output, written by write: false, having said why, when it fails.
+bool writeOutput(const Settings &s, const kcore::Conversion &conversion,
+                 const std::function<kcore::WriteResult(const kcore::Destination &)> &write,
+                 kcore::WriteResult *result)
+{
+    const bool standard = s.output == QLatin1String("-");
+    const QString name = kcore::artworkName(standard ? s.input : s.output);
+    *result = standard ? kcore::writeStandardOutput(
+                      [&](QIODevice *device) { return write(kcore::Destination({device}, name)); })
+                       : kcore::saveFiles(conversion.files(s.output), name, write);
     if (result->ok)
         return true;
     say(result->rowsFailed
@@ -250,33 +294,36 @@ void reportStackFindings(const kcore::StackFab &fab)
 }
 
 // A stack's summary: the file, each layer's figures, the findings and what the colours hide.
-void reportStack(const kcore::Conversion &conversion, const kcore::PadsResult &result,
-                 const kcore::StackFab &fab)
+void reportStack(const Settings &s, const kcore::Conversion &conversion,
+                 const kcore::WriteResult &result, const kcore::StackFab &fab)
 {
     const kcore::StackBudget &budget = fab.budget;
     const kcore::ConversionSettings &c = conversion.settings();
     const QSize size = conversion.grid();
     const kcore::SizeTexts actual = kcore::actualSizeTexts(size, c.pads);
-    say(QStringLiteral("%1x%2 pixels, %3 LINES items, %4 bytes, actual size %5, %6, %7; stack, "
-                       "mask expansion %8 mil")
+    say(QStringLiteral("%1x%2 pixels, %3, %4 bytes, actual size %5, %6, %7; stack, mask "
+                       "expansion %8 mil")
                 .arg(size.width())
                 .arg(size.height())
-                .arg(result.items)
+                .arg(itemsText(conversion, result))
                 .arg(result.bytes)
                 .arg(actual.mils, actual.mm, actual.inch,
                      kcore::milsText(c.stack.maskExpansionMils)));
+    reportFiles(s, conversion);
     const double pixels = double(size.width()) * size.height();
+    const QString noun = kcore::itemNoun(c.pads.type, true);
     for (int side = 0; side < 2; ++side) {
         if (!(budget.sides >> side & 1))
             continue;
         const kcore::StackCounts &counts = budget.counts[size_t(side)];
         for (int l = 0; l < kcore::stackLayerCount; ++l) {
             const auto layer = kcore::StackLayer(l);
-            const kcore::PadsBudget &b = budget.layers[size_t(side)][size_t(l)];
-            say(QStringLiteral("%1, layer %2: %3 items, %4 bytes, coverage %5 %")
+            const kcore::FileBudget &b = budget.layers[size_t(side)][size_t(l)];
+            say(QStringLiteral("%1, layer %2: %3 %4, %5 bytes, coverage %6 %")
                         .arg(kcore::kindName(kcore::stackLayerKind(layer, side)))
                         .arg(kcore::stackLayerNumber(layer, side))
                         .arg(b.items)
+                        .arg(noun)
                         .arg(b.bytes)
                         .arg(pixels > 0 ? 100.0 * double(counts.layers[size_t(l)]) / pixels : 0.0,
                              0, 'f', 1));
@@ -310,21 +357,21 @@ int convertStack(const Settings &s, const kcore::Conversion &conversion, const Q
         }
     }
     kcore::StackFab fab;
-    const auto write = [&](QIODevice *device) {
+    const auto write = [&](const kcore::Destination &out) {
         // Quiet, nothing is reported: no layer's check is made.
         if (s.quiet)
-            return conversion.writeStack(device, {}, &fab.budget);
-        fab = conversion.stackFabCheck(limits, nullptr, device);
+            return conversion.writeStack(out, {}, &fab.budget);
+        fab = conversion.stackFabCheck(limits, nullptr, out);
         return fab.written;
     };
-    kcore::PadsResult result;
-    if (!writeOutput(s, write, &result))
+    kcore::WriteResult result;
+    if (!writeOutput(s, conversion, write, &result))
         return ExitFailed;
     if (s.quiet)
         return ExitOk;
     if (!fitted.isEmpty())
         say(fitted);
-    reportStack(conversion, result, fab);
+    reportStack(s, conversion, result, fab);
     return ExitOk;
 }
 
@@ -348,6 +395,8 @@ int convert(Settings s)
     conversion.setSettings(s.conversion);
     if (const int stop = refuse(conversion.check(s.width, s.unit), conversion); stop >= 0)
         return stop;
+    if (const int stop = refuseFiles(s, conversion); stop >= 0)
+        return stop;
     if (s.conversion.stack.on)
         return convertStack(s, conversion, fitted);
     if (QString why; !conversion.makeFabSafe(&why)) {
@@ -367,8 +416,8 @@ int convert(Settings s)
     kcore::RowSink alongside;
     if (!s.quiet) {
         if (!spaces)
-            beside = std::make_unique<kcore::SpaceCheckBeside>(conversion.grid(), s.conversion.pads,
-                                                               s.minSpaceMils);
+            beside = std::make_unique<kcore::SpaceCheckBeside>(
+                    conversion.grid(), kcore::checkedAs(s.conversion.pads), s.minSpaceMils);
         alongside = [&beside, &cover, width = conversion.grid().width()](
                             const quint32 *row, int, const kcore::EdgeRow *edges) {
             cover.addRow(row, width);
@@ -376,9 +425,10 @@ int convert(Settings s)
                 beside->addRow(row, edges);
         };
     }
-    const auto write = [&](QIODevice *device) { return conversion.write(device, {}, alongside); };
-    kcore::PadsResult result;
-    if (!writeOutput(s, write, &result))
+    const auto write
+            = [&](const kcore::Destination &out) { return conversion.write(out, {}, alongside); };
+    kcore::WriteResult result;
+    if (!writeOutput(s, conversion, write, &result))
         return ExitFailed;
     if (!s.quiet) {
         if (!fitted.isEmpty())

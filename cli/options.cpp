@@ -6,6 +6,7 @@
 
 #include "board/fabcheck.h"
 #include "board/spacecheck.h"
+#include "export/artworkwriter.h"
 #include "geometry/layers.h"
 
 #include <QCommandLineParser>
@@ -48,9 +49,17 @@ const QCommandLineOption page(QStringLiteral("page"),
                               "The page of a PDF document to convert (default 1).", "N");
 const QCommandLineOption
         format(QStringLiteral("format"),
-               "File layout: 2.0 (whole mils, the layout PADS Layout reads; the default) or 9.4 "
-               "(exact decimals and a layer table, for KiCad, pcb-rnd and newer PADS).",
-               "VERSION");
+               "What to write: PADS lines in the 2.0 layout (whole mils, the layout PADS Layout "
+               "reads; the default) or 9.4 (exact decimals and a layer table, for KiCad, pcb-rnd "
+               "and newer PADS); or the copper's outlines as polygons: kicad (a .kicad_mod "
+               "footprint of every layer) or gerber (Gerber X2, a file for each layer, "
+               "OUTPUT-F_Cu.gbr and so on).",
+               "FORMAT");
+const QCommandLineOption
+        origin(QStringLiteral("origin"),
+               "With kicad or gerber: centre (the default) puts the picture's centre on the "
+               "origin, corner its lower-left corner.",
+               "WHERE");
 const QCommandLineOption
         layerKind(QStringLiteral("layer-kind"),
                   QStringLiteral("What the layer is: %1 (default: by the layer number, %2). "
@@ -136,8 +145,9 @@ const QCommandLineOption
 const QCommandLineOption quiet(QStringList{"q", "quiet"}, "Print no summary and no warning.");
 const QCommandLineOption
         outputDir(QStringLiteral("output-dir"),
-                  "Convert every INPUT, each into DIR/NAME.asc (NAME: the input's name without its "
-                  "last suffix), with the same options; one failing does not stop the others.",
+                  "Convert every INPUT, each into DIR/NAME.asc (.kicad_mod, .gbr by --format; "
+                  "NAME: the input's name without its last suffix), with the same options; one "
+                  "failing does not stop the others.",
                   "DIR");
 } // namespace Option
 
@@ -242,6 +252,28 @@ bool readStack(const QCommandLineParser &parser, int unit, kcore::StackSettings 
     return true;
 }
 
+// The file type and its layout, and where the polygons' origin lies: false, having said why,
+// when one is refused.
+bool readFormat(const QCommandLineParser &parser, kcore::PadsSettings *pads)
+{
+    if (parser.isSet(Option::format)) {
+        const QString f = parser.value(Option::format);
+        if (!kcore::formatFromKey(f, pads)) {
+            say(QStringLiteral("--format takes %1, not \"%2\"").arg(kcore::formatKeys(), f));
+            return false;
+        }
+    }
+    if (parser.isSet(Option::origin)) {
+        const QString where = parser.value(Option::origin);
+        if (where != QLatin1String("centre") && where != QLatin1String("corner")) {
+            say(QStringLiteral("--origin takes centre or corner, not \"%1\"").arg(where));
+            return false;
+        }
+        pads->originCorner = where == QLatin1String("corner");
+    }
+    return true;
+}
+
 // --unit as the window's unit index: false, having said why, when it is none of them.
 bool readUnit(const QCommandLineParser &parser, int *unit)
 {
@@ -284,15 +316,8 @@ bool readConversion(const QCommandLineParser &parser, Settings *s)
                                                           : QStringLiteral("2");
     s->width = width;
     s->conversion.pads.pitch = kcore::linePitch(width, unit);
-    if (parser.isSet(Option::format)) {
-        const QString f = parser.value(Option::format);
-        if (f != QLatin1String("2.0") && f != QLatin1String("9.4")) {
-            say(QStringLiteral("--format takes 2.0 or 9.4, not \"%1\"").arg(f));
-            return false;
-        }
-        s->conversion.pads.format
-                = f == QLatin1String("9.4") ? kcore::PadsFormat::V94 : kcore::PadsFormat::V20;
-    }
+    if (!readFormat(parser, &s->conversion.pads))
+        return false;
     s->conversion.pads.metric = kcore::writesMetric(unit);
     if (parser.isSet(Option::layerKind)) {
         const QString k = parser.value(Option::layerKind);
@@ -427,6 +452,10 @@ bool readFiles(const QCommandLineParser &parser, Settings *s)
         say(QStringLiteral("--output-dir needs at least one INPUT (see --help)"));
         return false;
     }
+    // The suffix of the files --format writes.
+    kcore::PadsSettings type;
+    kcore::formatFromKey(parser.value(Option::format), &type);
+    const QString suffix = kcore::fileTypeSuffix(type.type);
     QStringList names;
     for (const QString &input : files) {
         if (input == QLatin1String("-")) {
@@ -437,8 +466,8 @@ bool readFiles(const QCommandLineParser &parser, Settings *s)
         // Two inputs of one name would write the same file, the second over the first.
         const QString name = QFileInfo(input).completeBaseName();
         if (const qsizetype earlier = names.indexOf(name); earlier >= 0) {
-            say(QStringLiteral("%1 and %2 would both be written to %3.asc")
-                        .arg(files[earlier], input, QDir(s->outputDir).filePath(name)));
+            say(QStringLiteral("%1 and %2 would both be written to %3.%4")
+                        .arg(files[earlier], input, QDir(s->outputDir).filePath(name), suffix));
             return false;
         }
         names << name;
@@ -456,15 +485,17 @@ int parseArguments(const QStringList &arguments, Settings *s)
             QStringLiteral("Converts a picture, or a page of an SVG or PDF document, into a PADS "
                            "PowerPCB ASCII file: every horizontal "
                            "run of white pixels of the black-and-white image becomes one LINES "
-                           "item. With --output-dir DIR, converts every INPUT into DIR."));
+                           "item; or into a KiCad footprint or Gerber files of the outlines as "
+                           "polygons (--format). With --output-dir DIR, converts every INPUT into "
+                           "DIR."));
     parser.addOptions(
-            {Option::threshold,     Option::invert,         Option::scale,       Option::lineWidth,
-             Option::unit,          Option::layer,          Option::page,        Option::format,
-             Option::layerKind,     Option::exactEnds,      Option::smoothEdges, Option::halftone,
-             Option::cell,          Option::stack,          Option::finish,      Option::side,
-             Option::maskExpansion, Option::halftoneFinish, Option::minLine,     Option::minSpace,
-             Option::fabSafe,       Option::fitWidth,       Option::fitHeight,   Option::strict,
-             Option::quiet,         Option::outputDir});
+            {Option::threshold, Option::invert,        Option::scale,          Option::lineWidth,
+             Option::unit,      Option::layer,         Option::page,           Option::format,
+             Option::origin,    Option::layerKind,     Option::exactEnds,      Option::smoothEdges,
+             Option::halftone,  Option::cell,          Option::stack,          Option::finish,
+             Option::side,      Option::maskExpansion, Option::halftoneFinish, Option::minLine,
+             Option::minSpace,  Option::fabSafe,       Option::fitWidth,       Option::fitHeight,
+             Option::strict,    Option::quiet,         Option::outputDir});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     parser.addPositionalArgument(

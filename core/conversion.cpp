@@ -45,7 +45,7 @@ QString fabSafeKey(const ConversionSettings &c)
 {
     if (!c.fabSafe.on || c.stack.on || c.halftone.on)
         return QString();
-    const PadsSettings &p = c.pads;
+    const PadsSettings p = checkedAs(c.pads);
     return QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
             .arg(p.pitch, 0, 'g', 17)
             .arg(int(p.format))
@@ -246,6 +246,26 @@ Source::planes(const ConversionSettings &settings, const QImage &colour,
     return paletteSource(image, g, stack.palette, stack.bottom);
 }
 
+int Source::stackSides(const StackSettings &stack) const
+{
+    // As planes() reads them: a document's board layers drawn each on its side, the board
+    // layer drawing nothing; else the palette's finishes on the side chosen.
+    int sides = 0;
+    bool layered = false;
+    int side, plane;
+    bool mirrored;
+    if (!m_svg.isEmpty())
+        for (const SvgLayer &layer : svgLayerLabels(m_svg))
+            if (planeOfLabel(layer.label, stack.bottom, &side, &plane, &mirrored)) {
+                layered = true;
+                if (plane >= 0)
+                    sides |= 1 << side;
+            }
+    if (layered)
+        return sides ? sides : 1;
+    return stack.bottom ? 2 : 1;
+}
+
 void useStackLimits(ConversionSettings *settings, const StackLimits &limits)
 {
     HalftoneSettings &h = settings->halftone;
@@ -281,7 +301,7 @@ WriteCheck checkWrite(const QString &widthText, int unit, const ConversionSettin
     const QString layer = settings.stack.on
             ? stackExpansionProblem(settings.pads.pitch, settings.stack.maskExpansionMils,
                                     shownUnit < 0 ? unit : shownUnit)
-            : layerProblem(settings.pads);
+            : artworkLayerProblem(settings.pads);
     if (!layer.isEmpty())
         return {Refusal::Layer, layer};
     if (settings.halftone.on && !noScreen.isEmpty())
@@ -296,7 +316,8 @@ WriteCheck checkWrite(const QString &widthText, int unit, const ConversionSettin
     const QSize grid = source.grid(settings);
     if (grid.isEmpty())
         return {Refusal::NoPixels, QString()};
-    if (!padsFits(grid, settings.pads))
+    if (!artworkFits(grid, settings.pads,
+                     settings.stack.on ? settings.stack.maskExpansionMils : 0.0))
         return {Refusal::TooLarge, pitchTooLargeMessage()};
     return {};
 }
@@ -339,14 +360,15 @@ void Conversion::setSettings(const ConversionSettings &settings)
     m_screen = HalftoneScreen::make(p, settings.halftone, &m_screenWhy);
 }
 
-FabCheck Conversion::lineCheck(const PadsBudget &budget, double minLineMils) const
+FabCheck Conversion::lineCheck(const FileBudget &budget, double minLineMils) const
 {
-    FabCheck c = kcore::fabCheck(budget, m_settings.pads, minLineMils);
+    FabCheck c = kcore::fabCheck(budget, checkedAs(m_settings.pads), minLineMils);
+    c.noun = itemNoun(m_settings.pads.type, true);
     if (m_settings.halftone.on && m_screen)
         c.inkMils = m_screen->finestInkMils();
     if (fabSafeWanted().isEmpty())
         return c;
-    const InkWidth width(m_settings.pads, minLineMils);
+    const InkWidth width(checkedAs(m_settings.pads), minLineMils);
     if (!width.active()) {
         c.inkJudged = true;
         return c;
@@ -468,8 +490,10 @@ Conversion::FabSafeImage Conversion::makeImageFabSafe(QImage bw, const QImage &e
     if (!made.report.ok)
         return made;
     const FabSafeSettings &safe = settings.fabSafe;
-    made.report = kcore::makeFabSafe(bits, settings.pads, safe.minLineMils, safe.minSpaceMils,
-                                     settings.pads.smoothEdges ? edges : QImage());
+    // Made for what the fab check judges: polygons as lines whose ends stay inside the pixels.
+    made.report
+            = kcore::makeFabSafe(bits, checkedAs(settings.pads), safe.minLineMils,
+                                 safe.minSpaceMils, settings.pads.smoothEdges ? edges : QImage());
     if (!made.report.ok)
         return made;
     // A copy first when the image is shared with what the window shows meanwhile.
@@ -512,8 +536,8 @@ bool Conversion::makeFabSafe(QString *why)
     BitImage bits = readBits(*r, why, m_settings.pads.smoothEdges ? &levels : nullptr);
     if (bits.isNull())
         return r->size().isEmpty();
-    m_fabSafe = kcore::makeFabSafe(bits, m_settings.pads, safe.minLineMils, safe.minSpaceMils,
-                                   levels);
+    m_fabSafe = kcore::makeFabSafe(bits, checkedAs(m_settings.pads), safe.minLineMils,
+                                   safe.minSpaceMils, levels);
     if (!m_fabSafe.ok) {
         if (why)
             *why = QStringLiteral("there is not enough memory to make the %1 x %2 pixel image "
@@ -569,20 +593,32 @@ std::unique_ptr<RowStream> Conversion::rows() const
     return m_source.rows(m_settings, m_screen);
 }
 
-PadsResult Conversion::write(QIODevice *out, const RowProgress &progress,
-                             const RowSink &alongside) const
+std::vector<ArtworkLayer> Conversion::layers() const
+{
+    if (m_settings.stack.on)
+        return stackLayers(m_source.stackSides(m_settings.stack));
+    return {settingsLayer(m_settings.pads)};
+}
+
+QStringList Conversion::files(const QString &output) const
+{
+    return artworkFiles(output, m_settings.pads, layers());
+}
+
+WriteResult Conversion::write(const Destination &out, const RowProgress &progress,
+                              const RowSink &alongside) const
 {
     const std::unique_ptr<RowStream> r = rows();
-    if (!padsFits(r->size(), m_settings.pads))
+    if (!artworkFits(r->size(), m_settings.pads))
         return failure(pitchTooLargeMessage());
-    const QString layer = layerProblem(m_settings.pads);
+    const QString layer = artworkLayerProblem(m_settings.pads);
     if (!layer.isEmpty())
         return failure(layer);
     return writeRows(*r, m_settings.pads, out, progress, alongside);
 }
 
-PadsResult Conversion::writeStack(QIODevice *out, const RowProgress &progress, StackBudget *budget,
-                                  const StackSink &alongside) const
+WriteResult Conversion::writeStack(const Destination &out, const RowProgress &progress,
+                                   StackBudget *budget, const StackSink &alongside) const
 {
     // A page held is drawn over white paper: a stack draws it over the board.
     std::unique_ptr<PlaneSource> planes
@@ -599,12 +635,12 @@ PadsResult Conversion::writeStack(QIODevice *out, const RowProgress &progress, S
 }
 
 StackFab Conversion::stackFabCheck(const StackLimits &limits, const std::atomic<bool> *cancel,
-                                   QIODevice *out) const
+                                   const Destination &out) const
 {
     StackFab f;
     const QSize size = grid();
     const int width = size.width();
-    PadsSettings pads = m_settings.pads;
+    PadsSettings pads = checkedAs(m_settings.pads);
     pads.threshold = stackThreshold;
     PadsSettings atPixels = pads;
     atPixels.smoothEdges = false;
@@ -649,6 +685,7 @@ StackFab Conversion::stackFabCheck(const StackLimits &limits, const std::atomic<
             p.layer = stackLayerNumber(StackLayer(l), side);
             p.kind = stackLayerKind(StackLayer(l), side);
             layer.fab = kcore::fabCheck(f.budget.layers[size_t(side)][size_t(l)], p, lines[l]);
+            layer.fab.noun = itemNoun(p.type, true);
             // A halftone's layers hold its dots and webs, and the others nothing at all.
             if (m_settings.halftone.on && m_screen)
                 layer.fab.inkMils = layer.fab.items > 0 ? m_screen->finestInkMils()
@@ -667,9 +704,9 @@ FabResult Conversion::fabCheck(double minLineMils, double minSpaceMils,
     // Formatting every item without a device: the count is the file's by construction.
     CoverageCount cover;
     const int width = m_bw.isNull() ? grid().width() : m_bw.width();
-    const PadsResult counted = write(nullptr, {}, [&](const quint32 *row, int, const EdgeRow *) {
-        cover.addRow(row, width);
-    });
+    const WriteResult counted
+            = write(Destination(), {},
+                    [&](const quint32 *row, int, const EdgeRow *) { cover.addRow(row, width); });
     f.fab = lineCheck({counted.items, counted.bytes}, minLineMils);
     f.coverage = cover.coverage();
     if (f.coverage != Coverage::Part)
@@ -689,9 +726,9 @@ SpaceReport Conversion::checkSpaces(double minSpaceMils, bool *complete,
                                     const std::atomic<bool> *cancel) const
 {
     const std::unique_ptr<RowStream> r = rows();
-    if (!(m_settings.pads.pitch > 0) || !padsFits(r->size(), m_settings.pads))
+    if (!(m_settings.pads.pitch > 0) || !artworkFits(r->size(), m_settings.pads))
         return SpaceCheck(QSize(), m_settings.pads, minSpaceMils).finish();
-    return checkSpace(*r, m_settings.pads, minSpaceMils, cancel, complete);
+    return checkSpace(*r, checkedAs(m_settings.pads), minSpaceMils, cancel, complete);
 }
 
 } // namespace kcore

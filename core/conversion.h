@@ -8,7 +8,7 @@
 #include "board/fabsafe.h"
 #include "board/spacecheck.h"
 #include "board/stack.h"
-#include "export/padswriter.h"
+#include "export/artworkwriter.h"
 #include "geometry/padssettings.h"
 #include "image/bwimage.h"
 #include "image/greyimage.h"
@@ -95,6 +95,8 @@ public:
            const std::shared_ptr<const HalftoneScreen> &screen = {}) const;
     // The page drawn onto the grid over the palette's board colour, or the picture itself.
     QImage stackColour(const ConversionSettings &settings) const;
+    // The sides (bit 0 top, bit 1 bottom) the planes() of a stack have, found without drawing.
+    int stackSides(const StackSettings &stack) const;
 
 private:
     QString m_path;
@@ -154,7 +156,7 @@ struct StackFab
     };
     std::array<std::array<Layer, stackLayerCount>, 2> layers;
     StackBudget budget;
-    PadsResult written; // the file's, or the count's without a device
+    WriteResult written; // the file's, or the count's without a device
     bool hasFindings() const
     {
         for (const auto &side : layers)
@@ -187,6 +189,10 @@ public:
     // limits (screenProblem() says why).
     const std::shared_ptr<const HalftoneScreen> &screen() const { return m_screen; }
     const QString &screenProblem() const { return m_screenWhy; }
+    // The fab check of a file's line (polygons as lines a pixel wide): a halftone is judged by its
+    // finest ink, its dots and webs, which the screen keeps at the line limit whatever the line
+    // width; fab-safe art by its ink.
+    FabCheck lineCheck(const FileBudget &budget, double minLineMils) const;
     // The size of the black-and-white image at the settings.
     QSize grid() const { return m_source.grid(m_settings); }
 
@@ -259,13 +265,17 @@ public:
 
     // The black-and-white rows: those of the image built, else streamed from the source.
     std::unique_ptr<RowStream> rows() const;
+    // The layers written: the settings' own, or the stack's of the sides its artwork has.
+    std::vector<ArtworkLayer> layers() const;
+    // The files written for the output's path (Gerber: one for each layer).
+    QStringList files(const QString &output) const;
     // The whole file; each row also goes to alongside. Stopped by progress, it fails with
     // cancelledMessage().
-    PadsResult write(QIODevice *out, const RowProgress &progress = {},
-                     const RowSink &alongside = {}) const;
+    WriteResult write(const Destination &out, const RowProgress &progress = {},
+                      const RowSink &alongside = {}) const;
     // The whole file of the stack the settings ask for, each layer's figures in budget.
-    PadsResult writeStack(QIODevice *out, const RowProgress &progress = {},
-                          StackBudget *budget = nullptr, const StackSink &alongside = {}) const;
+    WriteResult writeStack(const Destination &out, const RowProgress &progress = {},
+                           StackBudget *budget = nullptr, const StackSink &alongside = {}) const;
     // What the file would hold, and the spaces: stops early, its result to be thrown away, once
     // cancel is set.
     FabResult fabCheck(double minLineMils, double minSpaceMils,
@@ -274,11 +284,7 @@ public:
     // written to out when there is one; stops early, its result to be thrown away, once cancel
     // is set.
     StackFab stackFabCheck(const StackLimits &limits, const std::atomic<bool> *cancel = nullptr,
-                           QIODevice *out = nullptr) const;
-    // The line against the board maker's finest, for a file of budget: a halftone by its finest
-    // ink, its dots and webs, which the screen keeps at the line limit whatever the line width;
-    // fab-safe art by its ink.
-    FabCheck lineCheck(const PadsBudget &budget, double minLineMils) const;
+                           const Destination &out = Destination()) const;
     // The darkest and lightest grey of the artwork: the grey image's, or the picture's when
     // none is held; not known for a vector page that is not held.
     GreyRange greyRange() const;

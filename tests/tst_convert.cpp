@@ -303,6 +303,16 @@ void TestConvert::sameBytesAsWindow_data()
                                                                << "mm" << 26 << false << "9.4"
                                                                << "auto" << "logo.svg" << true
                                                                << false << true;
+    // Polygons, from the same rows: the window's whole images, the converter's streamed ones.
+    QTest::newRow("KiCad footprint, svg, 0.1 mm") << 128 << true << 100 << "0.1"
+                                                  << "mm" << 26 << false << "kicad"
+                                                  << "auto" << "logo.svg" << false << false << false;
+    QTest::newRow("KiCad footprint, smooth edges, 57 %") << 150 << true << 57 << "0.2"
+                                                         << "mm" << 1 << false << "kicad"
+                                                         << "auto" << "photo" << true << false << false;
+    QTest::newRow("Gerber, bottom copper, 150 %") << 128 << false << 150 << "3"
+                                                  << "mils" << 2 << true << "gerber"
+                                                  << "auto" << "gaps" << false << false << false;
 }
 
 void TestConvert::sameBytesAsWindow()
@@ -326,7 +336,11 @@ void TestConvert::sameBytesAsWindow()
     QFETCH(bool, halftone);
     QFETCH(bool, fabSafe);
 
-    const QString fromCli = m_dir.filePath(QStringLiteral("cli.asc"));
+    // A polygon file type is chosen by the name's suffix in the window: "Files (*.*)".
+    const QString suffix = format == "kicad" ? "kicad_mod" : format == "gerber" ? "gbr" : "asc";
+    for (const QString &old : QDir(m_dir.path()).entryList({"cli*", "window*"}, QDir::Files))
+        QFile::remove(m_dir.filePath(old));
+    const QString fromCli = m_dir.filePath("cli." + suffix);
     QStringList args = {"-s", QString::number(scale), "-w", width, "-u", unit, "-l",
                         QString::number(layer)};
     // A halftone reads the grey's tones, not the threshold.
@@ -376,14 +390,32 @@ void TestConvert::sameBytesAsWindow()
     auto *budget = w.findChild<QLabel *>("lbl_budget");
     QTRY_VERIFY(budget->text().contains(QLatin1String(" items, ")));
     const QString budgetBefore = budget->text();
-    const QString fromWindow = m_dir.filePath(QStringLiteral("window.asc"));
-    QFile::remove(fromWindow);
+    const QString fromWindow = m_dir.filePath("window." + suffix);
     Dialogs::setNextFileName(fromWindow);
     w.findChild<QPushButton *>("pb_generate")->click();
 
-    const QByteArray cliBytes = readFile(fromCli);
+    // The same files (a Gerber file of the layer beside the name given), the same bytes but for
+    // the name they carry.
+    const QStringList cliFiles = QDir(m_dir.path()).entryList({"cli*"}, QDir::Files, QDir::Name);
+    const QStringList windowFiles
+            = QDir(m_dir.path()).entryList({"window*"}, QDir::Files, QDir::Name);
+    QCOMPARE(windowFiles.size(), cliFiles.size());
+    for (qsizetype i = 0; i < cliFiles.size(); ++i) {
+        QCOMPARE(windowFiles[i].mid(6), cliFiles[i].mid(3));
+        QVERIFY2(readFile(m_dir.filePath(cliFiles[i]))
+                         == readFile(m_dir.filePath(windowFiles[i])).replace("window", "cli"),
+                 qPrintable(cliFiles[i]));
+    }
+    const QByteArray cliBytes = readFile(m_dir.filePath(cliFiles.value(0)));
+    if (suffix != "asc") {
+        // Polygons: as many as the converter says, each of the picture's runs in one.
+        const int polygons = int(cliBytes.count("(fp_poly") + cliBytes.count("G36*"));
+        QVERIFY2(r.err.contains(QStringLiteral(" %1 polygons from ").arg(polygons).toUtf8()),
+                 r.err.constData());
+        QVERIFY(polygons > 0);
+        return;
+    }
     QVERIFY(cliBytes.contains("LINES"));
-    QVERIFY(cliBytes == readFile(fromWindow));
     // Both said beforehand (the window) and afterwards (the converter) what was written.
     QVERIFY2(budgetBefore.contains(budgetText(cliBytes)), qPrintable(budgetBefore));
     QVERIFY2(r.err.contains(budgetText(cliBytes).toUtf8()), r.err.constData());
@@ -440,6 +472,8 @@ void TestConvert::batch_data()
     QTest::newRow("--strict, a fab failure is worse")
             << QStringList{"--strict", "--min-line", "2", "-w", "2"}
             << QStringList{"gaps.png", "cut.png", "one.pbm", "photo.png"} << 3;
+    QTest::newRow("KiCad footprints, named by the format")
+            << QStringList{"--format", "kicad"} << QStringList{"gaps.png", "photo.png"} << 0;
 }
 
 void TestConvert::batch()
@@ -459,12 +493,15 @@ void TestConvert::batch()
     QCOMPARE(all.out, QByteArray());
 
     QByteArray err;
-    const QString single = m_dir.filePath(QStringLiteral("single.asc"));
+    // Each file is also named after its input: a footprint carries the name.
+    const QString suffix = options.contains("kicad") ? ".kicad_mod" : ".asc";
+    QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("single")));
     for (const QString &input : inputs) {
+        const QString single = m_dir.filePath("single/" + QFileInfo(input).completeBaseName() + suffix);
         QFile::remove(single);
         const QString path = m_dir.filePath(input);
         const Run one = convert(QStringList(options) << path << single);
-        const QString written = dir + "/" + QFileInfo(input).completeBaseName() + ".asc";
+        const QString written = dir + "/" + QFileInfo(input).completeBaseName() + suffix;
         QCOMPARE(readFile(written), readFile(single));
         const QByteArray prefix = "kestrel-convert: " + QFile::encodeName(path) + ": ";
         for (const QByteArray &line : one.err.split('\n'))
@@ -669,9 +706,15 @@ void TestConvert::errors_data()
             << QStringList{"--format", "9.4", "-l", "1", "--layer-kind", "top-silk", pic, "@out"}
             << 2 << "Layers 1 and 2 are the board's top and bottom copper";
     QTest::newRow("unknown format")
-            << QStringList{"--format", "5.0", pic, "@out"} << 2 << "--format takes 2.0 or 9.4";
+            << QStringList{"--format", "5.0", pic, "@out"} << 2 << "--format takes 2.0, 9.4, kicad or gerber";
     QTest::newRow("unknown layer kind") << QStringList{"--layer-kind", "inner", pic, "@out"} << 2
                                         << "--layer-kind takes top-copper, bottom-copper";
+    QTest::newRow("unknown origin") << QStringList{"--format", "kicad", "--origin", "middle", pic,
+                                                   "@out"}
+                                    << 2 << "--origin takes centre or corner, not \"middle\"";
+    QTest::newRow("Gerber files of a stack onto standard output")
+            << QStringList{"--stack", "--format", "gerber", pic, "-"} << 2
+            << "standard output takes one file; this writes 3";
     // Without the vector readers each is refused for that reason instead.
     for (const testsupport::BadDocument &d : testsupport::badDocuments())
         QTest::newRow(d.name) << QStringList{QLatin1Char('@') + QLatin1String(d.name), "@out"}
@@ -711,6 +754,10 @@ void TestConvert::errors_data()
             << QStringList{"@fsize=65536", "@board.png", "@out"} << 1 << tooLarge.arg("@out");
     QTest::newRow("full disk, new file") << QStringList{"@fsize=4096", "@board.png", "@new.asc"}
                                          << 1 << tooLarge.arg("@new.asc");
+    // A stack's Gerber files are put in place as one: none when one cannot be written.
+    QTest::newRow("full disk, one of a set of Gerber files")
+            << QStringList{"@fsize=400", "--stack", "--format", "gerber", "@gaps.png", "@set.gbr"}
+            << 1 << "set-F_SilkS.gbr: File too large";
 #endif
 #ifdef Q_OS_LINUX
     QTest::newRow("full device, small file")
@@ -744,6 +791,12 @@ void TestConvert::errors()
     t.write("hello");
     t.close();
 
+    // An earlier set of Gerber files that must survive too.
+    for (const char *layer : {"F_Cu", "F_Mask", "F_SilkS"}) {
+        QFile g(m_dir.filePath(QStringLiteral("set-%1.gbr").arg(layer)));
+        QVERIFY(g.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        g.write(old);
+    }
     qint64 limit = -1;
     QString locked;
     for (QString &a : args) {
@@ -765,7 +818,9 @@ void TestConvert::errors()
     if (args.contains(QString()))
         QSKIP("no folder here can be made append-only");
     const QStringList before = QDir(m_dir.path()).entryList(QDir::Files);
-    const QByteArray picture = readFile(m_picture);
+    QHash<QString, QByteArray> contents;
+    for (const QString &name : before)
+        contents.insert(name, readFile(m_dir.filePath(name)));
     const Run r = convert(args, limit);
     if (!locked.isEmpty()) {
         QProcess::execute("chattr", {"-a", QFileInfo(locked).path()});
@@ -776,8 +831,10 @@ void TestConvert::errors()
     QCOMPARE(r.err.count('\n'), 1);
     QVERIFY2(r.err.contains(message.toUtf8()), r.err.constData());
     QCOMPARE(readFile(out), old);
-    QCOMPARE(readFile(m_picture), picture);
+    // Nothing written, removed or changed: the picture and every earlier file as they were.
     QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), before);
+    for (const QString &name : before)
+        QVERIFY2(readFile(m_dir.filePath(name)) == contents.value(name), qPrintable(name));
 }
 
 void TestConvert::outputIsThePicture_data()

@@ -5,7 +5,7 @@
 #include "board/inkwidth.h"
 #include "board/spacecheck.h"
 #include "core/conversion.h"
-#include "export/padswriter.h"
+#include "export/artworkwriter.h"
 #include "geometry/units.h"
 #include "image/bitimage.h"
 #include "image/greyimage.h"
@@ -429,7 +429,7 @@ void TestFabSafe::thinInk()
                     bw.setPixel(at + x, at + row.dy, 0xffffffffu);
             QBuffer out;
             out.open(QIODevice::WriteOnly);
-            QVERIFY(kcore::writePads(bw, s, &out).ok);
+            QVERIFY(kcore::writeArtwork(bw, s, &out).ok);
             if (ends != "smooth")
                 QVERIFY2(rasterOf(out.data(), minLine, 1).pastOpening < 1e-9 + s.pitch,
                          qPrintable(QStringLiteral("block at %1").arg(at)));

@@ -40,7 +40,7 @@ QByteArray written(const kcore::Conversion &conversion)
 {
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
-    const kcore::PadsResult r = conversion.write(&buffer);
+    const kcore::WriteResult r = conversion.write(&buffer);
     return r.ok ? buffer.data() : QByteArray();
 }
 

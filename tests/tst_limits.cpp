@@ -5,7 +5,7 @@
 #include "testsupport.h"
 
 #include "core/conversion.h"
-#include "export/padswriter.h"
+#include "export/artworkwriter.h"
 #include "geometry/units.h"
 #include "image/bwimage.h"
 #include "image/greyimage.h"

@@ -10,7 +10,7 @@
 #include "testsupport.h"
 
 #include "board/boardimage.h"
-#include "export/padswriter.h"
+#include "export/artworkwriter.h"
 #include "image/greyimage.h"
 #include "image/imagealloc.h"
 
@@ -22,6 +22,7 @@
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -488,6 +489,36 @@ void TestWindow::pictureToFile()
                                    .arg(expected.size()))
                      && said.endsWith(QLatin1String("logo-board.asc")),
              qPrintable(said));
+
+    // The save dialog offers the file types after "Files (*.*)"; the one chosen gives the name
+    // its suffix, writes its file and is offered first the next time.
+    const QStringList filters = Dialogs::last().filters.split(QStringLiteral(";;"));
+    QCOMPARE(filters.first(), QStringLiteral("Files (*.*)"));
+    // None chosen beforehand: a filter of "*.*" would turn the suggestion into "logo.*".
+    QCOMPARE(Dialogs::last().firstFilter, QString());
+    const QString kicad = QStringLiteral("KiCad footprint (*.kicad_mod)");
+    QVERIFY(filters.contains(kicad));
+    Dialogs::setNextFileName(out, kicad);
+    QTest::mouseClick(child<QPushButton>(&w, "pb_generate"), Qt::LeftButton);
+    QFile footprint(m_dir.filePath(QStringLiteral("logo-board.kicad_mod")));
+    QVERIFY(footprint.open(QIODevice::ReadOnly));
+    const QByteArray polygons = footprint.readAll();
+    QVERIFY(polygons.startsWith("(footprint \"logo-board\""));
+    const QString wrote = w.statusBar()->currentMessage();
+    QVERIFY2(wrote.contains(QStringLiteral("Wrote %1 polygons, %2 bytes")
+                                    .arg(polygons.count("(fp_poly"))
+                                    .arg(polygons.size()))
+                     && wrote.endsWith(QLatin1String("logo-board.kicad_mod")),
+             qPrintable(wrote));
+    generate(w, QString()); // cancelled
+    QCOMPARE(Dialogs::last().suggestion, m_dir.filePath(QStringLiteral("logo.kicad_mod")));
+    QCOMPARE(Dialogs::last().firstFilter, kicad);
+    // One layer's Gerber file, named after the layer, and said so.
+    Dialogs::setNextFileName(out, QStringLiteral("Gerber (*.gbr)"));
+    QTest::mouseClick(child<QPushButton>(&w, "pb_generate"), Qt::LeftButton);
+    QVERIFY(QFileInfo::exists(m_dir.filePath(QStringLiteral("logo-board-F_SilkS.gbr"))));
+    QVERIFY2(w.statusBar()->currentMessage().endsWith(QLatin1String("logo-board-F_SilkS.gbr")),
+             qPrintable(w.statusBar()->currentMessage()));
 }
 
 void TestWindow::unreadablePictureKeepsState()
@@ -1722,6 +1753,26 @@ void TestWindow::stackMode()
     QCOMPARE(items.value(kcore::stackLayerNumber(kcore::StackLayer::Copper, !bottom)), 0);
     QCOMPARE(items.value(kcore::stackLayerNumber(kcore::StackLayer::Mask, bottom)) > 0,
              goldAs == QLatin1String("gold"));
+
+    // Gerber: a file for each layer beside the name, which the status bar names together.
+    Dialogs::setNextFileName(m_dir.filePath(QStringLiteral("finishes")),
+                             QStringLiteral("Gerber (*.gbr)"));
+    QTest::mouseClick(child<QPushButton>(&w, "pb_generate"), Qt::LeftButton);
+    const QString sideName = bottom ? QStringLiteral("B_") : QStringLiteral("F_");
+    qint64 bytes = 0, regions = 0;
+    for (const char *layer : {"Cu", "Mask", "SilkS"}) {
+        QFile gerber(m_dir.filePath(QStringLiteral("finishes-%1%2.gbr").arg(sideName, layer)));
+        QVERIFY2(gerber.open(QIODevice::ReadOnly), qPrintable(gerber.fileName()));
+        const QByteArray g = gerber.readAll();
+        bytes += g.size();
+        regions += g.count("G36*");
+    }
+    const QString gerbers = w.statusBar()->currentMessage();
+    QVERIFY2(gerbers.startsWith(QStringLiteral("Wrote 3 files, %1 polygons, %2 bytes, to ")
+                                        .arg(regions)
+                                        .arg(bytes))
+                     && gerbers.endsWith(QLatin1String("finishes-*.gbr")),
+             qPrintable(gerbers));
 
     // An expansion that would close gold's openings is marked where it is typed, and refused.
     auto *expansion = child<QLineEdit>(&w, "le_expansion");
