@@ -162,16 +162,20 @@ void kestrel::write_file(const QString &name, kcore::FileType type)
     writing_files = snapshot.files(name);
     writing_type = type;
     const auto write = [name, snapshot](JobControl &control) {
-        const QStringList files = snapshot.files(name);
-        return kcore::saveFiles(
-                files, kcore::artworkName(name), [&](const kcore::Destination &out) {
-                    const auto progress = [&control](int rows) {
-                        control.report(rows);
-                        return !control.stopped();
-                    };
-                    return snapshot.settings().stack.on ? snapshot.writeStack(out, progress)
-                                                        : snapshot.write(out, progress);
-                });
+        // Fab-safe art is made for what the file is judged by: polygons' own lines.
+        kcore::Conversion made = snapshot;
+        if (const kcore::BwResult remade = made.remakeFabSafe(); !remade)
+            return kcore::failure(remade.why);
+        const QStringList files = made.files(name);
+        return kcore::saveFiles(files, kcore::artworkName(name),
+                                [&](const kcore::Destination &out) {
+                                    const auto progress = [&control](int rows) {
+                                        control.report(rows);
+                                        return !control.stopped();
+                                    };
+                                    return made.settings().stack.on ? made.writeStack(out, progress)
+                                                                    : made.write(out, progress);
+                                });
     };
     const QSize grid = stacking() ? conversion.grid() : conversion.bw().size();
     if (qint64(grid.width()) * grid.height() < bigPicturePixels) {

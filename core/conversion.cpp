@@ -513,6 +513,22 @@ bool Conversion::takeFabSafe(const FabSafeImage &made)
     return true;
 }
 
+BwResult Conversion::remakeFabSafe()
+{
+    if (fabSafeIsCurrent() || !m_imagesHeld)
+        return {};
+    const int scale = m_source.isVector() ? 100 : wholePercent(m_settings.scalePercent);
+    QImage plain;
+    const BwResult clipped = clipInto(scaleGrey(m_grey, scale), m_settings.pads.threshold,
+                                      m_settings.invert, plain);
+    if (!clipped)
+        return clipped;
+    m_bw = plain;
+    m_fabSafeFor.clear();
+    m_fabSafe = FabSafeReport();
+    return fabSafeWanted().isEmpty() ? BwResult() : makeHeldFabSafe();
+}
+
 QString Conversion::fabSafeWanted() const
 {
     return fabSafeKey(m_settings);

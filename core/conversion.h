@@ -248,6 +248,10 @@ public:
     bool takeFabSafe(const FabSafeImage &made);
     // What fab-safe art at the settings would be made for (empty: none is asked for).
     QString fabSafeWanted() const;
+    // Fab-safe art made anew from the grey image held when the settings now judge the file
+    // otherwise (polygons for the window's lines): by pure functions only, so that a copy may do
+    // it on another thread.
+    BwResult remakeFabSafe();
     // Without images held (the converter), reads the rows once into a bit a pixel and makes
     // them fab-safe, to be handed out by rows() from then on; false, why saying so, when memory
     // runs out. With images held, buildBw() does it.

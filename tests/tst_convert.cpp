@@ -303,6 +303,11 @@ void TestConvert::sameBytesAsWindow_data()
                                                                << "mm" << 26 << false << "9.4"
                                                                << "auto" << "logo.svg" << true
                                                                << false << true;
+    // Polygons are judged as lines whose ends stay inside the pixels: made safe for those.
+    QTest::newRow("KiCad footprint, photo, 0.1 mm, fab-safe") << 128 << false << 100 << "0.1"
+                                                              << "mm" << 26 << false << "kicad"
+                                                              << "auto" << "photo" << false
+                                                              << false << true;
     // Polygons, from the same rows: the window's whole images, the converter's streamed ones.
     QTest::newRow("KiCad footprint, svg, 0.1 mm") << 128 << true << 100 << "0.1"
                                                   << "mm" << 26 << false << "kicad"
