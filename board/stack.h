@@ -151,6 +151,7 @@ public:
 private:
     struct Side;
     bool fetch(int y);
+    void clearSilk(Side &side, int y, int ring, StackCounts *counts) const;
 
     std::unique_ptr<PlaneSource> m_source;
     QSize m_size;
