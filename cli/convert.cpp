@@ -86,6 +86,16 @@ bool fitScale(Settings &s, const kcore::Source &source, QString *fitted)
     return true;
 }
 
+// "the 2 mil line is finer than the 4 mil (0.102 mm) the board maker can make"; of fab-safe art,
+// what its ink has.
+QString lineSentence(const kcore::FabCheck &line)
+{
+    if (line.inkJudged)
+        return kcore::fabWarning(line);
+    return QStringLiteral("the %1 mil line is %2")
+            .arg(kcore::milsText(line.lineMils), kcore::fabWarning(line));
+}
+
 // --strict: the line and the spaces are judged before anything is written, the spaces over the
 // rows once beforehand. Returns an exit code when the run stops here.
 int judgeStrictly(const Settings &s, const kcore::Conversion &conversion,
@@ -93,8 +103,7 @@ int judgeStrictly(const Settings &s, const kcore::Conversion &conversion,
 {
     const kcore::FabCheck line = conversion.lineCheck({}, s.minLineMils);
     if (line.belowMinimum()) {
-        say(QStringLiteral("the %1 mil line is %2 (--strict); nothing written")
-                    .arg(kcore::milsText(line.lineMils), kcore::fabWarning(line)));
+        say(lineSentence(line) + QStringLiteral(" (--strict); nothing written"));
         return ExitFab;
     }
     bool complete = true;
@@ -169,9 +178,10 @@ void report(const Settings &s, const kcore::Conversion &conversion,
                      kcore::spaceSummary(spaces)));
     reportFiles(s, conversion);
     reportHalftone(conversion);
+    if (conversion.settings().fabSafe.on)
+        say(kcore::fabSafeSummary(conversion.fabSafeReport()));
     if (fab.belowMinimum())
-        say(QStringLiteral("warning: the %1 mil line is %2")
-                    .arg(kcore::milsText(fab.lineMils), kcore::fabWarning(fab)));
+        say(QStringLiteral("warning: ") + lineSentence(fab));
     if (spaces.hasFindings())
         say(QStringLiteral("warning: %1 below the %2 mil minimum space")
                     .arg(kcore::gapSummary(spaces), kcore::milsText(s.minSpaceMils)));
@@ -389,6 +399,10 @@ int convert(Settings s)
         return stop;
     if (s.conversion.stack.on)
         return convertStack(s, conversion, fitted);
+    if (QString why; !conversion.makeFabSafe(&why)) {
+        say(why);
+        return ExitFailed;
+    }
     std::optional<kcore::SpaceReport> spaces;
     if (s.strict)
         if (const int stop = judgeStrictly(s, conversion, &spaces); stop >= 0)
