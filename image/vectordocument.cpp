@@ -428,8 +428,8 @@ const quint32 *VectorRows::row(int y)
         drawAhead(m_bandsAhead);
     }
     const int w = m_size.width();
-    greyRow(reinterpret_cast<const quint32 *>(m_band.constScanLine(y - top)), m_greyRow.data(), w,
-            false);
+    kcore::greyRow(reinterpret_cast<const quint32 *>(m_band.constScanLine(y - top)),
+                   m_greyRow.data(), w, false);
     clipRow(m_greyRow.data(), m_bwRow.data(), w, m_threshold, m_flip, false);
     m_row = y;
     return m_bwRow.data();
@@ -439,6 +439,13 @@ QImage VectorRows::bandAt(int top) const
 {
     return m_document.renderRows(m_size.width(), top, qMin(vectorBandRows, m_size.height() - top),
                                  m_pixelsPerMil);
+}
+
+const quint32 *VectorRows::greyRow(int y)
+{
+    if (y != m_row && !row(y))
+        return nullptr;
+    return m_greyRow.data();
 }
 
 GreyLevels VectorRows::edgeLevels(int y)

@@ -133,6 +133,8 @@ public:
     // Rows come from the top down; a null row means memory ran out for the band.
     const quint32 *row(int y) override;
     GreyLevels edgeLevels(int y) override;
+    // The grey row row() clipped.
+    const quint32 *greyRow(int y) override;
 
 private:
     QImage bandAt(int top) const;

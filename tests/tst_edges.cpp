@@ -1,6 +1,6 @@
 // Tests of smooth edges: on anti-aliased shapes of known outline, where the copper of every run
 // ends, against where the outline is, with the runs themselves unchanged.
-#include "export/padswriter.h"
+#include "export/artworkwriter.h"
 #include "image/bwimage.h"
 #include "image/edgegrey.h"
 #include "image/greyimage.h"
@@ -497,11 +497,11 @@ void TestEdges::runEndsFollowOutline()
         s.exactEnds = exact;
         QBuffer buffer;
         buffer.open(QIODevice::WriteOnly);
-        const kcore::PadsResult result = kcore::writePads(bw, s, &buffer, levels);
+        const kcore::WriteResult result = kcore::writeArtwork(bw, s, &buffer, levels);
         const std::vector<Item> items = itemsOf(buffer.data());
         Figures f;
         // The fab check counts what is written, smooth ends included.
-        const kcore::PadsBudget budget = kcore::countPads(bw, s, levels);
+        const kcore::FileBudget budget = kcore::countArtwork(bw, s, levels);
         if (!result.ok || budget.bytes != buffer.data().size() || items.size() != runs.size()) {
             f.ends = -1;
             return f;
