@@ -81,7 +81,12 @@ void kestrel::build_summary(const QFont &compact)
     lbl_halftone = new QLabel(summary);
     lbl_halftone->setObjectName(QStringLiteral("lbl_halftone"));
     lbl_halftone->setWordWrap(true);
-    for (QLabel *l : {lbl_budget, lbl_fabwarning, lbl_gaps, lbl_covered, lbl_halftone})
+    lbl_fabsafe = new QLabel(summary);
+    lbl_fabsafe->setObjectName(QStringLiteral("lbl_fabsafe"));
+    lbl_fabsafe->setWordWrap(true);
+    lbl_fabsafe->setToolTip(QStringLiteral("What Fab-safe changed in the black-and-white image "
+                                           "so that the board maker can make it"));
+    for (QLabel *l : {lbl_budget, lbl_fabwarning, lbl_gaps, lbl_covered, lbl_halftone, lbl_fabsafe})
         l->setFont(compact);
     lines->addWidget(lbl_budget);
     warnings->addWidget(lbl_fabwarning);
@@ -89,7 +94,8 @@ void kestrel::build_summary(const QFont &compact)
     lines->addLayout(warnings);
     lines->addWidget(lbl_covered);
     lines->addWidget(lbl_halftone);
-    for (QLabel *l : {lbl_fabwarning, lbl_gaps, lbl_covered, lbl_halftone})
+    lines->addWidget(lbl_fabsafe);
+    for (QLabel *l : {lbl_fabwarning, lbl_gaps, lbl_covered, lbl_halftone, lbl_fabsafe})
         l->hide();
     summary->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     ui.verticalLayout->addWidget(summary);
@@ -144,6 +150,7 @@ void kestrel::connect_controls()
     connect(ui.cb_invert, &QCheckBox::toggled, this, &kestrel::threshold_slot);
     connect(ui.cb_tones, &QComboBox::currentIndexChanged, this, &kestrel::tones_changed);
     connect(ui.le_cell, &QLineEdit::textChanged, this, &kestrel::cell_edited);
+    connect(ui.cb_fabsafe, &QCheckBox::toggled, this, &kestrel::fab_safe_changed);
     connect(ui.sb_scale, &QSpinBox::valueChanged, this, &kestrel::asc_size_slot);
     connect(ui.rb_units_inch, &QRadioButton::toggled, this, &kestrel::pix_usize_slot);
     connect(ui.rb_units_mm, &QRadioButton::toggled, this, &kestrel::pix_usize_slot);
@@ -480,6 +487,12 @@ void kestrel::board_options_changed()
     update_size_labels(); // the layout's rounding decides the size; refreshes the fab check too
 }
 
+void kestrel::fab_safe_changed()
+{
+    save_board_options();
+    threshold_slot(); // the black-and-white image made again, as it is or fab-safe
+}
+
 // The board options outlive the session: a user's board program and board maker stay the same.
 void kestrel::load_board_options()
 {
@@ -494,6 +507,7 @@ void kestrel::load_board_options()
     (v94 ? ui.actionFormat94 : ui.actionFormat20)->setChecked(true);
     ui.actionExactEnds->setChecked(settings.value(QStringLiteral("board/exactEnds")).toBool());
     ui.actionSmoothEdges->setChecked(settings.value(QStringLiteral("board/smoothEdges")).toBool());
+    ui.cb_fabsafe->setChecked(settings.value(QStringLiteral("board/fabSafe")).toBool());
     bool ok = false;
     const double mils = settings.value(QStringLiteral("board/minLineMils")).toDouble(&ok);
     if (ok && mils >= 0.1 && mils <= 1000)
@@ -511,6 +525,7 @@ void kestrel::save_board_options() const
                                                      : QStringLiteral("2.0"));
     settings.setValue(QStringLiteral("board/exactEnds"), ui.actionExactEnds->isChecked());
     settings.setValue(QStringLiteral("board/smoothEdges"), ui.actionSmoothEdges->isChecked());
+    settings.setValue(QStringLiteral("board/fabSafe"), ui.cb_fabsafe->isChecked());
     settings.setValue(QStringLiteral("board/minLineMils"), min_line_mils);
     settings.setValue(QStringLiteral("board/minSpaceMils"), min_space_mils);
 }

@@ -99,6 +99,7 @@ private:
     void show_covered(const QString &warning);
     void update_view();
     void board_options_changed();
+    void fab_safe_changed();
     void update_edge_grey();
     void load_board_options();
     void save_board_options() const;
@@ -169,6 +170,7 @@ private:
     QLabel *lbl_fabwarning = nullptr;
     QLabel *lbl_gaps = nullptr;
     QLabel *lbl_halftone = nullptr; // the halftone's screen
+    QLabel *lbl_fabsafe = nullptr; // what Fab-safe changed
     QLabel *lbl_covered = nullptr; // a file of no item, or one that covers everything
     QLabel *lbl_zoom = nullptr;
     // The settings the single layer's board was last drawn at: drawn at those, marked out of
@@ -206,6 +208,14 @@ private:
         QString why;
         bool remembered = true; // among the recent files; not what was pasted
     };
+    // Fab-safe art of a big picture is made off the GUI thread; the plain image shows meanwhile,
+    // and Generate pressed meanwhile writes the art once made.
+    void start_fab_safe();
+    void take_fab_safe(const kcore::Conversion::FabSafeImage &made);
+    Job<kcore::Conversion::FabSafeImage> safe_job{
+            this, [this](const kcore::Conversion::FabSafeImage &m) { take_fab_safe(m); }};
+    QString making_safe; // what safe_job makes the art for
+    bool generate_when_safe = false;
     void take_picture(const Opened &opened);
     Job<Opened> open_job{this, [this](const Opened &o) { take_picture(o); }};
     // The name Generate writes to and its file type, chosen in the save dialog; empty when the

@@ -80,6 +80,10 @@ void kestrel::make_asc_slot()
         generate_when_drawn = true;
         return;
     }
+    if (safe_job.isRunning()) {
+        generate_when_safe = true; // the art is written once made fab-safe
+        return;
+    }
     line_pitch(); // refreshes the field's colour
     take_settings();
     const kcore::WriteCheck check = conversion.check(typed_width, typed_unit, unit_index);
@@ -158,16 +162,20 @@ void kestrel::write_file(const QString &name, kcore::FileType type)
     writing_files = snapshot.files(name);
     writing_type = type;
     const auto write = [name, snapshot](JobControl &control) {
-        const QStringList files = snapshot.files(name);
-        return kcore::saveFiles(
-                files, kcore::artworkName(name), [&](const kcore::Destination &out) {
-                    const auto progress = [&control](int rows) {
-                        control.report(rows);
-                        return !control.stopped();
-                    };
-                    return snapshot.settings().stack.on ? snapshot.writeStack(out, progress)
-                                                        : snapshot.write(out, progress);
-                });
+        // Fab-safe art is made for what the file is judged by: polygons' own lines.
+        kcore::Conversion made = snapshot;
+        if (const kcore::BwResult remade = made.remakeFabSafe(); !remade)
+            return kcore::failure(remade.why);
+        const QStringList files = made.files(name);
+        return kcore::saveFiles(files, kcore::artworkName(name),
+                                [&](const kcore::Destination &out) {
+                                    const auto progress = [&control](int rows) {
+                                        control.report(rows);
+                                        return !control.stopped();
+                                    };
+                                    return made.settings().stack.on ? made.writeStack(out, progress)
+                                                                    : made.write(out, progress);
+                                });
     };
     const QSize grid = stacking() ? conversion.grid() : conversion.bw().size();
     if (qint64(grid.width()) * grid.height() < bigPicturePixels) {
@@ -237,6 +245,17 @@ void kestrel::show_covered(const QString &warning)
 
 void kestrel::update_budget()
 {
+    // Fab-safe art follows the line width, the layout, the ends and the limits too.
+    take_settings();
+    const bool making = safe_job.isRunning() && making_safe == conversion.fabSafeWanted();
+    if (!conversion.fabSafeIsCurrent() && !making)
+        build_bw_image();
+    const bool safe = !conversion.fabSafeWanted().isEmpty() && !conversion.bw().isNull();
+    lbl_fabsafe->setVisible(safe);
+    if (safe)
+        lbl_fabsafe->setText(safe_job.isRunning()
+                                     ? QStringLiteral("fab-safe: being made\u2026")
+                                     : kcore::fabSafeSummary(conversion.fabSafeReport()));
     // Whatever was shown, or is being counted, belongs to settings that no longer hold.
     ++budget_generation;
     fab_job.abandon();
@@ -264,8 +283,8 @@ void kestrel::count_budget()
         show_covered(QString());
         shown_generation = 0;
     };
-    if (conversion.source().isNull() || draw_job.isRunning()) {
-        noCheck(QString()); // counted once the page is drawn
+    if (conversion.source().isNull() || draw_job.isRunning() || safe_job.isRunning()) {
+        noCheck(QString()); // counted once the page is drawn, or the art made fab-safe
         return;
     }
     take_settings();

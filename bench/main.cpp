@@ -22,6 +22,7 @@
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QPainter>
+#include <QPainterPath>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -143,6 +144,43 @@ QImage photoLike(int w, int h)
             line[x] = qRgb(r, g, b);
         }
     }
+    return img;
+}
+
+// Line art full of what a board maker refuses, dark on white: bars a hairline apart, rings with
+// a slit, slanted lines under a pixel wide, combs and specks, anti-aliased, in tiles.
+QImage lineArt(int w, int h)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    img.fill(Qt::white);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    QRandomGenerator rng(11);
+    for (int ty = 0; ty < h; ty += 250)
+        for (int tx = 0; tx < w; tx += 250) {
+            p.save();
+            p.translate(tx, ty);
+            p.setPen(Qt::NoPen);
+            p.setBrush(Qt::black);
+            p.drawRect(QRectF(10, 10, 80, 100));
+            p.drawRect(QRectF(91, 10, 80, 100));
+            QPainterPath ring;
+            ring.addEllipse(QPointF(205, 60), 40, 40);
+            ring.addEllipse(QPointF(205, 60), 28, 28);
+            ring.addRect(QRectF(204.5, 15, 1, 20));
+            ring.setFillRule(Qt::OddEvenFill);
+            p.drawPath(ring);
+            for (int i = 0; i < 14; ++i)
+                p.drawRect(QRectF(10 + 6 * i, 130, 1.2, 40));
+            p.drawRect(QRectF(10, 170, 84, 6));
+            for (int i = 0; i < 12; ++i)
+                p.drawEllipse(QPointF(120 + rng.bounded(120.0), 130 + rng.bounded(110.0)),
+                              0.4 + rng.bounded(1.0), 0.4 + rng.bounded(1.0));
+            p.setPen(QPen(Qt::black, 0.6 + rng.bounded(0.8)));
+            p.drawLine(QPointF(10, 190), QPointF(110, 240));
+            p.drawLine(QPointF(120, 120), QPointF(240, 125));
+            p.restore();
+        }
     return img;
 }
 
@@ -629,6 +667,34 @@ void convertSmoothRows(Bench &b)
     }
 }
 
+// kestrel-convert --fab-safe against the plain conversion of the same picture: line art full of
+// slivers, specks and hairline gaps, and the noisy photo, whose every pixel of noise is finer
+// than the finest line at 2 mil.
+void convertFabSafeRows(Bench &b)
+{
+    const QString art = b.dir.filePath(QStringLiteral("lineart.bmp"));
+    QImageWriter(art).write(lineArt(b.width, b.height));
+    const QString convert = QStringLiteral(KESTREL_CONVERT), quiet = QStringLiteral("-q"),
+                  safe = QStringLiteral("--fab-safe"), nowhere = QStringLiteral("/dev/null");
+    for (const auto &[name, file, invert] :
+         {std::tuple<const char *, QString, bool>{"convert line art, fab-safe", art, true},
+          {"convert photo BMP, fab-safe", b.photoBmp, false}}) {
+        QStringList plain{convert, quiet};
+        if (invert)
+            plain << QStringLiteral("-i");
+        const std::vector<ProcessRun> medians = medianRuns(
+                3, {plain + QStringList{file, nowhere}, plain + QStringList{safe, file, nowhere}});
+        const ProcessRun &without = medians[0], &with = medians[1];
+        b.allSame &= without.ok && with.ok;
+        b.endToEnd.push_back({name, with.ms, 0, 0,
+                              QString::asprintf("%.1fx plain (%.0f ms), peak %.0f MB (plain %.0f), "
+                                                "no target",
+                                                with.ms / without.ms, without.ms,
+                                                with.peakKB / 1024.0, without.peakKB / 1024.0),
+                              true});
+    }
+}
+
 // kestrel-convert halftoning the photo against its plain conversion, in turns.
 void convertHalftoneRows(Bench &b)
 {
@@ -1000,6 +1066,7 @@ int main(int argc, char **argv)
     convertStackRows(b);
     convertPolygonRows(b);
     convertSmoothRows(b);
+    convertFabSafeRows(b);
     convertHalftoneRows(b);
 #ifdef KESTREL_RSVG
     convertSvgRows(b);

@@ -50,20 +50,38 @@ QString fabSummary(const FabCheck &c)
             .arg(qRound(c.pixelsPerInch));
 }
 
+namespace {
+
+// "12 pixels of ink are finer than limit".
+QString thinInkWarning(const FabCheck &c, const QString &limit)
+{
+    return QStringLiteral("%1 of ink %2 finer than %3")
+            .arg(c.thinInk == 1 ? QStringLiteral("1 pixel")
+                                : QStringLiteral("%1 pixels").arg(c.thinInk),
+                 c.thinInk == 1 ? QStringLiteral("is") : QStringLiteral("are"), limit);
+}
+
+} // namespace
+
 QString fabWarning(const FabCheck &c)
 {
     if (!c.belowMinimum())
         return QString();
-    return QStringLiteral("finer than the %1 mil (%2) the board maker can make")
-            .arg(milsText(c.minLineMils), lengthText(c.minLineMils, UnitMillimetres));
+    const QString limit
+            = QStringLiteral("the %1 mil (%2) the board maker can make")
+                      .arg(milsText(c.minLineMils), lengthText(c.minLineMils, UnitMillimetres));
+    return c.inkJudged ? thinInkWarning(c, limit) : QStringLiteral("finer than ") + limit;
 }
 
 QString lineWarning(const FabCheck &c, int unit)
 {
     if (!c.belowMinimum())
         return QString();
-    return QStringLiteral("the %1 line is finer than the %2 the board maker can make")
-            .arg(lengthText(c.lineMils, unit), lengthText(c.minLineMils, unit));
+    const QString limit = QStringLiteral("the %1 the board maker can make")
+                                  .arg(lengthText(c.minLineMils, unit));
+    if (c.inkJudged)
+        return thinInkWarning(c, limit);
+    return QStringLiteral("the %1 line is finer than %2").arg(lengthText(c.lineMils, unit), limit);
 }
 
 } // namespace kcore

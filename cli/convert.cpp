@@ -90,6 +90,16 @@ bool fitScale(Settings &s, const kcore::Source &source, QString *fitted)
 // the whole read succeed, converts it).
 constexpr int readAgain = 100;
 
+// "the 2 mil line is finer than the 4 mil (0.102 mm) the board maker can make"; of fab-safe art,
+// what its ink has.
+QString lineSentence(const kcore::FabCheck &line)
+{
+    if (line.inkJudged)
+        return kcore::fabWarning(line);
+    return QStringLiteral("the %1 mil line is %2")
+            .arg(kcore::milsText(line.lineMils), kcore::fabWarning(line));
+}
+
 // --strict: the line and the spaces are judged before anything is written, the spaces over the
 // rows once beforehand. Returns an exit code when the run stops here.
 int judgeStrictly(const Settings &s, const kcore::Conversion &conversion,
@@ -97,8 +107,7 @@ int judgeStrictly(const Settings &s, const kcore::Conversion &conversion,
 {
     const kcore::FabCheck line = conversion.lineCheck({}, s.minLineMils);
     if (line.belowMinimum()) {
-        say(QStringLiteral("the %1 mil line is %2 (--strict); nothing written")
-                    .arg(kcore::milsText(line.lineMils), kcore::fabWarning(line)));
+        say(lineSentence(line) + QStringLiteral(" (--strict); nothing written"));
         return ExitFab;
     }
     bool complete = true;
@@ -175,9 +184,10 @@ void report(const Settings &s, const kcore::Conversion &conversion,
                      kcore::spaceSummary(spaces)));
     reportFiles(s, conversion);
     reportHalftone(conversion);
+    if (conversion.settings().fabSafe.on)
+        say(kcore::fabSafeSummary(conversion.fabSafeReport()));
     if (fab.belowMinimum())
-        say(QStringLiteral("warning: the %1 mil line is %2")
-                    .arg(kcore::milsText(fab.lineMils), kcore::fabWarning(fab)));
+        say(QStringLiteral("warning: ") + lineSentence(fab));
     if (spaces.hasFindings())
         say(QStringLiteral("warning: %1 below the %2 mil minimum space")
                     .arg(kcore::gapSummary(spaces), kcore::milsText(s.minSpaceMils)));
@@ -377,10 +387,17 @@ int convertStack(const Settings &s, const kcore::Conversion &conversion, const Q
     return ExitOk;
 }
 
-// One layer: checked with --strict, written with the space check riding along, and reported.
-// readAgain when the picture's rows turn out damaged.
-int convertLayer(const Settings &s, const kcore::Conversion &conversion, const QString &fitted)
+// One layer: made fab-safe, checked with --strict, written with the space check riding along,
+// and reported. readAgain when the picture's rows turn out damaged.
+int convertLayer(const Settings &s, kcore::Conversion &conversion, const QString &fitted)
 {
+    if (QString why; !conversion.makeFabSafe(&why)) {
+        // Rows that failed may be a damaged picture's: read whole, it says so, or fails alike.
+        if (conversion.source().isStreamed())
+            return readAgain;
+        say(why);
+        return ExitFailed;
+    }
     std::optional<kcore::SpaceReport> spaces;
     if (s.strict)
         if (const int stop = judgeStrictly(s, conversion, &spaces); stop >= 0)

@@ -130,6 +130,13 @@ const QCommandLineOption
                       "--unit (default 2 mil; 0 or negative allowed).",
                       "WIDTH");
 const QCommandLineOption
+        fabSafe(QStringLiteral("fab-safe"),
+                "Change the black-and-white image as little as it takes for the board maker to "
+                "make it: ink narrower than --min-line is removed or widened, a space narrower "
+                "than --min-space opened or closed, whichever moves fewer pixels, and shapes are "
+                "neither joined nor split where another change would do. Not with --stack or "
+                "--halftone.");
+const QCommandLineOption
         halftoneFinish(QStringLiteral("halftone-finish"),
                        "With --halftone and --stack: what the dots are, silk (silkscreen on the "
                        "mask; the default), gold or bare (mask openings onto gold or bare board), "
@@ -192,6 +199,14 @@ bool readInt(const QCommandLineParser &parser, const QCommandLineOption &option,
 bool readStack(const QCommandLineParser &parser, int unit, kcore::StackSettings *stack)
 {
     stack->on = parser.isSet(Option::stack);
+    // A stack's layers are made from one another (gold's copper and its opening, the silkscreen
+    // kept off openings): cleaning each on its own would tear them apart.
+    if (stack->on && parser.isSet(Option::fabSafe)) {
+        say(QStringLiteral("--fab-safe cleans the black-and-white art of one layer; a stack's "
+                           "layers are made from one another and are checked each against its "
+                           "own limits instead"));
+        return false;
+    }
     for (const QCommandLineOption *option :
          {&Option::finish, &Option::side, &Option::maskExpansion, &Option::halftoneFinish})
         if (!stack->on && parser.isSet(*option)) {
@@ -283,6 +298,7 @@ bool readConversion(const QCommandLineParser &parser, Settings *s)
     s->strict = parser.isSet(Option::strict);
     s->conversion.pads.exactEnds = parser.isSet(Option::exactEnds);
     s->conversion.pads.smoothEdges = parser.isSet(Option::smoothEdges);
+    s->conversion.fabSafe.on = parser.isSet(Option::fabSafe);
     int scale = 100;
     int page = 1;
     if (!readInt(parser, Option::threshold, 0, 255, &s->conversion.pads.threshold)
@@ -351,6 +367,9 @@ bool readLimits(const QCommandLineParser &parser, Settings *s)
         || !readLength(Option::fitWidth, &s->fitMils)
         || !readLength(Option::fitHeight, &s->fitMils))
         return false;
+    // Fab-safe art is made for the limits it is checked against.
+    s->conversion.fabSafe.minLineMils = s->minLineMils;
+    s->conversion.fabSafe.minSpaceMils = s->minSpaceMils;
     // The check pairs every row with the rows a line and the space can reach across: a space of
     // metres would pair every row with every other.
     if (s->minSpaceMils > kcore::maxMinSpaceMils) {
@@ -387,6 +406,11 @@ bool readHalftone(const QCommandLineParser &parser, Settings *s)
         }
     if (!h.on)
         return true;
+    if (parser.isSet(Option::fabSafe)) {
+        say(QStringLiteral("--fab-safe makes thresholded art safe; a halftone keeps the limits "
+                           "itself"));
+        return false;
+    }
     if (parser.isSet(Option::threshold)) {
         say(QStringLiteral("--threshold does not apply with --halftone: the grey's tone sets the "
                            "dots"));
@@ -470,8 +494,8 @@ int parseArguments(const QStringList &arguments, Settings *s)
              Option::origin,    Option::layerKind,     Option::exactEnds,      Option::smoothEdges,
              Option::halftone,  Option::cell,          Option::stack,          Option::finish,
              Option::side,      Option::maskExpansion, Option::halftoneFinish, Option::minLine,
-             Option::minSpace,  Option::fitWidth,      Option::fitHeight,      Option::strict,
-             Option::quiet,     Option::outputDir});
+             Option::minSpace,  Option::fabSafe,       Option::fitWidth,       Option::fitHeight,
+             Option::strict,    Option::quiet,         Option::outputDir});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     parser.addPositionalArgument(

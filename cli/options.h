@@ -37,8 +37,9 @@ struct Settings
 // not compile.
 namespace Option {
 extern const QCommandLineOption threshold, invert, scale, lineWidth, unit, layer, page, format,
-        origin, layerKind, exactEnds, smoothEdges, halftone, cell, minLine, minSpace, fitWidth,
-        fitHeight, strict, stack, finish, side, maskExpansion, halftoneFinish, quiet, outputDir;
+        origin, layerKind, exactEnds, smoothEdges, halftone, cell, minLine, minSpace, fabSafe,
+        fitWidth, fitHeight, strict, stack, finish, side, maskExpansion, halftoneFinish, quiet,
+        outputDir;
 } // namespace Option
 
 // The long name of an option, as messages spell it.

@@ -1,6 +1,7 @@
 // The conversion's source, its one check before writing, its images, rows, file and fab check.
 #include "conversion.h"
 
+#include "board/inkwidth.h"
 #include "geometry/layers.h"
 #include "geometry/units.h"
 #include "image/edgegrey.h"
@@ -16,6 +17,7 @@
 #include <cmath>
 #include <limits>
 #include <set>
+#include <utility>
 
 namespace kcore {
 
@@ -35,6 +37,23 @@ SpaceReport mergedWebs(SpaceReport drawn, const SpaceReport &gold)
         ++(g.closed ? drawn.closedGaps : drawn.narrowGaps);
     }
     return drawn;
+}
+
+// What fab-safe art depends on beyond the image: the file's geometry and the limits. Empty when
+// the settings ask for no fab-safe art.
+QString fabSafeKey(const ConversionSettings &c)
+{
+    if (!c.fabSafe.on || c.stack.on || c.halftone.on)
+        return QString();
+    const PadsSettings p = checkedAs(c.pads);
+    return QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
+            .arg(p.pitch, 0, 'g', 17)
+            .arg(int(p.format))
+            .arg(p.metric)
+            .arg(p.exactEnds)
+            .arg(p.smoothEdges)
+            .arg(c.fabSafe.minLineMils, 0, 'g', 17)
+            .arg(c.fabSafe.minSpaceMils, 0, 'g', 17);
 }
 
 int wholePercent(double scalePercent)
@@ -374,6 +393,7 @@ void Conversion::setPicture(const Source &picture, const QImage &grey)
 void Conversion::setSettings(const ConversionSettings &settings)
 {
     m_settings = settings;
+    m_fabSafeBits.reset(); // made for the settings before
     if (!settings.halftone.on) {
         m_screen.reset();
         m_screenWhy.clear();
@@ -395,11 +415,28 @@ void Conversion::setSettings(const ConversionSettings &settings)
 
 FabCheck Conversion::lineCheck(const FileBudget &budget, double minLineMils) const
 {
-    FabCheck f = kcore::fabCheck(budget, checkedAs(m_settings.pads), minLineMils);
-    f.noun = itemNoun(m_settings.pads.type, true);
+    FabCheck c = kcore::fabCheck(budget, checkedAs(m_settings.pads), minLineMils);
+    c.noun = itemNoun(m_settings.pads.type, true);
     if (m_settings.halftone.on && m_screen)
-        f.inkMils = m_screen->finestInkMils();
-    return f;
+        c.inkMils = m_screen->finestInkMils();
+    if (fabSafeWanted().isEmpty())
+        return c;
+    const InkWidth width(checkedAs(m_settings.pads), minLineMils);
+    if (!width.active()) {
+        c.inkJudged = true;
+        return c;
+    }
+    if (m_fabSafeBits) {
+        c.inkJudged = true;
+        c.thinInk = countThinInk(*m_fabSafeBits, width);
+        return c;
+    }
+    // Without the memory to look at the ink, the line alone is judged.
+    const std::unique_ptr<RowStream> r = rows();
+    const BitImage bits = readBits(*r);
+    c.inkJudged = !bits.isNull();
+    c.thinInk = countThinInk(bits, width);
+    return c;
 }
 
 WriteCheck Conversion::check(const QString &widthText, int unit, int shownUnit) const
@@ -446,11 +483,13 @@ void Conversion::setNoImage(const QString &why)
     m_bw = m_edges = QImage();
 }
 
-BwResult Conversion::buildBw()
+BwResult Conversion::buildBw(bool fabSafe)
 {
     // A page is drawn onto the grid itself, so it is clipped as it is.
     const int scale = m_source.isVector() ? 100 : wholePercent(m_settings.scalePercent);
     BwResult built;
+    m_fabSafe = FabSafeReport();
+    m_fabSafeFor.clear();
     if (m_settings.halftone.on && m_screen) {
         // With smooth edges the levels that place the dots' ends are made with the dots.
         const bool levels = m_settings.pads.smoothEdges;
@@ -468,11 +507,116 @@ BwResult Conversion::buildBw()
         built = m_builder->build(m_grey, m_settings.pads.threshold, m_settings.invert, scale, m_bw);
         if (m_edgesKey == -1)
             m_edges = QImage();
+        if (built && fabSafe && !fabSafeWanted().isEmpty() && !m_bw.isNull())
+            built = makeHeldFabSafe();
     }
     m_problem = built ? QString() : built.why;
     if (!built)
         m_bw = QImage();
     return built;
+}
+
+BwResult Conversion::makeHeldFabSafe()
+{
+    // Smooth ends are where the grey levels put them: made first.
+    buildEdges();
+    const QSize size = m_bw.size();
+    // Handed over rather than shared, so that the art is made in the image's own pixels.
+    FabSafeImage made = makeImageFabSafe(std::exchange(m_bw, QImage()), m_edges, m_settings);
+    m_bw = made.bw;
+    m_fabSafe = made.report;
+    m_fabSafeFor = made.key;
+    if (!made.report.ok)
+        return {false,
+                allocationProblem(QStringLiteral("fab-safe art"), size.width(), size.height(),
+                                  QImage::Format_Mono)};
+    return {};
+}
+
+Conversion::FabSafeImage Conversion::makeImageFabSafe(QImage bw, const QImage &edges,
+                                                      const ConversionSettings &settings)
+{
+    FabSafeImage made;
+    made.key = fabSafeKey(settings);
+    BitImage bits = bitsOf(bw);
+    made.report.ok = !bits.isNull();
+    if (!made.report.ok)
+        return made;
+    const FabSafeSettings &safe = settings.fabSafe;
+    // Made for what the fab check judges: polygons as lines whose ends stay inside the pixels.
+    made.report
+            = kcore::makeFabSafe(bits, checkedAs(settings.pads), safe.minLineMils,
+                                 safe.minSpaceMils, settings.pads.smoothEdges ? edges : QImage());
+    if (!made.report.ok)
+        return made;
+    // A copy first when the image is shared with what the window shows meanwhile.
+    made.report.ok = writeBits(bits, bw);
+    if (made.report.ok)
+        made.bw = std::move(bw);
+    return made;
+}
+
+bool Conversion::takeFabSafe(const FabSafeImage &made)
+{
+    if (made.key.isEmpty() || made.key != fabSafeWanted() || made.bw.size() != m_bw.size())
+        return false;
+    m_bw = made.bw;
+    m_fabSafe = made.report;
+    m_fabSafeFor = made.key;
+    return true;
+}
+
+BwResult Conversion::remakeFabSafe()
+{
+    if (fabSafeIsCurrent() || !m_imagesHeld)
+        return {};
+    const int scale = m_source.isVector() ? 100 : wholePercent(m_settings.scalePercent);
+    QImage plain;
+    const BwResult clipped = clipInto(scaleGrey(m_grey, scale), m_settings.pads.threshold,
+                                      m_settings.invert, plain);
+    if (!clipped)
+        return clipped;
+    m_bw = plain;
+    m_fabSafeFor.clear();
+    m_fabSafe = FabSafeReport();
+    return fabSafeWanted().isEmpty() ? BwResult() : makeHeldFabSafe();
+}
+
+QString Conversion::fabSafeWanted() const
+{
+    return fabSafeKey(m_settings);
+}
+
+bool Conversion::fabSafeIsCurrent() const
+{
+    return m_bw.isNull() || fabSafeWanted() == m_fabSafeFor;
+}
+
+bool Conversion::makeFabSafe(QString *why)
+{
+    m_fabSafeBits.reset();
+    m_fabSafe = FabSafeReport();
+    const FabSafeSettings &safe = m_settings.fabSafe;
+    if (m_imagesHeld || !safe.on || m_settings.stack.on)
+        return true;
+    const std::unique_ptr<RowStream> r = m_source.rows(m_settings);
+    // With smooth edges the grey levels too, a byte a pixel while the art is made safe.
+    QImage levels;
+    BitImage bits = readBits(*r, why, m_settings.pads.smoothEdges ? &levels : nullptr);
+    if (bits.isNull())
+        return r->size().isEmpty();
+    m_fabSafe = kcore::makeFabSafe(bits, checkedAs(m_settings.pads), safe.minLineMils,
+                                   safe.minSpaceMils, levels);
+    if (!m_fabSafe.ok) {
+        if (why)
+            *why = QStringLiteral("there is not enough memory to make the %1 x %2 pixel image "
+                                  "fab-safe")
+                           .arg(bits.width())
+                           .arg(bits.height());
+        return false;
+    }
+    m_fabSafeBits = std::make_shared<const BitImage>(std::move(bits));
+    return true;
 }
 
 bool Conversion::buildEdges()
@@ -500,6 +644,7 @@ bool Conversion::buildEdges()
 void Conversion::dropImages()
 {
     m_colour = m_grey = m_bw = m_edges = QImage();
+    m_fabSafeFor.clear();
     m_edgesKey = 0;
     m_drawn = Drawn();
     m_problem.clear();
@@ -509,6 +654,9 @@ void Conversion::dropImages()
 
 std::unique_ptr<RowStream> Conversion::rows() const
 {
+    if (m_fabSafeBits)
+        return std::make_unique<BitRows>(
+                m_fabSafeBits, m_settings.pads.smoothEdges ? m_source.rows(m_settings) : nullptr);
     if (m_imagesHeld)
         return std::make_unique<ImageRows>(m_bw, m_edges, m_settings.pads);
     return m_source.rows(m_settings, m_screen);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "board/fabcheck.h"
+#include "board/fabsafe.h"
 #include "board/spacecheck.h"
 #include "board/stack.h"
 #include "export/artworkwriter.h"
@@ -38,6 +39,9 @@ struct ConversionSettings
     // The grey as dots instead of clipped at the threshold, which it does not use. In a stack,
     // the picture's grey becomes stack.halftoneFinish over the board.
     HalftoneSettings halftone;
+    // Thresholded art changed until the board maker can make it; not with a stack or a halftone,
+    // which keeps the limits itself.
+    FabSafeSettings fabSafe;
 };
 
 // The limits a stack's halftone keeps: those of the layer its finish is drawn on (silkscreen;
@@ -195,7 +199,8 @@ public:
 
     const ConversionSettings &settings() const { return m_settings; }
     // With a halftone, the threshold is the one its edge levels are made for, and its screen is
-    // made anew when the settings it depends on change.
+    // made anew when the settings it depends on change. Drops the fab-safe rows made for other
+    // settings.
     void setSettings(const ConversionSettings &settings);
     // The halftone's screen at the settings; null without a halftone, or when none keeps the
     // limits (screenProblem() says why).
@@ -203,7 +208,7 @@ public:
     const QString &screenProblem() const { return m_screenWhy; }
     // The fab check of a file's line (polygons as lines a pixel wide): a halftone is judged by its
     // finest ink, its dots and webs, which the screen keeps at the line limit whatever the line
-    // width.
+    // width; fab-safe art by its ink.
     FabCheck lineCheck(const FileBudget &budget, double minLineMils) const;
     // The size of the black-and-white image at the settings.
     QSize grid() const { return m_source.grid(m_settings); }
@@ -240,8 +245,39 @@ public:
     // No black-and-white image, for this reason.
     void setNoImage(const QString &why);
 
-    // Clips the grey image at the settings (a page at 100 %, drawn at the scale already).
-    BwResult buildBw();
+    // Clips the grey image at the settings (a page at 100 %, drawn at the scale already), made
+    // fab-safe when the settings ask for it and fabSafe is set; otherwise left to
+    // makeImageFabSafe() and takeFabSafe().
+    BwResult buildBw(bool fabSafe = true);
+    // A black-and-white image made fab-safe for settings, and what it was made for.
+    struct FabSafeImage
+    {
+        QImage bw;
+        FabSafeReport report;
+        QString key;
+    };
+    // The image held made fab-safe at settings, with its grey levels for smooth edges; safe on
+    // any thread. report.ok is false when memory ran out.
+    static FabSafeImage makeImageFabSafe(QImage bw, const QImage &edges,
+                                         const ConversionSettings &settings);
+    // Takes fab-safe art made for the settings as they are and the image held; false when
+    // they have changed since.
+    bool takeFabSafe(const FabSafeImage &made);
+    // What fab-safe art at the settings would be made for (empty: none is asked for).
+    QString fabSafeWanted() const;
+    // Fab-safe art made anew from the grey image held when the settings now judge the file
+    // otherwise (polygons for the window's lines): by pure functions only, so that a copy may do
+    // it on another thread.
+    BwResult remakeFabSafe();
+    // Without images held (the converter), reads the rows once into a bit a pixel and makes
+    // them fab-safe, to be handed out by rows() from then on; false, why saying so, when memory
+    // runs out. With images held, buildBw() does it.
+    bool makeFabSafe(QString *why = nullptr);
+    // What making the image fab-safe changed, the last time it was made.
+    const FabSafeReport &fabSafeReport() const { return m_fabSafe; }
+    // Whether the image built is fab-safe exactly as the settings ask (or plain as they ask):
+    // the file's geometry and the limits decide what fab-safe changes.
+    bool fabSafeIsCurrent() const;
     // The grey levels on the black-and-white grid while smooth edges are on; false when memory
     // runs out for them, and the file would get pixel-grid ends.
     bool buildEdges();
@@ -286,6 +322,12 @@ private:
     // The window's images are what is written, even when there is none; the converter holds no
     // image and streams its rows from the source.
     bool m_imagesHeld = false;
+    BwResult makeHeldFabSafe();
+    // The converter's rows made fab-safe, a bit a pixel.
+    std::shared_ptr<const BitImage> m_fabSafeBits;
+    FabSafeReport m_fabSafe;
+    // What the image built was made fab-safe for; empty when it was not.
+    QString m_fabSafeFor;
     QSize m_pageGrid;
     double m_pagePerMil = 0;
     std::shared_ptr<BwBuilder> m_builder = std::make_shared<BwBuilder>();

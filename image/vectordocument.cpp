@@ -122,178 +122,266 @@ QImage renderVectorPage(const VectorDocument &document, const QSize &grid, doubl
 
 namespace {
 
-// Over white, a premultiplied channel c of alpha a shows c + 255 - a; the k rows' sum of that,
-// rounded, divided by k, is (sum of c - sum of a + 255 k + k / 2) >> log2(k), and alpha comes out
-// 255 by the same formula.
-template<int k>
-void averageRows(const QImage &fine, QImage &band)
+// n pixels' premultiplied channels summed (red, green, blue, alpha), laid over paper and
+// averaged, rounded once: each shows c + (255 - a) p / 255 of a paper channel p.
+inline quint32 meanOverPaper(const int sum[4], int n, QRgb paper)
 {
-    static_assert(k >= 2 && k <= 8 && (k & (k - 1)) == 0, "sums of 8 bits fit 16-bit lanes");
-    constexpr int shift = k == 2 ? 1 : k == 4 ? 2 : 3;
-    constexpr quint32 bias = 255 * k + k / 2;
-    const int width = fine.width();
+    const int bare = 255 * n - sum[3];
+    const auto channel = [&](int s, int p) {
+        return quint32(qBound(0, (s * 255 + bare * p + 255 * n / 2) / (255 * n), 255));
+    };
+    return 0xff000000u | channel(sum[0], qRed(paper)) << 16 | channel(sum[1], qGreen(paper)) << 8
+            | channel(sum[2], qBlue(paper));
+}
+
+// c a / 255, rounded: exact for every product of two bytes.
+inline int timesAlpha(int c, int a)
+{
+    return ((c * a + 128) * 257) >> 16;
+}
+
+// The band's pixels from fine's straight-alpha pixels, one at a time, from column from of fine's
+// share of the band (which starts at left) on.
+void averageRest(const QImage &fine, int k, int kx, QImage &band, int left, int from, QRgb paper)
+{
+    for (int y = 0; y < band.height(); ++y) {
+        auto *out = reinterpret_cast<quint32 *>(band.scanLine(y)) + left;
+        for (int x = from; x < fine.width() / kx; ++x) {
+            int sum[4] = {};
+            for (int j = 0; j < k; ++j) {
+                const auto *in = reinterpret_cast<const QRgb *>(fine.constScanLine(y * k + j));
+                for (int i = 0; i < kx; ++i) {
+                    const QRgb c = in[x * kx + i];
+                    const int a = qAlpha(c);
+                    sum[0] += timesAlpha(qRed(c), a);
+                    sum[1] += timesAlpha(qGreen(c), a);
+                    sum[2] += timesAlpha(qBlue(c), a);
+                    sum[3] += a;
+                }
+            }
+            out[x] = meanOverPaper(sum, k * kx, paper);
+        }
+    }
+}
+
+#ifdef __SSE2__
+// Four pixels of the band over white, from k rows of 4 kx straight-alpha pixels of fine each:
+// every one shows 255 - a (255 - c) / 255, rounded as timesAlpha() rounds, and their sum is
+// averaged as meanOverPaper() averages it.
+template<int k, int kx>
+inline __m128i averageFour(const quint32 *const *in, int x)
+{
+    static_assert(kx == 1 || kx == 2, "a row's pixels in one or two loads");
+    constexpr int n = k * kx, shift = n == 2 ? 1 : n == 4 ? 2 : n == 8 ? 3 : 4;
+    const __m128i zero = _mm_setzero_si128(), ones = _mm_set1_epi32(-1);
+    const __m128i colour = _mm_set1_epi32(0x00ffffff);
+    const auto load = [&](int j, int h) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i *>(in[j] + x * kx + 4 * h));
+    };
+    // Most of a page is nothing drawn (transparent); most of the rest black under any alpha
+    // (text) or opaque, which are premultiplied as they are.
+    __m128i any = zero;
+    for (int j = 0; j < k; ++j)
+        for (int h = 0; h < kx; ++h)
+            any = _mm_or_si128(any, load(j, h));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(any, zero)) == 0xffff)
+        return ones;
+    __m128i premultiplied = ones;
+    for (int j = 0; j < k; ++j) {
+        for (int h = 0; h < kx; ++h) {
+            const __m128i c = load(j, h);
+            const __m128i black = _mm_cmpeq_epi32(_mm_and_si128(c, colour), zero);
+            const __m128i opaque = _mm_cmpeq_epi32(_mm_or_si128(c, colour), ones);
+            premultiplied = _mm_and_si128(premultiplied, _mm_or_si128(black, opaque));
+        }
+    }
+    // Each pixel's channels summed down its k rows, two pixels to a register: premultiplied,
+    // as they are, or what each takes from white.
+    const bool plain = _mm_movemask_epi8(premultiplied) == 0xffff;
+    __m128i sums[2 * kx] = {};
+    for (int j = 0; j < k; ++j) {
+        for (int h = 0; h < kx; ++h) {
+            const __m128i c = load(j, h), u = _mm_xor_si128(c, ones);
+            for (int half = 0; half < 2; ++half) {
+                const __m128i lanes
+                        = half ? _mm_unpackhi_epi8(c, zero) : _mm_unpacklo_epi8(c, zero);
+                __m128i add = lanes;
+                if (!plain) {
+                    const __m128i alpha = _mm_shufflehi_epi16(
+                            _mm_shufflelo_epi16(lanes, _MM_SHUFFLE(3, 3, 3, 3)),
+                            _MM_SHUFFLE(3, 3, 3, 3));
+                    const __m128i rest
+                            = half ? _mm_unpackhi_epi8(u, zero) : _mm_unpacklo_epi8(u, zero);
+                    const __m128i product
+                            = _mm_add_epi16(_mm_mullo_epi16(rest, alpha), _mm_set1_epi16(128));
+                    add = _mm_mulhi_epu16(product, _mm_set1_epi16(257));
+                }
+                sums[2 * h + half] = _mm_add_epi16(sums[2 * h + half], add);
+            }
+        }
+    }
+    __m128i low = sums[0], high = sums[1];
+    if constexpr (kx == 2) {
+        // Neighbours added: the two of each pixel of the band.
+        low = _mm_add_epi16(_mm_unpacklo_epi64(sums[0], sums[1]),
+                            _mm_unpackhi_epi64(sums[0], sums[1]));
+        high = _mm_add_epi16(_mm_unpacklo_epi64(sums[2], sums[3]),
+                             _mm_unpackhi_epi64(sums[2], sums[3]));
+    }
+    const __m128i bias = _mm_set1_epi16(255 * n + n / 2);
+    const auto shown = [&](__m128i sum) {
+        if (!plain)
+            return _mm_srli_epi16(_mm_sub_epi16(bias, sum), shift);
+        const __m128i alpha = _mm_shufflehi_epi16(_mm_shufflelo_epi16(sum, _MM_SHUFFLE(3, 3, 3, 3)),
+                                                  _MM_SHUFFLE(3, 3, 3, 3));
+        return _mm_srli_epi16(_mm_add_epi16(_mm_sub_epi16(sum, alpha), bias), shift);
+    };
+    return _mm_or_si128(_mm_packus_epi16(shown(low), shown(high)), _mm_set1_epi32(0xff000000));
+}
+
+// The band's rows over white four pixels at a time; returns the columns it filled.
+template<int k, int kx>
+int averageBlocks(const QImage &fine, QImage &band, int left)
+{
+    const int width4 = fine.width() / kx & ~3;
     for (int y = 0; y < band.height(); ++y) {
         const quint32 *in[k];
         for (int j = 0; j < k; ++j)
             in[j] = reinterpret_cast<const quint32 *>(fine.constScanLine(y * k + j));
-        auto *out = reinterpret_cast<quint32 *>(band.scanLine(y));
-        int x = 0;
-#ifdef __SSE2__
-        // Four pixels at a time, each channel in a 16-bit lane.
-        const __m128i zero = _mm_setzero_si128();
-        const __m128i biasLanes = _mm_set1_epi16(short(bias));
-        for (; x + 4 <= width; x += 4) {
-            __m128i low = zero, high = zero;
-            for (int j = 0; j < k; ++j) {
-                const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in[j] + x));
-                low = _mm_add_epi16(low, _mm_unpacklo_epi8(c, zero));
-                high = _mm_add_epi16(high, _mm_unpackhi_epi8(c, zero));
-            }
-            const auto shown = [&](__m128i sum) {
-                const __m128i alpha = _mm_shufflehi_epi16(
-                        _mm_shufflelo_epi16(sum, _MM_SHUFFLE(3, 3, 3, 3)), _MM_SHUFFLE(3, 3, 3, 3));
-                return _mm_srli_epi16(_mm_add_epi16(_mm_sub_epi16(sum, alpha), biasLanes), shift);
-            };
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + x),
-                             _mm_packus_epi16(shown(low), shown(high)));
-        }
-#endif
-        // The same in 16-bit lanes of a 64-bit word: blue, red, green, alpha from the bottom.
-        constexpr quint64 lanes = 0x0000000100010001ull;
-        for (; x < width; ++x) {
-            quint64 sum = 0;
-            for (int j = 0; j < k; ++j) {
-                const quint64 c = in[j][x];
-                sum += (c & 0x00ff00ffu) | (c & 0x0000ff00u) << 24 | (c & 0xff000000u) << 24;
-            }
-            sum = ((sum & 0x0000ffffffffffffull) + (bias - (sum >> 48)) * lanes) >> shift;
-            // What spilt into the lanes' top bits is masked off.
-            out[x] = 0xff000000u | (quint32(sum) & 0x00ff00ffu) | (quint32(sum >> 24) & 0xff00u);
-        }
+        auto *out = reinterpret_cast<quint32 *>(band.scanLine(y)) + left;
+        for (int x = 0; x < width4; x += 4)
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + x), averageFour<k, kx>(in, x));
     }
+    return width4;
 }
+#endif
 
 } // namespace
 
-QImage averageColumns(const QImage &wide, int k)
+void averageOverPaper(const QImage &fine, int k, int kx, QImage &band, int left, QRgb paper)
 {
-    Q_ASSERT(k == 2 || k == 4);
-    const int shift = k == 2 ? 1 : 2;
-    QImage narrow = allocateImage(wide.width() / k, wide.height(), QImage::Format_RGB32);
-    for (int y = 0; y < narrow.height(); ++y) {
-        const auto *in = reinterpret_cast<const quint32 *>(wide.constScanLine(y));
-        auto *out = reinterpret_cast<quint32 *>(narrow.scanLine(y));
-        // Red and blue, and green, summed in lanes of 16 bits, rounded.
-        const quint32 half = 0x00010001u << (shift - 1);
-        for (int x = 0; x < narrow.width(); ++x, in += k) {
-            quint32 rb = half, g = half;
-            for (int j = 0; j < k; ++j) {
-                rb += in[j] & 0x00ff00ffu;
-                g += (in[j] >> 8) & 0xffu;
-            }
-            out[x] = 0xff000000u | ((rb >> shift) & 0x00ff00ffu) | ((g >> shift) & 0xffu) << 8;
-        }
+    Q_ASSERT(fine.format() == QImage::Format_ARGB32 && band.height() == fine.height() / k);
+    int done = 0;
+#ifdef __SSE2__
+    if (paper == whitePaper) {
+        const auto blocks = k == 8 && kx == 2 ? averageBlocks<8, 2>
+                : k == 4 && kx == 2           ? averageBlocks<4, 2>
+                : k == 8 && kx == 1           ? averageBlocks<8, 1>
+                : k == 4 && kx == 1           ? averageBlocks<4, 1>
+                                              : nullptr;
+        if (blocks)
+            done = blocks(fine, band, left);
     }
-    return narrow;
+#endif
+    averageRest(fine, k, kx, band, left, done, paper);
 }
 
-QImage averageSubrows(const QImage &fine, int k, QRgb paper)
-{
-    QImage band = allocateImage(fine.width(), fine.height() / k, QImage::Format_RGB32);
-    if (!band.isNull())
-        averageSubrows(fine, k, band, 0, paper);
-    return band;
-}
+namespace {
 
-void averageSubrows(const QImage &fine, int k, QImage &band, int at, QRgb paper)
+// The band's pixels from row y0 and column x0 on, one at a time.
+void transposeRest(const quint32 *from, qsizetype in, quint32 *to, qsizetype out, int y0, int x0,
+                   int rows, int width, QRgb paper, int scale)
 {
-    // The rows from at, as an image of their own, so that averageRows() fills just those.
-    QImage rows(band.scanLine(at), band.width(), fine.height() / k, band.bytesPerLine(),
-                QImage::Format_RGB32);
-    if (paper != whitePaper) {
-        // Paper of another colour shows through in its own share: seldom asked, so plainly.
-        for (int y = 0; y < rows.height(); ++y) {
-            auto *out = reinterpret_cast<quint32 *>(rows.scanLine(y));
-            for (int x = 0; x < rows.width(); ++x) {
-                int sum[4] = {};
-                for (int j = 0; j < k; ++j) {
-                    const QRgb c = reinterpret_cast<const QRgb *>(fine.constScanLine(y * k + j))[x];
-                    sum[0] += qRed(c);
-                    sum[1] += qGreen(c);
-                    sum[2] += qBlue(c);
-                    sum[3] += qAlpha(c);
+    for (int y = y0; y < rows; ++y) {
+        for (int x = x0; x < width; ++x) {
+            const quint32 *p = from + x * scale * in + y * scale;
+            int sum[4] = {};
+            for (int i = 0; i < scale; ++i, p += in) {
+                for (int j = 0; j < scale; ++j) {
+                    sum[0] += qRed(p[j]);
+                    sum[1] += qGreen(p[j]);
+                    sum[2] += qBlue(p[j]);
+                    sum[3] += qAlpha(p[j]);
                 }
-                const int bare = 255 * k - sum[3];
-                const auto channel = [&](int s, int p) {
-                    return qBound(0, (s * 255 + bare * p + 255 * k / 2) / (255 * k), 255);
-                };
-                out[x] = qRgb(channel(sum[0], qRed(paper)), channel(sum[1], qGreen(paper)),
-                              channel(sum[2], qBlue(paper)));
             }
+            to[y * out + x] = meanOverPaper(sum, scale * scale, paper);
         }
-        return;
-    }
-    switch (k) {
-    case 2:
-        averageRows<2>(fine, rows);
-        break;
-    case 4:
-        averageRows<4>(fine, rows);
-        break;
-    default:
-        Q_ASSERT(k == 8);
-        averageRows<8>(fine, rows);
     }
 }
+
+#ifdef __SSE2__
+// Four pixels of the grid down one of its columns, from the transposed page at p (rows in
+// apart), averaged scale x scale (1 or 2) over white as transposeRest() averages them.
+template<int scale>
+inline __m128i shownDown(const quint32 *p, qsizetype in)
+{
+    const auto load = [](const quint32 *at) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
+    };
+    if constexpr (scale == 1) {
+        // 255 - alpha into every byte, added to the channels and to alpha, which becomes 255.
+        const __m128i c = load(p);
+        __m128i bare = _mm_srli_epi32(_mm_xor_si128(c, _mm_set1_epi32(-1)), 24);
+        bare = _mm_or_si128(bare, _mm_slli_epi32(bare, 8));
+        return _mm_adds_epu8(c, _mm_or_si128(bare, _mm_slli_epi32(bare, 16)));
+    } else {
+        // Each pixel's two columns of two rows summed in 16-bit lanes, pairs of neighbours added.
+        const __m128i zero = _mm_setzero_si128();
+        __m128i sums[4];
+        for (int h = 0; h < 2; ++h) {
+            const __m128i a = load(p + 4 * h), b = load(p + in + 4 * h);
+            sums[2 * h] = _mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero));
+            sums[2 * h + 1] = _mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero));
+        }
+        const auto shown = [&](__m128i first, __m128i second) {
+            const __m128i sum = _mm_add_epi16(_mm_unpacklo_epi64(first, second),
+                                              _mm_unpackhi_epi64(first, second));
+            const __m128i alpha = _mm_shufflehi_epi16(
+                    _mm_shufflelo_epi16(sum, _MM_SHUFFLE(3, 3, 3, 3)), _MM_SHUFFLE(3, 3, 3, 3));
+            return _mm_srli_epi16(
+                    _mm_add_epi16(_mm_sub_epi16(sum, alpha), _mm_set1_epi16(255 * 4 + 2)), 2);
+        };
+        return _mm_packus_epi16(shown(sums[0], sums[1]), shown(sums[2], sums[3]));
+    }
+}
+
+// The band over white in blocks of 4 x 4 pixels, each four columns of the transposed page read
+// along its rows and turned in registers; returns how many columns and rows it filled.
+template<int scale>
+QSize transposeBlocks(const quint32 *from, qsizetype in, quint32 *to, qsizetype out, int rows,
+                      int width)
+{
+    const int rows4 = rows & ~3, width4 = width & ~3;
+    // Column by column of blocks, so that the band's rows being written stay in the cache
+    // while the page's rows are read once, in order.
+    for (int x = 0; x < width4; x += 4) {
+        const quint32 *column = from + x * scale * in;
+        for (int y = 0; y < rows4; y += 4) {
+            __m128i v[4];
+            for (int i = 0; i < 4; ++i)
+                v[i] = shownDown<scale>(column + i * scale * in + y * scale, in);
+            const __m128i t0 = _mm_unpacklo_epi32(v[0], v[1]), t1 = _mm_unpacklo_epi32(v[2], v[3]);
+            const __m128i t2 = _mm_unpackhi_epi32(v[0], v[1]), t3 = _mm_unpackhi_epi32(v[2], v[3]);
+            quint32 *at = to + y * out + x;
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(at), _mm_unpacklo_epi64(t0, t1));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(at + out), _mm_unpackhi_epi64(t0, t1));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(at + 2 * out), _mm_unpacklo_epi64(t2, t3));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(at + 3 * out), _mm_unpackhi_epi64(t2, t3));
+        }
+    }
+    return QSize(width4, rows4);
+}
+#endif
+
+} // namespace
 
 void transposeOverPaper(const QImage &columns, int first, QImage &band, QRgb paper, int scale)
 {
     Q_ASSERT(scale == 1 || scale == 2 || scale == 4);
     const int width = band.width(), rows = band.height();
-    const int shift = scale == 1 ? 0 : scale == 2 ? 2 : 4; // log2 of the pixels averaged
     const qsizetype in = columns.bytesPerLine() / 4, out = band.bytesPerLine() / 4;
     const quint32 *from = reinterpret_cast<const quint32 *>(columns.constBits()) + first * scale;
     auto *to = reinterpret_cast<quint32 *>(band.bits());
-    // A premultiplied channel c of alpha a shows c + (255 - a) p / 255 over paper p: over white,
-    // c + 255 - a in every channel at once, which cannot carry into the next.
-    const bool white = paper == whitePaper;
-    const auto over = [&](quint32 c) {
-        const quint32 bare = 255 - (c >> 24);
-        if (white)
-            return 0xff000000u | ((c & 0x00ffffffu) + bare * 0x010101u);
-        const auto channel = [&](int at) {
-            return ((c >> at) & 0xff) + (bare * ((paper >> at) & 0xff) + 127) / 255;
-        };
-        return 0xff000000u | channel(16) << 16 | channel(8) << 8 | channel(0);
-    };
-    // The scale x scale pixels of a pixel of the grid, averaged: alpha and green, red and blue
-    // summed two at a time in 16-bit lanes, which 16 pixels cannot overflow.
-    const auto pixel = [&](const quint32 *p) {
-        if (scale == 1)
-            return *p;
-        quint32 ag = 0, rb = 0;
-        for (int i = 0; i < scale; ++i, p += in) {
-            for (int j = 0; j < scale; ++j) {
-                ag += (p[j] >> 8) & 0x00ff00ffu;
-                rb += p[j] & 0x00ff00ffu;
-            }
-        }
-        const quint32 half = shift ? 0x00010001u << (shift - 1) : 0;
-        return (((ag + half) >> shift) & 0x00ff00ffu) << 8 | (((rb + half) >> shift) & 0x00ff00ffu);
-    };
-    // In tiles of 16 x 16, so that both images are read and written a cache line at a time.
-    constexpr int tile = 16;
-    for (int y0 = 0; y0 < rows; y0 += tile) {
-        const int y1 = qMin(rows, y0 + tile);
-        for (int x0 = 0; x0 < width; x0 += tile) {
-            const int x1 = qMin(width, x0 + tile);
-            for (int x = x0; x < x1; ++x) {
-                const quint32 *column = from + x * scale * in;
-                for (int y = y0; y < y1; ++y)
-                    to[y * out + x] = over(pixel(column + y * scale));
-            }
-        }
-    }
+    QSize done(0, 0);
+#ifdef __SSE2__
+    if (paper == whitePaper && scale == 1)
+        done = transposeBlocks<1>(from, in, to, out, rows, width);
+    else if (paper == whitePaper && scale == 2)
+        done = transposeBlocks<2>(from, in, to, out, rows, width);
+#endif
+    // What the blocks left: the columns right of them, then the rows below.
+    transposeRest(from, in, to, out, 0, done.width(), rows, width, paper, scale);
+    transposeRest(from, in, to, out, done.height(), 0, rows, done.width(), paper, scale);
 }
 
 VectorRows::VectorRows(const VectorDocument &document, double scalePercent, double pitch,

@@ -90,14 +90,12 @@ constexpr int vectorBandRows = 128;
 constexpr int pdfSubrows = 8;
 constexpr int pdfSubcolumns = 2;
 
-// wide's columns (Format_RGB32) averaged k (2 or 4) at a time; null when memory runs out.
-QImage averageColumns(const QImage &wide, int k);
-
-// fine's rows (premultiplied ARGB32) laid over paper and averaged k (2, 4 or 8) at a time, as
-// Format_RGB32; null when memory runs out.
-QImage averageSubrows(const QImage &fine, int k, QRgb paper = whitePaper);
-// The same into band's rows from at on, which must be there (Format_RGB32, fine's width).
-void averageSubrows(const QImage &fine, int k, QImage &band, int at, QRgb paper = whitePaper);
+// fine's pixels (Format_ARGB32, straight alpha, as pdfium draws), k rows by kx columns of them to
+// a pixel of band, laid over paper and averaged into band's columns from left on (Format_RGB32,
+// fine.height() / k rows). Each shows c a / 255 + (255 - a) p / 255 of a paper channel p; their
+// sum is rounded once.
+void averageOverPaper(const QImage &fine, int k, int kx, QImage &band, int left,
+                      QRgb paper = whitePaper);
 
 // Rows of a page drawn transposed (premultiplied ARGB32, a row of the page down each column),
 // columns first to first + band's height - 1, laid over paper as band's rows (Format_RGB32,

@@ -61,29 +61,28 @@ public:
     {
         if (width <= 0 || rows <= 0 || !fitsImage(width, rows, QImage::Format_RGB32))
             return QImage();
-        if (width <= maxTile)
-            return renderTile(0, width, top, rows, pixelsPerMil, paper);
         QImage band = allocateImage(width, rows, QImage::Format_RGB32);
-        for (int left = 0; left < width && !band.isNull(); left += maxTile) {
-            const QImage tile
-                    = renderTile(left, qMin(maxTile, width - left), top, rows, pixelsPerMil, paper);
-            if (tile.isNull())
-                return tile;
-            for (int y = 0; y < rows; ++y)
-                std::copy_n(tile.constScanLine(y), size_t(tile.width()) * 4,
-                            band.scanLine(y) + size_t(left) * 4);
+        const int tiles = qMax(1, int(std::lround(double(width) / maxTile)));
+        const int tile = int((qint64(width) + tiles - 1) / tiles);
+        for (int left = 0; left < width && !band.isNull(); left += tile) {
+            if (!renderTile(band, left, qMin(tile, width - left), top, pixelsPerMil, paper))
+                return QImage();
         }
         return band;
     }
 
 private:
     // pdfium draws nothing right of device column 32000: wider bands are drawn in tiles, whose
-    // drawing rows (4096 columns at most, pdfSubcolumns to a column of the grid) take 16 MB:
-    // larger, each would be mapped afresh and its pages faulted in again, three times the time.
+    // drawing rows (4096 columns, pdfSubcolumns to a column of the grid, or up to half as many
+    // again rather than one more tile) take 16 to 24 MB: larger than 32 MB, each would be mapped
+    // afresh and its pages faulted in again, three times the time. Each tile costs a parse of
+    // the page (Qt PDF loads it for every drawing), a millisecond for a page of text.
     static constexpr int maxTile = 4096 / pdfSubcolumns;
 
-    // Columns left to left + width - 1 of the rows.
-    QImage renderTile(int left, int width, int top, int rows, double pixelsPerMil, QRgb paper) const
+    // Columns left to left + width - 1 of the band's rows, from row top of the page on; false
+    // when memory runs out.
+    bool renderTile(QImage &band, int left, int width, int top, double pixelsPerMil,
+                    QRgb paper) const
     {
         const double perPoint = pixelsPerMil * (1000.0 / 72);
         // Qt PDF (6.4) hands pdfium the matrix (clip width - 1) / image width * scaledSize /
@@ -94,15 +93,15 @@ private:
         // float the renderer takes and 0.5 / scaledSize of rounding. The clip is 2 pixels, or
         // as many more as keep scaledSize within an int on wide pages. Its corner moves the
         // page left and up by the columns and rows before the tile. Pixels are drawn pdfSubrows
-        // times as tall and pdfSubcolumns times as wide, and averaged (see averageSubrows(),
-        // averageColumns()). tst_picture, tst_edges and tst_documents fail if Qt or pdfium
-        // change this.
+        // times as tall and pdfSubcolumns times as wide, and averaged (see averageOverPaper()).
+        // tst_picture, tst_edges and tst_documents fail if Qt or pdfium change this.
         constexpr int k = pdfSubrows, kx = pdfSubcolumns;
+        const int rows = band.height();
         const double w = m_points.width(), h = m_points.height();
         const Scaled across = scaled(perPoint * kx * width * kx * w * w / std::floor(w));
         const Scaled down = scaled(perPoint * k * rows * k * h * h / std::floor(h));
         if (!across.size || !down.size)
-            return QImage();
+            return false;
         QPdfDocumentRenderOptions options;
         options.setScaledSize(QSize(across.size, down.size));
         options.setScaledClipRect(QRect(left * kx, top * k, across.clip + 1, down.clip + 1));
@@ -111,11 +110,13 @@ private:
             const std::lock_guard lock(m_mutex);
             fine = m_pdf->render(page(), QSize(width * kx, rows * k), options);
         }
+        // Straight alpha, as pdfium draws it: laid over the paper as it is averaged.
+        if (fine.format() != QImage::Format_ARGB32)
+            fine.convertTo(QImage::Format_ARGB32);
         if (fine.isNull())
-            return fine;
-        fine.convertTo(QImage::Format_ARGB32_Premultiplied);
-        const QImage tall = averageSubrows(fine, k, paper);
-        return tall.isNull() ? tall : averageColumns(tall, kx);
+            return false;
+        averageOverPaper(fine, k, kx, band, left, paper);
+        return true;
     }
 
     std::unique_ptr<QPdfDocument> m_pdf;

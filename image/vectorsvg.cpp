@@ -21,6 +21,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace kcore {
@@ -323,6 +324,23 @@ enum class Drawing {
     Whole,
 };
 
+// How openSvg() found a document is to be drawn.
+struct SvgDrawing
+{
+    Drawing drawing = Drawing::Recorded;
+    // How many times as fine as the grid, both ways, the page is drawn, its pixels averaged:
+    // librsvg draws what a layer (group opacity, a mask) holds with cairo's own tolerance for
+    // curves, a tenth of a pixel, which moves a run's end along the flat top of a circle by up to
+    // a third of one; drawn twice as fine, a twentieth. A page without layers is drawn once,
+    // with curveTolerance; so is one with filters, whose layers would take four times the memory.
+    int scale = 1;
+    bool filters = false;
+    double reach = 0; // how far its filters reach, in pixels of its page (see filterReach())
+    // The style of a document drawn in pieces whose page the DPI moves, where it can be (see
+    // dpiStyleFor()).
+    QString dpiStyle;
+};
+
 // The ids wrapForBands() gives its root and page, and the style that moves the page up by the
 // pixels above the band and draws it transposed (%1, see transposed; librsvg does not apply an
 // !important transform), sizes it as the
@@ -393,20 +411,13 @@ class SvgDocument : public VectorDocument
 {
 public:
     // make parses the document again, for a second handle to draw with.
-    // layers, filters, text: whether the document may have layers (group opacity, masks,
-    // filters, blend modes), filters, text (see m_scale, drawPieces(), piecesOnThreads()).
-    // reach: how far its filters reach, in pixels of its page (see filterReach()).
-    // dpiStyle: the style of a document drawn in pieces whose page the DPI moves, if it can
-    // be (see dpiStyleFor()).
-    SvgDocument(RsvgHandle *handle, const QSizeF &pixels, Drawing drawing, bool layers,
-                bool filters, double reach, bool text, const QString &dpiStyle,
+    SvgDocument(RsvgHandle *handle, const QSizeF &pixels, const SvgDrawing &how,
                 std::function<RsvgHandle *()> make)
         : VectorDocument(Svg, pixels * milsPerSvgPixel, 1, 0), m_make(std::move(make)),
-          m_pixels(pixels), m_drawing(drawing), m_scale(layers && !filters ? 2 : 1),
-          m_filters(filters), m_reach(reach), m_text(text), m_dpiStyle(dpiStyle)
+          m_pixels(pixels), m_how(how)
     {
         m_slots[0].handle = handle;
-        if (piecesOnThreads())
+        if (m_how.drawing == Drawing::Pieces)
             keepLayerMemory();
     }
     ~SvgDocument() override
@@ -417,7 +428,7 @@ public:
             if (slot.handle)
                 g_object_unref(slot.handle);
         }
-        if (piecesOnThreads())
+        if (m_how.drawing == Drawing::Pieces)
             releaseFreeMemory(); // what the drawing threads' arenas kept
     }
 
@@ -427,17 +438,17 @@ public:
         if (width <= 0 || rows <= 0)
             return QImage();
         const double f = pixelsPerMil * milsPerSvgPixel;
-        if (m_drawing == Drawing::Whole
-            && std::max(m_pixels.width(), m_pixels.height()) * f * m_scale > cairoLargest)
+        if (m_how.drawing == Drawing::Whole
+            && std::max(m_pixels.width(), m_pixels.height()) * f * m_how.scale > cairoLargest)
             return QImage(); // its layers could not be made: nothing of them would be drawn
         QImage band = allocateImage(width, rows, QImage::Format_RGB32);
         if (band.isNull())
             return band;
         std::unique_lock<std::mutex> lock;
         Slot &slot = acquire(lock);
-        if (m_drawing == Drawing::Pieces)
+        if (m_how.drawing == Drawing::Pieces)
             return drawPieces(slot, band, top, pixelsPerMil, paper) ? band : QImage();
-        const int s = m_scale;
+        const int s = m_how.scale;
         QImage columns = transposedRows(slot, rows * s, width * s);
         if (columns.isNull())
             return QImage();
@@ -447,7 +458,7 @@ public:
         cairo_t *cr = cairo_create(surface);
         // What cannot be drawn stays paper: librsvg stops only at an element it cannot draw at
         // all, keeping what it drew before.
-        if (m_drawing == Drawing::Recorded) {
+        if (m_how.drawing == Drawing::Recorded) {
             // librsvg walks the whole document for every band, however little of it falls
             // there; a recording of the page is walked once, and cairo replays only the shapes
             // that reach the band, every pixel of which it sets.
@@ -475,12 +486,9 @@ private:
         cairo_surface_t *recording = nullptr; // the page at recordedAt pixels to the mil
         double recordedAt = 0;
         QImage columns; // the page's rows a band is drawn in, transposed
-        DrawingThread thread; // where pieces of a document without text are drawn
+        DrawingThread thread; // where pieces are drawn
         bool styled = false; // with the document's dpiStyle
     };
-
-    // Whether pieces are drawn on the slots' own threads: not where Pango lays out text.
-    bool piecesOnThreads() const { return m_drawing == Drawing::Pieces && !m_text; }
 
     void draw(RsvgHandle *handle, cairo_t *cr, double pixelsPerMil) const
     {
@@ -504,7 +512,7 @@ private:
     // The rows a filter reaches from beyond a piece, in rows of the grid.
     int filterMargin(double pixelsPerMil) const
     {
-        const double rows = m_reach * pixelsPerMil * milsPerSvgPixel;
+        const double rows = m_how.reach * pixelsPerMil * milsPerSvgPixel;
         return rows > 0 ? int(qMin(std::ceil(rows) + 2, cairoLargest)) : 0;
     }
 
@@ -515,7 +523,7 @@ private:
     bool drawPieces(Slot &slot, QImage &band, int top, double pixelsPerMil, QRgb paper) const
     {
         const int width = band.width(), rows = band.height();
-        const int s = m_scale;
+        const int s = m_how.scale;
         const qsizetype rowBytes = 4 * qsizetype(width) * s * s;
         // Below the page's last row, the grid's last row may reach past it, as paper; nothing
         // past the page is drawn into a layer, as it is not into the page's own.
@@ -525,7 +533,7 @@ private:
         // the rows its layers may have each way; where they cover the page, every layer is
         // the page's. A filter that reaches further is cut where its layers end.
         int margin = 0, piece = int(unfilteredLayerBytes / rowBytes);
-        if (m_filters) {
+        if (m_how.filters) {
             const int most = int(qMax(qsizetype(4), filteredLayerBytes / rowBytes));
             margin = filterMargin(pixelsPerMil);
             if (margin > most / 4)
@@ -533,12 +541,6 @@ private:
             piece = margin >= pageRows ? rows : most - 2 * margin;
         }
         piece = qBound(1, piece, rows);
-        const int from = qMax(0, top - margin);
-        const int to = qMax(top + rows, qMin(pageRows, top + rows + margin));
-        QImage columns = transposedRows(slot, (to - from) * s, width * s);
-        if (columns.isNull())
-            return false;
-        columns.fill(Qt::transparent);
         // As even as whole rows allow.
         const int pieces = (rows + piece - 1) / piece;
         piece = (rows + pieces - 1) / pieces;
@@ -546,9 +548,13 @@ private:
             const int end = qMin(r + piece, top + rows);
             const int first = qMax(0, r - margin);
             const int last = qMax(end, qMin(pageRows, end + margin));
+            QImage columns = transposedRows(slot, (last - first) * s, width * s);
+            if (columns.isNull())
+                return false;
+            columns.fill(Qt::transparent);
             cairo_surface_t *surface = cairo_image_surface_create_for_data(
-                    columns.bits() + 4 * qsizetype(first - from) * s, CAIRO_FORMAT_ARGB32,
-                    (last - first) * s, width * s, int(columns.bytesPerLine()));
+                    columns.bits(), CAIRO_FORMAT_ARGB32, (last - first) * s, width * s,
+                    int(columns.bytesPerLine()));
             cairo_t *cr = cairo_create(surface);
             cairo_scale(cr, s, s);
             cairo_rectangle(cr, r - first, 0, end - r, width);
@@ -558,10 +564,18 @@ private:
             cairo_destroy(cr);
             cairo_surface_flush(surface);
             cairo_surface_destroy(surface);
-            if (!drawn)
-                break; // the rest stays paper, as what librsvg cannot draw does
+            // Each piece into the band as soon as it is drawn, so that the drawing rows hold
+            // one piece, not the band.
+            QImage own(band.scanLine(r - top), width, end - r, band.bytesPerLine(),
+                       QImage::Format_RGB32);
+            transposeOverPaper(columns, r - first, own, paper, s);
+            if (!drawn) {
+                // The rest stays paper, as what librsvg cannot draw does.
+                for (int y = end - top; y < rows; ++y)
+                    std::fill_n(reinterpret_cast<QRgb *>(band.scanLine(y)), width, paper);
+                break;
+            }
         }
-        transposeOverPaper(columns, top - from, band, paper, s);
         return true;
     }
 
@@ -574,10 +588,10 @@ private:
                    double pixelsPerMil) const
     {
         const double f = pixelsPerMil * milsPerSvgPixel;
-        if (!m_dpiStyle.isEmpty()) {
+        if (!m_how.dpiStyle.isEmpty()) {
             // A new style is cascaded through the whole document again, as long as a fifth of a
             // piece's drawing; the DPI is only read while drawing.
-            if (!slot.styled && !setStyle(slot.handle, m_dpiStyle))
+            if (!slot.styled && !setStyle(slot.handle, m_how.dpiStyle))
                 return false;
             slot.styled = true;
             rsvg_handle_set_dpi_x_y(slot.handle, svgDpi, 1 + first / f);
@@ -590,20 +604,19 @@ private:
         }
         cairo_save(cr);
         cairo_scale(cr, f, f);
-        renderDocument(slot.handle, cr, {0, 0, count / f, width / f},
-                       piecesOnThreads() ? &slot.thread : nullptr);
+        renderDocument(slot.handle, cr, {0, 0, count / f, width / f}, &slot.thread);
         cairo_restore(cr);
         return true;
     }
 
-    // The whole page, m_scale times as fine: geometry kept as paths, so replaying it into a
+    // The whole page, m_how.scale times as fine: geometry kept as paths, so replaying it into a
     // band, transposed, gives the pixels drawing it there would.
     cairo_surface_t *recording(RsvgHandle *handle, double pixelsPerMil) const
     {
         cairo_surface_t *page = cairo_recording_surface_create(CAIRO_CONTENT_COLOR_ALPHA, nullptr);
         cairo_t *cr = cairo_create(page);
-        cairo_scale(cr, m_scale, m_scale);
-        cairo_set_tolerance(cr, curveTolerance * m_scale);
+        cairo_scale(cr, m_how.scale, m_how.scale);
+        cairo_set_tolerance(cr, curveTolerance * m_how.scale);
         draw(handle, cr, pixelsPerMil);
         cairo_destroy(cr);
         return page;
@@ -641,16 +654,7 @@ private:
     mutable Slot m_slots[2];
     mutable std::function<RsvgHandle *()> m_make;
     QSizeF m_pixels;
-    const Drawing m_drawing;
-    // How many times as fine as the grid, both ways, the page is drawn, its pixels averaged:
-    // librsvg draws what a layer holds with cairo's own tolerance for curves, a tenth of a
-    // pixel, which moves a run's end along the flat top of a circle by up to a third of one;
-    // drawn twice as fine, a twentieth. A page without layers is drawn with curveTolerance.
-    const int m_scale;
-    const bool m_filters;
-    const double m_reach;
-    const bool m_text;
-    const QString m_dpiStyle;
+    const SvgDrawing m_how;
     mutable std::mutex m_mutex[2], m_making;
 };
 
@@ -923,28 +927,15 @@ QString svgProblem(GError *error)
             : QStringLiteral("The SVG document is damaged or incomplete (%1).").arg(detail);
 }
 
-} // namespace
+// Makes a handle of the document's text, or of its file where the text is null: from the
+// document's own file, references resolve against its folder; librsvg reads no other file, and
+// nothing from the network.
+using MakeHandle = std::function<RsvgHandle *(const QByteArray &text, GError **error)>;
 
-std::unique_ptr<VectorDocument> openSvg(const QString &path, const QByteArray *data, int page,
-                                        QString *why)
+MakeHandle handleMaker(const QString &path, bool fromFile)
 {
-    const auto fail = [why](const QString &text) {
-        if (why)
-            *why = text;
-        return std::unique_ptr<VectorDocument>();
-    };
-    if (!data && !QFile::exists(path))
-        return fail(QStringLiteral("The file does not exist."));
-    if (page != 0)
-        return fail(
-                QStringLiteral("An SVG document has one page; there is no page %1.").arg(page + 1));
-    if (data && data->isEmpty())
-        return fail(QStringLiteral("The SVG document is empty (0 bytes)."));
-    const QByteArray bytes = data ? *data : QByteArray();
     const QByteArray local = QFile::encodeName(path);
-    // From the document's own file, references resolve against its folder; librsvg reads no
-    // other file, and nothing from the network.
-    const auto make = [local, fromFile = data == nullptr](const QByteArray &text, GError **error) {
+    return [local, fromFile](const QByteArray &text, GError **error) {
         RsvgHandle *h = nullptr;
         if (fromFile && text.isNull()) {
             GFile *file = g_file_new_for_path(local.constData());
@@ -963,6 +954,121 @@ std::unique_ptr<VectorDocument> openSvg(const QString &path, const QByteArray *d
             rsvg_handle_set_dpi(h, svgDpi);
         return h;
     };
+}
+
+// The page as librsvg sizes the page it draws, in SVG pixels, and the lengths it came from.
+struct SvgPage
+{
+    QSizeF pixels; // empty where the document gives no size
+    gboolean hasWidth = false, hasHeight = false, hasViewBox = false;
+    RsvgLength width{}, height{};
+    RsvgRectangle viewBox{};
+};
+
+// The document's page; why says why where it has no size.
+SvgPage pageOf(RsvgHandle *handle, QString *why)
+{
+    SvgPage page;
+    rsvg_handle_get_intrinsic_dimensions(handle, &page.hasWidth, &page.width, &page.hasHeight,
+                                         &page.height, &page.hasViewBox, &page.viewBox);
+    const RsvgRectangle &box = page.viewBox;
+    double w = 0, h = 0;
+    if (rsvg_handle_get_intrinsic_size_in_pixels(handle, &w, &h)) {
+        if (page.hasWidth && absolutePixels(page.width) > 0)
+            w = absolutePixels(page.width);
+        if (page.hasHeight && absolutePixels(page.height) > 0)
+            h = absolutePixels(page.height);
+    } else if (page.hasViewBox && box.width > 0 && box.height > 0) {
+        // A side left out, or a percentage of a viewport there is none of, follows the other
+        // side by the viewBox's proportions, as librsvg sizes the page it draws; with neither
+        // side, the viewBox's numbers are pixels.
+        const double givenWidth = page.hasWidth ? absolutePixels(page.width) : 0;
+        const double givenHeight = page.hasHeight ? absolutePixels(page.height) : 0;
+        if (givenWidth > 0) {
+            w = givenWidth;
+            h = w * box.height / box.width;
+        } else if (givenHeight > 0) {
+            h = givenHeight;
+            w = h * box.width / box.height;
+        } else {
+            w = box.width;
+            h = box.height;
+        }
+    } else {
+        *why = QStringLiteral("The SVG document gives no size: it has neither a width and height "
+                              "in absolute units nor a viewBox.");
+        return page;
+    }
+    if (!(w > 0 && h > 0 && std::isfinite(w) && std::isfinite(h)))
+        *why = QStringLiteral("The SVG document's page is empty (%1 x %2 pixels).").arg(w).arg(h);
+    else
+        page.pixels = QSizeF(w, h);
+    return page;
+}
+
+// How the document is drawn (see Drawing, SvgDrawing), and the handle to draw it with: *handle,
+// or the wrapped copy's from inPieces, which then replaces it (and *drawn, what a second handle
+// is made from, becomes wrapped).
+SvgDrawing drawingOf(const QByteArray &text, const SvgPage &page, RsvgHandle **handle,
+                     Parsing *inPieces, const QByteArray &wrapped, QByteArray *drawn)
+{
+    // recordable() draws the document small: once, where it is asked.
+    std::optional<bool> noLayers;
+    const auto layerless = [&] {
+        if (!noLayers)
+            noLayers = recordable(*handle);
+        return *noLayers;
+    };
+    SvgDrawing how;
+    if (!text.isNull() && !onlyGroupOpacity(text) && !layerless()) {
+        how.drawing = Drawing::Whole;
+        if (RsvgHandle *pieces = inPieces ? inPieces->take() : nullptr) {
+            g_object_unref(*handle);
+            *handle = pieces;
+            *drawn = wrapped;
+            how.drawing = Drawing::Pieces;
+        }
+    }
+    if (how.drawing == Drawing::Recorded) {
+        // Opacity makes a layer only of a group, and only below 1 (Inkscape writes "opacity:1"
+        // into most styles): where the text speaks of opacity, the drawing tells.
+        how.scale = text.isNull() || (text.contains("opacity") && !layerless()) ? 2 : 1;
+        return how;
+    }
+    how.filters = text.toLower().contains("filter");
+    how.scale = how.filters ? 1 : 2;
+    if (how.filters) {
+        const RsvgRectangle &box = page.viewBox;
+        const double rootScale = page.hasViewBox && box.width > 0 && box.height > 0
+                ? qMax(page.pixels.width() / box.width, page.pixels.height() / box.height)
+                : 1;
+        how.reach = filterReach(text, rootScale);
+    }
+    if (how.drawing == Drawing::Pieces)
+        how.dpiStyle = dpiStyleFor(text, page.pixels, page.hasWidth ? &page.width : nullptr,
+                                   page.hasHeight ? &page.height : nullptr);
+    return how;
+}
+
+} // namespace
+
+std::unique_ptr<VectorDocument> openSvg(const QString &path, const QByteArray *data, int page,
+                                        QString *why)
+{
+    const auto fail = [why](const QString &text) {
+        if (why)
+            *why = text;
+        return std::unique_ptr<VectorDocument>();
+    };
+    if (!data && !QFile::exists(path))
+        return fail(QStringLiteral("The file does not exist."));
+    if (page != 0)
+        return fail(
+                QStringLiteral("An SVG document has one page; there is no page %1.").arg(page + 1));
+    if (data && data->isEmpty())
+        return fail(QStringLiteral("The SVG document is empty (0 bytes)."));
+    const QByteArray bytes = data ? *data : QByteArray();
+    const MakeHandle make = handleMaker(path, data == nullptr);
     // Where the text may ask for layers (see onlyGroupOpacity()), the copy wrapped for drawing in
     // pieces is parsed while the document is, and looked at; the second handle to draw with is
     // parsed later, once the document's own is freed: two copies at most at once.
@@ -974,83 +1080,26 @@ std::unique_ptr<VectorDocument> openSvg(const QString &path, const QByteArray *d
     GError *error = nullptr;
     RsvgHandle *handle = make(bytes, &error);
     if (!handle) {
-        QFile file(path);
-        const bool empty = !data && file.size() == 0;
+        const bool empty = !data && QFile(path).size() == 0;
         const QString problem = empty ? QStringLiteral("The SVG document is empty (0 bytes).")
                                       : svgProblem(error);
-        if (error)
-            g_error_free(error);
+        g_clear_error(&error);
         return fail(problem);
     }
-    rsvg_handle_set_dpi(handle, svgDpi);
-    double w = 0, h = 0;
-    gboolean hasWidth, hasHeight, hasViewBox;
-    RsvgLength width, height;
-    RsvgRectangle viewBox;
-    rsvg_handle_get_intrinsic_dimensions(handle, &hasWidth, &width, &hasHeight, &height,
-                                         &hasViewBox, &viewBox);
-    if (rsvg_handle_get_intrinsic_size_in_pixels(handle, &w, &h)) {
-        if (hasWidth && absolutePixels(width) > 0)
-            w = absolutePixels(width);
-        if (hasHeight && absolutePixels(height) > 0)
-            h = absolutePixels(height);
-    } else if (hasViewBox && viewBox.width > 0 && viewBox.height > 0) {
-        // A side left out, or a percentage of a viewport there is none of, follows the other
-        // side by the viewBox's proportions, as librsvg sizes the page it draws; with neither
-        // side, the viewBox's numbers are pixels.
-        const double givenWidth = hasWidth ? absolutePixels(width) : 0;
-        const double givenHeight = hasHeight ? absolutePixels(height) : 0;
-        if (givenWidth > 0) {
-            w = givenWidth;
-            h = w * viewBox.height / viewBox.width;
-        } else if (givenHeight > 0) {
-            h = givenHeight;
-            w = h * viewBox.width / viewBox.height;
-        } else {
-            w = viewBox.width;
-            h = viewBox.height;
-        }
-    } else {
+    QString problem;
+    const SvgPage size = pageOf(handle, &problem);
+    if (size.pixels.isEmpty()) {
         g_object_unref(handle);
-        return fail(QStringLiteral("The SVG document gives no size: it has neither a width "
-                                   "and height in absolute units nor a viewBox."));
+        return fail(problem);
     }
-    if (!(w > 0 && h > 0 && std::isfinite(w) && std::isfinite(h))) {
-        g_object_unref(handle);
-        return fail(
-                QStringLiteral("The SVG document's page is empty (%1 x %2 pixels).").arg(w).arg(h));
-    }
-    Drawing drawing = Drawing::Recorded;
     QByteArray drawn = bytes; // what the handles to draw with are made from; null: the file
-    if (!text.isNull() && !onlyGroupOpacity(text) && !recordable(handle)) {
-        drawing = Drawing::Whole;
-        if (RsvgHandle *pieces = inPieces ? inPieces->take() : nullptr) {
-            g_object_unref(handle);
-            handle = pieces;
-            drawn = wrapped;
-            drawing = Drawing::Pieces;
-        }
-    }
-    const QByteArray lower = drawing == Drawing::Recorded ? QByteArray() : text.toLower();
-    const QString dpiStyle = drawing == Drawing::Pieces
-            ? dpiStyleFor(text, QSizeF(w, h), hasWidth ? &width : nullptr,
-                          hasHeight ? &height : nullptr)
-            : QString();
-    const bool filters = lower.contains("filter");
-    const double rootScale = hasViewBox && viewBox.width > 0 && viewBox.height > 0
-            ? qMax(w / viewBox.width, h / viewBox.height)
-            : 1;
-    return std::make_unique<SvgDocument>(handle, QSizeF(w, h), drawing,
-                                         drawing != Drawing::Recorded || text.isNull()
-                                                 || text.contains("opacity"),
-                                         filters, filters ? filterReach(text, rootScale) : 0,
-                                         lower.contains("<text") || lower.contains(":text"),
-                                         dpiStyle, [make, drawn]() -> RsvgHandle * {
-                                             GError *again = nullptr;
-                                             RsvgHandle *second = make(drawn, &again);
-                                             g_clear_error(&again);
-                                             return second;
-                                         });
+    const SvgDrawing how = drawingOf(text, size, &handle, inPieces.get(), wrapped, &drawn);
+    return std::make_unique<SvgDocument>(handle, size.pixels, how, [make, drawn]() -> RsvgHandle * {
+        GError *again = nullptr;
+        RsvgHandle *second = make(drawn, &again);
+        g_clear_error(&again);
+        return second;
+    });
 }
 
 } // namespace kcore

@@ -28,6 +28,8 @@
 #include <QRegularExpression>
 #include <QSlider>
 #include <QSpinBox>
+#include <QScopeGuard>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -231,74 +233,91 @@ void TestConvert::sameBytesAsWindow_data()
     QTest::addColumn<QString>("source"); // "photo", "gaps" (letters close together), a logo
     QTest::addColumn<bool>("smoothEdges");
     QTest::addColumn<bool>("halftone");
+    QTest::addColumn<bool>("fabSafe"); // and --strict, which it must pass
     QTest::newRow("defaults") << 128 << false << 100 << "2"
                               << "mils" << 19 << false << "2.0"
-                              << "auto" << "photo" << false << false;
+                              << "auto" << "photo" << false << false << false;
     QTest::newRow("gaps, defaults") << 128 << false << 100 << "2"
                                     << "mils" << 19 << false << "2.0"
-                                    << "auto" << "gaps" << false << false;
+                                    << "auto" << "gaps" << false << false << false;
     QTest::newRow("gaps, 150 %, 3 mil, exact ends") << 128 << false << 150 << "3"
                                                     << "mils" << 19 << true << "2.0"
-                                                    << "auto" << "gaps" << false << false;
+                                                    << "auto" << "gaps" << false << false << false;
     QTest::newRow("gaps, 9.4, 0.1 mm, 57 %") << 128 << false << 57 << "0.1"
                                              << "mm" << 26 << false << "9.4"
-                                             << "auto" << "gaps" << false << false;
+                                             << "auto" << "gaps" << false << false << false;
     QTest::newRow("0.2 mm on layer 26") << 90 << false << 100 << "0.2"
                                         << "mm" << 26 << false << "2.0"
-                                        << "auto" << "photo" << false << false;
+                                        << "auto" << "photo" << false << false << false;
     QTest::newRow("inverted, 57 %, inches") << 200 << true << 57 << "0.005"
                                             << "inch" << 1 << false << "2.0"
-                                            << "auto" << "photo" << false << false;
+                                            << "auto" << "photo" << false << false << false;
     QTest::newRow("blanks around the width, 250 %") << 10 << false << 250 << "  7.5 "
                                                     << "mils" << 250 << false << "2.0"
-                                                    << "auto" << "photo" << false << false;
+                                                    << "auto" << "photo" << false << false << false;
     QTest::newRow("exact ends, 0.06 mm, 33 %") << 128 << false << 33 << "0.06"
                                                << "mm" << 3 << true << "2.0"
-                                               << "auto" << "photo" << false << false;
+                                               << "auto" << "photo" << false << false << false;
     QTest::newRow("9.4, 0.0333 mm, bottom copper on 4") << 128 << false << 100 << "0.0333"
                                                         << "mm" << 4 << false << "9.4"
-                                                        << "bottom-copper" << "photo" << false << false;
+                                                        << "bottom-copper" << "photo" << false << false << false;
     QTest::newRow("9.4, mils, 150 %") << 128 << false << 150 << "3"
                                       << "mils" << 19 << false << "9.4"
-                                      << "auto" << "photo" << false << false;
+                                      << "auto" << "photo" << false << false << false;
     QTest::newRow("9.4, inches, exact ends, top silk") << 100 << true << 80 << "0.0045"
                                                        << "inch" << 26 << true << "9.4"
-                                                       << "auto" << "photo" << false << false;
+                                                       << "auto" << "photo" << false << false << false;
     // The converter resamples a row or two of grey at a time, the window the whole image.
     QTest::newRow("smooth edges, 9.4, inverted, 57 %") << 150 << true << 57 << "0.2"
                                                        << "mm" << 1 << false << "9.4"
-                                                       << "auto" << "photo" << true << false;
+                                                       << "auto" << "photo" << true << false << false;
     QTest::newRow("smooth edges over exact ends, 250 %") << 100 << false << 250 << "3"
                                                          << "mils" << 19 << true << "2.0"
-                                                         << "auto" << "photo" << true << false;
+                                                         << "auto" << "photo" << true << false << false;
     // A logo with a CSS class, a transform, a clip path and a mask, and the same shapes as a PDF:
     // the window draws the whole page, the converter a band at a time.
     QTest::newRow("svg, 9.4, 0.1 mm, smooth edges") << 128 << true << 100 << "0.1"
                                                     << "mm" << 26 << false << "9.4"
-                                                    << "auto" << "logo.svg" << true << false;
+                                                    << "auto" << "logo.svg" << true << false << false;
     QTest::newRow("svg, 2.0, 3 mil, 57 %") << 128 << true << 57 << "3"
                                            << "mils" << 19 << true << "2.0"
-                                           << "auto" << "logo.svg" << false << false;
+                                           << "auto" << "logo.svg" << false << false << false;
     QTest::newRow("pdf, 9.4, inches, smooth edges, 163 %") << 90 << true << 163 << "0.004"
                                                            << "inch" << 1 << false << "9.4"
-                                                           << "auto" << "logo.pdf" << true << false;
+                                                           << "auto" << "logo.pdf" << true << false << false;
     // The window halftones its whole image a band at a time, the converter the rows it streams.
     QTest::newRow("halftone, 9.4, 0.04 mm, smooth edges")
             << 128 << false << 100 << "0.04" << "mm" << 26 << false << "9.4" << "auto" << "photo"
-            << true << true;
+            << true << true << false;
     QTest::newRow("halftone, inverted, 57 %, exact ends")
             << 128 << true << 57 << "1.5" << "mils" << 19 << true << "2.0" << "auto" << "photo"
-            << false << true;
+            << false << true << false;
+    // The same fab-safe art, made from the image the window holds and from the converter's rows.
+    QTest::newRow("gaps, fab-safe") << 128 << false << 100 << "2"
+                                    << "mils" << 19 << false << "2.0"
+                                    << "auto" << "gaps" << false << false << true;
+    QTest::newRow("photo, 9.4, 0.1 mm, fab-safe") << 128 << false << 100 << "0.1"
+                                                  << "mm" << 26 << false << "9.4"
+                                                  << "auto" << "photo" << false << false << true;
+    QTest::newRow("svg, 9.4, 0.1 mm, smooth edges, fab-safe") << 128 << true << 100 << "0.1"
+                                                               << "mm" << 26 << false << "9.4"
+                                                               << "auto" << "logo.svg" << true
+                                                               << false << true;
+    // Polygons are judged as lines whose ends stay inside the pixels: made safe for those.
+    QTest::newRow("KiCad footprint, photo, 0.1 mm, fab-safe") << 128 << false << 100 << "0.1"
+                                                              << "mm" << 26 << false << "kicad"
+                                                              << "auto" << "photo" << false
+                                                              << false << true;
     // Polygons, from the same rows: the window's whole images, the converter's streamed ones.
     QTest::newRow("KiCad footprint, svg, 0.1 mm") << 128 << true << 100 << "0.1"
                                                   << "mm" << 26 << false << "kicad"
-                                                  << "auto" << "logo.svg" << false << false;
+                                                  << "auto" << "logo.svg" << false << false << false;
     QTest::newRow("KiCad footprint, smooth edges, 57 %") << 150 << true << 57 << "0.2"
                                                          << "mm" << 1 << false << "kicad"
-                                                         << "auto" << "photo" << true << false;
+                                                         << "auto" << "photo" << true << false << false;
     QTest::newRow("Gerber, bottom copper, 150 %") << 128 << false << 150 << "3"
                                                   << "mils" << 2 << true << "gerber"
-                                                  << "auto" << "gaps" << false << false;
+                                                  << "auto" << "gaps" << false << false << false;
 }
 
 void TestConvert::sameBytesAsWindow()
@@ -320,6 +339,7 @@ void TestConvert::sameBytesAsWindow()
                                               : m_dir.filePath(source);
     QFETCH(bool, smoothEdges);
     QFETCH(bool, halftone);
+    QFETCH(bool, fabSafe);
 
     // A polygon file type is chosen by the name's suffix in the window: "Files (*.*)".
     const QString suffix = format == "kicad" ? "kicad_mod" : format == "gerber" ? "gbr" : "asc";
@@ -336,6 +356,8 @@ void TestConvert::sameBytesAsWindow()
         args << "--exact-ends";
     if (smoothEdges)
         args << "--smooth-edges";
+    if (fabSafe)
+        args << "--fab-safe" << "--strict";
     args << "--format" << format << "--layer-kind" << kind;
     const Run r = convert(args << picture << fromCli);
     QCOMPARE(r.code, 0);
@@ -366,6 +388,9 @@ void TestConvert::sameBytesAsWindow()
     w.findChild<QSpinBox *>("sb_layer")->setValue(layer);
     w.findChild<QAction *>("actionExactEnds")->setChecked(exactEnds);
     w.findChild<QAction *>(format == "9.4" ? "actionFormat94" : "actionFormat20")->trigger();
+    w.findChild<QCheckBox *>("cb_fabsafe")->setChecked(fabSafe);
+    // The box is remembered: the rows and tests after this one start without it.
+    const auto forget = qScopeGuard([] { QSettings().remove(QStringLiteral("board/fabSafe")); });
     // Counted once the settings rest.
     auto *budget = w.findChild<QLabel *>("lbl_budget");
     QTRY_VERIFY(budget->text().contains(QLatin1String(" items, ")));
@@ -410,10 +435,16 @@ void TestConvert::sameBytesAsWindow()
     QVERIFY2(windowGaps.endsWith(space.captured(1)), qPrintable(windowGaps));
     if (source == "photo" || source == "gaps")
         QCOMPARE(space.captured(1) != QLatin1String("0 closed gaps, 0 narrow gaps"),
-                 source == "gaps");
+                 source == "gaps" && !fabSafe);
     // A halftone leaves the fab panel clean, though its line is finer than the limit.
     if (halftone)
         QVERIFY(!w.findChild<QLabel *>("lbl_fabwarning")->isVisible());
+    // What fab-safe changed, said alike.
+    auto *changed = w.findChild<QLabel *>("lbl_fabsafe");
+    QCOMPARE(changed->isVisible(), fabSafe);
+    if (fabSafe)
+        QVERIFY2(r.err.contains("kestrel-convert: " + changed->text().toUtf8() + "\n"),
+                 r.err.constData());
 }
 
 void TestConvert::standardOutput()
@@ -598,6 +629,12 @@ void TestConvert::errors_data()
             << "--cell: The 4 mil line and 4 mil space limits need a halftone cell of at least";
     QTest::newRow("finish without a stack")
             << QStringList{"--finish", "#FF0000=gold", pic, "@out"} << 2 << "--finish needs --stack";
+    QTest::newRow("fab-safe with a stack")
+            << QStringList{"--stack", "--fab-safe", pic, "@out"} << 2
+            << "--fab-safe cleans the black-and-white art of one layer";
+    QTest::newRow("fab-safe with a halftone")
+            << QStringList{"--halftone", "--fab-safe", pic, "@out"} << 2
+            << "--fab-safe makes thresholded art safe; a halftone keeps the limits itself";
     QTest::newRow("finish not a colour")
             << QStringList{"--stack", "--finish", "red=gold", pic, "@out"} << 2
             << "--finish takes #RRGGBB=FINISH, not \"red=gold\"";
@@ -701,6 +738,9 @@ void TestConvert::errors_data()
     QTest::newRow("cut-off picture") << QStringList{"@cut.png", "@out"} << 1
                                      << "cut.png: Could not load the file as image. The picture "
                                         "is damaged or incomplete";
+    QTest::newRow("cut-off picture, fab-safe")
+            << QStringList{"--fab-safe", "@cut.png", "@out"} << 1
+            << "cut.png: Could not load the file as image. The picture is damaged or incomplete";
     QTest::newRow("empty standard input")
             << QStringList{"-", "@out"} << 1 << "kestrel-convert: -: Could not load the file";
     QTest::newRow("--output-dir and standard input")

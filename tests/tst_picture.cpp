@@ -31,8 +31,8 @@ private slots:
     void vectorPageOfAnyHeight();
     void vectorTextEveryDrawing_data();
     void vectorTextEveryDrawing();
-    void subrowsOverWhite_data();
-    void subrowsOverWhite();
+    void subpixelsOverPaper_data();
+    void subpixelsOverPaper();
 
 private:
     QTemporaryDir m_dir;
@@ -571,44 +571,88 @@ void TestPicture::vectorTextEveryDrawing()
     QVERIFY2(std::abs(ink(1) / first - 1) < 0.05, qPrintable(QString::number(ink(1) / first)));
 }
 
-void TestPicture::subrowsOverWhite_data()
+void TestPicture::subpixelsOverPaper_data()
 {
-    // Widths that leave columns beyond the last four-pixel step.
+    // Pixels drawn finer than the grid, averaged over paper: straight alpha as pdfium draws
+    // them, k rows by kx columns to a pixel, or premultiplied and turned as cairo draws a page
+    // transposed, k x k to a pixel. Sizes that leave pixels beyond the last block of four.
+    QTest::addColumn<bool>("turned");
     QTest::addColumn<int>("k");
+    QTest::addColumn<int>("kx");
     QTest::addColumn<int>("width");
-    QTest::newRow("2 rows") << 2 << 7;
-    QTest::newRow("SVG's and PDF's 4 rows") << 4 << 9;
-    QTest::newRow("8 rows") << 8 << 5;
+    QTest::addColumn<uint>("paper");
+    const uint white = kcore::whitePaper, blue = 0xff336699u;
+    QTest::newRow("PDF's 8 x 2") << false << 8 << 2 << 11 << white;
+    QTest::newRow("4 x 2") << false << 4 << 2 << 9 << white;
+    QTest::newRow("8 x 1") << false << 8 << 1 << 7 << white;
+    QTest::newRow("8 x 2 over coloured paper") << false << 8 << 2 << 6 << blue;
+    QTest::newRow("3 x 3") << false << 3 << 3 << 5 << white;
+    QTest::newRow("turned, drawn once") << true << 1 << 1 << 11 << white;
+    QTest::newRow("turned, twice as fine") << true << 2 << 2 << 9 << white;
+    QTest::newRow("turned, twice as fine, coloured paper") << true << 2 << 2 << 6 << blue;
 }
 
-void TestPicture::subrowsOverWhite()
+void TestPicture::subpixelsOverPaper()
 {
+    QFETCH(bool, turned);
     QFETCH(int, k);
+    QFETCH(int, kx);
     QFETCH(int, width);
-    QImage fine(width, 3 * k, QImage::Format_ARGB32_Premultiplied);
-    QRandomGenerator rng(k);
+    QFETCH(uint, paper);
+    // Turned, the band's rows are the drawing's columns from the second on.
+    const int rows = 7, first = turned ? 1 : 0;
+    const QSize drawn = turned ? QSize((first + rows) * k, width * kx) : QSize(width * kx, rows * k);
+    QImage fine(drawn, turned ? QImage::Format_ARGB32_Premultiplied : QImage::Format_ARGB32);
+    QRandomGenerator rng(k * 16 + kx);
     for (int y = 0; y < fine.height(); ++y) {
         auto *line = reinterpret_cast<QRgb *>(fine.scanLine(y));
-        for (int x = 0; x < width; ++x) {
-            const int a = y == 0 && x == 0 ? 255 : int(rng.bounded(256));
-            line[x] = qRgba(int(rng.bounded(a + 1)), int(rng.bounded(a + 1)),
-                            int(rng.bounded(a + 1)), a);
+        for (int x = 0; x < fine.width(); ++x) {
+            // Transparent, opaque and between; in the first row of the band, four pixels left
+            // blank as pdfium leaves what it does not draw, and four drawn in their last
+            // subrow only; in the second, black under any alpha or opaque, as text is drawn.
+            const int kind = int(rng.bounded(3));
+            const int a = kind == 0 ? 0 : kind == 1 ? 255 : 1 + int(rng.bounded(254));
+            const int most = turned ? a + 1 : 256;
+            line[x] = !turned && x < 8 * kx && y < k - (x < 4 * kx)
+                    ? 0
+                    : qRgba(int(rng.bounded(most)), int(rng.bounded(most)),
+                            int(rng.bounded(most)), a);
+            if (!turned && y >= k && y < 2 * k && a < 255)
+                line[x] = qRgba(0, 0, 0, a);
+            // One among them with colour, which is not premultiplied as it is.
+            if (!turned && y == 2 * k - 1 && x == 4 * kx)
+                line[x] = qRgba(200, 100, 0, 128);
         }
     }
-    const QImage band = kcore::averageSubrows(fine, k);
-    QCOMPARE(band.size(), QSize(width, 3));
-    for (int y = 0; y < 3; ++y) {
+    QImage band(width, rows, QImage::Format_RGB32);
+    if (turned)
+        kcore::transposeOverPaper(fine, first, band, paper, k);
+    else
+        kcore::averageOverPaper(fine, k, kx, band, 0, paper);
+    for (int y = 0; y < rows; ++y) {
         for (int x = 0; x < width; ++x) {
-            int sum[3] = {};
+            // Each subpixel premultiplied, rounded; their sum over paper rounded once.
+            double sum[4] = {};
             for (int j = 0; j < k; ++j) {
-                const QRgb c = fine.pixel(x, y * k + j);
-                const int paper = 255 - qAlpha(c);
-                sum[0] += qRed(c) + paper;
-                sum[1] += qGreen(c) + paper;
-                sum[2] += qBlue(c) + paper;
+                for (int i = 0; i < kx; ++i) {
+                    const QRgb c = turned ? fine.pixel((first + y) * k + i, x * kx + j)
+                                          : fine.pixel(x * kx + i, y * k + j);
+                    const int a = qAlpha(c);
+                    const auto premultiplied = [&](int v) {
+                        return turned ? v : std::floor(v * a / 255.0 + 0.5);
+                    };
+                    sum[0] += premultiplied(qRed(c));
+                    sum[1] += premultiplied(qGreen(c));
+                    sum[2] += premultiplied(qBlue(c));
+                    sum[3] += a;
+                }
             }
-            const QRgb expected
-                    = qRgb((sum[0] + k / 2) / k, (sum[1] + k / 2) / k, (sum[2] + k / 2) / k);
+            const int n = k * kx;
+            const auto channel = [&](double s, int p) {
+                return int(std::floor((s * 255 + (255.0 * n - sum[3]) * p) / (255.0 * n) + 0.5));
+            };
+            const QRgb expected = qRgb(channel(sum[0], qRed(paper)), channel(sum[1], qGreen(paper)),
+                                       channel(sum[2], qBlue(paper)));
             QCOMPARE(band.pixel(x, y), expected);
         }
     }

@@ -211,6 +211,7 @@ private slots:
     void unnamedSettingsAdopted();
     void fabWarning_data();
     void fabWarning();
+    void fabSafe();
     void onlyNewestFabCheckShown();
     void fitToSize();
     void vectorDocument();
@@ -1423,6 +1424,65 @@ void TestWindow::fabWarning()
     QVERIFY2(!budget->text().contains(line), qPrintable(budget->text()));
     QTRY_VERIFY(budget->text().contains(QLatin1String("line 12 mil")));
     QVERIFY(!label->isVisible());
+}
+
+void TestWindow::fabSafe()
+{
+    // Letters a pixel apart, a hairline through a block, specks and a sliver, at 2 mil lines.
+    const QString in = writePicture(
+            testsupport::bwFromRows({"##.##..##...#.#.#.#.....", "##.##..##...#.#.#.#.....",
+                                     "........................", "#######.#######.#######.",
+                                     "#######.#.....#.#.......", "#######.#######.#######.",
+                                     "........................", "######.#####..#......#..",
+                                     "######.#####...........#"}),
+            QStringLiteral("slivers.png"));
+    {
+        kestrel w;
+        w.show();
+        open(w, in);
+        QTest::mouseClick(child<QRadioButton>(&w, "rb_bandw"), Qt::LeftButton);
+        auto *gaps = child<QLabel>(&w, "lbl_gaps");
+        auto *changed = child<QLabel>(&w, "lbl_fabsafe");
+        QTRY_VERIFY(gaps->text().startsWith(QStringLiteral("\u26a0 ")));
+        QVERIFY(child<QLabel>(&w, "lbl_fabwarning")->isVisible());
+        QVERIFY(!changed->isVisible());
+        const QImage plain = child<QFrame>(&w, "mainframe")->grab().toImage();
+        // Ticked, the black-and-white image is made safe and the fab panel reads clean.
+        QSignalSpy shown(&w, &kestrel::fabCheckShown);
+        QTest::mouseClick(child<QCheckBox>(&w, "cb_fabsafe"), Qt::LeftButton);
+        QVERIFY(shown.wait());
+        QCOMPARE(gaps->text(), QStringLiteral("0 closed gaps, 0 narrow gaps"));
+        QVERIFY(!child<QLabel>(&w, "lbl_fabwarning")->isVisible());
+        QVERIFY2(changed->isVisible() && changed->text().startsWith(QLatin1String("fab-safe: ")),
+                 qPrintable(changed->text()));
+        QVERIFY(child<QFrame>(&w, "mainframe")->grab().toImage() != plain);
+        // Stricter limits make it again, for them.
+        const QString before = changed->text();
+        const auto watch = onNextModal([](QWidget *d) {
+            child<QComboBox>(d, "cb_preset")->setCurrentIndex(1); // silkscreen
+            static_cast<QDialog *>(d)->accept();
+        });
+        child<QAction>(&w, "actionFabLimits")->trigger();
+        QVERIFY(shown.wait());
+        QVERIFY2(changed->text() != before, qPrintable(before));
+        QCOMPARE(gaps->text(), QStringLiteral("0 closed gaps, 0 narrow gaps"));
+        QVERIFY(!child<QLabel>(&w, "lbl_fabwarning")->isVisible());
+        // Neither a stack's layers nor a halftone is made fab-safe: the box waits with the
+        // threshold.
+        child<QAction>(&w, "actionStack")->trigger();
+        QVERIFY(!child<QCheckBox>(&w, "cb_fabsafe")->isEnabled());
+        QVERIFY(!changed->isVisible());
+        child<QAction>(&w, "actionStack")->trigger();
+        Dialogs::setNextAnswer(QMessageBox::Ok);
+        child<QComboBox>(&w, "cb_tones")->setCurrentIndex(1);
+        QVERIFY(!child<QCheckBox>(&w, "cb_fabsafe")->isEnabled());
+        QVERIFY(!changed->isVisible());
+        child<QComboBox>(&w, "cb_tones")->setCurrentIndex(0);
+        QVERIFY(child<QCheckBox>(&w, "cb_fabsafe")->isEnabled());
+    }
+    // Remembered with the board options.
+    kestrel w;
+    QVERIFY(child<QCheckBox>(&w, "cb_fabsafe")->isChecked());
 }
 
 void TestWindow::onlyNewestFabCheckShown()
