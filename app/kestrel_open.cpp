@@ -8,6 +8,7 @@
 #include "image/greyimage.h"
 #include "image/imagealloc.h"
 #include "image/picture.h"
+#include "image/picturestream.h"
 #include "image/vectordocument.h"
 #include "waitcursor.h"
 
@@ -106,7 +107,7 @@ void kestrel::open_picture(const QString &path)
     const auto load = [path](JobControl &) {
         Opened o;
         o.path = path;
-        o.picture = kcore::loadPicture(path, &o.why);
+        o.picture = kcore::loadBigPicture(path, &o.why);
         o.grey = kcore::makeGrey(o.picture, &o.why);
         return o;
     };

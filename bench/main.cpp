@@ -11,6 +11,7 @@
 #include "image/greyimage.h"
 #include "image/imagealloc.h"
 #include "image/picture.h"
+#include "image/picturestream.h"
 #include "image/rowkernels.h"
 #include "literal.h"
 
@@ -22,6 +23,7 @@
 #include <QImageWriter>
 #include <QPainter>
 #include <QPainterPath>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
@@ -259,6 +261,7 @@ QString cpuModel()
 struct ProcessRun
 {
     double ms = 0;
+    double cpuMs = 0; // user and system time of the child
     long peakKB = 0; // VmHWM of the child
     bool ok = false;
 };
@@ -290,6 +293,8 @@ ProcessRun runProcess(const QStringList &args)
     if (pid > 0 && wait4(pid, &status, 0, &usage) == pid) {
         r.ms = t.nsecsElapsed() / 1e6;
         r.peakKB = usage.ru_maxrss;
+        r.cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3
+                + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
         r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
     return r;
@@ -405,6 +410,157 @@ void convertPictureRows(Bench &b)
                                               literalMs / run.ms),
                             met});
     }
+}
+
+// kestrel-convert on 24-megapixel JPEG, PNG and BMP files, each read row by row, against the
+// toolkit's decode of the same file, and the window's decode of the JPEG and PNG against it; and
+// on a 100-megapixel JPEG, whose peak must be the same.
+void convertStreamedRows(Bench &b)
+{
+    const QString jpeg = b.dir.filePath(QStringLiteral("photo.jpg")),
+                  png = b.dir.filePath(QStringLiteral("photo.png"));
+    {
+        // Gone before the runs: a child's peak counts what it shares with this process.
+        const QImage photo = photoLike(b.width, b.height);
+        QImageWriter(jpeg).write(photo);
+        QImageWriter(png).write(photo);
+    }
+    const auto convert = [](const QString &file) {
+        return QStringList{QStringLiteral(KESTREL_CONVERT), QStringLiteral("-q"), file,
+                           QStringLiteral("/dev/null")};
+    };
+    for (const auto &[name, file, target] :
+         {std::tuple<const char *, QString, double>{"convert 24 MP JPEG, row by row", jpeg, 0.6},
+          {"convert 24 MP PNG, row by row", png, 0.9},
+          {"convert 24 MP BMP, row by row", b.photoBmp, 0.6}}) {
+        const std::vector<ProcessRun> medians
+                = medianRuns(7, {{QStringLiteral(KESTREL_DECODE), file}, convert(file)});
+        const ProcessRun &decode = medians[0], &run = medians[1];
+        b.allSame &= decode.ok && run.ok;
+        const double ratio = run.ms / decode.ms;
+        b.endToEnd.push_back(
+                {name, run.ms, 0, 0,
+                 QString::asprintf("<=%.1fx decode (%.0f ms: %.2fx; CPU %.0f ms against %.0f ms: "
+                                   "%.2fx), peak %.0f MB <= 40 (decode %.0f MB)",
+                                   target, decode.ms, ratio, run.cpuMs, decode.cpuMs,
+                                   run.cpuMs / decode.cpuMs, run.peakKB / 1024.0,
+                                   decode.peakKB / 1024.0),
+                 ratio <= target && run.peakKB <= 40 * 1024});
+    }
+    // The window opens a big JPEG or PNG through the same decoder only where that is faster.
+    for (const auto &[name, file] :
+         {std::pair<const char *, QString>{"window's decode of 24 MP JPEG", jpeg},
+          {"window's decode of 24 MP PNG", png}}) {
+        const std::vector<ProcessRun> medians
+                = medianRuns(7,
+                             {{QStringLiteral(KESTREL_DECODE), file},
+                              {QStringLiteral(KESTREL_DECODE), QStringLiteral("--window"), file}});
+        const ProcessRun &decode = medians[0], &window = medians[1];
+        b.allSame &= decode.ok && window.ok;
+        b.endToEnd.push_back(
+                {name, window.ms, 0, 0,
+                 QString::asprintf("<1x decode (%.0f ms: %.2fx; CPU %.0f ms against %.0f ms: "
+                                   "%.2fx)",
+                                   decode.ms, window.ms / decode.ms, window.cpuMs, decode.cpuMs,
+                                   window.cpuMs / decode.cpuMs),
+                 window.ms < decode.ms});
+    }
+}
+
+// A 100-megapixel JPEG, converted within the same memory as a 24-megapixel one. Made in bands
+// by cjpeg where it is installed, so that this process never holds it.
+void convertHugeJpegRow(Bench &b)
+{
+    const int w = 12000, h = 8400;
+    const QString ppm = b.dir.filePath(QStringLiteral("huge.ppm")),
+                  jpeg = b.dir.filePath(QStringLiteral("huge.jpg"));
+    {
+        QFile out(ppm);
+        if (!out.open(QIODevice::WriteOnly))
+            return;
+        out.write(QByteArray("P6\n") + QByteArray::number(w) + ' ' + QByteArray::number(h)
+                  + "\n255\n");
+        const QImage band = photoLike(w, 600).convertToFormat(QImage::Format_RGB888);
+        for (int y = 0; y < h; ++y)
+            out.write(reinterpret_cast<const char *>(band.constScanLine(y % 600)), 3 * w);
+    }
+    if (QProcess::execute(QStringLiteral("cjpeg"), {QStringLiteral("-outfile"), jpeg, ppm}) != 0) {
+        b.endToEnd.push_back({"convert 100 MP JPEG, row by row", 0, 0, 0,
+                              "not run: cjpeg (libjpeg-turbo-progs) is not installed", false});
+        return;
+    }
+    QFile::remove(ppm);
+    const std::vector<ProcessRun> medians
+            = medianRuns(3,
+                         {{QStringLiteral(KESTREL_DECODE), jpeg},
+                          {QStringLiteral(KESTREL_CONVERT), QStringLiteral("-q"), jpeg,
+                           QStringLiteral("/dev/null")}});
+    const ProcessRun &decode = medians[0], &run = medians[1];
+    b.allSame &= decode.ok && run.ok;
+    b.endToEnd.push_back(
+            {"convert 100 MP JPEG, row by row", run.ms, 0, 0,
+             QString::asprintf("peak %.0f MB <= 40 (decode %.0f ms, %.0f MB; CPU %.0f ms against "
+                               "%.0f ms)",
+                               run.peakKB / 1024.0, decode.ms, decode.peakKB / 1024.0, run.cpuMs,
+                               decode.cpuMs),
+             run.peakKB <= 40 * 1024});
+}
+
+// Which kinds of picture file are read row by row, and which are read whole, and why.
+QString fallbackCount(Bench &b)
+{
+    const QImage photo = photoLike(97, 61);
+    QImage translucent = photo.convertToFormat(QImage::Format_ARGB32);
+    translucent.setPixel(3, 3, 0x40102030);
+    const struct
+    {
+        const char *name;
+        QImage image;
+        bool progressive;
+    } kinds[] = {
+            {"baseline.jpg", photo, false},
+            {"progressive.jpg", photo, true},
+            {"grey.jpg", photo.convertToFormat(QImage::Format_Grayscale8), false},
+            {"rgb.png", photo, false},
+            {"rgba.png", translucent, false},
+            {"rgba16.png", translucent.convertToFormat(QImage::Format_RGBA64), false},
+            {"palette.png", translucent.convertToFormat(QImage::Format_Indexed8), false},
+            {"mono.png", photo.convertToFormat(QImage::Format_Mono), false},
+            {"24bit.bmp", photo, false},
+            {"8bit.bmp", photo.convertToFormat(QImage::Format_Indexed8), false},
+            {"1bit.bmp", photo.convertToFormat(QImage::Format_Mono), false},
+            {"picture.ppm", photo, false},
+            {"picture.pgm", photo, false},
+            {"picture.pbm", photo.convertToFormat(QImage::Format_Mono), false},
+            {"picture.gif", QImage(), false},
+            {"picture.tiff", photo, false},
+            {"picture.webp", photo, false},
+    };
+    QStringList files;
+    for (const auto &k : kinds) {
+        const QString path = b.dir.filePath(QStringLiteral("kind-") + QLatin1String(k.name));
+        QImageWriter writer(path);
+        writer.setProgressiveScanWrite(k.progressive);
+        if (k.image.isNull() || !writer.write(k.image))
+            continue;
+        files << path;
+    }
+    const QString arithmetic = b.dir.filePath(QStringLiteral("kind-arithmetic.jpg"));
+    if (QProcess::execute(QStringLiteral("cjpeg"),
+                          {QStringLiteral("-arithmetic"), QStringLiteral("-outfile"), arithmetic,
+                           b.dir.filePath(QStringLiteral("kind-picture.ppm"))})
+        == 0)
+        files << arithmetic;
+    QStringList whole;
+    for (const QString &file : std::as_const(files)) {
+        QString why;
+        if (!kcore::PictureStream::open({file, {}}, &why))
+            whole << why;
+    }
+    return QStringLiteral("%1 of %2 kinds of file read row by row; read whole: %3")
+            .arg(files.size() - whole.size())
+            .arg(files.size())
+            .arg(whole.join(QStringLiteral(", ")));
 }
 
 // Colour board art, anti-aliased: a gold logo with copper, bare substrate and silkscreen on
@@ -905,6 +1061,8 @@ int main(int argc, char **argv)
     // The converter first, while this process is small: a child's peak memory counts what it
     // shares with its parent between fork and exec.
     convertPictureRows(b);
+    convertStreamedRows(b);
+    convertHugeJpegRow(b);
     convertStackRows(b);
     convertPolygonRows(b);
     convertSmoothRows(b);
@@ -923,6 +1081,7 @@ int main(int argc, char **argv)
     std::printf("\nmemcpy of the %.0f MB picture into a fresh buffer: %.1f ms from the image "
                 "allocator (huge pages), %.1f ms from plain new[]\n",
                 b.bytes / 1e6, b.copyMs, b.copyNewMs);
+    std::printf("\n%s\n", qPrintable(fallbackCount(b)));
     std::printf("\nfast and literal outputs identical: %s\n", b.allSame ? "yes" : "NO");
     const bool allMet
             = std::all_of(b.rows.begin(), b.rows.end(), [](const Row &r) { return r.met; });

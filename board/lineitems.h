@@ -48,7 +48,8 @@ private:
 
 // Calls visit(row, y, edges) for every row of rows from the top, with the grey levels of the row
 // when smooth edges are on, until visit returns false: the one walk the writers, the space check
-// and the converter take. False when a row could not be had (memory ran out for a drawn band).
+// and the converter take. False when a row could not be had (memory ran out for a drawn band, or
+// a picture read as it goes turned out damaged: rows.failure() then says so).
 template<typename Visit>
 bool forEachRow(RowStream &rows, const PadsSettings &settings, Visit &&visit)
 {
@@ -62,6 +63,8 @@ bool forEachRow(RowStream &rows, const PadsSettings &settings, Visit &&visit)
             const GreyLevels grey = rows.edgeLevels(y);
             if (grey.levels)
                 edges.emplace(grey.levels, grey.step, size.width(), settings.threshold);
+            else if (!rows.failure().isEmpty())
+                return false; // the picture's levels could not be read
         }
         if (!visit(row, y, edges ? &*edges : nullptr))
             break;

@@ -73,7 +73,7 @@ bool fitScale(Settings &s, const kcore::Source &source, QString *fitted)
     kcore::ConversionSettings &c = s.conversion;
     const kcore::FitResult fit = source.isVector()
             ? kcore::fitPage(source.vector()->pageMils(), c.pads, s.fitMils, s.fitHeight)
-            : kcore::fitScale(source.picture().size(), c.pads, s.fitMils, s.fitHeight);
+            : kcore::fitScale(source.pictureSize(), c.pads, s.fitMils, s.fitHeight);
     const QString text = kcore::fitText(fit, s.fitMils, s.fitHeight, s.unit);
     if (!fit.ok) {
         say(QStringLiteral("--%1: %2")
@@ -85,6 +85,10 @@ bool fitScale(Settings &s, const kcore::Source &source, QString *fitted)
     *fitted = QStringLiteral("fitted to ") + text;
     return true;
 }
+
+// A picture read row by row turned out damaged: it is read whole again, which says why (or, should
+// the whole read succeed, converts it).
+constexpr int readAgain = 100;
 
 // "the 2 mil line is finer than the 4 mil (0.102 mm) the board maker can make"; of fab-safe art,
 // what its ink has.
@@ -109,6 +113,8 @@ int judgeStrictly(const Settings &s, const kcore::Conversion &conversion,
     bool complete = true;
     *spaces = conversion.checkSpaces(s.minSpaceMils, &complete);
     if (!complete) {
+        if (conversion.source().isStreamed())
+            return readAgain;
         say(noMemoryMessage(conversion.grid()));
         return ExitFailed;
     }
@@ -204,15 +210,19 @@ QByteArray readStandardInput()
 }
 
 // The picture or document at s.input ("-": standard input, a document told by its start); an
-// exit code when it cannot be had.
-int openInput(const Settings &s, kcore::Conversion *conversion)
+// exit code when it cannot be had. A picture is read row by row as it is written where its
+// decoder can, read whole otherwise.
+int openInput(Settings &s, kcore::Conversion *conversion)
 {
     const bool standard = s.input == QLatin1String("-");
-    const QByteArray data = standard ? readStandardInput() : QByteArray();
+    if (standard && s.standardInput.isNull())
+        s.standardInput = readStandardInput();
+    const QByteArray &data = s.standardInput;
+    const bool streamed = !s.readWhole && !s.conversion.stack.on;
     const auto open = [&](int page, QString *why) {
         Hush hush;
-        return standard ? kcore::Source::fromData(data, page, why)
-                        : kcore::Source::open(s.input, page, why);
+        return standard ? kcore::Source::fromData(data, page, why, streamed)
+                        : kcore::Source::open(s.input, page, why, streamed);
     };
     QString why;
     conversion->setSource(open(s.page, &why));
@@ -251,18 +261,20 @@ int refuseFiles(const Settings &s, const kcore::Conversion &conversion)
     return -1;
 }
 
-// OUTPUT's files, or standard output, written by write: false, having said why, when it fails.
+// OUTPUT's files, or standard output, written by write: false, having said why, when it fails;
+// the rows of a picture read as it goes found damaged are left to be read again, unsaid.
 bool writeOutput(const Settings &s, const kcore::Conversion &conversion,
                  const std::function<kcore::WriteResult(const kcore::Destination &)> &write,
                  kcore::WriteResult *result)
 {
+    const bool readAgainLater = conversion.source().isStreamed();
     const bool standard = s.output == QLatin1String("-");
     const QString name = kcore::artworkName(standard ? s.input : s.output);
     *result = standard ? kcore::writeStandardOutput(
                       [&](QIODevice *device) { return write(kcore::Destination({device}, name)); })
                        : kcore::saveFiles(conversion.files(s.output), name, write);
-    if (result->ok)
-        return true;
+    if (result->ok || (readAgainLater && result->rowsFailed))
+        return result->ok;
     say(result->rowsFailed
                 ? result->message
                 : QStringLiteral("could not write %1: %2").arg(s.output, result->message));
@@ -375,6 +387,52 @@ int convertStack(const Settings &s, const kcore::Conversion &conversion, const Q
     return ExitOk;
 }
 
+// One layer: made fab-safe, checked with --strict, written with the space check riding along,
+// and reported. readAgain when the picture's rows turn out damaged.
+int convertLayer(const Settings &s, kcore::Conversion &conversion, const QString &fitted)
+{
+    if (QString why; !conversion.makeFabSafe(&why)) {
+        // Rows that failed may be a damaged picture's: read whole, it says so, or fails alike.
+        if (conversion.source().isStreamed())
+            return readAgain;
+        say(why);
+        return ExitFailed;
+    }
+    std::optional<kcore::SpaceReport> spaces;
+    if (s.strict)
+        if (const int stop = judgeStrictly(s, conversion, &spaces); stop >= 0)
+            return stop;
+
+    // Rows go from the picture (or the page, a band at a time) through grey, scale and clip
+    // straight into the writer, the space check riding along: neither the grey nor the
+    // black-and-white image is ever held whole, nor, for most files, the picture.
+    std::unique_ptr<kcore::SpaceCheckBeside> beside;
+    kcore::CoverageCount cover;
+    kcore::RowSink alongside;
+    if (!s.quiet) {
+        if (!spaces)
+            beside = std::make_unique<kcore::SpaceCheckBeside>(
+                    conversion.grid(), kcore::checkedAs(s.conversion.pads), s.minSpaceMils);
+        alongside = [&beside, &cover, width = conversion.grid().width()](
+                            const quint32 *row, int, const kcore::EdgeRow *edges) {
+            cover.addRow(row, width);
+            if (beside)
+                beside->addRow(row, edges);
+        };
+    }
+    const auto write
+            = [&](const kcore::Destination &out) { return conversion.write(out, {}, alongside); };
+    kcore::WriteResult result;
+    if (!writeOutput(s, conversion, write, &result))
+        return conversion.source().isStreamed() && result.rowsFailed ? readAgain : ExitFailed;
+    if (!s.quiet) {
+        if (!fitted.isEmpty())
+            say(fitted);
+        report(s, conversion, result, beside ? beside->finish() : *spaces, cover.coverage());
+    }
+    return ExitOk;
+}
+
 } // namespace
 
 int convert(Settings s)
@@ -399,43 +457,11 @@ int convert(Settings s)
         return stop;
     if (s.conversion.stack.on)
         return convertStack(s, conversion, fitted);
-    if (QString why; !conversion.makeFabSafe(&why)) {
-        say(why);
-        return ExitFailed;
-    }
-    std::optional<kcore::SpaceReport> spaces;
-    if (s.strict)
-        if (const int stop = judgeStrictly(s, conversion, &spaces); stop >= 0)
-            return stop;
-
-    // Rows go from the picture (or the page, a band at a time) through grey, scale and clip
-    // straight into the writer, the space check riding along: neither the grey nor the
-    // black-and-white image is ever held whole.
-    std::unique_ptr<kcore::SpaceCheckBeside> beside;
-    kcore::CoverageCount cover;
-    kcore::RowSink alongside;
-    if (!s.quiet) {
-        if (!spaces)
-            beside = std::make_unique<kcore::SpaceCheckBeside>(
-                    conversion.grid(), kcore::checkedAs(s.conversion.pads), s.minSpaceMils);
-        alongside = [&beside, &cover, width = conversion.grid().width()](
-                            const quint32 *row, int, const kcore::EdgeRow *edges) {
-            cover.addRow(row, width);
-            if (beside)
-                beside->addRow(row, edges);
-        };
-    }
-    const auto write
-            = [&](const kcore::Destination &out) { return conversion.write(out, {}, alongside); };
-    kcore::WriteResult result;
-    if (!writeOutput(s, conversion, write, &result))
-        return ExitFailed;
-    if (!s.quiet) {
-        if (!fitted.isEmpty())
-            say(fitted);
-        report(s, conversion, result, beside ? beside->finish() : *spaces, cover.coverage());
-    }
-    return ExitOk;
+    const int done = convertLayer(s, conversion, fitted);
+    if (done != readAgain)
+        return done;
+    s.readWhole = true;
+    return convert(s);
 }
 
 } // namespace kcli

@@ -27,6 +27,10 @@ struct Settings
     // With --output-dir: every input, each written to the folder under its own name.
     QString outputDir;
     QStringList inputs;
+    // Standard input, once read; and whether a picture is read whole rather than row by row
+    // (a stack reads its colours whole; a picture its rows found damaged is read again so).
+    QByteArray standardInput;
+    bool readWhole = false;
 };
 
 // The options, parsed by name and spelled in messages from the same object, so that a typo does

@@ -63,7 +63,22 @@ int wholePercent(double scalePercent)
 
 } // namespace
 
-Source Source::open(const QString &path, int page, QString *why)
+namespace {
+
+// A picture whose decoder reads it row by row, the pixel bound judged by its header; false when
+// it is to be read whole.
+bool streamable(const PictureFile &file, QSize *size)
+{
+    const std::unique_ptr<PictureStream> stream = PictureStream::open(file);
+    if (!stream || beyondPixelBound(stream->size()))
+        return false;
+    *size = stream->size();
+    return true;
+}
+
+} // namespace
+
+Source Source::open(const QString &path, int page, QString *why, bool streamed)
 {
     Source s;
     if (isVectorFile(path)) {
@@ -76,6 +91,9 @@ Source Source::open(const QString &path, int page, QString *why)
                 s.m_svg = file.readAll();
         }
         s.m_vector = std::move(document);
+    } else if (streamed && streamable({path, {}}, &s.m_streamedSize)) {
+        s.m_file = {path, {}};
+        s.m_streamed = true;
     } else {
         s.m_picture = loadPicture(path, why);
         if (s.m_picture.isNull())
@@ -85,7 +103,7 @@ Source Source::open(const QString &path, int page, QString *why)
     return s;
 }
 
-Source Source::fromData(const QByteArray &data, int page, QString *why)
+Source Source::fromData(const QByteArray &data, int page, QString *why, bool streamed)
 {
     Source s;
     VectorDocument::Kind kind;
@@ -95,11 +113,43 @@ Source Source::fromData(const QByteArray &data, int page, QString *why)
             s.m_svg = data;
         return s;
     }
+    if (streamed && streamable({QString(), data}, &s.m_streamedSize)) {
+        s.m_file = {QString(), data};
+        s.m_streamed = true;
+        return s;
+    }
     QBuffer buffer;
     buffer.setData(data);
     buffer.open(QIODevice::ReadOnly);
     s.m_picture = loadPicture(&buffer, why);
     return s;
+}
+
+QImage Source::held() const
+{
+    return m_streamed ? loadPictureFile(m_file) : m_picture;
+}
+
+GreyRange Source::greyRange() const
+{
+    if (m_vector)
+        return GreyRange();
+    if (!m_streamed)
+        return kcore::greyRange(m_picture);
+    const std::unique_ptr<GreySource> rows = pictureRows(m_file)();
+    if (!rows)
+        return GreyRange();
+    int low = 255, high = 0;
+    for (int y = 0; y < m_streamedSize.height() && (low > 0 || high < 255); ++y) {
+        const quint32 *row = rows->row(y);
+        if (!row)
+            return GreyRange();
+        for (int x = 0; x < m_streamedSize.width(); ++x) {
+            low = std::min(low, int(row[x] & 0xff));
+            high = std::max(high, int(row[x] & 0xff));
+        }
+    }
+    return {low, high, true};
 }
 
 Source Source::fromPicture(const QImage &picture, const QString &path)
@@ -114,20 +164,20 @@ QSize Source::grid(const ConversionSettings &settings) const
 {
     if (m_vector)
         return vectorGrid(m_vector->pageMils(), settings.scalePercent, settings.pads.pitch);
-    return bwSize(m_picture.size(), wholePercent(settings.scalePercent));
+    return bwSize(pictureSize(), wholePercent(settings.scalePercent));
 }
 
 QSize Source::request(const ConversionSettings &settings) const
 {
     if (m_vector)
         return grid(settings);
-    return scaledRequest(m_picture.size(), wholePercent(settings.scalePercent));
+    return scaledRequest(pictureSize(), wholePercent(settings.scalePercent));
 }
 
 int Source::largestScale(const ConversionSettings &settings, int maxPercent) const
 {
     if (!m_vector)
-        return largestScaleWithinLimit(m_picture.size(), maxPercent);
+        return largestScaleWithinLimit(pictureSize(), maxPercent);
     ConversionSettings s = settings;
     for (int p = maxPercent; p > 0; --p) {
         s.scalePercent = p;
@@ -140,7 +190,7 @@ int Source::largestScale(const ConversionSettings &settings, int maxPercent) con
 QImage Source::colour(const ConversionSettings &settings) const
 {
     if (!m_vector)
-        return m_picture;
+        return held();
     const QSize g = grid(settings);
     if (g.isEmpty() || beyondPixelBound(g))
         return QImage();
@@ -154,6 +204,9 @@ std::unique_ptr<RowStream> Source::rows(const ConversionSettings &settings,
     if (m_vector)
         rows = std::make_unique<VectorRows>(*m_vector, settings.scalePercent, settings.pads.pitch,
                                             settings.pads.threshold, settings.invert);
+    else if (m_streamed)
+        rows = std::make_unique<BwRows>(pictureRows(m_file), settings.pads.threshold,
+                                        settings.invert, wholePercent(settings.scalePercent));
     else
         rows = std::make_unique<BwRows>(m_picture, settings.pads.threshold, settings.invert,
                                         wholePercent(settings.scalePercent));
@@ -179,7 +232,7 @@ QStringList Source::boardLayers() const
 QImage Source::stackColour(const ConversionSettings &settings) const
 {
     if (!m_vector)
-        return m_picture;
+        return held();
     const QSize g = grid(settings);
     if (g.isEmpty() || beyondPixelBound(g))
         return QImage();
@@ -625,6 +678,11 @@ WriteResult Conversion::write(const Destination &out, const RowProgress &progres
                               const RowSink &alongside) const
 {
     const std::unique_ptr<RowStream> r = rows();
+    if (!r->failure().isEmpty()) {
+        WriteResult f = failure(r->failure());
+        f.rowsFailed = true;
+        return f;
+    }
     if (!artworkFits(r->size(), m_settings.pads))
         return failure(pitchTooLargeMessage());
     const QString layer = artworkLayerProblem(m_settings.pads);
@@ -735,7 +793,7 @@ GreyRange Conversion::greyRange() const
 {
     if (!m_grey.isNull())
         return kcore::greyRange(m_grey);
-    return m_source.isVector() ? GreyRange() : kcore::greyRange(m_source.picture());
+    return m_source.greyRange();
 }
 
 SpaceReport Conversion::checkSpaces(double minSpaceMils, bool *complete,

@@ -13,6 +13,7 @@
 #include "image/bwimage.h"
 #include "image/greyimage.h"
 #include "image/halftone.h"
+#include "image/picturestream.h"
 #include "image/vectordocument.h"
 
 #include <QImage>
@@ -53,17 +54,27 @@ class Source
 public:
     Source() = default;
     // A picture, or page (from 0) of a vector document, whichever the file is. Null when it
-    // cannot be read; why then says so in a sentence for the user.
-    static Source open(const QString &path, int page = 0, QString *why = nullptr);
+    // cannot be read; why then says so in a sentence for the user. With streamed, a picture that
+    // its format's decoder reads row by row is not read yet: rows() reads it as they go, its
+    // header read and its size bounded now.
+    static Source open(const QString &path, int page = 0, QString *why = nullptr,
+                       bool streamed = false);
     static Source fromPicture(const QImage &picture, const QString &path = QString());
     // The same for a file's bytes read already (standard input), told apart by their start alone.
-    static Source fromData(const QByteArray &data, int page = 0, QString *why = nullptr);
+    static Source fromData(const QByteArray &data, int page = 0, QString *why = nullptr,
+                           bool streamed = false);
 
-    bool isNull() const { return m_picture.isNull() && !m_vector; }
+    bool isNull() const { return m_picture.isNull() && !m_vector && !m_streamed; }
     bool isVector() const { return bool(m_vector); }
+    // A picture read as its rows are asked for: never held.
+    bool isStreamed() const { return m_streamed; }
     QString path() const { return m_path; }
-    // The picture; null for a vector document.
+    // The picture; null for a vector document and a streamed picture.
     const QImage &picture() const { return m_picture; }
+    // The picture's size, held or streamed.
+    QSize pictureSize() const { return m_streamed ? m_streamedSize : m_picture.size(); }
+    // The darkest and lightest grey of the picture; not known for a vector page.
+    GreyRange greyRange() const;
     const VectorDocument *vector() const { return m_vector.get(); }
 
     // The size of the black-and-white image: the picture scaled, or the grid a page covers at
@@ -99,9 +110,15 @@ public:
     int stackSides(const StackSettings &stack) const;
 
 private:
+    // The picture, held or read whole now.
+    QImage held() const;
+
     QString m_path;
     QByteArray m_svg; // an SVG document's own text, for its layers
     QImage m_picture;
+    PictureFile m_file; // a streamed picture's
+    QSize m_streamedSize;
+    bool m_streamed = false;
     std::shared_ptr<const VectorDocument> m_vector;
 };
 

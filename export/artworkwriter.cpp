@@ -223,10 +223,12 @@ WriteResult writeRows(RowStream &rows, const PadsSettings &settings, const Desti
     if (cancelled)
         return failure(cancelledMessage());
     if (!all) {
-        WriteResult r = failure(QStringLiteral("there is not enough memory to draw the %1 x %2 "
-                                               "pixel page")
-                                        .arg(rows.size().width())
-                                        .arg(rows.size().height()));
+        const QString why = rows.failure();
+        WriteResult r = failure(!why.isEmpty() ? why
+                                               : QStringLiteral("there is not enough memory to "
+                                                                "draw the %1 x %2 pixel page")
+                                                         .arg(rows.size().width())
+                                                         .arg(rows.size().height()));
         r.rowsFailed = true;
         return r;
     }

@@ -1,11 +1,14 @@
 // libFuzzer target: arbitrary bytes through picture loading, grey, black-and-white at a scale
 // taken from the input, and the PADS writer; bytes that open like XML go through the SVG reader
-// and the banded page drawing instead.
+// and the banded page drawing instead. Pictures are also read row by row by their own decoders,
+// whose rows must be the whole decode's wherever that decode succeeds, and whole by them as the
+// window reads them, which must give the toolkit's image or none.
 #include "board/boardimage.h"
 #include "export/artworkwriter.h"
 #include "image/bwimage.h"
 #include "image/greyimage.h"
 #include "image/picture.h"
+#include "image/picturestream.h"
 #include "image/vectordocument.h"
 
 #include <QBuffer>
@@ -14,6 +17,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 namespace {
 
@@ -30,6 +35,32 @@ protected:
 
 // Kept small so that a run explores inputs rather than allocating.
 constexpr qint64 maxFuzzPixels = 4 << 20;
+
+// The picture read row by row: safe on any bytes, and where the whole decode succeeded, equal to
+// it row for row; and read whole by the same decoder, the toolkit's image where it is made.
+void streamRows(const QByteArray &bytes, const QImage &colour)
+{
+    const std::unique_ptr<kcore::PictureStream> stream = kcore::PictureStream::open({{}, bytes});
+    if (!stream || qint64(stream->size().width()) * stream->size().height() > maxFuzzPixels)
+        return;
+    const QImage whole = kcore::PictureStream::decodeWhole({{}, bytes}, 0);
+    if (!whole.isNull() && (whole.colorTable() != colour.colorTable() || whole != colour))
+        __builtin_trap();
+    const QImage grey = kcore::makeGrey(colour);
+    if (!grey.isNull() && grey.size() != stream->size())
+        __builtin_trap();
+    std::vector<quint32> row(size_t(stream->size().width()));
+    for (int y = 0; y < stream->size().height(); ++y) {
+        const bool read = stream->greyRow(y, row.data());
+        if (grey.isNull()) {
+            if (!read)
+                return;
+            continue;
+        }
+        if (!read || std::memcmp(row.data(), grey.constScanLine(y), row.size() * 4) != 0)
+            __builtin_trap();
+    }
+}
 
 } // namespace
 
@@ -84,6 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     buffer.seek(0);
     const QImage colour = kcore::loadPicture(&buffer);
+    streamRows(bytes, colour);
     if (colour.isNull() || qint64(colour.width()) * colour.height() > maxFuzzPixels)
         return 0;
     const QImage grey = kcore::makeGrey(colour);

@@ -147,32 +147,76 @@ std::vector<int> pickedIndices(int from, int to, bool horizontal)
     return map;
 }
 
-BwRows::BwRows(const QImage &colour, int threshold, bool invert, int scalePercent)
-    : m_grey(colour), m_threshold(quint32(qBound(0, threshold, 255))),
-      m_flip(invert ? 0x00ffffffu : 0u), m_pictureSize(colour.size()), m_edgeGrey(colour)
+namespace {
+
+// The grey rows of a picture held.
+class HeldGrey : public GreySource
 {
-    if (colour.isNull() || scaledRequest(colour.size(), scalePercent).isEmpty())
+public:
+    explicit HeldGrey(const QImage &colour)
+        : m_size(colour.size()), m_rows(colour), m_row(size_t(qMax(0, colour.width())))
+    { }
+    QSize size() const override { return m_size; }
+    const quint32 *row(int y) override
+    {
+        m_rows.row(y, m_row.data());
+        return m_row.data();
+    }
+
+private:
+    QSize m_size;
+    GreyRows m_rows;
+    std::vector<quint32> m_row;
+};
+
+} // namespace
+
+BwRows::BwRows(const QImage &colour, int threshold, bool invert, int scalePercent)
+    : BwRows([colour] { return std::make_unique<HeldGrey>(colour); }, threshold, invert,
+             scalePercent)
+{ }
+
+BwRows::BwRows(const GreySourceOpener &open, int threshold, bool invert, int scalePercent)
+    : m_open(open), m_grey(open()), m_threshold(quint32(qBound(0, threshold, 255))),
+      m_flip(invert ? 0x00ffffffu : 0u)
+{
+    m_pictureSize = m_grey ? m_grey->size() : QSize();
+    const QSize picture = m_pictureSize;
+    if (picture.isEmpty() || scaledRequest(picture, scalePercent).isEmpty())
         return;
-    m_size = bwSize(colour.size(), scalePercent);
-    if (m_size.width() != colour.width())
-        m_columns = pickedIndices(colour.width(), m_size.width(), true);
-    if (m_size.height() != colour.height())
-        m_rows = pickedIndices(colour.height(), m_size.height(), false);
-    m_greyRow.resize(size_t(colour.width()));
+    m_size = bwSize(picture, scalePercent);
+    if (m_size.width() != picture.width())
+        m_columns = pickedIndices(picture.width(), m_size.width(), true);
+    if (m_size.height() != picture.height())
+        m_rows = pickedIndices(picture.height(), m_size.height(), false);
     m_pickedRow.resize(m_columns.size());
     m_bwRow.resize(size_t(m_size.width()));
 }
 
 BwRows::~BwRows() = default;
 
+QString BwRows::failure() const
+{
+    if (!m_grey)
+        return QStringLiteral("The picture could not be opened again.");
+    if (!m_grey->failure().isEmpty())
+        return m_grey->failure();
+    return m_edgeGrey ? m_edgeGrey->failure() : QString();
+}
+
 const quint32 *BwRows::row(int y)
 {
     const int source = m_rows.empty() ? y : m_rows[size_t(y)];
     if (source == m_lastSource)
         return m_bwRow.data(); // enlarging repeats rows
+    // A picture read as it goes passes over the rows the scale leaves out, in order.
+    m_greyRow = m_grey->row(source);
+    if (!m_greyRow) {
+        m_lastSource = -1;
+        return nullptr;
+    }
     m_lastSource = source;
-    m_grey.row(source, m_greyRow.data());
-    const quint32 *grey = m_greyRow.data();
+    const quint32 *grey = m_greyRow;
     if (!m_columns.empty()) {
         for (size_t x = 0; x < m_columns.size(); ++x)
             m_pickedRow[x] = grey[m_columns[x]];
@@ -184,27 +228,39 @@ const quint32 *BwRows::row(int y)
 
 const quint32 *BwRows::greyRow(int y)
 {
-    row(y);
-    return m_columns.empty() ? m_greyRow.data() : m_pickedRow.data();
+    if (!row(y))
+        return nullptr;
+    return m_columns.empty() ? m_greyRow : m_pickedRow.data();
 }
 
 GreyLevels BwRows::edgeLevels(int y)
 {
     if (m_size == m_pictureSize) {
         // The grid is the picture's: the grey row itself, made once for both.
-        if (m_lastSource != y)
-            row(y);
-        return {EdgeRow::lowBytes(m_greyRow.data()), 4};
+        if (m_lastSource != y && !row(y))
+            return {};
+        return {EdgeRow::lowBytes(m_greyRow), 4};
     }
     if (!m_edges) {
+        // A pass of its own: the levels want rows the scale leaves out.
+        m_edgeGrey = m_open();
         m_edges = std::make_unique<GridResampler>(m_pictureSize, m_size);
-        m_edgeSource.resize(size_t(m_pictureSize.width()));
         m_edgeRow.resize(size_t(m_size.width()));
     }
+    if (m_edgeFailed || !m_edgeGrey)
+        return {};
+    // A row that cannot be had reads as black; the levels of this row are not used then.
     m_edges->row(y, m_edgeRow.data(), [this](int i) {
-        m_edgeGrey.row(i, m_edgeSource.data());
-        return static_cast<const quint32 *>(m_edgeSource.data());
+        const quint32 *grey = m_edgeFailed ? nullptr : m_edgeGrey->row(i);
+        m_edgeFailed = !grey;
+        if (!grey) {
+            m_edgeBlack.resize(size_t(m_pictureSize.width()));
+            return static_cast<const quint32 *>(m_edgeBlack.data());
+        }
+        return grey;
     });
+    if (m_edgeFailed)
+        return {};
     return {m_edgeRow.data(), 1};
 }
 

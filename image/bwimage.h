@@ -9,6 +9,7 @@
 #include <QSize>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -89,7 +90,25 @@ public:
     // byte), for a halftone; null when the stream has none. Rows from the top down; valid until
     // the next call.
     virtual const quint32 *greyRow(int) { return nullptr; }
+    // Why row() gave no row, when it says more than that memory ran out.
+    virtual QString failure() const { return QString(); }
 };
+
+// The grey rows of a picture (as GreyRows makes them) from the top down, whether the picture is
+// held or decoded as it is read.
+class GreySource
+{
+public:
+    virtual ~GreySource() = default;
+    virtual QSize size() const = 0;
+    // Grey row y, valid until the next call; rows are asked in order, none twice. Null when it
+    // cannot be had.
+    virtual const quint32 *row(int y) = 0;
+    // Why a row could not be had.
+    virtual QString failure() const { return QString(); }
+};
+// Opens a new pass over the same picture: the rows and the smooth edges' levels each take one.
+using GreySourceOpener = std::function<std::unique_ptr<GreySource>()>;
 
 // The black-and-white image of a colour picture one row at a time, equal row for row to
 // makeBw(makeGrey(colour), ...), without ever holding the grey or black-and-white image: each
@@ -100,29 +119,37 @@ class BwRows : public RowStream
 {
 public:
     BwRows(const QImage &colour, int threshold, bool invert, int scalePercent);
+    // The same for a picture read as it goes: rows and their levels asked from the top down.
+    BwRows(const GreySourceOpener &open, int threshold, bool invert, int scalePercent);
     ~BwRows() override;
     QSize size() const override { return m_size; }
+    // Null when the picture's row cannot be had (see failure()).
     const quint32 *row(int y) override;
     // At the picture's own size the levels are the grey row row() made; otherwise they are
-    // resampled from a row or two of grey, never the whole grey image.
+    // resampled from a row or two of grey, never the whole grey image. Null levels when the
+    // picture's row cannot be had.
     GreyLevels edgeLevels(int y) override;
-    // The grey row row() picked from.
+    // The grey row row() picked from; null when the picture's row cannot be had.
     const quint32 *greyRow(int y) override;
+    QString failure() const override;
 
 private:
-    GreyRows m_grey;
+    GreySourceOpener m_open;
+    std::unique_ptr<GreySource> m_grey;
     QSize m_size{0, 0};
     quint32 m_threshold;
     quint32 m_flip;
     std::vector<int> m_columns; // empty when the scale keeps the width
     std::vector<int> m_rows;
-    std::vector<quint32> m_greyRow, m_pickedRow, m_bwRow;
+    const quint32 *m_greyRow = nullptr;
+    std::vector<quint32> m_pickedRow, m_bwRow;
     int m_lastSource = -1;
     // Resampled edge levels, when the grid is not the picture's; made at the first call.
     QSize m_pictureSize;
     std::unique_ptr<GridResampler> m_edges;
-    GreyRows m_edgeGrey;
-    std::vector<quint32> m_edgeSource;
+    std::unique_ptr<GreySource> m_edgeGrey;
+    bool m_edgeFailed = false;
+    std::vector<quint32> m_edgeBlack;
     std::vector<uchar> m_edgeRow;
 };
 

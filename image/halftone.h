@@ -200,9 +200,10 @@ public:
                  bool invert, bool edges, int threshold = halftoneThreshold);
     ~HalftoneRows() override;
     QSize size() const override { return m_size; }
-    // Null when a grey row could not be had (memory for a drawn band).
+    // Null when a grey row could not be had (memory for a drawn band, a damaged picture).
     const quint32 *row(int y) override;
     GreyLevels edgeLevels(int y) override;
+    QString failure() const override { return m_grey->failure(); }
 
 private:
     std::unique_ptr<RowStream> m_grey;

@@ -4,8 +4,10 @@
 #include "image/bwimage.h"
 #include "image/edgegrey.h"
 #include "image/greyimage.h"
+#include "image/picturestream.h"
 #include "testsupport.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cstring>
@@ -114,10 +116,18 @@ void TestBwImage::rowsMatchScaledImage_data()
 {
     QTest::addColumn<QSize>("size");
     QTest::addColumn<int>("scale");
+    QTest::addColumn<QString>("file"); // empty: the picture held; else read row by row from it
     // Larger than the differential test's pictures, where rounding in Qt's sampling could drift.
     for (const QSize size : {QSize(4001, 3), QSize(3, 3999), QSize(997, 1003)})
         for (int scale : {1, 7, 33, 57, 99, 100, 101, 150, 333, 500})
-            QTest::addRow("%dx%d at %d %%", size.width(), size.height(), scale) << size << scale;
+            QTest::addRow("%dx%d at %d %%", size.width(), size.height(), scale)
+                    << size << scale << QString();
+    // Bitmaps are read bottom-up, from the end of the file; PNG from its start.
+    for (const QString &file : {QStringLiteral("bmp"), QStringLiteral("png")})
+        for (int scale : {7, 57, 100, 101, 333})
+            QTest::newRow(qPrintable(
+                    QStringLiteral("997x1003 at %1 %, %2 read row by row").arg(scale).arg(file)))
+                    << QSize(997, 1003) << scale << file;
 }
 
 void TestBwImage::rowsMatchScaledImage()
@@ -126,6 +136,7 @@ void TestBwImage::rowsMatchScaledImage()
     // and its edge levels, from a row or two of grey, are the window's from the whole image.
     QFETCH(QSize, size);
     QFETCH(int, scale);
+    QFETCH(QString, file);
     QImage colour(size, QImage::Format_RGB32);
     QRandomGenerator rng(uint(size.width() + scale));
     for (int y = 0; y < size.height(); ++y)
@@ -136,7 +147,14 @@ void TestBwImage::rowsMatchScaledImage()
     const QImage levels = kcore::edgeGrey(grey, whole.size());
     QCOMPARE(levels.size(), whole.size());
     const int step = levels.depth() / 8;
-    kcore::BwRows rows(colour, 128, false, scale);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("picture.") + file);
+    QVERIFY(file.isEmpty() || colour.save(path));
+    const std::unique_ptr<kcore::BwRows> stream
+            = file.isEmpty()
+            ? std::make_unique<kcore::BwRows>(colour, 128, false, scale)
+            : std::make_unique<kcore::BwRows>(kcore::pictureRows({path, {}}), 128, false, scale);
+    kcore::BwRows &rows = *stream;
     QCOMPARE(rows.size(), whole.size());
     for (int y = 0; y < whole.height(); ++y) {
         if (std::memcmp(rows.row(y), whole.constScanLine(y), size_t(whole.width()) * 4) != 0)

@@ -738,6 +738,9 @@ void TestConvert::errors_data()
     QTest::newRow("cut-off picture") << QStringList{"@cut.png", "@out"} << 1
                                      << "cut.png: Could not load the file as image. The picture "
                                         "is damaged or incomplete";
+    QTest::newRow("cut-off picture, fab-safe")
+            << QStringList{"--fab-safe", "@cut.png", "@out"} << 1
+            << "cut.png: Could not load the file as image. The picture is damaged or incomplete";
     QTest::newRow("empty standard input")
             << QStringList{"-", "@out"} << 1 << "kestrel-convert: -: Could not load the file";
     QTest::newRow("--output-dir and standard input")

@@ -3,15 +3,18 @@
 #include "image/bwimage.h"
 #include "image/greyimage.h"
 #include "image/picture.h"
+#include "image/picturestream.h"
 #include "image/vectordocument.h"
 #include "testsupport.h"
 
+#include <QColorSpace>
 #include <QFile>
 #include <QImageWriter>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
 class TestPicture : public QObject
 {
@@ -22,6 +25,8 @@ private slots:
     void everyFormatLoads();
     void unreadableFails_data();
     void unreadableFails();
+    void streamedAsDecoded_data();
+    void streamedAsDecoded();
     void vectorPageOfAnyHeight_data();
     void vectorPageOfAnyHeight();
     void vectorTextEveryDrawing_data();
@@ -31,6 +36,7 @@ private slots:
 
 private:
     QTemporaryDir m_dir;
+    bool m_madeByTools = false;
 };
 
 namespace {
@@ -108,6 +114,206 @@ void TestPicture::everyFormatLoads()
     const QImage bw = kcore::makeBw(kcore::makeGrey(img), 128, false, 100);
     for (int x = 0; x < 16; ++x)
         QCOMPARE(bw.pixel(x, 4), x < 8 ? 0xff000000u : 0xffffffffu);
+}
+
+namespace {
+
+// Colours that change from pixel to pixel and between neighbouring rows, so that any other
+// upsampling, rounding or orientation shows; odd sizes leave partial blocks at the edges.
+QImage colourful(int w, int h, QImage::Format format = QImage::Format_RGB32)
+{
+    QImage img(w, h, QImage::Format_ARGB32);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img.setPixel(x, y,
+                         qRgba((x * 37 + y * 11) % 256, (x * 5 + y * 29) % 256, ((x ^ y) * 7) % 256,
+                               format == QImage::Format_ARGB32 ? (x * 23 + y * 3) % 256 : 255));
+    return img.convertToFormat(format);
+}
+
+// 16-bit channels whose low bytes matter: their rounding to 8 bits shows.
+QImage wide(int w, int h)
+{
+    QImage img(w, h, QImage::Format_RGBA64);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img.setPixelColor(x, y,
+                              QColor::fromRgba64((x * 977 + y * 131) & 0xffff,
+                                                 (x * 3131 + y * 71) & 0xffff,
+                                                 (x * 59 + y * 2003) & 0xffff,
+                                                 (x * 4099 + y * 7) & 0xffff));
+    return img;
+}
+
+// The same picture in the variants other programs write: CMYK, orientation tags, grey, a gamma,
+// 16-bit grey, palettes with transparency, 1-bit bitmaps.
+const char madeByPil[] = R"(
+import struct, sys
+from PIL import Image, PngImagePlugin
+d, w, h = sys.argv[1], 67, 45
+rgb = Image.new('RGB', (w, h))
+px = rgb.load()
+for y in range(h):
+    for x in range(w):
+        px[x, y] = ((x * 37 + y * 11) % 256, (x * 5 + y * 29) % 256, ((x ^ y) * 7) % 256)
+rgb.convert('CMYK').save(d + '/cmyk.jpg', quality=90)
+for o in range(2, 9):
+    exif = Image.Exif()
+    exif[0x0112] = o
+    rgb.save(d + '/exif%d.jpg' % o, quality=90, exif=exif)
+rgb.save(d + '/444.jpg', quality=90, subsampling=0)
+rgb.save(d + '/422.jpg', quality=90, subsampling=1)
+rgb.convert('L').save(d + '/grey.jpg', quality=90)
+gamma = PngImagePlugin.PngInfo()
+gamma.add(b'gAMA', struct.pack('>I', 45455))
+rgb.save(d + '/gamma.png', pnginfo=gamma)
+rgb.convert('LA').save(d + '/grey-alpha.png')
+rgb.convert('1').save(d + '/mono.png')
+rgb.convert('1').save(d + '/mono.bmp')
+pal = rgb.quantize(64)
+pal.save(d + '/palette-alpha.png', transparency=bytes((i * 4) % 256 for i in range(64)))
+rgb.save(d + '/rgb-trns.png', transparency=px[3, 3])
+grey = rgb.convert('L')
+grey.save(d + '/grey-trns.png', transparency=grey.getpixel((3, 3)))
+wide = Image.frombytes('I;16', (w, h), bytes((x * 97 + y) % 256 for y in range(h) for x in range(2 * w)))
+wide.save(d + '/grey16-gamma.png', pnginfo=gamma)
+wide.convert('I').save(d + '/grey16.pgm')
+)";
+
+} // namespace
+
+void TestPicture::streamedAsDecoded_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("fallback"); // empty: streamed
+    QTest::addColumn<bool>("whole"); // the window's whole decode made by the same decoder
+    const QString dir = m_dir.path();
+    const auto qt = [&dir](const char *name, const QImage &image, bool progressive = false,
+                           const QString &text = QString()) {
+        QImageWriter writer(dir + QLatin1Char('/') + QLatin1String(name));
+        writer.setQuality(90);
+        writer.setProgressiveScanWrite(progressive);
+        if (!text.isEmpty())
+            writer.setText(QStringLiteral("Title"), text);
+        return writer.write(image);
+    };
+    QVERIFY(qt("baseline.jpg", colourful(67, 45)));
+    QVERIFY(qt("progressive.jpg", colourful(67, 45), true));
+    QImage placed = colourful(67, 45);
+    placed.setDotsPerMeterX(11811);
+    placed.setDotsPerMeterY(5906);
+    placed.setOffset(QPoint(12, -5));
+    QVERIFY(qt("rgb.png", placed));
+    QVERIFY(qt("comment.jpg", colourful(67, 45), false, QStringLiteral("kestrel")));
+    QVERIFY(qt("text.png", colourful(67, 45), false, QStringLiteral("kestrel")));
+    QVERIFY(qt("rgba.png", colourful(67, 45, QImage::Format_ARGB32)));
+    QVERIFY(qt("rgba16.png", wide(67, 45)));
+    QVERIFY(qt("grey16.png", colourful(67, 45).convertToFormat(QImage::Format_Grayscale16)));
+    QVERIFY(qt("palette.png", colourful(67, 45, QImage::Format_ARGB32)
+                                      .convertToFormat(QImage::Format_Indexed8)));
+    QVERIFY(qt("24bit.bmp", colourful(67, 45)));
+    QVERIFY(qt("8bit.bmp", colourful(67, 45).convertToFormat(QImage::Format_Indexed8)));
+    QVERIFY(qt("picture.ppm", colourful(67, 45)));
+    QVERIFY(qt("picture.pgm", colourful(67, 45)));
+    QVERIFY(qt("picture.pbm", colourful(67, 45).convertToFormat(QImage::Format_Mono)));
+    QFile baseline(dir + QStringLiteral("/baseline.jpg"));
+    QVERIFY(baseline.open(QIODevice::ReadOnly));
+    QVERIFY(testsupport::writeFile(dir + QStringLiteral("/cut.jpg"),
+                                   baseline.readAll().chopped(int(baseline.size() / 3))));
+    // The text chunk moved after the pixels, where a reader finds it only at the end.
+    QFile texted(dir + QStringLiteral("/text.png"));
+    QVERIFY(texted.open(QIODevice::ReadOnly));
+    QByteArray png = texted.readAll();
+    const qsizetype at = png.indexOf("tEXt") - 4;
+    QVERIFY(at > 8);
+    const qsizetype length = 12 + qFromBigEndian<quint32>(png.constData() + at);
+    const QByteArray chunk = png.mid(at, length);
+    png.remove(at, length);
+    png.insert(png.size() - 12, chunk);
+    QVERIFY(testsupport::writeFile(dir + QStringLiteral("/text-at-end.png"), png));
+    QVERIFY(QFile::copy(dir + QStringLiteral("/rgb.png"), dir + QStringLiteral("/rgb@2x.png")));
+    // 16-bit images, turned ones, those with text or a colour space, those named for a screen's
+    // pixel ratio, and bitmaps are decoded for the window by the toolkit's reader.
+    const QStringList whole = {"baseline.jpg", "progressive.jpg", "cut.jpg", "rgb.png",
+                               "rgba.png", "palette.png", "cmyk.jpg", "444.jpg", "422.jpg",
+                               "grey.jpg", "grey-alpha.png", "palette-alpha.png", "rgb-trns.png",
+                               "grey-trns.png"};
+    const auto row = [&](const char *name) {
+        QTest::newRow(name) << dir + QLatin1Char('/') + QLatin1String(name) << QString()
+                            << whole.contains(QLatin1String(name));
+    };
+    for (const char *name :
+         {"baseline.jpg", "progressive.jpg", "cut.jpg", "rgb.png", "rgba.png", "rgba16.png",
+          "grey16.png", "palette.png", "24bit.bmp", "8bit.bmp", "picture.ppm", "picture.pgm",
+          "picture.pbm", "comment.jpg", "text.png", "text-at-end.png", "rgb@2x.png"})
+        row(name);
+
+    // Variants only other programs write, made with them when they are installed.
+    m_madeByTools = QProcess::execute(QStringLiteral("/usr/bin/python3"),
+                                      {QStringLiteral("-c"), QString::fromLatin1(madeByPil), dir})
+                    == 0
+            && QProcess::execute(QStringLiteral("cjpeg"),
+                                 {QStringLiteral("-arithmetic"), QStringLiteral("-outfile"),
+                                  dir + QStringLiteral("/arithmetic.jpg"),
+                                  dir + QStringLiteral("/picture.ppm")})
+                    == 0;
+    if (!m_madeByTools)
+        return;
+    for (const char *name :
+         {"cmyk.jpg", "exif2.jpg", "exif3.jpg", "exif4.jpg", "exif5.jpg", "exif6.jpg", "exif7.jpg",
+          "exif8.jpg", "444.jpg", "422.jpg", "grey.jpg", "gamma.png", "grey-alpha.png",
+          "mono.png", "palette-alpha.png", "rgb-trns.png", "grey-trns.png", "grey16-gamma.png",
+          "mono.bmp", "grey16.pgm"})
+        row(name);
+    QTest::newRow("arithmetic.jpg")
+            << dir + QStringLiteral("/arithmetic.jpg") << "arithmetic-coded JPEG" << false;
+}
+
+// Every grey row streamed is the row of the grey image of the toolkit's decode of the whole file;
+// what is not streamed says why.
+void TestPicture::streamedAsDecoded()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, fallback);
+    QFETCH(bool, whole);
+    // The window's whole decode: the toolkit's image itself, or none.
+    const QImage decoded = kcore::loadPicture(file);
+    const QImage made = kcore::PictureStream::decodeWhole({file, {}}, 0);
+    QCOMPARE(!made.isNull(), whole);
+    if (whole) {
+        QCOMPARE(made.format(), decoded.format());
+        QCOMPARE(made.colorTable(), decoded.colorTable());
+        QCOMPARE(made, decoded);
+        QCOMPARE(made.dotsPerMeterX(), decoded.dotsPerMeterX());
+        QCOMPARE(made.dotsPerMeterY(), decoded.dotsPerMeterY());
+        QCOMPARE(made.offset(), decoded.offset());
+        QCOMPARE(made.devicePixelRatio(), decoded.devicePixelRatio());
+        QCOMPARE(made.colorSpace(), decoded.colorSpace());
+        QCOMPARE(made.textKeys(), decoded.textKeys());
+    }
+    QString why;
+    const std::unique_ptr<kcore::PictureStream> stream = kcore::PictureStream::open({file, {}},
+                                                                                    &why);
+    if (!fallback.isEmpty()) {
+        QVERIFY(!stream);
+        QCOMPARE(why, fallback);
+        return;
+    }
+    QVERIFY2(stream, qPrintable(why));
+    const QImage grey = kcore::makeGrey(decoded);
+    QCOMPARE(stream->size(), grey.size());
+    std::vector<quint32> row(size_t(grey.width()));
+    for (int y = 0; y < grey.height(); ++y) {
+        QVERIFY(stream->greyRow(y, row.data()));
+        const auto *want = reinterpret_cast<const quint32 *>(grey.constScanLine(y));
+        for (int x = 0; x < grey.width(); ++x)
+            if (row[size_t(x)] != want[x])
+                QFAIL(qPrintable(QStringLiteral("pixel %1, %2: %3, not %4")
+                                         .arg(x)
+                                         .arg(y)
+                                         .arg(row[size_t(x)] & 0xff)
+                                         .arg(want[x] & 0xff)));
+    }
 }
 
 void TestPicture::unreadableFails_data()
