@@ -585,6 +585,9 @@ void TestConvert::errors_data()
             << QStringList{"@fsize=1024", "@gaps.png", "@out"} << 1 << tooLarge.arg("@out");
     QTest::newRow("full disk, large file")
             << QStringList{"@fsize=65536", "@board.png", "@out"} << 1 << tooLarge.arg("@out");
+    // board.png's file is 1,140,088 bytes: the first 1 MB chunk fits, the last only in part.
+    QTest::newRow("full disk, last chunk cut partway")
+            << QStringList{"@fsize=1100000", "@board.png", "@out"} << 1 << tooLarge.arg("@out");
     QTest::newRow("full disk, new file") << QStringList{"@fsize=4096", "@board.png", "@new.asc"}
                                          << 1 << tooLarge.arg("@new.asc");
 #endif

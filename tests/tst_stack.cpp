@@ -80,6 +80,10 @@ void TestStack::edgesAreMixesOfTheirSides_data()
                                    << int(kcore::Finish::Board);
     QTest::newRow("gold on copper") << 0xffd4af37u << 0xff3a8a4au << int(kcore::Finish::Gold)
                                     << int(kcore::Finish::Copper);
+    // A flat colour a few levels off its palette colour, as a photographed or compressed
+    // picture gives it, is still that colour, not the far end of a line through it.
+    QTest::newRow("silk on board 4 levels darker")
+            << 0xffffffffu << 0xff07391au << int(kcore::Finish::Silk) << int(kcore::Finish::Board);
     QTest::newRow("silk on black") << 0xffffffffu << 0xff000000u << int(kcore::Finish::Silk)
                                    << int(kcore::Finish::Board);
     QTest::newRow("transparent around bare") << 0xffc8b48cu << 0x00ffffffu
