@@ -164,12 +164,22 @@ void TestStack::layersOfFinishes_data()
             << QList<Item>{{1, 0, 6, 4, 2},  {1, 0, 4, 4, 2},  {21, 0, 6, 4, 2}, {21, 0, 4, 4, 2},
                            {26, 4, 6, 2, 2}, {26, 10, 6, 2, 2}, {26, 0, 2, 2, 2}}
             << qint64(0);
+    // Centres a pitch apart, nearer than a pitch and the expansion (3 mil): the silk directly
+    // below and diagonally below goes, the one two pixels off stays.
+    QTest::newRow("2.0, grown 1 mil: silk below gold left off")
+            << QStringList{"gg..", "s.ss"} << false << false << 1.0
+            << QList<Item>{{1, 0, 4, 4, 2}, {21, 0, 4, 4, 4}, {26, 6, 2, 2, 2}} << qint64(2);
     // Thinner lines on the same centres, and the strip between two rows filled.
     QTest::newRow("9.4, shrunk 0.5 mil")
             << gold << true << false << -0.5
             << QList<Item>{{1, 0, 6, 4, 2},        {1, 0, 4, 4, 2},  {21, 0, 6, 4, 1},
                            {21, 0, 5, 4, 1.00001}, {21, 0, 4, 4, 1}, {26, 4, 6, 2, 2},
                            {26, 10, 6, 2, 2},      {26, 0, 2, 2, 2}}
+            << qint64(0);
+    // No strip below the last row, whatever gold an earlier row left behind.
+    QTest::newRow("9.4, shrunk 0.5 mil, gold in the first and last row")
+            << QStringList{"gg", "..", "..", "gg"} << true << false << -0.5
+            << QList<Item>{{1, 0, 8, 4, 2}, {1, 0, 2, 4, 2}, {21, 0, 8, 4, 1}, {21, 0, 2, 4, 1}}
             << qint64(0);
     QTest::newRow("bottom, mirrored")
             << QStringList{"cb..s"} << true << true << 0.0
