@@ -23,6 +23,13 @@ struct Item
     bool operator==(const Item &o) const { return !(*this < o) && !(o < *this); }
 };
 
+char *toString(const Item &i)
+{
+    return qstrdup(qPrintable(
+            QString::asprintf("layer %d, %g %g, %g long, %g wide", i.layer, i.x, i.y, i.length,
+                              i.width)));
+}
+
 // The items of a file in either layout.
 QList<Item> itemsOf(const QByteArray &file)
 {
@@ -65,6 +72,8 @@ private slots:
     void layersOfFinishes_data();
     void layersOfFinishes();
     void inkscapeLayers();
+    void documentsAsPictures_data();
+    void documentsAsPictures();
 };
 
 void TestStack::edgesAreMixesOfTheirSides_data()
@@ -245,6 +254,53 @@ void TestStack::inkscapeLayers()
     QCOMPARE(perLayer.value(21), 16);
     QCOMPARE(perLayer.value(26), 40 - 16);
     QCOMPARE(budget.counts[0].silkCleared, 16 * 4);
+}
+
+void TestStack::documentsAsPictures_data()
+{
+    QTest::addColumn<QByteArray>("body"); // of a page of 6 x 2 pixels
+    QTest::addColumn<bool>("bottom");
+    QTest::addColumn<QStringList>("rows"); // the picture whose stack it is
+    const QByteArray layer = R"(<g inkscape:groupmode="layer" inkscape:label=")";
+    // White paint: a layer is drawn in black ink whatever its paint, a page's colours as they are.
+    const QByteArray ink = R"(" fill="#fff"><rect width="2" height="1"/><rect y="1" width="1"
+        height="1"/>)";
+    // A finish's layer on the bottom is mirrored, as the colours of a picture are.
+    QTest::newRow("bottom, a layer named after a finish")
+            << layer + "copper" + ink + "</g>" << true << QStringList{"cc....", "c....."};
+    // Where the page is bare, the board is: no silkscreen around the gold.
+    QTest::newRow("gold on a transparent page")
+            << QByteArray(R"(<rect x="1" y="1" width="2" height="1" fill="#d4af37"/>)") << false
+            << QStringList{"......", ".gg..."};
+    // Only the page's own layers are board layers: the colours are read.
+    QTest::newRow("a board layer's name on a sublayer")
+            << layer + "Art" + R"(">)" + layer + "F.SilkS" + ink + "</g></g>" << false
+            << QStringList{"ss....", "s....."};
+    // The page outside every layer is in none of them.
+    QTest::newRow("a black page under the layers")
+            << R"(<rect width="6" height="2" fill="#000"/>)" + layer + "F.Cu" + ink + "</g>" << false
+            << QStringList{"cc....", "c....."};
+}
+
+void TestStack::documentsAsPictures()
+{
+    if (!kcore::vectorSupport())
+        QSKIP("this build reads no vector documents");
+    QFETCH(QByteArray, body);
+    QFETCH(bool, bottom);
+    QFETCH(QStringList, rows);
+    const QByteArray svg = R"(<svg xmlns="http://www.w3.org/2000/svg" width="6" height="2"
+        xmlns:inkscape="http://www.inkscape.org/namespaces/inkscape">)"
+            + body + "</svg>";
+    kcore::ConversionSettings c;
+    c.pads.pitch = 1000.0 / 96; // a pixel of the page
+    c.pads.format = kcore::PadsFormat::V94;
+    c.stack.on = true;
+    c.stack.bottom = bottom;
+    const QList<Item> picture
+            = itemsOf(stackFile(kcore::Source::fromPicture(finishPicture(rows)), c));
+    QVERIFY(!picture.isEmpty());
+    QCOMPARE(itemsOf(stackFile(kcore::Source::fromData(svg), c)), picture);
 }
 
 QTEST_GUILESS_MAIN(TestStack)
