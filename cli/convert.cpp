@@ -1,0 +1,327 @@
+// One input converted into one output: the source opened, the scale fitted, the file checked
+// and written with the space check riding along, and the summary and warnings said.
+#include "convert.h"
+
+#include "messages.h"
+
+#include "board/fabcheck.h"
+#include "board/spacecheck.h"
+#include "core/fit.h"
+#include "export/padswriter.h"
+#include "export/savefile.h"
+#include "geometry/layers.h"
+#include "image/picture.h"
+
+#include <QFile>
+
+#include <memory>
+#include <optional>
+
+#ifdef Q_OS_WIN
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+namespace kcli {
+
+namespace {
+
+QString noMemoryMessage(const QSize &size)
+{
+    return QStringLiteral("there is not enough memory to draw the %1 x %2 pixel page")
+            .arg(size.width())
+            .arg(size.height());
+}
+
+// Why nothing can be written, for the command line: the option at fault and its exit code.
+int refuse(const kcore::WriteCheck &check, const kcore::Conversion &conversion)
+{
+    const kcore::ConversionSettings &c = conversion.settings();
+    switch (check.refusal) {
+    case kcore::Refusal::None:
+        return -1;
+    case kcore::Refusal::TooManyPixels: {
+        const int largest = conversion.source().largestScale(c, int(c.scalePercent));
+        say(QStringLiteral("--scale: ") + check.why
+            + (largest > 0 ? QStringLiteral(" At most %1 % fits.").arg(largest)
+                           : QStringLiteral(" Not even 1 % fits at this line width.")));
+        return ExitUsage;
+    }
+    case kcore::Refusal::NoPixels:
+        say(QStringLiteral("--scale: at %1 % the black-and-white image has no pixels; nothing "
+                           "written")
+                    .arg(c.scalePercent));
+        return ExitUsage;
+    case kcore::Refusal::Layer:
+        say(QStringLiteral("--layer: ") + QString(check.why).replace('\n', ' '));
+        return ExitUsage;
+    default:
+        say(QStringLiteral("--line-width: ") + QString(check.why).replace('\n', ' '));
+        return ExitUsage;
+    }
+}
+
+// Sets the scale --fit-width or --fit-height asks for; false when it cannot be reached.
+bool fitScale(Settings &s, const kcore::Source &source, QString *fitted)
+{
+    kcore::ConversionSettings &c = s.conversion;
+    const kcore::FitResult fit = source.isVector()
+            ? kcore::fitPage(source.vector()->pageMils(), c.pads, s.fitMils, s.fitHeight)
+            : kcore::fitScale(source.picture().size(), c.pads, s.fitMils, s.fitHeight);
+    const QString text = kcore::fitText(fit, s.fitMils, s.fitHeight, s.unit);
+    if (!fit.ok) {
+        say(QStringLiteral("--%1: %2")
+                    .arg(nameOf(s.fitHeight ? Option::fitHeight : Option::fitWidth), text));
+        return false;
+    }
+    // A page scales by any amount: the exact scale, or the artwork would miss the size asked.
+    c.scalePercent = source.isVector() ? fit.exactScale : fit.scale;
+    *fitted = QStringLiteral("fitted to ") + text;
+    return true;
+}
+
+// --strict: the line and the spaces are judged before anything is written, the spaces over the
+// rows once beforehand. Returns an exit code when the run stops here.
+int judgeStrictly(const Settings &s, const kcore::Conversion &conversion,
+                  std::optional<kcore::SpaceReport> *spaces)
+{
+    const kcore::FabCheck line = kcore::fabCheck({}, conversion.settings().pads, s.minLineMils);
+    if (line.belowMinimum()) {
+        say(QStringLiteral("the %1 mil line is %2 (--strict); nothing written")
+                    .arg(kcore::milsText(line.lineMils), kcore::fabWarning(line)));
+        return ExitFab;
+    }
+    bool complete = true;
+    *spaces = conversion.checkSpaces(s.minSpaceMils, &complete);
+    if (!complete) {
+        say(noMemoryMessage(conversion.grid()));
+        return ExitFailed;
+    }
+    if ((*spaces)->hasFindings()) {
+        say(QStringLiteral("%1 below the %2 mil (%3 mm) minimum space (--strict); nothing "
+                           "written")
+                    .arg(kcore::gapSummary(**spaces), kcore::milsText(s.minSpaceMils),
+                         QString::number(s.minSpaceMils * kcore::mmPerMil, 'f', 3)));
+        return ExitFab;
+    }
+    return -1;
+}
+
+// The summary of a file written, and the warnings of its fab check.
+void report(const Settings &s, const kcore::Conversion &conversion, const kcore::PadsResult &result,
+            const kcore::SpaceReport &spaces)
+{
+    const kcore::PadsSettings &pads = conversion.settings().pads;
+    const QSize size = conversion.grid();
+    const kcore::SizeTexts actual = kcore::actualSizeTexts(size, pads);
+    const kcore::FabCheck fab = kcore::fabCheck({result.items, result.bytes}, pads, s.minLineMils);
+    say(QStringLiteral("%1x%2 pixels, %3 LINES items, actual size %4, %5, %6; %7, %8")
+                .arg(size.width())
+                .arg(size.height())
+                .arg(result.items)
+                .arg(actual.mils, actual.mm, actual.inch, kcore::fabSummary(fab),
+                     kcore::spaceSummary(spaces)));
+    if (fab.belowMinimum())
+        say(QStringLiteral("warning: the %1 mil line is %2")
+                    .arg(kcore::milsText(fab.lineMils), kcore::fabWarning(fab)));
+    if (spaces.hasFindings())
+        say(QStringLiteral("warning: %1 below the %2 mil minimum space")
+                    .arg(kcore::gapSummary(spaces), kcore::milsText(s.minSpaceMils)));
+}
+
+// The bytes of standard input, all of them: a picture's decoder needs the whole file.
+QByteArray readStandardInput()
+{
+#ifdef Q_OS_WIN
+    _setmode(_fileno(stdin), _O_BINARY);
+#endif
+    QFile in;
+    if (!in.open(stdin, QIODevice::ReadOnly))
+        return QByteArray();
+    return in.readAll();
+}
+
+// The picture or document at s.input ("-": standard input, a document told by its start); an
+// exit code when it cannot be had.
+int openInput(const Settings &s, kcore::Conversion *conversion)
+{
+    const bool standard = s.input == QLatin1String("-");
+    const QByteArray data = standard ? readStandardInput() : QByteArray();
+    const auto open = [&](int page, QString *why) {
+        Hush hush;
+        return standard ? kcore::Source::fromData(data, page, why)
+                        : kcore::Source::open(s.input, page, why);
+    };
+    QString why;
+    conversion->setSource(open(s.page, &why));
+    if (!conversion->source().isNull())
+        return -1;
+    // A page the document does not have is a bad --page, not a bad document.
+    if (s.page > 0) {
+        const kcore::Source first = open(0, nullptr);
+        if (first.isVector() && s.page >= first.vector()->pageCount()) {
+            say(QStringLiteral("--page: ") + why);
+            return ExitUsage;
+        }
+    }
+    say(QStringLiteral("Could not load the file as image. %1").arg(why), s.input);
+    return ExitFailed;
+}
+
+// OUTPUT, or standard output, written by write: false, having said why, when it fails.
+bool writeOutput(const Settings &s, const std::function<kcore::PadsResult(QIODevice *)> &write,
+                 kcore::PadsResult *result)
+{
+    *result = s.output == QLatin1String("-") ? kcore::writeStandardOutput(write)
+                                             : kcore::saveFile(s.output, write);
+    if (result->ok)
+        return true;
+    say(result->rowsFailed
+                ? result->message
+                : QStringLiteral("could not write %1: %2").arg(s.output, result->message));
+    return false;
+}
+
+// Each layer's line and spaces found finer than its limits, the layer named.
+void reportStackFindings(const kcore::StackFab &fab)
+{
+    for (int side = 0; side < 2; ++side) {
+        for (int l = 0; l < kcore::stackLayerCount; ++l) {
+            const kcore::StackFab::Layer &layer = fab.layers[size_t(side)][size_t(l)];
+            if (!layer.written)
+                continue;
+            const QString name = kcore::kindName(layer.fab.kind);
+            if (layer.fab.belowMinimum())
+                say(QStringLiteral("warning: %1: the %2 mil line is %3")
+                            .arg(name, kcore::milsText(layer.fab.lineMils),
+                                 kcore::fabWarning(layer.fab)));
+            if (layer.spaces.hasFindings())
+                say(QStringLiteral("warning: %1: %2 below the %3 mil minimum %4")
+                            .arg(name, kcore::gapSummary(layer.spaces),
+                                 kcore::milsText(layer.spaces.minSpaceMils),
+                                 l == int(kcore::StackLayer::Mask)
+                                         ? QStringLiteral("mask web (grown openings included)")
+                                         : QStringLiteral("space")));
+        }
+    }
+}
+
+// A stack: every layer of its side into the one file, and each layer's figures.
+int convertStack(const Settings &s, const kcore::Conversion &conversion, const QString &fitted)
+{
+    // Copper's limits are the ones given; the others the board makers' usual.
+    kcore::StackLimits limits;
+    limits.copperLine = s.minLineSet ? s.minLineMils : limits.copperLine;
+    limits.copperSpace = s.minSpaceSet ? s.minSpaceMils : limits.copperSpace;
+    if (s.strict) {
+        const kcore::StackFab judged = conversion.stackFabCheck(limits);
+        if (judged.hasFindings()) {
+            reportStackFindings(judged);
+            say(QStringLiteral("the stack is finer than the fab limits (--strict); nothing "
+                               "written"));
+            return ExitFab;
+        }
+    }
+    kcore::StackFab fab;
+    const auto write = [&](QIODevice *device) {
+        // Quiet, nothing is reported: no layer's check is made.
+        if (s.quiet)
+            return conversion.writeStack(device, {}, &fab.budget);
+        fab = conversion.stackFabCheck(limits, nullptr, device);
+        return fab.written;
+    };
+    const kcore::StackBudget &budget = fab.budget;
+    kcore::PadsResult result;
+    if (!writeOutput(s, write, &result))
+        return ExitFailed;
+    if (s.quiet)
+        return ExitOk;
+    if (!fitted.isEmpty())
+        say(fitted);
+    const kcore::ConversionSettings &c = conversion.settings();
+    const QSize size = conversion.grid();
+    const kcore::SizeTexts actual = kcore::actualSizeTexts(size, c.pads);
+    say(QStringLiteral("%1x%2 pixels, %3 LINES items, %4 bytes, actual size %5, %6, %7; stack, "
+                       "mask expansion %8 mil")
+                .arg(size.width())
+                .arg(size.height())
+                .arg(result.items)
+                .arg(result.bytes)
+                .arg(actual.mils, actual.mm, actual.inch,
+                     kcore::milsText(c.stack.maskExpansionMils)));
+    const double pixels = double(size.width()) * size.height();
+    for (int side = 0; side < 2; ++side) {
+        if (!(budget.sides >> side & 1))
+            continue;
+        const kcore::StackCounts &counts = budget.counts[size_t(side)];
+        for (int l = 0; l < kcore::stackLayerCount; ++l) {
+            const auto layer = kcore::StackLayer(l);
+            const kcore::PadsBudget &b = budget.layers[size_t(side)][size_t(l)];
+            say(QStringLiteral("%1, layer %2: %3 items, %4 bytes, coverage %5 %")
+                        .arg(kcore::kindName(kcore::stackLayerKind(layer, side)))
+                        .arg(kcore::stackLayerNumber(layer, side))
+                        .arg(b.items)
+                        .arg(b.bytes)
+                        .arg(pixels > 0 ? 100.0 * double(counts.layers[size_t(l)]) / pixels : 0.0,
+                             0, 'f', 1));
+        }
+        if (counts.silkCleared)
+            say(QStringLiteral("%1 silkscreen pixels left off mask openings")
+                        .arg(counts.silkCleared));
+    }
+    reportStackFindings(fab);
+    return ExitOk;
+}
+
+} // namespace
+
+int convert(Settings s)
+{
+    if (s.input != QLatin1String("-") && s.output != QLatin1String("-")
+        && kcore::isSameFile(s.input, s.output)) {
+        say(QStringLiteral("%1 is the input picture itself; writing it would destroy the "
+                           "picture")
+                    .arg(s.output));
+        return ExitUsage;
+    }
+    kcore::Conversion conversion;
+    if (const int stop = openInput(s, &conversion); stop >= 0)
+        return stop;
+    QString fitted;
+    if (s.fitMils > 0 && !fitScale(s, conversion.source(), &fitted))
+        return ExitUsage;
+    conversion.setSettings(s.conversion);
+    if (const int stop = refuse(conversion.check(s.width, s.unit), conversion); stop >= 0)
+        return stop;
+    if (s.conversion.stack.on)
+        return convertStack(s, conversion, fitted);
+    std::optional<kcore::SpaceReport> spaces;
+    if (s.strict)
+        if (const int stop = judgeStrictly(s, conversion, &spaces); stop >= 0)
+            return stop;
+
+    // Rows go from the picture (or the page, a band at a time) through grey, scale and clip
+    // straight into the writer, the space check riding along: neither the grey nor the
+    // black-and-white image is ever held whole.
+    std::unique_ptr<kcore::SpaceCheckBeside> beside;
+    kcore::RowSink alongside;
+    if (!s.quiet && !spaces) {
+        beside = std::make_unique<kcore::SpaceCheckBeside>(conversion.grid(), s.conversion.pads,
+                                                           s.minSpaceMils);
+        alongside = [&beside](const quint32 *row, int, const kcore::EdgeRow *edges) {
+            beside->addRow(row, edges);
+        };
+    }
+    const auto write = [&](QIODevice *device) { return conversion.write(device, {}, alongside); };
+    kcore::PadsResult result;
+    if (!writeOutput(s, write, &result))
+        return ExitFailed;
+    if (!s.quiet) {
+        if (!fitted.isEmpty())
+            say(fitted);
+        report(s, conversion, result, beside ? beside->finish() : *spaces);
+    }
+    return ExitOk;
+}
+
+} // namespace kcli
