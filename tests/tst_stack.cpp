@@ -74,6 +74,8 @@ private slots:
     void inkscapeLayers();
     void documentsAsPictures_data();
     void documentsAsPictures();
+    void fabWarningsPerLayer_data();
+    void fabWarningsPerLayer();
 };
 
 void TestStack::edgesAreMixesOfTheirSides_data()
@@ -301,6 +303,49 @@ void TestStack::documentsAsPictures()
             = itemsOf(stackFile(kcore::Source::fromPicture(finishPicture(rows)), c));
     QVERIFY(!picture.isEmpty());
     QCOMPARE(itemsOf(stackFile(kcore::Source::fromData(svg), c)), picture);
+}
+
+void TestStack::fabWarningsPerLayer_data()
+{
+    QTest::addColumn<QStringList>("rows");
+    QTest::addColumn<double>("pitch"); // mils
+    QTest::addColumn<QStringList>("findings"); // copper's, the mask's, silkscreen's
+    QTest::addColumn<bool>("strict"); // --strict refuses
+    const QString none = QStringLiteral("0 closed gaps, 0 narrow gaps");
+    // Openings 2 mil apart as drawn close the web; 6 mil apart, each grown by 2 mil, leave 2 mil
+    // of it. The first web is found by both of the mask's checks and is one web.
+    QTest::newRow("gold a pixel and four pixels apart")
+            << QStringList{"gg.gg....gg"} << 2.0
+            << QStringList{"too fine, 1 closed gap, 0 narrow gaps", "1 closed gap, 1 narrow gap",
+                           none}
+            << true;
+    // 5 mil is copper's finest line, not silkscreen's.
+    QTest::newRow("silkscreen at copper's finest line")
+            << QStringList{"ss..cc"} << 5.0 << QStringList{none, none, "too fine, " + none}
+            << true;
+    QTest::newRow("gold alone at copper's finest line")
+            << QStringList{"gg....gg"} << 5.0 << QStringList{none, none, none} << false;
+}
+
+void TestStack::fabWarningsPerLayer()
+{
+    QFETCH(QStringList, rows);
+    QFETCH(double, pitch);
+    QFETCH(QStringList, findings);
+    QFETCH(bool, strict);
+    kcore::ConversionSettings c;
+    c.pads.pitch = pitch;
+    c.stack.on = true;
+    kcore::Conversion conversion;
+    conversion.setSource(kcore::Source::fromPicture(finishPicture(rows)));
+    conversion.setSettings(c);
+    const kcore::StackFab fab = conversion.stackFabCheck(kcore::StackLimits());
+    QStringList found;
+    for (const kcore::StackFab::Layer &layer : fab.layers[0])
+        found << (layer.lineTooFine() ? QStringLiteral("too fine, ") : QString())
+                        + kcore::gapSummary(layer.spaces);
+    QCOMPARE(found, findings);
+    QCOMPARE(fab.hasFindings(), strict);
 }
 
 QTEST_GUILESS_MAIN(TestStack)
