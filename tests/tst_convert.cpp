@@ -187,6 +187,8 @@ void TestConvert::initTestCase()
     QImage one(1, 1, QImage::Format_RGB32);
     one.fill(Qt::white);
     QVERIFY(one.save(m_dir.filePath(QStringLiteral("one.pbm"))));
+    QVERIFY(QFile::copy(m_picture, m_dir.filePath(QStringLiteral("photo.v1.png"))));
+    QVERIFY(QFile::copy(m_gaps, m_dir.filePath(QStringLiteral("photo.v2.png"))));
     const QByteArray png = readFile(m_picture);
     QVERIFY(testsupport::writeFile(m_dir.filePath(QStringLiteral("cut.png")),
                                    png.left(png.size() / 2)));
@@ -380,6 +382,9 @@ void TestConvert::batch_data()
     QTest::newRow("--strict, a fab failure is worse")
             << QStringList{"--strict", "--min-line", "2", "-w", "2"}
             << QStringList{"gaps.png", "cut.png", "one.pbm", "photo.png"} << 3;
+    // Each named by all but its last suffix.
+    QTest::newRow("names with dots")
+            << QStringList{} << QStringList{"photo.v1.png", "photo.v2.png"} << 0;
 }
 
 void TestConvert::batch()
