@@ -1,6 +1,6 @@
 // The window's preview frame: the picture or one of its images fitted into the frame, or the
-// board as a PADS reader draws the file (or a stack as the finished board), zoomed and panned
-// with the mouse, with the fab check's findings ringed on it.
+// board as a PADS reader draws the file (or a stack as the finished board), each zoomed and
+// panned with the mouse, with the fab check's findings ringed on the board.
 #pragma once
 
 #include "board/boardimage.h"
@@ -30,10 +30,24 @@ public:
     // findings with it.
     void showStack(const QImage *plan, const QList<QRgb> &colours,
                    const kcore::PadsSettings &settings, bool mirrored);
-    // The whole board again, as for a new picture.
+    // The whole picture or board again, as for a new picture.
     void fitBoard();
     // Zooms by factor (above 1 closer) around the frame's centre, as the wheel does.
     void zoomBy(double factor);
+    // How large a pixel of the image shown is on the screen, in percent (100: one screen pixel
+    // each; on the board a pixel is a pitch); 0 with nothing shown.
+    double zoomPercent() const;
+
+    // What is shown no longer follows the settings, for this reason: drawn dimmed under a line
+    // saying so. Empty: current.
+    void setStale(const QString &why);
+    // One line in the middle of the empty frame.
+    void setHint(const QString &hint);
+    // While picking, a click reports the pixel under the cursor instead of starting a drag.
+    void setPicking(bool on);
+    // The pixel of the image shown (the picture, or the grid of the board) under pos, in the
+    // file's own orientation for a board; (-1, -1) off the image.
+    QPoint pixelAt(const QPointF &pos) const;
 
     // The fab check's findings for the settings shown; none while a check is due.
     void setFindings(std::vector<kcore::SpaceFinding> findings);
@@ -43,22 +57,39 @@ public:
     {
         return index >= 0 && index < findingCount() ? &m_findings[size_t(index)] : nullptr;
     }
-    // Steps to the next finding and centres the board on it, close enough to see its pixels;
-    // null when there are no findings.
+    // Steps to the next finding and centres the board on it, close enough to see its pixels
+    // and with enough around it to see where it lies; null when there are no findings.
     const kcore::SpaceFinding *nextFinding();
     // The same, stepping back.
     const kcore::SpaceFinding *previousFinding();
+
+signals:
+    // The zoom or what is shown changed: zoomPercent() may say another number.
+    void zoomChanged();
+    // Clicked while picking, at this pixel of the image shown.
+    void picked(const QPoint &pixel);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void wheelEvent(QWheelEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     bool hasBoard() const;
+    bool hasImage() const { return m_image && !m_image->isNull(); }
     QRectF boardBounds() const;
+    // The extent zoomed over: the board in mils, or the picture in its pixels, y up as on the
+    // board (so one zoom serves both, on the same part of the picture).
+    QRectF zoomBounds() const;
+    void zoomAt(const QPointF &pos, double factor);
+    void zoomed();
+    void paintPicture(QPainter &painter);
+    void paintBoard(QPainter &painter);
+    void paintNotes(QPainter &painter);
     // Where a point of the file shows on the board: turned over with a mirrored stack.
     QPointF shown(const QPointF &mils) const;
     const kcore::SpaceFinding *showFinding(int step);
@@ -74,6 +105,9 @@ private:
     QPoint m_dragFrom;
     std::vector<kcore::SpaceFinding> m_findings;
     int m_findingIndex = -1;
+    QString m_stale, m_hint;
+    bool m_picking = false;
+    QPoint m_pressedAt;
 
     // What m_cache was drawn from: a board is rendered again only when one of these changes.
     struct CacheKey

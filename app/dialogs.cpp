@@ -3,6 +3,7 @@
 
 #include <QColorDialog>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QInputDialog>
 
 #include <optional>
@@ -45,9 +46,13 @@ QString saveFileName(QWidget *parent, const QString &caption, const QString &sug
 
 QMessageBox::StandardButton warning(QWidget *parent, const QString &text,
                                     const QString &informative,
-                                    QMessageBox::StandardButtons buttons)
+                                    QMessageBox::StandardButtons buttons, const QString &file)
 {
     record.parent = parent;
+    // As the window titles itself for a file: its name first, then the program's.
+    record.title = !file.isEmpty() ? QFileInfo(file).fileName() + QStringLiteral(" \u2013 KESTREL")
+            : parent               ? parent->windowTitle()
+                                   : QString();
     record.icon = QMessageBox::Warning;
     record.text = text;
     record.informative = informative;
@@ -56,8 +61,7 @@ QMessageBox::StandardButton warning(QWidget *parent, const QString &text,
         nextAnswer.reset();
         return answer;
     }
-    QMessageBox box(QMessageBox::Warning, parent ? parent->windowTitle() : QString(), text, buttons,
-                    parent);
+    QMessageBox box(QMessageBox::Warning, record.title, text, buttons, parent);
     box.setInformativeText(informative);
     return QMessageBox::StandardButton(box.exec());
 }

@@ -18,10 +18,19 @@ QString openFileName(QWidget *parent, const QString &caption, const QString &fil
 // existing file is replaced.
 QString saveFileName(QWidget *parent, const QString &caption, const QString &suggestion,
                      const QString &filter);
-// A message box with a warning icon, informative text under the text if not empty.
+// A message box with a warning icon, informative text under the text if not empty. Titled as
+// the parent is, or with the name of file when it is about a file that failed.
 QMessageBox::StandardButton warning(QWidget *parent, const QString &text,
                                     const QString &informative = QString(),
-                                    QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+                                    QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                                    const QString &file = QString());
+// The same about a file that failed: "logo.png – KESTREL", not the file open in the window.
+inline QMessageBox::StandardButton fileWarning(QWidget *parent, const QString &file,
+                                               const QString &text,
+                                               const QString &informative = QString())
+{
+    return warning(parent, text, informative, QMessageBox::Ok, file);
+}
 
 // A colour, starting from initial; invalid when the user cancels.
 QColor colour(QWidget *parent, const QColor &initial, const QString &title);
@@ -46,6 +55,7 @@ struct Record
     QString suggestion; // of the last save dialog
     QString directory; // of the last open dialog
     QWidget *parent = nullptr; // of the last message box
+    QString title;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QString text;
     QString informative;

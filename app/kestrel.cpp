@@ -23,6 +23,9 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+#include <cmath>
+#include <memory>
+
 kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, flags)
 {
     // The form's fixed geometry was drawn for compact 8-point dialog fonts; the common Linux
@@ -40,8 +43,11 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
     build_board_menu();
     build_stack_panel();
     load_board_options();
+    apply_layer_range();
     fill_recent_menu();
     ui.lbl_status->setText(QString());
+    ui.mainframe->setHint(QStringLiteral("Open a picture or logo (Ctrl+O), drop one here, or "
+                                         "paste one (Ctrl+V)"));
     typed_width = ui.le_linewidth->text();
     typed_unit = unit_index;
     connect_controls();
@@ -67,16 +73,27 @@ void kestrel::build_summary(const QFont &compact)
     lbl_gaps = new QLabel(summary);
     lbl_gaps->setObjectName(QStringLiteral("lbl_gaps"));
     lbl_gaps->setWordWrap(true);
-    for (QLabel *l : {lbl_budget, lbl_fabwarning, lbl_gaps})
+    lbl_covered = new QLabel(summary);
+    lbl_covered->setObjectName(QStringLiteral("lbl_covered"));
+    lbl_covered->setStyleSheet(QStringLiteral("color: #b00000"));
+    lbl_covered->setWordWrap(true);
+    for (QLabel *l : {lbl_budget, lbl_fabwarning, lbl_gaps, lbl_covered})
         l->setFont(compact);
     lines->addWidget(lbl_budget);
     warnings->addWidget(lbl_fabwarning);
     warnings->addWidget(lbl_gaps, 1);
     lines->addLayout(warnings);
+    lines->addWidget(lbl_covered);
     lbl_fabwarning->hide();
     lbl_gaps->hide();
+    lbl_covered->hide();
     summary->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     ui.verticalLayout->addWidget(summary);
+    lbl_zoom = new QLabel(this);
+    lbl_zoom->setObjectName(QStringLiteral("lbl_zoom"));
+    lbl_zoom->setToolTip(QStringLiteral("How large a pixel of the picture, or a line width of "
+                                        "the board, is on the screen (Ctrl++, Ctrl+-, Ctrl+0)"));
+    statusBar()->addPermanentWidget(lbl_zoom);
     lbl_freeware = new QLabel(QStringLiteral("Freeware - www.marrowby.example"), this);
     statusBar()->addPermanentWidget(lbl_freeware);
     // Every control stays within reach: the form's columns do not shrink below their start.
@@ -130,11 +147,13 @@ void kestrel::connect_controls()
     connect(helpAction, &QAction::triggered, this, &kestrel::help_slot);
     // Not among the form's own connections: these serve the Board view and the fab check only.
     connect(ui.rb_board, &QRadioButton::toggled, this, &kestrel::display_what_slot);
-    connect(ui.sb_layer, &QSpinBox::valueChanged, this, &kestrel::update_budget);
+    connect(ui.sb_layer, &QSpinBox::valueChanged, this, &kestrel::layer_changed);
     connect(ui.actionExactEnds, &QAction::toggled, this, &kestrel::board_options_changed);
     connect(ui.actionSmoothEdges, &QAction::toggled, this, &kestrel::board_options_changed);
     connect(format_group, &QActionGroup::triggered, this, &kestrel::board_options_changed);
-    connect(kind_group, &QActionGroup::triggered, this, &kestrel::board_options_changed);
+    connect(kind_group, &QActionGroup::triggered, this, &kestrel::kind_chosen);
+    // File, Generate is the button itself.
+    connect(ui.actionGenerate, &QAction::triggered, ui.pb_generate, &QPushButton::click);
     connect(ui.actionFabLimits, &QAction::triggered, this, &kestrel::choose_fab_limits);
     connect(ui.actionFitToSize, &QAction::triggered, this, &kestrel::fit_to_size);
     connect(ui.actionNextFinding, &QAction::triggered, this, &kestrel::next_finding);
@@ -150,8 +169,8 @@ void kestrel::connect_controls()
 
 void kestrel::add_keys()
 {
-    // Buttons take keys of their own; Ctrl+1 to Ctrl+4 follow the view buttons' order.
-    ui.pb_generate->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    // Buttons take keys of their own; Ctrl+1 to Ctrl+4 follow the view buttons' order. Ctrl+G
+    // is File, Generate's, which clicks the button.
     ui.pb_generate->setToolTip(QStringLiteral("Write the board file (Ctrl+G)"));
     const QList<QRadioButton *> views{ui.rb_img, ui.rb_grey, ui.rb_bandw, ui.rb_board};
     for (int i = 0; i < views.size(); ++i) {
@@ -174,6 +193,47 @@ void kestrel::add_keys()
     connect(ui.actionZoomOut, &QAction::triggered, ui.mainframe,
             [this] { ui.mainframe->zoomBy(1 / 1.25); });
     connect(ui.actionWholeBoard, &QAction::triggered, ui.mainframe, &BoardView::fitBoard);
+    connect(ui.mainframe, &BoardView::zoomChanged, this, &kestrel::show_zoom);
+}
+
+void kestrel::show_zoom()
+{
+    const double percent = ui.mainframe->zoomPercent();
+    lbl_zoom->setText(percent <= 0
+                              ? QString()
+                              : QStringLiteral("Zoom %1 %")
+                                        .arg(QString::number(percent, 'f', percent < 10 ? 1 : 0)));
+}
+
+void kestrel::kind_chosen(QAction *action)
+{
+    const auto kind = kcore::LayerKind(action->data().toInt());
+    if (kind != chosen_kind) {
+        chosen_kind = kind;
+        // The number follows the kind; the kind then already agrees with it.
+        const QSignalBlocker block(ui.sb_layer);
+        ui.sb_layer->setValue(kcore::layerForKind(kind, ui.sb_layer->value()));
+    }
+    board_options_changed();
+}
+
+void kestrel::layer_changed()
+{
+    const kcore::LayerKind kind = kcore::kindForLayer(ui.sb_layer->value(), chosen_kind);
+    if (kind != chosen_kind) {
+        chosen_kind = kind;
+        for (QAction *action : kind_group->actions())
+            if (action->data().toInt() == int(kind))
+                action->setChecked(true);
+    }
+    update_budget();
+}
+
+void kestrel::apply_layer_range()
+{
+    // So that no number the spin box offers is refused when writing.
+    ui.sb_layer->setMinimum(kcore::lowestLayer(
+            ui.actionFormat94->isChecked() ? kcore::PadsFormat::V94 : kcore::PadsFormat::V20));
 }
 
 // Work still running off the GUI thread is abandoned by its job.
@@ -209,79 +269,138 @@ void kestrel::help_slot()
     dialog.exec();
 }
 
+namespace {
+
+// Presets from public fab limits, in millimetres as board makers quote them.
+struct Preset
+{
+    const char *name;
+    double lineMm, spaceMm;
+};
+constexpr Preset fabPresets[] = {{"Copper: 0.1 mm line and space", 0.1, 0.1},
+                                 {"Silkscreen: 0.15 mm line, 0.2 mm space", 0.15, 0.2}};
+constexpr int customPreset = int(std::size(fabPresets));
+
+// A limit in the Fab Limits dialog, in the window's unit. What the box was last set to is taken
+// back exactly unless it is edited: a limit left alone is not rounded to the box's digits.
+struct LimitBox
+{
+    QDoubleSpinBox *box;
+    double *mils;
+    double maxMils;
+    double exact = 0;
+    double set = 0;
+};
+
+void setLimit(LimitBox &limit, double mils, int unit)
+{
+    limit.box->setValue(mils / kcore::mils_per_unit[unit]);
+    limit.exact = mils;
+    limit.set = limit.box->value();
+}
+
+// The box in unit, with the digits every length has there, then its limit.
+void showLimit(LimitBox &limit, int unit)
+{
+    const double per = kcore::mils_per_unit[unit];
+    const double step = std::pow(10.0, -kcore::lengthDecimals(unit));
+    limit.box->setDecimals(kcore::lengthDecimals(unit));
+    limit.box->setSuffix(QLatin1Char(' ') + kcore::unitSymbol(unit));
+    // Down to the 0.1 mil a limit may be, rounded up to the box's digits.
+    limit.box->setRange(std::ceil(0.1 / per / step - 1e-9) * step, limit.maxMils / per);
+    limit.box->setSingleStep(unit == kcore::UnitMils                  ? 0.5
+                                     : unit == kcore::UnitMillimetres ? 0.01
+                                                                      : 0.0005);
+    setLimit(limit, *limit.mils, unit);
+}
+
+void takeLimit(const LimitBox &limit, int unit)
+{
+    *limit.mils = limit.box->value() == limit.set ? limit.exact
+                                                  : limit.box->value() * kcore::mils_per_unit[unit];
+}
+
+// The presets beside the two numbers: a preset sets both, and a change of either shows the preset
+// they match, or Custom.
+void linkPresets(QDialog *dialog, QComboBox *preset, LimitBox *line, LimitBox *space, int unit)
+{
+    for (const Preset &p : fabPresets)
+        preset->addItem(QLatin1String(p.name));
+    preset->addItem(QStringLiteral("Custom"));
+    const double per = kcore::mils_per_unit[unit] * kcore::mmPerMil; // mm in one unit
+    const double half = 0.5 * std::pow(10.0, -kcore::lengthDecimals(unit));
+    const auto matching = [=] {
+        for (int i = 0; i < customPreset; ++i)
+            if (qAbs(line->box->value() - fabPresets[i].lineMm / per) < half
+                && qAbs(space->box->value() - fabPresets[i].spaceMm / per) < half)
+                return i;
+        return customPreset;
+    };
+    preset->setCurrentIndex(matching());
+    const auto choosing = std::make_shared<bool>(false);
+    QObject::connect(preset, &QComboBox::currentIndexChanged, dialog, [=](int i) {
+        if (i >= customPreset || *choosing)
+            return;
+        *choosing = true;
+        setLimit(*line, fabPresets[i].lineMm / kcore::mmPerMil, unit);
+        setLimit(*space, fabPresets[i].spaceMm / kcore::mmPerMil, unit);
+        *choosing = false;
+    });
+    for (QDoubleSpinBox *box : {line->box, space->box})
+        QObject::connect(box, &QDoubleSpinBox::valueChanged, dialog, [=] {
+            if (!*choosing)
+                preset->setCurrentIndex(matching());
+        });
+}
+
+// "0.1 mm = 3.937 mil, ..." as the boxes round: the millimetres board makers quote, or in
+// millimetres the mils.
+QString conversionsText(int unit)
+{
+    QStringList parts;
+    if (unit == kcore::UnitMillimetres) {
+        for (double mils : {4.0, 5.0, 6.0})
+            parts << kcore::lengthText(mils, kcore::UnitMils) + QStringLiteral(" = ")
+                            + kcore::lengthText(mils, unit);
+    } else {
+        for (double mm : {0.1, 0.15, 0.2})
+            parts << QStringLiteral("%1 mm = %2")
+                             .arg(mm)
+                             .arg(kcore::lengthText(mm / kcore::mmPerMil, unit));
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
+} // namespace
+
 void kestrel::choose_fab_limits()
 {
-    // Presets from public fab limits; a change of either number makes the choice Custom.
-    struct Preset
-    {
-        const char *name;
-        double lineMm, spaceMm;
-    };
-    const Preset presets[] = {{"Copper: 0.1 mm line and space", 0.1, 0.1},
-                              {"Silkscreen: 0.15 mm line, 0.2 mm space", 0.15, 0.2}};
     QDialog dialog(this);
     Ui_FabLimits form;
     form.setupUi(&dialog);
-    QComboBox *preset = form.cb_preset;
-    QDoubleSpinBox *line = form.sb_minline;
-    QDoubleSpinBox *space = form.sb_minspace;
-    for (const Preset &p : presets)
-        preset->addItem(QLatin1String(p.name));
-    preset->addItem(QStringLiteral("Custom"));
-    space->setMaximum(kcore::maxMinSpaceMils);
-    line->setValue(min_line_mils);
-    space->setValue(min_space_mils);
+    const int unit = unit_index;
+    double line = min_line_mils, space = min_space_mils;
     // A stack's layers each have limits of their own, apart from the presets.
-    struct StackLimit
-    {
-        QDoubleSpinBox *box;
-        double *mils;
-    };
     kcore::StackLimits stack = stack_limits;
-    const StackLimit stackLimits[] = {{form.sb_copperline, &stack.copperLine},
-                                      {form.sb_copperspace, &stack.copperSpace},
-                                      {form.sb_silkline, &stack.silkLine},
-                                      {form.sb_silkspace, &stack.silkSpace},
-                                      {form.sb_maskweb, &stack.maskWeb}};
-    for (const StackLimit &l : stackLimits)
-        l.box->setValue(*l.mils);
-    // What each box shows at first, rounded to its decimals: a limit left alone stays exact.
-    std::vector<double> shown;
-    for (const StackLimit &l : stackLimits)
-        shown.push_back(l.box->value());
+    LimitBox limits[] = {{form.sb_minline, &line, 1000},
+                         {form.sb_minspace, &space, kcore::maxMinSpaceMils},
+                         {form.sb_copperline, &stack.copperLine, 100},
+                         {form.sb_copperspace, &stack.copperSpace, 100},
+                         {form.sb_silkline, &stack.silkLine, 100},
+                         {form.sb_silkspace, &stack.silkSpace, 100},
+                         {form.sb_maskweb, &stack.maskWeb, 100}};
+    for (LimitBox &l : limits)
+        showLimit(l, unit);
+    form.lbl_conversions->setText(conversionsText(unit));
+    linkPresets(&dialog, form.cb_preset, &limits[0], &limits[1], unit);
     connect(form.buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     connect(form.buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-
-    const auto matching = [&] {
-        for (int i = 0; i < int(std::size(presets)); ++i) {
-            if (qAbs(line->value() - presets[i].lineMm / kcore::mmPerMil) < 0.0005
-                && qAbs(space->value() - presets[i].spaceMm / kcore::mmPerMil) < 0.0005)
-                return i;
-        }
-        return int(std::size(presets));
-    };
-    preset->setCurrentIndex(matching());
-    bool choosing = false;
-    connect(preset, &QComboBox::currentIndexChanged, &dialog, [&](int i) {
-        if (i >= int(std::size(presets)) || choosing)
-            return;
-        choosing = true;
-        line->setValue(presets[i].lineMm / kcore::mmPerMil);
-        space->setValue(presets[i].spaceMm / kcore::mmPerMil);
-        choosing = false;
-    });
-    for (QDoubleSpinBox *box : {line, space})
-        connect(box, &QDoubleSpinBox::valueChanged, &dialog, [&] {
-            if (!choosing)
-                preset->setCurrentIndex(matching());
-        });
     if (dialog.exec() != QDialog::Accepted)
         return;
-    min_line_mils = line->value();
-    min_space_mils = space->value();
-    for (size_t i = 0; i < std::size(stackLimits); ++i)
-        if (stackLimits[i].box->value() != shown[i])
-            *stackLimits[i].mils = stackLimits[i].box->value();
+    for (const LimitBox &l : limits)
+        takeLimit(l, unit);
+    min_line_mils = line;
+    min_space_mils = space;
     stack_limits = stack;
     save_board_options();
     save_stack_options();
@@ -349,6 +468,7 @@ void kestrel::fit_to_size()
 
 void kestrel::board_options_changed()
 {
+    apply_layer_range();
     save_board_options();
     update_edge_grey();
     update_size_labels(); // the layout's rounding decides the size; refreshes the fab check too

@@ -83,12 +83,20 @@ private:
     void update_budget();
     void count_budget();
     void choose_fab_limits();
+    // The layer and its kind kept in agreement: choosing one sets the other.
+    void kind_chosen(QAction *action);
+    void layer_changed();
+    void apply_layer_range();
+    // Why the settings give no board now (the line width, the mask expansion), or empty.
+    QString unusable_reason() const;
+    void show_zoom();
     void fit_to_size();
     void next_finding();
     void previous_finding();
     void step_finding(bool back);
     void add_keys();
     void show_fab_result(const kcore::FabResult &r);
+    void show_covered(const QString &warning);
     void update_view();
     void board_options_changed();
     void update_edge_grey();
@@ -104,6 +112,10 @@ private:
     void palette_cell_clicked(int row, int column);
     void palette_finish_changed();
     void add_colour();
+    void add_palette_colour(QRgb colour);
+    void pick_toggled(bool on);
+    void colour_picked(const QPoint &pixel);
+    void show_shares();
     void remove_colour();
     void reset_palette();
     void stack_settings_changed();
@@ -117,6 +129,9 @@ private:
     void show_stack_board();
     void count_stack();
     void show_stack_fab(const kcore::StackFab &f);
+    struct StackReport;
+    static StackReport stack_report(const kcore::StackFab &f, int unit);
+    void take_stack_findings(const kcore::StackFab &f);
     QString stack_finding_text(int index) const;
     struct RefusalText;
     static RefusalText refusal_text(const kcore::WriteCheck &check, int scale);
@@ -144,6 +159,12 @@ private:
     QLabel *lbl_budget = nullptr;
     QLabel *lbl_fabwarning = nullptr;
     QLabel *lbl_gaps = nullptr;
+    QLabel *lbl_covered = nullptr; // a file of no item, or one that covers everything
+    QLabel *lbl_zoom = nullptr;
+    // The settings the single layer's board was last drawn at: drawn at those, marked out of
+    // date, while the line width is no width.
+    kcore::PadsSettings board_pads;
+    kcore::LayerKind chosen_kind = kcore::LayerKind::Auto;
     double min_line_mils = kcore::defaultMinLineMils;
     double min_space_mils = kcore::defaultMinSpaceMils;
     QActionGroup *format_group = nullptr;

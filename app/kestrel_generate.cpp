@@ -4,6 +4,7 @@
 // find: counted off the GUI thread, newest settings first.
 #include "kestrel.h"
 
+#include "core/warnings.h"
 #include "dialogs.h"
 #include "export/padswriter.h"
 #include "export/savefile.h"
@@ -17,6 +18,18 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <QStyle>
+
+namespace {
+
+// "the 3 mil line is finer ..." as a sentence of its own.
+QString sentence(QString clause)
+{
+    if (!clause.isEmpty())
+        clause[0] = clause[0].toUpper();
+    return clause + QLatin1Char('.');
+}
+
+} // namespace
 
 // What the window says of a refusal: a message box's text and its detail for Generate, a line
 // for the status bar's fab check (empty: say nothing there).
@@ -68,7 +81,7 @@ void kestrel::make_asc_slot()
     }
     line_pitch(); // refreshes the field's colour
     take_settings();
-    const kcore::WriteCheck check = conversion.check(typed_width, typed_unit);
+    const kcore::WriteCheck check = conversion.check(typed_width, typed_unit, unit_index);
     if (!check) {
         const RefusalText t = refusal_text(check, ui.sb_scale->value());
         Dialogs::warning(this, t.text, t.detail);
@@ -90,10 +103,11 @@ void kestrel::make_asc_slot()
     if (name.isEmpty())
         return;
     if (!picture_path.isEmpty() && kcore::isSameFile(picture_path, name)) {
-        Dialogs::warning(this,
-                         QStringLiteral("%1 is the picture being converted; writing the board "
-                                        "file there would destroy it.\nNothing was written.")
-                                 .arg(QDir::toNativeSeparators(name)));
+        Dialogs::fileWarning(this, name,
+                             QStringLiteral("%1 is the picture being converted; writing the "
+                                            "board file there would destroy it.\nNothing was "
+                                            "written.")
+                                     .arg(QDir::toNativeSeparators(name)));
         return;
     }
     write_file(name);
@@ -137,9 +151,9 @@ void kestrel::show_written(const QString &name, const kcore::PadsResult &result)
         return;
     }
     if (!result.ok) {
-        Dialogs::warning(this,
-                         QStringLiteral("Could not write the file %1.\n%2")
-                                 .arg(QDir::toNativeSeparators(name), result.message));
+        Dialogs::fileWarning(this, name,
+                             QStringLiteral("Could not write the file %1.\n%2")
+                                     .arg(QDir::toNativeSeparators(name), result.message));
         return;
     }
     QSettings().setValue(QStringLiteral("recent/folder"), QFileInfo(name).absolutePath());
@@ -160,6 +174,13 @@ void kestrel::show_written(const QString &name, const kcore::PadsResult &result)
     statusBar()->showMessage(said + shown + file.fileName(), 6000);
 }
 
+void kestrel::show_covered(const QString &warning)
+{
+    // Said before Generate writes a file that holds nothing, or is nothing but copper.
+    lbl_covered->setVisible(!warning.isEmpty());
+    lbl_covered->setText(warning.isEmpty() ? QString() : QStringLiteral("\u26a0 ") + warning);
+}
+
 void kestrel::update_budget()
 {
     // Whatever was shown, or is being counted, belongs to settings that no longer hold.
@@ -168,6 +189,7 @@ void kestrel::update_budget()
     stack_fab_job.abandon();
     lbl_budget->setText(conversion.bw().isNull() ? QString() : QStringLiteral("Checking\u2026"));
     lbl_gaps->clear();
+    show_covered(QString());
     ui.mainframe->setFindings({});
     finding_layers.clear();
     if (stacking())
@@ -184,6 +206,7 @@ void kestrel::count_budget()
         lbl_budget->setToolTip(text);
         lbl_fabwarning->hide();
         lbl_gaps->hide();
+        show_covered(QString());
         shown_generation = 0;
     };
     if (conversion.source().isNull() || draw_job.isRunning()) {
@@ -191,7 +214,7 @@ void kestrel::count_budget()
         return;
     }
     take_settings();
-    const kcore::WriteCheck check = conversion.check(typed_width, typed_unit);
+    const kcore::WriteCheck check = conversion.check(typed_width, typed_unit, unit_index);
     if (!check || conversion.bw().isNull()) {
         noCheck(refusal_text(check, ui.sb_scale->value()).status);
         return;
@@ -213,23 +236,23 @@ void kestrel::show_fab_result(const kcore::FabResult &r)
     lbl_budget->setText(kcore::fabSummary(r.fab) + QStringLiteral(", ")
                         + kcore::coverageSummary(r.spaces));
     lbl_budget->setToolTip(QStringLiteral("What Generate will write: ") + lbl_budget->text());
-    const QString warning = kcore::fabWarning(r.fab);
+    const QString warning = kcore::lineWarning(r.fab, unit_index);
     lbl_fabwarning->setVisible(!warning.isEmpty());
     if (!warning.isEmpty()) {
-        lbl_fabwarning->setText(QStringLiteral("\u26a0 below %1 mil minimum")
-                                        .arg(kcore::milsText(r.fab.minLineMils)));
-        lbl_fabwarning->setToolTip(QStringLiteral("The %1 mil line is %2.")
-                                           .arg(kcore::milsText(r.fab.lineMils), warning));
+        lbl_fabwarning->setText(QStringLiteral("\u26a0 below %1 minimum")
+                                        .arg(kcore::lengthText(r.fab.minLineMils, unit_index)));
+        lbl_fabwarning->setToolTip(sentence(warning));
     }
     const bool gaps = r.spaces.hasFindings();
     lbl_gaps->setText((gaps ? QStringLiteral("\u26a0 ") : QString()) + kcore::gapSummary(r.spaces));
     lbl_gaps->setStyleSheet(gaps ? QStringLiteral("color: #b00000") : QString());
     lbl_gaps->setToolTip(
             QStringLiteral("Spaces of the picture that the copper closes, or narrows below the "
-                           "%1 mil minimum space; marked in red in the Board view (Board, Next "
+                           "%1 minimum space; marked in red in the Board view (Board, Next "
                            "Finding, F3)")
-                    .arg(kcore::milsText(r.spaces.minSpaceMils)));
+                    .arg(kcore::lengthText(r.spaces.minSpaceMils, unit_index)));
     lbl_gaps->show();
+    show_covered(kcore::coverageWarning(r.coverage, conversion.settings(), r.greys));
     shown_generation = budget_generation;
     ui.mainframe->setFindings(r.spaces.findings);
     emit fabCheckShown();

@@ -76,6 +76,13 @@ void kestrel::dropEvent(QDropEvent *event)
 
 void kestrel::paste_picture()
 {
+    // A file manager's copy is the file's address: that file is opened, as if dropped.
+    const QMimeData *mime = QGuiApplication::clipboard()->mimeData();
+    const QString copied = droppedFile(mime);
+    if (!copied.isEmpty()) {
+        open_picture(copied);
+        return;
+    }
     const QImage image = QGuiApplication::clipboard()->image();
     if (image.isNull()) {
         statusBar()->showMessage(QStringLiteral("The clipboard holds no picture"), 4000);
@@ -130,6 +137,7 @@ void kestrel::take_picture(const Opened &o)
         remember_file(o.path);
     conversion.setPicture(kcore::Source::fromPicture(o.picture, o.path), o.grey);
     show_title(o.path);
+    ui.mainframe->setHint(QString());
     draw_job.abandon(); // a page still being drawn is no longer wanted
     generate_when_drawn = false;
     vector_scale = 0;
@@ -145,7 +153,7 @@ void kestrel::tell_not_loaded(const QString &path, const QString &why)
     if (telling_terminal)
         std::fprintf(stderr, "kestrel: %s %s\n", qPrintable(text), qPrintable(detail));
     telling_terminal = false;
-    Dialogs::warning(this, text, detail);
+    Dialogs::fileWarning(this, path, text, detail);
 }
 
 void kestrel::remember_file(const QString &path)
@@ -184,10 +192,10 @@ void kestrel::open_recent(const QString &path)
     files.removeAll(path);
     settings.setValue(QStringLiteral("recent/files"), files);
     fill_recent_menu();
-    Dialogs::warning(this,
-                     QStringLiteral("%1 is no longer there; it has been taken off the recent "
-                                    "files.")
-                             .arg(QDir::toNativeSeparators(path)));
+    Dialogs::fileWarning(this, path,
+                         QStringLiteral("%1 is no longer there; it has been taken off the recent "
+                                        "files.")
+                                 .arg(QDir::toNativeSeparators(path)));
 }
 
 void kestrel::show_title(const QString &path)
@@ -244,6 +252,7 @@ void kestrel::open_document(const QString &path)
     remember_file(path);
     conversion.setSource(opened);
     show_title(path);
+    ui.mainframe->setHint(QString());
     vector_scale = 0;
     draw_job.abandon();
     generate_when_drawn = false;
@@ -318,6 +327,9 @@ void kestrel::build_bw_image()
 {
     take_settings();
     const bool vector = conversion.source().isVector();
+    // A page is drawn at the pitch: without a width to draw it at, the last drawing stays.
+    if (vector && !kcore::lineWidthProblem(typed_width, typed_unit).isEmpty())
+        return;
     if (vector && !draw_vector_page())
         return; // shown once drawn
     if (vector && conversion.grey().isNull()) {
@@ -439,14 +451,22 @@ void kestrel::update_view()
         // A size left from an earlier image would describe what is no longer there.
         ui.lbl_info->setText(QString());
     }
-    if (view_mode != ViewMode::Board)
-        ui.mainframe->showPicture(&shown);
-    else if (stacking())
+    if (view_mode == ViewMode::Board && stacking()) {
         show_stack_board();
-    else if (kcore::lineWidthProblem(typed_width, typed_unit).isEmpty())
-        ui.mainframe->showBoard(&conversion.bw(), &conversion.edges(), pads_settings());
-    else
-        ui.mainframe->showPicture(nullptr); // no file could be written, so there is no board
+        return;
+    }
+    // A width that is no width keeps the last board, and a page the last drawing of it, marked
+    // out of date until the width can be used again.
+    const QString why = kcore::lineWidthProblem(typed_width, typed_unit);
+    if (view_mode != ViewMode::Board) {
+        ui.mainframe->setStale(conversion.source().isVector() ? why : QString());
+        ui.mainframe->showPicture(&shown);
+        return;
+    }
+    if (why.isEmpty())
+        board_pads = pads_settings();
+    ui.mainframe->setStale(why);
+    ui.mainframe->showBoard(&conversion.bw(), &conversion.edges(), board_pads);
 }
 
 void kestrel::next_finding()
@@ -481,10 +501,9 @@ void kestrel::step_finding(bool back)
         return;
     }
     statusBar()->showMessage(
-            QStringLiteral("Finding %1 of %2: %3 gap, %4 mil of copper space")
+            QStringLiteral("Finding %1 of %2: %3")
                     .arg(ui.mainframe->findingIndex() + 1)
                     .arg(ui.mainframe->findingCount())
-                    .arg(f.closed ? QStringLiteral("closed") : QStringLiteral("narrow"),
-                         kcore::milsText(qMax(0.0, f.gapMils))),
+                    .arg(kcore::findingText(f, QStringLiteral("copper"), unit_index)),
             6000);
 }

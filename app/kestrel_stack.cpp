@@ -2,6 +2,7 @@
 // the finished board it plans, and its fab check layer by layer.
 #include "kestrel.h"
 
+#include "core/warnings.h"
 #include "dialogs.h"
 #include "geometry/layers.h"
 #include "geometry/units.h"
@@ -11,8 +12,10 @@
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLocale>
+#include <QPainter>
 #include <QScrollArea>
 #include <QStatusBar>
+#include <QStyledItemDelegate>
 
 #include <cmath>
 
@@ -36,6 +39,25 @@ QString grouped(qint64 n)
     c.setNumberOptions({});
     return c.toString(n);
 }
+
+// A palette colour's swatch: its colour even on the row chosen, which a frame marks instead of
+// the selection's colour covering it.
+class SwatchDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override
+    {
+        painter->fillRect(option.rect, index.data(Qt::BackgroundRole).value<QBrush>());
+        if (!(option.state & QStyle::State_Selected))
+            return;
+        painter->save();
+        painter->setPen(QPen(option.palette.color(QPalette::Highlight), 2));
+        painter->drawRect(QRectF(option.rect).adjusted(1, 1, -1, -1));
+        painter->restore();
+    }
+};
 
 } // namespace
 
@@ -87,10 +109,15 @@ void kestrel::build_stack_panel()
                           header->fontMetrics().horizontalAdvance(
                                   stack_ui.tw_palette->horizontalHeaderItem(0)->text())
                                   + 12);
+    // Rows no taller than the text needs, so that six of them show at the window's smallest.
     stack_ui.tw_palette->verticalHeader()->setDefaultSectionSize(
-            stack_ui.cb_side->sizeHint().height());
-    // Re-polishing for its colour would otherwise give the field the application's font.
+            stack_ui.tw_palette->fontMetrics().height() + 6);
+    stack_ui.tw_palette->setItemDelegateForColumn(0, new SwatchDelegate(stack_ui.tw_palette));
+    // Re-polishing for its colour would otherwise give these the application's font.
     stack_ui.le_expansion->setFont(font());
+    stack_ui.lbl_unmatched->setFont(font());
+    stack_ui.lbl_unmatched->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    stack_ui.lbl_unmatched->hide();
 
     const StackOptions o = loadStackOptions();
     stack_palette = o.palette;
@@ -113,6 +140,8 @@ void kestrel::connect_stack_controls()
     connect(stack_ui.pb_addcolour, &QPushButton::clicked, this, &kestrel::add_colour);
     connect(stack_ui.pb_removecolour, &QPushButton::clicked, this, &kestrel::remove_colour);
     connect(stack_ui.pb_resetpalette, &QPushButton::clicked, this, &kestrel::reset_palette);
+    connect(stack_ui.pb_pickcolour, &QPushButton::toggled, this, &kestrel::pick_toggled);
+    connect(ui.mainframe, &BoardView::picked, this, &kestrel::colour_picked);
     connect(stack_ui.cb_side, &QComboBox::currentIndexChanged, this,
             &kestrel::stack_settings_changed);
     connect(stack_ui.le_expansion, &QLineEdit::textChanged, this, &kestrel::expansion_edited);
@@ -126,6 +155,8 @@ void kestrel::stack_mode_changed()
 {
     const bool on = stacking();
     stack_box->setVisible(on);
+    if (!on)
+        stack_ui.pb_pickcolour->setChecked(false);
     // A stack's layers are its side's own; the threshold and invert do not read its colours.
     ui.sb_layer->setEnabled(!on);
     ui.sl_layer->setEnabled(!on);
@@ -175,7 +206,7 @@ void kestrel::fill_palette_table()
                                 + table->horizontalHeader()->sizeHint().height()
                                 + table->rowCount() * table->verticalHeader()->defaultSectionSize()
                                 + 2 * table->frameWidth());
-    take_stack_plan(stack_plan); // the shares
+    show_shares();
 }
 
 void kestrel::palette_cell_clicked(int row, int column)
@@ -211,24 +242,60 @@ void kestrel::add_colour()
 {
     const QColor chosen
             = Dialogs::colour(this, Qt::white, QStringLiteral("Add a Colour of the Picture"));
-    if (!chosen.isValid())
-        return;
+    if (chosen.isValid())
+        add_palette_colour(chosen.rgb());
+}
+
+void kestrel::add_palette_colour(QRgb colour)
+{
+    const QString name = QColor(colour).name().toUpper();
     for (int row = 0; row < stack_palette.size(); ++row) {
-        if (stack_palette[row].colour == chosen.rgb()) {
+        if (stack_palette[row].colour == colour) {
             stack_ui.tw_palette->setCurrentCell(row, 0);
-            statusBar()->showMessage(
-                    QStringLiteral("%1 is on the palette already").arg(chosen.name().toUpper()),
-                    4000);
+            statusBar()->showMessage(QStringLiteral("%1 is on the palette already").arg(name),
+                                     4000);
             return;
         }
     }
     // The finish it reads as now, so that adding a colour alone changes nothing.
-    const kcore::FinishShares shares = kcore::FinishReader(stack_palette).compute(chosen.rgb());
+    const kcore::FinishShares shares = kcore::FinishReader(stack_palette).compute(colour);
     const auto most = std::max_element(shares.begin(), shares.end());
-    stack_palette.append({chosen.rgb(), kcore::Finish(most - shares.begin())});
+    stack_palette.append({colour, kcore::Finish(most - shares.begin())});
     fill_palette_table();
     stack_ui.tw_palette->setCurrentCell(int(stack_palette.size()) - 1, 0);
+    statusBar()->showMessage(QStringLiteral("Added %1; choose the finish it stands for").arg(name),
+                             6000);
     stack_settings_changed();
+}
+
+void kestrel::pick_toggled(bool on)
+{
+    ui.mainframe->setPicking(on);
+    if (on)
+        statusBar()->showMessage(QStringLiteral("Click the picture to add the colour under the "
+                                                "cursor to the palette"),
+                                 6000);
+}
+
+void kestrel::colour_picked(const QPoint &pixel)
+{
+    if (!stack_ui.pb_pickcolour->isChecked())
+        return;
+    stack_ui.pb_pickcolour->setChecked(false);
+    // The colour view shows the picture itself; the board its grid, whose pixels are picked from
+    // the picture (the bottom's mirrored).
+    const QImage &colour = conversion.colour();
+    QPoint at = pixel;
+    if (view_mode == ViewMode::Board) {
+        const QSize grid = stack_plan.bits.size();
+        if (colour.isNull() || !QRect(QPoint(), grid).contains(pixel))
+            return;
+        const int x = stack_plan.side == 1 ? grid.width() - 1 - pixel.x() : pixel.x();
+        at = QPoint(kcore::pickedIndices(colour.width(), grid.width(), true)[size_t(x)],
+                    kcore::pickedIndices(colour.height(), grid.height(), false)[size_t(pixel.y())]);
+    }
+    if (colour.rect().contains(at))
+        add_palette_colour(kcore::commonColour(colour, at, 2));
 }
 
 void kestrel::remove_colour()
@@ -294,7 +361,7 @@ void kestrel::mark_expansion()
     if (!std::isfinite(expansion_mils))
         problem = QStringLiteral("The mask expansion is not a number.");
     else if (pitch > 0)
-        problem = kcore::stackExpansionProblem(pitch, expansion_mils);
+        problem = kcore::stackExpansionProblem(pitch, expansion_mils, unit_index);
     stack_ui.le_expansion->setStyleSheet(problem.isEmpty()
                                                  ? QStringLiteral("background-color: white")
                                                  : QStringLiteral("background-color: yellow"));
@@ -328,9 +395,22 @@ void kestrel::save_stack_options() const
     saveStackOptions(o);
 }
 
+QString kestrel::unusable_reason() const
+{
+    const QString width = kcore::lineWidthProblem(typed_width, typed_unit);
+    if (!width.isEmpty() || !stacking())
+        return width;
+    return kcore::stackExpansionProblem(kcore::linePitch(typed_width, typed_unit), expansion_mils,
+                                        unit_index);
+}
+
 void kestrel::refresh_stack_plan()
 {
     take_settings();
+    show_shares(); // marked out of date, or no longer
+    // A value that cannot be used keeps the last board, shown out of date, until it can.
+    if (!unusable_reason().isEmpty())
+        return;
     const kcore::ConversionSettings &c = conversion.settings();
     PlanKey key;
     key.colour = conversion.colour().cacheKey();
@@ -361,28 +441,7 @@ void kestrel::refresh_stack_plan()
 void kestrel::take_stack_plan(const StackPlan &plan)
 {
     stack_plan = plan;
-    // Each colour's share is its finish's: board is what no other finish covers.
-    const kcore::StackCounts &counts = plan.counts;
-    const double pixels = plan.bits.isNull() ? 0 : double(plan.bits.width()) * plan.bits.height();
-    qint64 finishes[kcore::finishCount]
-            = {0, counts.planes[kcore::CopperPlane], counts.planes[kcore::GoldPlane],
-               counts.planes[kcore::OpeningPlane], counts.planes[kcore::SilkPlane]};
-    finishes[0] = std::max<qint64>(
-            0, qint64(pixels) - finishes[1] - finishes[2] - finishes[3] - finishes[4]);
-    QTableWidget *table = stack_ui.tw_palette;
-    for (int row = 0; row < stack_palette.size() && row < table->rowCount(); ++row) {
-        QTableWidgetItem *share = table->item(row, 2);
-        if (!share)
-            continue;
-        const bool known = pixels > 0 && !plan.layered;
-        const kcore::Finish finish = stack_palette[row].finish;
-        share->setText(known ? QStringLiteral("%1 %").arg(
-                               100.0 * double(finishes[int(finish)]) / pixels, 0, 'f', 1)
-                             : QString());
-        share->setToolTip(known ? QStringLiteral("%1 of the artwork reads as %2")
-                                          .arg(share->text(), kcore::finishKey(finish))
-                                : QString());
-    }
+    show_shares();
     // A document whose layers are named after board layers gives its planes by name.
     const QStringList layers = conversion.source().boardLayers();
     stack_ui.lbl_palette->setText(layers.isEmpty()
@@ -394,7 +453,8 @@ void kestrel::take_stack_plan(const StackPlan &plan)
                             + QStringLiteral(": each layer is read as its name says; the "
                                              "palette does not apply."));
     for (QWidget *palette : std::initializer_list<QWidget *>{
-                 table, stack_ui.pb_addcolour, stack_ui.pb_removecolour, stack_ui.pb_resetpalette})
+                 stack_ui.tw_palette, stack_ui.pb_addcolour, stack_ui.pb_removecolour,
+                 stack_ui.pb_resetpalette, stack_ui.pb_pickcolour})
         palette->setEnabled(layers.isEmpty());
     if (!plan.why.isEmpty() && plan.why != told_problem) {
         told_problem = plan.why;
@@ -404,17 +464,66 @@ void kestrel::take_stack_plan(const StackPlan &plan)
         update_view();
 }
 
+void kestrel::show_shares()
+{
+    // Each colour's share of the pixels nearest it, as the last plan read them; the palette
+    // shown may have changed since, so they are matched by colour.
+    const StackPlan &plan = stack_plan;
+    const std::vector<int> tenths = plan.tally.tenths();
+    const QString stale = unusable_reason().section(QLatin1Char('\n'), 0, 0);
+    QTableWidget *table = stack_ui.tw_palette;
+    for (int row = 0; row < stack_palette.size() && row < table->rowCount(); ++row) {
+        QTableWidgetItem *share = table->item(row, 2);
+        if (!share)
+            continue;
+        int at = -1;
+        for (int i = 0; i < plan.palette.size(); ++i)
+            if (plan.palette[i].colour == stack_palette[row].colour)
+                at = i;
+        const bool known = at >= 0 && size_t(at) < tenths.size() && !plan.layered;
+        const QString colour = QColor(stack_palette[row].colour).name().toUpper();
+        share->setText(known ? QStringLiteral("%1 %").arg(tenths[size_t(at)] / 10.0, 0, 'f', 1)
+                             : QString());
+        share->setForeground(stale.isEmpty() ? table->palette().text()
+                                             : table->palette().placeholderText());
+        share->setToolTip(!known ? QString()
+                                  : stale.isEmpty()
+                                  ? QStringLiteral("%1 of the picture is nearest %2")
+                                            .arg(share->text(), colour)
+                                  : QStringLiteral("Out of date: ") + stale);
+    }
+    // Beside the buttons, in one line that fits the window's smallest size; the whole sentence
+    // on hover.
+    const QString unmatched = plan.layered ? QString() : kcore::unmatchedShare(plan.tally);
+    stack_ui.lbl_unmatched->setVisible(!unmatched.isEmpty());
+    stack_ui.lbl_unmatched->setText(
+            unmatched.isEmpty()
+                    ? QString()
+                    : QStringLiteral("\u26a0 %1 match no colour, most like %2")
+                              .arg(unmatched,
+                                   QColor(plan.tally.commonUnmatched()).name().toUpper()));
+    stack_ui.lbl_unmatched->setToolTip(unmatched.isEmpty() ? QString()
+                                                           : kcore::unmatchedWarning(plan.tally)
+                                                       + QStringLiteral(". Pick it in the preview "
+                                                                        "to say what it is."));
+}
+
 void kestrel::show_stack_board()
 {
-    // A plan for another grid than the settings' would stand in the wrong place: only the frame
-    // then, until the new one is drawn.
-    if (stack_plan.bits.isNull() || stack_plan.bits.size() != conversion.grid()
-        || !kcore::lineWidthProblem(typed_width, typed_unit).isEmpty()) {
+    // The last board drawn stays while the settings give none, or while the new one is drawn,
+    // marked out of date; only one of this picture.
+    if (stack_plan.bits.isNull() || stack_plan.colourKey != conversion.colour().cacheKey()) {
+        ui.mainframe->setStale(QString());
         ui.mainframe->showPicture(nullptr);
         return;
     }
-    ui.mainframe->showStack(&stack_plan.bits, stackColours(stack_look), pads_settings(),
-                            stack_plan.side == 1);
+    QString why = unusable_reason();
+    if (why.isEmpty() && (plan_job.isRunning() || stack_plan.bits.size() != conversion.grid()))
+        why = QStringLiteral("the board for the new settings is being drawn");
+    kcore::PadsSettings pads = pads_settings();
+    pads.pitch = stack_plan.pitch;
+    ui.mainframe->setStale(why);
+    ui.mainframe->showStack(&stack_plan.bits, stackColours(stack_look), pads, stack_plan.side == 1);
 }
 
 void kestrel::count_stack()
@@ -425,83 +534,106 @@ void kestrel::count_stack()
     });
 }
 
-void kestrel::show_stack_fab(const kcore::StackFab &f)
+// What the stack's fab check says, gathered layer by layer for the summary's lines.
+struct kestrel::StackReport
 {
-    const kcore::StackBudget &budget = f.budget;
     QStringList sides, details, below, belowTips, withFindings;
-    qint64 closed = 0, narrow = 0;
-    std::vector<kcore::SpaceFinding> findings;
-    finding_layers.clear();
-    findings_grown = std::max(0.0, conversion.settings().stack.maskExpansionMils);
+    kcore::SpaceReport gaps; // the counts of every layer together
     double line = 0, ppi = 0;
+};
+
+kestrel::StackReport kestrel::stack_report(const kcore::StackFab &f, int unit)
+{
+    StackReport r;
+    const int sides = f.budget.sides;
     for (int side = 0; side < 2; ++side) {
-        if (!(budget.sides >> side & 1))
+        if (!(sides >> side & 1))
             continue;
         QStringList perLayer;
         for (int l = 0; l < kcore::stackLayerCount; ++l) {
             const auto layer = kcore::StackLayer(l);
             const kcore::StackFab::Layer &checked = f.layers[size_t(side)][size_t(l)];
-            line = checked.fab.lineMils;
-            ppi = checked.fab.pixelsPerInch;
+            r.line = checked.fab.lineMils;
+            r.ppi = checked.fab.pixelsPerInch;
             perLayer << QStringLiteral("%1 %2").arg(kcore::stackLayerKey(layer),
                                                     grouped(checked.fab.items));
-            details << kcore::fabSummary(checked.fab) + QStringLiteral(", ")
+            r.details << kcore::fabSummary(checked.fab) + QStringLiteral(", ")
                             + kcore::spaceSummary(checked.spaces);
             // The side is named only where the stack has both.
             const QString shortName
-                    = budget.sides == 3 ? layerName(side, layer) : kcore::stackLayerKey(layer);
+                    = sides == 3 ? layerName(side, layer) : kcore::stackLayerKey(layer);
             // A layer without items asks nothing of the board maker.
             if (checked.fab.items > 0 && checked.fab.belowMinimum()) {
-                below << QStringLiteral("%1 mil %2")
-                                 .arg(kcore::milsText(checked.fab.minLineMils), shortName);
-                belowTips << QStringLiteral("On %1 the %2 mil line is %3.")
-                                     .arg(layerName(side, layer),
-                                          kcore::milsText(checked.fab.lineMils),
-                                          kcore::fabWarning(checked.fab));
+                r.below << kcore::lengthText(checked.fab.minLineMils, unit) + QLatin1Char(' ')
+                                + shortName;
+                r.belowTips << QStringLiteral("On %1, %2.")
+                                       .arg(layerName(side, layer),
+                                            kcore::lineWarning(checked.fab, unit));
             }
-            closed += checked.spaces.closedGaps;
-            narrow += checked.spaces.narrowGaps;
+            r.gaps.closedGaps += checked.spaces.closedGaps;
+            r.gaps.narrowGaps += checked.spaces.narrowGaps;
             if (checked.spaces.hasFindings())
-                withFindings << shortName;
-            for (const kcore::SpaceFinding &finding : checked.spaces.findings) {
-                findings.push_back(finding);
-                finding_layers.push_back({side, layer});
-            }
+                r.withFindings << shortName;
         }
-        sides << QStringLiteral("%1 (%2)").arg(side ? QStringLiteral("bottom")
-                                                    : QStringLiteral("top"),
-                                               perLayer.join(QStringLiteral(", ")));
+        r.sides << QStringLiteral("%1 (%2)").arg(side ? QStringLiteral("bottom")
+                                                      : QStringLiteral("top"),
+                                                 perLayer.join(QStringLiteral(", ")));
     }
-    lbl_budget->setText(QStringLiteral("Stack, %1: %2 items, %3 bytes, line %4 mil (%5 mm), %6 ppi")
-                                .arg(sides.join(QStringLiteral("; ")), grouped(f.written.items),
-                                     grouped(f.written.bytes), kcore::milsText(line))
-                                .arg(QString::number(line * kcore::mmPerMil, 'f', 3))
-                                .arg(qRound(ppi)));
+    return r;
+}
+
+void kestrel::show_stack_fab(const kcore::StackFab &f)
+{
+    const StackReport r = stack_report(f, unit_index);
+    lbl_budget->setText(QStringLiteral("Stack, %1: %2 items, %3 bytes, line %4 mil (%5), %6 ppi")
+                                .arg(r.sides.join(QStringLiteral("; ")), grouped(f.written.items),
+                                     grouped(f.written.bytes), kcore::milsText(r.line),
+                                     kcore::lengthText(r.line, kcore::UnitMillimetres))
+                                .arg(qRound(r.ppi)));
     lbl_budget->setToolTip(QStringLiteral("What Generate will write, layer by layer:\n")
-                           + details.join(QLatin1Char('\n')));
-    lbl_fabwarning->setVisible(!below.isEmpty());
-    if (!below.isEmpty()) {
+                           + r.details.join(QLatin1Char('\n')));
+    lbl_fabwarning->setVisible(!r.below.isEmpty());
+    if (!r.below.isEmpty()) {
         lbl_fabwarning->setText(
-                QStringLiteral("\u26a0 below %1 minimum").arg(below.join(QStringLiteral(", "))));
-        lbl_fabwarning->setToolTip(belowTips.join(QLatin1Char('\n')));
+                QStringLiteral("\u26a0 below %1 minimum").arg(r.below.join(QStringLiteral(", "))));
+        lbl_fabwarning->setToolTip(r.belowTips.join(QLatin1Char('\n')));
     }
-    kcore::SpaceReport sum;
-    sum.closedGaps = closed;
-    sum.narrowGaps = narrow;
-    const bool gaps = sum.hasFindings();
-    lbl_gaps->setText(gaps ? QStringLiteral("\u26a0 ") + kcore::gapSummary(sum)
+    const bool gaps = r.gaps.hasFindings();
+    lbl_gaps->setText(gaps ? QStringLiteral("\u26a0 ") + kcore::gapSummary(r.gaps)
                                       + QStringLiteral(": ")
-                                      + withFindings.join(QStringLiteral(", "))
-                           : kcore::gapSummary(sum));
+                                      + r.withFindings.join(QStringLiteral(", "))
+                           : kcore::gapSummary(r.gaps));
     lbl_gaps->setStyleSheet(gaps ? QStringLiteral("color: #b00000") : QString());
     lbl_gaps->setToolTip(QStringLiteral(
             "Spaces of each layer that its lines close or narrow below that layer's minimum (of "
             "the mask: the webs between its openings); marked in red in the Board view (Board, "
             "Next Finding, F3)"));
     lbl_gaps->show();
+    show_covered(kcore::stackCoverageWarning(f.budget, conversion.grid(),
+                                             conversion.settings().stack.palette));
+    take_stack_findings(f);
     shown_generation = budget_generation;
-    ui.mainframe->setFindings(std::move(findings));
     emit fabCheckShown();
+}
+
+void kestrel::take_stack_findings(const kcore::StackFab &f)
+{
+    // In the order F3 steps through them, each with its layer.
+    std::vector<kcore::SpaceFinding> findings;
+    finding_layers.clear();
+    findings_grown = std::max(0.0, conversion.settings().stack.maskExpansionMils);
+    for (int side = 0; side < 2; ++side) {
+        if (!(f.budget.sides >> side & 1))
+            continue;
+        for (int l = 0; l < kcore::stackLayerCount; ++l) {
+            for (const kcore::SpaceFinding &finding :
+                 f.layers[size_t(side)][size_t(l)].spaces.findings) {
+                findings.push_back(finding);
+                finding_layers.push_back({side, kcore::StackLayer(l)});
+            }
+        }
+    }
+    ui.mainframe->setFindings(std::move(findings));
 }
 
 QString kestrel::stack_finding_text(int index) const
@@ -513,17 +645,12 @@ QString kestrel::stack_finding_text(int index) const
     if (!f)
         return QString();
     const QString layer = layerName(at.side, at.layer);
-    if (at.layer == kcore::StackLayer::Mask) {
-        // The check measured between the openings as drawn; each grows toward the other.
-        const double web = f->gapMils - 2 * findings_grown;
-        return web <= 0 || f->closed
-                ? QStringLiteral("%1: openings meet, no mask between them").arg(layer)
-                : QStringLiteral("%1: narrow web, %2 mil of mask between openings")
-                          .arg(layer, kcore::milsText(web));
-    }
-    return QStringLiteral("%1: %2 gap, %3 mil of %4 space")
-            .arg(layer, f->closed ? QStringLiteral("closed") : QStringLiteral("narrow"),
-                 kcore::milsText(qMax(0.0, f->gapMils)),
-                 at.layer == kcore::StackLayer::Copper ? QStringLiteral("copper")
-                                                       : QStringLiteral("silkscreen"));
+    if (at.layer == kcore::StackLayer::Mask)
+        return layer + QStringLiteral(": ") + kcore::webFindingText(*f, findings_grown, unit_index);
+    return layer + QStringLiteral(": ")
+            + kcore::findingText(*f,
+                                 at.layer == kcore::StackLayer::Copper
+                                         ? QStringLiteral("copper")
+                                         : QStringLiteral("silkscreen"),
+                                 unit_index);
 }

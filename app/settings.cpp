@@ -32,6 +32,9 @@ double limit(const QSettings &settings, const char *key, double fallback)
 {
     bool ok = false;
     const double mils = settings.value(QLatin1String(key)).toDouble(&ok);
+    // Earlier versions kept 0.15 mm and 0.1 mm rounded, which then read back as 5.905 mil.
+    if (ok && (mils == 5.9055 || mils == 3.937))
+        return (mils == 5.9055 ? 0.15 : 0.1) / 0.0254;
     return ok && mils >= 0.1 && mils <= 1000 ? mils : fallback;
 }
 

@@ -131,6 +131,11 @@ StackPlan planStack(const kcore::Conversion &conversion, const std::atomic<bool>
     }
     growOpenings(bits, expansion / pitch, cancel);
     plan.counts = rows.counts(plan.side);
+    if (const kcore::PaletteTally *tally = rows.tally())
+        plan.tally = *tally;
+    plan.palette = settings.stack.palette;
+    plan.pitch = pitch;
+    plan.colourKey = conversion.colour().cacheKey();
     plan.bits = bits;
     return plan;
 }

@@ -46,6 +46,10 @@ struct StackPlan
     kcore::StackCounts counts; // of that side
     bool layered = false; // the planes come from a document's board layers, not its colours
     QString why; // why there is no plan, when there is a source
+    double pitch = 0; // the pitch it was planned at, in mils
+    qint64 colourKey = 0; // the cache key of the conversion's colour image it was planned from
+    kcore::Palette palette; // the palette it was read through, and how its colours read
+    kcore::PaletteTally tally;
 };
 
 // The plan of the side the settings put their finishes on (or the one side a document's layers

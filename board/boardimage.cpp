@@ -126,9 +126,9 @@ void BoardZoom::zoomAt(const QRectF &bounds, const QSize &frame, const QPointF &
     QSize image;
     const BoardViewport before = viewport(bounds, frame, &image);
     const QPointF anchor = before.toMils(pos);
-    // From the whole board down to a twentieth of a mil a pixel: enough to see one-mil gaps.
+    // From the whole board down to the finest (a twentieth of a mil a pixel sees one-mil gaps).
     const double fitted = fittedMilsPerPixel(bounds, frame);
-    m_zoom = qBound(1.0, m_zoom * factor, qMax(1.0, fitted / 0.05));
+    m_zoom = qBound(1.0, m_zoom * factor, qMax(1.0, fitted / m_finest));
     if (isFitted())
         return;
     const double mpp = fitted / m_zoom;
@@ -150,7 +150,8 @@ void BoardZoom::showAt(const QRectF &bounds, const QSize &frame, const QPointF &
 {
     const double fitted = fittedMilsPerPixel(bounds, frame);
     // Always closer than the whole board, so that the point can be in the middle.
-    m_zoom = milsPerPixel > 0 ? qBound(2.0, fitted / milsPerPixel, qMax(2.0, fitted / 0.05)) : 2;
+    m_zoom = milsPerPixel > 0 ? qBound(2.0, fitted / milsPerPixel, qMax(2.0, fitted / m_finest))
+                              : 2;
     setCentreMils(bounds, mils);
 }
 

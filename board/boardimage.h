@@ -52,12 +52,16 @@ public:
     // the whole board, and no closer than the wheel zooms).
     void showAt(const QRectF &bounds, const QSize &frame, const QPointF &mils, double milsPerPixel);
     void fit() { m_zoom = 1; }
+    // The closest zoom, as units of bounds a pixel: a twentieth of a mil on a board; a picture
+    // zoomed over its own pixels goes closer.
+    void setFinest(double unitsPerPixel) { m_finest = unitsPerPixel; }
 
 private:
     QPointF centreMils(const QRectF &bounds) const;
     void setCentreMils(const QRectF &bounds, const QPointF &mils);
 
     double m_zoom = 1; // relative to the fitted view
+    double m_finest = 0.05;
     // The point in view while zoomed, as a fraction of the board's extent: a new line width or
     // scale changes the board's size in mils, and the view stays on the same part of the picture.
     QPointF m_centre{0.5, 0.5};

@@ -23,16 +23,30 @@ FabCheck fabCheck(const PadsBudget &budget, const PadsSettings &settings, double
     return c;
 }
 
+void CoverageCount::addRow(const quint32 *row, int width)
+{
+    for (int x = 0; x < width; ++x)
+        m_white += (row[x] & 0xffu) != 0;
+    m_pixels += width;
+}
+
+Coverage CoverageCount::coverage() const
+{
+    if (m_pixels == 0 || (m_white > 0 && m_white < m_pixels))
+        return Coverage::Part;
+    return m_white == 0 ? Coverage::Nothing : Coverage::Everything;
+}
+
 QString fabSummary(const FabCheck &c)
 {
     QLocale grouped = QLocale::c(); // digit groups with commas, whatever the user's locale
     grouped.setNumberOptions({});
     // The layer first: where the artwork goes matters most, and a narrow status bar cuts the end.
-    return QStringLiteral("%1, layer %2: %3 items, %4 bytes, line %5 mil (%6 mm), %7 ppi")
+    return QStringLiteral("%1, layer %2: %3 items, %4 bytes, line %5 mil (%6), %7 ppi")
             .arg(kindName(c.kind))
             .arg(c.layer)
-            .arg(grouped.toString(c.items), grouped.toString(c.bytes), milsText(c.lineMils))
-            .arg(QString::number(c.lineMils * mmPerMil, 'f', 3))
+            .arg(grouped.toString(c.items), grouped.toString(c.bytes), milsText(c.lineMils),
+                 lengthText(c.lineMils, UnitMillimetres))
             .arg(qRound(c.pixelsPerInch));
 }
 
@@ -40,9 +54,16 @@ QString fabWarning(const FabCheck &c)
 {
     if (!c.belowMinimum())
         return QString();
-    return QStringLiteral("finer than the %1 mil (%2 mm) the board maker can make")
-            .arg(milsText(c.minLineMils))
-            .arg(QString::number(c.minLineMils * mmPerMil, 'f', 3));
+    return QStringLiteral("finer than the %1 mil (%2) the board maker can make")
+            .arg(milsText(c.minLineMils), lengthText(c.minLineMils, UnitMillimetres));
+}
+
+QString lineWarning(const FabCheck &c, int unit)
+{
+    if (!c.belowMinimum())
+        return QString();
+    return QStringLiteral("the %1 line is finer than the %2 the board maker can make")
+            .arg(lengthText(c.lineMils, unit), lengthText(c.minLineMils, unit));
 }
 
 } // namespace kcore

@@ -32,9 +32,28 @@ struct FabCheck
 
 FabCheck fabCheck(const PadsBudget &budget, const PadsSettings &settings, double minLineMils);
 
-// "top silkscreen, layer 26: 1,234 items, 56,789 bytes, line 8 mil (0.203 mm), 127 ppi".
+// How much of a black-and-white image is white, that is written: part of it, none, or all.
+enum class Coverage { Part, Nothing, Everything };
+
+// Counts the white pixels (lowest byte not zero) of black-and-white rows as they go by.
+class CoverageCount
+{
+public:
+    void addRow(const quint32 *row, int width);
+    // Part while no pixel has been counted.
+    Coverage coverage() const;
+
+private:
+    qint64 m_white = 0;
+    qint64 m_pixels = 0;
+};
+
+// "top silkscreen, layer 26: 1,234 items, 56,789 bytes, line 8 mil (0.2032 mm), 127 ppi".
 QString fabSummary(const FabCheck &check);
-// "finer than the 4 mil (0.102 mm) the board maker can make", or empty.
+// "finer than the 4 mil (0.1016 mm) the board maker can make", or empty.
 QString fabWarning(const FabCheck &check);
+// The same with both lengths in unit (a kcore::Unit), as the window says it: "the 0.0762 mm line
+// is finer than the 0.1016 mm the board maker can make", or empty.
+QString lineWarning(const FabCheck &check, int unit);
 
 } // namespace kcore

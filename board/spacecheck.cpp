@@ -1,6 +1,7 @@
 // The space check and the copper's coverage, a row at a time over a window of recent rows.
 #include "spacecheck.h"
 
+#include "geometry/units.h"
 #include "image/edgegrey.h"
 
 #include <QLocale>
@@ -434,6 +435,22 @@ QString coverageSummary(const SpaceReport &report)
 QString spaceSummary(const SpaceReport &report)
 {
     return gapSummary(report) + QStringLiteral(", ") + coverageSummary(report);
+}
+
+QString findingText(const SpaceFinding &f, const QString &material, int unit)
+{
+    return QStringLiteral("%1 gap, %2 of %3 space")
+            .arg(f.closed ? QStringLiteral("closed") : QStringLiteral("narrow"),
+                 lengthText(std::max(0.0, f.gapMils), unit), material);
+}
+
+QString webFindingText(const SpaceFinding &f, double grownMils, int unit)
+{
+    // The check measured between the openings as drawn; each grows toward the other.
+    const double web = f.gapMils - 2 * grownMils;
+    return web <= 0 || f.closed
+            ? QStringLiteral("openings meet, no mask between them")
+            : QStringLiteral("narrow web, %1 of mask between openings").arg(lengthText(web, unit));
 }
 
 } // namespace kcore

@@ -151,5 +151,11 @@ QString gapSummary(const SpaceReport &report);
 QString coverageSummary(const SpaceReport &report);
 // The same and ", coverage 23.4 %".
 QString spaceSummary(const SpaceReport &report);
+// One finding as the window steps to it, the gap in unit (a kcore::Unit): "closed gap, 0 mm of
+// copper space", material naming what the space lies in.
+QString findingText(const SpaceFinding &finding, const QString &material, int unit);
+// A finding between two mask openings as drawn, each grown by grownMils toward the other:
+// "openings meet, no mask between them" or "narrow web, 0.0508 mm of mask between openings".
+QString webFindingText(const SpaceFinding &finding, double grownMils, int unit);
 
 } // namespace kcore

@@ -43,8 +43,8 @@ class PaletteSource : public PlaneSource
 {
 public:
     PaletteSource(const QImage &colour, const QSize &grid, const Palette &palette, bool bottom)
-        : m_colour(colour), m_size(grid), m_reader(palette), m_bottom(bottom),
-          m_columns(pickedIndices(colour.width(), grid.width(), true)),
+        : m_colour(colour), m_size(grid), m_reader(palette), m_tally(int(palette.size())),
+          m_bottom(bottom), m_columns(pickedIndices(colour.width(), grid.width(), true)),
           m_rows(pickedIndices(colour.height(), grid.height(), false)),
           m_line(size_t(colour.width()))
     { }
@@ -54,8 +54,8 @@ public:
     // colour: never held whole.
     PaletteSource(const VectorDocument &document, const QSize &grid, double pixelsPerMil,
                   const Palette &palette, bool bottom)
-        : m_size(grid), m_reader(palette), m_bottom(bottom), m_document(&document),
-          m_pixelsPerMil(pixelsPerMil), m_paper(paletteBoard(palette))
+        : m_size(grid), m_reader(palette), m_tally(int(palette.size())), m_bottom(bottom),
+          m_document(&document), m_pixelsPerMil(pixelsPerMil), m_paper(paletteBoard(palette))
     { }
     bool row(int y, uchar *const *planes) override
     {
@@ -76,6 +76,7 @@ public:
         }
         return readRow(y, planes);
     }
+    const PaletteTally *tally() const override { return &m_tally; }
 
 private:
     bool readRow(int y, uchar *const *planes)
@@ -103,27 +104,38 @@ private:
         uchar *gold = side[GoldPlane] + (m_bottom ? width - 1 : 0);
         uchar *bare = side[OpeningPlane] + (m_bottom ? width - 1 : 0);
         uchar *silk = side[SilkPlane] + (m_bottom ? width - 1 : 0);
-        // Art comes in areas of one colour: a pixel like the last is read as it was.
+        // Art comes in areas of one colour: a pixel like the last is read as it was, and tallied
+        // with it once its run ends.
         QRgb last = ~(line[picked ? m_columns[0] : 0] | opaque);
         FinishShares shares{};
+        const FinishReading *reading = nullptr;
+        qint64 run = 0;
         for (int x = 0; x < width; ++x) {
             const QRgb pixel = line[picked ? m_columns[size_t(x)] : x] | opaque;
             if (pixel != last) {
-                shares = m_reader.read(pixel);
+                if (run)
+                    m_tally.add(*reading, last, run);
+                reading = &m_reader.reading(pixel);
+                shares = reading->shares;
                 last = pixel;
+                run = 0;
             }
+            ++run;
             const qsizetype at = qsizetype(x) * step;
             copper[at] = shares[int(Finish::Copper)];
             gold[at] = shares[int(Finish::Gold)];
             bare[at] = shares[int(Finish::Bare)];
             silk[at] = shares[int(Finish::Silk)];
         }
+        if (run)
+            m_tally.add(*reading, last, run);
         return true;
     }
 
     QImage m_colour;
     QSize m_size;
     FinishReader m_reader;
+    PaletteTally m_tally;
     bool m_bottom;
     std::vector<int> m_columns, m_rows;
     std::vector<QRgb> m_line;

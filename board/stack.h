@@ -52,6 +52,9 @@ public:
     // Fills planes[side * planeCount + plane] (each width bytes, zeroed before) for row y; rows
     // come in order. False when the row cannot be had (memory).
     virtual bool row(int y, uchar *const *planes) = 0;
+    // How the colours of the rows read so far went through the palette; null when the planes
+    // do not come from colours.
+    virtual const PaletteTally *tally() const { return nullptr; }
 };
 
 // A colour picture, or a page drawn in colour, read through the palette onto one side, picked
@@ -98,8 +101,8 @@ struct LayerRow
 struct StackLimits
 {
     double copperLine = 5, copperSpace = 5; // 0.127 mm
-    double silkLine = 5.9055, silkSpace = 5.9055; // 0.15 mm
-    double maskWeb = 3.937; // 0.1 mm
+    double silkLine = 0.15 / 0.0254, silkSpace = 0.15 / 0.0254;
+    double maskWeb = 0.1 / 0.0254;
 };
 
 // Counts of a stack's pixels: each plane's, each layer's (by StackLayer: the mask's are its
@@ -133,6 +136,8 @@ public:
     // null on the last row.
     LayerRow goldBelow(int side) const;
     const StackCounts &counts(int side) const { return m_counts[size_t(side)]; }
+    // How the artwork's colours read, once every row is made ready; null for a document's layers.
+    const PaletteTally *tally() const { return m_source->tally(); }
 
 private:
     struct Side;

@@ -7,11 +7,13 @@
 #include "board/fabcheck.h"
 #include "board/spacecheck.h"
 #include "core/fit.h"
+#include "core/warnings.h"
 #include "export/padswriter.h"
 #include "export/savefile.h"
 #include "geometry/layers.h"
 #include "image/picture.h"
 
+#include <QColor>
 #include <QFile>
 
 #include <memory>
@@ -98,18 +100,17 @@ int judgeStrictly(const Settings &s, const kcore::Conversion &conversion,
         return ExitFailed;
     }
     if ((*spaces)->hasFindings()) {
-        say(QStringLiteral("%1 below the %2 mil (%3 mm) minimum space (--strict); nothing "
-                           "written")
+        say(QStringLiteral("%1 below the %2 mil (%3) minimum space (--strict); nothing written")
                     .arg(kcore::gapSummary(**spaces), kcore::milsText(s.minSpaceMils),
-                         QString::number(s.minSpaceMils * kcore::mmPerMil, 'f', 3)));
+                         kcore::lengthText(s.minSpaceMils, kcore::UnitMillimetres)));
         return ExitFab;
     }
     return -1;
 }
 
-// The summary of a file written, and the warnings of its fab check.
+// The summary of a file written, and the warnings of its fab check and of what it covers.
 void report(const Settings &s, const kcore::Conversion &conversion, const kcore::PadsResult &result,
-            const kcore::SpaceReport &spaces)
+            const kcore::SpaceReport &spaces, kcore::Coverage coverage)
 {
     const kcore::PadsSettings &pads = conversion.settings().pads;
     const QSize size = conversion.grid();
@@ -127,6 +128,10 @@ void report(const Settings &s, const kcore::Conversion &conversion, const kcore:
     if (spaces.hasFindings())
         say(QStringLiteral("warning: %1 below the %2 mil minimum space")
                     .arg(kcore::gapSummary(spaces), kcore::milsText(s.minSpaceMils)));
+    // The picture's greys are read once more only when they explain an empty or full file.
+    if (coverage != kcore::Coverage::Part)
+        say(QStringLiteral("warning: ")
+            + kcore::coverageWarning(coverage, conversion.settings(), conversion.greyRange()));
 }
 
 // The bytes of standard input, all of them: a picture's decoder needs the whole file.
@@ -206,38 +211,11 @@ void reportStackFindings(const kcore::StackFab &fab)
     }
 }
 
-// A stack: every layer of its side into the one file, and each layer's figures.
-int convertStack(const Settings &s, const kcore::Conversion &conversion, const QString &fitted)
+// A stack's summary: the file, each layer's figures, the findings and what the colours hide.
+void reportStack(const kcore::Conversion &conversion, const kcore::PadsResult &result,
+                 const kcore::StackFab &fab)
 {
-    // Copper's limits are the ones given; the others the board makers' usual.
-    kcore::StackLimits limits;
-    limits.copperLine = s.minLineSet ? s.minLineMils : limits.copperLine;
-    limits.copperSpace = s.minSpaceSet ? s.minSpaceMils : limits.copperSpace;
-    if (s.strict) {
-        const kcore::StackFab judged = conversion.stackFabCheck(limits);
-        if (judged.hasFindings()) {
-            reportStackFindings(judged);
-            say(QStringLiteral("the stack is finer than the fab limits (--strict); nothing "
-                               "written"));
-            return ExitFab;
-        }
-    }
-    kcore::StackFab fab;
-    const auto write = [&](QIODevice *device) {
-        // Quiet, nothing is reported: no layer's check is made.
-        if (s.quiet)
-            return conversion.writeStack(device, {}, &fab.budget);
-        fab = conversion.stackFabCheck(limits, nullptr, device);
-        return fab.written;
-    };
     const kcore::StackBudget &budget = fab.budget;
-    kcore::PadsResult result;
-    if (!writeOutput(s, write, &result))
-        return ExitFailed;
-    if (s.quiet)
-        return ExitOk;
-    if (!fitted.isEmpty())
-        say(fitted);
     const kcore::ConversionSettings &c = conversion.settings();
     const QSize size = conversion.grid();
     const kcore::SizeTexts actual = kcore::actualSizeTexts(size, c.pads);
@@ -270,6 +248,47 @@ int convertStack(const Settings &s, const kcore::Conversion &conversion, const Q
                         .arg(counts.silkCleared));
     }
     reportStackFindings(fab);
+    const QString covered = kcore::stackCoverageWarning(budget, size, c.stack.palette);
+    if (!covered.isEmpty())
+        say(QStringLiteral("warning: ") + covered);
+    const QString unmatched = kcore::unmatchedWarning(budget.palette);
+    if (!unmatched.isEmpty())
+        say(QStringLiteral("warning: %1; --finish '%2=FINISH' says what it is")
+                    .arg(unmatched, QColor(budget.palette.commonUnmatched()).name().toUpper()));
+}
+
+// A stack: every layer of its side into the one file, and each layer's figures.
+int convertStack(const Settings &s, const kcore::Conversion &conversion, const QString &fitted)
+{
+    // Copper's limits are the ones given; the others the board makers' usual.
+    kcore::StackLimits limits;
+    limits.copperLine = s.minLineSet ? s.minLineMils : limits.copperLine;
+    limits.copperSpace = s.minSpaceSet ? s.minSpaceMils : limits.copperSpace;
+    if (s.strict) {
+        const kcore::StackFab judged = conversion.stackFabCheck(limits);
+        if (judged.hasFindings()) {
+            reportStackFindings(judged);
+            say(QStringLiteral("the stack is finer than the fab limits (--strict); nothing "
+                               "written"));
+            return ExitFab;
+        }
+    }
+    kcore::StackFab fab;
+    const auto write = [&](QIODevice *device) {
+        // Quiet, nothing is reported: no layer's check is made.
+        if (s.quiet)
+            return conversion.writeStack(device, {}, &fab.budget);
+        fab = conversion.stackFabCheck(limits, nullptr, device);
+        return fab.written;
+    };
+    kcore::PadsResult result;
+    if (!writeOutput(s, write, &result))
+        return ExitFailed;
+    if (s.quiet)
+        return ExitOk;
+    if (!fitted.isEmpty())
+        say(fitted);
+    reportStack(conversion, result, fab);
     return ExitOk;
 }
 
@@ -304,12 +323,17 @@ int convert(Settings s)
     // straight into the writer, the space check riding along: neither the grey nor the
     // black-and-white image is ever held whole.
     std::unique_ptr<kcore::SpaceCheckBeside> beside;
+    kcore::CoverageCount cover;
     kcore::RowSink alongside;
-    if (!s.quiet && !spaces) {
-        beside = std::make_unique<kcore::SpaceCheckBeside>(conversion.grid(), s.conversion.pads,
-                                                           s.minSpaceMils);
-        alongside = [&beside](const quint32 *row, int, const kcore::EdgeRow *edges) {
-            beside->addRow(row, edges);
+    if (!s.quiet) {
+        if (!spaces)
+            beside = std::make_unique<kcore::SpaceCheckBeside>(conversion.grid(), s.conversion.pads,
+                                                               s.minSpaceMils);
+        alongside = [&beside, &cover, width = conversion.grid().width()](
+                            const quint32 *row, int, const kcore::EdgeRow *edges) {
+            cover.addRow(row, width);
+            if (beside)
+                beside->addRow(row, edges);
         };
     }
     const auto write = [&](QIODevice *device) { return conversion.write(device, {}, alongside); };
@@ -319,7 +343,7 @@ int convert(Settings s)
     if (!s.quiet) {
         if (!fitted.isEmpty())
             say(fitted);
-        report(s, conversion, result, beside ? beside->finish() : *spaces);
+        report(s, conversion, result, beside ? beside->finish() : *spaces, cover.coverage());
     }
     return ExitOk;
 }

@@ -210,14 +210,15 @@ std::unique_ptr<PlaneSource> Source::planes(const ConversionSettings &settings,
 }
 
 WriteCheck checkWrite(const QString &widthText, int unit, const ConversionSettings &settings,
-                      const Source &source, const QString &notBuilt)
+                      const Source &source, const QString &notBuilt, int shownUnit)
 {
     const QString width = lineWidthProblem(widthText, unit);
     if (!width.isEmpty())
         return {Refusal::LineWidth, width};
     // A stack's layers are its side's own; what it can refuse is its expansion.
     const QString layer = settings.stack.on
-            ? stackExpansionProblem(settings.pads.pitch, settings.stack.maskExpansionMils)
+            ? stackExpansionProblem(settings.pads.pitch, settings.stack.maskExpansionMils,
+                                    shownUnit < 0 ? unit : shownUnit)
             : layerProblem(settings.pads);
     if (!layer.isEmpty())
         return {Refusal::Layer, layer};
@@ -251,10 +252,10 @@ void Conversion::setPicture(const Source &picture, const QImage &grey)
     m_imagesHeld = true;
 }
 
-WriteCheck Conversion::check(const QString &widthText, int unit) const
+WriteCheck Conversion::check(const QString &widthText, int unit, int shownUnit) const
 {
     return checkWrite(widthText, unit, m_settings, m_source,
-                      m_imagesHeld && m_bw.isNull() ? m_problem : QString());
+                      m_imagesHeld && m_bw.isNull() ? m_problem : QString(), shownUnit);
 }
 
 bool Conversion::pageIsCurrent() const
@@ -429,10 +430,24 @@ FabResult Conversion::fabCheck(double minLineMils, double minSpaceMils,
 {
     FabResult f;
     // Formatting every item without a device: the count is the file's by construction.
-    const PadsResult counted = write(nullptr);
+    CoverageCount cover;
+    const int width = m_bw.isNull() ? grid().width() : m_bw.width();
+    const PadsResult counted = write(nullptr, {}, [&](const quint32 *row, int, const EdgeRow *) {
+        cover.addRow(row, width);
+    });
     f.fab = kcore::fabCheck({counted.items, counted.bytes}, m_settings.pads, minLineMils);
+    f.coverage = cover.coverage();
+    if (f.coverage != Coverage::Part)
+        f.greys = greyRange();
     f.spaces = checkSpaces(minSpaceMils, nullptr, cancel);
     return f;
+}
+
+GreyRange Conversion::greyRange() const
+{
+    if (!m_grey.isNull())
+        return kcore::greyRange(m_grey);
+    return m_source.isVector() ? GreyRange() : kcore::greyRange(m_source.picture());
 }
 
 SpaceReport Conversion::checkSpaces(double minSpaceMils, bool *complete,

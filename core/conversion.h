@@ -10,6 +10,7 @@
 #include "export/padswriter.h"
 #include "geometry/padssettings.h"
 #include "image/bwimage.h"
+#include "image/greyimage.h"
 #include "image/vectordocument.h"
 
 #include <QImage>
@@ -110,8 +111,10 @@ struct WriteCheck
 // typed in its unit, the settings (whose pitch is that width's), and the source (null: only the
 // settings are judged). notBuilt, if not empty, is why the window has no image although the
 // settings allow one.
+// Lengths it names are in shownUnit, the one the user now sees (-1: the width's unit).
 WriteCheck checkWrite(const QString &widthText, int unit, const ConversionSettings &settings,
-                      const Source &source, const QString &notBuilt = QString());
+                      const Source &source, const QString &notBuilt = QString(),
+                      int shownUnit = -1);
 
 // What the fab check finds: the file's budget and line against the board maker's limits, and the
 // spaces the copper closes or narrows.
@@ -119,6 +122,8 @@ struct FabResult
 {
     FabCheck fab;
     SpaceReport spaces;
+    Coverage coverage = Coverage::Part;
+    GreyRange greys; // of the grey image, known when it covers nothing or everything
 };
 
 // The fab check of a stack, layer by layer (indexed by side, then StackLayer): each layer's
@@ -166,7 +171,7 @@ public:
 
     // The check before writing, for the width text as typed in its unit: the window's "no image"
     // reason included once it has tried to build one.
-    WriteCheck check(const QString &widthText, int unit) const;
+    WriteCheck check(const QString &widthText, int unit, int shownUnit = -1) const;
 
     // A vector page drawn onto the grid at some settings: what drawPage() makes, anywhere.
     struct Page
@@ -222,6 +227,9 @@ public:
     // is set.
     StackFab stackFabCheck(const StackLimits &limits, const std::atomic<bool> *cancel = nullptr,
                            QIODevice *out = nullptr) const;
+    // The darkest and lightest grey of the artwork: the grey image's, or the picture's when
+    // none is held; not known for a vector page that is not held.
+    GreyRange greyRange() const;
     // The spaces alone, over the rows; complete is false when a row could not be had.
     SpaceReport checkSpaces(double minSpaceMils, bool *complete = nullptr,
                             const std::atomic<bool> *cancel = nullptr) const;

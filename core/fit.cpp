@@ -79,7 +79,7 @@ FitResult fitPage(const QSizeF &pageMils, const PadsSettings &settings, double t
     return r;
 }
 
-QString lengthText(double mils, int unit)
+QString sizeText(double mils, int unit)
 {
     if (unit == UnitMillimetres)
         return QString::number(mils * mmPerMil, 'f', 3) + QStringLiteral(" mm");
@@ -96,16 +96,16 @@ QString fitText(const FitResult &fit, double targetMils, bool height, int unit)
         const QString scale = QString::number(fit.exactScale, 'g', 6);
         if (!fit.ok)
             return QStringLiteral("a %1 of %2 cannot be reached; the nearest is %3 at %4 %")
-                    .arg(side, lengthText(targetMils, unit), lengthText(fit.mils, unit), scale);
-        return QStringLiteral("%1 %2 at %3 %").arg(side, lengthText(fit.mils, unit), scale);
+                    .arg(side, sizeText(targetMils, unit), sizeText(fit.mils, unit), scale);
+        return QStringLiteral("%1 %2 at %3 %").arg(side, sizeText(fit.mils, unit), scale);
     }
     if (fit.scale < 1)
         return QStringLiteral("There is no picture to fit.");
     if (!fit.ok)
         return QStringLiteral("a %1 of %2 cannot be reached at 1-500 %; the nearest is %3 at %4 %")
-                .arg(side, lengthText(targetMils, unit), lengthText(fit.mils, unit))
+                .arg(side, sizeText(targetMils, unit), sizeText(fit.mils, unit))
                 .arg(fit.scale);
-    return QStringLiteral("%1 %2 at %3 %").arg(side, lengthText(fit.mils, unit)).arg(fit.scale);
+    return QStringLiteral("%1 %2 at %3 %").arg(side, sizeText(fit.mils, unit)).arg(fit.scale);
 }
 
 } // namespace kcore

@@ -30,8 +30,9 @@ FitResult fitScale(const QSize &picture, const PadsSettings &settings, double ta
 FitResult fitPage(const QSizeF &pageMils, const PadsSettings &settings, double targetMils,
                   bool height);
 
-// A length in mils written in a unit (kcore::Unit) with its name: "11.989 mm", "472.4 mils".
-QString lengthText(double mils, int unit);
+// A size in mils written in a unit (kcore::Unit) as Fit to Size takes it: "11.989 mm", "472.4
+// mils".
+QString sizeText(double mils, int unit);
 // What a fit reached, "width 11.989 mm at 57 %", or why it cannot be made, naming the nearest
 // size: "a width of 1 mm cannot be reached at 1-500 %; the nearest is 2.540 mm at 1 %".
 QString fitText(const FitResult &fit, double targetMils, bool height, int unit);

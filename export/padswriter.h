@@ -76,10 +76,12 @@ struct StackBudget
     std::array<std::array<PadsBudget, 3>, 2> layers{};
     std::array<StackCounts, 2> counts{};
     int sides = 0; // bit 0 top, bit 1 bottom
+    PaletteTally palette; // how the colours read; empty for a document's board layers
 };
 
-// Why a mask expansion cannot be written at a pitch (both in mils), or empty.
-QString stackExpansionProblem(double pitchMils, double maskExpansionMils);
+// Why a mask expansion cannot be written at a pitch (both in mils), or empty; the lengths it
+// names in unit (a kcore::Unit), the one the user gives them in.
+QString stackExpansionProblem(double pitchMils, double maskExpansionMils, int unit = 0);
 
 // The whole file of a stack: each row's copper, mask openings (gold's grown by the expansion,
 // then those drawn) and silkscreen on the side's layers, the layer table naming them all. The

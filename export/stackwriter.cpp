@@ -3,6 +3,7 @@
 #include "padswriter.h"
 
 #include "board/stack.h"
+#include "geometry/units.h"
 #include "itemtext.h"
 #include "smoothrow.h"
 
@@ -50,16 +51,17 @@ private:
 
 } // namespace
 
-QString stackExpansionProblem(double pitchMils, double maskExpansionMils)
+QString stackExpansionProblem(double pitchMils, double maskExpansionMils, int unit)
 {
     if (!std::isfinite(maskExpansionMils))
         return QStringLiteral("The mask expansion is not a number.");
     if (maskExpansionMils <= -pitchMils / 2)
         return QStringLiteral("A negative mask expansion must shrink the openings by less than "
-                              "half the line width (%1 mil).")
-                .arg(pitchMils / 2);
+                              "half the line width (%1).")
+                .arg(lengthText(pitchMils / 2, unit));
     if (std::abs(maskExpansionMils) > 1000)
-        return QStringLiteral("The mask expansion must stay within 1 inch.");
+        return QStringLiteral("The mask expansion must stay within %1.")
+                .arg(lengthText(1000, unit));
     return QString();
 }
 
@@ -188,6 +190,8 @@ PadsResult writeStack(StackRows &rows, const PadsSettings &settings, double mask
     for (int side = 0; side < 2; ++side)
         counted.counts[size_t(side)] = rows.counts(side);
     counted.sides = rows.sides();
+    if (const PaletteTally *tally = rows.tally())
+        counted.palette = *tally;
     if (budget)
         *budget = counted;
     return r;

@@ -57,6 +57,35 @@ LayerKind kindOfLayer(int layer)
     return LayerKind::Documentation;
 }
 
+int layerForKind(LayerKind kind, int layer)
+{
+    if (kind == LayerKind::Auto || kindOfLayer(layer) == kind)
+        return layer;
+    if (kind == LayerKind::Documentation)
+        return defaultLayer;
+    for (const NumberedLayer &n : numberedLayers)
+        if (n.kind == kind)
+            return n.layer;
+    return layer;
+}
+
+LayerKind kindForLayer(int layer, LayerKind chosen)
+{
+    if (chosen == LayerKind::Auto)
+        return chosen;
+    const LayerKind numbered = kindOfLayer(layer);
+    // Inner layers lie between the top (1) and the bottom, which is the highest routing layer.
+    if (numbered == LayerKind::Documentation && chosen == LayerKind::BottomCopper && layer >= 3)
+        return chosen;
+    return numbered;
+}
+
+int lowestLayer(PadsFormat format)
+{
+    // Layer 0 is every layer in PADS; a 9.4 file's layer table has no row for it.
+    return format == PadsFormat::V94 ? 1 : 0;
+}
+
 QString layerNumbering()
 {
     QStringList parts;

@@ -13,6 +13,19 @@ namespace kcore {
 // 2 bottom copper, 21 top solder mask, 28 bottom solder mask, 26 top silkscreen, 29 bottom
 // silkscreen; any other number is documentation.
 LayerKind kindOfLayer(int layer);
+// The layer kestrel writes to when the user does not choose one.
+constexpr int defaultLayer = 19;
+// The layer that choosing kind sets, from layer: the kind's number in PADS's usual numbering,
+// which both layouts share (documentation keeps any number no other kind has, else takes
+// defaultLayer). Auto keeps layer.
+int layerForKind(LayerKind kind, int layer);
+// The kind that typing layer sets, with chosen the kind chosen so far: Auto stays Auto, which
+// follows the number anyway; a number of the usual numbering sets its kind; any other number is
+// documentation, or the bottom copper of a board of that many layers when bottom copper is
+// chosen. So the kind and the number never contradict each other.
+LayerKind kindForLayer(int layer, LayerKind chosen);
+// The lowest layer number a file of format can carry.
+int lowestLayer(PadsFormat format);
 // The kind the settings put the artwork on: the chosen one, or the one the number implies.
 LayerKind effectiveKind(const PadsSettings &settings);
 // That numbering for the user: "1 top copper, 2 bottom copper, …, any other number documentation".

@@ -58,10 +58,9 @@ QString lineWidthProblem(const QString &text, int unit)
     // 1e-9 lets 0.0254 mm through whatever its last bit, and still keeps every row of the
     // largest image on a coordinate of its own.
     if (pitch < 1 - 1e-9)
-        return QStringLiteral("The line width %1 mil is below 1 mil: rows would fall onto the "
+        return QStringLiteral("The line width %1 is below 1 mil: rows would fall onto the "
                               "same coordinate and lines would be 0 mil wide.\n%2")
-                .arg(pitch, 0, 'g', 3)
-                .arg(smallest);
+                .arg(lengthText(pitch, unit), smallest);
     return QString();
 }
 
@@ -86,14 +85,47 @@ SizeTexts actualSizeTexts(const QSize &bw, const PadsSettings &settings)
             QString::asprintf("%4.3fx%4.3f \"", wm / 1000, hm / 1000)};
 }
 
+namespace {
+
+// A number to decimals places, without the zeros that end it.
+QString trimmedNumber(double value, int decimals)
+{
+    QString t = QString::number(value, 'f', decimals);
+    if (t.contains(QLatin1Char('.'))) {
+        while (t.endsWith(QLatin1Char('0')))
+            t.chop(1);
+        if (t.endsWith(QLatin1Char('.')))
+            t.chop(1);
+    }
+    // A tiny negative rounded to nothing is nothing.
+    return t == QLatin1String("-0") ? QStringLiteral("0") : t;
+}
+
+} // namespace
+
 QString milsText(double mils)
 {
-    QString t = QString::number(mils, 'f', 3);
-    while (t.endsWith(QLatin1Char('0')))
-        t.chop(1);
-    if (t.endsWith(QLatin1Char('.')))
-        t.chop(1);
-    return t;
+    return trimmedNumber(mils, 3);
+}
+
+int lengthDecimals(int unit)
+{
+    return unit == UnitMillimetres ? 4 : unit == UnitInches ? 5 : 3;
+}
+
+QString unitSymbol(int unit)
+{
+    return unit == UnitMillimetres ? QStringLiteral("mm")
+            : unit == UnitInches   ? QStringLiteral("inch")
+                                   : QStringLiteral("mil");
+}
+
+QString lengthText(double mils, int unit)
+{
+    if (!validUnit(unit))
+        unit = UnitMils;
+    return trimmedNumber(mils / mils_per_unit[unit], lengthDecimals(unit)) + QLatin1Char(' ')
+            + unitSymbol(unit);
 }
 
 } // namespace kcore

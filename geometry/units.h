@@ -60,6 +60,15 @@ SizeTexts actualSizeTexts(const QSize &bw, const PadsSettings &settings);
 // whole.
 QString milsText(double mils);
 
+// The decimals a length in unit is shown and typed with wherever the window shows one: 3 in mils,
+// 4 in millimetres, 5 in inches: a quarter of a micrometre or finer, and the same everywhere.
+int lengthDecimals(int unit);
+// "mil", "mm", "inch".
+QString unitSymbol(int unit);
+// A length given in mils, in unit with its symbol: lengthDecimals(unit) decimals, trailing zeros
+// dropped ("0.1016 mm", "4 mil", "0.00394 inch").
+QString lengthText(double mils, int unit);
+
 // Whether a 9.4 file for a width typed in unit is written in millimetres. Inches are written in
 // mils: readers lose short pieces in files whose unit is the inch.
 inline bool writesMetric(int unit)

@@ -1,6 +1,7 @@
 // Board finishes read from a colour picture through a palette.
 #include "finishes.h"
 
+#include <QImage>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -99,17 +100,18 @@ FinishReader::FinishReader(const Palette &palette) : m_cache(size_t(1) << cacheB
     const QRgb board = paletteBoard(palette);
     m_board = {double(qRed(board)), double(qGreen(board)), double(qBlue(board)), Finish::Board};
     // Every slot starts as the transparent pixel, whose key is 0, read right.
-    const FinishShares transparent = compute(0);
+    const FinishReading transparent = classify(0);
     for (Slot &slot : m_cache)
         slot = {0, transparent};
 }
 
-FinishShares FinishReader::compute(QRgb pixel) const
+FinishReading FinishReader::classify(QRgb pixel) const
 {
-    FinishShares shares{};
+    FinishReading reading;
+    FinishShares &shares = reading.shares;
     if (m_colours.empty()) {
         shares[int(Finish::Board)] = 255;
-        return shares;
+        return reading;
     }
     const double a = qAlpha(pixel) / 255.0;
     const double r = a * qRed(pixel) + (1 - a) * m_board.r;
@@ -147,14 +149,90 @@ FinishShares FinishReader::compute(QRgb pixel) const
     }
     single = std::sqrt(single);
     mixed = std::sqrt(mixed);
+    reading.nearest = int(nearest);
+    reading.unmatched = std::min(single, mixed) > unmatchedDistance;
     if (single <= mixed + mixMargin) {
         shares[int(m_colours[nearest].finish)] = 255;
-        return shares;
+        return reading;
     }
     const int firstShare = int(std::lround(share * 255));
     shares[int(m_colours[first].finish)] += uchar(firstShare);
     shares[int(m_colours[second].finish)] += uchar(255 - firstShare);
-    return shares;
+    return reading;
+}
+
+QRgb commonColour(const QImage &image, const QPoint &at, int radius)
+{
+    if (!image.rect().contains(at))
+        return 0;
+    // Few pixels: counted by a plain search, first seen wins a tie.
+    std::vector<std::pair<QRgb, int>> counts;
+    const QRect around = QRect(at - QPoint(radius, radius), at + QPoint(radius, radius))
+                                 .intersected(image.rect());
+    for (int y = around.top(); y <= around.bottom(); ++y) {
+        for (int x = around.left(); x <= around.right(); ++x) {
+            const QRgb c = image.pixel(x, y) | 0xff000000u;
+            const auto seen = std::find_if(counts.begin(), counts.end(),
+                                           [c](const auto &p) { return p.first == c; });
+            if (seen == counts.end())
+                counts.push_back({c, 1});
+            else
+                ++seen->second;
+        }
+    }
+    return std::max_element(counts.begin(), counts.end(),
+                            [](const auto &p, const auto &q) { return p.second < q.second; })
+            ->first;
+}
+
+void PaletteTally::add(const FinishReading &reading, QRgb pixel, qint64 count)
+{
+    m_pixels += count;
+    if (size_t(reading.nearest) < m_nearest.size())
+        m_nearest[size_t(reading.nearest)] += count;
+    if (!reading.unmatched)
+        return;
+    m_unmatched += count;
+    if (m_bins.empty())
+        m_bins.resize(4096);
+    Bin &bin = m_bins[(pixel >> 12 & 0xf00) | (pixel >> 8 & 0xf0) | (pixel >> 4 & 0xf)];
+    if (!bin.count)
+        bin.first = pixel | 0xff000000u;
+    bin.count += count;
+}
+
+qint64 PaletteTally::nearest(int entry) const
+{
+    return entry >= 0 && size_t(entry) < m_nearest.size() ? m_nearest[size_t(entry)] : 0;
+}
+
+std::vector<int> PaletteTally::tenths() const
+{
+    std::vector<int> tenths(m_nearest.size(), 0);
+    if (m_pixels <= 0)
+        return tenths;
+    // Each share rounded down, then the tenths that leaves over to the largest remainders.
+    std::vector<std::pair<qint64, size_t>> remainders;
+    int given = 0;
+    for (size_t i = 0; i < m_nearest.size(); ++i) {
+        const qint64 scaled = m_nearest[i] * 1000;
+        tenths[i] = int(scaled / m_pixels);
+        given += tenths[i];
+        remainders.push_back({scaled % m_pixels, i});
+    }
+    std::stable_sort(remainders.begin(), remainders.end(),
+                     [](const auto &p, const auto &q) { return p.first > q.first; });
+    for (size_t k = 0; given < 1000 && k < remainders.size(); ++k, ++given)
+        ++tenths[remainders[k].second];
+    return tenths;
+}
+
+QRgb PaletteTally::commonUnmatched() const
+{
+    const auto most
+            = std::max_element(m_bins.begin(), m_bins.end(),
+                               [](const Bin &p, const Bin &q) { return p.count < q.count; });
+    return most == m_bins.end() || !most->count ? 0 : most->first;
 }
 
 } // namespace kcore

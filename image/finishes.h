@@ -3,9 +3,12 @@
 #pragma once
 
 #include <QColor>
+#include <QImage>
 #include <QList>
+#include <QPoint>
 #include <QString>
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -44,6 +47,56 @@ QRgb paletteBoard(const Palette &palette);
 // The share of each finish in a pixel, out of 255, indexed by Finish.
 using FinishShares = std::array<uchar, finishCount>;
 
+// How far, in RGB levels, a pixel may lie from every palette colour and from every mix of two
+// before it counts as a colour the palette does not know: well beyond a photo's noise and an
+// edge's blend, well short of another colour.
+constexpr double unmatchedDistance = 64;
+
+// What a pixel reads as: its finishes, the palette colour nearest to it (an index into the
+// palette), and whether it lies farther than unmatchedDistance from every palette colour and
+// every mix of two.
+struct FinishReading
+{
+    FinishShares shares{};
+    int nearest = 0;
+    bool unmatched = false;
+};
+
+// How the pixels of an artwork read through a palette: how many lie nearest each palette colour,
+// and how many the palette does not know, with the colour most of those are like.
+class PaletteTally
+{
+public:
+    explicit PaletteTally(int paletteSize = 0) : m_nearest(size_t(std::max(0, paletteSize))) { }
+    // count pixels of colour pixel that read as reading.
+    void add(const FinishReading &reading, QRgb pixel, qint64 count);
+    qint64 pixels() const { return m_pixels; }
+    qint64 nearest(int entry) const;
+    qint64 unmatched() const { return m_unmatched; }
+    // Each palette colour's share of the pixels in tenths of a percent, adding up to exactly 1000
+    // (the largest remainders rounded up), so the shares shown to a tenth add up to 100 %. All 0
+    // without pixels.
+    std::vector<int> tenths() const;
+    // The colour most unmatched pixels are like: the first seen of the commonest colours to
+    // four bits a channel; 0 when there are none.
+    QRgb commonUnmatched() const;
+
+private:
+    std::vector<qint64> m_nearest;
+    qint64 m_pixels = 0;
+    qint64 m_unmatched = 0;
+    struct Bin
+    {
+        qint64 count = 0;
+        QRgb first = 0;
+    };
+    std::vector<Bin> m_bins; // made at the first unmatched pixel
+};
+
+// The commonest colour of image within radius pixels of at (alpha dropped): what a click near an
+// anti-aliased edge means is the area's colour, not the blend at its edge. 0 off the image.
+QRgb commonColour(const QImage &image, const QPoint &at, int radius);
+
 // Reads pixels as finishes. A pixel is the palette colour nearest to it, unless it lies clearly
 // nearer the line between two palette colours, as an anti-aliased edge between them does: then it
 // is that mix. The blend of gold and board green lies nearer copper green than either, and
@@ -53,24 +106,26 @@ class FinishReader
 public:
     explicit FinishReader(const Palette &palette);
     // Any QImage pixel as QImage::pixel() gives it (not premultiplied).
-    const FinishShares &read(QRgb pixel)
+    const FinishReading &reading(QRgb pixel)
     {
         const QRgb key = qAlpha(pixel) ? pixel : 0;
         Slot &slot = m_cache[(key * 0x9E3779B1u) >> (32 - cacheBits)];
         if (slot.key != key) {
             slot.key = key;
-            slot.shares = compute(key);
+            slot.reading = classify(key);
         }
-        return slot.shares;
+        return slot.reading;
     }
-    FinishShares compute(QRgb pixel) const;
+    const FinishShares &read(QRgb pixel) { return reading(pixel).shares; }
+    FinishShares compute(QRgb pixel) const { return classify(pixel).shares; }
+    FinishReading classify(QRgb pixel) const;
 
 private:
     static constexpr int cacheBits = 14;
     struct Slot
     {
         QRgb key;
-        FinishShares shares;
+        FinishReading reading;
     };
     struct Colour
     {

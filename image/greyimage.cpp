@@ -5,6 +5,8 @@
 #include "imagealloc.h"
 #include "rowkernels.h"
 
+#include <algorithm>
+
 namespace kcore {
 
 namespace {
@@ -124,6 +126,25 @@ QImage makeGrey(const QImage &colour, QString *why)
         rows.row(y, reinterpret_cast<quint32 *>(grey.scanLine(y)), true);
     finishRows();
     return grey;
+}
+
+GreyRange greyRange(const QImage &picture)
+{
+    GreyRange range;
+    if (picture.isNull())
+        return range;
+    GreyRows rows(picture);
+    std::vector<quint32> row(size_t(picture.width()));
+    int low = 255, high = 0;
+    // Once both ends are reached nothing further can widen the range.
+    for (int y = 0; y < picture.height() && (low > 0 || high < 255); ++y) {
+        rows.row(y, row.data());
+        for (const quint32 p : row) {
+            low = std::min(low, int(p & 0xff));
+            high = std::max(high, int(p & 0xff));
+        }
+    }
+    return {low, high, true};
 }
 
 } // namespace kcore

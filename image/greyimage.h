@@ -48,6 +48,16 @@ constexpr QRgb overWhite(QRgb c)
 // Null in, null out; also null when the grey image cannot be made, and why then says so.
 QImage makeGrey(const QImage &colour, QString *why = nullptr);
 
+// The darkest and lightest grey level of a picture (a grey image gives its own), as makeGrey()
+// makes them; known is false for a null picture.
+struct GreyRange
+{
+    int low = 0;
+    int high = 255;
+    bool known = false;
+};
+GreyRange greyRange(const QImage &picture);
+
 // The rows of makeGrey() one at a time, for work that never holds the whole grey image.
 class GreyRows
 {

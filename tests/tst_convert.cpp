@@ -148,6 +148,8 @@ private slots:
     void batch_data();
     void batch();
     void summary();
+    void warnings_data();
+    void warnings();
     void errors_data();
     void errors();
     void outputIsThePicture_data();
@@ -189,6 +191,22 @@ void TestConvert::initTestCase()
     QVERIFY(one.save(m_dir.filePath(QStringLiteral("one.pbm"))));
     QVERIFY(QFile::copy(m_picture, m_dir.filePath(QStringLiteral("photo.v1.png"))));
     QVERIFY(QFile::copy(m_gaps, m_dir.filePath(QStringLiteral("photo.v2.png"))));
+    // Pictures whose file holds nothing, or all copper, or colours no palette colour is near.
+    QImage black(20, 10, QImage::Format_RGB32), green(20, 10, QImage::Format_RGB32);
+    black.fill(Qt::black);
+    green.fill(qRgb(0x0b, 0x3d, 0x1e));
+    QVERIFY(black.save(m_dir.filePath(QStringLiteral("black.png"))));
+    QVERIFY(green.save(m_dir.filePath(QStringLiteral("green.png"))));
+    QImage darks(20, 10, QImage::Format_RGB32), red(40, 24, QImage::Format_RGB32);
+    for (int y = 0; y < darks.height(); ++y)
+        for (int x = 0; x < darks.width(); ++x)
+            darks.setPixel(x, y, x < 10 ? qRgb(255, 0, 0) : qRgb(0, 0, 255)); // greys 87 and 39
+    QVERIFY(darks.save(m_dir.filePath(QStringLiteral("darks.png"))));
+    red.fill(qRgb(0x0b, 0x3d, 0x1e));
+    for (int y = 8; y < 16; ++y)
+        for (int x = 20; x < 30; ++x)
+            red.setPixel(x, y, qRgb(0xe0, 0x18, 0x18));
+    QVERIFY(red.save(m_dir.filePath(QStringLiteral("red.png"))));
     const QByteArray png = readFile(m_picture);
     QVERIFY(testsupport::writeFile(m_dir.filePath(QStringLiteral("cut.png")),
                                    png.left(png.size() / 2)));
@@ -315,14 +333,16 @@ void TestConvert::sameBytesAsWindow()
                                       : "rb_units_mils";
     w.findChild<QRadioButton *>(button)->click();
     w.findChild<QLineEdit *>("le_linewidth")->setText(width);
-    w.findChild<QSpinBox *>("sb_layer")->setValue(layer);
-    w.findChild<QAction *>("actionExactEnds")->setChecked(exactEnds);
-    w.findChild<QAction *>(format == "9.4" ? "actionFormat94" : "actionFormat20")->trigger();
+    // The kind first: choosing one sets its usual layer, which the number typed then replaces
+    // (bottom copper on layer 4 of a four-layer board).
     for (QAction *a : w.findChild<QMenu *>("menu_LayerKind")->actions()) {
         kcore::LayerKind k;
         if (a->isCheckable() && kcore::kindFromKey(kind, &k) && a->data().toInt() == int(k))
             a->trigger();
     }
+    w.findChild<QSpinBox *>("sb_layer")->setValue(layer);
+    w.findChild<QAction *>("actionExactEnds")->setChecked(exactEnds);
+    w.findChild<QAction *>(format == "9.4" ? "actionFormat94" : "actionFormat20")->trigger();
     // Counted once the settings rest.
     auto *budget = w.findChild<QLabel *>("lbl_budget");
     QTRY_VERIFY(budget->text().contains(QLatin1String(" items, ")));
@@ -450,6 +470,46 @@ void TestConvert::summary()
     QVERIFY2(fit.err.contains(" actual size 1244x 498 mils, "), fit.err.constData());
 }
 
+void TestConvert::warnings_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("warning"); // a line of standard error
+    QTest::newRow("no item") << QStringList{"@black.png"}
+                             << "kestrel-convert: warning: The file holds no item: every pixel is "
+                                "at or below the threshold 128. The picture is one flat grey (0), "
+                                "which no threshold divides.";
+    QTest::newRow("all copper, inverted")
+            << QStringList{"--invert", "@darks.png"}
+            << "kestrel-convert: warning: The artwork covers everything: Invert is on and every "
+               "pixel is at or below the threshold 128. Its greys run from 39 to 87. Light artwork "
+               "on a dark background needs Invert off.";
+    QTest::newRow("stack, a colour no palette colour is near")
+            << QStringList{"--stack", "@red.png"}
+            << "kestrel-convert: warning: 8.3 % of the pixels lie far from every palette colour "
+               "(most like #E01818) and read as the finish nearest them; --finish "
+               "'#E01818=FINISH' says what it is";
+    QTest::newRow("stack, board all over")
+            << QStringList{"--stack", "@green.png"}
+            << "kestrel-convert: warning: The file holds no item: every pixel reads as board "
+               "(most of the picture is nearest #0B3D1E, read as board).";
+}
+
+void TestConvert::warnings()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, warning);
+    for (QString &a : args)
+        if (a.startsWith('@'))
+            a = m_dir.filePath(a.mid(1));
+    const QString out = m_dir.filePath(QStringLiteral("warned.asc"));
+    QFile::remove(out);
+    const Run r = convert(args << out);
+    // Said, and the file written all the same.
+    QCOMPARE(r.code, 0);
+    QVERIFY2(QString::fromUtf8(r.err).split('\n').contains(warning), r.err.constData());
+    QVERIFY(readFile(out).contains("*END*"));
+}
+
 void TestConvert::errors_data()
 {
     QTest::addColumn<QStringList>("args");
@@ -501,7 +561,7 @@ void TestConvert::errors_data()
             << QStringList{"-w", "0.005", "-u", "mm", pic, "@out"} << 2 << "below 1 mil";
     QTest::newRow("finer than --min-line, --strict")
             << QStringList{"--strict", "--min-line", "0.15", "-u", "mm", "-w", "0.1", pic, "@out"}
-            << 3 << "the 4 mil line is finer than the 5.906 mil (0.150 mm)";
+            << 3 << "the 4 mil line is finer than the 5.906 mil (0.15 mm)";
     QTest::newRow("closed and narrow gaps, --strict")
             << QStringList{"--strict", "--min-line", "2", "@gaps.png", "@out"} << 3
             << "kestrel-convert: 14 closed gaps, "; // two in each row of boxes, four in 0 and 1

@@ -2,6 +2,7 @@
 // path from a picture file to the written PADS file, and the preview.
 #include "commandline.h"
 #include "dialogs.h"
+#include "geometry/layers.h"
 #include "image/vectordocument.h"
 #include "kestrel.h"
 #include "literal.h"
@@ -130,6 +131,37 @@ void generate(kestrel &w, const QString &name)
     QTest::mouseClick(child<QPushButton>(&w, "pb_generate"), Qt::LeftButton);
 }
 
+// Board green with a gold square, copper one pixel right of it, and two silkscreen bars a pixel
+// apart below: each layer of a stack has something, and a closed gap.
+QImage finishesPicture()
+{
+    QImage picture(40, 24, QImage::Format_RGB32);
+    picture.fill(qRgb(0x0b, 0x3d, 0x1e));
+    const auto fill = [&](int x0, int y0, int x1, int y1, QRgb c) {
+        for (int y = y0; y <= y1; ++y)
+            for (int x = x0; x <= x1; ++x)
+                picture.setPixel(x, y, c);
+    };
+    fill(4, 4, 11, 11, qRgb(0xd4, 0xaf, 0x37));
+    fill(13, 4, 22, 11, qRgb(0x3a, 0x8a, 0x4a));
+    fill(4, 16, 15, 19, qRgb(255, 255, 255));
+    fill(17, 16, 30, 19, qRgb(255, 255, 255));
+    return picture;
+}
+
+// How many of the frame's pixels inside its border differ from its own background: about none
+// while it shows nothing.
+int paintedPixels(QFrame *frame)
+{
+    const QImage shot = frame->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QRgb background = frame->palette().color(QPalette::Window).rgb();
+    int painted = 0;
+    for (int y = 4; y < shot.height() - 4; ++y)
+        for (int x = 4; x < shot.width() - 4; ++x)
+            painted += shot.pixel(x, y) != background;
+    return painted;
+}
+
 } // namespace
 
 class TestWindow : public QObject
@@ -169,6 +201,7 @@ private slots:
     void commandLine_data();
     void commandLine();
     void boardView();
+    void boardPanAndZoom_data();
     void boardPanAndZoom();
     void keys_data();
     void keys();
@@ -182,6 +215,16 @@ private slots:
     void vectorDocument();
     void stackMode_data();
     void stackMode();
+    void unusableValueKeepsBoard_data();
+    void unusableValueKeepsBoard();
+    void layerAndKindAgree_data();
+    void layerAndKindAgree();
+    void findingsInUnit_data();
+    void findingsInUnit();
+    void paletteReadsColours_data();
+    void paletteReadsColours();
+    void blankArtworkWarns_data();
+    void blankArtworkWarns();
 
 private:
     QString writePicture(const QImage &img, const QString &name);
@@ -335,8 +378,12 @@ void TestWindow::quitEndsEventLoop()
         else
             child<QAction>(&w, "actionQuit")->trigger();
     });
-    // Runs until the window's own action or closing ends the loop.
-    QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(99); });
+    // Runs until the window's own action or closing ends the loop. The stop is this test's own:
+    // left pending, it would end whatever event loop runs ten seconds on, a later test's dialog.
+    QTimer stop;
+    stop.setSingleShot(true);
+    QObject::connect(&stop, &QTimer::timeout, qApp, [] { QCoreApplication::exit(99); });
+    stop.start(10000);
     QCOMPARE(QApplication::exec(), 0);
 }
 
@@ -843,12 +890,13 @@ void TestWindow::startupArgument()
     kestrel w;
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    QString text, informative;
+    QString text, informative, title;
     QWidget *parent = nullptr;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     const auto watch = onNextModal(
             [&](QWidget *m) {
                 parent = m->parentWidget();
+                title = m->windowTitle();
                 if (auto *box = qobject_cast<QMessageBox *>(m)) {
                     icon = box->icon();
                     text = box->text();
@@ -859,9 +907,11 @@ void TestWindow::startupArgument()
             2000);
     w.open_startup_arguments({m_dir.filePath(name)});
     if (!reason.isEmpty()) {
-        // Over the window, with a warning icon, as every message of kestrel's.
+        // Over the window, with a warning icon, as every message of kestrel's; titled with the
+        // file that failed, not the one open.
         QCOMPARE(parent, &w);
         QCOMPARE(icon, QMessageBox::Warning);
+        QCOMPARE(title, name + QStringLiteral(" \u2013 KESTREL"));
     }
     if (reason.isEmpty()) {
         QCOMPARE(::text(&w, "lbl_info"), QStringLiteral("Width=30 Heigth=12"));
@@ -1019,27 +1069,44 @@ void TestWindow::boardView()
     QVERIFY(ringAround(QPointF(frame->width() / 2.0, frame->height() / 2.0)));
 }
 
+void TestWindow::boardPanAndZoom_data()
+{
+    QTest::addColumn<QString>("view");
+    QTest::addColumn<QRgb>("shade"); // the colour the white pixel shows in
+    QTest::newRow("board") << "rb_board" << kcore::copperColour;
+    QTest::newRow("black and white") << "rb_bandw" << QRgb(0xffffffff);
+    QTest::newRow("colour") << "rb_img" << QRgb(0xffffffff);
+}
+
 void TestWindow::boardPanAndZoom()
 {
+    QFETCH(QString, view);
+    QFETCH(QRgb, shade);
     // One white pixel right of the middle and near the top: every direction shows.
     QImage picture(10, 6, QImage::Format_RGB32);
     picture.fill(Qt::black);
     picture.setPixel(7, 1, qRgb(255, 255, 255));
     kestrel w;
     QFrame *frame = showBoard(w, writePicture(picture, QStringLiteral("dot.png")));
-    // The middle of the dot's copper, in the frame's own pixels.
-    const auto dot = [frame] {
+    QTest::mouseClick(child<QRadioButton>(&w, qPrintable(view)), Qt::LeftButton);
+    // The middle of the dot, in the frame's own pixels.
+    const auto centreOf = [frame](QRgb colour) {
         const QImage image = frame->grab().toImage().convertToFormat(QImage::Format_RGB32);
         QPointF sum;
         int n = 0;
         for (int y = 0; y < image.height(); ++y)
             for (int x = 0; x < image.width(); ++x)
-                if (image.pixel(x, y) == kcore::copperColour) {
+                if (image.pixel(x, y) == colour) {
                     sum += QPointF(x + 0.5, y + 0.5);
                     ++n;
                 }
         return n ? sum / n / image.devicePixelRatio() : QPointF(-1, -1);
     };
+    const auto dot = [&] { return centreOf(shade); };
+    // The zoom shows in the status bar.
+    auto *zoom = w.findChild<QLabel *>(QStringLiteral("lbl_zoom"));
+    QVERIFY(zoom);
+    const auto percent = [zoom] { return zoom->text().section(' ', 1, 1).toDouble(); };
     // Empty when the dot is at (about) where it should be.
     const auto misplaced = [](QPointF a, QPointF b) {
         return QLineF(a, b).length() < 1.5
@@ -1053,9 +1120,12 @@ void TestWindow::boardPanAndZoom()
     const QPoint at(frame->width() * 2 / 5, frame->height() / 4);
     QWheelEvent wheel(at, frame->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
                       Qt::NoModifier, Qt::NoScrollPhase, false);
+    const double fittedPercent = percent();
+    QVERIFY2(fittedPercent > 0, qPrintable(zoom->text()));
     QApplication::sendEvent(frame, &wheel);
     const QPointF zoomed = dot();
     QCOMPARE(misplaced(zoomed, QPointF(at) + (fitted - QPointF(at)) * 1.25), QString());
+    QVERIFY2(qAbs(percent() - fittedPercent * 1.25) <= 1, qPrintable(zoom->text()));
     // Dragging carries the board along with the mouse.
     const QPoint by(-60, 40);
     QTest::mousePress(frame, Qt::LeftButton, {}, at);
@@ -1123,6 +1193,14 @@ void TestWindow::dropAndPaste()
     QGuiApplication::clipboard()->setText(QStringLiteral("hello"));
     child<QAction>(&w, "actionPaste")->trigger();
     QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=16 Heigth=6"));
+    // A file manager's copy is the files' addresses: the first picture among them opens.
+    auto *copied = new QMimeData;
+    copied->setUrls({QUrl(QStringLiteral("file:///no/such/notes.txt")), QUrl::fromLocalFile(dat),
+                     QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("notes.txt")))});
+    QGuiApplication::clipboard()->setMimeData(copied);
+    child<QAction>(&w, "actionPaste")->trigger();
+    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=30 Heigth=12"));
+    QCOMPARE(w.windowTitle(), QStringLiteral("dropped.dat \u2013 KESTREL"));
 }
 
 void TestWindow::recentFiles()
@@ -1189,6 +1267,7 @@ void TestWindow::keys_data()
     QTest::newRow("paste") << "Ctrl+V" << "actionPaste";
     QTest::newRow("help") << "F1" << "actionHelp";
     QTest::newRow("generate") << "Ctrl+G" << "pb_generate";
+    QTest::newRow("generate, in the File menu") << "Ctrl+G" << "actionGenerate";
     QTest::newRow("colour view") << "Ctrl+1" << "rb_img";
     QTest::newRow("grey view") << "Ctrl+2" << "rb_grey";
     QTest::newRow("black-and-white view") << "Ctrl+3" << "rb_bandw";
@@ -1212,6 +1291,11 @@ void TestWindow::keys()
     QVERIFY(object);
     std::optional<QSignalSpy> spy;
     if (auto *action = qobject_cast<QAction *>(object)) {
+        // Each is on the menu bar or in one of its menus, where the key is shown.
+        bool listed = w.menuBar()->actions().contains(action);
+        for (QMenu *menu : w.menuBar()->findChildren<QMenu *>())
+            listed = listed || menu->actions().contains(action);
+        QVERIFY(listed);
         // Only the key is tested here: what each action does is tested on its own.
         QObject::disconnect(action, &QAction::triggered, nullptr, nullptr);
         spy.emplace(action, &QAction::triggered);
@@ -1247,10 +1331,11 @@ void TestWindow::fabWarning_data()
     QTest::addColumn<QString>("line");
     QTest::addColumn<QString>("warning"); // the warning's tooltip, empty when there is none
     QTest::addColumn<int>("preset"); // of Board, Fab Limits, chosen once the line is counted
+    // Said in the window's unit, as Fab Limits shows it: 3 mil is 0.0762 mm.
     QTest::newRow("0.06 mm, 3 mil lines")
             << "0.06"
             << "line 3 mil"
-            << "The 3 mil line is finer than the 4 mil (0.102 mm) the board maker can make." << -1;
+            << "The 0.0762 mm line is finer than the 0.1016 mm the board maker can make." << -1;
     QTest::newRow("0.1 mm, 4 mil lines") << "0.1"
                                          << "line 4 mil" << QString() << -1;
     QTest::newRow("0.2 mm, 8 mil lines") << "0.2"
@@ -1258,8 +1343,7 @@ void TestWindow::fabWarning_data()
     QTest::newRow("0.127 mm, 5 mil lines, then the silkscreen preset")
             << "0.127"
             << "line 5 mil"
-            << "The 5 mil line is finer than the 5.906 mil (0.150 mm) the board maker can make."
-            << 1;
+            << "The 0.127 mm line is finer than the 0.15 mm the board maker can make." << 1;
 }
 
 void TestWindow::fabWarning()
@@ -1405,13 +1489,13 @@ void TestWindow::vectorDocument()
     QCOMPARE(child<QSpinBox>(&w, "sb_scale")->value(), 19);
 
     // A grid this big is drawn off the GUI thread; a change meanwhile wins over that drawing.
-    child<QSpinBox>(&w, "sb_scale")->setValue(100);
-    typeLineWidth(w, QStringLiteral("0.008")); // 5000 x 2000 pixels
+    child<QSpinBox>(&w, "sb_scale")->setValue(400);
+    typeLineWidth(w, QStringLiteral("0.03")); // 5334 x 2134 pixels
     QVERIFY(w.statusBar()->currentMessage().startsWith(QLatin1String("Drawing the page")));
     typeLineWidth(w, QStringLiteral("0.2"));
     QThreadPool::globalInstance()->waitForDone();
     QCoreApplication::processEvents();
-    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=200 Heigth=80"));
+    QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=800 Heigth=320"));
     // Generate writes the small page; it does not wait for the drawing given up.
     const QString drawn = m_dir.filePath(QStringLiteral("drawn.asc"));
     generate(w, drawn);
@@ -1419,13 +1503,14 @@ void TestWindow::vectorDocument()
     // So does a picture opened meanwhile. Unlike new settings, it draws no page of its own that
     // would replace the stale one, so that one must be dropped when it is done.
     const QString picture = writePicture(redBlue(40, 20), QStringLiteral("meanwhile.png"));
-    typeLineWidth(w, QStringLiteral("0.008"));
+    typeLineWidth(w, QStringLiteral("0.03"));
     Dialogs::setNextFileName(picture);
     child<QAction>(&w, "actionOpen")->trigger();
     QThreadPool::globalInstance()->waitForDone();
     QCoreApplication::processEvents();
     QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=40 Heigth=20"));
     typeLineWidth(w, QStringLiteral("0.2"));
+    child<QSpinBox>(&w, "sb_scale")->setValue(100);
     open(w, svg);
 
     // A PDF of two pages asks which; cancelling keeps what is open.
@@ -1463,19 +1548,7 @@ void TestWindow::stackMode()
     QFETCH(QString, goldAs);
     QFETCH(QString, mask);
     QFETCH(int, maskHue);
-    // Board green with a gold square, copper one pixel right of it, and two silkscreen bars a
-    // pixel apart below: each layer has a closed gap.
-    QImage picture(40, 24, QImage::Format_RGB32);
-    picture.fill(qRgb(0x0b, 0x3d, 0x1e));
-    const auto fill = [&](int x0, int y0, int x1, int y1, QRgb c) {
-        for (int y = y0; y <= y1; ++y)
-            for (int x = x0; x <= x1; ++x)
-                picture.setPixel(x, y, c);
-    };
-    fill(4, 4, 11, 11, qRgb(0xd4, 0xaf, 0x37));
-    fill(13, 4, 22, 11, qRgb(0x3a, 0x8a, 0x4a));
-    fill(4, 16, 15, 19, qRgb(255, 255, 255));
-    fill(17, 16, 30, 19, qRgb(255, 255, 255));
+    const QImage picture = finishesPicture();
     const QString in = writePicture(picture, QStringLiteral("finishes.png"));
 
     kestrel w;
@@ -1510,11 +1583,13 @@ void TestWindow::stackMode()
     expected.open(QIODevice::WriteOnly);
     kcore::StackBudget budget;
     QVERIFY(direct.writeStack(&expected, {}, &budget).ok);
-    // The gold colour's share of the artwork is that of the finish it is read as.
-    const int plane = goldAs == QLatin1String("gold") ? kcore::GoldPlane : kcore::CopperPlane;
-    QCOMPARE(table->item(goldRow, 2)->text(),
-             QStringLiteral("%1 %").arg(100.0 * double(budget.counts[bottom].planes[plane]) / 960, 0,
-                                        'f', 1));
+    // Each colour's share is of the pixels nearest it, whatever it is read as: the gold square's
+    // 64 of 960, and the shares add up to 100 %, though two colours are board.
+    QCOMPARE(table->item(goldRow, 2)->text(), QStringLiteral("6.7 %"));
+    double shares = 0;
+    for (int row = 0; row < table->rowCount(); ++row)
+        shares += table->item(row, 2)->text().section(' ', 0, 0).toDouble();
+    QCOMPARE(shares, 100.0);
 
     // The finished board, seen from its side (the bottom's art, mirrored in the file, reads as
     // the picture): gold where gold is, silkscreen white, and the mask's colour over the board
@@ -1592,6 +1667,278 @@ void TestWindow::stackMode()
     QCOMPARE(expansion->toolTip(), kcore::stackExpansionProblem(10, -5));
     QCOMPARE(messageOfNextBox([&] { generate(w, out); }),
              kcore::stackExpansionProblem(10, -5) + QStringLiteral("\nNothing was written."));
+}
+
+void TestWindow::unusableValueKeepsBoard_data()
+{
+    QTest::addColumn<bool>("stack");
+    QTest::addColumn<QString>("unitButton");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("reason"); // in the field's tooltip and Generate's refusal
+    // 10 mil lines are 0.254 mm: an opening may shrink by less than 0.127 mm.
+    QTest::newRow("mask expansion -1 mm") << true << "rb_units_mm"
+                                          << "le_expansion"
+                                          << "-1"
+                                          << "half the line width (0.127 mm)";
+    QTest::newRow("mask expansion no number") << true << "rb_units_mils"
+                                              << "le_expansion"
+                                              << "abc"
+                                              << "not a number";
+    QTest::newRow("line width no number") << false << "rb_units_mils"
+                                          << "le_linewidth"
+                                          << "abc"
+                                          << "not a number";
+}
+
+void TestWindow::unusableValueKeepsBoard()
+{
+    QFETCH(bool, stack);
+    QFETCH(QString, unitButton);
+    QFETCH(QString, field);
+    QFETCH(QString, typed);
+    QFETCH(QString, reason);
+    kestrel w;
+    QFrame *frame = showBoard(w, writePicture(finishesPicture(), QStringLiteral("kept.png")));
+    if (stack)
+        child<QAction>(&w, "actionStack")->trigger();
+    else
+        child<QSlider>(&w, "sl_threshold")->setValue(100); // silkscreen and gold white
+    QTest::mouseClick(child<QRadioButton>(&w, qPrintable(unitButton)), Qt::LeftButton);
+    auto *edit = child<QLineEdit>(&w, qPrintable(field));
+    const QString good = edit->text();
+    auto *table = child<QTableWidget>(&w, "tw_palette");
+    const auto shares = [table] {
+        QStringList texts;
+        for (int row = 0; row < table->rowCount(); ++row)
+            texts << table->item(row, 2)->text();
+        return texts;
+    };
+    // Once checked: the findings' rings are on the board too.
+    QTRY_VERIFY(child<QLabel>(&w, "lbl_gaps")->isVisible());
+    const QImage current = frame->grab().toImage();
+    const QStringList sharesBefore = shares();
+    QVERIFY(paintedPixels(frame) > frame->width() * frame->height() / 4);
+
+    edit->selectAll();
+    QTest::keyClicks(edit, typed);
+    QVERIFY2(edit->toolTip().contains(reason), qPrintable(edit->toolTip()));
+    const QString refusal = messageOfNextBox([&] { generate(w, m_dir.filePath("kept.asc")); });
+    QVERIFY2(refusal.contains(reason), qPrintable(refusal));
+    // The last board stays, marked as no longer current; so do the shares.
+    QVERIFY(paintedPixels(frame) > frame->width() * frame->height() / 4);
+    QVERIFY(frame->grab().toImage() != current);
+    if (stack)
+        QCOMPARE(shares(), sharesBefore);
+    // A usable value again shows the board as it was, once checked again.
+    edit->selectAll();
+    QTest::keyClicks(edit, good);
+    QTRY_COMPARE(frame->grab().toImage(), current);
+}
+
+void TestWindow::layerAndKindAgree_data()
+{
+    QTest::addColumn<QString>("kind"); // chosen in Board, Layer Kind
+    QTest::addColumn<int>("layer"); // the layer it sets
+    QTest::addColumn<int>("typed"); // a layer typed next
+    QTest::addColumn<QString>("kindAfter"); // the kind that sets
+    QTest::newRow("top copper, then 26") << "top-copper" << 1 << 26 << "top-silk";
+    QTest::newRow("bottom silkscreen, then 1") << "bottom-silk" << 29 << 1 << "top-copper";
+    QTest::newRow("bottom copper of a four-layer board")
+            << "bottom-copper" << 2 << 4 << "bottom-copper";
+    QTest::newRow("top solder mask, then 5") << "top-mask" << 21 << 5 << "documentation";
+    // A 9.4 file has no layer 0: the box does not go there.
+    QTest::newRow("top solder mask, then 0") << "top-mask" << 21 << 0 << "top-copper";
+}
+
+void TestWindow::layerAndKindAgree()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, layer);
+    QFETCH(int, typed);
+    QFETCH(QString, kindAfter);
+    kestrel w;
+    w.show();
+    open(w, writePicture(redBlue(8, 2), QStringLiteral("layer.png")));
+    child<QAction>(&w, "actionFormat94")->trigger();
+    const auto action = [&w](const QString &key) {
+        kcore::LayerKind k = kcore::LayerKind::Auto;
+        kcore::kindFromKey(key, &k);
+        for (QAction *a : child<QMenu>(&w, "menu_LayerKind")->actions())
+            if (a->isCheckable() && a->data().toInt() == int(k))
+                return a;
+        return static_cast<QAction *>(nullptr);
+    };
+    auto *spin = child<QSpinBox>(&w, "sb_layer");
+    const QString out = m_dir.filePath(QStringLiteral("layer.asc"));
+    // Whatever the window offers, Generate writes.
+    const auto writes = [&] {
+        QFile::remove(out);
+        Dialogs::reset();
+        Dialogs::setNextAnswer(QMessageBox::Ok);
+        generate(w, out);
+        return QFile::exists(out) ? QString() : Dialogs::last().text;
+    };
+    action(kind)->trigger();
+    QCOMPARE(spin->value(), layer);
+    QCOMPARE(writes(), QString());
+    spin->setValue(typed);
+    QVERIFY(action(kindAfter)->isChecked());
+    QCOMPARE(writes(), QString());
+}
+
+void TestWindow::findingsInUnit_data()
+{
+    QTest::addColumn<QString>("unitButton");
+    QTest::addColumn<QString>("finding"); // how the status bar's step to it ends
+    QTest::addColumn<QString>("suffix"); // of Fab Limits' boxes
+    QTest::addColumn<double>("shown"); // the finest line of 4 mil, in the unit
+    QTest::addColumn<double>("typed"); // a finer limit than the line, in the unit
+    QTest::addColumn<QString>("warning"); // then shown
+    QTest::addColumn<QString>("why"); // on hover
+    QTest::newRow("millimetres") << "rb_units_mm"
+                                 << "closed gap, 0 mm of copper space"
+                                 << " mm" << 0.1016 << 0.3 << "\u26a0 below 0.3 mm minimum"
+                                 << "The 0.254 mm line is finer than the 0.3 mm the board maker "
+                                    "can make.";
+    QTest::newRow("inches") << "rb_units_inch"
+                            << "closed gap, 0 inch of copper space"
+                            << " inch" << 0.004 << 0.012 << "\u26a0 below 0.012 inch minimum"
+                            << "The 0.01 inch line is finer than the 0.012 inch the board maker "
+                               "can make.";
+}
+
+void TestWindow::findingsInUnit()
+{
+    QFETCH(QString, unitButton);
+    QFETCH(QString, finding);
+    QFETCH(QString, suffix);
+    QFETCH(double, shown);
+    QFETCH(double, typed);
+    QFETCH(QString, warning);
+    QFETCH(QString, why);
+    // Two white pixels a pixel apart at 10 mil: the round ends close the gap.
+    QImage picture(3, 1, QImage::Format_RGB32);
+    picture.fill(Qt::white);
+    picture.setPixel(1, 0, qRgb(0, 0, 0));
+    kestrel w;
+    showBoard(w, writePicture(picture, QStringLiteral("closed.png")));
+    QTest::mouseClick(child<QRadioButton>(&w, qPrintable(unitButton)), Qt::LeftButton);
+    QTRY_VERIFY(child<QLabel>(&w, "lbl_gaps")->text().contains(QLatin1String("1 closed gap")));
+    child<QAction>(&w, "actionNextFinding")->trigger();
+    const QString step = w.statusBar()->currentMessage();
+    QVERIFY2(step.endsWith(finding), qPrintable(step));
+
+    QString boxSuffix;
+    double boxValue = 0;
+    QSignalSpy checked(&w, &kestrel::fabCheckShown);
+    const auto watch = onNextModal([&](QWidget *d) {
+        auto *line = child<QDoubleSpinBox>(d, "sb_minline");
+        boxSuffix = line->suffix();
+        boxValue = line->value();
+        line->setValue(typed);
+        static_cast<QDialog *>(d)->accept();
+    });
+    child<QAction>(&w, "actionFabLimits")->trigger();
+    QCOMPARE(boxSuffix, suffix);
+    QCOMPARE(boxValue, shown);
+    QVERIFY(checked.wait());
+    QCOMPARE(text(&w, "lbl_fabwarning"), warning);
+    QCOMPARE(child<QLabel>(&w, "lbl_fabwarning")->toolTip(), why);
+}
+
+void TestWindow::paletteReadsColours_data()
+{
+    QTest::addColumn<bool>("pick"); // the red picked from the preview onto the palette
+    QTest::newRow("a red marking no colour is near") << false;
+    QTest::newRow("the red picked") << true;
+}
+
+void TestWindow::paletteReadsColours()
+{
+    QFETCH(bool, pick);
+    // Board green with a red block of 80 of its 960 pixels: red lies far from every palette
+    // colour and every mix of two.
+    QImage picture(40, 24, QImage::Format_RGB32);
+    picture.fill(qRgb(0x0b, 0x3d, 0x1e));
+    for (int y = 8; y < 16; ++y)
+        for (int x = 20; x < 30; ++x)
+            picture.setPixel(x, y, qRgb(0xe0, 0x18, 0x18));
+    kestrel w;
+    w.show();
+    open(w, writePicture(picture, QStringLiteral("red.png")));
+    child<QAction>(&w, "actionStack")->trigger();
+    auto *table = child<QTableWidget>(&w, "tw_palette");
+    const int colours = table->rowCount();
+    auto *unmatched = w.findChild<QLabel *>(QStringLiteral("lbl_unmatched"));
+    QVERIFY(unmatched);
+    QVERIFY(unmatched->isVisible());
+    QCOMPARE(unmatched->text(), QStringLiteral("\u26a0 8.3 % match no colour, most like #E01818"));
+    if (!pick)
+        return;
+    auto *picker = w.findChild<QPushButton *>(QStringLiteral("pb_pickcolour"));
+    QVERIFY(picker);
+    picker->click();
+    // The colour view fits the picture into the frame from its top-left corner: the block's
+    // middle.
+    auto *frame = child<QFrame>(&w, "mainframe");
+    const double scale = qMin(frame->width() / 40.0, frame->height() / 24.0);
+    QTest::mouseClick(frame, Qt::LeftButton, {}, QPoint(int(25 * scale), int(12 * scale)));
+    QCOMPARE(table->rowCount(), colours + 1);
+    QVERIFY(table->item(colours, 0)->toolTip().startsWith(QLatin1String("#E01818")));
+    QCOMPARE(table->item(colours, 2)->text(), QStringLiteral("8.3 %"));
+    QVERIFY(!unmatched->isVisible());
+    QVERIFY(!picker->isChecked());
+}
+
+void TestWindow::blankArtworkWarns_data()
+{
+    QTest::addColumn<QImage>("picture");
+    QTest::addColumn<bool>("invert");
+    QTest::addColumn<QString>("said");
+    QImage black(20, 10, QImage::Format_RGB32), white(20, 10, QImage::Format_RGB32);
+    black.fill(Qt::black);
+    white.fill(Qt::white);
+    QTest::newRow("all black") << black << false
+                               << "\u26a0 The file holds no item: every pixel is at or below the "
+                                  "threshold 128. The picture is one flat grey (0), which no "
+                                  "threshold divides.";
+    QTest::newRow("red and blue") << redBlue(20, 10) << false
+                                  << "\u26a0 The file holds no item: every pixel is at or below "
+                                     "the threshold 128. Its greys run from 39 to 87. Lower the "
+                                     "threshold to keep its lightest parts.";
+    QTest::newRow("red and blue, inverted")
+            << redBlue(20, 10) << true
+            << "\u26a0 The artwork covers everything: Invert is on and every pixel is at or "
+               "below the threshold 128. Its greys run from 39 to 87. Light artwork on a dark "
+               "background needs Invert off.";
+    QTest::newRow("white paper, inverted")
+            << white << true
+            << "\u26a0 The file holds no item: Invert is on and every pixel is above the "
+               "threshold 128. The picture is one flat grey (255), which no threshold divides.";
+}
+
+void TestWindow::blankArtworkWarns()
+{
+    QFETCH(QImage, picture);
+    QFETCH(bool, invert);
+    QFETCH(QString, said);
+    kestrel w;
+    w.show();
+    open(w, writePicture(picture, QStringLiteral("blank.png")));
+    child<QCheckBox>(&w, "cb_invert")->setChecked(invert);
+    // Said before anything is written, under the preview.
+    auto *covered = w.findChild<QLabel *>(QStringLiteral("lbl_covered"));
+    QVERIFY(covered);
+    QTRY_VERIFY(covered->isVisible());
+    QCOMPARE(covered->text(), said);
+    // And the file is still written as asked.
+    const QString out = m_dir.filePath(QStringLiteral("blank.asc"));
+    QFile::remove(out);
+    generate(w, out);
+    QFile file(out);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().contains("*END*"));
 }
 
 QTEST_MAIN(TestWindow)
