@@ -23,7 +23,7 @@ public:
     // only the frame.
     // The image fitted into the frame, aspect kept, from the top-left corner.
     void showPicture(const QImage *image);
-    // The board drawn from bw as writePads() would write it with settings (and edgeGrey).
+    // The board drawn from bw as writeArtwork() would write it with settings (and edgeGrey).
     void showBoard(const QImage *bw, const QImage *edgeGrey, const kcore::PadsSettings &settings);
     // A stack's side as the finished board: plan's pixels (see planStack()) in colours, at
     // settings' pitch; mirrored shows the board turned over, as its bottom side is seen, the

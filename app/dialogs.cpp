@@ -13,6 +13,7 @@ namespace Dialogs {
 namespace {
 
 std::optional<QString> nextFileName;
+QString nextFilter;
 std::optional<QMessageBox::StandardButton> nextAnswer;
 std::optional<int> nextPage;
 std::optional<QColor> nextColour;
@@ -33,15 +34,19 @@ QString openFileName(QWidget *parent, const QString &caption, const QString &fil
 }
 
 QString saveFileName(QWidget *parent, const QString &caption, const QString &suggestion,
-                     const QString &filter)
+                     const QString &filter, QString *selectedFilter)
 {
     record.suggestion = suggestion;
+    record.filters = filter;
+    record.firstFilter = selectedFilter ? *selectedFilter : QString();
     if (nextFileName) {
         const QString name = *nextFileName;
         nextFileName.reset();
+        if (selectedFilter)
+            *selectedFilter = nextFilter;
         return name;
     }
-    return QFileDialog::getSaveFileName(parent, caption, suggestion, filter);
+    return QFileDialog::getSaveFileName(parent, caption, suggestion, filter, selectedFilter);
 }
 
 QMessageBox::StandardButton warning(QWidget *parent, const QString &text,
@@ -101,9 +106,10 @@ void setNextPage(int page)
     nextPage = page;
 }
 
-void setNextFileName(const QString &name)
+void setNextFileName(const QString &name, const QString &filter)
 {
     nextFileName = name;
+    nextFilter = filter;
 }
 
 void setNextAnswer(QMessageBox::StandardButton answer)

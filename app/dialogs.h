@@ -15,9 +15,10 @@ namespace Dialogs {
 QString openFileName(QWidget *parent, const QString &caption, const QString &filter,
                      const QString &directory = QString());
 // A name to save under, starting from suggestion; empty when the user cancels. Asks before an
-// existing file is replaced.
+// existing file is replaced. selectedFilter, when given, starts as the filter chosen first and
+// says the one chosen.
 QString saveFileName(QWidget *parent, const QString &caption, const QString &suggestion,
-                     const QString &filter);
+                     const QString &filter, QString *selectedFilter = nullptr);
 // A message box with a warning icon, informative text under the text if not empty. Titled as
 // the parent is, or with the name of file when it is about a file that failed.
 QMessageBox::StandardButton warning(QWidget *parent, const QString &text,
@@ -38,8 +39,9 @@ QColor colour(QWidget *parent, const QColor &initial, const QString &title);
 // Which page of a document of pages pages to open, from 0; -1 when the user cancels.
 int pageNumber(QWidget *parent, const QString &document, int pages);
 
-// For tests: the next file dialog returns name at once, unshown; an empty name cancels it.
-void setNextFileName(const QString &name);
+// For tests: the next file dialog returns name at once, unshown, with filter chosen (empty: none
+// but the first); an empty name cancels it.
+void setNextFileName(const QString &name, const QString &filter = QString());
 // For tests: the next message box returns answer at once, unshown.
 void setNextAnswer(QMessageBox::StandardButton answer);
 
@@ -53,6 +55,8 @@ void setNextColour(const QColor &colour);
 struct Record
 {
     QString suggestion; // of the last save dialog
+    QString filters; // of the last save dialog, and the one it started with
+    QString firstFilter;
     QString directory; // of the last open dialog
     QWidget *parent = nullptr; // of the last message box
     QString title;

@@ -43,6 +43,7 @@ kestrel::kestrel(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
     build_board_menu();
     build_stack_panel();
     load_board_options();
+    load_tone_options();
     apply_layer_range();
     fill_recent_menu();
     ui.lbl_status->setText(QString());
@@ -77,16 +78,25 @@ void kestrel::build_summary(const QFont &compact)
     lbl_covered->setObjectName(QStringLiteral("lbl_covered"));
     lbl_covered->setStyleSheet(QStringLiteral("color: #b00000"));
     lbl_covered->setWordWrap(true);
-    for (QLabel *l : {lbl_budget, lbl_fabwarning, lbl_gaps, lbl_covered})
+    lbl_halftone = new QLabel(summary);
+    lbl_halftone->setObjectName(QStringLiteral("lbl_halftone"));
+    lbl_halftone->setWordWrap(true);
+    lbl_fabsafe = new QLabel(summary);
+    lbl_fabsafe->setObjectName(QStringLiteral("lbl_fabsafe"));
+    lbl_fabsafe->setWordWrap(true);
+    lbl_fabsafe->setToolTip(QStringLiteral("What Fab-safe changed in the black-and-white image "
+                                           "so that the board maker can make it"));
+    for (QLabel *l : {lbl_budget, lbl_fabwarning, lbl_gaps, lbl_covered, lbl_halftone, lbl_fabsafe})
         l->setFont(compact);
     lines->addWidget(lbl_budget);
     warnings->addWidget(lbl_fabwarning);
     warnings->addWidget(lbl_gaps, 1);
     lines->addLayout(warnings);
     lines->addWidget(lbl_covered);
-    lbl_fabwarning->hide();
-    lbl_gaps->hide();
-    lbl_covered->hide();
+    lines->addWidget(lbl_halftone);
+    lines->addWidget(lbl_fabsafe);
+    for (QLabel *l : {lbl_fabwarning, lbl_gaps, lbl_covered, lbl_halftone, lbl_fabsafe})
+        l->hide();
     summary->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     ui.verticalLayout->addWidget(summary);
     lbl_zoom = new QLabel(this);
@@ -138,6 +148,9 @@ void kestrel::connect_controls()
     connect(ui.rb_bandw, &QRadioButton::toggled, this, &kestrel::display_what_slot);
     connect(ui.sl_threshold, &QSlider::valueChanged, this, &kestrel::threshold_slot);
     connect(ui.cb_invert, &QCheckBox::toggled, this, &kestrel::threshold_slot);
+    connect(ui.cb_tones, &QComboBox::currentIndexChanged, this, &kestrel::tones_changed);
+    connect(ui.le_cell, &QLineEdit::textChanged, this, &kestrel::cell_edited);
+    connect(ui.cb_fabsafe, &QCheckBox::toggled, this, &kestrel::fab_safe_changed);
     connect(ui.sb_scale, &QSpinBox::valueChanged, this, &kestrel::asc_size_slot);
     connect(ui.rb_units_inch, &QRadioButton::toggled, this, &kestrel::pix_usize_slot);
     connect(ui.rb_units_mm, &QRadioButton::toggled, this, &kestrel::pix_usize_slot);
@@ -404,7 +417,7 @@ void kestrel::choose_fab_limits()
     stack_limits = stack;
     save_board_options();
     save_stack_options();
-    update_budget();
+    update_size_labels(); // a halftone is drawn anew for the limits; refreshes the fab check
 }
 
 void kestrel::fit_to_size()
@@ -474,6 +487,12 @@ void kestrel::board_options_changed()
     update_size_labels(); // the layout's rounding decides the size; refreshes the fab check too
 }
 
+void kestrel::fab_safe_changed()
+{
+    save_board_options();
+    threshold_slot(); // the black-and-white image made again, as it is or fab-safe
+}
+
 // The board options outlive the session: a user's board program and board maker stay the same.
 void kestrel::load_board_options()
 {
@@ -488,6 +507,7 @@ void kestrel::load_board_options()
     (v94 ? ui.actionFormat94 : ui.actionFormat20)->setChecked(true);
     ui.actionExactEnds->setChecked(settings.value(QStringLiteral("board/exactEnds")).toBool());
     ui.actionSmoothEdges->setChecked(settings.value(QStringLiteral("board/smoothEdges")).toBool());
+    ui.cb_fabsafe->setChecked(settings.value(QStringLiteral("board/fabSafe")).toBool());
     bool ok = false;
     const double mils = settings.value(QStringLiteral("board/minLineMils")).toDouble(&ok);
     if (ok && mils >= 0.1 && mils <= 1000)
@@ -505,6 +525,7 @@ void kestrel::save_board_options() const
                                                      : QStringLiteral("2.0"));
     settings.setValue(QStringLiteral("board/exactEnds"), ui.actionExactEnds->isChecked());
     settings.setValue(QStringLiteral("board/smoothEdges"), ui.actionSmoothEdges->isChecked());
+    settings.setValue(QStringLiteral("board/fabSafe"), ui.cb_fabsafe->isChecked());
     settings.setValue(QStringLiteral("board/minLineMils"), min_line_mils);
     settings.setValue(QStringLiteral("board/minSpaceMils"), min_space_mils);
 }

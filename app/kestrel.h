@@ -99,6 +99,7 @@ private:
     void show_covered(const QString &warning);
     void update_view();
     void board_options_changed();
+    void fab_safe_changed();
     void update_edge_grey();
     void load_board_options();
     void save_board_options() const;
@@ -135,6 +136,15 @@ private:
     QString stack_finding_text(int index) const;
     struct RefusalText;
     static RefusalText refusal_text(const kcore::WriteCheck &check, int scale);
+    // The tones: the grey clipped at the threshold, or drawn as halftone dots.
+    bool halftone() const;
+    void tones_changed();
+    void cell_edited();
+    void show_cell();
+    void load_tone_options();
+    void save_tone_options() const;
+    void halftone_settings(kcore::ConversionSettings *c) const;
+    QString halftone_note() const;
 
     // The slots' names and order are the window's documented interface (the tests and the design
     // notes speak of them): keep them even where spellings look odd.
@@ -159,6 +169,8 @@ private:
     QLabel *lbl_budget = nullptr;
     QLabel *lbl_fabwarning = nullptr;
     QLabel *lbl_gaps = nullptr;
+    QLabel *lbl_halftone = nullptr; // the halftone's screen
+    QLabel *lbl_fabsafe = nullptr; // what Fab-safe changed
     QLabel *lbl_covered = nullptr; // a file of no item, or one that covers everything
     QLabel *lbl_zoom = nullptr;
     // The settings the single layer's board was last drawn at: drawn at those, marked out of
@@ -196,13 +208,26 @@ private:
         QString why;
         bool remembered = true; // among the recent files; not what was pasted
     };
+    // Fab-safe art of a big picture is made off the GUI thread; the plain image shows meanwhile,
+    // and Generate pressed meanwhile writes the art once made.
+    void start_fab_safe();
+    void take_fab_safe(const kcore::Conversion::FabSafeImage &made);
+    Job<kcore::Conversion::FabSafeImage> safe_job{
+            this, [this](const kcore::Conversion::FabSafeImage &m) { take_fab_safe(m); }};
+    QString making_safe; // what safe_job makes the art for
+    bool generate_when_safe = false;
     void take_picture(const Opened &opened);
     Job<Opened> open_job{this, [this](const Opened &o) { take_picture(o); }};
-    void write_file(const QString &name);
-    void show_written(const QString &name, const kcore::PadsResult &result);
-    Job<kcore::PadsResult> write_job{
-            this, [this](const kcore::PadsResult &r) { show_written(writing_to, r); }};
+    // The name Generate writes to and its file type, chosen in the save dialog; empty when the
+    // user cancels.
+    QString ask_file_name(kcore::FileType *type);
+    void write_file(const QString &name, kcore::FileType type);
+    void show_written(const QString &name, const kcore::WriteResult &result);
+    Job<kcore::WriteResult> write_job{
+            this, [this](const kcore::WriteResult &r) { show_written(writing_to, r); }};
     QString writing_to;
+    QStringList writing_files;
+    kcore::FileType writing_type = kcore::FileType::Pads;
     // The progress of opening or writing a big picture, over the window.
     QPointer<QProgressDialog> progress;
     void show_progress(JobBase &job, const QString &label, qint64 maximum);
@@ -226,6 +251,10 @@ private:
         double scale = 0, pitch = 0, expansion = 0;
         kcore::Palette palette;
         bool bottom = false;
+        // A halftone's screen (held, so that no new one is taken for it) and what it screens.
+        std::shared_ptr<const kcore::HalftoneScreen> screen;
+        bool invert = false;
+        int finish = 0;
         bool operator==(const PlanKey &o) const;
     };
     PlanKey plan_key;
@@ -241,4 +270,8 @@ private:
     };
     std::vector<FindingLayer> finding_layers;
     double findings_grown = 0; // the mask expansion the findings were checked at
+
+    // The halftone's cell in mils, exact as typed; 0: the smallest that draws 16 tones.
+    double cell_mils = 0;
+    bool in_cell_change = false;
 };

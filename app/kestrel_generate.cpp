@@ -6,7 +6,7 @@
 
 #include "core/warnings.h"
 #include "dialogs.h"
-#include "export/padswriter.h"
+#include "export/artworkwriter.h"
 #include "export/savefile.h"
 #include "geometry/layers.h"
 #include "geometry/units.h"
@@ -65,6 +65,7 @@ kestrel::RefusalText kestrel::refusal_text(const kcore::WriteCheck &check, int s
         return {check.why + QLatin1Char('\n') + nothing, QString(),
                 QStringLiteral("No file: the line width is not usable")};
     case kcore::Refusal::Layer:
+    case kcore::Refusal::Halftone:
     case kcore::Refusal::TooLarge:
         return {check.why + QLatin1Char('\n') + nothing, QString(),
                 QStringLiteral("No file: ") + check.why};
@@ -79,6 +80,10 @@ void kestrel::make_asc_slot()
         generate_when_drawn = true;
         return;
     }
+    if (safe_job.isRunning()) {
+        generate_when_safe = true; // the art is written once made fab-safe
+        return;
+    }
     line_pitch(); // refreshes the field's colour
     take_settings();
     const kcore::WriteCheck check = conversion.check(typed_width, typed_unit, unit_index);
@@ -87,7 +92,36 @@ void kestrel::make_asc_slot()
         Dialogs::warning(this, t.text, t.detail);
         return;
     }
-    // Suggested: the picture's name with .asc, beside it. What the user types is used as typed.
+    kcore::FileType type;
+    const QString name = ask_file_name(&type);
+    if (name.isEmpty())
+        return;
+    // A Gerber file for each layer: none of them may be the picture.
+    const QString picture_path = conversion.source().path();
+    kcore::Conversion written = conversion;
+    kcore::ConversionSettings settings = written.settings();
+    settings.pads.type = type;
+    written.setSettings(settings);
+    for (const QString &file : written.files(name))
+        if (!picture_path.isEmpty() && kcore::isSameFile(picture_path, file)) {
+            Dialogs::fileWarning(this, file,
+                                 QStringLiteral("%1 is the picture being converted; writing the "
+                                                "board file there would destroy it.\nNothing was "
+                                                "written.")
+                                         .arg(QDir::toNativeSeparators(file)));
+            return;
+        }
+    write_file(name, type);
+}
+
+QString kestrel::ask_file_name(kcore::FileType *type)
+{
+    // Suggested: the picture's name beside it, with the suffix of the file type last written.
+    // What the user types is used as typed, but for the suffix of a file type chosen.
+    const auto last = kcore::FileType(
+            QSettings()
+                    .value(QStringLiteral("board/fileType"), int(kcore::FileType::Pads))
+                    .toInt());
     const QString picture_path = conversion.source().path();
     QString suggestion;
     if (!picture_path.isEmpty()) {
@@ -96,35 +130,52 @@ void kestrel::make_asc_slot()
         const QDir folder = picture.isAbsolute()
                 ? picture.dir()
                 : QDir(QSettings().value(QStringLiteral("recent/folder")).toString());
-        suggestion = folder.filePath(picture.completeBaseName() + QStringLiteral(".asc"));
+        suggestion = folder.filePath(picture.completeBaseName() + QLatin1Char('.')
+                                     + kcore::fileTypeSuffix(last));
     }
-    const QString name
-            = Dialogs::saveFileName(this, tr("Save File"), suggestion, tr("Files (*.*)"));
+    QStringList filters{tr("Files (*.*)")};
+    for (const kcore::FileType t : kcore::fileTypes())
+        filters << kcore::fileTypeFilter(t);
+    // "Files (*.*)" is left as the dialog starts: chosen, it would give the name the suffix "*".
+    QString chosen = last == kcore::FileType::Pads ? QString() : kcore::fileTypeFilter(last);
+    QString name = Dialogs::saveFileName(this, tr("Save File"), suggestion,
+                                         filters.join(QStringLiteral(";;")), &chosen);
     if (name.isEmpty())
-        return;
-    if (!picture_path.isEmpty() && kcore::isSameFile(picture_path, name)) {
-        Dialogs::fileWarning(this, name,
-                             QStringLiteral("%1 is the picture being converted; writing the "
-                                            "board file there would destroy it.\nNothing was "
-                                            "written.")
-                                     .arg(QDir::toNativeSeparators(name)));
-        return;
-    }
-    write_file(name);
+        return name;
+    *type = kcore::fileTypeOfName(name);
+    for (const kcore::FileType t : kcore::fileTypes())
+        if (chosen == kcore::fileTypeFilter(t)) {
+            *type = t;
+            name = kcore::fileNameFor(name, t);
+        }
+    QSettings().setValue(QStringLiteral("board/fileType"), int(*type));
+    return name;
 }
 
-void kestrel::write_file(const QString &name)
+void kestrel::write_file(const QString &name, kcore::FileType type)
 {
     // The images are shared with the work, not copied.
-    const auto write = [name, snapshot = conversion](JobControl &control) {
-        return kcore::saveFile(name, [&](QIODevice *out) {
-            const auto progress = [&control](int rows) {
-                control.report(rows);
-                return !control.stopped();
-            };
-            return snapshot.settings().stack.on ? snapshot.writeStack(out, progress)
-                                                : snapshot.write(out, progress);
-        });
+    kcore::Conversion snapshot = conversion;
+    kcore::ConversionSettings settings = snapshot.settings();
+    settings.pads.type = type;
+    snapshot.setSettings(settings);
+    writing_files = snapshot.files(name);
+    writing_type = type;
+    const auto write = [name, snapshot](JobControl &control) {
+        // Fab-safe art is made for what the file is judged by: polygons' own lines.
+        kcore::Conversion made = snapshot;
+        if (const kcore::BwResult remade = made.remakeFabSafe(); !remade)
+            return kcore::failure(remade.why);
+        const QStringList files = made.files(name);
+        return kcore::saveFiles(files, kcore::artworkName(name),
+                                [&](const kcore::Destination &out) {
+                                    const auto progress = [&control](int rows) {
+                                        control.report(rows);
+                                        return !control.stopped();
+                                    };
+                                    return made.settings().stack.on ? made.writeStack(out, progress)
+                                                                    : made.write(out, progress);
+                                });
     };
     const QSize grid = stacking() ? conversion.grid() : conversion.bw().size();
     if (qint64(grid.width()) * grid.height() < bigPicturePixels) {
@@ -140,7 +191,7 @@ void kestrel::write_file(const QString &name)
                   grid.height());
 }
 
-void kestrel::show_written(const QString &name, const kcore::PadsResult &result)
+void kestrel::show_written(const QString &name, const kcore::WriteResult &result)
 {
     if (progress)
         progress->close();
@@ -159,19 +210,30 @@ void kestrel::show_written(const QString &name, const kcore::PadsResult &result)
     QSettings().setValue(QStringLiteral("recent/folder"), QFileInfo(name).absolutePath());
     // The figures and the file's name whole; a long folder shortened in its middle to what the
     // status bar has room for, the whole path on hover.
-    const QString said = QStringLiteral("Wrote %1 LINES items, %2 bytes, to ")
-                                 .arg(result.items)
-                                 .arg(result.bytes);
-    const QFileInfo file(name);
+    // Several files (a Gerber file for each layer) are named by what they share.
+    const bool several = writing_files.size() > 1;
+    const QString said
+            = QStringLiteral("Wrote %1%2 %3, %4 bytes, to ")
+                      .arg(several ? QStringLiteral("%1 files, ").arg(writing_files.size())
+                                   : QString())
+                      .arg(result.items)
+                      .arg(kcore::itemNoun(writing_type), QString::number(result.bytes));
+    const QFileInfo file(writing_files.value(0, name));
+    const QString shown_name = several ? QFileInfo(name).completeBaseName() + QStringLiteral("-*.")
+                    + kcore::fileTypeSuffix(writing_type)
+                                       : file.fileName();
     const QString folder = QDir::toNativeSeparators(file.absolutePath() + QLatin1Char('/'));
     const QFontMetrics metrics = statusBar()->fontMetrics();
     const int room = statusBar()->width() - lbl_freeware->width()
-            - metrics.horizontalAdvance(said + file.fileName()) - 3 * metrics.averageCharWidth();
+            - metrics.horizontalAdvance(said + shown_name) - 3 * metrics.averageCharWidth();
     QString shown = room > 0 ? metrics.elidedText(folder, Qt::ElideMiddle, room) : QString();
     if (shown.isEmpty())
         shown = QStringLiteral("\u2026");
-    statusBar()->setToolTip(said + QDir::toNativeSeparators(name));
-    statusBar()->showMessage(said + shown + file.fileName(), 6000);
+    QStringList native;
+    for (const QString &f : std::as_const(writing_files))
+        native << QDir::toNativeSeparators(f);
+    statusBar()->setToolTip(said + native.join(QStringLiteral(", ")));
+    statusBar()->showMessage(said + shown + shown_name, 6000);
 }
 
 void kestrel::show_covered(const QString &warning)
@@ -183,6 +245,17 @@ void kestrel::show_covered(const QString &warning)
 
 void kestrel::update_budget()
 {
+    // Fab-safe art follows the line width, the layout, the ends and the limits too.
+    take_settings();
+    const bool making = safe_job.isRunning() && making_safe == conversion.fabSafeWanted();
+    if (!conversion.fabSafeIsCurrent() && !making)
+        build_bw_image();
+    const bool safe = !conversion.fabSafeWanted().isEmpty() && !conversion.bw().isNull();
+    lbl_fabsafe->setVisible(safe);
+    if (safe)
+        lbl_fabsafe->setText(safe_job.isRunning()
+                                     ? QStringLiteral("fab-safe: being made\u2026")
+                                     : kcore::fabSafeSummary(conversion.fabSafeReport()));
     // Whatever was shown, or is being counted, belongs to settings that no longer hold.
     ++budget_generation;
     fab_job.abandon();
@@ -206,11 +279,12 @@ void kestrel::count_budget()
         lbl_budget->setToolTip(text);
         lbl_fabwarning->hide();
         lbl_gaps->hide();
+        lbl_halftone->hide();
         show_covered(QString());
         shown_generation = 0;
     };
-    if (conversion.source().isNull() || draw_job.isRunning()) {
-        noCheck(QString()); // counted once the page is drawn
+    if (conversion.source().isNull() || draw_job.isRunning() || safe_job.isRunning()) {
+        noCheck(QString()); // counted once the page is drawn, or the art made fab-safe
         return;
     }
     take_settings();
@@ -235,6 +309,9 @@ void kestrel::show_fab_result(const kcore::FabResult &r)
 {
     lbl_budget->setText(kcore::fabSummary(r.fab) + QStringLiteral(", ")
                         + kcore::coverageSummary(r.spaces));
+    const QString note = halftone_note();
+    lbl_halftone->setText(note);
+    lbl_halftone->setVisible(!note.isEmpty());
     lbl_budget->setToolTip(QStringLiteral("What Generate will write: ") + lbl_budget->text());
     const QString warning = kcore::lineWarning(r.fab, unit_index);
     lbl_fabwarning->setVisible(!warning.isEmpty());

@@ -270,6 +270,8 @@ kcore::ConversionSettings kestrel::conversion_settings() const
     c.stack.palette = stack_palette;
     c.stack.bottom = stack_ui.cb_side->currentIndex() == 1;
     c.stack.maskExpansionMils = expansion_mils;
+    halftone_settings(&c);
+    c.fabSafe = {ui.cb_fabsafe->isChecked(), min_line_mils, min_space_mils};
     return c;
 }
 
@@ -346,10 +348,14 @@ void kestrel::build_bw_image()
                              why);
         return;
     }
+    // Fab-safe art of a big picture takes seconds: made off the GUI thread.
+    const QSize grid = conversion.grid();
+    const bool later = !conversion.fabSafeWanted().isEmpty()
+            && qint64(grid.width()) * grid.height() >= bigPicturePixels;
     kcore::BwResult built;
     {
         WaitCursor wait;
-        built = conversion.buildBw();
+        built = conversion.buildBw(!later);
     }
     // Once, when it happens, not at every further step of a threshold drag.
     const bool newProblem = !built && told_problem.isEmpty();
@@ -358,6 +364,40 @@ void kestrel::build_bw_image()
         Dialogs::warning(this, QStringLiteral("Could not build the black-and-white image."),
                          built.why);
     update_edge_grey();
+    if (later && built)
+        start_fab_safe();
+    else
+        safe_job.abandon();
+}
+
+void kestrel::start_fab_safe()
+{
+    making_safe = conversion.fabSafeWanted();
+    safe_job.start([bw = conversion.bw(), edges = conversion.edges(),
+                    settings = conversion.settings()](JobControl &) {
+        return kcore::Conversion::makeImageFabSafe(bw, edges, settings);
+    });
+    statusBar()->showMessage(QStringLiteral("Making the art fab-safe\u2026"));
+}
+
+void kestrel::take_fab_safe(const kcore::Conversion::FabSafeImage &made)
+{
+    statusBar()->clearMessage();
+    if (!made.report.ok) {
+        generate_when_safe = false;
+        conversion.setNoImage(
+                kcore::allocationProblem(QStringLiteral("fab-safe art"), conversion.bw().width(),
+                                         conversion.bw().height(), QImage::Format_Mono));
+        Dialogs::warning(this, QStringLiteral("Could not build the black-and-white image."),
+                         conversion.problem());
+    } else if (!conversion.takeFabSafe(made)) {
+        return; // made for settings that no longer hold; the newest are being made
+    }
+    update_budget();
+    if (generate_when_safe) {
+        generate_when_safe = false;
+        make_asc_slot();
+    }
 }
 
 void kestrel::update_edge_grey()
@@ -409,16 +449,20 @@ void kestrel::asc_size_slot()
 
 void kestrel::display_what_slot()
 {
-    // The board follows the threshold too; a stack reads the colours, not the threshold.
-    const bool bwControls = !ui.rb_img->isChecked() && !ui.rb_grey->isChecked() && !stacking();
+    // The board follows the threshold too; a stack reads the colours, not the threshold, and a
+    // halftone draws the grey's tones, which a stack's halftone reads too.
+    const bool bwView = !ui.rb_img->isChecked() && !ui.rb_grey->isChecked();
+    const bool threshold = bwView && !stacking() && !halftone();
     view_mode = ui.rb_img->isChecked() ? ViewMode::Colour
             : ui.rb_grey->isChecked()  ? ViewMode::Grey
             : ui.rb_board->isChecked() ? ViewMode::Board
                                        : ViewMode::BlackAndWhite;
-    ui.sl_threshold->setEnabled(bwControls);
-    ui.sb_threshold->setEnabled(bwControls);
-    ui.sl_threstxt->setEnabled(bwControls);
-    ui.cb_invert->setEnabled(bwControls);
+    ui.sl_threshold->setEnabled(threshold);
+    ui.sb_threshold->setEnabled(threshold);
+    ui.sl_threstxt->setEnabled(threshold);
+    ui.cb_invert->setEnabled(bwView && (!stacking() || halftone()));
+    // Fab-safe makes thresholded art safe; a halftone keeps the limits itself.
+    ui.cb_fabsafe->setEnabled(threshold);
     update_view();
 }
 
@@ -434,7 +478,8 @@ kcore::PadsSettings kestrel::pads_settings() const
     if (const QAction *kind = kind_group->checkedAction())
         pads.kind = kcore::LayerKind(kind->data().toInt());
     pads.smoothEdges = ui.actionSmoothEdges->isChecked();
-    pads.threshold = ui.sl_threshold->value();
+    // A halftone's edge levels are made for a threshold of their own.
+    pads.threshold = halftone() ? kcore::halftoneThreshold : ui.sl_threshold->value();
     return pads;
 }
 

@@ -64,7 +64,8 @@ public:
 bool kestrel::PlanKey::operator==(const PlanKey &o) const
 {
     return colour == o.colour && grid == o.grid && scale == o.scale && pitch == o.pitch
-            && expansion == o.expansion && palette == o.palette && bottom == o.bottom;
+            && expansion == o.expansion && palette == o.palette && bottom == o.bottom
+            && screen == o.screen && invert == o.invert && finish == o.finish;
 }
 
 bool kestrel::stacking() const
@@ -145,6 +146,10 @@ void kestrel::connect_stack_controls()
     connect(stack_ui.cb_side, &QComboBox::currentIndexChanged, this,
             &kestrel::stack_settings_changed);
     connect(stack_ui.le_expansion, &QLineEdit::textChanged, this, &kestrel::expansion_edited);
+    connect(stack_ui.cb_halftonefinish, &QComboBox::currentIndexChanged, this, [this] {
+        save_tone_options();
+        stack_settings_changed();
+    });
     for (QComboBox *look : {stack_ui.cb_maskcolour, stack_ui.cb_plating, stack_ui.cb_silkcolour})
         connect(look, &QComboBox::currentIndexChanged, this, &kestrel::look_changed);
     for (QCheckBox *shown : {stack_ui.cb_showcopper, stack_ui.cb_showmask, stack_ui.cb_showsilk})
@@ -420,6 +425,9 @@ void kestrel::refresh_stack_plan()
     key.expansion = c.stack.maskExpansionMils;
     key.palette = c.stack.palette;
     key.bottom = c.stack.bottom;
+    key.screen = c.halftone.on ? conversion.screen() : nullptr;
+    key.invert = c.halftone.on && c.invert;
+    key.finish = int(c.stack.halftoneFinish);
     if (key == plan_key)
         return; // planned, or being planned
     plan_key = key;
@@ -585,6 +593,8 @@ kestrel::StackReport kestrel::stack_report(const kcore::StackFab &f, int unit)
 void kestrel::show_stack_fab(const kcore::StackFab &f)
 {
     const StackReport r = stack_report(f, unit_index);
+    lbl_halftone->setText(halftone_note());
+    lbl_halftone->setVisible(!lbl_halftone->text().isEmpty());
     lbl_budget->setText(QStringLiteral("Stack, %1: %2 items, %3 bytes, line %4 mil (%5), %6 ppi")
                                 .arg(r.sides.join(QStringLiteral("; ")), grouped(f.written.items),
                                      grouped(f.written.bytes), kcore::milsText(r.line),

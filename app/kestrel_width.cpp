@@ -32,11 +32,13 @@ void kestrel::pix_usize_slot()
         unit_index = checked;
         typed_unit = checked;
         show_expansion();
+        show_cell();
         line_pitch(); // marks the field
         return;
     }
     unit_index = checked;
     show_expansion();
+    show_cell();
     // From the width as typed, not from the rounded text an earlier unit change showed; so the
     // second run for the same change writes the same text again.
     kcore::parseLineWidth(typed_width, &typed);
@@ -59,9 +61,10 @@ void kestrel::pix_lsize_slot()
 void kestrel::update_size_labels()
 {
     const bool usable = line_pitch() > 0; // refreshes the field's colour too
-    // A page is drawn at the pitch: a new width draws it again.
+    // A page is drawn at the pitch, and a halftone's dots are sized by it and the file's ends:
+    // a new width draws them again.
     take_settings();
-    if (conversion.source().isVector() && !conversion.pageIsCurrent())
+    if ((conversion.source().isVector() && !conversion.pageIsCurrent()) || halftone())
         build_bw_image(); // shown by update_budget() below
     const QString none = QStringLiteral("---");
     const kcore::SizeTexts texts = usable

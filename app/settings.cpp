@@ -100,3 +100,30 @@ void saveStackOptions(const StackOptions &o)
     settings.setValue(QStringLiteral("stack/silkSpaceMils"), o.limits.silkSpace);
     settings.setValue(QStringLiteral("stack/maskWebMils"), o.limits.maskWeb);
 }
+
+ToneOptions loadToneOptions()
+{
+    const QSettings settings;
+    ToneOptions o;
+    o.halftone
+            = settings.value(QStringLiteral("board/tones")).toString() == QLatin1String("halftone");
+    bool ok = false;
+    const double cell = settings.value(QStringLiteral("board/cellMils")).toDouble(&ok);
+    if (ok && cell > 0 && cell <= 100000)
+        o.cellMils = cell;
+    kcore::Finish finish;
+    if (kcore::finishFromKey(settings.value(QStringLiteral("stack/halftoneFinish")).toString(),
+                             &finish)
+        && (finish == kcore::Finish::Gold || finish == kcore::Finish::Bare))
+        o.finish = finish;
+    return o;
+}
+
+void saveToneOptions(const ToneOptions &o)
+{
+    QSettings settings;
+    settings.setValue(QStringLiteral("board/tones"),
+                      o.halftone ? QStringLiteral("halftone") : QStringLiteral("threshold"));
+    settings.setValue(QStringLiteral("board/cellMils"), o.cellMils);
+    settings.setValue(QStringLiteral("stack/halftoneFinish"), kcore::finishKey(o.finish));
+}

@@ -21,3 +21,14 @@ struct StackOptions
 };
 StackOptions loadStackOptions();
 void saveStackOptions(const StackOptions &options);
+
+// The tones, remembered with the board options: a halftone or the threshold, the halftone's cell
+// (0: the smallest that draws 16 tones) and, in a stack, the finish its dots are.
+struct ToneOptions
+{
+    bool halftone = false;
+    double cellMils = 0;
+    kcore::Finish finish = kcore::Finish::Silk;
+};
+ToneOptions loadToneOptions();
+void saveToneOptions(const ToneOptions &options);

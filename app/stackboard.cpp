@@ -3,7 +3,7 @@
 #include "stackboard.h"
 
 #include "core/conversion.h"
-#include "export/padswriter.h"
+#include "export/artworkwriter.h"
 #include "image/imagealloc.h"
 
 #include <QColor>
@@ -103,7 +103,8 @@ StackPlan planStack(const kcore::Conversion &conversion, const std::atomic<bool>
         || !kcore::stackExpansionProblem(pitch, expansion).isEmpty())
         return plan;
     plan.layered = !source.boardLayers().isEmpty();
-    std::unique_ptr<kcore::PlaneSource> planes = source.planes(settings);
+    std::unique_ptr<kcore::PlaneSource> planes
+            = source.planes(settings, QImage(), conversion.screen());
     if (!planes) {
         plan.why = kcore::allocationProblem(QStringLiteral("the stack's planes"), grid.width(),
                                             grid.height(), QImage::Format_RGB32);

@@ -5,7 +5,7 @@
 // checks that fast and literal results are identical, and prints medians and ratios.
 #include "board/boardimage.h"
 #include "board/spacecheck.h"
-#include "export/padswriter.h"
+#include "export/artworkwriter.h"
 #include "image/bwimage.h"
 #include "image/edgegrey.h"
 #include "image/greyimage.h"
@@ -21,6 +21,7 @@
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QPainter>
+#include <QPainterPath>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
@@ -144,6 +145,43 @@ QImage photoLike(int w, int h)
     return img;
 }
 
+// Line art full of what a board maker refuses, dark on white: bars a hairline apart, rings with
+// a slit, slanted lines under a pixel wide, combs and specks, anti-aliased, in tiles.
+QImage lineArt(int w, int h)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    img.fill(Qt::white);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    QRandomGenerator rng(11);
+    for (int ty = 0; ty < h; ty += 250)
+        for (int tx = 0; tx < w; tx += 250) {
+            p.save();
+            p.translate(tx, ty);
+            p.setPen(Qt::NoPen);
+            p.setBrush(Qt::black);
+            p.drawRect(QRectF(10, 10, 80, 100));
+            p.drawRect(QRectF(91, 10, 80, 100));
+            QPainterPath ring;
+            ring.addEllipse(QPointF(205, 60), 40, 40);
+            ring.addEllipse(QPointF(205, 60), 28, 28);
+            ring.addRect(QRectF(204.5, 15, 1, 20));
+            ring.setFillRule(Qt::OddEvenFill);
+            p.drawPath(ring);
+            for (int i = 0; i < 14; ++i)
+                p.drawRect(QRectF(10 + 6 * i, 130, 1.2, 40));
+            p.drawRect(QRectF(10, 170, 84, 6));
+            for (int i = 0; i < 12; ++i)
+                p.drawEllipse(QPointF(120 + rng.bounded(120.0), 130 + rng.bounded(110.0)),
+                              0.4 + rng.bounded(1.0), 0.4 + rng.bounded(1.0));
+            p.setPen(QPen(Qt::black, 0.6 + rng.bounded(0.8)));
+            p.drawLine(QPointF(10, 190), QPointF(110, 240));
+            p.drawLine(QPointF(120, 120), QPointF(240, 125));
+            p.restore();
+        }
+    return img;
+}
+
 QImage checkerboard(int w, int h)
 {
     QImage img(w, h, QImage::Format_RGB32);
@@ -235,11 +273,14 @@ ProcessRun runProcess(const QStringList &args)
     for (QByteArray &b : bytes)
         argv.push_back(b.data());
     argv.push_back(nullptr);
+    // What this process has printed and not yet written would be written by the child too.
+    std::fflush(stdout);
     QElapsedTimer t;
     t.start();
     const pid_t pid = fork();
     if (pid == 0) {
         std::freopen("/dev/null", "w", stderr);
+        std::freopen("/dev/null", "w", stdout);
         execv(argv[0], argv.data());
         _exit(127);
     }
@@ -411,6 +452,39 @@ void convertStackRows(Bench &b)
                           ratio <= 2 && stack.peakKB <= 130 * 1024});
 }
 
+// kestrel-convert writing the photo's and the colour art's polygons, a KiCad footprint and Gerber,
+// against the same conversion to PADS, in turns.
+void convertPolygonRows(Bench &b)
+{
+    const QString convert = QStringLiteral(KESTREL_CONVERT), quiet = QStringLiteral("-q"),
+                  nowhere = QStringLiteral("/dev/null"), format = QStringLiteral("--format");
+    const QString art = b.dir.filePath(QStringLiteral("art.bmp"));
+    // A single Gerber file goes to standard output, which goes nowhere.
+    const std::vector<ProcessRun> photo = medianRuns(
+            5,
+            {{convert, quiet, b.photoBmp, nowhere},
+             {convert, quiet, format, QStringLiteral("kicad"), b.photoBmp, nowhere},
+             {convert, quiet, format, QStringLiteral("gerber"), b.photoBmp, QStringLiteral("-")}});
+    const std::vector<ProcessRun> stack
+            = medianRuns(5,
+                         {{convert, quiet, QStringLiteral("--stack"), art, nowhere},
+                          {convert, quiet, QStringLiteral("--stack"), format,
+                           QStringLiteral("kicad"), art, nowhere}});
+    const auto row = [&](const char *name, const ProcessRun &run, const ProcessRun &pads) {
+        b.allSame &= run.ok && pads.ok;
+        const double ratio = run.ms / pads.ms;
+        b.endToEnd.push_back(
+                {name, run.ms, 0, 0,
+                 QString::asprintf("<=2x PADS (%.0f ms: %.2fx), peak %.0f MB <= 130 "
+                                   "(PADS %.0f MB)",
+                                   pads.ms, ratio, run.peakKB / 1024.0, pads.peakKB / 1024.0),
+                 ratio <= 2 && run.peakKB <= 130 * 1024});
+    };
+    row("convert photo to a KiCad footprint", photo[1], photo[0]);
+    row("convert photo to Gerber", photo[2], photo[0]);
+    row("convert colour art stack to KiCad", stack[1], stack[0]);
+}
+
 // kestrel-convert with smooth edges, at the picture's size and scaled.
 void convertSmoothRows(Bench &b)
 {
@@ -435,6 +509,52 @@ void convertSmoothRows(Bench &b)
                                    plainConvert.ms),
                  run.peakKB <= 130 * 1024});
     }
+}
+
+// kestrel-convert --fab-safe against the plain conversion of the same picture: line art full of
+// slivers, specks and hairline gaps, and the noisy photo, whose every pixel of noise is finer
+// than the finest line at 2 mil.
+void convertFabSafeRows(Bench &b)
+{
+    const QString art = b.dir.filePath(QStringLiteral("lineart.bmp"));
+    QImageWriter(art).write(lineArt(b.width, b.height));
+    const QString convert = QStringLiteral(KESTREL_CONVERT), quiet = QStringLiteral("-q"),
+                  safe = QStringLiteral("--fab-safe"), nowhere = QStringLiteral("/dev/null");
+    for (const auto &[name, file, invert] :
+         {std::tuple<const char *, QString, bool>{"convert line art, fab-safe", art, true},
+          {"convert photo BMP, fab-safe", b.photoBmp, false}}) {
+        QStringList plain{convert, quiet};
+        if (invert)
+            plain << QStringLiteral("-i");
+        const std::vector<ProcessRun> medians = medianRuns(
+                3, {plain + QStringList{file, nowhere}, plain + QStringList{safe, file, nowhere}});
+        const ProcessRun &without = medians[0], &with = medians[1];
+        b.allSame &= without.ok && with.ok;
+        b.endToEnd.push_back({name, with.ms, 0, 0,
+                              QString::asprintf("%.1fx plain (%.0f ms), peak %.0f MB (plain %.0f), "
+                                                "no target",
+                                                with.ms / without.ms, without.ms,
+                                                with.peakKB / 1024.0, without.peakKB / 1024.0),
+                              true});
+    }
+}
+
+// kestrel-convert halftoning the photo against its plain conversion, in turns.
+void convertHalftoneRows(Bench &b)
+{
+    const QString convert = QStringLiteral(KESTREL_CONVERT), quiet = QStringLiteral("-q"),
+                  nowhere = QStringLiteral("/dev/null");
+    const std::vector<ProcessRun> medians
+            = medianRuns(5,
+                         {{convert, quiet, b.photoBmp, nowhere},
+                          {convert, quiet, QStringLiteral("--halftone"), b.photoBmp, nowhere}});
+    const ProcessRun &plain = medians[0], &halftone = medians[1];
+    b.allSame &= plain.ok && halftone.ok;
+    const double ratio = halftone.ms / plain.ms;
+    b.endToEnd.push_back({"convert photo, halftone", halftone.ms, 0, 0,
+                          QString::asprintf("<=2x plain (%.0f ms: %.2fx), peak %.0f MB <= 130",
+                                            plain.ms, ratio, halftone.peakKB / 1024.0),
+                          ratio <= 2 && halftone.peakKB <= 130 * 1024});
 }
 
 #ifdef KESTREL_RSVG
@@ -589,8 +709,9 @@ void exportRows(Bench &b)
     // Export, worst case: a checkerboard, one item per white pixel.
     const QImage board = checkerboard(4000, 4000);
     qint64 items = 0;
-    const double exportMs = medianMs(
-            runs, [&] { items = kcore::writePads(board, 7.874015748031496, 26, &devnull).items; });
+    const double exportMs = medianMs(runs, [&] {
+        items = kcore::writeArtwork(board, 7.874015748031496, 26, &devnull).items;
+    });
     std::FILE *null = std::fopen("/dev/null", "w");
     const double exportLit = medianMs(
             literalRuns, [&] { literal::writePads(board, 7.874015748031496, 26, null); });
@@ -598,7 +719,7 @@ void exportRows(Bench &b)
     {
         QFile fastFile(dir.filePath(QStringLiteral("fast.asc")));
         fastFile.open(QIODevice::WriteOnly);
-        kcore::writePads(board, 7.874015748031496, 26, &fastFile);
+        kcore::writeArtwork(board, 7.874015748031496, 26, &fastFile);
         fastFile.close();
         std::FILE *lit = std::fopen(qPrintable(dir.filePath(QStringLiteral("literal.asc"))), "w");
         literal::writePads(board, 7.874015748031496, 26, lit);
@@ -619,7 +740,7 @@ void exportRows(Bench &b)
         v94.format = kcore::PadsFormat::V94;
         v94.metric = true;
         const double v94Ms
-                = medianMs(runs, [&] { items = kcore::writePads(board, v94, &devnull).items; });
+                = medianMs(runs, [&] { items = kcore::writeArtwork(board, v94, &devnull).items; });
         std::FILE *plain = std::fopen("/dev/null", "w");
         const double plainMs = medianMs(literalRuns, [&] {
             const double p = 0.2;
@@ -671,8 +792,8 @@ void smoothExportRows(Bench &b)
         smooth.threshold = 128;
         qint64 photoItems = 0, smoothItems = 0;
         const auto [plainMs, smoothMs] = medianPairMs(
-                runs, [&] { photoItems = kcore::writePads(bw, plain, &devnull).items; },
-                [&] { smoothItems = kcore::writePads(bw, smooth, &devnull, levels).items; });
+                runs, [&] { photoItems = kcore::writeArtwork(bw, plain, &devnull).items; },
+                [&] { smoothItems = kcore::writeArtwork(bw, smooth, &devnull, levels).items; });
         allSame &= photoItems == smoothItems;
         const bool v94 = format == kcore::PadsFormat::V94;
         rows.push_back({v94 ? "export photo 9.4" : "export photo 2.0", plainMs, 0, 0,
@@ -714,7 +835,7 @@ void boardRows(Bench &b)
                 spaces = kcore::checkSpace(c.image, pads, kcore::defaultMinSpaceMils);
             });
             const double jobMs = medianMs(3, [&] {
-                kcore::countPads(c.image, pads);
+                kcore::countArtwork(c.image, pads);
                 kcore::checkSpace(c.image, pads, kcore::defaultMinSpaceMils);
             });
             static std::string names[4];
@@ -730,9 +851,9 @@ void boardRows(Bench &b)
                                               spaces.coveragePercent),
                             true});
         }
-        kcore::PadsBudget budget;
+        kcore::FileBudget budget;
         const double countMs
-                = medianMs(runs, [&] { budget = kcore::countPads(c.image, boardPads); });
+                = medianMs(runs, [&] { budget = kcore::countArtwork(c.image, boardPads); });
         rows.push_back({c.count, countMs, 0, 0,
                         QString::asprintf("%lld items, %.0f MB", budget.items, budget.bytes / 1e6),
                         true});
@@ -759,7 +880,7 @@ void boardRows(Bench &b)
         int step = 0;
         const double stepMs = medianMs(runs, [&] {
             boardBuilder.build(grey, 60 + (step++ % 100), false, 100, dragBw);
-            kcore::countPads(dragBw, boardPads);
+            kcore::countArtwork(dragBw, boardPads);
             kcore::renderBoard(dragBw, boardPads, fitted, size);
         });
         rows.push_back({"board view threshold step, photo", stepMs, 0, 0,
@@ -785,7 +906,10 @@ int main(int argc, char **argv)
     // shares with its parent between fork and exec.
     convertPictureRows(b);
     convertStackRows(b);
+    convertPolygonRows(b);
     convertSmoothRows(b);
+    convertFabSafeRows(b);
+    convertHalftoneRows(b);
 #ifdef KESTREL_RSVG
     convertSvgRows(b);
 #endif

@@ -33,7 +33,7 @@ QRectF boardBounds(const QSize &bw, const PadsSettings &settings);
 
 // Draws the board for bw as the file would carry it: pixel (i, j) of the result is copper when
 // its centre lies inside an item's stroke. Draws only the items that reach the image, so a view
-// zoomed into a big picture costs little. edgeGrey places smooth ends, as for writePads().
+// zoomed into a big picture costs little. edgeGrey places smooth ends, as for writeArtwork().
 QImage renderBoard(const QImage &bw, const PadsSettings &settings, const BoardViewport &viewport,
                    const QSize &size, const QImage &edgeGrey = QImage());
 

@@ -9,7 +9,7 @@
 
 namespace kcore {
 
-FabCheck fabCheck(const PadsBudget &budget, const PadsSettings &settings, double minLineMils)
+FabCheck fabCheck(const FileBudget &budget, const PadsSettings &settings, double minLineMils)
 {
     const LineGeometry g(settings);
     FabCheck c;
@@ -42,28 +42,46 @@ QString fabSummary(const FabCheck &c)
     QLocale grouped = QLocale::c(); // digit groups with commas, whatever the user's locale
     grouped.setNumberOptions({});
     // The layer first: where the artwork goes matters most, and a narrow status bar cuts the end.
-    return QStringLiteral("%1, layer %2: %3 items, %4 bytes, line %5 mil (%6), %7 ppi")
+    return QStringLiteral("%1, layer %2: %3 %4, %5 bytes, line %6 mil (%7), %8 ppi")
             .arg(kindName(c.kind))
             .arg(c.layer)
-            .arg(grouped.toString(c.items), grouped.toString(c.bytes), milsText(c.lineMils),
+            .arg(grouped.toString(c.items), c.noun, grouped.toString(c.bytes), milsText(c.lineMils),
                  lengthText(c.lineMils, UnitMillimetres))
             .arg(qRound(c.pixelsPerInch));
 }
+
+namespace {
+
+// "12 pixels of ink are finer than limit".
+QString thinInkWarning(const FabCheck &c, const QString &limit)
+{
+    return QStringLiteral("%1 of ink %2 finer than %3")
+            .arg(c.thinInk == 1 ? QStringLiteral("1 pixel")
+                                : QStringLiteral("%1 pixels").arg(c.thinInk),
+                 c.thinInk == 1 ? QStringLiteral("is") : QStringLiteral("are"), limit);
+}
+
+} // namespace
 
 QString fabWarning(const FabCheck &c)
 {
     if (!c.belowMinimum())
         return QString();
-    return QStringLiteral("finer than the %1 mil (%2) the board maker can make")
-            .arg(milsText(c.minLineMils), lengthText(c.minLineMils, UnitMillimetres));
+    const QString limit
+            = QStringLiteral("the %1 mil (%2) the board maker can make")
+                      .arg(milsText(c.minLineMils), lengthText(c.minLineMils, UnitMillimetres));
+    return c.inkJudged ? thinInkWarning(c, limit) : QStringLiteral("finer than ") + limit;
 }
 
 QString lineWarning(const FabCheck &c, int unit)
 {
     if (!c.belowMinimum())
         return QString();
-    return QStringLiteral("the %1 line is finer than the %2 the board maker can make")
-            .arg(lengthText(c.lineMils, unit), lengthText(c.minLineMils, unit));
+    const QString limit = QStringLiteral("the %1 the board maker can make")
+                                  .arg(lengthText(c.minLineMils, unit));
+    if (c.inkJudged)
+        return thinInkWarning(c, limit);
+    return QStringLiteral("the %1 line is finer than %2").arg(lengthText(c.lineMils, unit), limit);
 }
 
 } // namespace kcore

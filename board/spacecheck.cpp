@@ -94,16 +94,19 @@ void SpaceCheck::addStrokes(int y, std::vector<Stroke> *strokes)
     m_top = std::max(m_top, now.y);
     m_bottom = std::min(m_bottom, now.y);
 
-    m_area += rowArea(now);
-    if (const Row *above = rowAt(y - 1); above && !above->strokes.empty())
-        m_area -= crossArea(*above, now);
+    // Work that wants the pairs alone has no use for the coverage.
+    if (!m_pairs) {
+        m_area += rowArea(now);
+        if (const Row *above = rowAt(y - 1); above && !above->strokes.empty())
+            m_area -= crossArea(*above, now);
+    }
 
     // In one row only neighbours face each other; the pixels between them are background.
     for (size_t i = 0; i + 1 < now.strokes.size(); ++i) {
         const Stroke &a = now.strokes[i], &b = now.strokes[i + 1];
         const double gap = std::max(0.0, b.x0 - a.x1) - m_width;
         if (gap < m_minSpace)
-            addFinding((a.x1 + b.x0) / 2, now.y, gap);
+            addFinding((a.x1 + b.x0) / 2, now.y, gap, now, a, now, b);
     }
     // The rows above within reach, each walked once alongside this one: both are in x order.
     const int reachRows = int(m_rows.size()) - 1;
@@ -139,7 +142,7 @@ void SpaceCheck::pairNextRows(const Row &now, const Row &above, double across)
                 || (i > 0 && row[i - 1].e > mid >> 1))
                 continue;
             addFinding((std::min(b.x1, a.x0) + std::max(b.x1, a.x0)) / 2, y,
-                       std::sqrt(dist2) - m_width);
+                       std::sqrt(dist2) - m_width, now, a, above, b);
         }
         while (j < up.size() && up[j].s <= a.e)
             ++j;
@@ -152,7 +155,7 @@ void SpaceCheck::pairNextRows(const Row &now, const Row &above, double across)
                 || (j > 0 && up[j - 1].e > mid >> 1))
                 continue;
             addFinding((std::min(a.x1, b.x0) + std::max(a.x1, b.x0)) / 2, y,
-                       std::sqrt(dist2) - m_width);
+                       std::sqrt(dist2) - m_width, now, a, above, b);
         }
     }
 }
@@ -200,7 +203,7 @@ void SpaceCheck::pairRows(const Row &now, const Row &before)
                     continue;
                 x = (std::min(left.x1, right.x0) + std::max(left.x1, right.x0)) / 2;
             }
-            addFinding(x, (now.y + before.y) / 2, std::sqrt(dist2) - m_width);
+            addFinding(x, (now.y + before.y) / 2, std::sqrt(dist2) - m_width, now, a, before, b);
         }
     }
 }
@@ -275,8 +278,13 @@ bool SpaceCheck::sightBlocked(const Row &rowL, size_t left, const Row &rowR, siz
     return false;
 }
 
-void SpaceCheck::addFinding(double x, double y, double gapQuanta)
+void SpaceCheck::addFinding(double x, double y, double gapQuanta, const Row &rowA, const Stroke &a,
+                            const Row &rowB, const Stroke &b)
 {
+    if (m_pairs) {
+        m_pairs->push_back({rowA.index, a.s, a.e, rowB.index, b.s, b.e});
+        return;
+    }
     // A hair of slack: strokes that just touch, exactly as drawn, have closed the space.
     const bool closed = gapQuanta <= 1e-9 * std::max(1.0, m_width);
     ++(closed ? m_report.closedGaps : m_report.narrowGaps);

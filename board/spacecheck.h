@@ -41,14 +41,21 @@ struct SpaceReport
     bool hasFindings() const { return closedGaps + narrowGaps > 0; }
 };
 
-// Fed the black-and-white image row by row from the top, as PadsWriter is, it keeps only the
+// The two strokes of a finding as pixel columns [s, e): a's row is the later (lower) one.
+struct SpacePair
+{
+    int rowA, sA, eA;
+    int rowB, sB, eB;
+};
+
+// Fed the black-and-white image row by row from the top, as ArtworkWriter is, it keeps only the
 // rows a line can reach across (plus one), so it runs beside the converter's streaming writer.
 class SpaceCheck
 {
 public:
     SpaceCheck(const QSize &bw, const PadsSettings &settings, double minSpaceMils);
     // Row y of the image (white = lowest byte not zero); with smooth edges, edges gives the grey
-    // levels of the row, as for PadsWriter::writeRow().
+    // levels of the row, as for ArtworkWriter::writeRow().
     void addRow(const quint32 *row, int y, const EdgeRow *edges = nullptr);
     SpaceReport finish();
 
@@ -65,6 +72,15 @@ public:
 
     // Enough for the Board view's rings; a picture with more findings is one blob anyway.
     static constexpr int maxFindings = 20000;
+    // While pairs is set, every finding's strokes go there instead, uncapped, and neither the
+    // findings nor the coverage are kept.
+    void setPairSink(std::vector<SpacePair> *pairs) { m_pairs = pairs; }
+    // Forgets the rows it was fed, to be fed others from any row on: for pairs alone.
+    void forgetRows()
+    {
+        for (Row &r : m_rows)
+            r.index = -1;
+    }
 
 private:
     struct Row
@@ -84,7 +100,8 @@ private:
     void pairNextRows(const Row &now, const Row &above, double across);
     bool clearColumn(int lo, int hi, int *column) const;
     bool sightBlocked(const Row &rowL, size_t left, const Row &rowR, size_t right) const;
-    void addFinding(double x, double y, double gapQuanta);
+    void addFinding(double x, double y, double gapQuanta, const Row &rowA, const Stroke &a,
+                    const Row &rowB, const Stroke &b);
     double rowArea(const Row &row) const;
     double crossArea(const Row &above, const Row &below) const;
 
@@ -104,6 +121,7 @@ private:
     mutable std::vector<std::pair<double, double>> m_mergedA, m_mergedB;
     std::vector<const Row *> m_between; // the rows between the two being paired
     std::vector<Stroke> m_spare;
+    std::vector<SpacePair> *m_pairs = nullptr;
 };
 
 // The whole check over a stream of rows. complete, if given, is false when a row could not be
@@ -138,7 +156,7 @@ private:
     std::future<void> m_pairing;
 };
 
-// The whole check for an image, edgeGrey as for writePads(). Once cancel is set it stops within
+// The whole check for an image, edgeGrey as for writeArtwork(). Once cancel is set it stops within
 // a few rows, and what it returns is to be thrown away: the window cancels a check whose
 // settings have changed.
 SpaceReport checkSpace(const QImage &bw, const PadsSettings &settings, double minSpaceMils,

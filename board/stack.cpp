@@ -39,6 +39,52 @@ QString stackLayerKey(StackLayer layer)
 
 namespace {
 
+class HalftonePlanes : public PlaneSource
+{
+public:
+    HalftonePlanes(std::unique_ptr<RowStream> rows, int plane, bool bottom, bool edges)
+        : m_rows(std::move(rows)), m_plane(plane), m_bottom(bottom), m_edges(edges)
+    { }
+    QSize size() const override { return m_rows->size(); }
+    int sides() const override { return m_bottom ? 2 : 1; }
+    bool row(int y, uchar *const *planes) override
+    {
+        const quint32 *bits = m_rows->row(y);
+        if (!bits)
+            return false;
+        const GreyLevels levels = m_edges ? m_rows->edgeLevels(y) : GreyLevels();
+        const int width = size().width();
+        uchar *out = planes[(m_bottom ? planeCount : 0) + m_plane];
+        for (int x = 0; x < width; ++x) {
+            const uchar v = levels.levels ? levels.levels[qsizetype(x) * levels.step]
+                                          : ((bits[x] & 0xffu) ? 255 : 0);
+            // The bottom's art mirrored: it is seen through the board.
+            out[m_bottom ? width - 1 - x : x] = v;
+        }
+        return true;
+    }
+
+private:
+    std::unique_ptr<RowStream> m_rows;
+    int m_plane;
+    bool m_bottom;
+    bool m_edges;
+};
+
+} // namespace
+
+std::unique_ptr<PlaneSource> halftoneSource(std::unique_ptr<RowStream> rows, Finish finish,
+                                            bool bottom, bool edges)
+{
+    const int plane = finish == Finish::Copper ? CopperPlane
+            : finish == Finish::Gold           ? GoldPlane
+            : finish == Finish::Bare           ? OpeningPlane
+                                               : SilkPlane;
+    return std::make_unique<HalftonePlanes>(std::move(rows), plane, bottom, edges);
+}
+
+namespace {
+
 class PaletteSource : public PlaneSource
 {
 public:
@@ -308,6 +354,25 @@ bool StackRows::fetch(int y)
     return true;
 }
 
+namespace {
+
+// Loops of one thing each, over pointers that share nothing: each becomes vector code.
+int coveredIn(const uchar *__restrict levels, int width)
+{
+    int n = 0;
+    for (int x = 0; x < width; ++x)
+        n += levels[x] > coveredAbove;
+    return n;
+}
+
+void toWords(const uchar *__restrict levels, quint32 *__restrict to, int width)
+{
+    for (int x = 0; x < width; ++x)
+        to[x] = word(levels[x]);
+}
+
+} // namespace
+
 bool StackRows::advance(int y)
 {
     const int height = m_size.height(), width = m_size.width();
@@ -331,17 +396,9 @@ bool StackRows::advance(int y)
         uchar *copperLevels = side->copperLevels.data(), *blocked = side->blocked.data();
         quint32 *copperBits = side->copperBits.data(), *openingBits = side->openingBits.data(),
                 *openingsBits = side->openingsBits.data();
-        // Loops of one thing each, over pointers that share nothing: each becomes vector code.
-        const auto covered = [width](const uchar *__restrict levels) {
-            int n = 0;
-            for (int x = 0; x < width; ++x)
-                n += levels[x] > coveredAbove;
-            return n;
-        };
-        const auto words = [width](const uchar *__restrict levels, quint32 *__restrict to) {
-            for (int x = 0; x < width; ++x)
-                to[x] = word(levels[x]);
-        };
+        const auto covered = [width](const uchar *levels) { return coveredIn(levels, width); };
+        const auto words
+                = [width](const uchar *levels, quint32 *to) { toWords(levels, to, width); };
         [](const uchar *__restrict a, const uchar *__restrict b, uchar *__restrict sum, int n) {
             for (int x = 0; x < n; ++x)
                 sum[x] = uchar(std::min(255, a[x] + b[x]));
@@ -367,31 +424,39 @@ bool StackRows::advance(int y)
         counts.layers[0] += covered(copperLevels);
         counts.layers[1] += openingsCount;
 
-        // Where the silkscreen would touch an opening: gold's grown by the reach, row by row of
-        // the rows within it, and the openings as drawn.
-        for (int dy = -m_reachRows; dy <= m_reachRows; ++dy) {
-            if (y + dy < 0 || y + dy >= height)
-                continue;
-            const int across = int(std::ceil(std::sqrt(m_reach2 - double(dy) * dy))) - 1;
-            forEachRun(side->goldBits[size_t((y + dy) % ring)].data(), width, [&](int x, int n) {
-                std::fill(blocked + std::max(0, x - across),
-                          blocked + std::min(width, x + n + across), uchar(1));
-            });
-        }
-        uchar *silkLevels = side->silkLevels.data();
-        int cleared = 0;
-        for (int x = 0; x < width; ++x)
-            cleared += blocked[x] & (silk[x] > coveredAbove);
-        [](const uchar *__restrict off, const uchar *__restrict levels, uchar *__restrict kept,
-           int n) {
-            for (int x = 0; x < n; ++x)
-                kept[x] = off[x] ? 0 : levels[x];
-        }(blocked, silk, silkLevels, width);
-        words(silkLevels, side->silkBits.data());
-        counts.layers[2] += covered(silkLevels);
-        counts.silkCleared += cleared;
+        clearSilk(*side, y, ring, &counts);
     }
     return true;
+}
+
+// The silkscreen of row y kept off the openings, counted.
+void StackRows::clearSilk(Side &side, int y, int ring, StackCounts *counts) const
+{
+    const int height = m_size.height(), width = m_size.width();
+    uchar *blocked = side.blocked.data();
+    const uchar *silk = side.plane(y % ring, SilkPlane).data();
+    // Where the silkscreen would touch an opening: gold's grown by the reach, row by row of
+    // the rows within it, and the openings as drawn.
+    for (int dy = -m_reachRows; dy <= m_reachRows; ++dy) {
+        if (y + dy < 0 || y + dy >= height)
+            continue;
+        const int across = int(std::ceil(std::sqrt(m_reach2 - double(dy) * dy))) - 1;
+        forEachRun(side.goldBits[size_t((y + dy) % ring)].data(), width, [&](int x, int n) {
+            std::fill(blocked + std::max(0, x - across), blocked + std::min(width, x + n + across),
+                      uchar(1));
+        });
+    }
+    uchar *silkLevels = side.silkLevels.data();
+    int cleared = 0;
+    for (int x = 0; x < width; ++x)
+        cleared += blocked[x] & (silk[x] > coveredAbove);
+    [](const uchar *__restrict off, const uchar *__restrict levels, uchar *__restrict kept, int n) {
+        for (int x = 0; x < n; ++x)
+            kept[x] = off[x] ? 0 : levels[x];
+    }(blocked, silk, silkLevels, width);
+    toWords(silkLevels, side.silkBits.data(), width);
+    counts->layers[2] += coveredIn(silkLevels, width);
+    counts->silkCleared += cleared;
 }
 
 LayerRow StackRows::copper(int side) const

@@ -33,6 +33,9 @@ struct StackSettings
     bool bottom = false;
     // How far a gold opening reaches past its copper, in mils; may be 0 or negative.
     double maskExpansionMils = 2;
+    // With a halftone, the finish its dots are: silkscreen on the mask, or mask openings onto
+    // gold or bare board.
+    Finish halftoneFinish = Finish::Silk;
 };
 
 // Top: 1 copper, 21 solder mask, 26 silkscreen; bottom: 2, 28, 29.
@@ -88,6 +91,12 @@ struct DrawnLayer
 };
 std::unique_ptr<PlaneSource> layerSource(const std::vector<DrawnLayer> &layers, const QSize &grid);
 
+// A halftone's rows as one finish on one side, the rest board: the finish where the rows are
+// white, with their edge levels (made for stackThreshold) as its coverage when edges is set.
+class RowStream;
+std::unique_ptr<PlaneSource> halftoneSource(std::unique_ptr<RowStream> rows, Finish finish,
+                                            bool bottom, bool edges);
+
 // One layer's row as the writer takes it: white words where the layer has art, with its
 // coverage as grey levels for smooth ends (threshold 127).
 struct LayerRow
@@ -142,6 +151,7 @@ public:
 private:
     struct Side;
     bool fetch(int y);
+    void clearSilk(Side &side, int y, int ring, StackCounts *counts) const;
 
     std::unique_ptr<PlaneSource> m_source;
     QSize m_size;

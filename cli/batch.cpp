@@ -4,6 +4,8 @@
 #include "convert.h"
 #include "messages.h"
 
+#include "export/artworkwriter.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -21,7 +23,9 @@ int convertAll(Settings s)
     int worst = ExitOk;
     for (const QString &input : std::as_const(s.inputs)) {
         s.input = about = input;
-        s.output = QDir(s.outputDir).filePath(QFileInfo(input).completeBaseName() + ".asc");
+        s.output = QDir(s.outputDir)
+                           .filePath(QFileInfo(input).completeBaseName() + QLatin1Char('.')
+                                     + kcore::fileTypeSuffix(s.conversion.pads.type));
         worst = std::max(worst, convert(s));
     }
     about.clear();

@@ -8,7 +8,7 @@
 #include "board/spacecheck.h"
 #include "core/fit.h"
 #include "core/warnings.h"
-#include "export/padswriter.h"
+#include "export/artworkwriter.h"
 #include "export/savefile.h"
 #include "geometry/layers.h"
 #include "image/picture.h"
@@ -57,6 +57,10 @@ int refuse(const kcore::WriteCheck &check, const kcore::Conversion &conversion)
     case kcore::Refusal::Layer:
         say(QStringLiteral("--layer: ") + QString(check.why).replace('\n', ' '));
         return ExitUsage;
+    case kcore::Refusal::Halftone:
+        say((c.halftone.cellMils > 0 ? QStringLiteral("--cell: ") : QStringLiteral("--halftone: "))
+            + check.why);
+        return ExitUsage;
     default:
         say(QStringLiteral("--line-width: ") + QString(check.why).replace('\n', ' '));
         return ExitUsage;
@@ -82,15 +86,24 @@ bool fitScale(Settings &s, const kcore::Source &source, QString *fitted)
     return true;
 }
 
+// "the 2 mil line is finer than the 4 mil (0.102 mm) the board maker can make"; of fab-safe art,
+// what its ink has.
+QString lineSentence(const kcore::FabCheck &line)
+{
+    if (line.inkJudged)
+        return kcore::fabWarning(line);
+    return QStringLiteral("the %1 mil line is %2")
+            .arg(kcore::milsText(line.lineMils), kcore::fabWarning(line));
+}
+
 // --strict: the line and the spaces are judged before anything is written, the spaces over the
 // rows once beforehand. Returns an exit code when the run stops here.
 int judgeStrictly(const Settings &s, const kcore::Conversion &conversion,
                   std::optional<kcore::SpaceReport> *spaces)
 {
-    const kcore::FabCheck line = kcore::fabCheck({}, conversion.settings().pads, s.minLineMils);
+    const kcore::FabCheck line = conversion.lineCheck({}, s.minLineMils);
     if (line.belowMinimum()) {
-        say(QStringLiteral("the %1 mil line is %2 (--strict); nothing written")
-                    .arg(kcore::milsText(line.lineMils), kcore::fabWarning(line)));
+        say(lineSentence(line) + QStringLiteral(" (--strict); nothing written"));
         return ExitFab;
     }
     bool complete = true;
@@ -108,23 +121,67 @@ int judgeStrictly(const Settings &s, const kcore::Conversion &conversion,
     return -1;
 }
 
+// "1,234 LINES items", or "12 polygons from 1,234 runs".
+QString itemsText(const kcore::Conversion &conversion, const kcore::WriteResult &result)
+{
+    const QString items = QStringLiteral("%1 %2")
+                                  .arg(result.items)
+                                  .arg(kcore::itemNoun(conversion.settings().pads.type));
+    return result.runs > 0 ? items + QStringLiteral(" from %1 runs").arg(result.runs) : items;
+}
+
+// The files written, when they are not OUTPUT alone (a Gerber file for each layer).
+void reportFiles(const Settings &s, const kcore::Conversion &conversion)
+{
+    const QStringList files = conversion.files(s.output);
+    if (s.output != QLatin1String("-") && files != QStringList{s.output})
+        say(QStringLiteral("%1 files: %2").arg(files.size()).arg(files.join(QStringLiteral(", "))));
+}
+
+// The halftone's screen, and whether its line width draws the smallest dot round.
+void reportHalftone(const kcore::Conversion &conversion)
+{
+    const std::shared_ptr<const kcore::HalftoneScreen> &screen = conversion.screen();
+    if (!conversion.settings().halftone.on || !screen)
+        return;
+    say(QStringLiteral("halftone: hexagonal screen, cell %1 mil (%2 mm), %3 tones; smallest dot "
+                       "%4 mil, narrowest web %5 mil, for the %6 mil line and %7 mil space limits")
+                .arg(kcore::milsText(screen->cellMils()))
+                .arg(QString::number(screen->cellMils() * kcore::mmPerMil, 'f', 3))
+                .arg(screen->tones())
+                .arg(kcore::milsText(screen->smallestDotMils()),
+                     kcore::milsText(screen->narrowestWebMils()),
+                     kcore::milsText(screen->minLineMils()),
+                     kcore::milsText(screen->minSpaceMils())));
+    if (screen->coarse())
+        say(QStringLiteral("warning: the %1 mil line width is too coarse to draw a %2 mil dot "
+                           "round; a line width of at most %3 mil does")
+                    .arg(kcore::milsText(conversion.settings().pads.pitch),
+                         kcore::milsText(screen->minLineMils()),
+                         kcore::milsText(screen->minLineMils() / kcore::roundDotPitches)));
+}
+
 // The summary of a file written, and the warnings of its fab check and of what it covers.
-void report(const Settings &s, const kcore::Conversion &conversion, const kcore::PadsResult &result,
-            const kcore::SpaceReport &spaces, kcore::Coverage coverage)
+void report(const Settings &s, const kcore::Conversion &conversion,
+            const kcore::WriteResult &result, const kcore::SpaceReport &spaces,
+            kcore::Coverage coverage)
 {
     const kcore::PadsSettings &pads = conversion.settings().pads;
     const QSize size = conversion.grid();
     const kcore::SizeTexts actual = kcore::actualSizeTexts(size, pads);
-    const kcore::FabCheck fab = kcore::fabCheck({result.items, result.bytes}, pads, s.minLineMils);
-    say(QStringLiteral("%1x%2 pixels, %3 LINES items, actual size %4, %5, %6; %7, %8")
+    const kcore::FabCheck fab = conversion.lineCheck({result.items, result.bytes}, s.minLineMils);
+    say(QStringLiteral("%1x%2 pixels, %3, actual size %4, %5, %6; %7, %8")
                 .arg(size.width())
                 .arg(size.height())
-                .arg(result.items)
+                .arg(itemsText(conversion, result))
                 .arg(actual.mils, actual.mm, actual.inch, kcore::fabSummary(fab),
                      kcore::spaceSummary(spaces)));
+    reportFiles(s, conversion);
+    reportHalftone(conversion);
+    if (conversion.settings().fabSafe.on)
+        say(kcore::fabSafeSummary(conversion.fabSafeReport()));
     if (fab.belowMinimum())
-        say(QStringLiteral("warning: the %1 mil line is %2")
-                    .arg(kcore::milsText(fab.lineMils), kcore::fabWarning(fab)));
+        say(QStringLiteral("warning: ") + lineSentence(fab));
     if (spaces.hasFindings())
         say(QStringLiteral("warning: %1 below the %2 mil minimum space")
                     .arg(kcore::gapSummary(spaces), kcore::milsText(s.minSpaceMils)));
@@ -173,12 +230,37 @@ int openInput(const Settings &s, kcore::Conversion *conversion)
     return ExitFailed;
 }
 
-// OUTPUT, or standard output, written by write: false, having said why, when it fails.
-bool writeOutput(const Settings &s, const std::function<kcore::PadsResult(QIODevice *)> &write,
-                 kcore::PadsResult *result)
+// Files that cannot be written: several onto standard output, or one of them the input itself.
+int refuseFiles(const Settings &s, const kcore::Conversion &conversion)
 {
-    *result = s.output == QLatin1String("-") ? kcore::writeStandardOutput(write)
-                                             : kcore::saveFile(s.output, write);
+    const QStringList files = conversion.files(s.output);
+    if (s.output == QLatin1String("-")) {
+        if (files.size() == 1)
+            return -1;
+        say(QStringLiteral("standard output takes one file; this writes %1, one for each layer")
+                    .arg(files.size()));
+        return ExitUsage;
+    }
+    for (const QString &file : files)
+        if (s.input != QLatin1String("-") && kcore::isSameFile(s.input, file)) {
+            say(QStringLiteral("%1 is the input picture itself; writing it would destroy the "
+                               "picture")
+                        .arg(file));
+            return ExitUsage;
+        }
+    return -1;
+}
+
+// OUTPUT's files, or standard output, written by write: false, having said why, when it fails.
+bool writeOutput(const Settings &s, const kcore::Conversion &conversion,
+                 const std::function<kcore::WriteResult(const kcore::Destination &)> &write,
+                 kcore::WriteResult *result)
+{
+    const bool standard = s.output == QLatin1String("-");
+    const QString name = kcore::artworkName(standard ? s.input : s.output);
+    *result = standard ? kcore::writeStandardOutput(
+                      [&](QIODevice *device) { return write(kcore::Destination({device}, name)); })
+                       : kcore::saveFiles(conversion.files(s.output), name, write);
     if (result->ok)
         return true;
     say(result->rowsFailed
@@ -212,33 +294,36 @@ void reportStackFindings(const kcore::StackFab &fab)
 }
 
 // A stack's summary: the file, each layer's figures, the findings and what the colours hide.
-void reportStack(const kcore::Conversion &conversion, const kcore::PadsResult &result,
-                 const kcore::StackFab &fab)
+void reportStack(const Settings &s, const kcore::Conversion &conversion,
+                 const kcore::WriteResult &result, const kcore::StackFab &fab)
 {
     const kcore::StackBudget &budget = fab.budget;
     const kcore::ConversionSettings &c = conversion.settings();
     const QSize size = conversion.grid();
     const kcore::SizeTexts actual = kcore::actualSizeTexts(size, c.pads);
-    say(QStringLiteral("%1x%2 pixels, %3 LINES items, %4 bytes, actual size %5, %6, %7; stack, "
-                       "mask expansion %8 mil")
+    say(QStringLiteral("%1x%2 pixels, %3, %4 bytes, actual size %5, %6, %7; stack, mask "
+                       "expansion %8 mil")
                 .arg(size.width())
                 .arg(size.height())
-                .arg(result.items)
+                .arg(itemsText(conversion, result))
                 .arg(result.bytes)
                 .arg(actual.mils, actual.mm, actual.inch,
                      kcore::milsText(c.stack.maskExpansionMils)));
+    reportFiles(s, conversion);
     const double pixels = double(size.width()) * size.height();
+    const QString noun = kcore::itemNoun(c.pads.type, true);
     for (int side = 0; side < 2; ++side) {
         if (!(budget.sides >> side & 1))
             continue;
         const kcore::StackCounts &counts = budget.counts[size_t(side)];
         for (int l = 0; l < kcore::stackLayerCount; ++l) {
             const auto layer = kcore::StackLayer(l);
-            const kcore::PadsBudget &b = budget.layers[size_t(side)][size_t(l)];
-            say(QStringLiteral("%1, layer %2: %3 items, %4 bytes, coverage %5 %")
+            const kcore::FileBudget &b = budget.layers[size_t(side)][size_t(l)];
+            say(QStringLiteral("%1, layer %2: %3 %4, %5 bytes, coverage %6 %")
                         .arg(kcore::kindName(kcore::stackLayerKind(layer, side)))
                         .arg(kcore::stackLayerNumber(layer, side))
                         .arg(b.items)
+                        .arg(noun)
                         .arg(b.bytes)
                         .arg(pixels > 0 ? 100.0 * double(counts.layers[size_t(l)]) / pixels : 0.0,
                              0, 'f', 1));
@@ -247,6 +332,7 @@ void reportStack(const kcore::Conversion &conversion, const kcore::PadsResult &r
             say(QStringLiteral("%1 silkscreen pixels left off mask openings")
                         .arg(counts.silkCleared));
     }
+    reportHalftone(conversion);
     reportStackFindings(fab);
     const QString covered = kcore::stackCoverageWarning(budget, size, c.stack.palette);
     if (!covered.isEmpty())
@@ -260,10 +346,7 @@ void reportStack(const kcore::Conversion &conversion, const kcore::PadsResult &r
 // A stack: every layer of its side into the one file, and each layer's figures.
 int convertStack(const Settings &s, const kcore::Conversion &conversion, const QString &fitted)
 {
-    // Copper's limits are the ones given; the others the board makers' usual.
-    kcore::StackLimits limits;
-    limits.copperLine = s.minLineSet ? s.minLineMils : limits.copperLine;
-    limits.copperSpace = s.minSpaceSet ? s.minSpaceMils : limits.copperSpace;
+    const kcore::StackLimits limits = stackLimits(s);
     if (s.strict) {
         const kcore::StackFab judged = conversion.stackFabCheck(limits);
         if (judged.hasFindings()) {
@@ -274,21 +357,21 @@ int convertStack(const Settings &s, const kcore::Conversion &conversion, const Q
         }
     }
     kcore::StackFab fab;
-    const auto write = [&](QIODevice *device) {
+    const auto write = [&](const kcore::Destination &out) {
         // Quiet, nothing is reported: no layer's check is made.
         if (s.quiet)
-            return conversion.writeStack(device, {}, &fab.budget);
-        fab = conversion.stackFabCheck(limits, nullptr, device);
+            return conversion.writeStack(out, {}, &fab.budget);
+        fab = conversion.stackFabCheck(limits, nullptr, out);
         return fab.written;
     };
-    kcore::PadsResult result;
-    if (!writeOutput(s, write, &result))
+    kcore::WriteResult result;
+    if (!writeOutput(s, conversion, write, &result))
         return ExitFailed;
     if (s.quiet)
         return ExitOk;
     if (!fitted.isEmpty())
         say(fitted);
-    reportStack(conversion, result, fab);
+    reportStack(s, conversion, result, fab);
     return ExitOk;
 }
 
@@ -312,8 +395,14 @@ int convert(Settings s)
     conversion.setSettings(s.conversion);
     if (const int stop = refuse(conversion.check(s.width, s.unit), conversion); stop >= 0)
         return stop;
+    if (const int stop = refuseFiles(s, conversion); stop >= 0)
+        return stop;
     if (s.conversion.stack.on)
         return convertStack(s, conversion, fitted);
+    if (QString why; !conversion.makeFabSafe(&why)) {
+        say(why);
+        return ExitFailed;
+    }
     std::optional<kcore::SpaceReport> spaces;
     if (s.strict)
         if (const int stop = judgeStrictly(s, conversion, &spaces); stop >= 0)
@@ -327,8 +416,8 @@ int convert(Settings s)
     kcore::RowSink alongside;
     if (!s.quiet) {
         if (!spaces)
-            beside = std::make_unique<kcore::SpaceCheckBeside>(conversion.grid(), s.conversion.pads,
-                                                               s.minSpaceMils);
+            beside = std::make_unique<kcore::SpaceCheckBeside>(
+                    conversion.grid(), kcore::checkedAs(s.conversion.pads), s.minSpaceMils);
         alongside = [&beside, &cover, width = conversion.grid().width()](
                             const quint32 *row, int, const kcore::EdgeRow *edges) {
             cover.addRow(row, width);
@@ -336,9 +425,10 @@ int convert(Settings s)
                 beside->addRow(row, edges);
         };
     }
-    const auto write = [&](QIODevice *device) { return conversion.write(device, {}, alongside); };
-    kcore::PadsResult result;
-    if (!writeOutput(s, write, &result))
+    const auto write
+            = [&](const kcore::Destination &out) { return conversion.write(out, {}, alongside); };
+    kcore::WriteResult result;
+    if (!writeOutput(s, conversion, write, &result))
         return ExitFailed;
     if (!s.quiet) {
         if (!fitted.isEmpty())

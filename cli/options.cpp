@@ -6,6 +6,7 @@
 
 #include "board/fabcheck.h"
 #include "board/spacecheck.h"
+#include "export/artworkwriter.h"
 #include "geometry/layers.h"
 
 #include <QCommandLineParser>
@@ -48,9 +49,17 @@ const QCommandLineOption page(QStringLiteral("page"),
                               "The page of a PDF document to convert (default 1).", "N");
 const QCommandLineOption
         format(QStringLiteral("format"),
-               "File layout: 2.0 (whole mils, the layout PADS Layout reads; the default) or 9.4 "
-               "(exact decimals and a layer table, for KiCad, pcb-rnd and newer PADS).",
-               "VERSION");
+               "What to write: PADS lines in the 2.0 layout (whole mils, the layout PADS Layout "
+               "reads; the default) or 9.4 (exact decimals and a layer table, for KiCad, pcb-rnd "
+               "and newer PADS); or the copper's outlines as polygons: kicad (a .kicad_mod "
+               "footprint of every layer) or gerber (Gerber X2, a file for each layer, "
+               "OUTPUT-F_Cu.gbr and so on).",
+               "FORMAT");
+const QCommandLineOption
+        origin(QStringLiteral("origin"),
+               "With kicad or gerber: centre (the default) puts the picture's centre on the "
+               "origin, corner its lower-left corner.",
+               "WHERE");
 const QCommandLineOption
         layerKind(QStringLiteral("layer-kind"),
                   QStringLiteral("What the layer is: %1 (default: by the layer number, %2). "
@@ -65,6 +74,16 @@ const QCommandLineOption smoothEdges(
         QStringLiteral("smooth-edges"),
         "End each item where the grey picture's edge lies between two pixels, so the "
         "copper follows curves and slants finer than the pixels (overrides --exact-ends).");
+const QCommandLineOption
+        halftone(QStringLiteral("halftone"),
+                 "Draw the grey as dots on a hexagonal screen instead of clipping it at "
+                 "--threshold: the written share of every square millimetre follows the grey "
+                 "(white written whole, black bare; --invert swaps them), every dot and web at "
+                 "least --min-line across, every gap and hole at least --min-space.");
+const QCommandLineOption cell(QStringLiteral("cell"),
+                              "With --halftone: the screen's cell across, in --unit (default: "
+                              "the smallest that draws 16 tones within the limits).",
+                              "WIDTH");
 const QCommandLineOption
         minLine(QStringLiteral("min-line"),
                 "Finest line the board maker can make, in --unit (default 4 mil); a finer line "
@@ -110,11 +129,25 @@ const QCommandLineOption
                       "With --stack: how far gold's mask openings reach past its copper, in "
                       "--unit (default 2 mil; 0 or negative allowed).",
                       "WIDTH");
+const QCommandLineOption
+        fabSafe(QStringLiteral("fab-safe"),
+                "Change the black-and-white image as little as it takes for the board maker to "
+                "make it: ink narrower than --min-line is removed or widened, a space narrower "
+                "than --min-space opened or closed, whichever moves fewer pixels, and shapes are "
+                "neither joined nor split where another change would do. Not with --stack or "
+                "--halftone.");
+const QCommandLineOption
+        halftoneFinish(QStringLiteral("halftone-finish"),
+                       "With --halftone and --stack: what the dots are, silk (silkscreen on the "
+                       "mask; the default), gold or bare (mask openings onto gold or bare board), "
+                       "each within its layer's limits.",
+                       "FINISH");
 const QCommandLineOption quiet(QStringList{"q", "quiet"}, "Print no summary and no warning.");
 const QCommandLineOption
         outputDir(QStringLiteral("output-dir"),
-                  "Convert every INPUT, each into DIR/NAME.asc (NAME: the input's name without its "
-                  "last suffix), with the same options; one failing does not stop the others.",
+                  "Convert every INPUT, each into DIR/NAME.asc (.kicad_mod, .gbr by --format; "
+                  "NAME: the input's name without its last suffix), with the same options; one "
+                  "failing does not stop the others.",
                   "DIR");
 } // namespace Option
 
@@ -131,6 +164,14 @@ const char exitCodes[] = "Exit codes (of a batch, the highest of its inputs'):\n
 QString nameOf(const QCommandLineOption &option)
 {
     return option.names().constLast();
+}
+
+kcore::StackLimits stackLimits(const Settings &s)
+{
+    kcore::StackLimits limits;
+    limits.copperLine = s.minLineSet ? s.minLineMils : limits.copperLine;
+    limits.copperSpace = s.minSpaceSet ? s.minSpaceMils : limits.copperSpace;
+    return limits;
 }
 
 namespace {
@@ -158,8 +199,16 @@ bool readInt(const QCommandLineParser &parser, const QCommandLineOption &option,
 bool readStack(const QCommandLineParser &parser, int unit, kcore::StackSettings *stack)
 {
     stack->on = parser.isSet(Option::stack);
+    // A stack's layers are made from one another (gold's copper and its opening, the silkscreen
+    // kept off openings): cleaning each on its own would tear them apart.
+    if (stack->on && parser.isSet(Option::fabSafe)) {
+        say(QStringLiteral("--fab-safe cleans the black-and-white art of one layer; a stack's "
+                           "layers are made from one another and are checked each against its "
+                           "own limits instead"));
+        return false;
+    }
     for (const QCommandLineOption *option :
-         {&Option::finish, &Option::side, &Option::maskExpansion})
+         {&Option::finish, &Option::side, &Option::maskExpansion, &Option::halftoneFinish})
         if (!stack->on && parser.isSet(*option)) {
             say(QStringLiteral("--%1 needs --stack").arg(nameOf(*option)));
             return false;
@@ -179,6 +228,17 @@ bool readStack(const QCommandLineParser &parser, int unit, kcore::StackSettings 
         }
         stack->bottom = side == QLatin1String("bottom");
     }
+    if (parser.isSet(Option::halftoneFinish)) {
+        const QString key = parser.value(Option::halftoneFinish);
+        kcore::Finish finish;
+        if (!kcore::finishFromKey(key, &finish)
+            || (finish != kcore::Finish::Silk && finish != kcore::Finish::Gold
+                && finish != kcore::Finish::Bare)) {
+            say(QStringLiteral("--halftone-finish takes silk, gold or bare, not \"%1\"").arg(key));
+            return false;
+        }
+        stack->halftoneFinish = finish;
+    }
     if (parser.isSet(Option::maskExpansion)) {
         const QString text = parser.value(Option::maskExpansion);
         bool isNumber = false;
@@ -192,6 +252,44 @@ bool readStack(const QCommandLineParser &parser, int unit, kcore::StackSettings 
     return true;
 }
 
+// The file type and its layout, and where the polygons' origin lies: false, having said why,
+// when one is refused.
+bool readFormat(const QCommandLineParser &parser, kcore::PadsSettings *pads)
+{
+    if (parser.isSet(Option::format)) {
+        const QString f = parser.value(Option::format);
+        if (!kcore::formatFromKey(f, pads)) {
+            say(QStringLiteral("--format takes %1, not \"%2\"").arg(kcore::formatKeys(), f));
+            return false;
+        }
+    }
+    if (parser.isSet(Option::origin)) {
+        const QString where = parser.value(Option::origin);
+        if (where != QLatin1String("centre") && where != QLatin1String("corner")) {
+            say(QStringLiteral("--origin takes centre or corner, not \"%1\"").arg(where));
+            return false;
+        }
+        pads->originCorner = where == QLatin1String("corner");
+    }
+    return true;
+}
+
+// --unit as the window's unit index: false, having said why, when it is none of them.
+bool readUnit(const QCommandLineParser &parser, int *unit)
+{
+    if (!parser.isSet(Option::unit))
+        return true;
+    const QString u = parser.value(Option::unit);
+    const QStringList names
+            = {QStringLiteral("mils"), QStringLiteral("mm"), QStringLiteral("inch")};
+    *unit = int(names.indexOf(u));
+    if (*unit < 0) {
+        say(QStringLiteral("--unit takes mils, mm or inch, not \"%1\"").arg(u));
+        return false;
+    }
+    return true;
+}
+
 // The conversion's settings: false, having said why, when one is refused.
 bool readConversion(const QCommandLineParser &parser, Settings *s)
 {
@@ -200,6 +298,7 @@ bool readConversion(const QCommandLineParser &parser, Settings *s)
     s->strict = parser.isSet(Option::strict);
     s->conversion.pads.exactEnds = parser.isSet(Option::exactEnds);
     s->conversion.pads.smoothEdges = parser.isSet(Option::smoothEdges);
+    s->conversion.fabSafe.on = parser.isSet(Option::fabSafe);
     int scale = 100;
     int page = 1;
     if (!readInt(parser, Option::threshold, 0, 255, &s->conversion.pads.threshold)
@@ -211,29 +310,14 @@ bool readConversion(const QCommandLineParser &parser, Settings *s)
     s->page = page - 1;
 
     int unit = kcore::UnitMils;
-    if (parser.isSet(Option::unit)) {
-        const QString u = parser.value(Option::unit);
-        const QStringList names
-                = {QStringLiteral("mils"), QStringLiteral("mm"), QStringLiteral("inch")};
-        unit = names.indexOf(u);
-        if (unit < 0) {
-            say(QStringLiteral("--unit takes mils, mm or inch, not \"%1\"").arg(u));
-            return false;
-        }
-    }
+    if (!readUnit(parser, &unit))
+        return false;
     const QString width = parser.isSet(Option::lineWidth) ? parser.value(Option::lineWidth)
                                                           : QStringLiteral("2");
     s->width = width;
     s->conversion.pads.pitch = kcore::linePitch(width, unit);
-    if (parser.isSet(Option::format)) {
-        const QString f = parser.value(Option::format);
-        if (f != QLatin1String("2.0") && f != QLatin1String("9.4")) {
-            say(QStringLiteral("--format takes 2.0 or 9.4, not \"%1\"").arg(f));
-            return false;
-        }
-        s->conversion.pads.format
-                = f == QLatin1String("9.4") ? kcore::PadsFormat::V94 : kcore::PadsFormat::V20;
-    }
+    if (!readFormat(parser, &s->conversion.pads))
+        return false;
     s->conversion.pads.metric = kcore::writesMetric(unit);
     if (parser.isSet(Option::layerKind)) {
         const QString k = parser.value(Option::layerKind);
@@ -283,6 +367,9 @@ bool readLimits(const QCommandLineParser &parser, Settings *s)
         || !readLength(Option::fitWidth, &s->fitMils)
         || !readLength(Option::fitHeight, &s->fitMils))
         return false;
+    // Fab-safe art is made for the limits it is checked against.
+    s->conversion.fabSafe.minLineMils = s->minLineMils;
+    s->conversion.fabSafe.minSpaceMils = s->minSpaceMils;
     // The check pairs every row with the rows a line and the space can reach across: a space of
     // metres would pair every row with every other.
     if (s->minSpaceMils > kcore::maxMinSpaceMils) {
@@ -306,6 +393,46 @@ bool readLimits(const QCommandLineParser &parser, Settings *s)
     return true;
 }
 
+// The halftone's options and the limits it keeps, once those are read: false, having said why,
+// when one is refused.
+bool readHalftone(const QCommandLineParser &parser, Settings *s)
+{
+    kcore::HalftoneSettings &h = s->conversion.halftone;
+    h.on = parser.isSet(Option::halftone);
+    for (const QCommandLineOption *option : {&Option::cell, &Option::halftoneFinish})
+        if (!h.on && parser.isSet(*option)) {
+            say(QStringLiteral("--%1 needs --halftone").arg(nameOf(*option)));
+            return false;
+        }
+    if (!h.on)
+        return true;
+    if (parser.isSet(Option::fabSafe)) {
+        say(QStringLiteral("--fab-safe makes thresholded art safe; a halftone keeps the limits "
+                           "itself"));
+        return false;
+    }
+    if (parser.isSet(Option::threshold)) {
+        say(QStringLiteral("--threshold does not apply with --halftone: the grey's tone sets the "
+                           "dots"));
+        return false;
+    }
+    if (parser.isSet(Option::cell)) {
+        const QString text = parser.value(Option::cell);
+        bool isNumber = false;
+        const double mils = kcore::linePitch(text, s->unit, &isNumber);
+        if (!isNumber || !(mils > 0) || !std::isfinite(mils)) {
+            say(QStringLiteral("--cell takes a length greater than 0, not \"%1\"").arg(text));
+            return false;
+        }
+        h.cellMils = mils;
+    }
+    h.minLineMils = s->minLineMils;
+    h.minSpaceMils = s->minSpaceMils;
+    if (s->conversion.stack.on)
+        kcore::useStackLimits(&s->conversion, stackLimits(*s));
+    return true;
+}
+
 // The inputs and outputs: one INPUT and its OUTPUT, or with --output-dir every INPUT, each
 // into the folder under a name of its own. False, having said why, when they are refused.
 bool readFiles(const QCommandLineParser &parser, Settings *s)
@@ -325,6 +452,10 @@ bool readFiles(const QCommandLineParser &parser, Settings *s)
         say(QStringLiteral("--output-dir needs at least one INPUT (see --help)"));
         return false;
     }
+    // The suffix of the files --format writes.
+    kcore::PadsSettings type;
+    kcore::formatFromKey(parser.value(Option::format), &type);
+    const QString suffix = kcore::fileTypeSuffix(type.type);
     QStringList names;
     for (const QString &input : files) {
         if (input == QLatin1String("-")) {
@@ -335,8 +466,8 @@ bool readFiles(const QCommandLineParser &parser, Settings *s)
         // Two inputs of one name would write the same file, the second over the first.
         const QString name = QFileInfo(input).completeBaseName();
         if (const qsizetype earlier = names.indexOf(name); earlier >= 0) {
-            say(QStringLiteral("%1 and %2 would both be written to %3.asc")
-                        .arg(files[earlier], input, QDir(s->outputDir).filePath(name)));
+            say(QStringLiteral("%1 and %2 would both be written to %3.%4")
+                        .arg(files[earlier], input, QDir(s->outputDir).filePath(name), suffix));
             return false;
         }
         names << name;
@@ -354,14 +485,17 @@ int parseArguments(const QStringList &arguments, Settings *s)
             QStringLiteral("Converts a picture, or a page of an SVG or PDF document, into a PADS "
                            "PowerPCB ASCII file: every horizontal "
                            "run of white pixels of the black-and-white image becomes one LINES "
-                           "item. With --output-dir DIR, converts every INPUT into DIR."));
+                           "item; or into a KiCad footprint or Gerber files of the outlines as "
+                           "polygons (--format). With --output-dir DIR, converts every INPUT into "
+                           "DIR."));
     parser.addOptions(
-            {Option::threshold, Option::invert,    Option::scale,         Option::lineWidth,
-             Option::unit,      Option::layer,     Option::page,          Option::format,
-             Option::layerKind, Option::exactEnds, Option::smoothEdges,   Option::stack,
-             Option::finish,    Option::side,      Option::maskExpansion, Option::minLine,
-             Option::minSpace,  Option::fitWidth,  Option::fitHeight,     Option::strict,
-             Option::quiet,     Option::outputDir});
+            {Option::threshold, Option::invert,        Option::scale,          Option::lineWidth,
+             Option::unit,      Option::layer,         Option::page,           Option::format,
+             Option::origin,    Option::layerKind,     Option::exactEnds,      Option::smoothEdges,
+             Option::halftone,  Option::cell,          Option::stack,          Option::finish,
+             Option::side,      Option::maskExpansion, Option::halftoneFinish, Option::minLine,
+             Option::minSpace,  Option::fabSafe,       Option::fitWidth,       Option::fitHeight,
+             Option::strict,    Option::quiet,         Option::outputDir});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     parser.addPositionalArgument(
@@ -383,7 +517,8 @@ int parseArguments(const QStringList &arguments, Settings *s)
         std::printf("kestrel-convert %s\n", qPrintable(QCoreApplication::applicationVersion()));
         return ExitOk;
     }
-    if (!readFiles(parser, s) || !readConversion(parser, s) || !readLimits(parser, s))
+    if (!readFiles(parser, s) || !readConversion(parser, s) || !readLimits(parser, s)
+        || !readHalftone(parser, s))
         return ExitUsage;
     return -1;
 }

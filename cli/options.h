@@ -33,12 +33,17 @@ struct Settings
 // not compile.
 namespace Option {
 extern const QCommandLineOption threshold, invert, scale, lineWidth, unit, layer, page, format,
-        layerKind, exactEnds, smoothEdges, minLine, minSpace, fitWidth, fitHeight, strict, stack,
-        finish, side, maskExpansion, quiet, outputDir;
+        origin, layerKind, exactEnds, smoothEdges, halftone, cell, minLine, minSpace, fabSafe,
+        fitWidth, fitHeight, strict, stack, finish, side, maskExpansion, halftoneFinish, quiet,
+        outputDir;
 } // namespace Option
 
 // The long name of an option, as messages spell it.
 QString nameOf(const QCommandLineOption &option);
+
+// The limits of a stack's layers: copper's those --min-line and --min-space give, the others the
+// board makers' usual.
+kcore::StackLimits stackLimits(const Settings &s);
 
 // Fills settings from the command line; returns an exit code when the run should stop here
 // (--help, --version, or an option refused, having said why), -1 to go on.

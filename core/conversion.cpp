@@ -1,6 +1,7 @@
 // The conversion's source, its one check before writing, its images, rows, file and fab check.
 #include "conversion.h"
 
+#include "board/inkwidth.h"
 #include "geometry/layers.h"
 #include "geometry/units.h"
 #include "image/edgegrey.h"
@@ -14,7 +15,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <set>
+#include <utility>
 
 namespace kcore {
 
@@ -34,6 +37,23 @@ SpaceReport mergedWebs(SpaceReport drawn, const SpaceReport &gold)
         ++(g.closed ? drawn.closedGaps : drawn.narrowGaps);
     }
     return drawn;
+}
+
+// What fab-safe art depends on beyond the image: the file's geometry and the limits. Empty when
+// the settings ask for no fab-safe art.
+QString fabSafeKey(const ConversionSettings &c)
+{
+    if (!c.fabSafe.on || c.stack.on || c.halftone.on)
+        return QString();
+    const PadsSettings p = checkedAs(c.pads);
+    return QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
+            .arg(p.pitch, 0, 'g', 17)
+            .arg(int(p.format))
+            .arg(p.metric)
+            .arg(p.exactEnds)
+            .arg(p.smoothEdges)
+            .arg(c.fabSafe.minLineMils, 0, 'g', 17)
+            .arg(c.fabSafe.minSpaceMils, 0, 'g', 17);
 }
 
 int wholePercent(double scalePercent)
@@ -127,13 +147,20 @@ QImage Source::colour(const ConversionSettings &settings) const
     return renderVectorPage(*m_vector, g, settings.scalePercent, settings.pads.pitch);
 }
 
-std::unique_ptr<RowStream> Source::rows(const ConversionSettings &settings) const
+std::unique_ptr<RowStream> Source::rows(const ConversionSettings &settings,
+                                        const std::shared_ptr<const HalftoneScreen> &screen) const
 {
+    std::unique_ptr<RowStream> rows;
     if (m_vector)
-        return std::make_unique<VectorRows>(*m_vector, settings.scalePercent, settings.pads.pitch,
+        rows = std::make_unique<VectorRows>(*m_vector, settings.scalePercent, settings.pads.pitch,
                                             settings.pads.threshold, settings.invert);
-    return std::make_unique<BwRows>(m_picture, settings.pads.threshold, settings.invert,
-                                    wholePercent(settings.scalePercent));
+    else
+        rows = std::make_unique<BwRows>(m_picture, settings.pads.threshold, settings.invert,
+                                        wholePercent(settings.scalePercent));
+    if (!settings.halftone.on || !screen)
+        return rows;
+    return std::make_unique<HalftoneRows>(std::move(rows), screen, settings.invert,
+                                          settings.pads.smoothEdges, settings.pads.threshold);
 }
 
 QStringList Source::boardLayers() const
@@ -161,13 +188,23 @@ QImage Source::stackColour(const ConversionSettings &settings) const
                             paletteBoard(settings.stack.palette));
 }
 
-std::unique_ptr<PlaneSource> Source::planes(const ConversionSettings &settings,
-                                            const QImage &colour) const
+std::unique_ptr<PlaneSource>
+Source::planes(const ConversionSettings &settings, const QImage &colour,
+               const std::shared_ptr<const HalftoneScreen> &screen) const
 {
     const QSize g = grid(settings);
     if (g.isEmpty() || isNull())
         return nullptr;
     const StackSettings &stack = settings.stack;
+    if (settings.halftone.on) {
+        // The picture's grey as dots of one finish; its colours and layers are not read.
+        if (!screen)
+            return nullptr;
+        ConversionSettings single = settings;
+        single.pads.threshold = stackThreshold;
+        return halftoneSource(rows(single, screen), stack.halftoneFinish, stack.bottom,
+                              settings.pads.smoothEdges);
+    }
     std::vector<DrawnLayer> drawn;
     bool layered = false; // a board layer named, drawn or not: the colours are not read
     const QList<SvgLayer> layers = m_svg.isEmpty() ? QList<SvgLayer>() : svgLayerLabels(m_svg);
@@ -209,8 +246,53 @@ std::unique_ptr<PlaneSource> Source::planes(const ConversionSettings &settings,
     return paletteSource(image, g, stack.palette, stack.bottom);
 }
 
+int Source::stackSides(const StackSettings &stack) const
+{
+    // As planes() reads them: a document's board layers drawn each on its side, the board
+    // layer drawing nothing; else the palette's finishes on the side chosen.
+    int sides = 0;
+    bool layered = false;
+    int side, plane;
+    bool mirrored;
+    if (!m_svg.isEmpty())
+        for (const SvgLayer &layer : svgLayerLabels(m_svg))
+            if (planeOfLabel(layer.label, stack.bottom, &side, &plane, &mirrored)) {
+                layered = true;
+                if (plane >= 0)
+                    sides |= 1 << side;
+            }
+    if (layered)
+        return sides ? sides : 1;
+    return stack.bottom ? 2 : 1;
+}
+
+void useStackLimits(ConversionSettings *settings, const StackLimits &limits)
+{
+    HalftoneSettings &h = settings->halftone;
+    switch (settings->stack.halftoneFinish) {
+    case Finish::Gold:
+        // Its openings, grown by the expansion on either side, keep the mask's web between them.
+        h.minLineMils = limits.copperLine;
+        h.minSpaceMils
+                = std::max(limits.copperSpace,
+                           limits.maskWeb + 2 * std::max(0.0, settings->stack.maskExpansionMils));
+        break;
+    case Finish::Bare:
+        h.minLineMils = h.minSpaceMils = limits.maskWeb;
+        break;
+    case Finish::Copper:
+        h.minLineMils = limits.copperLine;
+        h.minSpaceMils = limits.copperSpace;
+        break;
+    default:
+        h.minLineMils = limits.silkLine;
+        h.minSpaceMils = limits.silkSpace;
+    }
+}
+
 WriteCheck checkWrite(const QString &widthText, int unit, const ConversionSettings &settings,
-                      const Source &source, const QString &notBuilt, int shownUnit)
+                      const Source &source, const QString &notBuilt, int shownUnit,
+                      const QString &noScreen)
 {
     const QString width = lineWidthProblem(widthText, unit);
     if (!width.isEmpty())
@@ -219,9 +301,11 @@ WriteCheck checkWrite(const QString &widthText, int unit, const ConversionSettin
     const QString layer = settings.stack.on
             ? stackExpansionProblem(settings.pads.pitch, settings.stack.maskExpansionMils,
                                     shownUnit < 0 ? unit : shownUnit)
-            : layerProblem(settings.pads);
+            : artworkLayerProblem(settings.pads);
     if (!layer.isEmpty())
         return {Refusal::Layer, layer};
+    if (settings.halftone.on && !noScreen.isEmpty())
+        return {Refusal::Halftone, noScreen};
     if (source.isNull())
         return {Refusal::NoSource, QString()};
     const QSize request = source.request(settings);
@@ -232,7 +316,8 @@ WriteCheck checkWrite(const QString &widthText, int unit, const ConversionSettin
     const QSize grid = source.grid(settings);
     if (grid.isEmpty())
         return {Refusal::NoPixels, QString()};
-    if (!padsFits(grid, settings.pads))
+    if (!artworkFits(grid, settings.pads,
+                     settings.stack.on ? settings.stack.maskExpansionMils : 0.0))
         return {Refusal::TooLarge, pitchTooLargeMessage()};
     return {};
 }
@@ -252,10 +337,60 @@ void Conversion::setPicture(const Source &picture, const QImage &grey)
     m_imagesHeld = true;
 }
 
+void Conversion::setSettings(const ConversionSettings &settings)
+{
+    m_settings = settings;
+    m_fabSafeBits.reset(); // made for the settings before
+    if (!settings.halftone.on) {
+        m_screen.reset();
+        m_screenWhy.clear();
+        return;
+    }
+    m_settings.pads.threshold = halftoneThreshold;
+    const PadsSettings &p = settings.pads;
+    const PadsSettings &q = m_screenPads;
+    const bool same = p.pitch == q.pitch && p.format == q.format && p.metric == q.metric
+            && p.exactEnds == q.exactEnds && p.smoothEdges == q.smoothEdges
+            && settings.halftone == m_screenFor;
+    if (same && (m_screen || !m_screenWhy.isEmpty()))
+        return;
+    m_screenPads = p;
+    m_screenFor = settings.halftone;
+    m_screenWhy.clear();
+    m_screen = HalftoneScreen::make(p, settings.halftone, &m_screenWhy);
+}
+
+FabCheck Conversion::lineCheck(const FileBudget &budget, double minLineMils) const
+{
+    FabCheck c = kcore::fabCheck(budget, checkedAs(m_settings.pads), minLineMils);
+    c.noun = itemNoun(m_settings.pads.type, true);
+    if (m_settings.halftone.on && m_screen)
+        c.inkMils = m_screen->finestInkMils();
+    if (fabSafeWanted().isEmpty())
+        return c;
+    const InkWidth width(checkedAs(m_settings.pads), minLineMils);
+    if (!width.active()) {
+        c.inkJudged = true;
+        return c;
+    }
+    if (m_fabSafeBits) {
+        c.inkJudged = true;
+        c.thinInk = countThinInk(*m_fabSafeBits, width);
+        return c;
+    }
+    // Without the memory to look at the ink, the line alone is judged.
+    const std::unique_ptr<RowStream> r = rows();
+    const BitImage bits = readBits(*r);
+    c.inkJudged = !bits.isNull();
+    c.thinInk = countThinInk(bits, width);
+    return c;
+}
+
 WriteCheck Conversion::check(const QString &widthText, int unit, int shownUnit) const
 {
     return checkWrite(widthText, unit, m_settings, m_source,
-                      m_imagesHeld && m_bw.isNull() ? m_problem : QString(), shownUnit);
+                      m_imagesHeld && m_bw.isNull() ? m_problem : QString(), shownUnit,
+                      m_screenWhy);
 }
 
 bool Conversion::pageIsCurrent() const
@@ -295,16 +430,140 @@ void Conversion::setNoImage(const QString &why)
     m_bw = m_edges = QImage();
 }
 
-BwResult Conversion::buildBw()
+BwResult Conversion::buildBw(bool fabSafe)
 {
     // A page is drawn onto the grid itself, so it is clipped as it is.
     const int scale = m_source.isVector() ? 100 : wholePercent(m_settings.scalePercent);
-    const BwResult built
-            = m_builder->build(m_grey, m_settings.pads.threshold, m_settings.invert, scale, m_bw);
+    BwResult built;
+    m_fabSafe = FabSafeReport();
+    m_fabSafeFor.clear();
+    if (m_settings.halftone.on && m_screen) {
+        // With smooth edges the levels that place the dots' ends are made with the dots.
+        const bool levels = m_settings.pads.smoothEdges;
+        const Drawn drawn{m_grey.cacheKey(), scale, m_settings.invert, levels, m_screen};
+        if (drawn == m_drawn && !m_bw.isNull() && (!levels || m_edgesKey == -1))
+            return {};
+        const QImage &grid = m_builder->scaled(m_grey, scale, &built);
+        if (built)
+            built = halftoneInto(grid, m_settings.invert, m_screen, m_bw,
+                                 levels ? &m_edges : nullptr);
+        m_edgesKey = levels ? -1 : 0;
+        m_drawn = built ? drawn : Drawn();
+    } else {
+        m_drawn = Drawn();
+        built = m_builder->build(m_grey, m_settings.pads.threshold, m_settings.invert, scale, m_bw);
+        if (m_edgesKey == -1)
+            m_edges = QImage();
+        if (built && fabSafe && !fabSafeWanted().isEmpty() && !m_bw.isNull())
+            built = makeHeldFabSafe();
+    }
     m_problem = built ? QString() : built.why;
     if (!built)
         m_bw = QImage();
     return built;
+}
+
+BwResult Conversion::makeHeldFabSafe()
+{
+    // Smooth ends are where the grey levels put them: made first.
+    buildEdges();
+    const QSize size = m_bw.size();
+    // Handed over rather than shared, so that the art is made in the image's own pixels.
+    FabSafeImage made = makeImageFabSafe(std::exchange(m_bw, QImage()), m_edges, m_settings);
+    m_bw = made.bw;
+    m_fabSafe = made.report;
+    m_fabSafeFor = made.key;
+    if (!made.report.ok)
+        return {false,
+                allocationProblem(QStringLiteral("fab-safe art"), size.width(), size.height(),
+                                  QImage::Format_Mono)};
+    return {};
+}
+
+Conversion::FabSafeImage Conversion::makeImageFabSafe(QImage bw, const QImage &edges,
+                                                      const ConversionSettings &settings)
+{
+    FabSafeImage made;
+    made.key = fabSafeKey(settings);
+    BitImage bits = bitsOf(bw);
+    made.report.ok = !bits.isNull();
+    if (!made.report.ok)
+        return made;
+    const FabSafeSettings &safe = settings.fabSafe;
+    // Made for what the fab check judges: polygons as lines whose ends stay inside the pixels.
+    made.report
+            = kcore::makeFabSafe(bits, checkedAs(settings.pads), safe.minLineMils,
+                                 safe.minSpaceMils, settings.pads.smoothEdges ? edges : QImage());
+    if (!made.report.ok)
+        return made;
+    // A copy first when the image is shared with what the window shows meanwhile.
+    made.report.ok = writeBits(bits, bw);
+    if (made.report.ok)
+        made.bw = std::move(bw);
+    return made;
+}
+
+bool Conversion::takeFabSafe(const FabSafeImage &made)
+{
+    if (made.key.isEmpty() || made.key != fabSafeWanted() || made.bw.size() != m_bw.size())
+        return false;
+    m_bw = made.bw;
+    m_fabSafe = made.report;
+    m_fabSafeFor = made.key;
+    return true;
+}
+
+BwResult Conversion::remakeFabSafe()
+{
+    if (fabSafeIsCurrent() || !m_imagesHeld)
+        return {};
+    const int scale = m_source.isVector() ? 100 : wholePercent(m_settings.scalePercent);
+    QImage plain;
+    const BwResult clipped = clipInto(scaleGrey(m_grey, scale), m_settings.pads.threshold,
+                                      m_settings.invert, plain);
+    if (!clipped)
+        return clipped;
+    m_bw = plain;
+    m_fabSafeFor.clear();
+    m_fabSafe = FabSafeReport();
+    return fabSafeWanted().isEmpty() ? BwResult() : makeHeldFabSafe();
+}
+
+QString Conversion::fabSafeWanted() const
+{
+    return fabSafeKey(m_settings);
+}
+
+bool Conversion::fabSafeIsCurrent() const
+{
+    return m_bw.isNull() || fabSafeWanted() == m_fabSafeFor;
+}
+
+bool Conversion::makeFabSafe(QString *why)
+{
+    m_fabSafeBits.reset();
+    m_fabSafe = FabSafeReport();
+    const FabSafeSettings &safe = m_settings.fabSafe;
+    if (m_imagesHeld || !safe.on || m_settings.stack.on)
+        return true;
+    const std::unique_ptr<RowStream> r = m_source.rows(m_settings);
+    // With smooth edges the grey levels too, a byte a pixel while the art is made safe.
+    QImage levels;
+    BitImage bits = readBits(*r, why, m_settings.pads.smoothEdges ? &levels : nullptr);
+    if (bits.isNull())
+        return r->size().isEmpty();
+    m_fabSafe = kcore::makeFabSafe(bits, checkedAs(m_settings.pads), safe.minLineMils,
+                                   safe.minSpaceMils, levels);
+    if (!m_fabSafe.ok) {
+        if (why)
+            *why = QStringLiteral("there is not enough memory to make the %1 x %2 pixel image "
+                                  "fab-safe")
+                           .arg(bits.width())
+                           .arg(bits.height());
+        return false;
+    }
+    m_fabSafeBits = std::make_shared<const BitImage>(std::move(bits));
+    return true;
 }
 
 bool Conversion::buildEdges()
@@ -312,7 +571,14 @@ bool Conversion::buildEdges()
     // A 16384 x 16384 picture's levels take 268 MB: kept only while they are used.
     if (!m_settings.pads.smoothEdges || m_bw.isNull()) {
         m_edges = QImage();
+        m_edgesKey = 0;
         return true;
+    }
+    if (m_settings.halftone.on && m_screen) {
+        // A halftone's are made with its dots.
+        if (m_edgesKey != -1 || m_edges.size() != m_bw.size())
+            buildBw();
+        return !m_edges.isNull();
     }
     if (!m_edges.isNull() && m_edges.size() == m_bw.size() && m_edgesKey == m_grey.cacheKey())
         return true;
@@ -325,7 +591,9 @@ bool Conversion::buildEdges()
 void Conversion::dropImages()
 {
     m_colour = m_grey = m_bw = m_edges = QImage();
+    m_fabSafeFor.clear();
     m_edgesKey = 0;
+    m_drawn = Drawn();
     m_problem.clear();
     m_pageGrid = QSize();
     m_pagePerMil = 0;
@@ -333,29 +601,44 @@ void Conversion::dropImages()
 
 std::unique_ptr<RowStream> Conversion::rows() const
 {
+    if (m_fabSafeBits)
+        return std::make_unique<BitRows>(
+                m_fabSafeBits, m_settings.pads.smoothEdges ? m_source.rows(m_settings) : nullptr);
     if (m_imagesHeld)
         return std::make_unique<ImageRows>(m_bw, m_edges, m_settings.pads);
-    return m_source.rows(m_settings);
+    return m_source.rows(m_settings, m_screen);
 }
 
-PadsResult Conversion::write(QIODevice *out, const RowProgress &progress,
-                             const RowSink &alongside) const
+std::vector<ArtworkLayer> Conversion::layers() const
+{
+    if (m_settings.stack.on)
+        return stackLayers(m_source.stackSides(m_settings.stack));
+    return {settingsLayer(m_settings.pads)};
+}
+
+QStringList Conversion::files(const QString &output) const
+{
+    return artworkFiles(output, m_settings.pads, layers());
+}
+
+WriteResult Conversion::write(const Destination &out, const RowProgress &progress,
+                              const RowSink &alongside) const
 {
     const std::unique_ptr<RowStream> r = rows();
-    if (!padsFits(r->size(), m_settings.pads))
+    if (!artworkFits(r->size(), m_settings.pads))
         return failure(pitchTooLargeMessage());
-    const QString layer = layerProblem(m_settings.pads);
+    const QString layer = artworkLayerProblem(m_settings.pads);
     if (!layer.isEmpty())
         return failure(layer);
     return writeRows(*r, m_settings.pads, out, progress, alongside);
 }
 
-PadsResult Conversion::writeStack(QIODevice *out, const RowProgress &progress, StackBudget *budget,
-                                  const StackSink &alongside) const
+WriteResult Conversion::writeStack(const Destination &out, const RowProgress &progress,
+                                   StackBudget *budget, const StackSink &alongside) const
 {
     // A page held is drawn over white paper: a stack draws it over the board.
     std::unique_ptr<PlaneSource> planes
-            = m_source.planes(m_settings, m_source.isVector() ? QImage() : m_colour);
+            = m_source.planes(m_settings, m_source.isVector() ? QImage() : m_colour, m_screen);
     if (!planes)
         return failure(QStringLiteral("there is not enough memory to draw the %1 x %2 pixel page")
                                .arg(grid().width())
@@ -368,12 +651,12 @@ PadsResult Conversion::writeStack(QIODevice *out, const RowProgress &progress, S
 }
 
 StackFab Conversion::stackFabCheck(const StackLimits &limits, const std::atomic<bool> *cancel,
-                                   QIODevice *out) const
+                                   const Destination &out) const
 {
     StackFab f;
     const QSize size = grid();
     const int width = size.width();
-    PadsSettings pads = m_settings.pads;
+    PadsSettings pads = checkedAs(m_settings.pads);
     pads.threshold = stackThreshold;
     PadsSettings atPixels = pads;
     atPixels.smoothEdges = false;
@@ -418,6 +701,11 @@ StackFab Conversion::stackFabCheck(const StackLimits &limits, const std::atomic<
             p.layer = stackLayerNumber(StackLayer(l), side);
             p.kind = stackLayerKind(StackLayer(l), side);
             layer.fab = kcore::fabCheck(f.budget.layers[size_t(side)][size_t(l)], p, lines[l]);
+            layer.fab.noun = itemNoun(p.type, true);
+            // A halftone's layers hold its dots and webs, and the others nothing at all.
+            if (m_settings.halftone.on && m_screen)
+                layer.fab.inkMils = layer.fab.items > 0 ? m_screen->finestInkMils()
+                                                        : std::numeric_limits<double>::max();
             layer.spaces = std::move(spaces[l]);
             layer.written = f.budget.sides >> side & 1;
         }
@@ -432,10 +720,10 @@ FabResult Conversion::fabCheck(double minLineMils, double minSpaceMils,
     // Formatting every item without a device: the count is the file's by construction.
     CoverageCount cover;
     const int width = m_bw.isNull() ? grid().width() : m_bw.width();
-    const PadsResult counted = write(nullptr, {}, [&](const quint32 *row, int, const EdgeRow *) {
-        cover.addRow(row, width);
-    });
-    f.fab = kcore::fabCheck({counted.items, counted.bytes}, m_settings.pads, minLineMils);
+    const WriteResult counted
+            = write(Destination(), {},
+                    [&](const quint32 *row, int, const EdgeRow *) { cover.addRow(row, width); });
+    f.fab = lineCheck({counted.items, counted.bytes}, minLineMils);
     f.coverage = cover.coverage();
     if (f.coverage != Coverage::Part)
         f.greys = greyRange();
@@ -454,9 +742,9 @@ SpaceReport Conversion::checkSpaces(double minSpaceMils, bool *complete,
                                     const std::atomic<bool> *cancel) const
 {
     const std::unique_ptr<RowStream> r = rows();
-    if (!(m_settings.pads.pitch > 0) || !padsFits(r->size(), m_settings.pads))
+    if (!(m_settings.pads.pitch > 0) || !artworkFits(r->size(), m_settings.pads))
         return SpaceCheck(QSize(), m_settings.pads, minSpaceMils).finish();
-    return checkSpace(*r, m_settings.pads, minSpaceMils, cancel, complete);
+    return checkSpace(*r, checkedAs(m_settings.pads), minSpaceMils, cancel, complete);
 }
 
 } // namespace kcore

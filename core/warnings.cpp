@@ -85,7 +85,7 @@ QString stackCoverageWarning(const StackBudget &budget, const QSize &grid, const
         return QString();
     qint64 items = 0;
     for (const auto &side : budget.layers)
-        for (const PadsBudget &layer : side)
+        for (const FileBudget &layer : side)
             items += layer.items;
     const QString cause = commonestColour(budget.palette, palette);
     if (items == 0)

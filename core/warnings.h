@@ -5,7 +5,7 @@
 
 #include "board/fabcheck.h"
 #include "core/conversion.h"
-#include "export/padswriter.h"
+#include "export/artworkwriter.h"
 #include "image/finishes.h"
 #include "image/greyimage.h"
 

@@ -5,6 +5,7 @@
 // the next.
 #pragma once
 
+#include "artworkwriter.h"
 #include "board/lineitems.h"
 
 #include <QString>
@@ -232,16 +233,9 @@ protected:
     qint64 m_items = 0;
 };
 
-// A layer of the V94 layer table.
-struct TableLayer
-{
-    int number;
-    LayerKind kind;
-};
-
 std::unique_ptr<FormatWriter> makeV20Writer(const QSize &bw, const PadsSettings &settings);
-// table: the layers written, when more than the settings' own.
+// table: the layers written, which its layer table names.
 std::unique_ptr<FormatWriter> makeV94Writer(const QSize &bw, const PadsSettings &settings,
-                                            const std::vector<TableLayer> &table = {});
+                                            const std::vector<ArtworkLayer> &table);
 
 } // namespace kcore

@@ -37,11 +37,11 @@ QByteArray layerBlock(int number, const QByteArray &name, const char *type,
 // layer as the board's sides), then the artwork's layers. Silkscreen and solder mask belong to
 // a side through a line in that side's copper block naming them; readers that go by the name
 // alone look for "Bottom" in it.
-QByteArray footerText(const std::vector<TableLayer> &layers)
+QByteArray footerText(const std::vector<ArtworkLayer> &layers)
 {
     QByteArray associations[2], blocks;
     int bottom = 2;
-    for (const TableLayer &layer : layers) {
+    for (const ArtworkLayer &layer : layers) {
         QByteArray name;
         const char *type = nullptr;
         const bool top = isTop(layer.kind);
@@ -80,11 +80,9 @@ QByteArray footerText(const std::vector<TableLayer> &layers)
 class V94Writer : public FormatWriter
 {
 public:
-    V94Writer(const QSize &bw, const PadsSettings &s, const std::vector<TableLayer> &table)
+    V94Writer(const QSize &bw, const PadsSettings &s, const std::vector<ArtworkLayer> &table)
         : FormatWriter(" LINES "), m_geometry(s), m_height(bw.height()), m_width(bw.width()),
-          m_header(headerText(s)),
-          m_footer(footerText(table.empty() ? std::vector<TableLayer>{{s.layer, effectiveKind(s)}}
-                                            : table))
+          m_header(headerText(s)), m_footer(footerText(table))
     {
         setStyle(s.layer, m_geometry.width());
     }
@@ -171,7 +169,7 @@ private:
 } // namespace
 
 std::unique_ptr<FormatWriter> makeV94Writer(const QSize &bw, const PadsSettings &settings,
-                                            const std::vector<TableLayer> &table)
+                                            const std::vector<ArtworkLayer> &table)
 {
     return std::make_unique<V94Writer>(bw, settings, table);
 }

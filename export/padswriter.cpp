@@ -1,121 +1,184 @@
-// The writer's front: the chosen layout's items, row by row, into chunks for the device.
-#include "padswriter.h"
+// The PADS writer: every horizontal run of white pixels of every layer becomes one LINES item, in
+// the layout the settings choose (V20 or V94); a stack's gold openings are its copper's items in
+// wider (or thinner) lines.
+#include "writers.h"
 
-#include "geometry/layers.h"
 #include "itemtext.h"
+#include "smoothrow.h"
+
+#include <cmath>
 
 namespace kcore {
 
-QString pitchTooLargeMessage()
-{
-    return QStringLiteral("The line width is too large for this picture: its coordinates would "
-                          "not fit in a PADS file.");
-}
-
-PadsWriter::PadsWriter(const QSize &bw, const PadsSettings &settings, QIODevice *out)
-    : m_out(std::make_unique<ChunkBuffer>(out)),
-      m_format(settings.format == PadsFormat::V94 ? makeV94Writer(bw, settings)
-                                                  : makeV20Writer(bw, settings))
-{
-    m_format->begin(*m_out);
-}
-
-PadsWriter::~PadsWriter() = default;
-
-bool PadsWriter::writeRow(const quint32 *row, int y, const EdgeRow *edges)
-{
-    if (m_out->failed())
-        return false;
-    m_format->row(*m_out, row, y, edges);
-    return !m_out->failed();
-}
-
-PadsResult PadsWriter::finish()
-{
-    if (!m_out->failed())
-        m_format->end(*m_out);
-    if (!m_out->flush()) {
-        PadsResult r = failure(m_out->errorString());
-        r.items = m_format->items();
-        return r;
-    }
-    PadsResult r;
-    r.items = m_format->items();
-    r.bytes = m_out->written();
-    return r;
-}
-
 namespace {
 
-PadsResult writeImage(const QImage &bw, const PadsSettings &settings, QIODevice *out,
-                      const QImage &edgeGrey, const RowProgress &progress = {})
+// The items of one row, placed: with smooth edges from the layer's own levels.
+class Placed
 {
-    ImageRows rows(bw, edgeGrey, settings);
-    return writeRows(rows, settings, out, progress);
-}
+public:
+    void place(const LineGeometry &g, const quint32 *row, int width, const EdgeRow *edges)
+    {
+        clear();
+        if (edges) {
+            m_smooth.place(g, row, 0, width, *edges);
+            for (size_t i = 0; i < m_smooth.count(); ++i)
+                add(m_smooth.x(i), m_smooth.length(i));
+            return;
+        }
+        forEachItem(g, row, 0, width, nullptr,
+                    [&](int, int, qint64 x, qint64 length) { add(x, length); });
+    }
+    void add(qint64 x, qint64 length)
+    {
+        m_x.push_back(x);
+        m_length.push_back(length);
+    }
+    void clear()
+    {
+        m_x.clear();
+        m_length.clear();
+    }
+    size_t count() const { return m_x.size(); }
+    const qint64 *x() const { return m_x.data(); }
+    const qint64 *length() const { return m_length.data(); }
+
+private:
+    SmoothRow m_smooth;
+    std::vector<qint64> m_x, m_length;
+};
+
+class PadsWriter : public ArtworkWriter
+{
+public:
+    PadsWriter(const ArtworkPlan &plan, QIODevice *out)
+        : m_buffer(out), m_geometry(plan.settings), m_layers(plan.layers),
+          m_budgets(plan.layers.size()), m_width(plan.size.width()), m_height(plan.size.height()),
+          m_pitchMils(plan.settings.pitch), m_v94(plan.settings.format == PadsFormat::V94)
+    {
+        PadsSettings s = plan.settings;
+        s.layer = m_layers.front().number;
+        m_format = m_v94 ? makeV94Writer(plan.size, s, m_layers) : makeV20Writer(plan.size, s);
+        m_style = {s.layer, m_geometry.width()};
+        // Widths in the file's quanta: V20's whole mils never below the width asked, as every
+        // V20 width; a line one expansion wider on each side grows every item by exactly the
+        // expansion.
+        const double expansion = plan.maskExpansionMils;
+        m_maskWidth = widthOf(s.pitch + 2 * expansion);
+        // An opening that shrinks leaves a strip 2 |expansion| tall between two rows of it: a
+        // line that tall along the boundary fills it.
+        m_shrinks = expansion < 0;
+        m_fillWidth = m_shrinks ? widthOf(-2 * expansion) + (m_v94 ? 1 : 0) : 0;
+        m_format->begin(m_buffer);
+    }
+
+    bool writeRow(int layer, const quint32 *row, int y, const EdgeRow *edges) override
+    {
+        counted(layer, [&] {
+            style(layer, m_geometry.width());
+            m_format->row(m_buffer, row, y, edges);
+        });
+        return !m_buffer.failed();
+    }
+
+    bool writeGrownRow(int layer, const quint32 *row, int y, const EdgeRow *edges,
+                       const quint32 *below) override
+    {
+        counted(layer, [&] {
+            // Gold's openings on its copper's own centre lines, one expansion wider each side.
+            m_placed.place(m_geometry, row, m_width, edges);
+            style(layer, m_maskWidth);
+            m_format->items(m_buffer, m_geometry.y(y, m_height), m_placed.x(), m_placed.length(),
+                            m_placed.count());
+            if (m_shrinks && below)
+                fill(layer, row, below, y);
+        });
+        return !m_buffer.failed();
+    }
+
+    WriteResult finish() override
+    {
+        if (!m_buffer.failed())
+            m_format->end(m_buffer);
+        WriteResult r;
+        r.items = m_format->items();
+        if (!m_buffer.flush()) {
+            WriteResult f = failure(m_buffer.errorString());
+            f.items = r.items;
+            return f;
+        }
+        r.bytes = m_buffer.written();
+        return r;
+    }
+
+    FileBudget written(int layer) const override { return m_budgets[size_t(layer)]; }
+
+private:
+    qint64 widthOf(double mils) const
+    {
+        return m_v94 ? std::llround(mils * m_geometry.quantaPerMil()) : qint64(lineWidthMils(mils));
+    }
+
+    // The layer's number and a width for the items that follow, set only when they change.
+    void style(int layer, qint64 width)
+    {
+        const std::pair<int, qint64> wanted{m_layers[size_t(layer)].number, width};
+        if (wanted != m_style)
+            m_format->setStyle(wanted.first, wanted.second);
+        m_style = wanted;
+    }
+
+    // What write adds to the file, counted to the layer.
+    template<typename Write>
+    void counted(int layer, Write &&write)
+    {
+        const qint64 items = m_format->items(), bytes = m_buffer.total();
+        write();
+        FileBudget &b = m_budgets[size_t(layer)];
+        b.items += m_format->items() - items;
+        b.bytes += m_buffer.total() - bytes;
+    }
+
+    // Where this row's gold and the next row's overlap, the strip between them.
+    void fill(int layer, const quint32 *here, const quint32 *next, int y)
+    {
+        m_below.clear();
+        for (int x = 0; x < m_width;) {
+            if (!(here[x] & next[x] & 0xff)) {
+                ++x;
+                continue;
+            }
+            int end = x;
+            while (end < m_width && (here[end] & next[end] & 0xff))
+                ++end;
+            m_below.add(m_geometry.x(x), m_geometry.length(end - x));
+            x = end;
+        }
+        const qint64 between = m_v94
+                ? std::llround((double(m_height - y) - 0.5) * m_geometry.pitchQuanta())
+                : qint64(std::floor((double(m_height - y) - 0.5) * m_pitchMils + 0.5));
+        style(layer, m_fillWidth);
+        m_format->items(m_buffer, between, m_below.x(), m_below.length(), m_below.count());
+    }
+
+    ChunkBuffer m_buffer;
+    LineGeometry m_geometry;
+    std::vector<ArtworkLayer> m_layers;
+    std::vector<FileBudget> m_budgets;
+    std::unique_ptr<FormatWriter> m_format;
+    std::pair<int, qint64> m_style;
+    qint64 m_maskWidth = 0, m_fillWidth = 0;
+    int m_width, m_height;
+    double m_pitchMils;
+    bool m_v94;
+    bool m_shrinks = false;
+    Placed m_placed, m_below;
+};
 
 } // namespace
 
-PadsResult writeRows(RowStream &rows, const PadsSettings &settings, QIODevice *out,
-                     const RowProgress &progress, const RowSink &alongside)
+std::unique_ptr<ArtworkWriter> makePadsWriter(const ArtworkPlan &plan, const Destination &out)
 {
-    PadsWriter writer(rows.size(), settings, out);
-    bool cancelled = false;
-    const bool all = forEachRow(rows, settings, [&](const quint32 *row, int y, const EdgeRow *e) {
-        if (progress && y % 64 == 0 && !progress(y)) {
-            cancelled = true;
-            return false;
-        }
-        if (!writer.writeRow(row, y, e))
-            return false;
-        if (alongside)
-            alongside(row, y, e);
-        return true;
-    });
-    if (cancelled)
-        return failure(cancelledMessage());
-    if (!all) {
-        PadsResult r = failure(QStringLiteral("there is not enough memory to draw the %1 x %2 "
-                                              "pixel page")
-                                       .arg(rows.size().width())
-                                       .arg(rows.size().height()));
-        r.rowsFailed = true;
-        return r;
-    }
-    return writer.finish();
-}
-
-PadsResult failure(const QString &message)
-{
-    PadsResult r;
-    r.ok = false;
-    r.message = message.isEmpty() ? QStringLiteral("unknown error") : message;
-    return r;
-}
-
-QString cancelledMessage()
-{
-    return QStringLiteral("Cancelled.");
-}
-
-PadsResult writePads(const QImage &bw, const PadsSettings &settings, QIODevice *out,
-                     const QImage &edgeGrey, const RowProgress &progress)
-{
-    if (!bw.isNull() && !padsFits(bw.size(), settings))
-        return failure(pitchTooLargeMessage());
-    const QString layer = layerProblem(settings);
-    if (!layer.isEmpty())
-        return failure(layer);
-    return writeImage(bw, settings, out, edgeGrey, progress);
-}
-
-PadsBudget countPads(const QImage &bw, const PadsSettings &settings, const QImage &edgeGrey)
-{
-    // Formatting every item without a device: the count is the file's by construction, in
-    // every layout.
-    const bool fits = bw.isNull() || padsFits(bw.size(), settings);
-    const PadsResult r = writeImage(fits ? bw : QImage(), settings, nullptr, edgeGrey);
-    return {r.items, r.bytes};
+    return std::make_unique<PadsWriter>(plan, out.files.empty() ? nullptr : out.files.front());
 }
 
 } // namespace kcore

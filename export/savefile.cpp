@@ -6,14 +6,17 @@
 #include <QSaveFile>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <memory>
+#include <utility>
+#include <vector>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 #ifdef Q_OS_WIN
-#include <cstdio>
 #include <fcntl.h>
 #include <io.h>
 #endif
@@ -45,7 +48,7 @@ QString writeFailure(QFileDevice &file)
 // Everything written reaches the file, or the reason why not. Qt's own close, and QSaveFile's
 // commit through it, drops the failure of the last buffered block: a small file that does not
 // fit would be committed empty. And the system may refuse data only when it is synced.
-PadsResult finishWriting(QFileDevice &file, PadsResult result)
+WriteResult finishWriting(QFileDevice &file, WriteResult result)
 {
     if (!result.ok)
         return result;
@@ -61,9 +64,9 @@ PadsResult finishWriting(QFileDevice &file, PadsResult result)
 }
 
 // Writes into a file opened already, in place; data the system cannot take is a failure.
-PadsResult writeInPlace(QFile &file, const std::function<PadsResult(QIODevice *)> &write)
+WriteResult writeInPlace(QFile &file, const std::function<WriteResult(QIODevice *)> &write)
 {
-    PadsResult result = write(&file);
+    WriteResult result = write(&file);
     if (!result.ok && file.error() != QFileDevice::NoError)
         result = failure(writeFailure(file));
     return finishWriting(file, result);
@@ -71,7 +74,7 @@ PadsResult writeInPlace(QFile &file, const std::function<PadsResult(QIODevice *)
 
 } // namespace
 
-PadsResult saveFile(const QString &path, const std::function<PadsResult(QIODevice *)> &write)
+WriteResult saveFile(const QString &path, const std::function<WriteResult(QIODevice *)> &write)
 {
     // A device or a pipe (/dev/null, a FIFO) is written in place: replacing it with a regular
     // file, as a save through a temporary file and a rename does, would destroy it.
@@ -85,7 +88,7 @@ PadsResult saveFile(const QString &path, const std::function<PadsResult(QIODevic
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return failure(file.errorString());
-    PadsResult result = write(&file);
+    WriteResult result = write(&file);
     if (!result.ok && file.error() != QFileDevice::NoError)
         result = failure(writeFailure(file));
     result = finishWriting(file, result);
@@ -95,6 +98,139 @@ PadsResult saveFile(const QString &path, const std::function<PadsResult(QIODevic
     if (!result.ok)
         file.cancelWriting();
     return result;
+}
+
+namespace {
+
+// A copy of an existing file beside it, kept until a set of files is in place: a hard link where
+// the system makes one, so nothing is copied, else a copy.
+QString keepAside(const QString &path)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString aside = QStringLiteral("%1.%2~").arg(path).arg(attempt);
+        if (QFileInfo::exists(aside))
+            continue;
+#ifdef Q_OS_UNIX
+        if (::link(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData()) == 0)
+            return aside;
+#endif
+        return QFile::copy(path, aside) ? aside : QString();
+    }
+    return QString();
+}
+
+int refusedRename = -1;
+
+// Puts aside back as path, over whatever the set put there.
+bool putBack(const QString &aside, const QString &path)
+{
+#ifdef Q_OS_UNIX
+    return std::rename(QFile::encodeName(aside).constData(), QFile::encodeName(path).constData())
+            == 0;
+#else
+    return QFile::remove(path) && QFile::rename(aside, path);
+#endif
+}
+
+// Renames every file of a set into place. The old files are kept aside first; when one rename
+// fails, those already renamed are put back (or removed, where there was none), so the set is
+// the old one or the new one, never a mix.
+WriteResult commitAll(const QStringList &paths, std::vector<std::unique_ptr<QSaveFile>> &files,
+                      WriteResult result)
+{
+    QStringList aside;
+    for (const QString &path : paths) {
+        const bool existed = QFileInfo(path).isFile();
+        aside << (existed ? keepAside(path) : QString());
+        if (existed && aside.constLast().isEmpty()) {
+            for (const QString &kept : std::as_const(aside))
+                if (!kept.isEmpty())
+                    QFile::remove(kept);
+            for (auto &f : files)
+                f->cancelWriting();
+            return failure(QStringLiteral("could not keep %1 while the new files were put in "
+                                          "place")
+                                   .arg(path));
+        }
+    }
+    const int refused = std::exchange(refusedRename, -1);
+    qsizetype done = 0;
+    for (; done < paths.size(); ++done) {
+        QSaveFile &file = *files[size_t(done)];
+        if (done == refused) {
+            file.cancelWriting();
+            result = failure(QStringLiteral("%1: Operation not permitted").arg(paths[done]));
+            break;
+        }
+        if (!file.commit()) {
+            result = failure(QStringLiteral("%1: %2").arg(paths[done], file.errorString()));
+            break;
+        }
+    }
+    for (qsizetype i = done + 1; i < paths.size(); ++i)
+        files[size_t(i)]->cancelWriting();
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        if (!result.ok && i < done) {
+            const bool back
+                    = aside[i].isEmpty() ? QFile::remove(paths[i]) : putBack(aside[i], paths[i]);
+            if (!back)
+                result.message += QStringLiteral("; %1 could not be put back").arg(paths[i]);
+        } else if (!aside[i].isEmpty()) {
+            QFile::remove(aside[i]);
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+WriteResult saveFiles(const QStringList &paths, const QString &name,
+                      const std::function<WriteResult(const Destination &)> &write)
+{
+    if (paths.size() == 1)
+        return saveFile(paths.front(),
+                        [&](QIODevice *device) { return write(Destination({device}, name)); });
+    std::vector<std::unique_ptr<QSaveFile>> files;
+    std::vector<QIODevice *> devices;
+    const auto cancel = [&](const WriteResult &r) {
+        for (auto &f : files)
+            f->cancelWriting();
+        return r;
+    };
+    for (const QString &path : paths) {
+        // One of several files cannot be written into a device in place: the set would not be
+        // replaced as one.
+        const QFileInfo target(path);
+        if (target.exists() && !target.isFile())
+            return cancel(failure(QStringLiteral("%1 is not a regular file").arg(path)));
+        files.push_back(std::make_unique<QSaveFile>(path));
+        if (!files.back()->open(QIODevice::WriteOnly))
+            return cancel(failure(QStringLiteral("%1: %2").arg(path, files.back()->errorString())));
+        devices.push_back(files.back().get());
+    }
+    WriteResult result = write(Destination(devices, name));
+    if (!result.ok) {
+        // The file that failed says why, as a single file's failure does.
+        for (size_t i = 0; i < files.size(); ++i)
+            if (files[i]->error() != QFileDevice::NoError) {
+                result = failure(
+                        QStringLiteral("%1: %2").arg(paths[qsizetype(i)], writeFailure(*files[i])));
+                break;
+            }
+        return cancel(result);
+    }
+    for (size_t i = 0; i < files.size(); ++i) {
+        const WriteResult synced = finishWriting(*files[i], result);
+        if (!synced.ok)
+            return cancel(
+                    failure(QStringLiteral("%1: %2").arg(paths[qsizetype(i)], synced.message)));
+    }
+    return commitAll(paths, files, result);
+}
+
+void refuseNextRename(int index)
+{
+    refusedRename = index;
 }
 
 bool isSameFile(const QString &a, const QString &b)
@@ -111,7 +247,7 @@ bool isSameFile(const QString &a, const QString &b)
 #endif
 }
 
-PadsResult writeStandardOutput(const std::function<PadsResult(QIODevice *)> &write)
+WriteResult writeStandardOutput(const std::function<WriteResult(QIODevice *)> &write)
 {
 #ifdef Q_OS_WIN
     // The C runtime starts stdout in text mode, which would write every "\r\n" as "\r\r\n".

@@ -2,7 +2,7 @@
 // taken from the input, and the PADS writer; bytes that open like XML go through the SVG reader
 // and the banded page drawing instead.
 #include "board/boardimage.h"
-#include "export/padswriter.h"
+#include "export/artworkwriter.h"
 #include "image/bwimage.h"
 #include "image/greyimage.h"
 #include "image/picture.h"
@@ -61,16 +61,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         pads.threshold = threshold;
         kcore::VectorRows rows(*document, scale, pitch, threshold, threshold & 1);
         NullDevice out;
-        kcore::PadsWriter writer(rows.size(), pads, &out);
+        const auto writer = kcore::ArtworkWriter::create(
+                {rows.size(), pads, {kcore::settingsLayer(pads)}}, &out);
         for (int y = 0; y < rows.size().height(); ++y) {
             const quint32 *row = rows.row(y);
             if (!row)
                 return 0;
             const kcore::GreyLevels grey = rows.edgeLevels(y);
             const kcore::EdgeRow edges(grey.levels, grey.step, grid.width(), threshold);
-            writer.writeRow(row, y, pads.smoothEdges ? &edges : nullptr);
+            writer->writeRow(0, row, y, pads.smoothEdges ? &edges : nullptr);
         }
-        writer.finish();
+        writer->finish();
         return 0;
     }
     QBuffer buffer(&bytes);
@@ -92,14 +93,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QImage bw = kcore::makeBw(grey, threshold, threshold & 1, scale);
     NullDevice out;
     const kcore::PadsSettings pads{1.0 + threshold / 7.0, threshold, (data[0] & 1) != 0};
-    kcore::writePads(bw, pads, &out);
-    kcore::countPads(bw, pads);
+    kcore::writeArtwork(bw, pads, &out);
+    kcore::countArtwork(bw, pads);
+    // The same image's outlines, as polygons of each type.
+    for (const kcore::FileType type : {kcore::FileType::KiCad, kcore::FileType::Gerber}) {
+        kcore::PadsSettings polygons = pads;
+        polygons.type = type;
+        polygons.originCorner = (data[0] & 4) != 0;
+        kcore::writeArtwork(bw, polygons, &out);
+    }
     // The converter's row pipeline and the Board view, on the same input.
     kcore::BwRows rows(colour, threshold, threshold & 1, scale);
-    kcore::PadsWriter writer(rows.size(), pads, &out);
+    const auto writer
+            = kcore::ArtworkWriter::create({rows.size(), pads, {kcore::settingsLayer(pads)}}, &out);
     for (int y = 0; y < rows.size().height(); ++y)
-        writer.writeRow(rows.row(y), y);
-    writer.finish();
+        writer->writeRow(0, rows.row(y), y, nullptr);
+    writer->finish();
     QSize view;
     const QRectF bounds = kcore::boardBounds(bw.size(), pads);
     kcore::renderBoard(bw, pads, kcore::BoardZoom().viewport(bounds, QSize(64, 48), &view), view);

@@ -96,12 +96,14 @@ QImage makeBw(const QImage &grey, int threshold, bool invert, int scalePercent)
     return bw;
 }
 
-BwResult BwBuilder::build(const QImage &grey, int threshold, bool invert, int scalePercent,
-                          QImage &bw)
+const QImage &BwBuilder::scaled(const QImage &grey, int scalePercent, BwResult *result)
 {
-    if (!scaleWithinLimit(grey.size(), scalePercent))
-        return {false,
-                tooManyPixelsMessage(scalePercent, scaledRequest(grey.size(), scalePercent))};
+    *result = {};
+    if (!scaleWithinLimit(grey.size(), scalePercent)) {
+        *result = {false,
+                   tooManyPixelsMessage(scalePercent, scaledRequest(grey.size(), scalePercent))};
+        return m_none;
+    }
     if (grey.isNull() || grey.cacheKey() != m_greyKey || scalePercent != m_scale) {
         m_scaled = scaleGrey(grey, scalePercent);
         m_greyKey = grey.cacheKey();
@@ -109,11 +111,25 @@ BwResult BwBuilder::build(const QImage &grey, int threshold, bool invert, int sc
         const QSize request = scaledRequest(grey.size(), scalePercent);
         if (m_scaled.isNull() && !grey.isNull() && !request.isEmpty()) {
             m_scale = -1; // try again next time
-            bw = QImage();
-            return noMemory(grey.size().scaled(request, Qt::KeepAspectRatio));
+            *result = noMemory(grey.size().scaled(request, Qt::KeepAspectRatio));
+            return m_none;
         }
     }
-    return clipInto(m_scaled, threshold, invert, bw);
+    return m_scaled;
+}
+
+BwResult BwBuilder::build(const QImage &grey, int threshold, bool invert, int scalePercent,
+                          QImage &bw)
+{
+    BwResult made;
+    const QImage &grid = scaled(grey, scalePercent, &made);
+    if (!made) {
+        // A refused scale leaves the image as it was; no memory leaves none.
+        if (scaleWithinLimit(grey.size(), scalePercent))
+            bw = QImage();
+        return made;
+    }
+    return clipInto(grid, threshold, invert, bw);
 }
 
 // Asked of Qt itself by scaling an image of indices, so the rows and columns picked can never
@@ -164,6 +180,12 @@ const quint32 *BwRows::row(int y)
     }
     clipRow(grey, m_bwRow.data(), m_size.width(), m_threshold, m_flip, false);
     return m_bwRow.data();
+}
+
+const quint32 *BwRows::greyRow(int y)
+{
+    row(y);
+    return m_columns.empty() ? m_greyRow.data() : m_pickedRow.data();
 }
 
 GreyLevels BwRows::edgeLevels(int y)

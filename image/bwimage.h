@@ -60,11 +60,15 @@ public:
     // Fails, leaving bw untouched, when the scale would exceed maxImagePixels, and leaving bw
     // null when memory runs out.
     BwResult build(const QImage &grey, int threshold, bool invert, int scalePercent, QImage &bw);
+    // The grey image scaled as build() scales it, kept for the next call; null, with why in
+    // result, when the scale is refused or memory runs out.
+    const QImage &scaled(const QImage &grey, int scalePercent, BwResult *result);
 
 private:
     qint64 m_greyKey = 0;
     int m_scale = -1;
     QImage m_scaled;
+    QImage m_none;
 };
 
 // The source index that each of the to pixels along one axis of QImage::scaled() comes from.
@@ -81,6 +85,10 @@ public:
     virtual const quint32 *row(int y) = 0;
     // The grey levels of row y, rows from the top down; valid until the next call.
     virtual GreyLevels edgeLevels(int y) = 0;
+    // Row y of the grey image on the same grid before the threshold and invert (grey in the low
+    // byte), for a halftone; null when the stream has none. Rows from the top down; valid until
+    // the next call.
+    virtual const quint32 *greyRow(int) { return nullptr; }
 };
 
 // The black-and-white image of a colour picture one row at a time, equal row for row to
@@ -98,6 +106,8 @@ public:
     // At the picture's own size the levels are the grey row row() made; otherwise they are
     // resampled from a row or two of grey, never the whole grey image.
     GreyLevels edgeLevels(int y) override;
+    // The grey row row() picked from.
+    const quint32 *greyRow(int y) override;
 
 private:
     GreyRows m_grey;

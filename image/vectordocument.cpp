@@ -175,6 +175,28 @@ void averageRows(const QImage &fine, QImage &band)
 
 } // namespace
 
+QImage averageColumns(const QImage &wide, int k)
+{
+    Q_ASSERT(k == 2 || k == 4);
+    const int shift = k == 2 ? 1 : 2;
+    QImage narrow = allocateImage(wide.width() / k, wide.height(), QImage::Format_RGB32);
+    for (int y = 0; y < narrow.height(); ++y) {
+        const auto *in = reinterpret_cast<const quint32 *>(wide.constScanLine(y));
+        auto *out = reinterpret_cast<quint32 *>(narrow.scanLine(y));
+        // Red and blue, and green, summed in lanes of 16 bits, rounded.
+        const quint32 half = 0x00010001u << (shift - 1);
+        for (int x = 0; x < narrow.width(); ++x, in += k) {
+            quint32 rb = half, g = half;
+            for (int j = 0; j < k; ++j) {
+                rb += in[j] & 0x00ff00ffu;
+                g += (in[j] >> 8) & 0xffu;
+            }
+            out[x] = 0xff000000u | ((rb >> shift) & 0x00ff00ffu) | ((g >> shift) & 0xffu) << 8;
+        }
+    }
+    return narrow;
+}
+
 QImage averageSubrows(const QImage &fine, int k, QRgb paper)
 {
     QImage band = allocateImage(fine.width(), fine.height() / k, QImage::Format_RGB32);
@@ -224,6 +246,56 @@ void averageSubrows(const QImage &fine, int k, QImage &band, int at, QRgb paper)
     }
 }
 
+void transposeOverPaper(const QImage &columns, int first, QImage &band, QRgb paper, int scale)
+{
+    Q_ASSERT(scale == 1 || scale == 2 || scale == 4);
+    const int width = band.width(), rows = band.height();
+    const int shift = scale == 1 ? 0 : scale == 2 ? 2 : 4; // log2 of the pixels averaged
+    const qsizetype in = columns.bytesPerLine() / 4, out = band.bytesPerLine() / 4;
+    const quint32 *from = reinterpret_cast<const quint32 *>(columns.constBits()) + first * scale;
+    auto *to = reinterpret_cast<quint32 *>(band.bits());
+    // A premultiplied channel c of alpha a shows c + (255 - a) p / 255 over paper p: over white,
+    // c + 255 - a in every channel at once, which cannot carry into the next.
+    const bool white = paper == whitePaper;
+    const auto over = [&](quint32 c) {
+        const quint32 bare = 255 - (c >> 24);
+        if (white)
+            return 0xff000000u | ((c & 0x00ffffffu) + bare * 0x010101u);
+        const auto channel = [&](int at) {
+            return ((c >> at) & 0xff) + (bare * ((paper >> at) & 0xff) + 127) / 255;
+        };
+        return 0xff000000u | channel(16) << 16 | channel(8) << 8 | channel(0);
+    };
+    // The scale x scale pixels of a pixel of the grid, averaged: alpha and green, red and blue
+    // summed two at a time in 16-bit lanes, which 16 pixels cannot overflow.
+    const auto pixel = [&](const quint32 *p) {
+        if (scale == 1)
+            return *p;
+        quint32 ag = 0, rb = 0;
+        for (int i = 0; i < scale; ++i, p += in) {
+            for (int j = 0; j < scale; ++j) {
+                ag += (p[j] >> 8) & 0x00ff00ffu;
+                rb += p[j] & 0x00ff00ffu;
+            }
+        }
+        const quint32 half = shift ? 0x00010001u << (shift - 1) : 0;
+        return (((ag + half) >> shift) & 0x00ff00ffu) << 8 | (((rb + half) >> shift) & 0x00ff00ffu);
+    };
+    // In tiles of 16 x 16, so that both images are read and written a cache line at a time.
+    constexpr int tile = 16;
+    for (int y0 = 0; y0 < rows; y0 += tile) {
+        const int y1 = qMin(rows, y0 + tile);
+        for (int x0 = 0; x0 < width; x0 += tile) {
+            const int x1 = qMin(width, x0 + tile);
+            for (int x = x0; x < x1; ++x) {
+                const quint32 *column = from + x * scale * in;
+                for (int y = y0; y < y1; ++y)
+                    to[y * out + x] = over(pixel(column + y * scale));
+            }
+        }
+    }
+}
+
 VectorRows::VectorRows(const VectorDocument &document, double scalePercent, double pitch,
                        int threshold, bool invert)
     : m_document(document), m_size(vectorGrid(document.pageMils(), scalePercent, pitch)),
@@ -268,8 +340,8 @@ const quint32 *VectorRows::row(int y)
         drawAhead(m_bandsAhead);
     }
     const int w = m_size.width();
-    greyRow(reinterpret_cast<const quint32 *>(m_band.constScanLine(y - top)), m_greyRow.data(), w,
-            false);
+    kcore::greyRow(reinterpret_cast<const quint32 *>(m_band.constScanLine(y - top)),
+                   m_greyRow.data(), w, false);
     clipRow(m_greyRow.data(), m_bwRow.data(), w, m_threshold, m_flip, false);
     m_row = y;
     return m_bwRow.data();
@@ -279,6 +351,13 @@ QImage VectorRows::bandAt(int top) const
 {
     return m_document.renderRows(m_size.width(), top, qMin(vectorBandRows, m_size.height() - top),
                                  m_pixelsPerMil);
+}
+
+const quint32 *VectorRows::greyRow(int y)
+{
+    if (y != m_row && !row(y))
+        return nullptr;
+    return m_greyRow.data();
 }
 
 GreyLevels VectorRows::edgeLevels(int y)

@@ -79,19 +79,32 @@ bool isVectorData(const QByteArray &data, VectorDocument::Kind *kind);
 // and the converter must cut the page at the same rows to get the same bytes.
 constexpr int vectorBandRows = 128;
 
-// How many rows the renderers draw for each row of the grid, averaged into it: cairo (SVG)
-// resolves coverage to 1/15 of a pixel down and a run's end along a shallow edge moves with the
-// edge's height many times over (seven times at 8 degrees), so its rows are drawn four times as
-// tall. PDF's renderer is finer, but drawn twice as tall a disc's ends at its top and bottom
-// rows still lie up to 0.28 px off; four times, 0.12.
-constexpr int svgSubrows = 4;
-constexpr int pdfSubrows = 4;
+// How many rows and columns PDF's renderer (pdfium) draws for each pixel of the grid, averaged
+// into it. It cuts curves into lines up to half a pixel from them, so drawn once a disc's ends
+// lie up to 0.28 px off, and along a circle's flat top and bottom a run's end moves many times
+// what its rows are off: eight times as tall, it stays within a quarter pixel there. And it
+// fills a rectangle parallel to the page's edges without anti-aliasing, grown to whole pixels,
+// so that two that touch inside a pixel both cover it: the seam between two semi-transparent
+// bars of a histogram came out darker than either, as ink. Drawn twice as wide, that column is
+// half covered twice: between bars of opacity 0.7, it is 0.805 opaque instead of 0.91.
+constexpr int pdfSubrows = 8;
+constexpr int pdfSubcolumns = 2;
+
+// wide's columns (Format_RGB32) averaged k (2 or 4) at a time; null when memory runs out.
+QImage averageColumns(const QImage &wide, int k);
 
 // fine's rows (premultiplied ARGB32) laid over paper and averaged k (2, 4 or 8) at a time, as
 // Format_RGB32; null when memory runs out.
 QImage averageSubrows(const QImage &fine, int k, QRgb paper = whitePaper);
 // The same into band's rows from at on, which must be there (Format_RGB32, fine's width).
 void averageSubrows(const QImage &fine, int k, QImage &band, int at, QRgb paper = whitePaper);
+
+// Rows of a page drawn transposed (premultiplied ARGB32, a row of the page down each column),
+// columns first to first + band's height - 1, laid over paper as band's rows (Format_RGB32,
+// as many as the columns are tall). Drawn scale (1, 2 or 4) times as fine both ways, each
+// pixel of the band is the average of scale x scale of them.
+void transposeOverPaper(const QImage &columns, int first, QImage &band, QRgb paper = whitePaper,
+                        int scale = 1);
 
 // The grid a page covers at a scale and pitch (mils): every side rounded up to whole pixels, so
 // the page's scale stays exact and the last column and row may reach past the page, as white
@@ -122,6 +135,8 @@ public:
     // Rows come from the top down; a null row means memory ran out for the band.
     const quint32 *row(int y) override;
     GreyLevels edgeLevels(int y) override;
+    // The grey row row() clipped.
+    const quint32 *greyRow(int y) override;
 
 private:
     QImage bandAt(int top) const;

@@ -77,8 +77,10 @@ public:
     }
 
 private:
-    // pdfium draws nothing right of device column 32000: wider bands are drawn in tiles.
-    static constexpr int maxTile = 16384;
+    // pdfium draws nothing right of device column 32000: wider bands are drawn in tiles, whose
+    // drawing rows (4096 columns at most, pdfSubcolumns to a column of the grid) take 16 MB:
+    // larger, each would be mapped afresh and its pages faulted in again, three times the time.
+    static constexpr int maxTile = 4096 / pdfSubcolumns;
 
     // Columns left to left + width - 1 of the rows.
     QImage renderTile(int left, int width, int top, int rows, double pixelsPerMil, QRgb paper) const
@@ -91,27 +93,29 @@ private:
         // whole points / (clip side - 1) leaves the page at its exact size in points, to the
         // float the renderer takes and 0.5 / scaledSize of rounding. The clip is 2 pixels, or
         // as many more as keep scaledSize within an int on wide pages. Its corner moves the
-        // page left and up by the columns and rows before the tile. Rows are drawn pdfSubrows
-        // times as tall and averaged (see averageSubrows()). tst_picture, tst_edges and
-        // tst_documents fail if Qt or pdfium change this.
-        constexpr int k = pdfSubrows;
+        // page left and up by the columns and rows before the tile. Pixels are drawn pdfSubrows
+        // times as tall and pdfSubcolumns times as wide, and averaged (see averageSubrows(),
+        // averageColumns()). tst_picture, tst_edges and tst_documents fail if Qt or pdfium
+        // change this.
+        constexpr int k = pdfSubrows, kx = pdfSubcolumns;
         const double w = m_points.width(), h = m_points.height();
-        const Scaled across = scaled(perPoint * width * w * w / std::floor(w));
+        const Scaled across = scaled(perPoint * kx * width * kx * w * w / std::floor(w));
         const Scaled down = scaled(perPoint * k * rows * k * h * h / std::floor(h));
         if (!across.size || !down.size)
             return QImage();
         QPdfDocumentRenderOptions options;
         options.setScaledSize(QSize(across.size, down.size));
-        options.setScaledClipRect(QRect(left, top * k, across.clip + 1, down.clip + 1));
+        options.setScaledClipRect(QRect(left * kx, top * k, across.clip + 1, down.clip + 1));
         QImage fine;
         {
             const std::lock_guard lock(m_mutex);
-            fine = m_pdf->render(page(), QSize(width, rows * k), options);
+            fine = m_pdf->render(page(), QSize(width * kx, rows * k), options);
         }
         if (fine.isNull())
             return fine;
         fine.convertTo(QImage::Format_ARGB32_Premultiplied);
-        return averageSubrows(fine, k, paper);
+        const QImage tall = averageSubrows(fine, k, paper);
+        return tall.isNull() ? tall : averageColumns(tall, kx);
     }
 
     std::unique_ptr<QPdfDocument> m_pdf;

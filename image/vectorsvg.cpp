@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QStringDecoder>
+#include <QXmlStreamReader>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -177,6 +178,138 @@ bool recordable(RsvgHandle *handle)
     return drawn && counted == 2 && unrecordable == 0;
 }
 
+// The largest factor by which a transform list ("matrix(...) scale(...) ...") stretches a
+// length: the product of each transform's; 1 where there is none or it cannot be read.
+double transformScale(QStringView list)
+{
+    static const QRegularExpression item(
+            QStringLiteral("(matrix|translate|scale|rotate|skewX|skewY)\\s*\\(([^)]*)\\)"));
+    static const QRegularExpression separator(QStringLiteral("[\\s,]+"));
+    double scale = 1;
+    for (const QRegularExpressionMatch &m : item.globalMatch(list)) {
+        std::vector<double> v;
+        for (const QString &n : m.captured(2).split(separator, Qt::SkipEmptyParts))
+            v.push_back(n.toDouble());
+        const QString name = m.captured(1);
+        double a = 1, b = 0, c = 0, d = 1; // the linear part
+        if (name == QLatin1String("matrix") && v.size() >= 4) {
+            a = v[0], b = v[1], c = v[2], d = v[3];
+        } else if (name == QLatin1String("scale") && !v.empty()) {
+            a = v[0], d = v.size() > 1 ? v[1] : v[0];
+        } else if (name.startsWith(QLatin1String("skew")) && !v.empty()) {
+            (name.endsWith('X') ? c : b) = std::tan(v[0] * M_PI / 180);
+        }
+        // The largest singular value of the linear part.
+        const double s = a * a + b * b + c * c + d * d, det = a * d - b * c;
+        scale *= std::sqrt((s + std::sqrt(qMax(0.0, s * s - 4 * det * det))) / 2);
+    }
+    return std::isfinite(scale) ? scale : 1;
+}
+
+// The numbers of an attribute, such as stdDeviation="3 1.5", as absolute values.
+std::vector<double> numbers(QStringView value)
+{
+    static const QRegularExpression separator(QStringLiteral("[\\s,]+"));
+    std::vector<double> v;
+    for (const QString &n : value.toString().split(separator, Qt::SkipEmptyParts))
+        v.push_back(std::abs(n.toDouble()));
+    return v;
+}
+
+double largest(const std::vector<double> &v, double otherwise = 0)
+{
+    return v.empty() ? otherwise : *std::max_element(v.begin(), v.end());
+}
+
+// How far one filter primitive reads from beyond a pixel, in the user units it is given in;
+// infinite where it may read from anywhere in the filter's region (a tile).
+double primitiveReach(QStringView name, const QXmlStreamAttributes &a)
+{
+    const auto value
+            = [&](const char *attribute) { return numbers(a.value(QLatin1String(attribute))); };
+    // librsvg blurs with three boxes of about 1.88 standard deviations each.
+    if (name == QLatin1String("feGaussianBlur"))
+        return 3 * largest(value("stdDeviation"));
+    if (name == QLatin1String("feDropShadow"))
+        return 3 * largest(value("stdDeviation"), 2)
+                + qMax(largest(value("dx"), 2), largest(value("dy"), 2));
+    if (name == QLatin1String("feOffset"))
+        return qMax(largest(value("dx")), largest(value("dy")));
+    if (name == QLatin1String("feMorphology"))
+        return largest(value("radius"));
+    if (name == QLatin1String("feDisplacementMap"))
+        return largest(value("scale")) / 2;
+    if (name == QLatin1String("feConvolveMatrix"))
+        return largest(value("order"), 3) * largest(value("kernelUnitLength"), 1);
+    if (name == QLatin1String("feDiffuseLighting") || name == QLatin1String("feSpecularLighting"))
+        return 2 * largest(value("kernelUnitLength"), 1);
+    if (name == QLatin1String("feTile"))
+        return qInf();
+    return 0;
+}
+
+// How far the filters of an SVG document read from beyond a pixel they draw, in pixels of its
+// page; rootScale is the page's pixels to a unit of the root's viewBox. A bound from the text:
+// the largest reach of any filter (its primitives' reaches added up, as each reads what the
+// one before drew), in the largest scale any element is drawn at (the transforms of its
+// ancestors and nested viewports, and once more of any use element's). Infinite where a filter
+// may read from anywhere in its region, or counts in bounding boxes.
+double filterReach(const QByteArray &text, double rootScale)
+{
+    QXmlStreamReader reader(text);
+    std::vector<double> scales;
+    double mostScale = rootScale, useScale = 1, reach = 0, filter = -1;
+    static const QRegularExpression cssTransform(QStringLiteral("transform\\s*:\\s*([^;]*)"));
+    while (!reader.atEnd()) {
+        const QXmlStreamReader::TokenType token = reader.readNext();
+        if (token == QXmlStreamReader::EndElement) {
+            scales.pop_back();
+            if (reader.name() == QLatin1String("filter")) {
+                reach = qMax(reach, filter);
+                filter = -1;
+            }
+            continue;
+        }
+        if (token != QXmlStreamReader::StartElement)
+            continue;
+        const QStringView name = reader.name();
+        const QXmlStreamAttributes a = reader.attributes();
+        double scale = scales.empty() ? rootScale : scales.back();
+        scale *= transformScale(a.value(QLatin1String("transform")));
+        const QRegularExpressionMatch css = cssTransform.match(a.value(QLatin1String("style")));
+        if (css.hasMatch())
+            scale *= transformScale(css.capturedView(1));
+        const std::vector<double> box = numbers(a.value(QLatin1String("viewBox")));
+        if (!scales.empty() && box.size() == 4 && box[2] > 0 && box[3] > 0)
+            scale *= qMax(1.0,
+                          qMax(largest(numbers(a.value(QLatin1String("width")))) / box[2],
+                               largest(numbers(a.value(QLatin1String("height")))) / box[3]));
+        scales.push_back(scale);
+        mostScale = qMax(mostScale, scale);
+        if (name == QLatin1String("use"))
+            useScale = qMax(useScale, scale / rootScale);
+        if (name == QLatin1String("filter"))
+            filter = a.value(QLatin1String("primitiveUnits")) == QLatin1String("objectBoundingBox")
+                    ? qInf()
+                    : 0;
+        else if (filter >= 0)
+            filter += primitiveReach(name, a);
+    }
+    // Filter functions in a style ("filter: blur(4px) drop-shadow(...)"): everything they are
+    // given, three times over.
+    static const QRegularExpression function(QStringLiteral("(blur|drop-shadow)\\s*\\(([^)]*)\\)"));
+    static const QRegularExpression number(QStringLiteral("[-+]?[0-9]*\\.?[0-9]+"));
+    for (const QRegularExpressionMatch &m : function.globalMatch(QString::fromUtf8(text))) {
+        double sum = 0;
+        for (const QRegularExpressionMatch &n : number.globalMatch(m.capturedView(2)))
+            sum += std::abs(n.captured().toDouble());
+        reach = qMax(reach, 3 * sum);
+    }
+    if (reader.hasError() && reader.error() != QXmlStreamReader::PrematureEndOfDocumentError)
+        return qInf();
+    return reach * mostScale * useScale;
+}
+
 // How a document's bands are drawn.
 enum class Drawing {
     // Replayed from a recording of the page, where recordable() or onlyGroupOpacity().
@@ -191,7 +324,8 @@ enum class Drawing {
 };
 
 // The ids wrapForBands() gives its root and page, and the style that moves the page up by the
-// pixels above the band (%1; librsvg does not apply an !important transform), sizes it as the
+// pixels above the band and draws it transposed (%1, see transposed; librsvg does not apply an
+// !important transform), sizes it as the
 // document (%3 x %4 pixels), keeps the document's own rules for svg elements off the two, and lets
 // the document's root fill the page as if it were the root: its x and y count only when it is
 // nested, and only a nested svg clips to its viewport (%2: more for the root). The page is an
@@ -203,6 +337,17 @@ constexpr char bandStyle[] = "#kestrel-page-0b7e { %1; width: %3px; height: %4px
                              "#kestrel-page-0b7e > svg { x: 0px !important; y: 0px !important; "
                              "overflow: visible !important%2 }";
 
+// The transform that draws the page transposed, its rows down the image's columns (see
+// transposeOverPaper()): cairo resolves coverage to 1/15 of a pixel down and exactly across,
+// and along a shallow edge a run's end moves by many times what coverage is off (seven times at
+// 8 degrees); drawn transposed, a shallow edge runs down the image, where coverage is exact, and
+// a steep one, whose run ends move only as much as coverage is off, across it. The page keeps
+// one scale both ways, so strokes join, markers point and text is measured as drawn upright.
+// In the document, not cairo's matrix: librsvg draws a layer (group opacity, a mask, a filter)
+// with only the scale of the matrix it is given, into an image as large as the viewport turned
+// by all of it.
+constexpr char transposed[] = "matrix(0, 1, 1, 0, 0, 0)";
+
 // bandStyle for a page of pixels.
 QString pageStyle(const QString &move, const QString &root, const QSizeF &pixels)
 {
@@ -210,34 +355,55 @@ QString pageStyle(const QString &move, const QString &root, const QSizeF &pixels
                                               QString::number(pixels.height(), 'g', 17));
 }
 
-// Layers drawn in pieces of a band are kept to about this many bytes each: a blur filter makes
-// several images the size of its layer. Without filters (masks, blend modes, images) a layer
-// is a few images at most: under a mask, three at once beside the piece's own rows. Each piece
-// costs a walk of the whole document, so pieces are as large as the memory bound allows: a
-// 6000-pixel band of four rows to a row in two pieces, each drawn into rows of its own, holds
-// what three did drawn into the band's.
-constexpr qsizetype layerBytes = qsizetype(2) << 20;
+// Layers drawn in pieces of a band are kept to about this many bytes each: without filters
+// (masks, blend modes, images) a layer is a few images at most, under a mask three at once
+// beside the band's own rows. Each piece costs a walk of the whole document, so pieces are as
+// large as the memory bound allows.
 constexpr qsizetype unfilteredLayerBytes = qsizetype(6) << 20;
 
-// A document with filters is drawn whole, not in pieces, where a layer of the page takes no
-// more than this: a blur makes several images the size of its layer, on each of two threads.
-constexpr qsizetype wholeLayerBytes = qsizetype(8) << 20;
+// A filter makes several images the size of its layer, a blur up to eight at once, on each of
+// two threads: a filtered piece's layers, the rows a filter reaches from beyond it included, are
+// kept to this many bytes.
+constexpr qsizetype filteredLayerBytes = qsizetype(4) << 20;
 
 // The largest side of an image cairo makes.
 constexpr double cairoLargest = 32767;
+
+// How finely curves are cut into lines, in pixels of the grid: cairo's own 0.1 moves a logo's
+// run ends along a circle's flat top and bottom by up to a third of a pixel. Layers librsvg
+// makes for group opacity, masks and filters keep cairo's own.
+constexpr double curveTolerance = 0.02;
+
+// Replays a recording of the page into an image of a band's rows drawn transposed, from the
+// page's pixel row first (see transposed): paths are transformed and drawn again, not their
+// pixels moved.
+void replayTransposed(cairo_t *cr, cairo_surface_t *recording, double first)
+{
+    cairo_pattern_t *page = cairo_pattern_create_for_surface(recording);
+    cairo_matrix_t m;
+    cairo_matrix_init(&m, 0, 1, 1, 0, 0, first);
+    cairo_pattern_set_matrix(page, &m);
+    cairo_set_source(cr, page);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_paint(cr);
+    cairo_pattern_destroy(page);
+}
 
 class SvgDocument : public VectorDocument
 {
 public:
     // make parses the document again, for a second handle to draw with.
-    // filters, text: whether the document may have filters, text (see renderRows()).
+    // layers, filters, text: whether the document may have layers (group opacity, masks,
+    // filters, blend modes), filters, text (see m_scale, drawPieces(), piecesOnThreads()).
+    // reach: how far its filters reach, in pixels of its page (see filterReach()).
     // dpiStyle: the style of a document drawn in pieces whose page the DPI moves, if it can
     // be (see dpiStyleFor()).
-    SvgDocument(RsvgHandle *handle, const QSizeF &pixels, Drawing drawing, bool filters, bool text,
-                const QString &dpiStyle, std::function<RsvgHandle *()> make)
+    SvgDocument(RsvgHandle *handle, const QSizeF &pixels, Drawing drawing, bool layers,
+                bool filters, double reach, bool text, const QString &dpiStyle,
+                std::function<RsvgHandle *()> make)
         : VectorDocument(Svg, pixels * milsPerSvgPixel, 1, 0), m_make(std::move(make)),
-          m_pixels(pixels), m_drawing(drawing), m_filters(filters), m_text(text),
-          m_dpiStyle(dpiStyle)
+          m_pixels(pixels), m_drawing(drawing), m_scale(layers && !filters ? 2 : 1),
+          m_filters(filters), m_reach(reach), m_text(text), m_dpiStyle(dpiStyle)
     {
         m_slots[0].handle = handle;
         if (piecesOnThreads())
@@ -260,74 +426,45 @@ public:
     {
         if (width <= 0 || rows <= 0)
             return QImage();
-        constexpr int k = svgSubrows;
         const double f = pixelsPerMil * milsPerSvgPixel;
         if (m_drawing == Drawing::Whole
-            && std::max(m_pixels.width() * f, m_pixels.height() * f * k) > cairoLargest)
+            && std::max(m_pixels.width(), m_pixels.height()) * f * m_scale > cairoLargest)
             return QImage(); // its layers could not be made: nothing of them would be drawn
+        QImage band = allocateImage(width, rows, QImage::Format_RGB32);
+        if (band.isNull())
+            return band;
         std::unique_lock<std::mutex> lock;
         Slot &slot = acquire(lock);
-        if (m_drawing == Drawing::Pieces && !m_filters)
-            return drawPieces(slot, width, top * k, rows * k, pixelsPerMil, paper);
-        QImage fine = fineRows(slot, width, rows * k);
-        if (fine.isNull())
+        if (m_drawing == Drawing::Pieces)
+            return drawPieces(slot, band, top, pixelsPerMil, paper) ? band : QImage();
+        const int s = m_scale;
+        QImage columns = transposedRows(slot, rows * s, width * s);
+        if (columns.isNull())
             return QImage();
-        cairo_surface_t *surface = cairo_image_surface_create_for_data(
-                fine.bits(), CAIRO_FORMAT_ARGB32, width, rows * k, int(fine.bytesPerLine()));
-        cairo_t *cr = gridContext(surface);
+        cairo_surface_t *surface
+                = cairo_image_surface_create_for_data(columns.bits(), CAIRO_FORMAT_ARGB32, rows * s,
+                                                      width * s, int(columns.bytesPerLine()));
+        cairo_t *cr = cairo_create(surface);
         // What cannot be drawn stays paper: librsvg stops only at an element it cannot draw at
         // all, keeping what it drew before.
-        switch (m_drawing) {
-        case Drawing::Recorded:
+        if (m_drawing == Drawing::Recorded) {
             // librsvg walks the whole document for every band, however little of it falls
             // there; a recording of the page is walked once, and cairo replays only the shapes
             // that reach the band, every pixel of which it sets.
             if (!slot.recording || slot.recordedAt != pixelsPerMil)
                 record(slot, pixelsPerMil);
-            cairo_set_source_surface(cr, slot.recording, 0, -double(top) * k);
-            cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-            cairo_paint(cr);
-            break;
-        case Drawing::Pieces:
-            fine.fill(Qt::transparent);
-            if (wholeFits(width, pixelsPerMil)) {
-                // A filter reaches across rows (a blur, an offset): drawn in pieces, it would
-                // miss what lies in the next. A page small enough is drawn whole, in one piece.
-                const int pageRows = int(std::ceil(m_pixels.height() * f * k));
-                cairo_translate(cr, 0, -double(top));
-                // The page's own rows only: the grid's last row may reach past it, as paper.
-                cairo_rectangle(cr, 0, 0, width, double(pageRows) / k);
-                cairo_clip(cr);
-                drawPiece(slot, cr, width, 0, pageRows, pixelsPerMil);
-                break;
-            }
-            // Pieces of layerBytes, each clipped to its rows of the band: a blur is cut at their
-            // edges, less so where they split a row of the grid.
-            for (int r = 0,
-                     piece = int(qBound(qsizetype(1), layerBytes / (4 * qsizetype(width)),
-                                        qsizetype(rows * k)));
-                 r < rows * k; r += piece) {
-                const int n = qMin(piece, rows * k - r);
-                cairo_save(cr);
-                cairo_rectangle(cr, 0, double(r) / k, width, double(n) / k);
-                cairo_clip(cr);
-                cairo_translate(cr, 0, double(r) / k);
-                const bool drawn = drawPiece(slot, cr, width, top * k + r, n, pixelsPerMil);
-                cairo_restore(cr);
-                if (!drawn)
-                    break;
-            }
-            break;
-        case Drawing::Whole:
-            fine.fill(Qt::transparent);
-            cairo_translate(cr, 0, -double(top));
-            draw(slot.handle, cr, pixelsPerMil);
-            break;
+            replayTransposed(cr, slot.recording, double(top) * s);
+        } else {
+            // Every layer as large as the page, made for this band alone.
+            cairo_surface_t *page = recording(slot.handle, pixelsPerMil);
+            replayTransposed(cr, page, double(top) * s);
+            cairo_surface_destroy(page);
         }
         cairo_destroy(cr);
         cairo_surface_flush(surface);
         cairo_surface_destroy(surface);
-        return averageSubrows(fine, k, paper);
+        transposeOverPaper(columns, 0, band, paper, s);
+        return band;
     }
     int concurrentBands() const override { return 2; }
 
@@ -337,7 +474,7 @@ private:
         RsvgHandle *handle = nullptr;
         cairo_surface_t *recording = nullptr; // the page at recordedAt pixels to the mil
         double recordedAt = 0;
-        QImage fine; // the rows a band, or a piece of it, is drawn in
+        QImage columns; // the page's rows a band is drawn in, transposed
         DrawingThread thread; // where pieces of a document without text are drawn
         bool styled = false; // with the document's dpiStyle
     };
@@ -351,125 +488,133 @@ private:
         renderDocument(handle, cr, {0, 0, m_pixels.width() * f, m_pixels.height() * f});
     }
 
-    // count rows of the slot's drawing rows, width wide, kept from band to band: fresh, their
-    // pages would cost the kernel as much to clear as cairo takes to draw them. Null when
-    // memory runs out.
-    static QImage fineRows(Slot &slot, int width, int count)
+    // A band's rows of the page, transposed: count columns, height tall (the grid's width),
+    // kept from band to band: fresh, their pages would cost the kernel as much to clear as cairo
+    // takes to draw them. Null when memory runs out.
+    static QImage transposedRows(Slot &slot, int count, int height)
     {
-        if (slot.fine.width() != width || slot.fine.height() < count)
-            slot.fine = allocateImage(width, count, QImage::Format_ARGB32_Premultiplied);
-        if (slot.fine.isNull())
+        if (slot.columns.height() != height || slot.columns.width() < count)
+            slot.columns = allocateImage(count, height, QImage::Format_ARGB32_Premultiplied);
+        if (slot.columns.isNull())
             return QImage();
-        return QImage(slot.fine.bits(), width, count, slot.fine.bytesPerLine(),
+        return QImage(slot.columns.bits(), count, height, slot.columns.bytesPerLine(),
                       QImage::Format_ARGB32_Premultiplied);
     }
 
-    // A context on surface, svgSubrows rows of it to a row of the grid, whose unit down is a
-    // row of the grid.
-    cairo_t *gridContext(cairo_surface_t *surface) const
+    // The rows a filter reaches from beyond a piece, in rows of the grid.
+    int filterMargin(double pixelsPerMil) const
     {
-        // The rows are made taller by the surface, not the drawing's transform: under a scale
-        // that is not the same both ways, librsvg measures text k times too wide, so centred
-        // and right-aligned text and every span after the first move right. A recording is
-        // replayed pixel for pixel; a document without text or filters is drawn as it always
-        // was, by the transform.
-        const bool tallSurface = m_drawing != Drawing::Recorded && (m_text || m_filters);
-        if (tallSurface)
-            cairo_surface_set_device_scale(surface, 1, svgSubrows);
-        cairo_t *cr = cairo_create(surface);
-        if (!tallSurface && m_drawing != Drawing::Recorded)
-            cairo_scale(cr, 1, svgSubrows);
-        return cr;
+        const double rows = m_reach * pixelsPerMil * milsPerSvgPixel;
+        return rows > 0 ? int(qMin(std::ceil(rows) + 2, cairoLargest)) : 0;
     }
 
-    // Rows [first, first + count) of the page, svgSubrows to a row of the grid, averaged into a
-    // band; null when memory runs out. Drawn a piece of at most unfilteredLayerBytes at a time
-    // into rows of its own, as large as each of the layers librsvg makes for it.
-    QImage drawPieces(Slot &slot, int width, int first, int count, double pixelsPerMil,
-                      QRgb paper) const
+    // The band's rows of the page in pieces: each a walk of the wrapped document with a viewport
+    // of the piece's rows and, with filters, the rows they reach from beyond it, so that the
+    // layers librsvg makes as large as the viewport stay within the memory bound. Each piece's
+    // own rows are kept. False when memory runs out.
+    bool drawPieces(Slot &slot, QImage &band, int top, double pixelsPerMil, QRgb paper) const
     {
-        constexpr int k = svgSubrows;
-        QImage band = allocateImage(width, count / k, QImage::Format_RGB32);
-        if (band.isNull())
-            return band;
-        const int most = int(qBound(qsizetype(1), unfilteredLayerBytes / (4 * qsizetype(width)) / k,
-                                    qsizetype(count / k)));
-        const int pieces = (count / k + most - 1) / most;
-        const int piece = (count / k + pieces - 1) / pieces * k; // as even as whole rows allow
-        for (int r = 0; r < count; r += piece) {
-            const int n = qMin(piece, count - r);
-            QImage fine = fineRows(slot, width, n);
-            if (fine.isNull())
-                return QImage();
-            fine.fill(Qt::transparent);
+        const int width = band.width(), rows = band.height();
+        const int s = m_scale;
+        const qsizetype rowBytes = 4 * qsizetype(width) * s * s;
+        // Below the page's last row, the grid's last row may reach past it, as paper; nothing
+        // past the page is drawn into a layer, as it is not into the page's own.
+        const int pageRows = int(
+                qMin(std::ceil(m_pixels.height() * pixelsPerMil * milsPerSvgPixel), cairoLargest));
+        // The rows a filter reaches from beyond a piece are drawn with it, up to a quarter of
+        // the rows its layers may have each way; where they cover the page, every layer is
+        // the page's. A filter that reaches further is cut where its layers end.
+        int margin = 0, piece = int(unfilteredLayerBytes / rowBytes);
+        if (m_filters) {
+            const int most = int(qMax(qsizetype(4), filteredLayerBytes / rowBytes));
+            margin = filterMargin(pixelsPerMil);
+            if (margin > most / 4)
+                margin = pageRows <= most ? pageRows : most / 4;
+            piece = margin >= pageRows ? rows : most - 2 * margin;
+        }
+        piece = qBound(1, piece, rows);
+        const int from = qMax(0, top - margin);
+        const int to = qMax(top + rows, qMin(pageRows, top + rows + margin));
+        QImage columns = transposedRows(slot, (to - from) * s, width * s);
+        if (columns.isNull())
+            return false;
+        columns.fill(Qt::transparent);
+        // As even as whole rows allow.
+        const int pieces = (rows + piece - 1) / piece;
+        piece = (rows + pieces - 1) / pieces;
+        for (int r = top; r < top + rows; r += piece) {
+            const int end = qMin(r + piece, top + rows);
+            const int first = qMax(0, r - margin);
+            const int last = qMax(end, qMin(pageRows, end + margin));
             cairo_surface_t *surface = cairo_image_surface_create_for_data(
-                    fine.bits(), CAIRO_FORMAT_ARGB32, width, n, int(fine.bytesPerLine()));
-            cairo_t *cr = gridContext(surface);
-            const bool drawn = drawPiece(slot, cr, width, first + r, n, pixelsPerMil);
+                    columns.bits() + 4 * qsizetype(first - from) * s, CAIRO_FORMAT_ARGB32,
+                    (last - first) * s, width * s, int(columns.bytesPerLine()));
+            cairo_t *cr = cairo_create(surface);
+            cairo_scale(cr, s, s);
+            cairo_rectangle(cr, r - first, 0, end - r, width);
+            cairo_clip(cr);
+            cairo_set_tolerance(cr, curveTolerance * s);
+            const bool drawn = drawPiece(slot, cr, width, first, last - first, pixelsPerMil);
             cairo_destroy(cr);
             cairo_surface_flush(surface);
             cairo_surface_destroy(surface);
-            averageSubrows(fine, k, band, r / k, paper);
-            if (!drawn) {
-                // The rest stays paper, as what librsvg cannot draw does.
-                for (int y = (r + n) / k; y < band.height(); ++y)
-                    std::fill_n(reinterpret_cast<quint32 *>(band.scanLine(y)), width, paper);
-                break;
-            }
+            if (!drawn)
+                break; // the rest stays paper, as what librsvg cannot draw does
         }
-        return band;
+        transposeOverPaper(columns, top - from, band, paper, s);
+        return true;
     }
 
-    // Rows [first, first + count) of the page, svgSubrows to a row of the grid, into cr's rows
-    // from 0 (a unit down of cr is a row of the grid): the viewport of the wrapped document, its
-    // page moved up by the rows above. The root is not clipped to its viewport: what reaches
-    // past the rows is another piece's to draw. False where the style could not be set.
+    // Rows [first, first + count) of the page, drawn transposed into cr's columns from 0 (a
+    // unit of cr a pixel of the grid): the viewport of the wrapped document, whose style draws
+    // the page transposed and moves it up by the rows above. The root is not clipped to its
+    // viewport: what reaches past the rows is another piece's to draw. False where the style
+    // could not be set.
     bool drawPiece(Slot &slot, cairo_t *cr, int width, int first, int count,
                    double pixelsPerMil) const
     {
-        const double fx = pixelsPerMil * milsPerSvgPixel, fy = fx * svgSubrows;
+        const double f = pixelsPerMil * milsPerSvgPixel;
         if (!m_dpiStyle.isEmpty()) {
             // A new style is cascaded through the whole document again, as long as a fifth of a
             // piece's drawing; the DPI is only read while drawing.
             if (!slot.styled && !setStyle(slot.handle, m_dpiStyle))
                 return false;
             slot.styled = true;
-            rsvg_handle_set_dpi_x_y(slot.handle, svgDpi, 1 + first / fy);
+            rsvg_handle_set_dpi_x_y(slot.handle, svgDpi, 1 + first / f);
         } else {
-            const QString move = QStringLiteral("transform: translate(0px, %1px)")
-                                         .arg(-first / fy, 0, 'g', 17);
+            const QString move = QStringLiteral("transform: %1 translate(0px, %2px)")
+                                         .arg(QLatin1String(transposed))
+                                         .arg(-first / f, 0, 'g', 17);
             if (!setStyle(slot.handle, pageStyle(move, QString(), m_pixels)))
                 return false;
         }
         cairo_save(cr);
-        cairo_scale(cr, fx, fx);
-        renderDocument(slot.handle, cr, {0, 0, width / fx, count / fy},
+        cairo_scale(cr, f, f);
+        renderDocument(slot.handle, cr, {0, 0, count / f, width / f},
                        piecesOnThreads() ? &slot.thread : nullptr);
         cairo_restore(cr);
         return true;
     }
 
-    // Whether a layer of the whole page, its rows svgSubrows times as tall, stays within
-    // wholeLayerBytes and the largest image cairo makes.
-    bool wholeFits(int width, double pixelsPerMil) const
+    // The whole page, m_scale times as fine: geometry kept as paths, so replaying it into a
+    // band, transposed, gives the pixels drawing it there would.
+    cairo_surface_t *recording(RsvgHandle *handle, double pixelsPerMil) const
     {
-        const double rows = m_pixels.height() * pixelsPerMil * milsPerSvgPixel * svgSubrows;
-        return 4.0 * width * std::ceil(rows) <= double(wholeLayerBytes) && rows <= cairoLargest;
+        cairo_surface_t *page = cairo_recording_surface_create(CAIRO_CONTENT_COLOR_ALPHA, nullptr);
+        cairo_t *cr = cairo_create(page);
+        cairo_scale(cr, m_scale, m_scale);
+        cairo_set_tolerance(cr, curveTolerance * m_scale);
+        draw(handle, cr, pixelsPerMil);
+        cairo_destroy(cr);
+        return page;
     }
 
-    // The whole page as the bands see it, rows svgSubrows times as tall: geometry kept as
-    // paths, so replaying it into a band gives the pixels drawing it there would.
     void record(Slot &slot, double pixelsPerMil) const
     {
         if (slot.recording)
             cairo_surface_destroy(slot.recording);
-        slot.recording = cairo_recording_surface_create(CAIRO_CONTENT_COLOR_ALPHA, nullptr);
+        slot.recording = recording(slot.handle, pixelsPerMil);
         slot.recordedAt = pixelsPerMil;
-        cairo_surface_set_device_scale(slot.recording, 1, svgSubrows);
-        cairo_t *cr = cairo_create(slot.recording);
-        draw(slot.handle, cr, pixelsPerMil);
-        cairo_destroy(cr);
-        cairo_surface_set_device_scale(slot.recording, 1, 1);
     }
 
     // A handle (and its recording) is not to be used from two threads at once: two bands drawn
@@ -497,7 +642,14 @@ private:
     mutable std::function<RsvgHandle *()> m_make;
     QSizeF m_pixels;
     const Drawing m_drawing;
-    const bool m_filters, m_text;
+    // How many times as fine as the grid, both ways, the page is drawn, its pixels averaged:
+    // librsvg draws what a layer holds with cairo's own tolerance for curves, a tenth of a
+    // pixel, which moves a run's end along the flat top of a circle by up to a third of one;
+    // drawn twice as fine, a twentieth. A page without layers is drawn with curveTolerance.
+    const int m_scale;
+    const bool m_filters;
+    const double m_reach;
+    const bool m_text;
     const QString m_dpiStyle;
     mutable std::mutex m_mutex[2], m_making;
 };
@@ -757,8 +909,9 @@ QString dpiStyleFor(const QByteArray &text, const QSizeF &pixels, const RsvgLeng
                                 .arg(QLatin1String(name))
                                 .arg(librsvgPixels(*length), 0, 'g', 17);
     }
-    return pageStyle(QStringLiteral("transform: translate(0px, 1px); y: -1in !important"), rootSize,
-                     pixels);
+    return pageStyle(QStringLiteral("transform: %1 translate(0px, 1px); y: -1in !important")
+                             .arg(QLatin1String(transposed)),
+                     rootSize, pixels);
 }
 
 QString svgProblem(GError *error)
@@ -883,7 +1036,14 @@ std::unique_ptr<VectorDocument> openSvg(const QString &path, const QByteArray *d
             ? dpiStyleFor(text, QSizeF(w, h), hasWidth ? &width : nullptr,
                           hasHeight ? &height : nullptr)
             : QString();
-    return std::make_unique<SvgDocument>(handle, QSizeF(w, h), drawing, lower.contains("filter"),
+    const bool filters = lower.contains("filter");
+    const double rootScale = hasViewBox && viewBox.width > 0 && viewBox.height > 0
+            ? qMax(w / viewBox.width, h / viewBox.height)
+            : 1;
+    return std::make_unique<SvgDocument>(handle, QSizeF(w, h), drawing,
+                                         drawing != Drawing::Recorded || text.isNull()
+                                                 || text.contains("opacity"),
+                                         filters, filters ? filterReach(text, rootScale) : 0,
                                          lower.contains("<text") || lower.contains(":text"),
                                          dpiStyle, [make, drawn]() -> RsvgHandle * {
                                              GError *again = nullptr;

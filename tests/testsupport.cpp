@@ -66,6 +66,52 @@ QByteArray logoSvg()
            "<circle cx='31' cy='10' r='6' clip-path='url(#half)' mask='url(#hole)'/></svg>";
 }
 
+QByteArray blurredIllustration()
+{
+    return R"svg(<svg xmlns="http://www.w3.org/2000/svg" width="208.6mm" height="219.4mm"
+  viewBox="0 0 739.1 777.4">
+  <defs>
+    <linearGradient id="glass" x1="0" y1="0" x2="1" y2="0">
+      <stop offset="0" stop-color="#4a7fb0"/><stop offset="0.45" stop-color="#dbe9f5"/>
+      <stop offset="1" stop-color="#2d5a85"/>
+    </linearGradient>
+    <linearGradient id="liquid" x1="0" y1="0" x2="0" y2="1">
+      <stop offset="0" stop-color="#3fa34d"/><stop offset="1" stop-color="#0f4d1a"/>
+    </linearGradient>
+    <radialGradient id="glow" cx="0.5" cy="0.5" r="0.5">
+      <stop offset="0" stop-color="#fff"/><stop offset="1" stop-color="#fff" stop-opacity="0"/>
+    </radialGradient>
+    <filter id="soft" x="-0.25" y="-0.25" width="1.5" height="1.5"
+      color-interpolation-filters="sRGB"><feGaussianBlur stdDeviation="9"/></filter>
+    <filter id="shade" x="-0.1" y="-0.1" width="1.2" height="1.2"
+      color-interpolation-filters="sRGB"><feGaussianBlur stdDeviation="3.5"/></filter>
+  </defs>
+  <g transform="translate(60 60)">
+    <ellipse cx="170" cy="660" rx="170" ry="26" opacity="0.45" filter="url(#soft)"/>
+    <g opacity="0.78">
+      <path d="M 130 0 L 210 0 L 210 230 L 340 600 Q 350 650 300 660 L 40 660 Q -10 650 0 600
+        L 130 230 Z" fill="url(#glass)" stroke="#1c3550" stroke-width="6"/>
+      <path d="M 75 420 L 265 420 L 330 600 Q 338 640 300 648 L 40 648 Q 2 640 10 600 Z"
+        fill="url(#liquid)"/>
+    </g>
+    <path d="M 150 40 L 150 240 L 40 560" fill="none" stroke="#fff" stroke-width="14"
+      opacity="0.7" filter="url(#shade)"/>
+    <circle cx="200" cy="520" r="40" fill="url(#glow)" opacity="0.6" filter="url(#shade)"/>
+  </g>
+  <g transform="translate(420 180)">
+    <ellipse cx="130" cy="540" rx="140" ry="22" opacity="0.45" filter="url(#soft)"/>
+    <g opacity="0.7">
+      <path d="M 100 0 L 160 0 L 160 200 A 125 125 0 1 1 100 200 Z" fill="url(#glass)"
+        stroke="#1c3550" stroke-width="5"/>
+      <path d="M 20 400 A 125 125 0 0 0 240 400 Z" fill="#b03030"/>
+    </g>
+    <path d="M 115 30 L 115 220" fill="none" stroke="#fff" stroke-width="10" opacity="0.8"
+      filter="url(#shade)"/>
+  </g>
+</svg>
+)svg";
+}
+
 QByteArray logoPdf()
 {
     QBuffer buffer;

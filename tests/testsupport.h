@@ -29,6 +29,10 @@ bool writeFile(const QString &path, const QByteArray &bytes);
 // A 40 x 16 mm logo as real exports draw one: a ring through a CSS class and a transform, a
 // slanted bar, and a disc cut by a clip path with a hole from a mask.
 QByteArray logoSvg();
+// An illustration of 208.6 x 219.4 mm as drawing programs write one: two flasks of gradients in
+// groups of their own opacity, and blurred shadows and highlights; at 0.1 mm its filters reach
+// 80 rows, and a page that large is drawn in pieces of bands.
+QByteArray blurredIllustration();
 // Its shapes as a PDF page of 113 x 45 points, from Qt's PDF writer.
 QByteArray logoPdf();
 // pdf, objects "N 0 obj ... endobj" with the catalog named by its trailer (or object 1), with

@@ -28,6 +28,8 @@
 #include <QRegularExpression>
 #include <QSlider>
 #include <QSpinBox>
+#include <QScopeGuard>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -232,57 +234,92 @@ void TestConvert::sameBytesAsWindow_data()
     QTest::addColumn<QString>("kind"); // as --layer-kind takes it
     QTest::addColumn<QString>("source"); // "photo", "gaps" (letters close together), a logo
     QTest::addColumn<bool>("smoothEdges");
+    QTest::addColumn<bool>("halftone");
+    QTest::addColumn<bool>("fabSafe"); // and --strict, which it must pass
     QTest::newRow("defaults") << 128 << false << 100 << "2"
                               << "mils" << 19 << false << "2.0"
-                              << "auto" << "photo" << false;
+                              << "auto" << "photo" << false << false << false;
     QTest::newRow("gaps, defaults") << 128 << false << 100 << "2"
                                     << "mils" << 19 << false << "2.0"
-                                    << "auto" << "gaps" << false;
+                                    << "auto" << "gaps" << false << false << false;
     QTest::newRow("gaps, 150 %, 3 mil, exact ends") << 128 << false << 150 << "3"
                                                     << "mils" << 19 << true << "2.0"
-                                                    << "auto" << "gaps" << false;
+                                                    << "auto" << "gaps" << false << false << false;
     QTest::newRow("gaps, 9.4, 0.1 mm, 57 %") << 128 << false << 57 << "0.1"
                                              << "mm" << 26 << false << "9.4"
-                                             << "auto" << "gaps" << false;
+                                             << "auto" << "gaps" << false << false << false;
     QTest::newRow("0.2 mm on layer 26") << 90 << false << 100 << "0.2"
                                         << "mm" << 26 << false << "2.0"
-                                        << "auto" << "photo" << false;
+                                        << "auto" << "photo" << false << false << false;
     QTest::newRow("inverted, 57 %, inches") << 200 << true << 57 << "0.005"
                                             << "inch" << 1 << false << "2.0"
-                                            << "auto" << "photo" << false;
+                                            << "auto" << "photo" << false << false << false;
     QTest::newRow("blanks around the width, 250 %") << 10 << false << 250 << "  7.5 "
                                                     << "mils" << 250 << false << "2.0"
-                                                    << "auto" << "photo" << false;
+                                                    << "auto" << "photo" << false << false << false;
     QTest::newRow("exact ends, 0.06 mm, 33 %") << 128 << false << 33 << "0.06"
                                                << "mm" << 3 << true << "2.0"
-                                               << "auto" << "photo" << false;
+                                               << "auto" << "photo" << false << false << false;
     QTest::newRow("9.4, 0.0333 mm, bottom copper on 4") << 128 << false << 100 << "0.0333"
                                                         << "mm" << 4 << false << "9.4"
-                                                        << "bottom-copper" << "photo" << false;
+                                                        << "bottom-copper" << "photo" << false << false << false;
     QTest::newRow("9.4, mils, 150 %") << 128 << false << 150 << "3"
                                       << "mils" << 19 << false << "9.4"
-                                      << "auto" << "photo" << false;
+                                      << "auto" << "photo" << false << false << false;
     QTest::newRow("9.4, inches, exact ends, top silk") << 100 << true << 80 << "0.0045"
                                                        << "inch" << 26 << true << "9.4"
-                                                       << "auto" << "photo" << false;
+                                                       << "auto" << "photo" << false << false << false;
     // The converter resamples a row or two of grey at a time, the window the whole image.
     QTest::newRow("smooth edges, 9.4, inverted, 57 %") << 150 << true << 57 << "0.2"
                                                        << "mm" << 1 << false << "9.4"
-                                                       << "auto" << "photo" << true;
+                                                       << "auto" << "photo" << true << false << false;
     QTest::newRow("smooth edges over exact ends, 250 %") << 100 << false << 250 << "3"
                                                          << "mils" << 19 << true << "2.0"
-                                                         << "auto" << "photo" << true;
+                                                         << "auto" << "photo" << true << false << false;
     // A logo with a CSS class, a transform, a clip path and a mask, and the same shapes as a PDF:
     // the window draws the whole page, the converter a band at a time.
     QTest::newRow("svg, 9.4, 0.1 mm, smooth edges") << 128 << true << 100 << "0.1"
                                                     << "mm" << 26 << false << "9.4"
-                                                    << "auto" << "logo.svg" << true;
+                                                    << "auto" << "logo.svg" << true << false << false;
     QTest::newRow("svg, 2.0, 3 mil, 57 %") << 128 << true << 57 << "3"
                                            << "mils" << 19 << true << "2.0"
-                                           << "auto" << "logo.svg" << false;
+                                           << "auto" << "logo.svg" << false << false << false;
     QTest::newRow("pdf, 9.4, inches, smooth edges, 163 %") << 90 << true << 163 << "0.004"
                                                            << "inch" << 1 << false << "9.4"
-                                                           << "auto" << "logo.pdf" << true;
+                                                           << "auto" << "logo.pdf" << true << false << false;
+    // The window halftones its whole image a band at a time, the converter the rows it streams.
+    QTest::newRow("halftone, 9.4, 0.04 mm, smooth edges")
+            << 128 << false << 100 << "0.04" << "mm" << 26 << false << "9.4" << "auto" << "photo"
+            << true << true << false;
+    QTest::newRow("halftone, inverted, 57 %, exact ends")
+            << 128 << true << 57 << "1.5" << "mils" << 19 << true << "2.0" << "auto" << "photo"
+            << false << true << false;
+    // The same fab-safe art, made from the image the window holds and from the converter's rows.
+    QTest::newRow("gaps, fab-safe") << 128 << false << 100 << "2"
+                                    << "mils" << 19 << false << "2.0"
+                                    << "auto" << "gaps" << false << false << true;
+    QTest::newRow("photo, 9.4, 0.1 mm, fab-safe") << 128 << false << 100 << "0.1"
+                                                  << "mm" << 26 << false << "9.4"
+                                                  << "auto" << "photo" << false << false << true;
+    QTest::newRow("svg, 9.4, 0.1 mm, smooth edges, fab-safe") << 128 << true << 100 << "0.1"
+                                                               << "mm" << 26 << false << "9.4"
+                                                               << "auto" << "logo.svg" << true
+                                                               << false << true;
+    // Polygons are judged as lines whose ends stay inside the pixels: made safe for those.
+    QTest::newRow("KiCad footprint, photo, 0.1 mm, fab-safe") << 128 << false << 100 << "0.1"
+                                                              << "mm" << 26 << false << "kicad"
+                                                              << "auto" << "photo" << false
+                                                              << false << true;
+    // Polygons, from the same rows: the window's whole images, the converter's streamed ones.
+    QTest::newRow("KiCad footprint, svg, 0.1 mm") << 128 << true << 100 << "0.1"
+                                                  << "mm" << 26 << false << "kicad"
+                                                  << "auto" << "logo.svg" << false << false << false;
+    QTest::newRow("KiCad footprint, smooth edges, 57 %") << 150 << true << 57 << "0.2"
+                                                         << "mm" << 1 << false << "kicad"
+                                                         << "auto" << "photo" << true << false << false;
+    QTest::newRow("Gerber, bottom copper, 150 %") << 128 << false << 150 << "3"
+                                                  << "mils" << 2 << true << "gerber"
+                                                  << "auto" << "gaps" << false << false << false;
 }
 
 void TestConvert::sameBytesAsWindow()
@@ -303,17 +340,26 @@ void TestConvert::sameBytesAsWindow()
             : source == "gaps"                ? m_gaps
                                               : m_dir.filePath(source);
     QFETCH(bool, smoothEdges);
+    QFETCH(bool, halftone);
+    QFETCH(bool, fabSafe);
 
-    const QString fromCli = m_dir.filePath(QStringLiteral("cli.asc"));
-    QStringList args = {
-            "-t", QString::number(threshold), "-s", QString::number(scale), "-w", width, "-u", unit,
-            "-l", QString::number(layer)};
+    // A polygon file type is chosen by the name's suffix in the window: "Files (*.*)".
+    const QString suffix = format == "kicad" ? "kicad_mod" : format == "gerber" ? "gbr" : "asc";
+    for (const QString &old : QDir(m_dir.path()).entryList({"cli*", "window*"}, QDir::Files))
+        QFile::remove(m_dir.filePath(old));
+    const QString fromCli = m_dir.filePath("cli." + suffix);
+    QStringList args = {"-s", QString::number(scale), "-w", width, "-u", unit, "-l",
+                        QString::number(layer)};
+    // A halftone reads the grey's tones, not the threshold.
+    args << (halftone ? QStringList{"--halftone"} : QStringList{"-t", QString::number(threshold)});
     if (invert)
         args << "--invert";
     if (exactEnds)
         args << "--exact-ends";
     if (smoothEdges)
         args << "--smooth-edges";
+    if (fabSafe)
+        args << "--fab-safe" << "--strict";
     args << "--format" << format << "--layer-kind" << kind;
     const Run r = convert(args << picture << fromCli);
     QCOMPARE(r.code, 0);
@@ -325,6 +371,7 @@ void TestConvert::sameBytesAsWindow()
     w.findChild<QRadioButton *>("rb_bandw")->click();
     // Before the scale changes, which must bring the edge levels to the new grid.
     w.findChild<QAction *>("actionSmoothEdges")->setChecked(smoothEdges);
+    w.findChild<QComboBox *>("cb_tones")->setCurrentIndex(halftone ? 1 : 0);
     w.findChild<QSlider *>("sl_threshold")->setValue(threshold);
     w.findChild<QCheckBox *>("cb_invert")->setChecked(invert);
     w.findChild<QSpinBox *>("sb_scale")->setValue(scale);
@@ -343,18 +390,39 @@ void TestConvert::sameBytesAsWindow()
     w.findChild<QSpinBox *>("sb_layer")->setValue(layer);
     w.findChild<QAction *>("actionExactEnds")->setChecked(exactEnds);
     w.findChild<QAction *>(format == "9.4" ? "actionFormat94" : "actionFormat20")->trigger();
+    w.findChild<QCheckBox *>("cb_fabsafe")->setChecked(fabSafe);
+    // The box is remembered: the rows and tests after this one start without it.
+    const auto forget = qScopeGuard([] { QSettings().remove(QStringLiteral("board/fabSafe")); });
     // Counted once the settings rest.
     auto *budget = w.findChild<QLabel *>("lbl_budget");
     QTRY_VERIFY(budget->text().contains(QLatin1String(" items, ")));
     const QString budgetBefore = budget->text();
-    const QString fromWindow = m_dir.filePath(QStringLiteral("window.asc"));
-    QFile::remove(fromWindow);
+    const QString fromWindow = m_dir.filePath("window." + suffix);
     Dialogs::setNextFileName(fromWindow);
     w.findChild<QPushButton *>("pb_generate")->click();
 
-    const QByteArray cliBytes = readFile(fromCli);
+    // The same files (a Gerber file of the layer beside the name given), the same bytes but for
+    // the name they carry.
+    const QStringList cliFiles = QDir(m_dir.path()).entryList({"cli*"}, QDir::Files, QDir::Name);
+    const QStringList windowFiles
+            = QDir(m_dir.path()).entryList({"window*"}, QDir::Files, QDir::Name);
+    QCOMPARE(windowFiles.size(), cliFiles.size());
+    for (qsizetype i = 0; i < cliFiles.size(); ++i) {
+        QCOMPARE(windowFiles[i].mid(6), cliFiles[i].mid(3));
+        QVERIFY2(readFile(m_dir.filePath(cliFiles[i]))
+                         == readFile(m_dir.filePath(windowFiles[i])).replace("window", "cli"),
+                 qPrintable(cliFiles[i]));
+    }
+    const QByteArray cliBytes = readFile(m_dir.filePath(cliFiles.value(0)));
+    if (suffix != "asc") {
+        // Polygons: as many as the converter says, each of the picture's runs in one.
+        const int polygons = int(cliBytes.count("(fp_poly") + cliBytes.count("G36*"));
+        QVERIFY2(r.err.contains(QStringLiteral(" %1 polygons from ").arg(polygons).toUtf8()),
+                 r.err.constData());
+        QVERIFY(polygons > 0);
+        return;
+    }
     QVERIFY(cliBytes.contains("LINES"));
-    QVERIFY(cliBytes == readFile(fromWindow));
     // Both said beforehand (the window) and afterwards (the converter) what was written.
     QVERIFY2(budgetBefore.contains(budgetText(cliBytes)), qPrintable(budgetBefore));
     QVERIFY2(r.err.contains(budgetText(cliBytes).toUtf8()), r.err.constData());
@@ -369,7 +437,16 @@ void TestConvert::sameBytesAsWindow()
     QVERIFY2(windowGaps.endsWith(space.captured(1)), qPrintable(windowGaps));
     if (source == "photo" || source == "gaps")
         QCOMPARE(space.captured(1) != QLatin1String("0 closed gaps, 0 narrow gaps"),
-                 source == "gaps");
+                 source == "gaps" && !fabSafe);
+    // A halftone leaves the fab panel clean, though its line is finer than the limit.
+    if (halftone)
+        QVERIFY(!w.findChild<QLabel *>("lbl_fabwarning")->isVisible());
+    // What fab-safe changed, said alike.
+    auto *changed = w.findChild<QLabel *>("lbl_fabsafe");
+    QCOMPARE(changed->isVisible(), fabSafe);
+    if (fabSafe)
+        QVERIFY2(r.err.contains("kestrel-convert: " + changed->text().toUtf8() + "\n"),
+                 r.err.constData());
 }
 
 void TestConvert::standardOutput()
@@ -405,6 +482,8 @@ void TestConvert::batch_data()
     // Each named by all but its last suffix.
     QTest::newRow("names with dots")
             << QStringList{} << QStringList{"photo.v1.png", "photo.v2.png"} << 0;
+    QTest::newRow("KiCad footprints, named by the format")
+            << QStringList{"--format", "kicad"} << QStringList{"gaps.png", "photo.png"} << 0;
 }
 
 void TestConvert::batch()
@@ -424,12 +503,15 @@ void TestConvert::batch()
     QCOMPARE(all.out, QByteArray());
 
     QByteArray err;
-    const QString single = m_dir.filePath(QStringLiteral("single.asc"));
+    // Each file is also named after its input: a footprint carries the name.
+    const QString suffix = options.contains("kicad") ? ".kicad_mod" : ".asc";
+    QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("single")));
     for (const QString &input : inputs) {
+        const QString single = m_dir.filePath("single/" + QFileInfo(input).completeBaseName() + suffix);
         QFile::remove(single);
         const QString path = m_dir.filePath(input);
         const Run one = convert(QStringList(options) << path << single);
-        const QString written = dir + "/" + QFileInfo(input).completeBaseName() + ".asc";
+        const QString written = dir + "/" + QFileInfo(input).completeBaseName() + suffix;
         QCOMPARE(readFile(written), readFile(single));
         const QByteArray prefix = "kestrel-convert: " + QFile::encodeName(path) + ": ";
         for (const QByteArray &line : one.err.split('\n'))
@@ -488,6 +570,10 @@ void TestConvert::warnings_data()
             << "kestrel-convert: warning: 8.3 % of the pixels lie far from every palette colour "
                "(most like #E01818) and read as the finish nearest them; --finish "
                "'#E01818=FINISH' says what it is";
+    QTest::newRow("halftone, a line width too coarse for round dots")
+            << QStringList{"--halftone", "@photo.png"}
+            << "kestrel-convert: warning: the 2 mil line width is too coarse to draw a 4 mil dot "
+               "round; a line width of at most 1.333 mil does";
     QTest::newRow("stack, board all over")
             << QStringList{"--stack", "@green.png"}
             << "kestrel-convert: warning: The file holds no item: every pixel reads as board "
@@ -532,8 +618,28 @@ void TestConvert::errors_data()
     QTest::newRow("scale zero") << QStringList{"-s", "0", pic, "@out"} << 2
                                 << "--scale takes a whole number from 1 to 500";
     QTest::newRow("layer too big") << QStringList{"-l", "251", pic, "@out"} << 2 << "--layer";
+    QTest::newRow("cell without a halftone")
+            << QStringList{"--cell", "20", pic, "@out"} << 2 << "--cell needs --halftone";
+    QTest::newRow("threshold with a halftone")
+            << QStringList{"--halftone", "-t", "100", pic, "@out"} << 2
+            << "--threshold does not apply with --halftone";
+    QTest::newRow("halftone finish without a stack")
+            << QStringList{"--halftone", "--halftone-finish", "gold", pic, "@out"} << 2
+            << "--halftone-finish needs --stack";
+    QTest::newRow("halftone finish not drawn in dots")
+            << QStringList{"--stack", "--halftone", "--halftone-finish", "copper", pic, "@out"}
+            << 2 << "--halftone-finish takes silk, gold or bare, not \"copper\"";
+    QTest::newRow("halftone cell too small for the limits")
+            << QStringList{"--halftone", "--cell", "6", pic, "@out"} << 2
+            << "--cell: The 4 mil line and 4 mil space limits need a halftone cell of at least";
     QTest::newRow("finish without a stack")
             << QStringList{"--finish", "#FF0000=gold", pic, "@out"} << 2 << "--finish needs --stack";
+    QTest::newRow("fab-safe with a stack")
+            << QStringList{"--stack", "--fab-safe", pic, "@out"} << 2
+            << "--fab-safe cleans the black-and-white art of one layer";
+    QTest::newRow("fab-safe with a halftone")
+            << QStringList{"--halftone", "--fab-safe", pic, "@out"} << 2
+            << "--fab-safe makes thresholded art safe; a halftone keeps the limits itself";
     QTest::newRow("finish not a colour")
             << QStringList{"--stack", "--finish", "red=gold", pic, "@out"} << 2
             << "--finish takes #RRGGBB=FINISH, not \"red=gold\"";
@@ -610,9 +716,15 @@ void TestConvert::errors_data()
             << QStringList{"--format", "9.4", "-l", "1", "--layer-kind", "top-silk", pic, "@out"}
             << 2 << "Layers 1 and 2 are the board's top and bottom copper";
     QTest::newRow("unknown format")
-            << QStringList{"--format", "5.0", pic, "@out"} << 2 << "--format takes 2.0 or 9.4";
+            << QStringList{"--format", "5.0", pic, "@out"} << 2 << "--format takes 2.0, 9.4, kicad or gerber";
     QTest::newRow("unknown layer kind") << QStringList{"--layer-kind", "inner", pic, "@out"} << 2
                                         << "--layer-kind takes top-copper, bottom-copper";
+    QTest::newRow("unknown origin") << QStringList{"--format", "kicad", "--origin", "middle", pic,
+                                                   "@out"}
+                                    << 2 << "--origin takes centre or corner, not \"middle\"";
+    QTest::newRow("Gerber files of a stack onto standard output")
+            << QStringList{"--stack", "--format", "gerber", pic, "-"} << 2
+            << "standard output takes one file; this writes 3";
     // Without the vector readers each is refused for that reason instead.
     for (const testsupport::BadDocument &d : testsupport::badDocuments())
         QTest::newRow(d.name) << QStringList{QLatin1Char('@') + QLatin1String(d.name), "@out"}
@@ -655,6 +767,10 @@ void TestConvert::errors_data()
             << QStringList{"@fsize=1100000", "@board.png", "@out"} << 1 << tooLarge.arg("@out");
     QTest::newRow("full disk, new file") << QStringList{"@fsize=4096", "@board.png", "@new.asc"}
                                          << 1 << tooLarge.arg("@new.asc");
+    // A stack's Gerber files are put in place as one: none when one cannot be written.
+    QTest::newRow("full disk, one of a set of Gerber files")
+            << QStringList{"@fsize=400", "--stack", "--format", "gerber", "@gaps.png", "@set.gbr"}
+            << 1 << "set-F_SilkS.gbr: File too large";
 #endif
 #ifdef Q_OS_LINUX
     QTest::newRow("full device, small file")
@@ -688,6 +804,12 @@ void TestConvert::errors()
     t.write("hello");
     t.close();
 
+    // An earlier set of Gerber files that must survive too.
+    for (const char *layer : {"F_Cu", "F_Mask", "F_SilkS"}) {
+        QFile g(m_dir.filePath(QStringLiteral("set-%1.gbr").arg(layer)));
+        QVERIFY(g.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        g.write(old);
+    }
     qint64 limit = -1;
     QString locked;
     for (QString &a : args) {
@@ -709,7 +831,9 @@ void TestConvert::errors()
     if (args.contains(QString()))
         QSKIP("no folder here can be made append-only");
     const QStringList before = QDir(m_dir.path()).entryList(QDir::Files);
-    const QByteArray picture = readFile(m_picture);
+    QHash<QString, QByteArray> contents;
+    for (const QString &name : before)
+        contents.insert(name, readFile(m_dir.filePath(name)));
     const Run r = convert(args, limit);
     if (!locked.isEmpty()) {
         QProcess::execute("chattr", {"-a", QFileInfo(locked).path()});
@@ -720,8 +844,10 @@ void TestConvert::errors()
     QCOMPARE(r.err.count('\n'), 1);
     QVERIFY2(r.err.contains(message.toUtf8()), r.err.constData());
     QCOMPARE(readFile(out), old);
-    QCOMPARE(readFile(m_picture), picture);
+    // Nothing written, removed or changed: the picture and every earlier file as they were.
     QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), before);
+    for (const QString &name : before)
+        QVERIFY2(readFile(m_dir.filePath(name)) == contents.value(name), qPrintable(name));
 }
 
 void TestConvert::outputIsThePicture_data()

@@ -1,7 +1,7 @@
 // Differential test: on many random pictures and settings, the fast pipeline, the converter's
 // row-streaming pipeline and the written file equal those of the literal reference (per-pixel
 // accessors, column-major loops, fprintf), and the fab check counts what is written.
-#include "export/padswriter.h"
+#include "export/artworkwriter.h"
 #include "image/bwimage.h"
 #include "image/edgegrey.h"
 #include "image/greyimage.h"
@@ -80,11 +80,11 @@ void TestDifferential::randomPictures()
 
     QBuffer file;
     file.open(QIODevice::WriteOnly);
-    QVERIFY(kcore::writePads(bw, pads, &file, levels).ok);
+    QVERIFY(kcore::writeArtwork(bw, pads, &file, levels).ok);
     const QByteArray expected = literal::padsBytes(bw, pitch, layer, pads.exactEnds,
                                                    pads.smoothEdges ? &levels : nullptr, threshold);
     QVERIFY(file.data() == expected);
-    const kcore::PadsBudget budget = kcore::countPads(bw, pads, levels);
+    const kcore::FileBudget budget = kcore::countArtwork(bw, pads, levels);
     QCOMPARE(budget.bytes, expected.size());
     QCOMPARE(budget.items, expected.count("  LINES "));
 
@@ -92,7 +92,8 @@ void TestDifferential::randomPictures()
     QCOMPARE(rows.size(), bw.size());
     QBuffer streamed;
     streamed.open(QIODevice::WriteOnly);
-    kcore::PadsWriter writer(rows.size(), pads, &streamed);
+    const auto writer = kcore::ArtworkWriter::create(
+            {rows.size(), pads, {kcore::settingsLayer(pads)}}, &streamed);
     for (int y = 0; y < rows.size().height(); ++y) {
         const quint32 *row = rows.row(y);
         std::optional<kcore::EdgeRow> edges;
@@ -100,9 +101,9 @@ void TestDifferential::randomPictures()
             const kcore::GreyLevels grey = rows.edgeLevels(y);
             edges.emplace(grey.levels, grey.step, rows.size().width(), threshold);
         }
-        writer.writeRow(row, y, edges ? &*edges : nullptr);
+        writer->writeRow(0, row, y, edges ? &*edges : nullptr);
     }
-    QVERIFY(writer.finish().ok);
+    QVERIFY(writer->finish().ok);
     QVERIFY(streamed.data() == expected);
 }
 

@@ -115,15 +115,31 @@ void TestDocuments::initTestCase()
                   m_dir.filePath(QStringLiteral("logo.svg"))},
                  &why),
              qPrintable(why));
+    // A histogram of semi-transparent bars that touch, as matplotlib draws one (Debian's
+    // python3-matplotlib, for Debian's own python3).
+    const QString histogram = QStringLiteral(
+            "import matplotlib\nmatplotlib.use('pdf')\nimport matplotlib.pyplot as plt\n"
+            "import numpy\nvalues = numpy.random.default_rng(1).normal(size=2000)\n"
+            "figure, axes = plt.subplots(figsize=(6.4, 4.8))\n"
+            "axes.hist(values, bins=30, alpha=0.7)\nfigure.savefig('%1')\n")
+                                      .arg(m_dir.filePath(QStringLiteral("histogram.pdf")));
+    QVERIFY2(run(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), histogram}, &why),
+             qPrintable(why));
 }
 
 void TestDocuments::svgMatchesRsvg_data()
 {
-    // A file installed by a Debian package, or a graph laid out by Graphviz's dot, its header
-    // then changed as edit says: "width only", "height only" drop the other side; or the text
-    // of a document ("svg").
+    // A file installed by a Debian package, a graph laid out by Graphviz's dot, its header
+    // then changed as edit says ("width only", "height only" drop the other side), or an SVG
+    // written here; drawn at a pitch (0.1 mm unless the row says), grey below inkBelow inked.
     QTest::addColumn<QString>("document");
     QTest::addColumn<QString>("edit");
+    QTest::addColumn<double>("pitchMm");
+    QTest::addColumn<int>("inkBelow");
+    const auto row = [](const char *name, const QString &document, const QString &edit = QString(),
+                        double pitchMm = 0.1, int inkBelow = 224) {
+        QTest::newRow(name) << document << edit << pitchMm << inkBelow;
+    };
     const QString icons = QStringLiteral("/usr/share/icons/Adwaita/scalable/");
     for (const char *icon :
          {"legacy/preferences-system-parental-controls-symbolic.svg",
@@ -131,17 +147,18 @@ void TestDocuments::svgMatchesRsvg_data()
           "legacy/preferences-desktop-wallpaper-symbolic.svg",
           "actions/selection-mode-symbolic.svg", "status/weather-fog-symbolic.svg",
           "status/semi-starred-symbolic.svg", "categories/applications-science-symbolic.svg"})
-        QTest::newRow(icon) << icons + QLatin1String(icon) << QString();
+        row(icon, icons + QLatin1String(icon));
     // A logo of layers, 44 of them with their own opacity (vim-common); a Dia diagram with a
-    // viewBox starting at 40, 80, centred labels in boxes over a layer (postgresql-common).
-    QTest::newRow("gvim.svg") << QStringLiteral("/usr/share/icons/hicolor/scalable/apps/gvim.svg")
-                              << QString();
-    QTest::newRow("dependencies.svg")
-            << QStringLiteral("/usr/share/doc/postgresql-common/dependencies.svg") << QString();
+    // viewBox starting at 40, 80, centred labels in boxes over a layer (postgresql-common), and
+    // at 0.0833 mm its black alone, where its arrowheads' mitred corners show.
+    row("gvim.svg", QStringLiteral("/usr/share/icons/hicolor/scalable/apps/gvim.svg"));
+    const QString dia = QStringLiteral("/usr/share/doc/postgresql-common/dependencies.svg");
+    row("dependencies.svg", dia);
+    row("dependencies.svg, arrowheads, 0.0833 mm", dia, QString(), 0.0833, 129);
     const QString layouts = QStringLiteral("/usr/share/libwacom/layouts/");
     for (const char *layout : {"cintiq-22hd.svg", "ek-remote.svg", "cintiq-12wx.svg",
                                "mobilestudio-pro-16.svg", "bamboo-16fg-m-pt.svg"})
-        QTest::newRow(layout) << layouts + QLatin1String(layout) << QString();
+        row(layout, layouts + QLatin1String(layout));
     const QString pipeline = QStringLiteral(
             "digraph { rankdir=LR; node [shape=box]; load -> grey -> clip -> runs -> file; "
             "grey -> \"smooth edges\" -> file }");
@@ -151,25 +168,29 @@ void TestDocuments::svgMatchesRsvg_data()
     const QString records = QStringLiteral(
             "digraph { node [shape=record]; a [label=\"{SVG|librsvg}\"]; b [label=\"{PDF|Qt "
             "PDF}\"]; c [label=\"grid|rows|bands\"]; a -> c; b -> c }");
-    QTest::newRow("dot, pipeline") << pipeline << QStringLiteral("dot");
-    QTest::newRow("dot, tree, width only") << tree << QStringLiteral("dot, width only");
-    QTest::newRow("dot, pipeline, height only") << pipeline << QStringLiteral("dot, height only");
-    QTest::newRow("dot, records") << records << QStringLiteral("dot");
+    row("dot, pipeline", pipeline, QStringLiteral("dot"));
+    row("dot, tree, width only", tree, QStringLiteral("dot, width only"));
+    row("dot, pipeline, height only", pipeline, QStringLiteral("dot, height only"));
+    row("dot, records", records, QStringLiteral("dot"));
+    row("blurred illustration, 208.6 x 219.4 mm", QString::fromUtf8(testsupport::blurredIllustration()),
+        QStringLiteral("written"));
     // 40000 rows as the bands draw them, taller than any image cairo makes: a page with a filter
     // is drawn in pieces there, or the layer of its translucent group would be missing.
-    QTest::newRow("a blurred page 5 x 1000 mm, a translucent group on it")
-            << QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' width='5mm' height='1000mm' "
-                              "viewBox='0 0 5 1000'><filter id='b'><feGaussianBlur "
-                              "stdDeviation='0.1'/></filter><g opacity='0.8'><rect x='1' "
-                              "width='2' height='1000'/></g><rect x='3' y='10' width='1' "
-                              "height='980' filter='url(#b)'/></svg>")
-            << QStringLiteral("svg");
+    row("a blurred page 5 x 1000 mm, a translucent group on it",
+        QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' width='5mm' height='1000mm' "
+                       "viewBox='0 0 5 1000'><filter id='b'><feGaussianBlur "
+                       "stdDeviation='0.1'/></filter><g opacity='0.8'><rect x='1' "
+                       "width='2' height='1000'/></g><rect x='3' y='10' width='1' "
+                       "height='980' filter='url(#b)'/></svg>"),
+        QStringLiteral("written"));
 }
 
 void TestDocuments::svgMatchesRsvg()
 {
     QFETCH(QString, document);
     QFETCH(QString, edit);
+    QFETCH(double, pitchMm);
+    QFETCH(int, inkBelow);
     if (!kcore::vectorSupport())
         QSKIP("this build reads no vector documents");
     QVERIFY(m_dir.isValid());
@@ -178,7 +199,7 @@ void TestDocuments::svgMatchesRsvg()
                                          QStringLiteral("-"));
     QString why;
     QString path = document;
-    if (edit == QLatin1String("svg")) {
+    if (edit == QLatin1String("written")) {
         path = m_dir.filePath(tag + QStringLiteral(".svg"));
         QVERIFY(testsupport::writeFile(path, document.toUtf8()));
     } else if (edit.startsWith(QLatin1String("dot"))) {
@@ -205,10 +226,10 @@ void TestDocuments::svgMatchesRsvg()
     }
     QVERIFY2(QFile::exists(path), qPrintable(path));
     const QString png = m_dir.filePath(tag + QStringLiteral(".png"));
-    // 96 pixels to the inch to 254 pixels to the inch, the grid of 0.1 mm.
+    // 96 pixels to the inch to the grid's, 254 pixels to the inch at 0.1 mm.
     QVERIFY2(run(QStringLiteral("rsvg-convert"),
-                 {QStringLiteral("-z"), QStringLiteral("2.6458333"), QStringLiteral("-b"),
-                  QStringLiteral("white"), path, QStringLiteral("-o"), png},
+                 {QStringLiteral("-z"), QString::number(25.4 / pitchMm / 96, 'g', 9),
+                  QStringLiteral("-b"), QStringLiteral("white"), path, QStringLiteral("-o"), png},
                  &why),
              qPrintable(why));
     // Grey as kestrel makes it from a picture: the weights of colours are not the question.
@@ -217,11 +238,12 @@ void TestDocuments::svgMatchesRsvg()
 
     const auto vector = kcore::VectorDocument::open(path, 0, &why);
     QVERIFY2(vector, qPrintable(why));
-    const QSize grid = kcore::vectorGrid(vector->pageMils(), 100, pitch);
-    const QImage grey = kcore::makeGrey(kcore::renderVectorPage(*vector, grid, 100, pitch));
+    const double mils = pitchMm / 0.0254;
+    const QSize grid = kcore::vectorGrid(vector->pageMils(), 100, mils);
+    const QImage grey = kcore::makeGrey(kcore::renderVectorPage(*vector, grid, 100, mils));
     QVERIFY(!grey.isNull());
-    // All but the lightest grey is ink, so that thin grey lines count.
-    const Difference d = compareDrawings(grey, reference, 224);
+    // All but the lightest grey is ink, so that thin grey lines count, unless the row says.
+    const Difference d = compareDrawings(grey, reference, inkBelow);
     qInfo("%s: %d x %d pixels (reference %d x %d), %lld differ away from edges, of %lld inked",
           QTest::currentDataTag(), grey.width(), grey.height(), reference.width(),
           reference.height(), d.differing, d.ink);
@@ -252,6 +274,8 @@ void TestDocuments::pdfMatchesPdftoppm_data()
     QTest::newRow("libtasn1, page 25") << tasn << 25;
     QTest::newRow("cairo, logo") << "logo.pdf" << 1;
     QTest::newRow("Qt's PDF writer, A4") << "a4.pdf" << 1;
+    // matplotlib, semi-transparent bars that touch.
+    QTest::newRow("matplotlib, histogram of alpha 0.7") << "histogram.pdf" << 1;
 }
 
 void TestDocuments::pdfMatchesPdftoppm()

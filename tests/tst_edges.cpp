@@ -1,6 +1,6 @@
 // Tests of smooth edges: on anti-aliased shapes of known outline, where the copper of every run
 // ends, against where the outline is, with the runs themselves unchanged.
-#include "export/padswriter.h"
+#include "export/artworkwriter.h"
 #include "image/bwimage.h"
 #include "image/edgegrey.h"
 #include "image/greyimage.h"
@@ -12,6 +12,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPdfWriter>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -58,12 +59,27 @@ Outline band(double shift, double left, double right, double cy)
 // A shape drawn on the page of a vector document, in pixels of the grid at 100 %.
 struct Shape
 {
-    QString kind; // "disc", "ring", "slant", "steep", "clipped"
+    QString kind; // "disc", "ring", "slant", "steep", "clipped", "arc ring"
     double a, b, c, d;
 };
 
-Shape shapeNamed(const QString &name)
+// The ring of a logo drawn in millimetres: its centre, outer and inner radius, and its page.
+constexpr double arcRing[] = {8.17, 8.23, 7.9, 4.42};
+const QSizeF arcRingPage(16.43, 16.51);
+
+// The page of a shape's documents, in pixels of the grid at pitch mils: a fraction of a pixel
+// larger than a whole number of them, so the grid rounds it up.
+QSizeF pageOf(const QString &name, double pitch)
 {
+    return name == "arc ring" ? arcRingPage / (pitch * 0.0254) : QSizeF(160.37, 120.2);
+}
+
+Shape shapeNamed(const QString &name, double pitch = 0)
+{
+    if (name == "arc ring") {
+        const double mm = pitch * 0.0254;
+        return {"ring", arcRing[0] / mm, arcRing[1] / mm, arcRing[2] / mm, arcRing[3] / mm};
+    }
     // Centres and radii off the pixel grid, so edges fall everywhere between pixel centres.
     if (name == "disc")
         return {"disc", 80.37, 60.21, 47.6, 0};
@@ -112,6 +128,11 @@ QString bandPoints(const Shape &s, double height)
 // clip path and a mask.
 QByteArray svgOf(const Shape &s, const QSizeF &page, double pitch, bool pxOnly, bool mm)
 {
+    const auto circle = [](double r) {
+        return QStringLiteral("M %1 0 A %1 %1 0 1 0 %2 0 A %1 %1 0 1 0 %1 0 Z ")
+                .arg(r, 0, 'f', 6)
+                .arg(-r, 0, 'f', 6);
+    };
     const double px = pitch * 96 / 1000; // SVG pixels to a pixel of the grid
     const double mmPx = pitch * 0.0254; // millimetres to a pixel of the grid
     QString svg = pxOnly ? QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' "
@@ -130,11 +151,6 @@ QByteArray svgOf(const Shape &s, const QSizeF &page, double pitch, bool pxOnly, 
                            .arg(page.height() * pitch / 1000, 0, 'f', 9)
                            .arg(page.width(), 0, 'f', 6)
                            .arg(page.height(), 0, 'f', 6);
-    const auto circle = [](double r) {
-        return QStringLiteral("M %1 0 A %1 %1 0 1 0 %2 0 A %1 %1 0 1 0 %1 0 Z ")
-                .arg(r, 0, 'f', 6)
-                .arg(-r, 0, 'f', 6);
-    };
     if (s.kind == "disc")
         svg += QStringLiteral("<circle cx='%1' cy='%2' r='%3'/>").arg(s.a).arg(s.b).arg(s.c);
     else if (s.kind == "ring")
@@ -158,6 +174,25 @@ QByteArray svgOf(const Shape &s, const QSizeF &page, double pitch, bool pxOnly, 
     else
         svg += QStringLiteral("<polygon points='%1'/>").arg(bandPoints(s, page.height()));
     return (svg + QStringLiteral("</g></svg>")).toUtf8();
+}
+
+// The logo's ring in black, in millimetres: its two circles drawn as arcs, in a group moved to
+// its centre, filled through a CSS class by the even-odd rule.
+QByteArray arcRingSvg()
+{
+    const auto circle = [](double r) {
+        return QStringLiteral("M %1 0 A %1 %1 0 1 0 -%1 0 A %1 %1 0 1 0 %1 0 Z ").arg(r);
+    };
+    return QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' width='%1mm' height='%2mm' "
+                          "viewBox='0 0 %1 %2'><style>.ink { fill: #000; fill-rule: evenodd }"
+                          "</style><g transform='translate(%3 %4)'><path class='ink' d='%5%6'/>"
+                          "</g></svg>")
+            .arg(arcRingPage.width())
+            .arg(arcRingPage.height())
+            .arg(arcRing[0])
+            .arg(arcRing[1])
+            .arg(circle(arcRing[2]), circle(arcRing[3]))
+            .toUtf8();
 }
 
 // The shape in black on a PDF page of pagePoints, its drawing pitch mils to a pixel of the grid:
@@ -356,6 +391,15 @@ void TestEdges::runEndsFollowOutline_data()
             << 0.0 << false << "pdf";
     QTest::newRow("pdf slant, 9.4, 0.2 mm") << "slant" << 100 << true << "9.4" << 7.874015748031496
                                             << true << 0.06 << 0.25 << 0.0 << false << "pdf";
+    // A logo's ring in millimetres (outer radius 7.9 mm, inner 4.42 mm), its circles drawn as
+    // arcs, at the pitches boards are made at; and the same ring as cairo writes it to PDF.
+    for (const char *document : {"svg", "pdf, cairo"}) {
+        for (const double mm : {0.1, 0.0833}) {
+            QTest::newRow(qPrintable(QStringLiteral("%1 arc ring, 9.4, %2 mm").arg(document).arg(mm)))
+                    << "arc ring" << 100 << true << "9.4" << mm / 0.0254 << true << 0.06 << 0.25
+                    << 0.0 << false << document;
+        }
+    }
 }
 
 void TestEdges::runEndsFollowOutline()
@@ -373,7 +417,7 @@ void TestEdges::runEndsFollowOutline()
     QFETCH(QString, document);
 
     const QSize size(160, 120);
-    const Outline outline = outlineOf(shapeNamed(shape));
+    const Outline outline = outlineOf(shapeNamed(shape, pitch));
     QImage grey;
     double sx = 0, sy = 0;
     if (document.isEmpty()) {
@@ -381,19 +425,31 @@ void TestEdges::runEndsFollowOutline()
     } else {
         if (!kcore::vectorSupport())
             QSKIP("this build reads no vector documents");
-        // A page a fraction of a pixel larger than the picture: the grid rounds it up.
-        QSizeF page(160.37, 120.2);
+        const QSizeF page = pageOf(shape, pitch);
         QByteArray bytes;
         if (document == "pdf") {
             bytes = pdfOf(shapeNamed(shape), page * pitch * 0.072, pitch);
             QVERIFY(!bytes.isEmpty());
+        } else if (shape == "arc ring") {
+            bytes = arcRingSvg();
+            if (document.startsWith("pdf")) {
+                // As cairo writes it, its arcs turned into curves.
+                QProcess cairo;
+                cairo.start(QStringLiteral("rsvg-convert"), {QStringLiteral("-f"), QStringLiteral("pdf")});
+                cairo.write(bytes);
+                cairo.closeWriteChannel();
+                QVERIFY2(cairo.waitForFinished() && cairo.exitCode() == 0, qPrintable(cairo.errorString()));
+                bytes = cairo.readAllStandardOutput();
+                QVERIFY(bytes.startsWith("%PDF-"));
+            }
         } else {
             bytes = svgOf(shapeNamed(shape), page, pitch, document.contains("px only"),
                           document.contains("mm"));
         }
         QString why;
         const std::unique_ptr<kcore::VectorDocument> vector = kcore::VectorDocument::fromData(
-                bytes, document == "pdf" ? kcore::VectorDocument::Pdf : kcore::VectorDocument::Svg,
+                bytes,
+                document.startsWith("pdf") ? kcore::VectorDocument::Pdf : kcore::VectorDocument::Svg,
                 0, &why);
         QVERIFY2(vector, qPrintable(why));
         const QSize grid = kcore::vectorGrid(vector->pageMils(), scale, pitch);
@@ -435,11 +491,11 @@ void TestEdges::runEndsFollowOutline()
         s.exactEnds = exact;
         QBuffer buffer;
         buffer.open(QIODevice::WriteOnly);
-        const kcore::PadsResult result = kcore::writePads(bw, s, &buffer, levels);
+        const kcore::WriteResult result = kcore::writeArtwork(bw, s, &buffer, levels);
         const std::vector<Item> items = itemsOf(buffer.data());
         Figures f;
         // The fab check counts what is written, smooth ends included.
-        const kcore::PadsBudget budget = kcore::countPads(bw, s, levels);
+        const kcore::FileBudget budget = kcore::countArtwork(bw, s, levels);
         if (!result.ok || budget.bytes != buffer.data().size() || items.size() != runs.size()) {
             f.ends = -1;
             return f;

@@ -3,13 +3,16 @@
 #include "board/spacecheck.h"
 #include "export/itemtext.h"
 #include "geometry/layers.h"
-#include "export/padswriter.h"
+#include "export/artworkwriter.h"
+#include "export/savefile.h"
 #include "image/bwimage.h"
 #include "literal.h"
 #include "testsupport.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 using testsupport::bwFromRows;
@@ -19,13 +22,13 @@ namespace {
 const QByteArray head = "!PADS-POWERPCB-V2.0-MILS! DESIGN DATABASE ASCII FILE 1.0\r\n"
                         "*LINES* LINES ITEMS\r\n\r\n";
 
-QByteArray write(const QImage &bw, double pitch, int layer, kcore::PadsResult *result = nullptr,
+QByteArray write(const QImage &bw, double pitch, int layer, kcore::WriteResult *result = nullptr,
                  bool exactEnds = false)
 {
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
-    const kcore::PadsResult r
-            = kcore::writePads(bw, kcore::PadsSettings{pitch, layer, exactEnds}, &buffer);
+    const kcore::WriteResult r
+            = kcore::writeArtwork(bw, kcore::PadsSettings{pitch, layer, exactEnds}, &buffer);
     if (result)
         *result = r;
     return buffer.data();
@@ -140,12 +143,14 @@ private slots:
     void spaceCheck();
     void smoothEnds_data();
     void smoothEnds();
+    void setOfFilesPutInPlaceAsOne_data();
+    void setOfFilesPutInPlaceAsOne();
 };
 
 void TestPadsWriter::workedExample()
 {
     const QImage bw = bwFromRows({"##.#", ".###"});
-    kcore::PadsResult r;
+    kcore::WriteResult r;
     const QByteArray file = write(bw, 10.0, 19, &r);
     const QByteArray expected = head
             + "IMG00000000  LINES     0    20 1\r\nOPEN 2 10 19\r\n0 0\r\n20 0\r\n"
@@ -254,7 +259,7 @@ void TestPadsWriter::items()
     }
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
-    QVERIFY(kcore::writePads(bw, s, &buffer).ok);
+    QVERIFY(kcore::writeArtwork(bw, s, &buffer).ok);
     const QByteArray file = buffer.data();
     if (s.format == kcore::PadsFormat::V20) {
         QCOMPARE(file, head + body + "*END*\r\n");
@@ -264,7 +269,7 @@ void TestPadsWriter::items()
         QCOMPARE(file.mid(from, file.indexOf("*MISC*") - from), body);
     }
     // The fab check counts exactly what is written.
-    const kcore::PadsBudget budget = kcore::countPads(bw, s);
+    const kcore::FileBudget budget = kcore::countArtwork(bw, s);
     QCOMPARE(budget.items, file.count("\r\nOPEN "));
     QCOMPARE(budget.bytes, file.size());
 }
@@ -367,7 +372,7 @@ void TestPadsWriter::layerTable()
     QVERIFY(kcore::kindFromKey(kind, &s.kind));
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
-    QVERIFY(kcore::writePads(bwFromRows({"#"}), s, &buffer).ok);
+    QVERIFY(kcore::writeArtwork(bwFromRows({"#"}), s, &buffer).ok);
     const QByteArray file = buffer.data();
     const qsizetype units = file.indexOf("UNITS");
     QCOMPARE(file.mid(units, file.indexOf("*LINES*") - units), "UNITS        0\r\n" + maximum);
@@ -430,7 +435,7 @@ void TestPadsWriter::hugePitchIsRefused()
     QCOMPARE(kcore::padsFits(size, kcore::PadsSettings{pitch}), fits);
     QImage bw(size, QImage::Format_RGB32);
     bw.fill(0xffffffffu);
-    kcore::PadsResult r;
+    kcore::WriteResult r;
     const QByteArray file = write(bw, pitch, 19, &r);
     QCOMPARE(r.ok, fits);
     if (fits) {
@@ -447,7 +452,7 @@ void TestPadsWriter::writeFailureIsReported()
     // and stop there, not format the rest of the picture into a device that refuses it.
     const QImage bw = testsupport::checkerboard(2000, 1000);
     FullDisk disk(1000);
-    const kcore::PadsResult r = kcore::writePads(bw, 2.0, 19, &disk);
+    const kcore::WriteResult r = kcore::writeArtwork(bw, 2.0, 19, &disk);
     QVERIFY(!r.ok);
     QCOMPARE(r.message, QStringLiteral("No space left on device"));
     QCOMPARE(disk.writes, 1);
@@ -549,7 +554,7 @@ void TestPadsWriter::smoothEnds()
     settings.threshold = 128;
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
-    QVERIFY(kcore::writePads(bw, settings, &buffer, grey).ok);
+    QVERIFY(kcore::writeArtwork(bw, settings, &buffer, grey).ok);
     QStringList written;
     const QList<QByteArray> lines = buffer.data().split('\n');
     // The same layout as without smooth edges: in 2.0, numbers right-aligned in their columns.
@@ -731,6 +736,51 @@ void TestPadsWriter::spaceCheck()
              qPrintable(QStringLiteral("%1 % against %2 % sampled")
                                 .arg(r.coveragePercent)
                                 .arg(sampled)));
+}
+
+
+void TestPadsWriter::setOfFilesPutInPlaceAsOne_data()
+{
+    QTest::addColumn<int>("refused"); // the file whose rename fails, or -1
+    QTest::newRow("all put in place") << -1;
+    QTest::newRow("the first refused") << 0;
+    QTest::newRow("the second refused: the first put back") << 1;
+    QTest::newRow("the last, a new file, refused: the others put back") << 2;
+}
+
+void TestPadsWriter::setOfFilesPutInPlaceAsOne()
+{
+    QFETCH(int, refused);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QStringList paths = {dir.filePath("art-F_Cu.gbr"), dir.filePath("art-F_Mask.gbr"),
+                               dir.filePath("art-F_SilkS.gbr")};
+    // An earlier set of two files; the third is new.
+    for (int i = 0; i < 2; ++i) {
+        QFile old(paths[i]);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("old " + QByteArray::number(i));
+    }
+    kcore::refuseNextRename(refused);
+    const kcore::WriteResult r
+            = kcore::saveFiles(paths, QStringLiteral("art"), [](const kcore::Destination &out) {
+                  for (size_t i = 0; i < out.files.size(); ++i)
+                      out.files[i]->write("new " + QByteArray::number(qulonglong(i)));
+                  return kcore::WriteResult();
+              });
+    QCOMPARE(r.ok, refused < 0);
+    if (refused >= 0)
+        QVERIFY2(r.message.startsWith(paths[refused]), qPrintable(r.message));
+    // The old set or the new one, never a mix, and nothing left beside it.
+    const QStringList expected = refused < 0
+            ? QStringList{"art-F_Cu.gbr", "art-F_Mask.gbr", "art-F_SilkS.gbr"}
+            : QStringList{"art-F_Cu.gbr", "art-F_Mask.gbr"};
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files, QDir::Name), expected);
+    for (int i = 0; i < expected.size(); ++i) {
+        QFile f(paths[i]);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), (refused < 0 ? "new " : "old ") + QByteArray::number(i));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestPadsWriter)

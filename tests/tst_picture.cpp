@@ -142,8 +142,8 @@ void TestPicture::unreadableFails()
 void TestPicture::vectorPageOfAnyHeight_data()
 {
     // The page's ink, all but a band across its middle (40 to 60 % of its height), drawn with
-    // or without layers of its own. Over 8192 rows, a page is drawn more than cairo's largest
-    // image tall; over 3072 columns (1024 with filters), a band with layers is drawn in pieces.
+    // or without layers of its own, on pages of 8662 rows: drawn four times as tall they would
+    // be more than cairo's largest image. Over 3072 columns a band with layers is drawn in pieces.
     // PDF pages of sizes that are not whole points, rotated or cropped, are drawn at their size
     // to the row; over 32000 columns, in pieces.
     QTest::addColumn<QString>("ink");

@@ -56,7 +56,7 @@ QByteArray stackFile(const kcore::Source &source, const kcore::ConversionSetting
     conversion.setSettings(settings);
     QBuffer out;
     out.open(QIODevice::WriteOnly);
-    const kcore::PadsResult r = conversion.writeStack(&out, {}, budget);
+    const kcore::WriteResult r = conversion.writeStack(&out, {}, budget);
     return r.ok ? out.data() : QByteArray();
 }
 

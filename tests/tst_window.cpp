@@ -10,7 +10,7 @@
 #include "testsupport.h"
 
 #include "board/boardimage.h"
-#include "export/padswriter.h"
+#include "export/artworkwriter.h"
 #include "image/greyimage.h"
 #include "image/imagealloc.h"
 
@@ -22,6 +22,7 @@
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -210,6 +211,7 @@ private slots:
     void unnamedSettingsAdopted();
     void fabWarning_data();
     void fabWarning();
+    void fabSafe();
     void onlyNewestFabCheckShown();
     void fitToSize();
     void vectorDocument();
@@ -315,6 +317,8 @@ void TestWindow::boardOptionsAreRemembered()
             child<QAction>(&w, "actionFabLimits")->trigger();
             child<QAction>(&w, "actionExactEnds")->trigger();
             child<QAction>(&w, "actionSmoothEdges")->trigger();
+            child<QComboBox>(&w, "cb_tones")->setCurrentIndex(1);
+            child<QLineEdit>(&w, "le_cell")->setText(QStringLiteral("80"));
         }
         child<QAction>(&w, "actionFormat94")->trigger();
         // The status bar counts the bytes Generate now writes.
@@ -336,8 +340,13 @@ void TestWindow::boardOptionsAreRemembered()
     QVERIFY(child<QAction>(&w, "actionFormat94")->isChecked());
     QCOMPARE(child<QAction>(&w, "actionExactEnds")->isChecked(), !alone);
     QCOMPARE(child<QAction>(&w, "actionSmoothEdges")->isChecked(), !alone);
+    // A halftone and its cell too, the threshold not used.
+    QCOMPARE(child<QComboBox>(&w, "cb_tones")->currentIndex(), alone ? 0 : 1);
+    QCOMPARE(child<QLineEdit>(&w, "le_cell")->text(), alone ? QString() : QStringLiteral("80"));
+    QCOMPARE(child<QLineEdit>(&w, "le_cell")->isEnabled(), !alone);
     if (alone)
         return;
+    child<QComboBox>(&w, "cb_tones")->setCurrentIndex(0);
     open(w, writePicture(redBlue(40, 20), QStringLiteral("remembered.png")));
     typeLineWidth(w, QStringLiteral("5"));
     QTRY_VERIFY(child<QLabel>(&w, "lbl_fabwarning")->isVisible());
@@ -480,6 +489,36 @@ void TestWindow::pictureToFile()
                                    .arg(expected.size()))
                      && said.endsWith(QLatin1String("logo-board.asc")),
              qPrintable(said));
+
+    // The save dialog offers the file types after "Files (*.*)"; the one chosen gives the name
+    // its suffix, writes its file and is offered first the next time.
+    const QStringList filters = Dialogs::last().filters.split(QStringLiteral(";;"));
+    QCOMPARE(filters.first(), QStringLiteral("Files (*.*)"));
+    // None chosen beforehand: a filter of "*.*" would turn the suggestion into "logo.*".
+    QCOMPARE(Dialogs::last().firstFilter, QString());
+    const QString kicad = QStringLiteral("KiCad footprint (*.kicad_mod)");
+    QVERIFY(filters.contains(kicad));
+    Dialogs::setNextFileName(out, kicad);
+    QTest::mouseClick(child<QPushButton>(&w, "pb_generate"), Qt::LeftButton);
+    QFile footprint(m_dir.filePath(QStringLiteral("logo-board.kicad_mod")));
+    QVERIFY(footprint.open(QIODevice::ReadOnly));
+    const QByteArray polygons = footprint.readAll();
+    QVERIFY(polygons.startsWith("(footprint \"logo-board\""));
+    const QString wrote = w.statusBar()->currentMessage();
+    QVERIFY2(wrote.contains(QStringLiteral("Wrote %1 polygons, %2 bytes")
+                                    .arg(polygons.count("(fp_poly"))
+                                    .arg(polygons.size()))
+                     && wrote.endsWith(QLatin1String("logo-board.kicad_mod")),
+             qPrintable(wrote));
+    generate(w, QString()); // cancelled
+    QCOMPARE(Dialogs::last().suggestion, m_dir.filePath(QStringLiteral("logo.kicad_mod")));
+    QCOMPARE(Dialogs::last().firstFilter, kicad);
+    // One layer's Gerber file, named after the layer, and said so.
+    Dialogs::setNextFileName(out, QStringLiteral("Gerber (*.gbr)"));
+    QTest::mouseClick(child<QPushButton>(&w, "pb_generate"), Qt::LeftButton);
+    QVERIFY(QFileInfo::exists(m_dir.filePath(QStringLiteral("logo-board-F_SilkS.gbr"))));
+    QVERIFY2(w.statusBar()->currentMessage().endsWith(QLatin1String("logo-board-F_SilkS.gbr")),
+             qPrintable(w.statusBar()->currentMessage()));
 }
 
 void TestWindow::unreadablePictureKeepsState()
@@ -1387,6 +1426,65 @@ void TestWindow::fabWarning()
     QVERIFY(!label->isVisible());
 }
 
+void TestWindow::fabSafe()
+{
+    // Letters a pixel apart, a hairline through a block, specks and a sliver, at 2 mil lines.
+    const QString in = writePicture(
+            testsupport::bwFromRows({"##.##..##...#.#.#.#.....", "##.##..##...#.#.#.#.....",
+                                     "........................", "#######.#######.#######.",
+                                     "#######.#.....#.#.......", "#######.#######.#######.",
+                                     "........................", "######.#####..#......#..",
+                                     "######.#####...........#"}),
+            QStringLiteral("slivers.png"));
+    {
+        kestrel w;
+        w.show();
+        open(w, in);
+        QTest::mouseClick(child<QRadioButton>(&w, "rb_bandw"), Qt::LeftButton);
+        auto *gaps = child<QLabel>(&w, "lbl_gaps");
+        auto *changed = child<QLabel>(&w, "lbl_fabsafe");
+        QTRY_VERIFY(gaps->text().startsWith(QStringLiteral("\u26a0 ")));
+        QVERIFY(child<QLabel>(&w, "lbl_fabwarning")->isVisible());
+        QVERIFY(!changed->isVisible());
+        const QImage plain = child<QFrame>(&w, "mainframe")->grab().toImage();
+        // Ticked, the black-and-white image is made safe and the fab panel reads clean.
+        QSignalSpy shown(&w, &kestrel::fabCheckShown);
+        QTest::mouseClick(child<QCheckBox>(&w, "cb_fabsafe"), Qt::LeftButton);
+        QVERIFY(shown.wait());
+        QCOMPARE(gaps->text(), QStringLiteral("0 closed gaps, 0 narrow gaps"));
+        QVERIFY(!child<QLabel>(&w, "lbl_fabwarning")->isVisible());
+        QVERIFY2(changed->isVisible() && changed->text().startsWith(QLatin1String("fab-safe: ")),
+                 qPrintable(changed->text()));
+        QVERIFY(child<QFrame>(&w, "mainframe")->grab().toImage() != plain);
+        // Stricter limits make it again, for them.
+        const QString before = changed->text();
+        const auto watch = onNextModal([](QWidget *d) {
+            child<QComboBox>(d, "cb_preset")->setCurrentIndex(1); // silkscreen
+            static_cast<QDialog *>(d)->accept();
+        });
+        child<QAction>(&w, "actionFabLimits")->trigger();
+        QVERIFY(shown.wait());
+        QVERIFY2(changed->text() != before, qPrintable(before));
+        QCOMPARE(gaps->text(), QStringLiteral("0 closed gaps, 0 narrow gaps"));
+        QVERIFY(!child<QLabel>(&w, "lbl_fabwarning")->isVisible());
+        // Neither a stack's layers nor a halftone is made fab-safe: the box waits with the
+        // threshold.
+        child<QAction>(&w, "actionStack")->trigger();
+        QVERIFY(!child<QCheckBox>(&w, "cb_fabsafe")->isEnabled());
+        QVERIFY(!changed->isVisible());
+        child<QAction>(&w, "actionStack")->trigger();
+        Dialogs::setNextAnswer(QMessageBox::Ok);
+        child<QComboBox>(&w, "cb_tones")->setCurrentIndex(1);
+        QVERIFY(!child<QCheckBox>(&w, "cb_fabsafe")->isEnabled());
+        QVERIFY(!changed->isVisible());
+        child<QComboBox>(&w, "cb_tones")->setCurrentIndex(0);
+        QVERIFY(child<QCheckBox>(&w, "cb_fabsafe")->isEnabled());
+    }
+    // Remembered with the board options.
+    kestrel w;
+    QVERIFY(child<QCheckBox>(&w, "cb_fabsafe")->isChecked());
+}
+
 void TestWindow::onlyNewestFabCheckShown()
 {
     kestrel w;
@@ -1659,6 +1757,26 @@ void TestWindow::stackMode()
     QCOMPARE(items.value(kcore::stackLayerNumber(kcore::StackLayer::Copper, !bottom)), 0);
     QCOMPARE(items.value(kcore::stackLayerNumber(kcore::StackLayer::Mask, bottom)) > 0,
              goldAs == QLatin1String("gold"));
+
+    // Gerber: a file for each layer beside the name, which the status bar names together.
+    Dialogs::setNextFileName(m_dir.filePath(QStringLiteral("finishes")),
+                             QStringLiteral("Gerber (*.gbr)"));
+    QTest::mouseClick(child<QPushButton>(&w, "pb_generate"), Qt::LeftButton);
+    const QString sideName = bottom ? QStringLiteral("B_") : QStringLiteral("F_");
+    qint64 bytes = 0, regions = 0;
+    for (const char *layer : {"Cu", "Mask", "SilkS"}) {
+        QFile gerber(m_dir.filePath(QStringLiteral("finishes-%1%2.gbr").arg(sideName, layer)));
+        QVERIFY2(gerber.open(QIODevice::ReadOnly), qPrintable(gerber.fileName()));
+        const QByteArray g = gerber.readAll();
+        bytes += g.size();
+        regions += g.count("G36*");
+    }
+    const QString gerbers = w.statusBar()->currentMessage();
+    QVERIFY2(gerbers.startsWith(QStringLiteral("Wrote 3 files, %1 polygons, %2 bytes, to ")
+                                        .arg(regions)
+                                        .arg(bytes))
+                     && gerbers.endsWith(QLatin1String("finishes-*.gbr")),
+             qPrintable(gerbers));
 
     // An expansion that would close gold's openings is marked where it is typed, and refused.
     auto *expansion = child<QLineEdit>(&w, "le_expansion");

@@ -1,0 +1,107 @@
+// The KiCad footprint: every layer's outlines as filled polygons without an outline stroke, in
+// the s-expressions KiCad 8 to 10 read, the footprint kept out of the BOM and position files.
+#include "polygonwriter.h"
+#include "writers.h"
+
+namespace kcore {
+
+namespace {
+
+// A quoted string as KiCad reads one.
+QByteArray quoted(const QString &text)
+{
+    QByteArray out = "\"";
+    for (const char c : text.toUtf8()) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + '"';
+}
+
+// Millimetres of v nanometres, as few digits as the number needs.
+char *millimetres(char *out, qint32 v)
+{
+    if (v < 0) {
+        *out++ = '-';
+        v = qint32(-qint64(v));
+    }
+    return out + formatFixed(out, v, 6);
+}
+
+class KiCadWriter : public PolygonWriter
+{
+public:
+    KiCadWriter(const ArtworkPlan &plan, const Destination &out)
+        : PolygonWriter(plan), m_buffer(out.files.empty() ? nullptr : out.files.front())
+    {
+        const QByteArray name = quoted(out.name.isEmpty() ? QStringLiteral("artwork") : out.name);
+        const QByteArray hidden = " (at 0 0 0) (layer \"F.Fab\") (hide yes)\n"
+                                  "    (effects (font (size 1 1) (thickness 0.15))))\n";
+        const QByteArray head = "(footprint " + name
+                + "\n  (version 20240108)\n  (generator \"kestrel\")\n"
+                  "  (generator_version \"" KESTREL_VERSION "\")\n"
+                  "  (layer \"F.Cu\")\n"
+                  "  (descr \"Board art from kestrel\")\n"
+                  "  (attr board_only exclude_from_pos_files exclude_from_bom)\n"
+                  "  (property \"Reference\" \"G***\""
+                + hidden + "  (property \"Value\" " + name + hidden;
+        m_buffer.append(head.constData(), head.size());
+        for (const ArtworkLayer &layer : layers())
+            m_tails.push_back(") (stroke (width 0) (type solid)) (fill solid) (layer \""
+                              + kicadLayerName(layer.kind).toLatin1() + "\"))\n");
+    }
+
+protected:
+    void polygon(int layer, const OutlinePoint *points, size_t count) override
+    {
+        const OutlinePoint o = origin();
+        m_buffer.append("  (fp_poly (pts", 15);
+        for (size_t i = 0; i < count; ++i) {
+            // A line of points at a time: KiCad reads a line of at most a million bytes.
+            char *cursor = m_buffer.cursor();
+            if (i % 16 == 0 && i > 0) {
+                std::memcpy(cursor, "\n   ", 4);
+                cursor += 4;
+            }
+            std::memcpy(cursor, " (xy ", 5);
+            cursor = millimetres(cursor + 5, points[i].x - o.x);
+            *cursor++ = ' ';
+            cursor = millimetres(cursor, points[i].y - o.y);
+            *cursor++ = ')';
+            m_buffer.commit(cursor);
+        }
+        const QByteArray &tail = m_tails[size_t(layer)];
+        m_buffer.append(tail.constData(), tail.size());
+    }
+
+    const ChunkBuffer &bufferOf(int) const override { return m_buffer; }
+    bool failed() const override { return m_buffer.failed(); }
+
+    WriteResult finishFiles(qint64 polygons) override
+    {
+        m_buffer.append(")\n", 2);
+        if (!m_buffer.flush()) {
+            WriteResult f = failure(m_buffer.errorString());
+            f.items = polygons;
+            return f;
+        }
+        WriteResult r;
+        r.items = polygons;
+        r.bytes = m_buffer.written();
+        return r;
+    }
+
+private:
+    ChunkBuffer m_buffer;
+    std::vector<QByteArray> m_tails;
+};
+
+} // namespace
+
+std::unique_ptr<ArtworkWriter> makeKiCadWriter(const ArtworkPlan &plan, const Destination &out)
+{
+    return std::make_unique<KiCadWriter>(plan, out);
+}
+
+} // namespace kcore
