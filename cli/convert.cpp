@@ -290,7 +290,7 @@ void reportStackFindings(const kcore::StackFab &fab)
             if (!layer.written)
                 continue;
             const QString name = kcore::kindName(layer.fab.kind);
-            if (layer.fab.belowMinimum())
+            if (layer.lineTooFine())
                 say(QStringLiteral("warning: %1: the %2 mil line is %3")
                             .arg(name, kcore::milsText(layer.fab.lineMils),
                                  kcore::fabWarning(layer.fab)));

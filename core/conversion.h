@@ -170,6 +170,8 @@ struct StackFab
         FabCheck fab;
         SpaceReport spaces;
         bool written = false;
+        // A layer without items asks nothing of the board maker, however fine its line.
+        bool lineTooFine() const { return fab.items > 0 && fab.belowMinimum(); }
     };
     std::array<std::array<Layer, stackLayerCount>, 2> layers;
     StackBudget budget;
@@ -178,7 +180,7 @@ struct StackFab
     {
         for (const auto &side : layers)
             for (const Layer &layer : side)
-                if (layer.written && (layer.spaces.hasFindings() || layer.fab.belowMinimum()))
+                if (layer.written && (layer.spaces.hasFindings() || layer.lineTooFine()))
                     return true;
         return false;
     }

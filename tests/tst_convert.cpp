@@ -191,6 +191,8 @@ void TestConvert::initTestCase()
     QImage one(1, 1, QImage::Format_RGB32);
     one.fill(Qt::white);
     QVERIFY(one.save(m_dir.filePath(QStringLiteral("one.pbm"))));
+    QVERIFY(QFile::copy(m_picture, m_dir.filePath(QStringLiteral("photo.v1.png"))));
+    QVERIFY(QFile::copy(m_gaps, m_dir.filePath(QStringLiteral("photo.v2.png"))));
     // Pictures whose file holds nothing, or all copper, or colours no palette colour is near.
     QImage black(20, 10, QImage::Format_RGB32), green(20, 10, QImage::Format_RGB32);
     black.fill(Qt::black);
@@ -477,6 +479,9 @@ void TestConvert::batch_data()
     QTest::newRow("--strict, a fab failure is worse")
             << QStringList{"--strict", "--min-line", "2", "-w", "2"}
             << QStringList{"gaps.png", "cut.png", "one.pbm", "photo.png"} << 3;
+    // Each named by all but its last suffix.
+    QTest::newRow("names with dots")
+            << QStringList{} << QStringList{"photo.v1.png", "photo.v2.png"} << 0;
     QTest::newRow("KiCad footprints, named by the format")
             << QStringList{"--format", "kicad"} << QStringList{"gaps.png", "photo.png"} << 0;
 }
@@ -760,6 +765,9 @@ void TestConvert::errors_data()
             << QStringList{"@fsize=1024", "@gaps.png", "@out"} << 1 << tooLarge.arg("@out");
     QTest::newRow("full disk, large file")
             << QStringList{"@fsize=65536", "@board.png", "@out"} << 1 << tooLarge.arg("@out");
+    // board.png's file is 1,140,088 bytes: the first 1 MB chunk fits, the last only in part.
+    QTest::newRow("full disk, last chunk cut partway")
+            << QStringList{"@fsize=1100000", "@board.png", "@out"} << 1 << tooLarge.arg("@out");
     QTest::newRow("full disk, new file") << QStringList{"@fsize=4096", "@board.png", "@new.asc"}
                                          << 1 << tooLarge.arg("@new.asc");
     // A stack's Gerber files are put in place as one: none when one cannot be written.

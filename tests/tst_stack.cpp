@@ -23,6 +23,13 @@ struct Item
     bool operator==(const Item &o) const { return !(*this < o) && !(o < *this); }
 };
 
+char *toString(const Item &i)
+{
+    return qstrdup(qPrintable(
+            QString::asprintf("layer %d, %g %g, %g long, %g wide", i.layer, i.x, i.y, i.length,
+                              i.width)));
+}
+
 // The items of a file in either layout.
 QList<Item> itemsOf(const QByteArray &file)
 {
@@ -65,6 +72,10 @@ private slots:
     void layersOfFinishes_data();
     void layersOfFinishes();
     void inkscapeLayers();
+    void documentsAsPictures_data();
+    void documentsAsPictures();
+    void fabWarningsPerLayer_data();
+    void fabWarningsPerLayer();
 };
 
 void TestStack::edgesAreMixesOfTheirSides_data()
@@ -80,6 +91,10 @@ void TestStack::edgesAreMixesOfTheirSides_data()
                                    << int(kcore::Finish::Board);
     QTest::newRow("gold on copper") << 0xffd4af37u << 0xff3a8a4au << int(kcore::Finish::Gold)
                                     << int(kcore::Finish::Copper);
+    // A flat colour a few levels off its palette colour, as a photographed or compressed
+    // picture gives it, is still that colour, not the far end of a line through it.
+    QTest::newRow("silk on board 4 levels darker")
+            << 0xffffffffu << 0xff07391au << int(kcore::Finish::Silk) << int(kcore::Finish::Board);
     QTest::newRow("silk on black") << 0xffffffffu << 0xff000000u << int(kcore::Finish::Silk)
                                    << int(kcore::Finish::Board);
     QTest::newRow("transparent around bare") << 0xffc8b48cu << 0x00ffffffu
@@ -160,12 +175,22 @@ void TestStack::layersOfFinishes_data()
             << QList<Item>{{1, 0, 6, 4, 2},  {1, 0, 4, 4, 2},  {21, 0, 6, 4, 2}, {21, 0, 4, 4, 2},
                            {26, 4, 6, 2, 2}, {26, 10, 6, 2, 2}, {26, 0, 2, 2, 2}}
             << qint64(0);
+    // Centres a pitch apart, nearer than a pitch and the expansion (3 mil): the silk directly
+    // below and diagonally below goes, the one two pixels off stays.
+    QTest::newRow("2.0, grown 1 mil: silk below gold left off")
+            << QStringList{"gg..", "s.ss"} << false << false << 1.0
+            << QList<Item>{{1, 0, 4, 4, 2}, {21, 0, 4, 4, 4}, {26, 6, 2, 2, 2}} << qint64(2);
     // Thinner lines on the same centres, and the strip between two rows filled.
     QTest::newRow("9.4, shrunk 0.5 mil")
             << gold << true << false << -0.5
             << QList<Item>{{1, 0, 6, 4, 2},        {1, 0, 4, 4, 2},  {21, 0, 6, 4, 1},
                            {21, 0, 5, 4, 1.00001}, {21, 0, 4, 4, 1}, {26, 4, 6, 2, 2},
                            {26, 10, 6, 2, 2},      {26, 0, 2, 2, 2}}
+            << qint64(0);
+    // No strip below the last row, whatever gold an earlier row left behind.
+    QTest::newRow("9.4, shrunk 0.5 mil, gold in the first and last row")
+            << QStringList{"gg", "..", "..", "gg"} << true << false << -0.5
+            << QList<Item>{{1, 0, 8, 4, 2}, {1, 0, 2, 4, 2}, {21, 0, 8, 4, 1}, {21, 0, 2, 4, 1}}
             << qint64(0);
     QTest::newRow("bottom, mirrored")
             << QStringList{"cb..s"} << true << true << 0.0
@@ -231,6 +256,96 @@ void TestStack::inkscapeLayers()
     QCOMPARE(perLayer.value(21), 16);
     QCOMPARE(perLayer.value(26), 40 - 16);
     QCOMPARE(budget.counts[0].silkCleared, 16 * 4);
+}
+
+void TestStack::documentsAsPictures_data()
+{
+    QTest::addColumn<QByteArray>("body"); // of a page of 6 x 2 pixels
+    QTest::addColumn<bool>("bottom");
+    QTest::addColumn<QStringList>("rows"); // the picture whose stack it is
+    const QByteArray layer = R"(<g inkscape:groupmode="layer" inkscape:label=")";
+    // White paint: a layer is drawn in black ink whatever its paint, a page's colours as they are.
+    const QByteArray ink = R"(" fill="#fff"><rect width="2" height="1"/><rect y="1" width="1"
+        height="1"/>)";
+    // A finish's layer on the bottom is mirrored, as the colours of a picture are.
+    QTest::newRow("bottom, a layer named after a finish")
+            << layer + "copper" + ink + "</g>" << true << QStringList{"cc....", "c....."};
+    // Where the page is bare, the board is: no silkscreen around the gold.
+    QTest::newRow("gold on a transparent page")
+            << QByteArray(R"(<rect x="1" y="1" width="2" height="1" fill="#d4af37"/>)") << false
+            << QStringList{"......", ".gg..."};
+    // Only the page's own layers are board layers: the colours are read.
+    QTest::newRow("a board layer's name on a sublayer")
+            << layer + "Art" + R"(">)" + layer + "F.SilkS" + ink + "</g></g>" << false
+            << QStringList{"ss....", "s....."};
+    // The page outside every layer is in none of them.
+    QTest::newRow("a black page under the layers")
+            << R"(<rect width="6" height="2" fill="#000"/>)" + layer + "F.Cu" + ink + "</g>" << false
+            << QStringList{"cc....", "c....."};
+}
+
+void TestStack::documentsAsPictures()
+{
+    if (!kcore::vectorSupport())
+        QSKIP("this build reads no vector documents");
+    QFETCH(QByteArray, body);
+    QFETCH(bool, bottom);
+    QFETCH(QStringList, rows);
+    const QByteArray svg = R"(<svg xmlns="http://www.w3.org/2000/svg" width="6" height="2"
+        xmlns:inkscape="http://www.inkscape.org/namespaces/inkscape">)"
+            + body + "</svg>";
+    kcore::ConversionSettings c;
+    c.pads.pitch = 1000.0 / 96; // a pixel of the page
+    c.pads.format = kcore::PadsFormat::V94;
+    c.stack.on = true;
+    c.stack.bottom = bottom;
+    const QList<Item> picture
+            = itemsOf(stackFile(kcore::Source::fromPicture(finishPicture(rows)), c));
+    QVERIFY(!picture.isEmpty());
+    QCOMPARE(itemsOf(stackFile(kcore::Source::fromData(svg), c)), picture);
+}
+
+void TestStack::fabWarningsPerLayer_data()
+{
+    QTest::addColumn<QStringList>("rows");
+    QTest::addColumn<double>("pitch"); // mils
+    QTest::addColumn<QStringList>("findings"); // copper's, the mask's, silkscreen's
+    QTest::addColumn<bool>("strict"); // --strict refuses
+    const QString none = QStringLiteral("0 closed gaps, 0 narrow gaps");
+    // Openings 2 mil apart as drawn close the web; 6 mil apart, each grown by 2 mil, leave 2 mil
+    // of it. The first web is found by both of the mask's checks and is one web.
+    QTest::newRow("gold a pixel and four pixels apart")
+            << QStringList{"gg.gg....gg"} << 2.0
+            << QStringList{"too fine, 1 closed gap, 0 narrow gaps", "1 closed gap, 1 narrow gap",
+                           none}
+            << true;
+    // 5 mil is copper's finest line, not silkscreen's.
+    QTest::newRow("silkscreen at copper's finest line")
+            << QStringList{"ss..cc"} << 5.0 << QStringList{none, none, "too fine, " + none}
+            << true;
+    QTest::newRow("gold alone at copper's finest line")
+            << QStringList{"gg....gg"} << 5.0 << QStringList{none, none, none} << false;
+}
+
+void TestStack::fabWarningsPerLayer()
+{
+    QFETCH(QStringList, rows);
+    QFETCH(double, pitch);
+    QFETCH(QStringList, findings);
+    QFETCH(bool, strict);
+    kcore::ConversionSettings c;
+    c.pads.pitch = pitch;
+    c.stack.on = true;
+    kcore::Conversion conversion;
+    conversion.setSource(kcore::Source::fromPicture(finishPicture(rows)));
+    conversion.setSettings(c);
+    const kcore::StackFab fab = conversion.stackFabCheck(kcore::StackLimits());
+    QStringList found;
+    for (const kcore::StackFab::Layer &layer : fab.layers[0])
+        found << (layer.lineTooFine() ? QStringLiteral("too fine, ") : QString())
+                        + kcore::gapSummary(layer.spaces);
+    QCOMPARE(found, findings);
+    QCOMPARE(fab.hasFindings(), strict);
 }
 
 QTEST_GUILESS_MAIN(TestStack)

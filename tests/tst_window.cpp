@@ -1594,6 +1594,10 @@ void TestWindow::vectorDocument()
     QThreadPool::globalInstance()->waitForDone();
     QCoreApplication::processEvents();
     QCOMPARE(text(&w, "lbl_info"), QStringLiteral("Width=800 Heigth=320"));
+    // Generate writes the small page; it does not wait for the drawing given up.
+    const QString drawn = m_dir.filePath(QStringLiteral("drawn.asc"));
+    generate(w, drawn);
+    QVERIFY(QFile::exists(drawn));
     // So does a picture opened meanwhile. Unlike new settings, it draws no page of its own that
     // would replace the stale one, so that one must be dropped when it is done.
     const QString picture = writePicture(redBlue(40, 20), QStringLiteral("meanwhile.png"));
