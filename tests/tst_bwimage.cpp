@@ -122,8 +122,13 @@ void TestBwImage::rowsMatchScaledImage_data()
         for (int scale : {1, 7, 33, 57, 99, 100, 101, 150, 333, 500})
             QTest::addRow("%dx%d at %d %%", size.width(), size.height(), scale)
                     << size << scale << QString();
-    // Bitmaps are read bottom-up, from the end of the file; PNG from its start.
-    for (const QString &file : {QStringLiteral("bmp"), QStringLiteral("png")})
+    // Bitmaps are read bottom-up, from the end of the file; PNG from its start (where this build
+    // reads PNG a row at a time: Windows reads it whole).
+    QStringList files = {QStringLiteral("bmp")};
+#ifdef KESTREL_ROW_DECODERS
+    files << QStringLiteral("png");
+#endif
+    for (const QString &file : files)
         for (int scale : {7, 57, 100, 101, 333})
             QTest::newRow(qPrintable(
                     QStringLiteral("997x1003 at %1 %, %2 read row by row").arg(scale).arg(file)))

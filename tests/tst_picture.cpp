@@ -9,6 +9,7 @@
 
 #include <QColorSpace>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageWriter>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -137,11 +138,10 @@ QImage wide(int w, int h)
     QImage img(w, h, QImage::Format_RGBA64);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            img.setPixelColor(x, y,
-                              QColor::fromRgba64((x * 977 + y * 131) & 0xffff,
-                                                 (x * 3131 + y * 71) & 0xffff,
-                                                 (x * 59 + y * 2003) & 0xffff,
-                                                 (x * 4099 + y * 7) & 0xffff));
+            img.setPixelColor(
+                    x, y,
+                    QColor::fromRgba64((x * 977 + y * 131) & 0xffff, (x * 3131 + y * 71) & 0xffff,
+                                       (x * 59 + y * 2003) & 0xffff, (x * 4099 + y * 7) & 0xffff));
     return img;
 }
 
@@ -209,8 +209,8 @@ void TestPicture::streamedAsDecoded_data()
     QVERIFY(qt("rgba.png", colourful(67, 45, QImage::Format_ARGB32)));
     QVERIFY(qt("rgba16.png", wide(67, 45)));
     QVERIFY(qt("grey16.png", colourful(67, 45).convertToFormat(QImage::Format_Grayscale16)));
-    QVERIFY(qt("palette.png", colourful(67, 45, QImage::Format_ARGB32)
-                                      .convertToFormat(QImage::Format_Indexed8)));
+    QVERIFY(qt("palette.png",
+               colourful(67, 45, QImage::Format_ARGB32).convertToFormat(QImage::Format_Indexed8)));
     QVERIFY(qt("24bit.bmp", colourful(67, 45)));
     QVERIFY(qt("8bit.bmp", colourful(67, 45).convertToFormat(QImage::Format_Indexed8)));
     QVERIFY(qt("picture.ppm", colourful(67, 45)));
@@ -234,13 +234,26 @@ void TestPicture::streamedAsDecoded_data()
     QVERIFY(QFile::copy(dir + QStringLiteral("/rgb.png"), dir + QStringLiteral("/rgb@2x.png")));
     // 16-bit images, turned ones, those with text or a colour space, those named for a screen's
     // pixel ratio, and bitmaps are decoded for the window by the toolkit's reader.
-    const QStringList whole = {"baseline.jpg", "progressive.jpg", "cut.jpg", "rgb.png",
-                               "rgba.png", "palette.png", "cmyk.jpg", "444.jpg", "422.jpg",
-                               "grey.jpg", "grey-alpha.png", "palette-alpha.png", "rgb-trns.png",
-                               "grey-trns.png"};
+    const QStringList whole
+            = {"baseline.jpg",   "progressive.jpg",   "cut.jpg",      "rgb.png",      "rgba.png",
+               "palette.png",    "cmyk.jpg",          "444.jpg",      "422.jpg",      "grey.jpg",
+               "grey-alpha.png", "palette-alpha.png", "rgb-trns.png", "grey-trns.png"};
     const auto row = [&](const char *name) {
-        QTest::newRow(name) << dir + QLatin1Char('/') + QLatin1String(name) << QString()
-                            << whole.contains(QLatin1String(name));
+        const QString file = QLatin1String(name);
+#ifdef KESTREL_ROW_DECODERS
+        QTest::newRow(name) << dir + QLatin1Char('/') + file << QString() << whole.contains(file);
+#else
+        // A build without libjpeg and libpng (Windows) reads both whole, for the window too.
+        const QString suffix = QFileInfo(file).suffix().toUpper();
+        const bool ours = suffix != QLatin1String("JPG") && suffix != QLatin1String("PNG");
+        QTest::newRow(name) << dir + QLatin1Char('/') + file
+                            << (ours ? QString()
+                                     : QStringLiteral("%1 pictures")
+                                                .arg(suffix == QLatin1String("JPG")
+                                                             ? QStringLiteral("JPEG")
+                                                             : suffix))
+                            << false;
+#endif
     };
     for (const char *name :
          {"baseline.jpg", "progressive.jpg", "cut.jpg", "rgb.png", "rgba.png", "rgba16.png",
@@ -260,13 +273,17 @@ void TestPicture::streamedAsDecoded_data()
     if (!m_madeByTools)
         return;
     for (const char *name :
-         {"cmyk.jpg", "exif2.jpg", "exif3.jpg", "exif4.jpg", "exif5.jpg", "exif6.jpg", "exif7.jpg",
-          "exif8.jpg", "444.jpg", "422.jpg", "grey.jpg", "gamma.png", "grey-alpha.png",
-          "mono.png", "palette-alpha.png", "rgb-trns.png", "grey-trns.png", "grey16-gamma.png",
-          "mono.bmp", "grey16.pgm"})
+         {"cmyk.jpg",     "exif2.jpg",     "exif3.jpg",        "exif4.jpg", "exif5.jpg",
+          "exif6.jpg",    "exif7.jpg",     "exif8.jpg",        "444.jpg",   "422.jpg",
+          "grey.jpg",     "gamma.png",     "grey-alpha.png",   "mono.png",  "palette-alpha.png",
+          "rgb-trns.png", "grey-trns.png", "grey16-gamma.png", "mono.bmp",  "grey16.pgm"})
         row(name);
+#ifdef KESTREL_ROW_DECODERS
     QTest::newRow("arithmetic.jpg")
             << dir + QStringLiteral("/arithmetic.jpg") << "arithmetic-coded JPEG" << false;
+#else
+    row("arithmetic.jpg");
+#endif
 }
 
 // Every grey row streamed is the row of the grey image of the toolkit's decode of the whole file;
@@ -292,8 +309,8 @@ void TestPicture::streamedAsDecoded()
         QCOMPARE(made.textKeys(), decoded.textKeys());
     }
     QString why;
-    const std::unique_ptr<kcore::PictureStream> stream = kcore::PictureStream::open({file, {}},
-                                                                                    &why);
+    const std::unique_ptr<kcore::PictureStream> stream
+            = kcore::PictureStream::open({file, {}}, &why);
     if (!fallback.isEmpty()) {
         QVERIFY(!stream);
         QCOMPARE(why, fallback);
@@ -406,37 +423,42 @@ void TestPicture::vectorPageOfAnyHeight_data()
             << QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' width='{w}mm' "
                               "height='{h}mm'>{ink}</svg>")
             << nopdf;
-    QTest::newRow("mask, UTF-16, 8662 rows")
-            << mask << QSizeF(1, 220) << QSize(40, 8662) << 1.0 << QStringLiteral("UTF-16") << none << nopdf;
-    QTest::newRow("mask, gzipped, 8662 rows")
-            << mask << QSizeF(1, 220) << QSize(40, 8662) << 1.0 << QStringLiteral("gzip") << none << nopdf;
+    QTest::newRow("mask, UTF-16, 8662 rows") << mask << QSizeF(1, 220) << QSize(40, 8662) << 1.0
+                                             << QStringLiteral("UTF-16") << none << nopdf;
+    QTest::newRow("mask, gzipped, 8662 rows") << mask << QSizeF(1, 220) << QSize(40, 8662) << 1.0
+                                              << QStringLiteral("gzip") << none << nopdf;
     // A page of whole pitches is that many pixels, its rows where the page's are.
     QTest::newRow("14 x 7 mm at 0.1 mm")
             << rects << QSizeF(14, 7) << QSize(140, 70) << 100 / 25.4 << none << none << nopdf;
     const QString root = QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' ");
     QTest::newRow("centimetres") << rects << QSizeF(50, 20) << QSize(1969, 788) << 1.0 << none
                                  << root
-                    + QStringLiteral("width='5cm' height='2cm' viewBox='0 0 50 20'>{ink}</svg>") << nopdf;
-    QTest::newRow("picas")
-            << rects << QSizeF(25.4, 12.7) << QSize(1000, 500) << 1.0 << none
-            << root + QStringLiteral("width='6pc' height='3pc' viewBox='0 0 25.4 12.7'>{ink}</svg>") << nopdf;
+                    + QStringLiteral("width='5cm' height='2cm' viewBox='0 0 50 20'>{ink}</svg>")
+                                 << nopdf;
+    QTest::newRow("picas") << rects << QSizeF(25.4, 12.7) << QSize(1000, 500) << 1.0 << none
+                           << root
+                    + QStringLiteral("width='6pc' height='3pc' viewBox='0 0 25.4 12.7'>{ink}</svg>")
+                           << nopdf;
     // A side left out, or a percentage, follows the other by the viewBox's proportions.
     QTest::newRow("width only, mask")
             << mask << QSizeF(40, 16) << QSize(1575, 630) << 1.0 << none
             << root + QStringLiteral("width='40mm' viewBox='0 0 {w} {h}'>{ink}</svg>") << nopdf;
     QTest::newRow("height only") << rects << QSizeF(40, 16) << QSize(1575, 630) << 1.0 << none
                                  << root
-                    + QStringLiteral("height='16mm' viewBox='0 0 {w} {h}'>{ink}</svg>") << nopdf;
+                    + QStringLiteral("height='16mm' viewBox='0 0 {w} {h}'>{ink}</svg>")
+                                 << nopdf;
     QTest::newRow("width 100 %, points")
             << rects << QSizeF(25.4, 10.16) << QSize(1000, 400) << 1.0 << none
             << root
                     + QStringLiteral(
-                            "width='100%' height='28.8pt' viewBox='0 0 {w} {h}'>{ink}</svg>") << nopdf;
+                            "width='100%' height='28.8pt' viewBox='0 0 {w} {h}'>{ink}</svg>")
+            << nopdf;
     QTest::newRow("viewBox origin, mask")
             << mask << QSizeF(40, 16) << QSize(1575, 630) << 1.0 << none
             << root
                     + QStringLiteral("width='40mm' height='16mm' viewBox='-7 12.5 {w} {h}'><g "
-                                     "transform='translate(-7 12.5)'>{ink}</g></svg>") << nopdf;
+                                     "transform='translate(-7 12.5)'>{ink}</g></svg>")
+            << nopdf;
     const double mmPerPoint = 25.4 / 72, tenthMm = 3.937007874015748;
     // PDF's y runs up; turned a quarter, the page's top is the unturned page's left edge, so
     // the ink runs across x.
@@ -452,8 +474,8 @@ void TestPicture::vectorPageOfAnyHeight_data()
     QTest::newRow("PDF, 50000 columns") << pdfRects << QSizeF(1270, 2) << QSize(50000, 79) << 1.0
                                         << none << none << QByteArray("/MediaBox[0 0 3600 5.6693]");
     QTest::newRow("PDF, rotated 270")
-            << turnedRects << QSizeF(85.9, 56.9) * mmPerPoint << QSize(304, 201) << tenthMm << none << none
-            << QByteArray("/MediaBox[0 0 56.9 85.9]/Rotate 270");
+            << turnedRects << QSizeF(85.9, 56.9) * mmPerPoint << QSize(304, 201) << tenthMm << none
+            << none << QByteArray("/MediaBox[0 0 56.9 85.9]/Rotate 270");
 }
 
 void TestPicture::vectorPageOfAnyHeight()
@@ -470,8 +492,8 @@ void TestPicture::vectorPageOfAnyHeight()
     const double w = pageMm.width(), h = pageMm.height();
     QString page = !pdf.isEmpty() ? ink
             : root.isEmpty()      ? QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' "
-                                                   "width='{w}mm' height='{h}mm' "
-                                                   "viewBox='0 0 {w} {h}'>{ink}</svg>")
+                                                        "width='{w}mm' height='{h}mm' "
+                                                        "viewBox='0 0 {w} {h}'>{ink}</svg>")
                                   : root;
     page.replace(QLatin1String("{ink}"), ink);
     const double unit = pdf.isEmpty() ? 1 : 72 / 25.4; // the document's unit to the mm
@@ -601,7 +623,8 @@ void TestPicture::subpixelsOverPaper()
     QFETCH(uint, paper);
     // Turned, the band's rows are the drawing's columns from the second on.
     const int rows = 7, first = turned ? 1 : 0;
-    const QSize drawn = turned ? QSize((first + rows) * k, width * kx) : QSize(width * kx, rows * k);
+    const QSize drawn
+            = turned ? QSize((first + rows) * k, width * kx) : QSize(width * kx, rows * k);
     QImage fine(drawn, turned ? QImage::Format_ARGB32_Premultiplied : QImage::Format_ARGB32);
     QRandomGenerator rng(k * 16 + kx);
     for (int y = 0; y < fine.height(); ++y) {
@@ -615,8 +638,8 @@ void TestPicture::subpixelsOverPaper()
             const int most = turned ? a + 1 : 256;
             line[x] = !turned && x < 8 * kx && y < k - (x < 4 * kx)
                     ? 0
-                    : qRgba(int(rng.bounded(most)), int(rng.bounded(most)),
-                            int(rng.bounded(most)), a);
+                    : qRgba(int(rng.bounded(most)), int(rng.bounded(most)), int(rng.bounded(most)),
+                            a);
             if (!turned && y >= k && y < 2 * k && a < 255)
                 line[x] = qRgba(0, 0, 0, a);
             // One among them with colour, which is not premultiplied as it is.
@@ -638,9 +661,8 @@ void TestPicture::subpixelsOverPaper()
                     const QRgb c = turned ? fine.pixel((first + y) * k + i, x * kx + j)
                                           : fine.pixel(x * kx + i, y * k + j);
                     const int a = qAlpha(c);
-                    const auto premultiplied = [&](int v) {
-                        return turned ? v : std::floor(v * a / 255.0 + 0.5);
-                    };
+                    const auto premultiplied
+                            = [&](int v) { return turned ? v : std::floor(v * a / 255.0 + 0.5); };
                     sum[0] += premultiplied(qRed(c));
                     sum[1] += premultiplied(qGreen(c));
                     sum[2] += premultiplied(qBlue(c));
