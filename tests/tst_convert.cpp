@@ -69,8 +69,16 @@ Run convert(const QStringList &args, qint64 fileSizeLimit = -1, const QByteArray
     p.write(input);
     p.closeWriteChannel();
     Run r;
-    if (!p.waitForFinished(60000))
+    if (!p.waitForFinished(60000)) {
+        // Said in the log, where a code of -1 alone would not tell a hang from a failed start.
+        const bool started = p.state() != QProcess::NotRunning;
+        qWarning("kestrel-convert %s: %s", qPrintable(args.join(QLatin1Char(' '))),
+                 started ? "still running after 60 s, stopped"
+                         : qPrintable(QStringLiteral("did not start: ") + p.errorString()));
+        p.kill();
+        p.waitForFinished();
         return r;
+    }
     r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
     r.out = p.readAllStandardOutput();
     r.err = p.readAllStandardError();
