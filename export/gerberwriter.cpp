@@ -52,16 +52,16 @@ QByteArray field(const QString &text)
     return out.isEmpty() ? QByteArray("artwork") : out;
 }
 
-char *coordinate(char *out, char axis, qint32 v)
+char *integer(char *out, qint32 v)
 {
-    *out++ = axis;
     return std::to_chars(out, out + 12, v).ptr;
 }
 
 class GerberWriter : public PolygonWriter
 {
 public:
-    GerberWriter(const ArtworkPlan &plan, const Destination &out) : PolygonWriter(plan)
+    GerberWriter(const ArtworkPlan &plan, const Destination &out)
+        : PolygonWriter(plan), m_x(columnText(false, integer)), m_y(rowText(true, integer))
     {
         const QByteArray head = "%TF.GenerationSoftware,Marrowby,kestrel," KESTREL_VERSION "*%\n"
                                 "%TF.SameCoordinates,"
@@ -79,23 +79,26 @@ protected:
     void polygon(int layer, const OutlinePoint *points, size_t count) override
     {
         ChunkBuffer &out = *m_buffers[size_t(layer)];
-        const OutlinePoint o = origin();
         // Up the page: y grows upwards in the file.
-        const auto x = [&](size_t i) { return points[i % count].x - o.x; };
-        const auto y = [&](size_t i) { return o.y - points[i % count].y; };
         char *cursor = out.cursor();
-        std::memcpy(cursor, "G36*\n", 5);
-        cursor = coordinate(cursor + 5, 'X', x(0));
-        cursor = coordinate(cursor, 'Y', y(0));
+        std::memcpy(cursor, "G36*\nX", 6);
+        cursor = m_x.write(cursor + 6, points[0].x);
+        *cursor++ = 'Y';
+        cursor = m_y.write(cursor, points[0].y);
         std::memcpy(cursor, "D02*\n", 5);
         out.commit(cursor + 5);
         // Coordinates are modal: each side of an outline changes one of them.
         for (size_t i = 1; i <= count; ++i) {
+            const OutlinePoint &p = points[i < count ? i : 0], &q = points[i - 1];
             cursor = out.cursor();
-            if (x(i) != x(i - 1))
-                cursor = coordinate(cursor, 'X', x(i));
-            if (y(i) != y(i - 1))
-                cursor = coordinate(cursor, 'Y', y(i));
+            if (p.x != q.x) {
+                *cursor++ = 'X';
+                cursor = m_x.write(cursor, p.x);
+            }
+            if (p.y != q.y) {
+                *cursor++ = 'Y';
+                cursor = m_y.write(cursor, p.y);
+            }
             std::memcpy(cursor, "D01*\n", 5);
             out.commit(cursor + 5);
         }
@@ -127,6 +130,7 @@ protected:
     }
 
 private:
+    GridText m_x, m_y;
     std::vector<std::unique_ptr<ChunkBuffer>> m_buffers;
 };
 

@@ -33,7 +33,8 @@ class KiCadWriter : public PolygonWriter
 {
 public:
     KiCadWriter(const ArtworkPlan &plan, const Destination &out)
-        : PolygonWriter(plan), m_buffer(out.files.empty() ? nullptr : out.files.front())
+        : PolygonWriter(plan), m_buffer(out.files.empty() ? nullptr : out.files.front()),
+          m_x(columnText(false, millimetres)), m_y(rowText(false, millimetres))
     {
         const QByteArray name = quoted(out.name.isEmpty() ? QStringLiteral("artwork") : out.name);
         const QByteArray hidden = " (at 0 0 0) (layer \"F.Fab\") (hide yes)\n"
@@ -55,7 +56,6 @@ public:
 protected:
     void polygon(int layer, const OutlinePoint *points, size_t count) override
     {
-        const OutlinePoint o = origin();
         m_buffer.append("  (fp_poly (pts", 15);
         for (size_t i = 0; i < count; ++i) {
             // A line of points at a time: KiCad reads a line of at most a million bytes.
@@ -65,9 +65,9 @@ protected:
                 cursor += 4;
             }
             std::memcpy(cursor, " (xy ", 5);
-            cursor = millimetres(cursor + 5, points[i].x - o.x);
+            cursor = m_x.write(cursor + 5, points[i].x);
             *cursor++ = ' ';
-            cursor = millimetres(cursor, points[i].y - o.y);
+            cursor = m_y.write(cursor, points[i].y);
             *cursor++ = ')';
             m_buffer.commit(cursor);
         }
@@ -94,6 +94,7 @@ protected:
 
 private:
     ChunkBuffer m_buffer;
+    GridText m_x, m_y;
     std::vector<QByteArray> m_tails;
 };
 

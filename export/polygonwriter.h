@@ -6,10 +6,46 @@
 #include "board/outlines.h"
 #include "itemtext.h"
 
+#include <cstring>
 #include <memory>
 #include <vector>
 
 namespace kcore {
+
+// Coordinates on the pixel grid, formatted once each: nearly every corner lies on it, and each
+// of its few thousand numbers comes back hundreds of times. Others are formatted as they come.
+class GridText
+{
+public:
+    using Format = char *(*)(char *out, qint32 v);
+    // The text of format(v - offset), or with flip format(offset - v), for each of edges, the
+    // grid's lines llround(k * pitch) from k = 0.
+    GridText(const std::vector<qint32> &edges, double pitch, qint32 offset, bool flip,
+             Format format);
+    // That text for v at out, which has numberSlot bytes of room; returns its end.
+    char *write(char *out, qint32 v) const
+    {
+        const double at = double(v) * m_perEdge + 0.5;
+        if (at >= 0 && at < double(m_edges.size())) {
+            const size_t k = size_t(at);
+            if (m_edges[k] == v) {
+                const char *text = m_text.data() + k * slot;
+                std::memcpy(out, text, slot);
+                return out + text[slot - 1];
+            }
+        }
+        return m_format(out, m_flip ? m_offset - v : v - m_offset);
+    }
+
+private:
+    static constexpr size_t slot = 16; // the text, its length in the last byte
+    std::vector<qint32> m_edges;
+    std::vector<char> m_text;
+    double m_perEdge;
+    qint32 m_offset;
+    bool m_flip;
+    Format m_format;
+};
 
 // The corners of the polygons are nanometres from the picture's top-left corner; origin() is
 // where the file's origin lies among them, the picture's centre or its lower-left corner.
@@ -39,6 +75,10 @@ protected:
     OutlinePoint origin() const { return m_origin; }
     // The picture's width and height in nanometres.
     OutlinePoint extent() const { return m_extent; }
+    // The text of x - origin().x, or with flip origin().x - x, for the format.
+    GridText columnText(bool flip, GridText::Format format) const;
+    // The same for y.
+    GridText rowText(bool flip, GridText::Format format) const;
     // Whether any write failed.
     virtual bool failed() const = 0;
 
@@ -51,7 +91,8 @@ private:
     std::vector<ArtworkLayer> m_layers;
     std::vector<std::unique_ptr<Layer>> m_layerState;
     std::vector<FileBudget> m_budgets;
-    std::vector<qint32> m_columns; // each pixel column's left edge, the width's last
+    // each pixel column's left edge, the width's last, and on to the height: rows' tops alike
+    std::vector<qint32> m_columns;
     double m_pitch; // nanometres
     int m_width, m_height;
     OutlinePoint m_origin, m_extent;
