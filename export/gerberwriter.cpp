@@ -79,29 +79,35 @@ protected:
     void polygon(int layer, const OutlinePoint *points, size_t count) override
     {
         ChunkBuffer &out = *m_buffers[size_t(layer)];
+        const GridText::Table x = m_x.table(), y = m_y.table();
         // Up the page: y grows upwards in the file.
         char *cursor = out.cursor();
         std::memcpy(cursor, "G36*\nX", 6);
-        cursor = m_x.write(cursor + 6, points[0].x);
+        cursor = x.write(cursor + 6, points[0].x);
         *cursor++ = 'Y';
-        cursor = m_y.write(cursor, points[0].y);
+        cursor = y.write(cursor, points[0].y);
         std::memcpy(cursor, "D02*\n", 5);
-        out.commit(cursor + 5);
-        // Coordinates are modal: each side of an outline changes one of them.
+        cursor += 5;
+        // Coordinates are modal: each side of an outline changes one of them. Sixteen corners
+        // at a time are well within the buffer's slack.
         for (size_t i = 1; i <= count; ++i) {
             const OutlinePoint &p = points[i < count ? i : 0], &q = points[i - 1];
-            cursor = out.cursor();
+            if (i % 16 == 0) {
+                out.commit(cursor);
+                cursor = out.cursor();
+            }
             if (p.x != q.x) {
                 *cursor++ = 'X';
-                cursor = m_x.write(cursor, p.x);
+                cursor = x.write(cursor, p.x);
             }
             if (p.y != q.y) {
                 *cursor++ = 'Y';
-                cursor = m_y.write(cursor, p.y);
+                cursor = y.write(cursor, p.y);
             }
             std::memcpy(cursor, "D01*\n", 5);
-            out.commit(cursor + 5);
+            cursor += 5;
         }
+        out.commit(cursor);
         out.append("G37*\n", 5);
     }
 

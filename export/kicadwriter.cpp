@@ -56,21 +56,26 @@ public:
 protected:
     void polygon(int layer, const OutlinePoint *points, size_t count) override
     {
-        m_buffer.append("  (fp_poly (pts", 15);
+        const GridText::Table x = m_x.table(), y = m_y.table();
+        char *cursor = m_buffer.cursor();
+        std::memcpy(cursor, "  (fp_poly (pts", 15);
+        cursor += 15;
         for (size_t i = 0; i < count; ++i) {
-            // A line of points at a time: KiCad reads a line of at most a million bytes.
-            char *cursor = m_buffer.cursor();
+            // A line of points at a time: KiCad reads a line of at most a million bytes. A
+            // line is well within the buffer's slack.
             if (i % 16 == 0 && i > 0) {
+                m_buffer.commit(cursor);
+                cursor = m_buffer.cursor();
                 std::memcpy(cursor, "\n   ", 4);
                 cursor += 4;
             }
             std::memcpy(cursor, " (xy ", 5);
-            cursor = m_x.write(cursor + 5, points[i].x);
+            cursor = x.write(cursor + 5, points[i].x);
             *cursor++ = ' ';
-            cursor = m_y.write(cursor, points[i].y);
+            cursor = y.write(cursor, points[i].y);
             *cursor++ = ')';
-            m_buffer.commit(cursor);
         }
+        m_buffer.commit(cursor);
         const QByteArray &tail = m_tails[size_t(layer)];
         m_buffer.append(tail.constData(), tail.size());
     }

@@ -22,19 +22,37 @@ public:
     // grid's lines llround(k * pitch) from k = 0.
     GridText(const std::vector<qint32> &edges, double pitch, qint32 offset, bool flip,
              Format format);
-    // That text for v at out, which has numberSlot bytes of room; returns its end.
-    char *write(char *out, qint32 v) const
+
+    // What a writer's loop reads, copied into it: its own values stay in registers while it
+    // writes text, which the compiler must otherwise assume may change them.
+    struct Table
     {
-        const double at = double(v) * m_perEdge + 0.5;
-        if (at >= 0 && at < double(m_edges.size())) {
-            const size_t k = size_t(at);
-            if (m_edges[k] == v) {
-                const char *text = m_text.data() + k * slot;
-                std::memcpy(out, text, slot);
-                return out + text[slot - 1];
+        const qint32 *edges;
+        const char *text;
+        double count, perEdge;
+        qint32 offset;
+        bool flip;
+        Format format;
+
+        // The text for v at out, which has numberSlot bytes of room; returns its end.
+        char *write(char *out, qint32 v) const
+        {
+            const double at = double(v) * perEdge + 0.5;
+            if (at >= 0 && at < count) {
+                const size_t k = size_t(at);
+                if (edges[k] == v) {
+                    const char *t = text + k * slot;
+                    std::memcpy(out, t, slot);
+                    return out + t[slot - 1];
+                }
             }
+            return format(out, flip ? offset - v : v - offset);
         }
-        return m_format(out, m_flip ? m_offset - v : v - m_offset);
+    };
+    Table table() const
+    {
+        return {m_edges.data(), m_text.data(), double(m_edges.size()), m_perEdge, m_offset,
+                m_flip,         m_format};
     }
 
 private:
