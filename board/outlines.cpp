@@ -68,8 +68,10 @@ struct OutlineTracer::State
     std::vector<char> loop;
     std::vector<qint32> first, last;
     std::vector<char> linked;
+    std::vector<char> ends; // whether an open span ends at the boundary
     std::vector<qint32> renumbered;
-    std::vector<OutlinePoint> points;
+    std::unique_ptr<OutlinePoint[]> points; // a closed polygon's corners
+    size_t pointRoom = 0;
 
     // A corner for the chain end at end (none: a chain's first), in end's block while it has
     // room; the new corner is the end now.
@@ -103,14 +105,6 @@ struct OutlineTracer::State
         Block &block = blocks[size_t(i / blockNodes)];
         if (block.owner == i)
             block.owner = none;
-    }
-    void release(qint32 i)
-    {
-        const qint32 b = i / blockNodes;
-        Block &block = blocks[size_t(b)];
-        --held;
-        if (--block.live == 0 && block.owner == none)
-            freeBlocks.push_back(b);
     }
     Node &at(qint32 i) { return nodes[size_t(i)]; }
 
@@ -158,17 +152,34 @@ struct OutlineTracer::State
         at(head).partner = tail;
         at(tail).partner = head;
     }
+    // The chain from start round to start again is a polygon: its corners go out and their
+    // blocks are given back a run at a time, a chain's corners lying together in them.
     void closeRing(qint32 start)
     {
-        points.clear();
+        // At most every corner held, and a corner more to catch a chain that never closes.
+        const size_t most = nodes.size() + 1;
+        if (pointRoom < most) {
+            points.reset(new OutlinePoint[most]);
+            pointRoom = most;
+        }
+        OutlinePoint *out = points.get();
+        const OutlinePoint *const end = out + most;
         qint32 i = start;
         do {
-            points.push_back({at(i).x, at(i).y});
-            const qint32 n = at(i).next;
-            release(i);
-            i = n;
-        } while (i != start && i != none && points.size() <= nodes.size());
-        ring(points.data(), points.size());
+            const qint32 b = i / blockNodes;
+            qint32 run = 0;
+            do {
+                const Node &n = at(i);
+                *out++ = {n.x, n.y};
+                ++run;
+                i = n.next;
+            } while (i != start && i != none && out < end && i / blockNodes == b);
+            Block &block = blocks[size_t(b)];
+            held -= size_t(run);
+            if ((block.live -= run) == 0 && block.owner == none)
+                freeBlocks.push_back(b);
+        } while (i != start && i != none && out < end);
+        ring(points.get(), size_t(out - points.get()));
     }
 
     // The span ends at y: its bottom joins its two sides.
@@ -247,8 +258,10 @@ void OutlineTracer::State::connect(qint32 y)
 {
     const size_t m = open.size(), n = next.size();
     linked.assign(n, 0);
+    ends.resize(m);
     for (size_t i = 0; i < m; ++i) {
-        if (cut(i) || first[i] == none) {
+        ends[i] = cut(i) || first[i] == none;
+        if (ends[i]) {
             close(open[i], y);
             continue;
         }
@@ -261,7 +274,7 @@ void OutlineTracer::State::connect(qint32 y)
     // Overlapping spans of the two bands fall into groups that follow each other from left to
     // right.
     for (size_t i = 0; i < m;) {
-        if (cut(i) || first[i] == none) {
+        if (ends[i]) {
             ++i;
             continue;
         }
