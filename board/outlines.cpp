@@ -208,16 +208,16 @@ struct OutlineTracer::State
         }
         return a;
     }
-    void unite(qint32 a, qint32 b)
+    // Unites b's class with the class whose root is root, which stays the root.
+    void unite(qint32 root, qint32 b)
     {
-        a = find(a);
         b = find(b);
-        if (a == b) {
-            loop[size_t(a)] = 1;
+        if (root == b) {
+            loop[size_t(root)] = 1;
             return;
         }
-        parent[size_t(b)] = a;
-        loop[size_t(a)] |= loop[size_t(b)];
+        parent[size_t(b)] = root;
+        loop[size_t(root)] |= loop[size_t(b)];
     }
     bool cut(size_t i) { return loop[size_t(find(open[i].cls))]; }
 
@@ -235,21 +235,25 @@ void OutlineTracer::State::link(bool cutAll)
     parent.resize(size_t(classes) + n);
     std::iota(parent.begin(), parent.end(), 0);
     loop.assign(parent.size(), cutAll ? 1 : 0);
-    first.assign(m, none);
-    last.assign(m, none);
+    first.resize(m);
+    last.resize(m);
     size_t from = 0;
     for (size_t i = 0; i < m; ++i) {
         const OpenSpan &p = open[i];
         while (from < n && next[from].right < p.left)
             ++from;
+        const qint32 root = find(p.cls);
+        qint32 f = none, l = none;
         for (size_t j = from; j < n && next[j].left <= p.right; ++j) {
-            unite(p.cls, qint32(size_t(classes) + j));
+            unite(root, qint32(size_t(classes) + j));
             if (next[j].right > p.left && next[j].left < p.right) {
-                if (first[i] == none)
-                    first[i] = qint32(j);
-                last[i] = qint32(j);
+                if (f == none)
+                    f = qint32(j);
+                l = qint32(j);
             }
         }
+        first[i] = f;
+        last[i] = l;
     }
 }
 

@@ -60,6 +60,9 @@ protected:
         char *cursor = m_buffer.cursor();
         std::memcpy(cursor, "  (fp_poly (pts", 15);
         cursor += 15;
+        // An outline's sides run across and down in turn: each corner shares a coordinate with
+        // the one before, whose text is looked up once.
+        const char *xText = x.find(points[0].x), *yText = y.find(points[0].y);
         for (size_t i = 0; i < count; ++i) {
             // A line of points at a time: KiCad reads a line of at most a million bytes. A
             // line is well within the buffer's slack.
@@ -70,9 +73,13 @@ protected:
                 cursor += 4;
             }
             std::memcpy(cursor, " (xy ", 5);
-            cursor = x.write(cursor + 5, points[i].x);
+            if (i > 0 && points[i].x != points[i - 1].x)
+                xText = x.find(points[i].x);
+            if (i > 0 && points[i].y != points[i - 1].y)
+                yText = y.find(points[i].y);
+            cursor = x.write(cursor + 5, xText, points[i].x);
             *cursor++ = ' ';
-            cursor = y.write(cursor, points[i].y);
+            cursor = y.write(cursor, yText, points[i].y);
             *cursor++ = ')';
         }
         m_buffer.commit(cursor);

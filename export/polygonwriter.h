@@ -34,20 +34,27 @@ public:
         bool flip;
         Format format;
 
-        // The text for v at out, which has numberSlot bytes of room; returns its end.
-        char *write(char *out, qint32 v) const
+        // v's text, or null when v is off the grid.
+        const char *find(qint32 v) const
         {
             const double at = double(v) * perEdge + 0.5;
             if (at >= 0 && at < count) {
                 const size_t k = size_t(at);
-                if (edges[k] == v) {
-                    const char *t = text + k * slot;
-                    std::memcpy(out, t, slot);
-                    return out + t[slot - 1];
-                }
+                if (edges[k] == v)
+                    return text + k * slot;
             }
-            return format(out, flip ? offset - v : v - offset);
+            return nullptr;
         }
+        // Text found for v, or formatted when none was, at out, which has numberSlot bytes of
+        // room; returns its end.
+        char *write(char *out, const char *found, qint32 v) const
+        {
+            if (!found)
+                return format(out, flip ? offset - v : v - offset);
+            std::memcpy(out, found, slot);
+            return out + found[slot - 1];
+        }
+        char *write(char *out, qint32 v) const { return write(out, find(v), v); }
     };
     Table table() const
     {
