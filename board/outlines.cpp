@@ -40,12 +40,11 @@ struct OpenSpan
 // miss a corner.
 constexpr qint32 blockNodes = 8;
 
-// Who may add corners to a block: the chain end whose corner is its last one, if any; and how
-// many of its corners are taken and still held.
+// Who may add corners to a block: the chain end whose corner is its last one taken, if any (the
+// next corner is the one after it); and how many of its corners are still held.
 struct Block
 {
     qint32 owner = none;
-    qint32 used = 0;
     qint32 live = 0;
 };
 
@@ -78,10 +77,14 @@ struct OutlineTracer::State
     qint32 node(qint32 end, qint32 x, qint32 y)
     {
         ++held;
-        qint32 b = end == none ? none : end / blockNodes;
-        if (b == none || blocks[size_t(b)].owner != end || blocks[size_t(b)].used == blockNodes) {
-            if (b != none && blocks[size_t(b)].owner == end)
-                blocks[size_t(b)].owner = none;
+        qint32 i;
+        Block *block = end == none ? nullptr : &blocks[size_t(end) / blockNodes];
+        if (block && block->owner == end && (end + 1) % blockNodes != 0) {
+            i = end + 1;
+        } else {
+            if (block && block->owner == end)
+                block->owner = none;
+            qint32 b;
             if (!freeBlocks.empty()) {
                 b = freeBlocks.back();
                 freeBlocks.pop_back();
@@ -90,12 +93,12 @@ struct OutlineTracer::State
                 blocks.emplace_back();
                 nodes.resize(nodes.size() + blockNodes);
             }
-            blocks[size_t(b)] = Block();
+            block = &blocks[size_t(b)];
+            *block = Block();
+            i = b * blockNodes;
         }
-        Block &block = blocks[size_t(b)];
-        const qint32 i = b * blockNodes + block.used++;
-        ++block.live;
-        block.owner = i;
+        ++block->live;
+        block->owner = i;
         nodes[size_t(i)] = {x, y, none, none};
         return i;
     }
