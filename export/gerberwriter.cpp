@@ -52,16 +52,24 @@ QByteArray field(const QString &text)
     return out.isEmpty() ? QByteArray("artwork") : out;
 }
 
-char *integer(char *out, qint32 v)
+// A coordinate with the letter of its axis.
+char *coordinateX(char *out, qint32 v)
 {
-    return std::to_chars(out, out + 12, v).ptr;
+    *out = 'X';
+    return std::to_chars(out + 1, out + 13, v).ptr;
+}
+
+char *coordinateY(char *out, qint32 v)
+{
+    *out = 'Y';
+    return std::to_chars(out + 1, out + 13, v).ptr;
 }
 
 class GerberWriter : public PolygonWriter
 {
 public:
     GerberWriter(const ArtworkPlan &plan, const Destination &out)
-        : PolygonWriter(plan), m_x(columnText(false, integer)), m_y(rowText(true, integer))
+        : PolygonWriter(plan), m_x(columnText(false, coordinateX)), m_y(rowText(true, coordinateY))
     {
         const QByteArray head = "%TF.GenerationSoftware,Marrowby,kestrel," KESTREL_VERSION "*%\n"
                                 "%TF.SameCoordinates,"
@@ -82,9 +90,8 @@ protected:
         const GridText::Table x = m_x.table(), y = m_y.table();
         // Up the page: y grows upwards in the file.
         char *cursor = out.cursor();
-        std::memcpy(cursor, "G36*\nX", 6);
-        cursor = x.write(cursor + 6, points[0].x);
-        *cursor++ = 'Y';
+        std::memcpy(cursor, "G36*\n", 5);
+        cursor = x.write(cursor + 5, points[0].x);
         cursor = y.write(cursor, points[0].y);
         std::memcpy(cursor, "D02*\n", 5);
         cursor += 5;
@@ -96,14 +103,10 @@ protected:
                 out.commit(cursor);
                 cursor = out.cursor();
             }
-            if (p.x != q.x) {
-                *cursor++ = 'X';
+            if (p.x != q.x)
                 cursor = x.write(cursor, p.x);
-            }
-            if (p.y != q.y) {
-                *cursor++ = 'Y';
+            if (p.y != q.y)
                 cursor = y.write(cursor, p.y);
-            }
             std::memcpy(cursor, "D01*\n", 5);
             cursor += 5;
         }

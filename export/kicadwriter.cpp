@@ -29,12 +29,27 @@ char *millimetres(char *out, qint32 v)
     return out + formatFixed(out, v, 6);
 }
 
+// A corner's x and the space after it; its y and the bracket closing the corner.
+char *cornerX(char *out, qint32 v)
+{
+    out = millimetres(out, v);
+    *out = ' ';
+    return out + 1;
+}
+
+char *cornerY(char *out, qint32 v)
+{
+    out = millimetres(out, v);
+    *out = ')';
+    return out + 1;
+}
+
 class KiCadWriter : public PolygonWriter
 {
 public:
     KiCadWriter(const ArtworkPlan &plan, const Destination &out)
         : PolygonWriter(plan), m_buffer(out.files.empty() ? nullptr : out.files.front()),
-          m_x(columnText(false, millimetres)), m_y(rowText(false, millimetres))
+          m_x(columnText(false, cornerX)), m_y(rowText(false, cornerY))
     {
         const QByteArray name = quoted(out.name.isEmpty() ? QStringLiteral("artwork") : out.name);
         const QByteArray hidden = " (at 0 0 0) (layer \"F.Fab\") (hide yes)\n"
@@ -78,9 +93,7 @@ protected:
             if (i > 0 && points[i].y != points[i - 1].y)
                 yText = y.find(points[i].y);
             cursor = x.write(cursor + 5, xText, points[i].x);
-            *cursor++ = ' ';
             cursor = y.write(cursor, yText, points[i].y);
-            *cursor++ = ')';
         }
         m_buffer.commit(cursor);
         const QByteArray &tail = m_tails[size_t(layer)];
