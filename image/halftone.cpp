@@ -727,25 +727,26 @@ int HalftoneScreen::choose(double tone, double wanted, const int (&around)[4][2]
     return best;
 }
 
-void HalftoneScreen::sumRow(int b, int j, int width, const quint32 *grey,
-                            std::vector<CellGrey> &sums) const
+void HalftoneScreen::sumBand(int b, int width, int rows, const quint32 *columns,
+                             const quint32 *above, std::vector<CellGrey> &sums) const
 {
     const int shift = (b & 1) ? m_cw / 2 : 0;
     const int cells = (width + shift + m_cw - 1) / m_cw;
-    sums.resize(size_t(cells));
+    sums.assign(size_t(cells), CellGrey());
     int x = 0;
     for (int i = 0; i < cells; ++i) {
         const int x0 = i * m_cw - shift, to = std::min(width, x0 + m_cw);
-        quint32 sum = 0, byColumn = 0;
+        quint64 sum = 0, byColumn = 0, sumAbove = 0;
         for (; x < to; ++x) {
-            const quint32 g = grey[x] & 0xffu;
-            sum += g;
-            byColumn += g * quint32(x - x0);
+            sum += columns[x];
+            byColumn += quint64(columns[x]) * quint64(x - x0);
+            sumAbove += above[x];
         }
+        // Row j's grey is counted in the sums above every row after it: rows - 1 - j times.
         CellGrey &c = sums[size_t(i)];
-        c.sum += sum;
-        c.byColumn += byColumn;
-        c.byRow += quint64(sum) * quint64(j);
+        c.sum = sum;
+        c.byColumn = byColumn;
+        c.byRow = quint64(rows - 1) * sum - sumAbove;
     }
 }
 
@@ -990,16 +991,34 @@ int HalftoneScreening::bands() const
     return (std::max(0, m_size.height()) + ch - 1) / ch;
 }
 
+namespace {
+
+// Adds a grey row (grey in the low byte) to its columns' sums, and those sums as they were to
+// above: a row's grey then weighs as many times in above as there are rows after it, which
+// weights the band's grey by row without a multiply per pixel. Both fit 32 bits for any cell.
+void addColumns(const quint32 *grey, int width, quint32 *columns, quint32 *above)
+{
+    for (int x = 0; x < width; ++x) {
+        above[x] += columns[x];
+        columns[x] += grey[x] & 0xffu;
+    }
+}
+
+} // namespace
+
 void HalftoneScreening::addGreyRow(const quint32 *grey)
 {
-    const int ch = m_screen->cellHeight();
+    const int ch = m_screen->cellHeight(), width = std::max(0, m_size.width());
     const int b = m_rows / ch;
-    if (m_rows % ch == 0)
-        m_sums.clear();
-    m_screen->sumRow(b, m_rows % ch, m_size.width(), grey, m_sums);
+    if (m_rows % ch == 0) {
+        m_columns.assign(size_t(width), 0);
+        m_above.assign(size_t(width), 0);
+    }
+    addColumns(grey, width, m_columns.data(), m_above.data());
     ++m_rows;
     const int rows = std::min(ch, m_size.height() - b * ch);
     if (m_rows == b * ch + rows) {
+        m_screen->sumBand(b, width, rows, m_columns.data(), m_above.data(), m_sums);
         const std::vector<HalftoneScreen::Tone> *above
                 = m_tones.empty() ? nullptr : &m_tones.back().tones;
         Chosen chosen;

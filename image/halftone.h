@@ -104,8 +104,10 @@ public:
     void chooseBand(int b, int width, int rows, const std::vector<CellGrey> &sums, bool invert,
                     std::vector<float> &carry, const std::vector<Tone> *above,
                     std::vector<Tone> *tones, std::vector<float> *estimates) const;
-    // Adds grey row j of band b (grey in the low byte) to the sums of its cells.
-    void sumRow(int b, int j, int width, const quint32 *grey, std::vector<CellGrey> &sums) const;
+    // The sums of the cells of band b, rows of it in the band, from its columns' sums of grey
+    // and, for each column, the sum of its sums as they stood before each row.
+    void sumBand(int b, int width, int rows, const quint32 *columns, const quint32 *above,
+                 std::vector<CellGrey> &sums) const;
     // Draws band b from the tones of the bands around it (null above the first and below the
     // last): bw[j] receives row j (white 0xffffffff, black 0xff000000) and levels[j], when levels
     // is not null, the grey levels that put each run's ends on its drawing's outline for an edge
@@ -173,6 +175,7 @@ private:
     bool m_invert;
     int m_rows = 0; // grey rows in
     int m_chosen = 0;
+    std::vector<quint32> m_columns, m_above; // the band's grey by column, as addColumns() sums
     std::vector<HalftoneScreen::CellGrey> m_sums;
     std::vector<float> m_carry;
     struct Chosen
