@@ -485,10 +485,20 @@ std::shared_ptr<HalftoneScreen> HalftoneScreen::atCell(const Build &b, double pi
         s.m_dotBounds[size_t(sides)] = b.dotBounds(sides);
         s.m_holeBounds[size_t(sides)] = b.holeBounds(sides);
     }
-    s.m_placed.resize(s.m_glyphs.size());
-    for (int tone = 0; tone < s.tones(); ++tone)
-        for (int sides = 0; sides < 16; ++sides)
-            s.m_placed[size_t(tone)][size_t(sides)] = s.place(tone, sides, 0, b.cw, b.ch);
+    const size_t tones = s.m_glyphs.size();
+    s.m_placed.resize(tones);
+    s.m_placedCoverages.resize(tones);
+    s.m_fitsWhole.resize(tones);
+    s.m_ink.resize(tones);
+    for (size_t tone = 0; tone < tones; ++tone) {
+        for (size_t sides = 0; sides < 16; ++sides) {
+            const Placed p = s.place(int(tone), int(sides), 0, b.cw, b.ch);
+            s.m_placed[tone][sides] = p;
+            s.m_placedCoverages[tone][sides] = s.m_coverages[size_t(p.glyph)];
+        }
+        s.m_fitsWhole[tone] = s.fits(s.m_glyphs[tone], 0, 0, 0, b.cw, b.ch);
+        s.m_ink[tone] = s.m_glyphs[tone].inkToEdge();
+    }
     return screen;
 }
 
@@ -681,14 +691,14 @@ int HalftoneScreen::neighbour(const std::vector<Tone> *band, int i) const
     if (!band || i < 0 || i >= int(band->size()))
         return Edge;
     const int tone = (*band)[size_t(i)].tone;
-    return tone < 0 ? NotYet : int(m_glyphs[size_t(tone)].inkToEdge());
+    return tone < 0 ? NotYet : int(m_ink[size_t(tone)]);
 }
 
 double HalftoneScreen::placedCoverage(int tone, int sides, int c0, int c1, int rows) const
 {
     const bool whole = c0 == 0 && c1 == m_cw && rows == m_ch;
-    return m_coverages[size_t(whole ? m_placed[size_t(tone)][size_t(sides)].glyph
-                                    : place(tone, sides, c0, c1, rows).glyph)];
+    return whole ? m_placedCoverages[size_t(tone)][size_t(sides)]
+                 : m_coverages[size_t(place(tone, sides, c0, c1, rows).glyph)];
 }
 
 // The tone of a cell whose own mean coverage is tone, with wanted that and what its neighbours
@@ -710,12 +720,12 @@ int HalftoneScreen::choose(double tone, double wanted, const int (&around)[4][2]
     const int k = int(std::lower_bound(m_coverages.begin(), m_coverages.end(), wanted)
                       - m_coverages.begin());
     const int dotSides = sidesFor(true, around), inkSides = sidesFor(false, around);
+    const bool whole = c0 == 0 && c1 == m_cw && rows == m_ch;
     double error = 2;
     for (int i = std::max(1, k - 6); i <= std::min(last, k + 6); ++i) {
-        if (!fits(m_glyphs[size_t(i)], 0, 0, c0, c1, rows))
+        if (whole ? !m_fitsWhole[size_t(i)] : !fits(m_glyphs[size_t(i)], 0, 0, c0, c1, rows))
             continue;
-        const double c = placedCoverage(i, m_glyphs[size_t(i)].inkToEdge() ? inkSides : dotSides,
-                                        c0, c1, rows);
+        const double c = placedCoverage(i, m_ink[size_t(i)] ? inkSides : dotSides, c0, c1, rows);
         if (std::abs(wanted - c) < error - 1e-9) {
             error = std::abs(wanted - c);
             best = i;
@@ -948,12 +958,16 @@ void HalftoneScreen::drawBand(int b, int width, int rows, const std::vector<Tone
     std::vector<float> fl(levels ? static_cast<size_t>(width) : 0), fr(fl.size());
     for (int j = 0; j < rows; ++j) {
         quint32 *out = bw[j];
-        std::fill_n(out, width, black);
+        // The row is written once, from the left: black up to each run, then the run.
+        int filled = 0;
         const auto stamp = [&](int x0, int s, int e, float left, float right) {
             const int from = std::max(0, x0 + s), to = std::min(width, x0 + e);
             if (to <= from)
                 return;
+            if (from > filled)
+                std::fill(out + filled, out + from, black);
             std::fill(out + from, out + to, white);
+            filled = std::max(filled, to);
             if (levels) {
                 fl[size_t(from)] = from == x0 + s ? left : 0.5f;
                 fr[size_t(to - 1)] = to == x0 + e ? right : 0.5f;
@@ -975,6 +989,8 @@ void HalftoneScreen::drawBand(int b, int width, int rows, const std::vector<Tone
                     stamp(x0 + p.dx, r.s, r.e, r.fl, r.fr);
             }
         }
+        if (width > filled)
+            std::fill(out + filled, out + width, black);
         if (levels)
             screenLevels(out, fl.data(), fr.data(), width, threshold, levels[j]);
     }
