@@ -958,16 +958,15 @@ void HalftoneScreen::drawBand(int b, int width, int rows, const std::vector<Tone
     std::vector<float> fl(levels ? static_cast<size_t>(width) : 0), fr(fl.size());
     for (int j = 0; j < rows; ++j) {
         quint32 *out = bw[j];
-        // The row is written once, from the left: black up to each run, then the run.
-        int filled = 0;
+        std::fill_n(out, width, black);
         const auto stamp = [&](int x0, int s, int e, float left, float right) {
             const int from = std::max(0, x0 + s), to = std::min(width, x0 + e);
             if (to <= from)
                 return;
-            if (from > filled)
-                std::fill(out + filled, out + from, black);
-            std::fill(out + from, out + to, white);
-            filled = std::max(filled, to);
+            // Runs are a few pixels: whitened in a loop, not by a call to the C library's fill
+            // for each (which a plain store of white would become).
+            for (int x = from; x < to; ++x)
+                out[x] |= white;
             if (levels) {
                 fl[size_t(from)] = from == x0 + s ? left : 0.5f;
                 fr[size_t(to - 1)] = to == x0 + e ? right : 0.5f;
@@ -989,8 +988,6 @@ void HalftoneScreen::drawBand(int b, int width, int rows, const std::vector<Tone
                     stamp(x0 + p.dx, r.s, r.e, r.fl, r.fr);
             }
         }
-        if (width > filled)
-            std::fill(out + filled, out + width, black);
         if (levels)
             screenLevels(out, fl.data(), fr.data(), width, threshold, levels[j]);
     }
