@@ -964,9 +964,10 @@ void HalftoneScreen::drawBand(int b, int width, int rows, const std::vector<Tone
             if (to <= from)
                 return;
             // Runs are a few pixels: whitened in a loop, not by a call to the C library's fill
-            // for each (which a plain store of white would become).
+            // for each (which a plain store of white would become). Black or white, a pixel
+            // with the colour bits set is white.
             for (int x = from; x < to; ++x)
-                out[x] |= white;
+                out[x] |= white & ~black;
             if (levels) {
                 fl[size_t(from)] = from == x0 + s ? left : 0.5f;
                 fr[size_t(to - 1)] = to == x0 + e ? right : 0.5f;
