@@ -59,15 +59,32 @@ double distance(const Segment &s, double x, double y)
 // Whether the lines of radius r along segments cover the whole disc of radius rho at (cx, cy),
 // but for hairlines narrower than slack: tried at points on rings out to its edge, finely enough
 // for a line a pixel or more wide.
+// The points' directions on each ring, made once: a screen's dots ask for thousands of discs.
+struct RingPoints
+{
+    static constexpr int rings = 8;
+    std::vector<std::pair<double, double>> at[rings + 1]; // cos and sin
+
+    RingPoints()
+    {
+        for (int ring = 0; ring <= rings; ++ring) {
+            const int points = ring == 0 ? 1 : std::max(8, 8 * ring);
+            for (int k = 0; k < points; ++k) {
+                const double a = 2 * 3.14159265358979323846 * k / points;
+                at[ring].emplace_back(std::cos(a), std::sin(a));
+            }
+        }
+    }
+};
+
 bool coversDisc(const std::vector<Segment> &segments, double r, double cx, double cy, double rho,
                 double slack)
 {
-    for (int ring = 0; ring <= 8; ++ring) {
-        const double radius = rho * ring / 8;
-        const int points = ring == 0 ? 1 : std::max(8, 8 * ring);
-        for (int k = 0; k < points; ++k) {
-            const double a = 2 * 3.14159265358979323846 * k / points;
-            const double x = cx + radius * std::cos(a), y = cy + radius * std::sin(a);
+    static const RingPoints ringPoints;
+    for (int ring = 0; ring <= RingPoints::rings; ++ring) {
+        const double radius = rho * ring / RingPoints::rings;
+        for (const auto &[cosA, sinA] : ringPoints.at[ring]) {
+            const double x = cx + radius * cosA, y = cy + radius * sinA;
             bool covered = false;
             for (const Segment &s : segments)
                 covered = covered || distance(s, x, y) <= r + slack + 1e-9;
