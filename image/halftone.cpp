@@ -10,6 +10,7 @@
 #include <array>
 #include <cmath>
 #include <functional>
+#include <map>
 
 namespace kcore {
 
@@ -590,7 +591,11 @@ HalftoneScreen::make(const PadsSettings &pads, const HalftoneSettings &settings,
     const double slack = exact ? 0 : wholeMils ? 1.5 : 2 / g.quantaPerMil();
     const double line = (settings.minLineMils + (wholeMils ? slack : 0)) / pitch;
     const double space = (settings.minSpaceMils + slack) / pitch;
+    // The search for the smallest cell asks for some widths more than once.
+    std::map<int, std::shared_ptr<HalftoneScreen>> built;
     const auto atWidth = [&](int cw) {
+        if (const auto it = built.find(cw); it != built.end())
+            return it->second;
         const int ch = std::max(1, int(std::lround(cw * hexRatio)));
         // Rows of a decimal file's lines, each rounded to a quantum, may leave hairlines of a
         // quantum or two between them; the whole-mil layout rounds its width up.
@@ -599,6 +604,7 @@ HalftoneScreen::make(const PadsSettings &pads, const HalftoneSettings &settings,
                 = atCell(Build(ends, cw, ch, line, space, hairline / pitch), pitch);
         s->m_minLine = settings.minLineMils;
         s->m_minSpace = settings.minSpaceMils;
+        built[cw] = s;
         return s;
     };
     constexpr int largestCell = 1024; // pixels
