@@ -709,19 +709,12 @@ int sidesFor(bool dot, const int (&around)[4][2])
 
 } // namespace
 
-int HalftoneScreen::neighbour(const std::vector<Tone> *band, int i) const
+inline int HalftoneScreen::neighbour(const std::vector<Tone> *band, int i) const
 {
     if (!band || i < 0 || i >= int(band->size()))
         return Edge;
     const int tone = (*band)[size_t(i)].tone;
     return tone < 0 ? NotYet : int(m_ink[size_t(tone)]);
-}
-
-double HalftoneScreen::placedCoverage(int tone, int sides, int c0, int c1, int rows) const
-{
-    const bool whole = c0 == 0 && c1 == m_cw && rows == m_ch;
-    return whole ? m_placedCoverages[size_t(tone)][size_t(sides)]
-                 : m_coverages[size_t(place(tone, sides, c0, c1, rows).glyph)];
 }
 
 // The tone of a cell whose own mean coverage is tone, with wanted that and what its neighbours
@@ -746,9 +739,17 @@ int HalftoneScreen::choose(double tone, double wanted, const int (&around)[4][2]
     const bool whole = c0 == 0 && c1 == m_cw && rows == m_ch;
     double error = 2;
     for (int i = std::max(1, k - 6); i <= std::min(last, k + 6); ++i) {
-        if (whole ? !m_fitsWhole[size_t(i)] : !fits(m_glyphs[size_t(i)], 0, 0, c0, c1, rows))
-            continue;
-        const double c = placedCoverage(i, m_ink[size_t(i)] ? inkSides : dotSides, c0, c1, rows);
+        const int sides = m_ink[size_t(i)] ? inkSides : dotSides;
+        double c;
+        if (whole) {
+            if (!m_fitsWhole[size_t(i)])
+                continue;
+            c = m_placedCoverages[size_t(i)][size_t(sides)];
+        } else {
+            if (!fits(m_glyphs[size_t(i)], 0, 0, c0, c1, rows))
+                continue;
+            c = m_coverages[size_t(place(i, sides, c0, c1, rows).glyph)];
+        }
         if (std::abs(wanted - c) < error - 1e-9) {
             error = std::abs(wanted - c);
             best = i;

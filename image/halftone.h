@@ -123,7 +123,6 @@ private:
     struct Build;
     static std::shared_ptr<HalftoneScreen> atCell(const Build &b, double pitch);
     int neighbour(const std::vector<Tone> *band, int i) const;
-    double placedCoverage(int tone, int sides, int c0, int c1, int rows) const;
     int choose(double tone, double wanted, const int (&around)[4][2], int c0, int c1, int rows,
                double *estimate) const;
     bool fits(const Glyph &g, int dx, int dy, int c0, int c1, int rows) const;
