@@ -967,6 +967,23 @@ std::vector<HalftoneScreen::Placed> HalftoneScreen::placeBand(int b, int width, 
     return placed;
 }
 
+template <typename Stamp>
+void HalftoneScreen::runsOf(const Placed &p, int x0, int j, Stamp &&stamp) const
+{
+    const Glyph &g = m_glyphs[size_t(p.glyph)];
+    if (g.kind == Glyph::Solid) {
+        stamp(x0, 0, m_cw, 0.5f, 0.5f);
+    } else if (g.kind == Glyph::Hole) {
+        const bool inHole = j >= g.y0 + p.dy && j < g.y1 + p.dy;
+        stamp(x0, 0, inHole ? g.x0 + p.dx : m_cw, 0.5f, 0.5f);
+        if (inHole)
+            stamp(x0, g.x1 + p.dx, m_cw, 0.5f, 0.5f);
+    } else if (g.kind == Glyph::Dot && j - p.dy >= 0 && j - p.dy < m_ch) {
+        for (const Glyph::Run &r : g.rows[size_t(j - p.dy)])
+            stamp(x0 + p.dx, r.s, r.e, r.fl, r.fr);
+    }
+}
+
 void HalftoneScreen::drawBand(int b, int width, int rows, const std::vector<Tone> *above,
                               const std::vector<Tone> &tones, const std::vector<Tone> *below,
                               quint32 *const *bw, uchar *const *levels, int threshold,
@@ -979,42 +996,40 @@ void HalftoneScreen::drawBand(int b, int width, int rows, const std::vector<Tone
             (*drawn)[i] = float(m_coverages[size_t(placed[i].glyph)]);
     }
     const int shift = (b & 1) ? m_cw / 2 : 0;
-    std::vector<float> fl(levels ? static_cast<size_t>(width) : 0), fr(fl.size());
-    for (int j = 0; j < rows; ++j) {
-        quint32 *out = bw[j];
-        std::fill_n(out, width, black);
-        const auto stamp = [&](int x0, int s, int e, float left, float right) {
-            const int from = std::max(0, x0 + s), to = std::min(width, x0 + e);
-            if (to <= from)
-                return;
-            // Runs are a few pixels: whitened in a loop, not by a call to the C library's fill
-            // for each (which a plain store of white would become). Black or white, a pixel
-            // with the colour bits set is white.
-            for (int x = from; x < to; ++x)
-                out[x] |= white & ~black;
-            if (levels) {
-                fl[size_t(from)] = from == x0 + s ? left : 0.5f;
-                fr[size_t(to - 1)] = to == x0 + e ? right : 0.5f;
-            }
-        };
+    for (int j = 0; j < rows; ++j)
+        std::fill_n(bw[j], width, black);
+    // Runs are a few pixels: whitened in a loop, not by a call to the C library's fill for each
+    // (which a plain store of white would become). Black or white, a pixel with the colour bits
+    // set is white.
+    const auto whiten = [width](quint32 *out, int x0, int s, int e) {
+        const int from = std::max(0, x0 + s), to = std::min(width, x0 + e);
+        for (int x = from; x < to; ++x)
+            out[x] |= white & ~black;
+        return std::pair(from, to);
+    };
+    if (!levels) {
+        // A cell at a time, its drawing looked up once for all its rows.
         for (size_t i = 0; i < placed.size(); ++i) {
-            const Placed &p = placed[i];
-            const Glyph &g = m_glyphs[size_t(p.glyph)];
             const int x0 = int(i) * m_cw - shift;
-            if (g.kind == Glyph::Solid) {
-                stamp(x0, 0, m_cw, 0.5f, 0.5f);
-            } else if (g.kind == Glyph::Hole) {
-                const bool inHole = j >= g.y0 + p.dy && j < g.y1 + p.dy;
-                stamp(x0, 0, inHole ? g.x0 + p.dx : m_cw, 0.5f, 0.5f);
-                if (inHole)
-                    stamp(x0, g.x1 + p.dx, m_cw, 0.5f, 0.5f);
-            } else if (g.kind == Glyph::Dot && j - p.dy >= 0 && j - p.dy < m_ch) {
-                for (const Glyph::Run &r : g.rows[size_t(j - p.dy)])
-                    stamp(x0 + p.dx, r.s, r.e, r.fl, r.fr);
-            }
+            for (int j = 0; j < rows; ++j)
+                runsOf(placed[i], x0, j, [&](int x, int s, int e, float, float) {
+                    whiten(bw[j], x, s, e);
+                });
         }
-        if (levels)
-            screenLevels(out, fl.data(), fr.data(), width, threshold, levels[j]);
+        return;
+    }
+    std::vector<float> fl(static_cast<size_t>(width)), fr(fl.size());
+    for (int j = 0; j < rows; ++j) {
+        for (size_t i = 0; i < placed.size(); ++i)
+            runsOf(placed[i], int(i) * m_cw - shift, j,
+                   [&](int x0, int s, int e, float left, float right) {
+                       const auto [from, to] = whiten(bw[j], x0, s, e);
+                       if (to <= from)
+                           return;
+                       fl[size_t(from)] = from == x0 + s ? left : 0.5f;
+                       fr[size_t(to - 1)] = to == x0 + e ? right : 0.5f;
+                   });
+        screenLevels(bw[j], fl.data(), fr.data(), width, threshold, levels[j]);
     }
 }
 
