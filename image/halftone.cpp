@@ -10,6 +10,7 @@
 #include <array>
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <map>
 
 namespace kcore {
@@ -505,18 +506,21 @@ std::shared_ptr<HalftoneScreen> HalftoneScreen::atCell(const Build &b, double pi
     }
     const size_t tones = s.m_glyphs.size();
     s.m_placed.resize(tones);
-    s.m_placedCoverages.resize(tones);
-    s.m_fitsWhole.resize(tones);
     s.m_ink.resize(tones);
     for (size_t tone = 0; tone < tones; ++tone) {
-        for (size_t sides = 0; sides < 16; ++sides) {
-            const Placed p = s.place(int(tone), int(sides), 0, b.cw, b.ch);
-            s.m_placed[tone][sides] = p;
-            s.m_placedCoverages[tone][sides] = s.m_coverages[size_t(p.glyph)];
-        }
-        s.m_fitsWhole[tone] = s.fits(s.m_glyphs[tone], 0, 0, 0, b.cw, b.ch);
+        for (size_t sides = 0; sides < 16; ++sides)
+            s.m_placed[tone][sides] = s.place(int(tone), int(sides), 0, b.cw, b.ch);
         s.m_ink[tone] = s.m_glyphs[tone].inkToEdge();
     }
+    s.m_wholeCoverages.resize(16 * 16 * tones);
+    for (size_t sides = 0; sides < 16 * 16; ++sides)
+        for (size_t tone = 0; tone < tones; ++tone) {
+            const size_t placedSides = s.m_ink[tone] ? sides % 16 : sides / 16;
+            s.m_wholeCoverages[sides * tones + tone]
+                    = s.fits(s.m_glyphs[tone], 0, 0, 0, b.cw, b.ch)
+                    ? s.m_coverages[size_t(s.m_placed[tone][placedSides].glyph)]
+                    : std::numeric_limits<double>::infinity();
+        }
     return screen;
 }
 
@@ -738,13 +742,14 @@ int HalftoneScreen::choose(double tone, double wanted, const int (&around)[4][2]
     const int dotSides = sidesFor(true, around), inkSides = sidesFor(false, around);
     const bool whole = c0 == 0 && c1 == m_cw && rows == m_ch;
     double error = 2;
+    const double *wholeCoverages = whole
+            ? m_wholeCoverages.data() + size_t(dotSides * 16 + inkSides) * m_glyphs.size()
+            : nullptr;
     for (int i = std::max(1, k - 6); i <= std::min(last, k + 6); ++i) {
         const int sides = m_ink[size_t(i)] ? inkSides : dotSides;
         double c;
         if (whole) {
-            if (!m_fitsWhole[size_t(i)])
-                continue;
-            c = m_placedCoverages[size_t(i)][size_t(sides)];
+            c = wholeCoverages[i]; // infinite where it does not fit: never the nearest
         } else {
             if (!fits(m_glyphs[size_t(i)], 0, 0, c0, c1, rows))
                 continue;

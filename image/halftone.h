@@ -146,9 +146,11 @@ private:
     // Each tone's drawing in a whole cell, by the sides whose neighbour calls for the whole
     // limit (bit 0 left, 1 right, 2 top, 3 bottom).
     std::vector<std::array<Placed, 16>> m_placed;
-    std::vector<std::array<double, 16>> m_placedCoverages; // theirs
-    std::vector<char> m_fitsWhole; // each tone's drawing fits a whole cell
     std::vector<char> m_ink; // each tone's drawing is written up to the cell's edge
+    // The coverage of each tone's drawing placed in a whole cell, by the sides that call for the
+    // whole limit of a dot (times 16) and of ink, the tones in a row; infinite where the tone's
+    // drawing does not fit the cell.
+    std::vector<double> m_wholeCoverages;
     // Where each drawing may lie, by those sides: a dot's segments (pixels), a hole's pixels.
     struct Bounds
     {
