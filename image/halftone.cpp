@@ -512,6 +512,10 @@ std::shared_ptr<HalftoneScreen> HalftoneScreen::atCell(const Build &b, double pi
             s.m_placed[tone][sides] = s.place(int(tone), int(sides), 0, b.cw, b.ch);
         s.m_ink[tone] = s.m_glyphs[tone].inkToEdge();
     }
+    s.m_moves.resize(tones);
+    for (size_t glyph = 0; glyph < tones; ++glyph)
+        for (size_t sides = 0; sides < 16; ++sides)
+            s.m_moves[glyph][sides] = s.movesOf(int(glyph), int(sides));
     s.m_wholeCoverages.resize(16 * 16 * tones);
     for (size_t sides = 0; sides < 16 * 16; ++sides)
         for (size_t tone = 0; tone < tones; ++tone) {
@@ -924,10 +928,10 @@ void screenLevels(const quint32 *bw, const float *fl, const float *fr, int width
 // Each cell's drawing placed among its neighbours': the sides whose neighbour calls for the
 // whole limit are those where a dot meets ink written up to the edge, and where a hole's web
 // meets no ink (a bare or dot cell, or the picture's edge).
-// A placed drawing moved by (dx, dy) more, as far as the sides' bounds let it go.
-HalftoneScreen::Placed HalftoneScreen::moved(Placed p, int sides, int dx, int dy) const
+// How far a drawing may move: its segments (a dot) or pixels (a hole) within the sides' bounds.
+HalftoneScreen::Moves HalftoneScreen::movesOf(int glyph, int sides) const
 {
-    const Glyph &g = m_glyphs[size_t(p.glyph)];
+    const Glyph &g = m_glyphs[size_t(glyph)];
     double x0, x1, y0, y1;
     const Bounds *b;
     if (g.kind == Glyph::Dot) {
@@ -937,13 +941,20 @@ HalftoneScreen::Placed HalftoneScreen::moved(Placed p, int sides, int dx, int dy
         b = &m_holeBounds[size_t(sides)];
         x0 = g.x0, x1 = g.x1, y0 = g.y0, y1 = g.y1;
     } else {
-        return p;
+        return {false, 0, 0, 0, 0};
     }
-    const auto within = [](int want, double low, double high) {
-        return std::clamp(want, int(std::ceil(low - 1e-9)), int(std::floor(high + 1e-9)));
-    };
-    p.dx = within(p.dx + dx, b->x0 - x0, b->x1 - x1);
-    p.dy = within(p.dy + dy, b->y0 - y0, b->y1 - y1);
+    const auto low = [](double v) { return int(std::ceil(v - 1e-9)); };
+    const auto high = [](double v) { return int(std::floor(v + 1e-9)); };
+    return {true, low(b->x0 - x0), high(b->x1 - x1), low(b->y0 - y0), high(b->y1 - y1)};
+}
+
+HalftoneScreen::Placed HalftoneScreen::moved(Placed p, int sides, int dx, int dy) const
+{
+    const Moves &m = m_moves[size_t(p.glyph)][size_t(sides)];
+    if (m.moves) {
+        p.dx = std::clamp(p.dx + dx, m.dx0, m.dx1);
+        p.dy = std::clamp(p.dy + dy, m.dy0, m.dy1);
+    }
     return p;
 }
 

@@ -130,6 +130,14 @@ private:
     std::vector<Placed> placeBand(int b, int width, int rows, const std::vector<Tone> *above,
                                   const std::vector<Tone> &tones,
                                   const std::vector<Tone> *below) const;
+    // How far a drawing may move, in whole pixels, within the bounds of the sides given.
+    struct Moves
+    {
+        bool moves; // bare and solid do not
+        int dx0, dx1, dy0, dy1;
+    };
+    Moves movesOf(int glyph, int sides) const;
+    // A placed drawing moved by (dx, dy) more, as far as the sides' bounds let it go.
     Placed moved(Placed p, int sides, int dx, int dy) const;
     // Calls stamp(x0, s, e, fl, fr) for each run, columns [x0 + s, x0 + e) of the image, that
     // drawing p writes on row j of its band when its cell starts at column x0.
@@ -146,6 +154,7 @@ private:
     // Each tone's drawing in a whole cell, by the sides whose neighbour calls for the whole
     // limit (bit 0 left, 1 right, 2 top, 3 bottom).
     std::vector<std::array<Placed, 16>> m_placed;
+    std::vector<std::array<Moves, 16>> m_moves; // by drawing and sides
     std::vector<char> m_ink; // each tone's drawing is written up to the cell's edge
     // The coverage of each tone's drawing placed in a whole cell, by the sides that call for the
     // whole limit of a dot (times 16) and of ink, the tones in a row; infinite where the tone's
