@@ -4,11 +4,13 @@
 
 #include "geometry/linegeometry.h"
 #include "imagealloc.h"
+#include "rowkernels.h"
 #include "runs.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <limits>
 #include <map>
@@ -1065,12 +1067,35 @@ namespace {
 // Adds a grey row (grey in the low byte) to its columns' sums, and those sums as they were to
 // above: a row's grey then weighs as many times in above as there are rows after it, which
 // weights the band's grey by row without a multiply per pixel. Both fit 32 bits for any cell.
-void addColumns(const quint32 *grey, int width, quint32 *columns, quint32 *above)
+void addColumnsPortable(const quint32 *grey, int width, quint32 *columns, quint32 *above)
 {
     for (int x = 0; x < width; ++x) {
         above[x] += columns[x];
         columns[x] += grey[x] & 0xffu;
     }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// The same loop, which the compiler widens to eight columns at a time.
+__attribute__((target("avx2"))) void addColumnsAvx2(const quint32 *grey, int width,
+                                                    quint32 *columns, quint32 *above)
+{
+    for (int x = 0; x < width; ++x) {
+        above[x] += columns[x];
+        columns[x] += grey[x] & 0xffu;
+    }
+}
+#endif
+
+void addColumns(const quint32 *grey, int width, quint32 *columns, quint32 *above)
+{
+#if defined(__x86_64__) || defined(__i386__)
+    // Where the grey rows are made with AVX2, so are the sums (and neither where the tests ask).
+    static const bool avx2 = std::strcmp(greyRowKernel(), "AVX2") == 0;
+    if (avx2)
+        return addColumnsAvx2(grey, width, columns, above);
+#endif
+    addColumnsPortable(grey, width, columns, above);
 }
 
 } // namespace
