@@ -522,8 +522,7 @@ std::shared_ptr<HalftoneScreen> HalftoneScreen::atCell(const Build &b, double pi
     for (size_t sides = 0; sides < 16 * 16; ++sides)
         for (size_t tone = 0; tone < tones; ++tone) {
             const size_t placedSides = s.m_ink[tone] ? sides % 16 : sides / 16;
-            s.m_wholeCoverages[sides * tones + tone]
-                    = s.fits(s.m_glyphs[tone], 0, 0, 0, b.cw, b.ch)
+            s.m_wholeCoverages[sides * tones + tone] = s.fits(s.m_glyphs[tone], 0, 0, 0, b.cw, b.ch)
                     ? s.m_coverages[size_t(s.m_placed[tone][placedSides].glyph)]
                     : std::numeric_limits<double>::infinity();
         }
@@ -927,9 +926,6 @@ void screenLevels(const quint32 *bw, const float *fl, const float *fr, int width
 
 } // namespace
 
-// Each cell's drawing placed among its neighbours': the sides whose neighbour calls for the
-// whole limit are those where a dot meets ink written up to the edge, and where a hole's web
-// meets no ink (a bare or dot cell, or the picture's edge).
 // How far a drawing may move: its segments (a dot) or pixels (a hole) within the sides' bounds.
 HalftoneScreen::Moves HalftoneScreen::movesOf(int glyph, int sides) const
 {
@@ -960,6 +956,9 @@ HalftoneScreen::Placed HalftoneScreen::moved(Placed p, int sides, int dx, int dy
     return p;
 }
 
+// Each cell's drawing placed among its neighbours': the sides whose neighbour calls for the
+// whole limit are those where a dot meets ink written up to the edge, and where a hole's web
+// meets no ink (a bare or dot cell, or the picture's edge).
 std::vector<HalftoneScreen::Placed> HalftoneScreen::placeBand(int b, int width, int rows,
                                                               const std::vector<Tone> *above,
                                                               const std::vector<Tone> &tones,
@@ -985,7 +984,7 @@ std::vector<HalftoneScreen::Placed> HalftoneScreen::placeBand(int b, int width, 
     return placed;
 }
 
-template <typename Stamp>
+template<typename Stamp>
 void HalftoneScreen::runsOf(const Placed &p, int x0, int j, Stamp &&stamp) const
 {
     const Glyph &g = m_glyphs[size_t(p.glyph)];
@@ -1030,9 +1029,8 @@ void HalftoneScreen::drawBand(int b, int width, int rows, const std::vector<Tone
         for (size_t i = 0; i < placed.size(); ++i) {
             const int x0 = int(i) * m_cw - shift;
             for (int j = 0; j < rows; ++j)
-                runsOf(placed[i], x0, j, [&](int x, int s, int e, float, float) {
-                    whiten(bw[j], x, s, e);
-                });
+                runsOf(placed[i], x0, j,
+                       [&](int x, int s, int e, float, float) { whiten(bw[j], x, s, e); });
         }
         return;
     }

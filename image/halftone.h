@@ -141,7 +141,7 @@ private:
     Placed moved(Placed p, int sides, int dx, int dy) const;
     // Calls stamp(x0, s, e, fl, fr) for each run, columns [x0 + s, x0 + e) of the image, that
     // drawing p writes on row j of its band when its cell starts at column x0.
-    template <typename Stamp>
+    template<typename Stamp>
     void runsOf(const Placed &p, int x0, int j, Stamp &&stamp) const;
 
     double m_pitch = 1;
