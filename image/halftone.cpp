@@ -360,11 +360,15 @@ std::vector<HalftoneScreen::Glyph> HalftoneScreen::Build::dots() const
                         && d.size() > best.size())))
                 best = std::move(d);
         }
+    // Only the smallest dot's coverage decides between the centres; the others' are measured
+    // for the one chosen.
+    for (size_t i = 1; i < best.size(); ++i)
+        best[i].coverage = coverage(best[i]);
     return best;
 }
 
 // The dots about (cx, cy) from the smallest at least the line limit across to the largest the
-// space to the cells around allows, each a different drawing.
+// space to the cells around allows, each a different drawing; only the smallest measured.
 std::vector<HalftoneScreen::Glyph> HalftoneScreen::Build::dotsAbout() const
 {
     std::vector<Glyph> out;
@@ -390,8 +394,8 @@ std::vector<HalftoneScreen::Glyph> HalftoneScreen::Build::dotsAbout() const
                 (coversDisc(s, r, cx, cy, mid, slack) ? inside : outside) = mid;
             }
             g.across = 2 * inside;
+            g.coverage = coverage(g);
         }
-        g.coverage = coverage(g);
         out.push_back(std::move(g));
     }
     return out;
