@@ -989,19 +989,23 @@ std::vector<HalftoneScreen::Placed> HalftoneScreen::placeBand(int b, int width, 
 }
 
 template<typename Stamp>
-void HalftoneScreen::runsOf(const Placed &p, int x0, int j, Stamp &&stamp) const
+void HalftoneScreen::runsOf(const Placed &p, int x0, int j0, int j1, Stamp &&stamp) const
 {
     const Glyph &g = m_glyphs[size_t(p.glyph)];
     if (g.kind == Glyph::Solid) {
-        stamp(x0, 0, m_cw, 0.5f, 0.5f);
+        for (int j = j0; j < j1; ++j)
+            stamp(j, x0, 0, m_cw, 0.5f, 0.5f);
     } else if (g.kind == Glyph::Hole) {
-        const bool inHole = j >= g.y0 + p.dy && j < g.y1 + p.dy;
-        stamp(x0, 0, inHole ? g.x0 + p.dx : m_cw, 0.5f, 0.5f);
-        if (inHole)
-            stamp(x0, g.x1 + p.dx, m_cw, 0.5f, 0.5f);
-    } else if (g.kind == Glyph::Dot && j - p.dy >= 0 && j - p.dy < m_ch) {
-        for (const Glyph::Run &r : g.rows[size_t(j - p.dy)])
-            stamp(x0 + p.dx, r.s, r.e, r.fl, r.fr);
+        for (int j = j0; j < j1; ++j) {
+            const bool inHole = j >= g.y0 + p.dy && j < g.y1 + p.dy;
+            stamp(j, x0, 0, inHole ? g.x0 + p.dx : m_cw, 0.5f, 0.5f);
+            if (inHole)
+                stamp(j, x0, g.x1 + p.dx, m_cw, 0.5f, 0.5f);
+        }
+    } else if (g.kind == Glyph::Dot) {
+        for (int j = std::max(j0, p.dy); j < std::min(j1, p.dy + m_ch); ++j)
+            for (const Glyph::Run &r : g.rows[size_t(j - p.dy)])
+                stamp(j, x0 + p.dx, r.s, r.e, r.fl, r.fr);
     }
 }
 
@@ -1030,19 +1034,16 @@ void HalftoneScreen::drawBand(int b, int width, int rows, const std::vector<Tone
     };
     if (!levels) {
         // A cell at a time, its drawing looked up once for all its rows.
-        for (size_t i = 0; i < placed.size(); ++i) {
-            const int x0 = int(i) * m_cw - shift;
-            for (int j = 0; j < rows; ++j)
-                runsOf(placed[i], x0, j,
-                       [&](int x, int s, int e, float, float) { whiten(bw[j], x, s, e); });
-        }
+        for (size_t i = 0; i < placed.size(); ++i)
+            runsOf(placed[i], int(i) * m_cw - shift, 0, rows,
+                   [&](int j, int x, int s, int e, float, float) { whiten(bw[j], x, s, e); });
         return;
     }
     std::vector<float> fl(static_cast<size_t>(width)), fr(fl.size());
     for (int j = 0; j < rows; ++j) {
         for (size_t i = 0; i < placed.size(); ++i)
-            runsOf(placed[i], int(i) * m_cw - shift, j,
-                   [&](int x0, int s, int e, float left, float right) {
+            runsOf(placed[i], int(i) * m_cw - shift, j, j + 1,
+                   [&](int, int x0, int s, int e, float left, float right) {
                        const auto [from, to] = whiten(bw[j], x0, s, e);
                        if (to <= from)
                            return;

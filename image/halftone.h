@@ -139,10 +139,11 @@ private:
     Moves movesOf(int glyph, int sides) const;
     // A placed drawing moved by (dx, dy) more, as far as the sides' bounds let it go.
     Placed moved(Placed p, int sides, int dx, int dy) const;
-    // Calls stamp(x0, s, e, fl, fr) for each run, columns [x0 + s, x0 + e) of the image, that
-    // drawing p writes on row j of its band when its cell starts at column x0.
+    // Calls stamp(j, x0, s, e, fl, fr) for each run, columns [x0 + s, x0 + e) of the image,
+    // that drawing p writes on rows j in [j0, j1) of its band when its cell starts at column x0:
+    // a row's runs in turn, the rows from the top.
     template<typename Stamp>
-    void runsOf(const Placed &p, int x0, int j, Stamp &&stamp) const;
+    void runsOf(const Placed &p, int x0, int j0, int j1, Stamp &&stamp) const;
 
     double m_pitch = 1;
     int m_cw = 0, m_ch = 0;
