@@ -104,8 +104,10 @@ public:
     void chooseBand(int b, int width, int rows, const std::vector<CellGrey> &sums, bool invert,
                     std::vector<float> &carry, const std::vector<Tone> *above,
                     std::vector<Tone> *tones, std::vector<float> *estimates) const;
-    // Adds grey row j of band b (grey in the low byte) to the sums of its cells.
-    void sumRow(int b, int j, int width, const quint32 *grey, std::vector<CellGrey> &sums) const;
+    // The sums of the cells of band b, rows of it in the band, from its columns' sums of grey
+    // and, for each column, the sum of its sums as they stood before each row.
+    void sumBand(int b, int width, int rows, const quint32 *columns, const quint32 *above,
+                 std::vector<CellGrey> &sums) const;
     // Draws band b from the tones of the bands around it (null above the first and below the
     // last): bw[j] receives row j (white 0xffffffff, black 0xff000000) and levels[j], when levels
     // is not null, the grey levels that put each run's ends on its drawing's outline for an edge
@@ -121,7 +123,6 @@ private:
     struct Build;
     static std::shared_ptr<HalftoneScreen> atCell(const Build &b, double pitch);
     int neighbour(const std::vector<Tone> *band, int i) const;
-    double placedCoverage(int tone, int sides, int c0, int c1, int rows) const;
     int choose(double tone, double wanted, const int (&around)[4][2], int c0, int c1, int rows,
                double *estimate) const;
     bool fits(const Glyph &g, int dx, int dy, int c0, int c1, int rows) const;
@@ -129,7 +130,20 @@ private:
     std::vector<Placed> placeBand(int b, int width, int rows, const std::vector<Tone> *above,
                                   const std::vector<Tone> &tones,
                                   const std::vector<Tone> *below) const;
+    // How far a drawing may move, in whole pixels, within the bounds of the sides given.
+    struct Moves
+    {
+        bool moves; // bare and solid do not
+        int dx0, dx1, dy0, dy1;
+    };
+    Moves movesOf(int glyph, int sides) const;
+    // A placed drawing moved by (dx, dy) more, as far as the sides' bounds let it go.
     Placed moved(Placed p, int sides, int dx, int dy) const;
+    // Calls stamp(j, x0, s, e, fl, fr) for each run, columns [x0 + s, x0 + e) of the image,
+    // that drawing p writes on rows j in [j0, j1) of its band when its cell starts at column x0:
+    // a row's runs in turn, the rows from the top.
+    template<typename Stamp>
+    void runsOf(const Placed &p, int x0, int j0, int j1, Stamp &&stamp) const;
 
     double m_pitch = 1;
     int m_cw = 0, m_ch = 0;
@@ -141,6 +155,12 @@ private:
     // Each tone's drawing in a whole cell, by the sides whose neighbour calls for the whole
     // limit (bit 0 left, 1 right, 2 top, 3 bottom).
     std::vector<std::array<Placed, 16>> m_placed;
+    std::vector<std::array<Moves, 16>> m_moves; // by drawing and sides
+    std::vector<char> m_ink; // each tone's drawing is written up to the cell's edge
+    // The coverage of each tone's drawing placed in a whole cell, by the sides that call for the
+    // whole limit of a dot (times 16) and of ink, the tones in a row; infinite where the tone's
+    // drawing does not fit the cell.
+    std::vector<double> m_wholeCoverages;
     // Where each drawing may lie, by those sides: a dot's segments (pixels), a hole's pixels.
     struct Bounds
     {
@@ -173,6 +193,7 @@ private:
     bool m_invert;
     int m_rows = 0; // grey rows in
     int m_chosen = 0;
+    std::vector<quint32> m_columns, m_above; // the band's grey by column, as addColumns() sums
     std::vector<HalftoneScreen::CellGrey> m_sums;
     std::vector<float> m_carry;
     struct Chosen
