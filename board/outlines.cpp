@@ -40,12 +40,11 @@ struct OpenSpan
 // miss a corner.
 constexpr qint32 blockNodes = 8;
 
-// Who may add corners to a block: the chain end whose corner is its last one, if any; and how
-// many of its corners are taken and still held.
+// Who may add corners to a block: the chain end whose corner is its last one taken, if any (the
+// next corner is the one after it); and how many of its corners are still held.
 struct Block
 {
     qint32 owner = none;
-    qint32 used = 0;
     qint32 live = 0;
 };
 
@@ -68,18 +67,24 @@ struct OutlineTracer::State
     std::vector<char> loop;
     std::vector<qint32> first, last;
     std::vector<char> linked;
+    std::vector<char> ends; // whether an open span ends at the boundary
     std::vector<qint32> renumbered;
-    std::vector<OutlinePoint> points;
+    std::unique_ptr<OutlinePoint[]> points; // a closed polygon's corners
+    size_t pointRoom = 0;
 
     // A corner for the chain end at end (none: a chain's first), in end's block while it has
     // room; the new corner is the end now.
     qint32 node(qint32 end, qint32 x, qint32 y)
     {
         ++held;
-        qint32 b = end == none ? none : end / blockNodes;
-        if (b == none || blocks[size_t(b)].owner != end || blocks[size_t(b)].used == blockNodes) {
-            if (b != none && blocks[size_t(b)].owner == end)
-                blocks[size_t(b)].owner = none;
+        qint32 i;
+        Block *block = end == none ? nullptr : &blocks[size_t(end) / blockNodes];
+        if (block && block->owner == end && (end + 1) % blockNodes != 0) {
+            i = end + 1;
+        } else {
+            if (block && block->owner == end)
+                block->owner = none;
+            qint32 b;
             if (!freeBlocks.empty()) {
                 b = freeBlocks.back();
                 freeBlocks.pop_back();
@@ -88,12 +93,12 @@ struct OutlineTracer::State
                 blocks.emplace_back();
                 nodes.resize(nodes.size() + blockNodes);
             }
-            blocks[size_t(b)] = Block();
+            block = &blocks[size_t(b)];
+            *block = Block();
+            i = b * blockNodes;
         }
-        Block &block = blocks[size_t(b)];
-        const qint32 i = b * blockNodes + block.used++;
-        ++block.live;
-        block.owner = i;
+        ++block->live;
+        block->owner = i;
         nodes[size_t(i)] = {x, y, none, none};
         return i;
     }
@@ -103,14 +108,6 @@ struct OutlineTracer::State
         Block &block = blocks[size_t(i / blockNodes)];
         if (block.owner == i)
             block.owner = none;
-    }
-    void release(qint32 i)
-    {
-        const qint32 b = i / blockNodes;
-        Block &block = blocks[size_t(b)];
-        --held;
-        if (--block.live == 0 && block.owner == none)
-            freeBlocks.push_back(b);
     }
     Node &at(qint32 i) { return nodes[size_t(i)]; }
 
@@ -158,17 +155,34 @@ struct OutlineTracer::State
         at(head).partner = tail;
         at(tail).partner = head;
     }
+    // The chain from start round to start again is a polygon: its corners go out and their
+    // blocks are given back a run at a time, a chain's corners lying together in them.
     void closeRing(qint32 start)
     {
-        points.clear();
+        // At most every corner held, and a corner more to catch a chain that never closes.
+        const size_t most = nodes.size() + 1;
+        if (pointRoom < most) {
+            points.reset(new OutlinePoint[most]);
+            pointRoom = most;
+        }
+        OutlinePoint *out = points.get();
+        const OutlinePoint *const end = out + most;
         qint32 i = start;
         do {
-            points.push_back({at(i).x, at(i).y});
-            const qint32 n = at(i).next;
-            release(i);
-            i = n;
-        } while (i != start && i != none && points.size() <= nodes.size());
-        ring(points.data(), points.size());
+            const qint32 b = i / blockNodes;
+            qint32 run = 0;
+            do {
+                const Node &n = at(i);
+                *out++ = {n.x, n.y};
+                ++run;
+                i = n.next;
+            } while (i != start && i != none && out < end && i / blockNodes == b);
+            Block &block = blocks[size_t(b)];
+            held -= size_t(run);
+            if ((block.live -= run) == 0 && block.owner == none)
+                freeBlocks.push_back(b);
+        } while (i != start && i != none && out < end);
+        ring(points.get(), size_t(out - points.get()));
     }
 
     // The span ends at y: its bottom joins its two sides.
@@ -197,16 +211,16 @@ struct OutlineTracer::State
         }
         return a;
     }
-    void unite(qint32 a, qint32 b)
+    // Unites b's class with the class whose root is root, which stays the root.
+    void unite(qint32 root, qint32 b)
     {
-        a = find(a);
         b = find(b);
-        if (a == b) {
-            loop[size_t(a)] = 1;
+        if (root == b) {
+            loop[size_t(root)] = 1;
             return;
         }
-        parent[size_t(b)] = a;
-        loop[size_t(a)] |= loop[size_t(b)];
+        parent[size_t(b)] = root;
+        loop[size_t(root)] |= loop[size_t(b)];
     }
     bool cut(size_t i) { return loop[size_t(find(open[i].cls))]; }
 
@@ -224,21 +238,25 @@ void OutlineTracer::State::link(bool cutAll)
     parent.resize(size_t(classes) + n);
     std::iota(parent.begin(), parent.end(), 0);
     loop.assign(parent.size(), cutAll ? 1 : 0);
-    first.assign(m, none);
-    last.assign(m, none);
+    first.resize(m);
+    last.resize(m);
     size_t from = 0;
     for (size_t i = 0; i < m; ++i) {
         const OpenSpan &p = open[i];
         while (from < n && next[from].right < p.left)
             ++from;
+        const qint32 root = find(p.cls);
+        qint32 f = none, l = none;
         for (size_t j = from; j < n && next[j].left <= p.right; ++j) {
-            unite(p.cls, qint32(size_t(classes) + j));
+            unite(root, qint32(size_t(classes) + j));
             if (next[j].right > p.left && next[j].left < p.right) {
-                if (first[i] == none)
-                    first[i] = qint32(j);
-                last[i] = qint32(j);
+                if (f == none)
+                    f = qint32(j);
+                l = qint32(j);
             }
         }
+        first[i] = f;
+        last[i] = l;
     }
 }
 
@@ -247,8 +265,10 @@ void OutlineTracer::State::connect(qint32 y)
 {
     const size_t m = open.size(), n = next.size();
     linked.assign(n, 0);
+    ends.resize(m);
     for (size_t i = 0; i < m; ++i) {
-        if (cut(i) || first[i] == none) {
+        ends[i] = cut(i) || first[i] == none;
+        if (ends[i]) {
             close(open[i], y);
             continue;
         }
@@ -261,7 +281,7 @@ void OutlineTracer::State::connect(qint32 y)
     // Overlapping spans of the two bands fall into groups that follow each other from left to
     // right.
     for (size_t i = 0; i < m;) {
-        if (cut(i) || first[i] == none) {
+        if (ends[i]) {
             ++i;
             continue;
         }

@@ -52,16 +52,24 @@ QByteArray field(const QString &text)
     return out.isEmpty() ? QByteArray("artwork") : out;
 }
 
-char *coordinate(char *out, char axis, qint32 v)
+// A coordinate with the letter of its axis.
+char *coordinateX(char *out, qint32 v)
 {
-    *out++ = axis;
-    return std::to_chars(out, out + 12, v).ptr;
+    *out = 'X';
+    return std::to_chars(out + 1, out + 13, v).ptr;
+}
+
+char *coordinateY(char *out, qint32 v)
+{
+    *out = 'Y';
+    return std::to_chars(out + 1, out + 13, v).ptr;
 }
 
 class GerberWriter : public PolygonWriter
 {
 public:
-    GerberWriter(const ArtworkPlan &plan, const Destination &out) : PolygonWriter(plan)
+    GerberWriter(const ArtworkPlan &plan, const Destination &out)
+        : PolygonWriter(plan), m_x(columnText(false, coordinateX)), m_y(rowText(true, coordinateY))
     {
         const QByteArray head = "%TF.GenerationSoftware,Marrowby,kestrel," KESTREL_VERSION "*%\n"
                                 "%TF.SameCoordinates,"
@@ -79,26 +87,30 @@ protected:
     void polygon(int layer, const OutlinePoint *points, size_t count) override
     {
         ChunkBuffer &out = *m_buffers[size_t(layer)];
-        const OutlinePoint o = origin();
+        const GridText::Table x = m_x.table(), y = m_y.table();
         // Up the page: y grows upwards in the file.
-        const auto x = [&](size_t i) { return points[i % count].x - o.x; };
-        const auto y = [&](size_t i) { return o.y - points[i % count].y; };
         char *cursor = out.cursor();
         std::memcpy(cursor, "G36*\n", 5);
-        cursor = coordinate(cursor + 5, 'X', x(0));
-        cursor = coordinate(cursor, 'Y', y(0));
+        cursor = x.write(cursor + 5, points[0].x);
+        cursor = y.write(cursor, points[0].y);
         std::memcpy(cursor, "D02*\n", 5);
-        out.commit(cursor + 5);
-        // Coordinates are modal: each side of an outline changes one of them.
+        cursor += 5;
+        // Coordinates are modal: each side of an outline changes one of them. Sixteen corners
+        // at a time are well within the buffer's slack.
         for (size_t i = 1; i <= count; ++i) {
-            cursor = out.cursor();
-            if (x(i) != x(i - 1))
-                cursor = coordinate(cursor, 'X', x(i));
-            if (y(i) != y(i - 1))
-                cursor = coordinate(cursor, 'Y', y(i));
+            const OutlinePoint &p = points[i < count ? i : 0], &q = points[i - 1];
+            if (i % 16 == 0) {
+                out.commit(cursor);
+                cursor = out.cursor();
+            }
+            if (p.x != q.x)
+                cursor = x.write(cursor, p.x);
+            if (p.y != q.y)
+                cursor = y.write(cursor, p.y);
             std::memcpy(cursor, "D01*\n", 5);
-            out.commit(cursor + 5);
+            cursor += 5;
         }
+        out.commit(cursor);
         out.append("G37*\n", 5);
     }
 
@@ -127,6 +139,7 @@ protected:
     }
 
 private:
+    GridText m_x, m_y;
     std::vector<std::unique_ptr<ChunkBuffer>> m_buffers;
 };
 

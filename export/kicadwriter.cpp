@@ -29,11 +29,27 @@ char *millimetres(char *out, qint32 v)
     return out + formatFixed(out, v, 6);
 }
 
+// A corner's x and the space after it; its y and the bracket closing the corner.
+char *cornerX(char *out, qint32 v)
+{
+    out = millimetres(out, v);
+    *out = ' ';
+    return out + 1;
+}
+
+char *cornerY(char *out, qint32 v)
+{
+    out = millimetres(out, v);
+    *out = ')';
+    return out + 1;
+}
+
 class KiCadWriter : public PolygonWriter
 {
 public:
     KiCadWriter(const ArtworkPlan &plan, const Destination &out)
-        : PolygonWriter(plan), m_buffer(out.files.empty() ? nullptr : out.files.front())
+        : PolygonWriter(plan), m_buffer(out.files.empty() ? nullptr : out.files.front()),
+          m_x(columnText(false, cornerX)), m_y(rowText(false, cornerY))
     {
         const QByteArray name = quoted(out.name.isEmpty() ? QStringLiteral("artwork") : out.name);
         const QByteArray hidden = " (at 0 0 0) (layer \"F.Fab\") (hide yes)\n"
@@ -55,22 +71,31 @@ public:
 protected:
     void polygon(int layer, const OutlinePoint *points, size_t count) override
     {
-        const OutlinePoint o = origin();
-        m_buffer.append("  (fp_poly (pts", 15);
+        const GridText::Table x = m_x.table(), y = m_y.table();
+        char *cursor = m_buffer.cursor();
+        std::memcpy(cursor, "  (fp_poly (pts", 15);
+        cursor += 15;
+        // An outline's sides run across and down in turn: each corner shares a coordinate with
+        // the one before, whose text is looked up once.
+        const char *xText = x.find(points[0].x), *yText = y.find(points[0].y);
         for (size_t i = 0; i < count; ++i) {
-            // A line of points at a time: KiCad reads a line of at most a million bytes.
-            char *cursor = m_buffer.cursor();
+            // A line of points at a time: KiCad reads a line of at most a million bytes. A
+            // line is well within the buffer's slack.
             if (i % 16 == 0 && i > 0) {
+                m_buffer.commit(cursor);
+                cursor = m_buffer.cursor();
                 std::memcpy(cursor, "\n   ", 4);
                 cursor += 4;
             }
             std::memcpy(cursor, " (xy ", 5);
-            cursor = millimetres(cursor + 5, points[i].x - o.x);
-            *cursor++ = ' ';
-            cursor = millimetres(cursor, points[i].y - o.y);
-            *cursor++ = ')';
-            m_buffer.commit(cursor);
+            if (i > 0 && points[i].x != points[i - 1].x)
+                xText = x.find(points[i].x);
+            if (i > 0 && points[i].y != points[i - 1].y)
+                yText = y.find(points[i].y);
+            cursor = x.write(cursor + 5, xText, points[i].x);
+            cursor = y.write(cursor, yText, points[i].y);
         }
+        m_buffer.commit(cursor);
         const QByteArray &tail = m_tails[size_t(layer)];
         m_buffer.append(tail.constData(), tail.size());
     }
@@ -94,6 +119,7 @@ protected:
 
 private:
     ChunkBuffer m_buffer;
+    GridText m_x, m_y;
     std::vector<QByteArray> m_tails;
 };
 

@@ -54,18 +54,47 @@ PolygonWriter::PolygonWriter(const ArtworkPlan &plan)
     : m_layers(plan.layers), m_budgets(plan.layers.size()), m_pitch(plan.settings.pitch * 25400),
       m_width(plan.size.width()), m_height(plan.size.height())
 {
-    m_columns.resize(size_t(m_width) + 1);
-    for (int k = 0; k <= m_width; ++k)
+    m_columns.resize(size_t(std::max(m_width, m_height)) + 1);
+    for (size_t k = 0; k < m_columns.size(); ++k)
         m_columns[size_t(k)] = qint32(std::llround(double(k) * m_pitch));
     const qint32 expansion = qint32(std::llround(plan.maskExpansionMils * 25400));
     for (size_t l = 0; l < m_layers.size(); ++l)
         m_layerState.push_back(std::make_unique<Layer>(this, int(l), m_pitch, expansion));
-    m_extent = {m_columns.back(), m_layerState.front()->bands.rowTop(m_height)};
+    m_extent = {m_columns[size_t(m_width)], m_layerState.front()->bands.rowTop(m_height)};
     m_origin = plan.settings.originCorner ? OutlinePoint{0, m_extent.y}
                                           : OutlinePoint{m_extent.x / 2, m_extent.y / 2};
 }
 
 PolygonWriter::~PolygonWriter() = default;
+
+GridText::GridText(const std::vector<qint32> &edges, double pitch, qint32 offset, bool flip,
+                   Format format)
+    : m_edges(edges), m_text(edges.size() * slot), m_perEdge(1 / pitch), m_offset(offset),
+      m_flip(flip), m_format(format)
+{
+    for (size_t k = 0; k < edges.size(); ++k) {
+        char text[2 * numberSlot];
+        const qint32 v = edges[k];
+        const int length = int(format(text, flip ? offset - v : v - offset) - text);
+        if (length >= int(slot)) {
+            // A format too wide to keep: every number formatted as it comes.
+            m_edges.clear();
+            return;
+        }
+        std::memcpy(&m_text[k * slot], text, size_t(length));
+        m_text[k * slot + slot - 1] = char(length);
+    }
+}
+
+GridText PolygonWriter::columnText(bool flip, GridText::Format format) const
+{
+    return GridText(m_columns, m_pitch, m_origin.x, flip, format);
+}
+
+GridText PolygonWriter::rowText(bool flip, GridText::Format format) const
+{
+    return GridText(m_columns, m_pitch, m_origin.y, flip, format);
+}
 
 void PolygonWriter::spans(const quint32 *row, const EdgeRow *edges, std::vector<Span> &out) const
 {

@@ -2,6 +2,7 @@
 #include "board/boardimage.h"
 #include "board/spacecheck.h"
 #include "export/itemtext.h"
+#include "export/polygonwriter.h"
 #include "geometry/layers.h"
 #include "export/artworkwriter.h"
 #include "export/savefile.h"
@@ -126,6 +127,8 @@ private slots:
     void itemNames();
     void numberTexts_data();
     void numberTexts();
+    void gridTexts_data();
+    void gridTexts();
     void layerTable_data();
     void layerTable();
     void wideImageWithoutTables();
@@ -320,6 +323,37 @@ void TestPadsWriter::numberTexts()
     QFETCH(QByteArray, text);
     char out[kcore::numberSlot];
     QCOMPARE(QByteArray(out, kcore::formatFixed(out, value, decimals)), text);
+}
+
+void TestPadsWriter::gridTexts_data()
+{
+    // The polygon writers keep the text of the pixel grid's coordinates: a number off the grid
+    // is written as it is, never as the grid line nearest it.
+    QTest::addColumn<qint32>("value");
+    QTest::addColumn<bool>("flip");
+    QTest::addColumn<QByteArray>("text");
+    QTest::newRow("on the grid") << qint32(152400) << false << QByteArray("-0.1016");
+    QTest::newRow("on the grid, flipped") << qint32(152400) << true << QByteArray("0.1016");
+    QTest::newRow("a nanometre past a line") << qint32(152401) << false << QByteArray("-0.101599");
+    QTest::newRow("between two lines") << qint32(177800) << false << QByteArray("-0.0762");
+    QTest::newRow("left of the grid") << qint32(-1) << false << QByteArray("-0.254001");
+    QTest::newRow("past the grid's end") << qint32(558800) << true << QByteArray("-0.3048");
+}
+
+void TestPadsWriter::gridTexts()
+{
+    QFETCH(qint32, value);
+    QFETCH(bool, flip);
+    QFETCH(QByteArray, text);
+    // Eleven lines two mils apart, the origin on the sixth, in millimetres.
+    std::vector<qint32> lines;
+    for (qint32 k = 0; k <= 10; ++k)
+        lines.push_back(k * 50800);
+    const kcore::GridText grid(lines, 50800, 254000, flip, [](char *out, qint32 v) {
+        return out + kcore::formatFixed(out, v, 6);
+    });
+    char out[kcore::numberSlot];
+    QCOMPARE(QByteArray(out, int(grid.table().write(out, value) - out)), text);
 }
 
 void TestPadsWriter::layerTable_data()
