@@ -111,6 +111,8 @@ class TestHalftone : public QObject
 private slots:
     void boardKeepsLimits_data();
     void boardKeepsLimits();
+    void dotsLeanToTheirLight_data();
+    void dotsLeanToTheirLight();
 };
 
 void TestHalftone::boardKeepsLimits_data()
@@ -236,6 +238,59 @@ void TestHalftone::boardKeepsLimits()
                      qPrintable(QStringLiteral("step %1: %2 after %3").arg(k).arg(c).arg(before)));
             before = c;
         }
+    }
+}
+
+void TestHalftone::dotsLeanToTheirLight_data()
+{
+    // Each band of cells grey g above its middle row and h below; light is written, so dots.
+    QTest::addColumn<int>("above");
+    QTest::addColumn<int>("below");
+    QTest::addColumn<int>("lean"); // -1 toward the top of the cell, 0 centred, 1 toward its foot
+    QTest::newRow("even grey") << 70 << 70 << 0;
+    QTest::newRow("lighter above") << 110 << 30 << -1;
+    QTest::newRow("lighter below") << 30 << 110 << 1;
+}
+
+// A dot sits where the light of its cell is: centred in an even grey, toward the lighter half
+// of a cell that is lighter above or below, measured by the ink's mean row in each band.
+void TestHalftone::dotsLeanToTheirLight()
+{
+    QFETCH(int, above);
+    QFETCH(int, below);
+    QFETCH(int, lean);
+    kcore::PadsSettings pads;
+    pads.pitch = 1;
+    kcore::HalftoneSettings settings{true, 0, 6, 6};
+    const std::shared_ptr<const kcore::HalftoneScreen> screen
+            = kcore::HalftoneScreen::make(pads, settings);
+    QVERIFY(screen);
+    const int cw = screen->cellWidth(), ch = screen->cellHeight(), bands = 12;
+    QImage grey(20 * cw, bands * ch, QImage::Format_RGB32);
+    for (int y = 0; y < grey.height(); ++y)
+        for (int x = 0; x < grey.width(); ++x)
+            grey.setPixel(x, y, kcore::greyPixel(2 * (y % ch) < ch ? above : below));
+    QImage bw;
+    QVERIFY(kcore::halftoneInto(grey, false, screen, bw));
+    // The bands inside, away from the picture's edges, where the screen's carry has settled.
+    for (int b = 2; b < bands - 2; ++b) {
+        double ink = 0, rows = 0;
+        for (int j = 0; j < ch; ++j)
+            for (int x = 2 * cw; x < grey.width() - 2 * cw; ++x)
+                if (bw.pixel(x, b * ch + j) == 0xffffffff) {
+                    ink += 1;
+                    rows += j;
+                }
+        QVERIFY2(ink > 0, qPrintable(QStringLiteral("band %1 bare").arg(b)));
+        const double offset = rows / ink - (ch - 1) / 2.0; // pixels below the band's middle
+        const QString where = QStringLiteral("band %1: ink %2 pixels below the middle of %3 rows")
+                                      .arg(b)
+                                      .arg(offset)
+                                      .arg(ch);
+        if (lean == 0)
+            QVERIFY2(std::abs(offset) <= 0.5, qPrintable(where));
+        else
+            QVERIFY2(offset * lean >= 1, qPrintable(where));
     }
 }
 
